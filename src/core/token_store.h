@@ -1,0 +1,106 @@
+// Token store: the BytePairEncoding record that holds one vocabulary in
+// encoder form, the hash index from byte strings to token ids, and decoding of
+// token ids back to bytes. A record is read-only once made and shared freely.
+
+#ifndef VELKAN_CORE_TOKEN_STORE_H_
+#define VELKAN_CORE_TOKEN_STORE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/automaton.h"
+#include "core/pair_table.h"
+
+namespace velkan {
+
+// The factor that construction multiplies into every token-index hash.
+inline constexpr uint64_t kHashFactor = 0xF7AAECE06A5C4FA3ULL;
+
+// One token-index slot; stored in images as u32 hash, i32 id.
+struct TokenIndexEntry {
+  uint32_t hash;  // stored hash; not read in an empty slot
+  int32_t token;  // -1 marks an empty slot
+};
+static_assert(sizeof(TokenIndexEntry) == 8, "image layout");
+
+// Open addressing with linear probing, at most a quarter full, never grown.
+struct TokenIndex {
+  std::vector<TokenIndexEntry> entries;  // capacity slots
+  uint32_t capacity = 0;                 // a power of two, at least 16
+  uint32_t count = 0;                    // occupied slots
+};
+
+// One vocabulary in encoder form. Fields keep the order of the precomputed
+// image. The record owns every array; destroying it (bpe_free) is the one
+// release path for built and loaded records alike.
+struct BytePairEncoding {
+  std::vector<uint8_t> token_bytes;     // all tokens concatenated in id order
+  std::vector<uint32_t> token_starts;   // num_tokens + 1 offsets
+  uint32_t num_tokens = 0;
+  TokenIndex token_index;               // bytes -> id
+  uint64_t hash_factor = 0;             // multiplier of every index hash
+  std::vector<uint32_t> split_left;     // merge parts; the token itself if none
+  std::vector<uint32_t> split_right;
+  PairTable pair_table;                 // (left, right) -> merged
+  TokenAutomaton forward_automaton;     // kind 0, the one that is queried
+  TokenAutomaton forward_automaton_alt; // kind 1, same trie
+  TokenAutomaton reverse_automaton;     // kind 2, reversed tokens
+  std::vector<int32_t> next_prefix;     // longest proper prefix token, -1 if none
+
+  BytePairEncoding() = default;
+  // Records are large and shared by pointer; a copy would be a mistake.
+  BytePairEncoding(const BytePairEncoding&) = delete;
+  BytePairEncoding& operator=(const BytePairEncoding&) = delete;
+
+  uint32_t token_length(uint32_t id) const { return token_starts[id + 1] - token_starts[id]; }
+  const uint8_t* token_data(uint32_t id) const { return token_bytes.data() + token_starts[id]; }
+};
+
+using BytePairEncodingPtr = std::unique_ptr<BytePairEncoding>;
+
+// Releases a record and everything it owns. Accepts null.
+void bpe_free(BytePairEncoding* bpe);
+
+// Slot count for a table of at most a quarter load: the smallest power of two
+// that is at least 4 * num_tokens, and never less than 16. The product is a
+// u32, so a vocabulary may hold at most 2^29 tokens.
+uint32_t hash_table_capacity(uint32_t num_tokens);
+
+// FNV-1a 64 of the bytes, times factor, high 32 bits.
+uint32_t token_hash(const uint8_t* bytes, size_t length, uint64_t factor);
+
+// Copies n tokens (n + 1 starts and starts[n] bytes) into the record, sets
+// num_tokens and hash_factor = kHashFactor, and builds the token index by
+// inserting every token in id order. Equal byte strings get a slot each.
+void bpe_store_tokens(BytePairEncoding& bpe, const uint8_t* bytes, const uint32_t* starts,
+                      uint32_t n);
+
+// Looks up a byte string; returns its token id or -1. A slot whose stored hash
+// matches but whose bytes differ is passed over, so a token whose hash
+// collides with an earlier token's is still found.
+int32_t token_index_find(const TokenIndex& index, const uint8_t* token_bytes,
+                         const uint32_t* token_starts, uint64_t hash_factor, const uint8_t* key,
+                         size_t key_length);
+
+// Total byte length of the tokens, or nothing when an id is not below
+// num_tokens.
+std::optional<uint64_t> bpe_decoded_length(const BytePairEncoding& bpe, const uint32_t* ids,
+                                           uint64_t count);
+
+// Copies the tokens' bytes one after another to out, which must hold
+// bpe_decoded_length bytes. Ids must have been checked.
+void bpe_decode_into(const BytePairEncoding& bpe, const uint32_t* ids, uint64_t count,
+                     uint8_t* out);
+
+// The bytes of the tokens, or nothing when an id is not below num_tokens. The
+// bytes need not be valid UTF-8.
+std::optional<std::string> bpe_decode_tokens(const BytePairEncoding& bpe, const uint32_t* ids,
+                                             uint64_t count);
+
+}  // namespace velkan
+
+#endif  // VELKAN_CORE_TOKEN_STORE_H_

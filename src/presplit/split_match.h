@@ -1,0 +1,27 @@
+// The contract between a pre-split rule set and the driver that consumes it:
+// the SplitMatch a rule set fills and the PieceSplitter function type that
+// each vocabulary provides.
+
+#ifndef VELKAN_PRESPLIT_SPLIT_MATCH_H_
+#define VELKAN_PRESPLIT_SPLIT_MATCH_H_
+
+#include <cstdint>
+
+namespace velkan {
+
+// A piece found at a position of a text. Offsets count from the text's start.
+struct SplitMatch {
+  uint64_t start;     // always the position asked for
+  uint64_t end;       // one past the last byte; start < end <= length
+  uint32_t tag;       // 1: whitespace-but-last rule, 2: whitespace rule, else 0
+  uint8_t drop_last;  // 1: the consumer encodes the match without its last character
+};
+
+// Finds the piece that begins at pos. Answers false, leaving out untouched,
+// exactly when pos >= length; never reads before pos or at/after length.
+using PieceSplitter = bool (*)(const uint8_t* text, uint64_t length, uint64_t pos,
+                               SplitMatch* out);
+
+}  // namespace velkan
+
+#endif  // VELKAN_PRESPLIT_SPLIT_MATCH_H_

@@ -1,0 +1,47 @@
+// Python-side records of the extension: the instance records of the three
+// types, the type objects, and the method tables that module.cc wires into
+// them. Only this folder touches the interpreter.
+
+#ifndef VELKAN_PYTHON_OBJECTS_H_
+#define VELKAN_PYTHON_OBJECTS_H_
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstdint>
+
+#include "core/token_store.h"
+#include "vocab/encoding_handle.h"
+
+namespace velkan {
+
+struct BytePairEncodingObject {
+  PyObject_HEAD
+  BytePairEncoding* encoding;  // null when made by calling the type directly
+  int32_t owns;                // non-zero: released with the object
+};
+
+struct TokenizerObject {
+  PyObject_HEAD
+  EncodingHandle* handle;  // null when made by calling the type directly
+  int32_t owns;            // non-zero: the handle record is freed with the object
+};
+
+struct ParallelOptionsObject {
+  PyObject_HEAD
+  Py_ssize_t min_batch_size;
+  Py_ssize_t chunk_size;
+  Py_ssize_t max_threads;
+};
+
+extern PyTypeObject BytePairEncodingType;
+extern PyTypeObject TokenizerType;
+extern PyTypeObject ParallelOptionsType;
+
+extern PyMethodDef bpe_methods[];
+extern PyMethodDef tokenizer_methods[];
+extern PyMethodDef openai_functions[];
+
+}  // namespace velkan
+
+#endif  // VELKAN_PYTHON_OBJECTS_H_

@@ -1,0 +1,20 @@
+// An EncodingHandle pairs a vocabulary's encoding with its pre-split rule
+// set. The process-wide cache makes one per vocabulary; tokenizers, driver
+// calls and pool jobs point at it and never own it.
+
+#ifndef VELKAN_VOCAB_ENCODING_HANDLE_H_
+#define VELKAN_VOCAB_ENCODING_HANDLE_H_
+
+#include "core/token_store.h"
+#include "presplit/split_match.h"
+
+namespace velkan {
+
+struct EncodingHandle {
+  BytePairEncoding* encoding = nullptr;
+  PieceSplitter splitter = nullptr;  // null: texts are encoded whole
+};
+
+}  // namespace velkan
+
+#endif  // VELKAN_VOCAB_ENCODING_HANDLE_H_
