@@ -1,0 +1,217 @@
+"""Writes tests/data/split_cases.txt, the pieces that the reference patterns of
+cl100k_base and o200k_base cut texts into, for split_test.cc.
+
+Run from anywhere (needs PyPI's regex; tiktoken for --check-tiktoken):
+    python3 tests/make_split_fixtures.py [--check-tiktoken]
+
+One case per line: the text's UTF-8 bytes in hex, then the byte lengths of
+its cl100k pieces and of its o200k pieces, each list comma-separated. Texts
+are hand-written samples (code, legal text, prose in many scripts) and random
+strings over an alphabet of awkward characters, seeded so that the output is
+stable. `regex` follows a newer Unicode than our tables (16.0.0), so the
+alphabet keeps only characters whose category both agree on; the script
+stops if a sample text uses one that differs.
+
+--check-tiktoken also encodes every text with tiktoken (rank files from
+src/vocab/data) and checks that the pieces found here give its token ids,
+i.e. that `regex` and tiktoken's engine read the patterns alike.
+"""
+
+import os
+import random
+import sys
+
+import regex
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+OUTPUT = os.path.join(ROOT, "tests", "data", "split_cases.txt")
+CATEGORY_FILE = os.path.join(ROOT, "src", "presplit", "GeneralCategory-16.0.0.txt")
+
+CL100K = (r"""'(?i:[sdmt]|ll|ve|re)|[^\r\n\p{L}\p{N}]?+\p{L}++|\p{N}{1,3}+|"""
+          r""" ?[^\s\p{L}\p{N}]++[\r\n]*+|\s++$|\s*[\r\n]|\s+(?!\S)|\s""")
+O200K = "|".join([
+    r"""[^\r\n\p{L}\p{N}]?[\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}]*[\p{Ll}\p{Lm}\p{Lo}\p{M}]+(?i:'s|'t|'re|'ve|'m|'ll|'d)?""",
+    r"""[^\r\n\p{L}\p{N}]?[\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}]+[\p{Ll}\p{Lm}\p{Lo}\p{M}]*(?i:'s|'t|'re|'ve|'m|'ll|'d)?""",
+    r"""\p{N}{1,3}""",
+    r""" ?[^\s\p{L}\p{N}]+[\r\n/]*""",
+    r"""\s*[\r\n]+""",
+    r"""\s+(?!\S)""",
+    r"""\s+""",
+])
+
+SAMPLES = [
+    # C++
+    """#include <vector>\n\nnamespace demo {\n\n// Sums the values; returns 0 for an empty list.\n"""
+    """template <typename T>\nT sum(const std::vector<T>& values) {\n  T total{};\n"""
+    """  for (const T& v : values) total += v;  // no overflow check\n    \n  return total;\n}\n\n"""
+    """}  // namespace demo\n""",
+    # Python with CRLF line ends and an indented blank line
+    "def parse(line):\r\n    '''Splits 'key = value' pairs.'''\r\n    key, _, value = line.partition('=')\r\n"
+    "        \r\n    if not key.strip():\r\n        raise ValueError(f\"bad line: {line!r}\")\r\n"
+    "    return key.strip(), value.strip()  # it's fine\r\n\r\n\r\nprint(parse('a = 1'))\r\n",
+    # JavaScript
+    "const users = await fetch('/api/v2/users?limit=100').then(r => r.json());\n"
+    "users.filter(u => u.isActive && u.lastLogin > Date.now() - 86_400_000)\n"
+    "     .forEach(({ firstName, lastName }) => console.log(`${firstName} ${lastName}`));\n"
+    "// TODO: handle HTTPError, XMLHttpRequest fallbacks, i18n of 'don't' strings\n",
+    # Rust
+    "impl<'a> Parser<'a> {\n    pub fn new(src: &'a str) -> Self {\n        Self { src, pos: 0 }\n    }\n\n"
+    "    fn peek(&self) -> Option<char> { self.src[self.pos..].chars().next() }\n}\n\t\n\tfn main() {}\n",
+    # Shell, SQL, HTML, JSON
+    "#!/bin/sh\nset -eu\nfor f in ./data/*.csv; do\n  wc -l \"$f\" >> /tmp/counts.txt 2>&1\ndone\n"
+    "SELECT u.id, COUNT(*) AS n FROM users u JOIN orders o ON o.user_id = u.id\n"
+    "  WHERE o.created_at >= '2024-01-01' GROUP BY u.id HAVING n > 3;\n"
+    "<p class=\"note\">Don't <b>panic</b>&nbsp;&mdash; it's only HTML.</p>\n"
+    "{\"name\": \"velkan\", \"version\": \"1.0.0\", \"tags\": [\"bpe\", \"tokenizer\"], \"ok\": true}\n",
+    # Licence-like legal text
+    "Licensed under the Apache License, Version 2.0 (the \"License\"); you may not use this file except in\n"
+    "compliance with the License. You may obtain a copy of the License at\n\n"
+    "    http://www.apache.org/licenses/LICENSE-2.0\n\n"
+    "Unless required by applicable law or agreed to in writing, software distributed under the License is\n"
+    "distributed on an \"AS IS\" BASIS, WITHOUT WARRANTIES OR CONDITIONS OF ANY KIND. Licensor’s liability\n"
+    "shall not exceed the fees paid (if any) during the twelve (12) months preceding the claim; "
+    "each party’s obligations under Sections 4.2(b)–(d) survive termination.   \n\n  ",
+    "THE SOFTWARE IS PROVIDED “AS IS”, WITHOUT WARRANTY OF ANY KIND, EXPRESS OR IMPLIED, INCLUDING BUT NOT\n"
+    "LIMITED TO THE WARRANTIES OF MERCHANTABILITY, FITNESS FOR A PARTICULAR PURPOSE AND NONINFRINGEMENT.\n"
+    "IN NO EVENT SHALL THE AUTHORS OR COPYRIGHT HOLDERS BE LIABLE FOR ANY CLAIM, DAMAGES OR OTHER LIABILITY.",
+    # English prose with both apostrophes
+    "It's 9:30 a.m. and we've already shipped v3.2.1 — the team's third release this week. "
+    "I'd say they'll need a break; they're tired, and you'd be too. She said “don’t worry, it’s fine,” "
+    "but I wasn’t sure. The O'Neills' dog (a 12-year-old collie) barked at 3,000,000 pigeons!!! ...\n\n",
+    # German
+    "Größere Änderungen am Straßenverkehrsgesetz: Die Bundesregierung hat am 14. März beschlossen, "
+    "dass Fahrräder künftig „vorrangig“ behandelt werden. Übrigens: Das Café öffnet um 8 Uhr.\n",
+    # French with typographic quotes
+    "« L’été dernier, j’ai visité l’Île-de-France », a-t-elle dit. C’est très beau ; n’est-ce pas ? "
+    "Aujourd’hui, l’hôtel coûte 120 € la nuit… Qu’en penses-tu ?\n",
+    # Russian, Greek
+    "Съешь же ещё этих мягких французских булок, да выпей чаю. В 2024 году — «новые» правила.\n"
+    "Ξεσκεπάζω την ψυχοφθόρα βδελυγμία. Η ΕΛΛΑΔΑ είναι όμορφη· ναι;\n",
+    # Arabic, Hebrew, Hindi
+    "اللغة العربية جميلة جداً، وهي لغة القرآن الكريم. عدد السكان ٤٥ مليون نسمة.\n"
+    "שלום עולם! זה טקסט בעברית.\n"
+    "हिन्दी भारत की राजभाषा है। इसमें १२३ अंक और मात्राएँ हैं — क्या आप जानते हैं?\n",
+    # Chinese, Japanese, Korean
+    "中华人民共和国成立于1949年10月1日。北京是首都，人口约2100万。“你好，世界！”\n"
+    "吾輩は猫である。名前はまだ無い。カタカナ、ひらがな、漢字を混ぜて書く。ＡＢＣ１２３ー\n"
+    "대한민국의 수도는 서울입니다. 한국어는 아름다운 언어예요! 2024년 3월.\n",
+    # Thai, Vietnamese, emoji
+    "ภาษาไทยไม่มีการเว้นวรรคระหว่างคำ Tiếng Việt có nhiều dấu thanh: ắ, ổ, ự.\n"
+    "Great job 👍🏽🎉! Love it ❤️‍🔥 — see you 🚀🚀🚀 at 10:00 👨‍👩‍👧.\n",
+    # Mixed case and camel case words
+    "parseHTTPResponse getXMLHttpRequest iPhone McDonald's IEEE754 ABCdef DÉJÀvu ǅemal ǈubljana "
+    "USAToday naïveté Ωmega ωMEGA αΒγΔ ÉCOLE'S HELLO'LL it'S\n",
+    # Whitespace layouts
+    "line one   \n\n   \n\t\tindented\n \n  \n    deep\r\n\r\n  crlf  \r\n\tend\u3000\u3000x\u00a0y  z",
+    "a\n\n\n\nb\n \n \n c  \n\t\n",
+    "   leading spaces, then   gaps  ,  and trailing   ",
+]
+
+# Characters and fragments for random strings; several entries per kind set
+# the weights.
+ALPHABET = [
+    # White_Space, each one
+    "\t", "\n", "\x0b", "\x0c", "\r", " ", " ", " ", " ", "\x85", "\xa0", "\u1680",
+    *[chr(c) for c in range(0x2000, 0x200B)], "\u2028", "\u2029", "\u202f", "\u205f", "\u3000",
+    # not White_Space, though some treat them so
+    "\u180e", "\u200b", "\x1c", "\x1f", "\ufeff",
+    # line break mixes
+    "\r\n", "\n\n", "\r\r", "\n\r", "  \n", "\n  ",
+    # apostrophes and contraction letters
+    "'", "'", "\u2019", "\u2019", "'s", "'S", "'t", "'T", "'m", "'M", "'d", "'D", "'ll", "'LL", "'lL",
+    "'Ll", "'re", "'RE", "'rE", "'ve", "'VE", "'vE", "'l", "'r", "'v", "'\u017f", "'\u017ft",
+    "\u2019s", "\u2019t", "\u2019ll", "\u2019RE", "\u2019ve", "\u2019m", "\u2019d", "\u017f", "\u212a",
+    # numbers of several scripts, Nd, Nl, No
+    "0", "1", "2", "3", "7", "9", "42", "12345", "\u0663", "\u096d", "\uff13", "\u00b2", "\u00bd",
+    "\u216b", "\u3007", "\u2460", "\U0001d7d9",
+    # letters: Lu, Ll, Lt, Lm, Lo
+    "A", "B", "Z", "a", "b", "z", "x", "I", "\u00c9", "\u00e9", "\u00df", "\u03a9", "\u03c9",
+    "\u0414", "\u0434", "\u01c5", "\u01c8", "\u01cb", "\u1f88", "\u02b0", "\u02c7", "\u30fc",
+    "\u1d43", "\u3042", "\u4e2d", "\u6587", "\u05d0", "\u0627", "\u0e01", "\ud55c", "\u00aa",
+    "Hello", "hello", "HELLO", "camelCase", "XMLHttp", "don", "they", "I",
+    # marks: Mn, Mc, Me
+    "\u0301", "\u0308", "\u0903", "\u093f", "\u20dd", "\u064b", "\u0e31", "\ufe0f",
+    # punctuation and symbols, '/' among them
+    "!", ".", ",", "/", "/", "//", "\\", "-", "_", "$", "\u20ac", "\u00ab", "\u00bb", "\u201c",
+    "\u201d", "(", ")", "#", "@", "*", "+", "=", "<", ">", "&", "|", "~", "`", "^", "\u00b0",
+    "\u00a9", "\u2026", "\u2014", "\u2022", "\u00b7",
+    # emoji and joiners
+    "\U0001f600", "\U0001f44d", "\U0001f3fd", "\u2764", "\U0001f680", "\u200d",
+    # controls, private use, unassigned
+    "\x00", "\x7f", "\x9f", "\u00ad", "\ue000", "\u0378", "\U0010ffff",
+]
+
+
+def unicode16_categories():
+    cats = {}
+    with open(CATEGORY_FILE, encoding="ascii") as f:
+        for line in f:
+            line = line.split("#", 1)[0].strip()
+            if line:
+                points, code = (part.strip() for part in line.split(";"))
+                first, _, last = points.partition("..")
+                for cp in range(int(first, 16), int(last or first, 16) + 1):
+                    cats[cp] = code
+    return cats
+
+
+def agrees(ch, cats):
+    return regex.match(r"\p{gc=%s}" % cats.get(ord(ch), "Cn"), ch) is not None
+
+
+def pieces(pattern, text):
+    found = [m.group() for m in pattern.finditer(text)]
+    assert "".join(found) == text, "pieces do not cover %r" % text
+    return found
+
+
+def random_texts(count, rng, alphabet):
+    texts = set()
+    while len(texts) < count:
+        texts.add("".join(rng.choice(alphabet) for _ in range(rng.randint(1, 14))))
+    return sorted(texts)
+
+
+def check_tiktoken(texts, cl100k, o200k):
+    import tiktoken
+    from tiktoken.load import load_tiktoken_bpe
+    for name, pattern in (("cl100k_base", cl100k), ("o200k_base", o200k)):
+        ranks = load_tiktoken_bpe(os.path.join(ROOT, "src", "vocab", "data", name + ".tiktoken"))
+        enc = tiktoken.Encoding(name, pat_str=pattern.pattern, mergeable_ranks=ranks,
+                                special_tokens={})
+        for text in texts:
+            mine = [t for p in pieces(pattern, text) for t in enc._encode_single_piece(p)]
+            if mine != enc.encode_ordinary(text):
+                sys.exit("make_split_fixtures: %s disagrees with tiktoken on %r" % (name, text))
+    print("make_split_fixtures: tiktoken agrees on all %d texts" % len(texts))
+
+
+def main():
+    cats = unicode16_categories()
+    bad = sorted({ch for text in SAMPLES for ch in text if not agrees(ch, cats)})
+    if bad:
+        sys.exit("make_split_fixtures: categories differ from Unicode 16 for %r" % bad)
+    alphabet = [item for item in ALPHABET if all(agrees(ch, cats) for ch in item)]
+    dropped = sorted(set(ALPHABET) - set(alphabet))
+    if dropped:
+        print("make_split_fixtures: left out (category differs in regex): %r" % dropped)
+
+    texts = SAMPLES + random_texts(3000, random.Random(20240516), alphabet)
+    cl100k, o200k = regex.compile(CL100K), regex.compile(O200K)
+    if "--check-tiktoken" in sys.argv[1:]:
+        check_tiktoken(texts, cl100k, o200k)
+
+    def lengths(pattern, text):
+        return ",".join(str(len(p.encode("utf-8"))) for p in pieces(pattern, text))
+
+    with open(OUTPUT, "w", encoding="ascii", newline="\n") as f:
+        f.write("# GENERATED BY tests/make_split_fixtures.py; DO NOT EDIT.\n")
+        f.write("# text as UTF-8 hex, cl100k piece lengths, o200k piece lengths\n")
+        for text in texts:
+            f.write("%s %s %s\n" % (text.encode("utf-8").hex(), lengths(cl100k, text),
+                                    lengths(o200k, text)))
+    print("make_split_fixtures: wrote %d cases to %s" % (len(texts), os.path.relpath(OUTPUT)))
+
+
+if __name__ == "__main__":
+    main()
