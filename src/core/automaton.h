@@ -6,9 +6,12 @@
 #define VELKAN_CORE_AUTOMATON_H_
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace velkan {
+
+struct BytePairEncoding;
 
 // One double-array slot. Failure and output data sit together so that a
 // transition needs one 16-byte record besides base and check. Precomputed
@@ -31,7 +34,8 @@ static_assert(sizeof(AutomatonOutput) == 12, "image layout");
 
 // A compiled automaton. A transition from slot s on byte b exists exactly when
 // check[base[s] + b] == s and then leads to slot base[s] + b; slot 0 is the
-// root. state_count and size are always equal.
+// root. state_count and size are always equal, and outputs holds exactly
+// output_count records.
 struct TokenAutomaton {
   std::vector<AutomatonState> states;    // one per slot
   int32_t state_count = 0;               // == size
@@ -42,6 +46,61 @@ struct TokenAutomaton {
   std::vector<int32_t> check;            // owner slot, -1 when free, 0 at slot 0
   int32_t size = 0;                      // length of base, check and states
 };
+
+// Kinds of trie: the forward one holds the tokens' bytes as they are, the
+// reverse one holds them back to front.
+inline constexpr int32_t kForwardTrie = 1;
+inline constexpr int32_t kReverseTrie = 2;
+
+// One child entry of a trie node.
+struct TrieChild {
+  uint8_t byte;
+  int32_t node;  // index into TrieBuilder::nodes
+};
+
+// A trie node. Children stay sorted by byte (unsigned, ascending) so that both
+// insertion and failure computation can binary search them.
+struct TrieNode {
+  std::unique_ptr<TrieChild[]> children;
+  int32_t child_count = 0;
+  int32_t child_capacity = 0;  // 0, then 4, 8, 16 ...
+  int32_t value = -1;          // token ending here, -1 if none
+};
+
+// A growable byte trie that receives the tokens one by one and is then
+// compiled into a TokenAutomaton. Lives only during construction.
+struct TrieBuilder {
+  std::vector<TrieNode> nodes;  // node_capacity entries; node 0 is the root
+  int32_t node_count = 0;       // nodes in use
+  int32_t node_capacity = 0;    // nodes allocated
+  int32_t kind = 0;             // kForwardTrie or kReverseTrie
+};
+
+// An empty trie of the given kind: 4096 nodes allocated, the root in use.
+TrieBuilder trie_new(int32_t kind);
+
+// The child of node on byte, added (as a childless node) when missing.
+int32_t trie_child(TrieBuilder& trie, int32_t node, uint8_t byte);
+
+// Walks bytes from the root, adding nodes as needed, and marks the last node
+// with id unless a token already ended there: of equal byte strings the one
+// inserted first keeps the node. A token of length 0 marks the root.
+void trie_insert(TrieBuilder& trie, const uint8_t* bytes, uint32_t len, int32_t id);
+
+// trie_insert for either kind of trie: a reverse trie takes the bytes back to
+// front.
+void trie_insert_token(TrieBuilder& trie, const uint8_t* bytes, uint32_t len, int32_t id);
+
+// Compiles the trie (left unchanged) into a double-array automaton. The kind
+// is only recorded; the arrays depend on the trie alone. The root never gets
+// an output, so a token of length 0 is never reported.
+TokenAutomaton automaton_compile(const TrieBuilder& trie, int32_t kind);
+
+// Of the tokens that occur in bytes[0, len), the one that starts first and,
+// among those, the longest; -1 when none occurs or len is 0. When every single
+// byte is a token this is the longest token that is a prefix of the bytes.
+// Reads bpe.forward_automaton only.
+int32_t bpe_next_match(const BytePairEncoding& bpe, const uint8_t* bytes, uint64_t len);
 
 }  // namespace velkan
 

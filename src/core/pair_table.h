@@ -10,6 +10,8 @@
 
 namespace velkan {
 
+struct BytePairEncoding;
+
 // One open-addressing slot; stored in images as u32, u32, i32.
 struct PairEntry {
   uint32_t left;
@@ -18,11 +20,53 @@ struct PairEntry {
 };
 static_assert(sizeof(PairEntry) == 12, "image layout");
 
+// Open addressing with linear probing. Construction sizes it like the token
+// index (at least four slots per token) and inserts at most one entry per
+// token, so it is never more than a quarter full and never grows.
 struct PairTable {
   std::vector<PairEntry> entries;  // capacity slots
   uint32_t capacity = 0;           // a power of two
   uint32_t count = 0;              // occupied slots
 };
+
+// Mixes the key left * 2^32 + right (the finaliser of splitmix64 without its
+// last shift). The home slot is the high half of the result masked to the
+// table.
+inline uint64_t pair_hash(uint32_t left, uint32_t right) {
+  uint64_t x = (static_cast<uint64_t>(left) << 32) | right;
+  x ^= x >> 30;
+  x *= 0xbf58476d1ce4e5b9ULL;
+  x ^= x >> 27;
+  x *= 0x94d049bb133111ebULL;
+  return x;
+}
+
+// An empty table of the given capacity, which must be a power of two.
+PairTable pair_table_new(uint32_t capacity);
+
+// Writes (left, right) -> merged into the first empty slot of the key's probe
+// sequence. An entry with the same key is not looked for.
+void pair_table_insert(PairTable& table, uint32_t left, uint32_t right, uint32_t merged);
+
+// The token that left followed by right merges into, or -1.
+inline int32_t pair_table_find(const PairTable& table, uint32_t left, uint32_t right) {
+  const PairEntry* entries = table.entries.data();
+  const uint32_t mask = table.capacity - 1;
+  for (uint32_t slot = static_cast<uint32_t>(pair_hash(left, right) >> 32) & mask;;
+       slot = (slot + 1) & mask) {
+    const PairEntry& e = entries[slot];
+    if (e.merged == -1)
+      return -1;
+    if (e.left == left && e.right == right)
+      return e.merged;
+  }
+}
+
+// Whether rank-ordered merging of the bytes of token a followed by those of
+// token b ends with exactly a and b side by side: no merge across their
+// boundary comes before the merges that made a and b. Reads the split tables
+// and the pair table only; allocates nothing.
+bool bpe_is_valid_pair(const BytePairEncoding& bpe, uint32_t a, uint32_t b);
 
 }  // namespace velkan
 

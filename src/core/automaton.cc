@@ -1,0 +1,326 @@
+#include "core/automaton.h"
+
+#include <algorithm>
+
+#include "core/token_store.h"
+
+namespace velkan {
+namespace {
+
+constexpr int32_t kInitialTrieNodes = 4096;
+constexpr int32_t kInitialOutputs = 1024;
+constexpr int32_t kMinAutomatonSize = 512;
+
+// The child of node on byte, or -1 with *insert_at set to the position where
+// an entry for the byte belongs.
+int32_t search_children(const TrieNode& node, uint8_t byte, int32_t* insert_at) {
+  int32_t lo = 0, hi = node.child_count;
+  while (lo < hi) {
+    const int32_t mid = (lo + hi) / 2;
+    const uint8_t found = node.children[mid].byte;
+    if (found == byte)
+      return node.children[mid].node;
+    if (found < byte) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  *insert_at = lo;
+  return -1;
+}
+
+int32_t find_child(const TrieNode& node, uint8_t byte) {
+  int32_t unused;
+  return search_children(node, byte, &unused);
+}
+
+// The lowest free double-array slot at or after a given one, by union-find
+// with path halving: a free slot is its own representative, an occupied slot
+// points further up. Slots at or past the end of the array are free.
+class FreeSlots {
+ public:
+  explicit FreeSlots(int32_t size) : next_(size) {
+    for (int32_t i = 0; i < size; i++)
+      next_[i] = i;
+  }
+
+  void grow(int32_t size) {
+    const int32_t old = static_cast<int32_t>(next_.size());
+    next_.resize(size);
+    for (int32_t i = old; i < size; i++)
+      next_[i] = i;
+  }
+
+  void occupy(int32_t slot) { next_[slot] = slot + 1; }
+
+  int32_t find(int32_t slot) {
+    const int32_t size = static_cast<int32_t>(next_.size());
+    while (slot < size && next_[slot] != slot) {
+      const int32_t up = next_[slot];
+      if (up < size)
+        next_[slot] = next_[up];
+      slot = up;
+    }
+    return slot;
+  }
+
+ private:
+  std::vector<int32_t> next_;
+};
+
+// The general query: every output is considered, so a text whose first bytes
+// start no token still gets the earliest match.
+int32_t earliest_longest_match(const TokenAutomaton& a, const uint8_t* bytes, uint64_t len) {
+  const int32_t* base = a.base.data();
+  const int32_t* check = a.check.data();
+  const AutomatonState* states = a.states.data();
+  const AutomatonOutput* outputs = a.outputs.data();
+
+  // The span of the current state, i + 1 - depth, never moves back, and every
+  // later match starts inside a later span; so once the span starts after the
+  // best start nothing can beat the best and the scan stops. (That includes
+  // falling back to the root.) Output lists run from longest to shortest, so
+  // only the head of each list can improve the best.
+  int32_t best = -1;
+  uint64_t best_start = 0;
+  int32_t s = 0;
+  for (uint64_t i = 0; i < len; i++) {
+    const uint8_t b = bytes[i];
+    for (;;) {
+      const int32_t t = base[s] + b;
+      if (check[t] == s) {
+        s = t;
+        break;
+      }
+      if (s == 0)
+        break;
+      s = states[s].fail;
+    }
+    const AutomatonState& st = states[s];
+    if (best >= 0 && i + 1 - static_cast<uint64_t>(st.depth) > best_start)
+      return best;
+    if (st.output != 0) {
+      const AutomatonOutput& o = outputs[st.output];
+      const uint64_t start = i + 1 - static_cast<uint64_t>(o.length);
+      if (best < 0 || start <= best_start) {
+        best = o.token;
+        best_start = start;
+      }
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
+TrieBuilder trie_new(int32_t kind) {
+  TrieBuilder trie;
+  trie.nodes.resize(kInitialTrieNodes);
+  trie.node_count = 1;
+  trie.node_capacity = kInitialTrieNodes;
+  trie.kind = kind;
+  return trie;
+}
+
+int32_t trie_child(TrieBuilder& trie, int32_t node, uint8_t byte) {
+  int32_t lo = 0;
+  const int32_t existing = search_children(trie.nodes[node], byte, &lo);
+  if (existing != -1)
+    return existing;
+  if (trie.node_count == trie.node_capacity) {
+    trie.node_capacity *= 2;
+    trie.nodes.resize(trie.node_capacity);  // new nodes: no children, value -1
+  }
+  const int32_t child = trie.node_count++;
+
+  TrieNode& n = trie.nodes[node];  // fetched after the resize above
+  if (n.child_count == n.child_capacity) {
+    const int32_t capacity = n.child_capacity == 0 ? 4 : n.child_capacity * 2;
+    auto grown = std::make_unique_for_overwrite<TrieChild[]>(capacity);
+    std::copy(n.children.get(), n.children.get() + n.child_count, grown.get());
+    n.children = std::move(grown);
+    n.child_capacity = capacity;
+  }
+  std::copy_backward(n.children.get() + lo, n.children.get() + n.child_count,
+                     n.children.get() + n.child_count + 1);
+  n.children[lo] = TrieChild{byte, child};
+  n.child_count++;
+  return child;
+}
+
+void trie_insert(TrieBuilder& trie, const uint8_t* bytes, uint32_t len, int32_t id) {
+  int32_t node = 0;
+  for (uint32_t i = 0; i < len; i++)
+    node = trie_child(trie, node, bytes[i]);
+  if (trie.nodes[node].value == -1)
+    trie.nodes[node].value = id;
+}
+
+void trie_insert_token(TrieBuilder& trie, const uint8_t* bytes, uint32_t len, int32_t id) {
+  if (trie.kind != kReverseTrie) {
+    trie_insert(trie, bytes, len, id);
+    return;
+  }
+  // Walking the bytes back to front builds the same trie as inserting a
+  // reversed copy, without the copy.
+  int32_t node = 0;
+  for (uint32_t i = len; i > 0; i--)
+    node = trie_child(trie, node, bytes[i - 1]);
+  if (trie.nodes[node].value == -1)
+    trie.nodes[node].value = id;
+}
+
+TokenAutomaton automaton_compile(const TrieBuilder& trie, int32_t kind) {
+  const int32_t n = trie.node_count;
+  const std::vector<TrieNode>& nodes = trie.nodes;
+  TokenAutomaton a;
+  a.kind = kind;
+
+  // Stage one: failure links, depths and output lists, by trie node, in
+  // breadth-first order so that a node's failure target is final before its
+  // children need it.
+  std::vector<int32_t> fail(n, 0), out_head(n, 0), depth(n, 0);
+  std::vector<int32_t> queue;
+  queue.reserve(n);
+  a.outputs.assign(kInitialOutputs, AutomatonOutput{0, 0, 0});
+  a.output_count = 1;
+
+  const TrieNode& root = nodes[0];
+  for (int32_t k = 0; k < root.child_count; k++) {
+    const int32_t c = root.children[k].node;
+    fail[c] = 0;
+    depth[c] = 1;
+    queue.push_back(c);
+  }
+  for (size_t head = 0; head < queue.size(); head++) {
+    const int32_t v = queue[head];
+    const TrieNode& node = nodes[v];
+    if (node.value != -1) {
+      if (a.output_count == static_cast<int32_t>(a.outputs.size())) {
+        a.outputs.resize(a.outputs.size() * 2, AutomatonOutput{0, 0, 0});
+      }
+      a.outputs[a.output_count] = AutomatonOutput{node.value, depth[v], out_head[fail[v]]};
+      out_head[v] = a.output_count++;
+    } else {
+      out_head[v] = out_head[fail[v]];
+    }
+    for (int32_t k = 0; k < node.child_count; k++) {
+      const uint8_t b = node.children[k].byte;
+      const int32_t c = node.children[k].node;
+      depth[c] = depth[v] + 1;
+      int32_t f = fail[v];
+      for (;;) {
+        const int32_t x = find_child(nodes[f], b);
+        if (x >= 0 && x != c) {
+          fail[c] = x;
+          break;
+        }
+        if (f == 0) {
+          fail[c] = 0;
+          break;
+        }
+        f = fail[f];
+      }
+      queue.push_back(c);
+    }
+  }
+  a.outputs.resize(a.output_count);
+  a.outputs.shrink_to_fit();
+
+  // Stage two: place the nodes into the double array, breadth first, each
+  // node's children at the lowest base, at or after the first free slot, at
+  // which all their slots are free. The first free slot tends to stay at an
+  // early hole that only a child on byte 0 could fill, so rather than test
+  // every base from there, the search visits only the bases that put the
+  // smallest child byte on a free slot; it finds the same base.
+  int32_t size = std::max(2 * n, kMinAutomatonSize);
+  a.base.assign(size, 0);
+  a.check.assign(size, -1);
+  FreeSlots free_slots(size);
+  std::vector<int32_t> slot(n, -1);
+  slot[0] = 0;
+  a.check[0] = 0;
+  free_slots.occupy(0);
+  int32_t first_free = 1;
+  queue.clear();
+  queue.push_back(0);
+  for (size_t head = 0; head < queue.size(); head++) {
+    const int32_t v = queue[head];
+    const TrieNode& node = nodes[v];
+    if (node.child_count == 0)
+      continue;
+    const int32_t s = slot[v];
+    const int32_t lowest = node.children[0].byte;
+    int32_t r = first_free;
+    for (;;) {
+      r = free_slots.find(r + lowest) - lowest;
+      if (size < r + 256) {
+        while (size < r + 256)
+          size *= 2;
+        a.base.resize(size, 0);
+        a.check.resize(size, -1);
+        free_slots.grow(size);
+      }
+      bool all_free = true;
+      for (int32_t k = 1; k < node.child_count; k++) {
+        if (a.check[r + node.children[k].byte] != -1) {
+          all_free = false;
+          break;
+        }
+      }
+      if (all_free)
+        break;
+      r++;
+    }
+    a.base[s] = r;
+    for (int32_t k = 0; k < node.child_count; k++) {
+      const int32_t t = r + node.children[k].byte;
+      a.check[t] = s;
+      free_slots.occupy(t);
+      slot[node.children[k].node] = t;
+      queue.push_back(node.children[k].node);
+    }
+    first_free = std::min(free_slots.find(first_free), size);
+  }
+
+  a.states.assign(size, AutomatonState{0, 0, -1, 0});
+  for (int32_t o = 0; o < n; o++) {
+    a.states[slot[o]] = AutomatonState{slot[fail[o]], out_head[o], nodes[o].value, depth[o]};
+  }
+  a.state_count = size;
+  a.size = size;
+  return a;
+}
+
+int32_t bpe_next_match(const BytePairEncoding& bpe, const uint8_t* bytes, uint64_t len) {
+  const TokenAutomaton& a = bpe.forward_automaton;
+  const int32_t* base = a.base.data();
+  const int32_t* check = a.check.data();
+  const AutomatonState* states = a.states.data();
+
+  // Fast path: follow plain transitions from the root and keep the deepest
+  // token on the way. Once a match starting at 0 is known, a failure
+  // transition could only lead to later starts, so the walk's answer is
+  // final. Without one, ask the general query. A root without children (no
+  // token of length 1 or more) would let byte 0 lead back to the root, whose
+  // value may be a token of length 0, which is never reported.
+  if (base[0] == 0)
+    return -1;
+  int32_t best = -1;
+  int32_t s = 0;
+  for (uint64_t i = 0; i < len; i++) {
+    const int32_t t = base[s] + bytes[i];
+    if (check[t] != s)
+      break;
+    s = t;
+    const int32_t value = states[t].value;
+    if (value != -1)
+      best = value;
+  }
+  if (best != -1)
+    return best;
+  return len == 0 ? -1 : earliest_longest_match(a, bytes, len);
+}
+
+}  // namespace velkan

@@ -1,0 +1,79 @@
+#include "core/build.h"
+
+#include <memory>
+
+#include "core/automaton.h"
+#include "core/pair_table.h"
+
+namespace velkan {
+namespace {
+
+// The split of token i: the longest prefix token p whose remainder r is a
+// token, with both older than i and allowed side by side. Splits and pair
+// entries of ids below i are final by now, which is what makes the validity
+// test meaningful here.
+void find_split(BytePairEncoding& bpe, uint32_t i) {
+  const uint8_t* bytes = bpe.token_data(i);
+  const uint32_t length = bpe.token_length(i);
+  for (int32_t p = bpe.next_prefix[i]; p != -1; p = bpe.next_prefix[p]) {
+    const uint32_t prefix_length = bpe.token_length(p);
+    const int32_t r =
+        token_index_find(bpe.token_index, bpe.token_bytes.data(), bpe.token_starts.data(),
+                         bpe.hash_factor, bytes + prefix_length, length - prefix_length);
+    if (r == -1)
+      continue;
+    // The index answers only with equal bytes (it passes over a slot whose
+    // hash matches but whose bytes differ), so no length or byte test is
+    // needed here.
+    if (static_cast<uint32_t>(p) >= i || static_cast<uint32_t>(r) >= i)
+      continue;
+    if (!bpe_is_valid_pair(bpe, p, r))
+      continue;
+    pair_table_insert(bpe.pair_table, p, r, i);
+    bpe.split_left[i] = p;
+    bpe.split_right[i] = r;
+    return;
+  }
+}
+
+}  // namespace
+
+BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_starts,
+                              uint32_t n) {
+  auto bpe = std::make_unique<BytePairEncoding>();
+  bpe_store_tokens(*bpe, token_bytes, token_starts, n);
+
+  {
+    TrieBuilder forward = trie_new(kForwardTrie);
+    TrieBuilder reverse = trie_new(kReverseTrie);
+    for (uint32_t id = 0; id < n; id++) {
+      trie_insert_token(forward, bpe->token_data(id), bpe->token_length(id),
+                        static_cast<int32_t>(id));
+      trie_insert_token(reverse, bpe->token_data(id), bpe->token_length(id),
+                        static_cast<int32_t>(id));
+    }
+    // Two identical automata from the forward trie; only kind 0 is queried.
+    bpe->forward_automaton = automaton_compile(forward, 0);
+    bpe->forward_automaton_alt = automaton_compile(forward, 1);
+    bpe->reverse_automaton = automaton_compile(reverse, reverse.kind);
+  }
+
+  // Without its last byte, a token of length 1 is a query of length 0, which
+  // answers -1.
+  bpe->next_prefix.resize(n);
+  for (uint32_t id = 0; id < n; id++) {
+    const uint32_t length = bpe->token_length(id);
+    bpe->next_prefix[id] = length == 0 ? -1 : bpe_next_match(*bpe, bpe->token_data(id), length - 1);
+  }
+
+  bpe->split_left.resize(n);
+  bpe->split_right.resize(n);
+  for (uint32_t id = 0; id < n; id++)
+    bpe->split_left[id] = bpe->split_right[id] = id;
+  bpe->pair_table = pair_table_new(hash_table_capacity(n));
+  for (uint32_t id = 0; id < n; id++)
+    find_split(*bpe, id);
+  return bpe;
+}
+
+}  // namespace velkan

@@ -1,0 +1,93 @@
+// Backtracking encoder: turns one byte string into token ids without replaying
+// merges. It proposes the longest token at each position, falls back to
+// shorter prefix tokens, and backs out of positions that lead nowhere.
+
+#ifndef VELKAN_CORE_ENCODER_H_
+#define VELKAN_CORE_ENCODER_H_
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "core/token_store.h"
+
+namespace velkan {
+
+// Token stack and dead-end bitfield that one driver call reuses across its
+// pieces, so that it allocates only when a piece needs more room than any
+// earlier one. A new scratch holds no buffers. Belongs to one thread.
+struct EncoderScratch {
+  std::unique_ptr<uint32_t[]> tokens;   // token stack buffer
+  uint64_t token_capacity = 0;          // entries allocated
+  std::unique_ptr<uint64_t[]> allowed;  // bitfield buffer
+  uint64_t allowed_words = 0;           // words allocated
+};
+
+// The state of one run over one byte string. A plain value on the caller's
+// stack; it owns its two buffers while the run lasts.
+struct BacktrackEncoder {
+  const BytePairEncoding* bpe = nullptr;  // vocabulary, borrowed
+  const uint8_t* text = nullptr;          // input, borrowed
+  uint64_t text_len = 0;
+  // The token stack, bottom first; its first token_count entries are the
+  // result once the run is over.
+  std::unique_ptr<uint32_t[]> tokens;
+  uint64_t token_capacity = 0;
+  uint64_t token_count = 0;
+  int32_t next_token = -1;  // candidate to try at pos; -1 when the run is over
+  uint64_t pos = 0;         // where the next token starts: the stack's byte length
+  // Bit p (word p / 64, least significant bit first) is 1 while position p may
+  // still end an accepted token. Covers positions 0 to text_len.
+  std::unique_ptr<uint64_t[]> allowed;
+  uint64_t allowed_words = 0;
+};
+
+// Sets up a run over text with buffers of its own. The token stack starts
+// with capacity_hint entries, or text_len / 3 + 16 when the hint is 0.
+void encoder_init(BacktrackEncoder& encoder, const BytePairEncoding& bpe, const uint8_t* text,
+                  uint64_t len, uint64_t capacity_hint);
+
+// Sets up a run over text on the scratch's buffers, which the encoder takes
+// over (the scratch is left empty). Buffers too small for this text are
+// replaced, larger ones are kept; only the bitfield words this text needs are
+// reset. Hand the buffers back with encoder_release_to_scratch after the run:
+//
+//   EncoderScratch scratch;
+//   for (each piece) {
+//     BacktrackEncoder e;
+//     encoder_init_with_scratch(e, bpe, piece, piece_len, scratch);
+//     encoder_run(e);
+//     out.insert(out.end(), e.tokens.get(), e.tokens.get() + e.token_count);
+//     encoder_release_to_scratch(e, scratch);
+//   }
+void encoder_init_with_scratch(BacktrackEncoder& encoder, const BytePairEncoding& bpe,
+                               const uint8_t* text, uint64_t len, EncoderScratch& scratch);
+
+// Moves the encoder's (possibly grown) buffers back into the scratch for the
+// next piece. Read the piece's ids (tokens[0, token_count)) before this call.
+void encoder_release_to_scratch(BacktrackEncoder& encoder, EncoderScratch& scratch);
+
+// One step: accepts the current candidate or a shorter prefix of it, or, when
+// none fits, marks the position as a dead end and takes back the last token.
+// Returns the next candidate, or -1 once the run is over (and from then on).
+int32_t encoder_step(BacktrackEncoder& encoder);
+
+// Steps until the run is over.
+void encoder_run(BacktrackEncoder& encoder);
+
+// The token ids of the whole text; empty for an empty text.
+std::vector<uint32_t> bpe_encode(const BytePairEncoding& bpe, const uint8_t* text, uint64_t len);
+
+// The number of tokens bpe_encode would give, without building the result.
+uint64_t bpe_count(const BytePairEncoding& bpe, const uint8_t* text, uint64_t len);
+
+// The number of tokens if it is at most limit, else UINT64_MAX. Gives up as
+// soon as the stack holds more than limit + 10 tokens, so a long text over a
+// small limit costs little. Any limit is fine: the stack starts at
+// min(limit, len) + 16 entries.
+uint64_t bpe_count_till_limit(const BytePairEncoding& bpe, const uint8_t* text, uint64_t len,
+                              uint64_t limit);
+
+}  // namespace velkan
+
+#endif  // VELKAN_CORE_ENCODER_H_

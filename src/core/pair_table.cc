@@ -1,0 +1,60 @@
+#include "core/pair_table.h"
+
+#include "core/token_store.h"
+
+namespace velkan {
+
+PairTable pair_table_new(uint32_t capacity) {
+  PairTable table;
+  table.entries.assign(capacity, PairEntry{0, 0, -1});
+  table.capacity = capacity;
+  table.count = 0;
+  return table;
+}
+
+void pair_table_insert(PairTable& table, uint32_t left, uint32_t right, uint32_t merged) {
+  const uint32_t mask = table.capacity - 1;
+  uint32_t slot = static_cast<uint32_t>(pair_hash(left, right) >> 32) & mask;
+  while (table.entries[slot].merged != -1)
+    slot = (slot + 1) & mask;
+  table.entries[slot] = PairEntry{left, right, static_cast<int32_t>(merged)};
+  table.count++;
+}
+
+bool bpe_is_valid_pair(const BytePairEncoding& bpe, uint32_t a, uint32_t b) {
+  const uint32_t* split_left = bpe.split_left.data();
+  const uint32_t* split_right = bpe.split_right.data();
+  // A merge across the boundary is harmful only if it comes before the merge
+  // that made the token just taken apart: the left token's own id, or the
+  // right token's id plus one, since of equal ranks the left pair wins.
+  uint32_t bound = 0xFFFFFFFFu;
+  for (;;) {
+    const int32_t m = pair_table_find(bpe.pair_table, a, b);
+    if (m != -1 && static_cast<uint32_t>(m) < bound)
+      return false;
+    // Take apart the later token first, b when the ids are equal.
+    if (a > b) {
+      if (split_right[a] != a) {
+        bound = a;
+        a = split_right[a];
+      } else if (split_left[b] != b) {
+        bound = b + 1;
+        b = split_left[b];
+      } else {
+        return true;
+      }
+    } else {
+      if (split_left[b] != b) {
+        bound = b + 1;
+        b = split_left[b];
+      } else if (split_right[a] != a) {
+        bound = a;
+        a = split_right[a];
+      } else {
+        return true;
+      }
+    }
+  }
+}
+
+}  // namespace velkan

@@ -1,0 +1,144 @@
+// Pair table, pair validity and construction from small hand-made token lists.
+
+#include "core/build.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "core/pair_table.h"
+
+namespace velkan {
+namespace {
+
+// The 256 single bytes as ids 0 to 255 (id = byte value), then extra tokens.
+BytePairEncodingPtr build(const std::vector<std::string>& extra, bool with_bytes = true) {
+  std::string bytes;
+  std::vector<uint32_t> starts{0};
+  for (int b = 0; with_bytes && b < 256; b++)
+    starts.push_back(static_cast<uint32_t>((bytes += static_cast<char>(b)).size()));
+  for (const std::string& t : extra)
+    starts.push_back(static_cast<uint32_t>((bytes += t).size()));
+  return bpe_build(reinterpret_cast<const uint8_t*>(bytes.data()), starts.data(),
+                   static_cast<uint32_t>(starts.size() - 1));
+}
+
+std::vector<uint32_t> split(const BytePairEncoding& bpe, uint32_t id) {
+  return {bpe.split_left[id], bpe.split_right[id]};
+}
+
+TEST(PairTable, HashProbingAndWrapAround) {
+  EXPECT_EQ(pair_hash(97, 98), 0x43fa59bea5163c6fULL);  // worked out separately
+  EXPECT_EQ(pair_hash(0xFFFFFFFFu, 0xFFFFFFFFu), 0xb4d055fd9b6b1680ULL);
+  PairTable table = pair_table_new(16);
+  std::vector<uint32_t> lefts;  // keys (l, 7) whose home slot is the last one
+  for (uint32_t l = 0; lefts.size() < 3; l++) {
+    if ((pair_hash(l, 7) >> 32 & 15) == 15)
+      lefts.push_back(l);
+  }
+  for (uint32_t i = 0; i < 3; i++)
+    pair_table_insert(table, lefts[i], 7, 100 + i);
+  pair_table_insert(table, lefts[0], 7, 200);  // a repeated key gets its own slot
+  EXPECT_EQ(table.count, 4u);
+  EXPECT_EQ(table.entries[15].merged, 100);
+  EXPECT_EQ(table.entries[0].merged, 101);
+  EXPECT_EQ(table.entries[2].merged, 200);
+  EXPECT_EQ(pair_table_find(table, lefts[0], 7), 100);
+  EXPECT_EQ(pair_table_find(table, lefts[2], 7), 102);
+  EXPECT_EQ(pair_table_find(table, 7, lefts[0]), -1);
+}
+
+TEST(Build, OneMergedToken) {
+  BytePairEncodingPtr bpe = build({"ab"});
+  EXPECT_EQ(split(*bpe, 256), (std::vector<uint32_t>{97, 98}));
+  EXPECT_EQ(bpe->pair_table.count, 1u);
+  EXPECT_EQ(pair_table_find(bpe->pair_table, 97, 98), 256);
+  for (uint32_t b = 0; b < 256; b++) {
+    ASSERT_EQ(split(*bpe, b), (std::vector<uint32_t>{b, b}));
+    ASSERT_EQ(bpe->next_prefix[b], -1);
+  }
+}
+
+// 256 = "bc", 257 = "ab": taking 257 apart next to "c" exposes "bc", which
+// merges first.
+TEST(Build, PairValidity) {
+  BytePairEncodingPtr bpe = build({"bc", "ab"});
+  EXPECT_EQ(split(*bpe, 256), (std::vector<uint32_t>{98, 99}));
+  EXPECT_EQ(split(*bpe, 257), (std::vector<uint32_t>{97, 98}));
+  EXPECT_EQ(bpe->pair_table.count, 2u);
+  struct Case {
+    uint32_t a, b;
+    bool valid;
+  };
+  for (Case c : {Case{257, 99, false},
+                 {97, 256, true},
+                 {256, 97, true},
+                 {97, 98, false},
+                 {98, 99, false},
+                 {99, 97, true},
+                 {257, 256, true},
+                 {257, 257, true}}) {
+    EXPECT_EQ(bpe_is_valid_pair(*bpe, c.a, c.b), c.valid) << c.a << " " << c.b;
+  }
+  // "bc" merges after "ab" here, yet the pair b, c stays invalid.
+  BytePairEncodingPtr late = build({"ab", "abc", "bc"});
+  EXPECT_FALSE(bpe_is_valid_pair(*late, 98, 99));
+  EXPECT_FALSE(bpe_is_valid_pair(*late, 97, 258));  // "ab" comes first
+}
+
+// Splits take the longest prefix whose remainder is an older token allowed next
+// to it; prefixes younger than the token are passed over.
+TEST(Build, SplitSearch) {
+  BytePairEncodingPtr bpe = build({"ab", "cd", "abcd", "abc", "bcd", "bc", "ac", "acd"});
+  EXPECT_EQ(bpe->next_prefix[258], 259);                           // abcd -> abc
+  EXPECT_EQ(split(*bpe, 258), (std::vector<uint32_t>{256, 257}));  // ab + cd
+  EXPECT_EQ(split(*bpe, 260), (std::vector<uint32_t>{'b', 257}));  // b + cd
+  EXPECT_EQ(split(*bpe, 263), (std::vector<uint32_t>{'a', 257}));  // not ac + d: cd is older
+  // "bc" merges first, so "ab" and "cd" never meet: no split.
+  BytePairEncodingPtr stuck = build({"bc", "ab", "cd", "abcd"});
+  EXPECT_EQ(split(*stuck, 259), (std::vector<uint32_t>{259, 259}));
+  EXPECT_EQ(stuck->pair_table.count, 3u);
+}
+
+TEST(Build, EmptyListDuplicatesAndEmptyTokens) {
+  BytePairEncodingPtr none = build({}, false);
+  EXPECT_EQ(none->num_tokens, 0u);
+  EXPECT_EQ(none->token_index.capacity, 16u);
+  EXPECT_EQ(none->pair_table.capacity, 16u);
+  for (const TokenAutomaton* a :
+       {&none->forward_automaton, &none->forward_automaton_alt, &none->reverse_automaton}) {
+    EXPECT_EQ(a->size, 512);
+    EXPECT_EQ(a->output_count, 1);
+  }
+  // 256 = "ab", 257 = "ab" again, 258 = "", 259 = "abab".
+  BytePairEncodingPtr bpe = build({"ab", "ab", "", "abab"});
+  EXPECT_EQ(split(*bpe, 257), (std::vector<uint32_t>{257, 257}));  // a + b is taken by 256
+  EXPECT_EQ(split(*bpe, 258), (std::vector<uint32_t>{258, 258}));
+  EXPECT_EQ(bpe->next_prefix[258], -1);
+  EXPECT_EQ(split(*bpe, 259), (std::vector<uint32_t>{256, 256}));
+  EXPECT_EQ(bpe->pair_table.count, 2u);
+  EXPECT_EQ(bpe_next_match(*bpe, reinterpret_cast<const uint8_t*>("ab"), 2), 256);
+}
+
+TEST(Build, ForwardAutomataDifferOnlyInKind) {
+  BytePairEncodingPtr bpe = build({"bc", "ab", "abc", std::string("\xff\x00\x01", 3)});
+  const TokenAutomaton& f = bpe->forward_automaton;
+  const TokenAutomaton& alt = bpe->forward_automaton_alt;
+  EXPECT_EQ((std::vector<int32_t>{f.kind, alt.kind, bpe->reverse_automaton.kind}),
+            (std::vector<int32_t>{0, 1, 2}));
+  EXPECT_EQ(std::tie(f.size, f.state_count, f.output_count, f.base, f.check),
+            std::tie(alt.size, alt.state_count, alt.output_count, alt.base, alt.check));
+  ASSERT_EQ(f.states.size(), alt.states.size());
+  ASSERT_EQ(f.outputs.size(), alt.outputs.size());
+  EXPECT_EQ(
+      std::memcmp(f.states.data(), alt.states.data(), f.states.size() * sizeof(AutomatonState)), 0);
+  EXPECT_EQ(
+      std::memcmp(f.outputs.data(), alt.outputs.data(), f.outputs.size() * sizeof(AutomatonOutput)),
+      0);
+}
+
+}  // namespace
+}  // namespace velkan
