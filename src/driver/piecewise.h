@@ -1,0 +1,34 @@
+// Tokenizer driver: encodes, counts and limit-counts a whole text piece by
+// piece, asking the handle's pre-split rule set for each piece and running the
+// backtracking encoder on it. Re-entrant; touches no interpreter object.
+
+#ifndef VELKAN_DRIVER_PIECEWISE_H_
+#define VELKAN_DRIVER_PIECEWISE_H_
+
+#include <cstdint>
+#include <vector>
+
+#include "vocab/encoding_handle.h"
+
+namespace velkan {
+
+// Result of piecewise_count_till_limit when the text needs more tokens than
+// the limit allows.
+inline constexpr uint64_t kOverLimit = UINT64_MAX;
+
+// The token ids of the whole text, the pieces' ids concatenated in text order.
+// Text that is not valid UTF-8 is still covered byte for byte.
+std::vector<uint32_t> piecewise_encode(const EncodingHandle& handle, const uint8_t* text,
+                                       uint64_t length);
+
+// The number of ids piecewise_encode would return, without building them.
+uint64_t piecewise_count(const EncodingHandle& handle, const uint8_t* text, uint64_t length);
+
+// piecewise_count if it is at most limit, else kOverLimit. Gives up as soon
+// as the count is known to exceed the limit.
+uint64_t piecewise_count_till_limit(const EncodingHandle& handle, const uint8_t* text,
+                                    uint64_t length, uint64_t limit);
+
+}  // namespace velkan
+
+#endif  // VELKAN_DRIVER_PIECEWISE_H_

@@ -1,0 +1,117 @@
+// The piecewise driver: pieces from the splitter, each encoded on its own,
+// results concatenated; counting and limits agree with encoding.
+
+#include "driver/piecewise.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/encoder.h"
+#include "embedded_encodings.h"
+#include "presplit/split_cl100k.h"
+#include "presplit/split_o200k.h"
+
+namespace velkan {
+namespace {
+
+const uint8_t* u8(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
+
+EncodingHandle handle_of(bool o200k) {
+  return {const_cast<BytePairEncoding*>(&embedded_encoding(o200k)),
+          o200k ? split_o200k : split_cl100k};
+}
+
+// The driver's result rebuilt from the splitter and the whole-piece encoder.
+std::vector<uint32_t> by_pieces(const EncodingHandle& h, const std::string& text) {
+  std::vector<uint32_t> out;
+  uint64_t pos = 0;
+  SplitMatch m;
+  while (h.splitter(u8(text), text.size(), pos, &m)) {
+    uint64_t end = m.end;
+    if (m.drop_last) {
+      uint64_t p = end - 1;
+      while (p > m.start && (u8(text)[p] & 0xC0) == 0x80) p--;
+      end = p;
+    }
+    std::vector<uint32_t> piece = bpe_encode(*h.encoding, u8(text) + m.start, end - m.start);
+    out.insert(out.end(), piece.begin(), piece.end());
+    pos = end;
+  }
+  return out;
+}
+
+class Driver : public ::testing::TestWithParam<bool> {};
+INSTANTIATE_TEST_SUITE_P(Vocabularies, Driver, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "o200k" : "cl100k"; });
+
+const std::vector<std::string> kTexts = {
+    "",
+    "Hello, world! It's a test.\n\n  Indented line\r\n",
+    " a   b\u3000\u3000c\t\t\nx",  // runs ending in a three-byte space
+    "   ",
+    std::string(3000, ' ') + "word" + std::string(700, '7'),
+    "中文 テキスト 한국어 ÀÉÎ ǅx éTé",
+};
+
+TEST_P(Driver, EncodeIsThePiecesConcatenated) {
+  const EncodingHandle h = handle_of(GetParam());
+  for (const std::string& text : kTexts) {
+    std::vector<uint32_t> ids = piecewise_encode(h, u8(text), text.size());
+    EXPECT_EQ(ids, by_pieces(h, text)) << text;
+    EXPECT_EQ(piecewise_count(h, u8(text), text.size()), ids.size());
+    EXPECT_EQ(*bpe_decode_tokens(*h.encoding, ids.data(), ids.size()), text);
+  }
+}
+
+TEST_P(Driver, ManyIdsKeepTheirOrder) {
+  const EncodingHandle h = handle_of(GetParam());
+  std::string text;
+  for (int i = 0; i < 400; i++) text += " w" + std::to_string(i * 7919);
+  std::vector<uint32_t> ids = piecewise_encode(h, u8(text), text.size());
+  EXPECT_GT(ids.size(), 1024u);
+  EXPECT_EQ(ids, by_pieces(h, text));
+}
+
+TEST_P(Driver, LimitIsTheCountOrOver) {
+  const EncodingHandle h = handle_of(GetParam());
+  for (const std::string& text : kTexts) {
+    const uint64_t n = piecewise_count(h, u8(text), text.size());
+    for (uint64_t limit : {uint64_t{0}, n / 2, n > 0 ? n - 1 : 0, n, n + 1, UINT64_MAX}) {
+      const uint64_t got = piecewise_count_till_limit(h, u8(text), text.size(), limit);
+      EXPECT_EQ(got, n <= limit ? n : kOverLimit) << text << " limit " << limit;
+    }
+  }
+}
+
+TEST_P(Driver, WithoutSplitterTheTextIsOnePiece) {
+  EncodingHandle h = handle_of(GetParam());
+  h.splitter = nullptr;
+  const std::string text = "Hello world, once more.";
+  EXPECT_EQ(piecewise_encode(h, u8(text), text.size()),
+            bpe_encode(*h.encoding, u8(text), text.size()));
+  EXPECT_EQ(piecewise_count(h, u8(text), text.size()),
+            bpe_count(*h.encoding, u8(text), text.size()));
+  EXPECT_EQ(piecewise_count_till_limit(h, u8(text), text.size(), 2), kOverLimit);
+}
+
+// Invalid UTF-8 always ends and every byte is encoded exactly once.
+TEST_P(Driver, InvalidUtf8IsCoveredByteForByte) {
+  const EncodingHandle h = handle_of(GetParam());
+  std::mt19937 rng(11);
+  const char alphabet[] = {' ', ' ', '\t', '\n', '\r', 'a', 'Z', '1', '\'', '/', '!',
+                           '\x85', '\xa0', '\x80', '\xbf', '\xc3', '\xe3', '\x80', '\xf0', '\xff'};
+  for (int round = 0; round < 3000; round++) {
+    std::string text;
+    const int length = 1 + static_cast<int>(rng() % 24);
+    for (int i = 0; i < length; i++) text += alphabet[rng() % sizeof(alphabet)];
+    std::vector<uint32_t> ids = piecewise_encode(h, u8(text), text.size());
+    ASSERT_EQ(*bpe_decode_tokens(*h.encoding, ids.data(), ids.size()), text);
+    ASSERT_EQ(piecewise_count(h, u8(text), text.size()), ids.size());
+  }
+}
+
+}  // namespace
+}  // namespace velkan
