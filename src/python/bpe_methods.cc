@@ -1,14 +1,18 @@
 // Methods of velkan.bpe.BytePairEncoding: count, encode and decode whole byte
 // strings with the backtracking encoder, without pre-splitting.
 
+#include <vector>
+
+#include "core/encoder.h"
+#include "python/convert.h"
 #include "python/objects.h"
 
 namespace velkan {
 namespace {
 
 // An object made by calling the type directly has no encoding.
-BytePairEncoding* encoding_of(PyObject* self) {
-  BytePairEncoding* bpe = reinterpret_cast<BytePairEncodingObject*>(self)->encoding;
+const BytePairEncoding* encoding_of(PyObject* self) {
+  const BytePairEncoding* bpe = reinterpret_cast<BytePairEncodingObject*>(self)->encoding;
   if (bpe == nullptr) {
     PyErr_SetString(PyExc_ValueError,
                     "BytePairEncoding has no encoding; get one from Tokenizer.bpe()");
@@ -16,22 +20,63 @@ BytePairEncoding* encoding_of(PyObject* self) {
   return bpe;
 }
 
-PyObject* not_implemented(PyObject* self) {
-  if (encoding_of(self) == nullptr) return nullptr;
-  PyErr_SetString(PyExc_NotImplementedError, "not implemented yet");
-  return nullptr;
+// A bytes-like argument, released on every path.
+struct BufferArg {
+  Py_buffer view{};
+  bool held = false;
+  ~BufferArg() {
+    if (held) PyBuffer_Release(&view);
+  }
+  bool parse(PyObject* args) { return held = PyArg_ParseTuple(args, "y*", &view); }
+  const uint8_t* data() const { return static_cast<const uint8_t*>(view.buf); }
+  uint64_t size() const { return static_cast<uint64_t>(view.len); }
+};
+
+PyObject* bpe_object_count(PyObject* self, PyObject* args) {
+  const BytePairEncoding* bpe = encoding_of(self);
+  if (bpe == nullptr) return nullptr;
+  BufferArg data;
+  if (!data.parse(args)) return nullptr;
+  return guard_memory([&] { return PyLong_FromSize_t(bpe_count(*bpe, data.data(), data.size())); });
 }
 
-PyObject* bpe_count(PyObject* self, PyObject*) { return not_implemented(self); }
-PyObject* bpe_encode_via_backtracking(PyObject* self, PyObject*) { return not_implemented(self); }
-PyObject* bpe_decode_tokens_method(PyObject* self, PyObject*) { return not_implemented(self); }
+PyObject* bpe_object_encode_via_backtracking(PyObject* self, PyObject* args) {
+  const BytePairEncoding* bpe = encoding_of(self);
+  if (bpe == nullptr) return nullptr;
+  BufferArg data;
+  if (!data.parse(args)) return nullptr;
+  return guard_memory([&] {
+    std::vector<uint32_t> ids = bpe_encode(*bpe, data.data(), data.size());
+    return tokens_to_list(ids.data(), ids.size());
+  });
+}
+
+PyObject* bpe_object_decode_tokens(PyObject* self, PyObject* args) {
+  const BytePairEncoding* bpe = encoding_of(self);
+  if (bpe == nullptr) return nullptr;
+  PyObject* list;
+  if (!PyArg_ParseTuple(args, "O!", &PyList_Type, &list)) return nullptr;
+  return guard_memory([&]() -> PyObject* {
+    std::vector<uint32_t> ids;
+    if (!list_to_ids(list, ids)) return nullptr;
+    std::optional<uint64_t> length = bpe_decoded_length(*bpe, ids.data(), ids.size());
+    // An id out of range gives empty bytes, not an error.
+    if (!length) return PyBytes_FromStringAndSize(nullptr, 0);
+    // Decoded straight into the bytes object: no intermediate copy.
+    PyObject* bytes = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(*length));
+    if (bytes == nullptr) return nullptr;
+    bpe_decode_into(*bpe, ids.data(), ids.size(),
+                    reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(bytes)));
+    return bytes;
+  });
+}
 
 }  // namespace
 
 PyMethodDef bpe_methods[] = {
-    {"count", bpe_count, METH_VARARGS, nullptr},
-    {"encode_via_backtracking", bpe_encode_via_backtracking, METH_VARARGS, nullptr},
-    {"decode_tokens", bpe_decode_tokens_method, METH_VARARGS, nullptr},
+    {"count", bpe_object_count, METH_VARARGS, nullptr},
+    {"encode_via_backtracking", bpe_object_encode_via_backtracking, METH_VARARGS, nullptr},
+    {"decode_tokens", bpe_object_decode_tokens, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 

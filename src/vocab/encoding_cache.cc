@@ -1,0 +1,61 @@
+#include "vocab/encoding_cache.h"
+
+#include <memory>
+
+#include "core/build.h"
+#include "presplit/split_cl100k.h"
+#include "presplit/split_o200k.h"
+#include "vocab/embedded.h"
+#include "vocab/image.h"
+
+namespace velkan {
+namespace {
+
+// The two cache slots: set once, never cleared, never freed.
+EncodingHandle* cl100k_handle = nullptr;
+EncodingHandle* o200k_handle = nullptr;
+
+struct VocabularySource {
+  EncodingHandle** slot;
+  const char* image_name;
+  const uint8_t* token_bytes;
+  const uint32_t* token_starts;
+  uint32_t num_tokens;
+  PieceSplitter splitter;
+};
+
+VocabularySource source_of(Vocabulary vocabulary) {
+  if (vocabulary == Vocabulary::kCl100k) {
+    return {&cl100k_handle, "precomputed_cl100k.bin", cl100k_token_bytes, cl100k_token_starts,
+            kCl100kTokens, split_cl100k};
+  }
+  return {&o200k_handle, "precomputed_o200k.bin", o200k_token_bytes, o200k_token_starts,
+          kO200kTokens, split_o200k};
+}
+
+}  // namespace
+
+const char* image_file_name(Vocabulary vocabulary) { return source_of(vocabulary).image_name; }
+
+EncodingHandle* encoding_cache_get(Vocabulary vocabulary, const PackageFileReader& read_file) {
+  const VocabularySource src = source_of(vocabulary);
+  if (*src.slot != nullptr) return *src.slot;
+
+  BytePairEncodingPtr encoding;
+  if (std::optional<std::vector<uint8_t>> image = read_file(src.image_name)) {
+    // An image that does not fit this vocabulary exactly is ignored.
+    encoding = bpe_from_image(src.token_bytes, src.token_starts, src.num_tokens, image->data(),
+                              image->size());
+  }
+  if (!encoding) encoding = bpe_build(src.token_bytes, src.token_starts, src.num_tokens);
+
+  auto handle = std::make_unique<EncodingHandle>();
+  handle->encoding = encoding.release();
+  handle->splitter = src.splitter;
+  *src.slot = handle.release();
+  return *src.slot;
+}
+
+bool encoding_cache_has(Vocabulary vocabulary) { return *source_of(vocabulary).slot != nullptr; }
+
+}  // namespace velkan

@@ -1,0 +1,37 @@
+// The process-wide cache of finished encodings, one EncodingHandle per
+// vocabulary, made on first use from a precomputed image when one is offered
+// and valid, else built from the embedded vocabulary. Never released.
+
+#ifndef VELKAN_VOCAB_ENCODING_CACHE_H_
+#define VELKAN_VOCAB_ENCODING_CACHE_H_
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "vocab/encoding_handle.h"
+
+namespace velkan {
+
+enum class Vocabulary { kCl100k, kO200k };
+
+// Reads a file of the package directory by name; nothing when it is absent or
+// unreadable.
+using PackageFileReader = std::function<std::optional<std::vector<uint8_t>>(const char* name)>;
+
+// The image file name of a vocabulary: "precomputed_cl100k.bin" or
+// "precomputed_o200k.bin".
+const char* image_file_name(Vocabulary vocabulary);
+
+// The cached handle, made on the first call. Callers serialise calls (the
+// binding holds the interpreter lock). Throws std::bad_alloc when memory runs
+// out; the slot then stays empty.
+EncodingHandle* encoding_cache_get(Vocabulary vocabulary, const PackageFileReader& read_file);
+
+// Whether the vocabulary's slot is filled. Never builds anything.
+bool encoding_cache_has(Vocabulary vocabulary);
+
+}  // namespace velkan
+
+#endif  // VELKAN_VOCAB_ENCODING_CACHE_H_

@@ -1,0 +1,53 @@
+// Precomputed images: every derived table of a finished encoding written as it
+// lies in memory (little-endian, unaligned, a 64-byte header then seventeen
+// arrays), so that loading a vocabulary costs copies instead of construction.
+
+#ifndef VELKAN_VOCAB_IMAGE_H_
+#define VELKAN_VOCAB_IMAGE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/pair_table.h"
+#include "core/token_store.h"
+
+namespace velkan {
+
+inline constexpr size_t kImageHeaderSize = 64;
+
+// The image of an encoding. Token bytes and starts are not part of it: a
+// loader takes them from the embedded vocabulary.
+std::vector<uint8_t> bpe_to_image(const BytePairEncoding& bpe);
+
+// Loads an image over the given token list (the embedded vocabulary of
+// num_tokens tokens). Trusts nothing: returns null when the image's length
+// differs from what its header implies, its token count differs from
+// num_tokens, or any table fails the checks of bpe_check_tables. A null result
+// means: build the encoding instead.
+BytePairEncodingPtr bpe_from_image(const uint8_t* token_bytes, const uint32_t* token_starts,
+                                   uint32_t num_tokens, const uint8_t* image, size_t size);
+
+// Checks that every index a lookup or the encoder follows stays in range and
+// every walk ends (fail links shorten, output lists and prefix chains
+// descend), and that the tables agree with the token bytes: index hashes,
+// split concatenations, pair entries, and that the automaton spells every
+// token. Returns false at the first violation.
+bool bpe_check_tables(const BytePairEncoding& bpe);
+
+// The whole file, or nothing when it cannot be opened or read, is empty, or
+// is 2 GiB or larger.
+std::optional<std::vector<uint8_t>> read_whole_file(const std::string& path);
+
+// The path of a file that lies beside the file package_file: its directory
+// prefix (up to and including the last '/' or '\\'; empty without either)
+// joined with name. Nothing when the path would need 4096 bytes or more with
+// its terminating zero.
+std::optional<std::string> sibling_path(std::string_view package_file, std::string_view name);
+
+}  // namespace velkan
+
+#endif  // VELKAN_VOCAB_IMAGE_H_
