@@ -9,6 +9,7 @@ time but never change a token id.
 
 import os
 import struct
+from typing import Dict, Iterable, Optional, Tuple
 
 VOCABULARIES = {
     # name: (image file name, token count)
@@ -17,14 +18,14 @@ VOCABULARIES = {
 }
 
 
-def package_dir():
+def package_dir() -> str:
     """The directory the module reads images from."""
     import velkan
 
     return os.path.dirname(os.path.abspath(velkan.__file__))
 
 
-def token_list(name):
+def token_list(name: str) -> Tuple[bytes, bytes]:
     """The embedded token list of a vocabulary as (token bytes, u32 starts)."""
     import velkan.bpe.openai as openai
 
@@ -37,18 +38,20 @@ def token_list(name):
     return b"".join(tokens), struct.pack("<%dI" % len(starts), *starts)
 
 
-def build_image(name):
+def build_image(name: str) -> bytes:
     """The image of a vocabulary's encoding, as bytes."""
     from velkan._image_writer import build_image as build
 
-    return build(*token_list(name))
+    image: bytes = build(*token_list(name))
+    return image
 
 
-def write_images(directory=None, names=None):
+def write_images(directory: Optional[str] = None,
+                 names: Optional[Iterable[str]] = None) -> Dict[str, int]:
     """Writes the images of the given vocabularies (default: both) into
     directory (default: the package directory). Returns {path: size}."""
     directory = package_dir() if directory is None else directory
-    written = {}
+    written: Dict[str, int] = {}
     for name in names or sorted(VOCABULARIES):
         path = os.path.join(directory, VOCABULARIES[name][0])
         image = build_image(name)

@@ -1,0 +1,3 @@
+# Type stubs for velkan._image_writer, the precomputed-image builder.
+
+def build_image(token_bytes: bytes, token_starts: bytes, /) -> bytes: ...

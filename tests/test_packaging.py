@@ -1,0 +1,57 @@
+"""The source distribution builds a working wheel on its own, in a fresh
+environment, and the wheel carries the package and nothing else."""
+
+import os
+import subprocess
+import sys
+import tarfile
+import zipfile
+
+import pytest
+
+from reference import HERE, ROOT
+
+SDIST_MUST_HOLD = [
+    "pyproject.toml", "CMakeLists.txt", "LICENSE", "README.md",
+    "src/vocab/data/cl100k_base.tiktoken", "src/vocab/data/o200k_base.tiktoken",
+    "src/vocab/data/SHA256SUMS", "src/vocab/gen_vocab.py",
+    "src/presplit/GeneralCategory-16.0.0.txt", "src/presplit/gen_categories.py",
+    "src/presplit/category_tables.cc", "src/python/module.cc", "src/velkan/__init__.py",
+]
+
+
+def run(*args, **kwargs):
+    out = subprocess.run(args, capture_output=True, text=True, timeout=1200, **kwargs)
+    assert out.returncode == 0, out.stdout[-3000:] + out.stderr[-3000:]
+    return out
+
+
+@pytest.mark.skipif(os.environ.get("VELKAN_SKIP_PACKAGING") == "1",
+                    reason="VELKAN_SKIP_PACKAGING=1")
+def test_sdist_to_wheel_in_a_fresh_environment(tmp_path):
+    run(sys.executable, "-m", "build", "--sdist", "--outdir", str(tmp_path / "dist"), ROOT)
+    (sdist,) = (tmp_path / "dist").iterdir()
+    with tarfile.open(sdist) as tar:
+        names = {n.split("/", 1)[1] for n in tar.getnames() if "/" in n}
+    assert not [n for n in SDIST_MUST_HOLD if n not in names]
+    assert not [n for n in names if n.startswith(("build/", ".ci/")) or n.endswith(".so")]
+
+    # A fresh environment; the test tools come from the outer one, the package
+    # only from the wheel built out of the sdist.
+    venv = tmp_path / "venv"
+    run(sys.executable, "-m", "venv", "--system-site-packages", str(venv))
+    python = str(venv / "bin" / "python")
+    run(python, "-m", "pip", "wheel", "--no-deps", "-w", str(tmp_path / "wheels"), str(sdist))
+    (wheel,) = (tmp_path / "wheels").iterdir()
+    with zipfile.ZipFile(wheel) as z:
+        files = [n for n in z.namelist() if not n.startswith("velkan-")]
+    assert all(n.startswith("velkan/") for n in files), files
+    leftovers = [n for n in files if not n.endswith((".py", ".pyi", ".so", "py.typed"))]
+    assert not leftovers
+    print("wheel %s: %d bytes" % (wheel.name, wheel.stat().st_size))
+    run(python, "-m", "pip", "install", "--no-deps", "--force-reinstall", str(wheel))
+
+    location = run(python, "-c", "import velkan.bpe; print(velkan.bpe.__file__)").stdout
+    assert str(venv) in location
+    run(python, "-m", "pytest", "-q", "-p", "no:cacheprovider", HERE,
+        "--ignore", os.path.join(HERE, "test_packaging.py"), cwd=str(tmp_path))
