@@ -27,17 +27,11 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 OUTPUT = os.path.join(ROOT, "tests", "data", "split_cases.txt")
 CATEGORY_FILE = os.path.join(ROOT, "src", "presplit", "GeneralCategory-16.0.0.txt")
 
-CL100K = (r"""'(?i:[sdmt]|ll|ve|re)|[^\r\n\p{L}\p{N}]?+\p{L}++|\p{N}{1,3}+|"""
-          r""" ?[^\s\p{L}\p{N}]++[\r\n]*+|\s++$|\s*[\r\n]|\s+(?!\S)|\s""")
-O200K = "|".join([
-    r"""[^\r\n\p{L}\p{N}]?[\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}]*[\p{Ll}\p{Lm}\p{Lo}\p{M}]+(?i:'s|'t|'re|'ve|'m|'ll|'d)?""",
-    r"""[^\r\n\p{L}\p{N}]?[\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}]+[\p{Ll}\p{Lm}\p{Lo}\p{M}]*(?i:'s|'t|'re|'ve|'m|'ll|'d)?""",
-    r"""\p{N}{1,3}""",
-    r""" ?[^\s\p{L}\p{N}]+[\r\n/]*""",
-    r"""\s*[\r\n]+""",
-    r"""\s+(?!\S)""",
-    r"""\s+""",
-])
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from reference import PATTERNS  # noqa: E402
+
+CL100K = PATTERNS["cl100k_base"]
+O200K = PATTERNS["o200k_base"]
 
 SAMPLES = [
     # C++
