@@ -62,7 +62,7 @@ def _ratio_rows(v):
 def _worst_adversarial(scaling):
     english = scaling["English prose"]["velkan"]
     worst, where = 0.0, ""
-    for kind, row in scaling.items():
+    for kind, row in _kinds(scaling):
         if kind == "English prose":
             continue
         for size, t in row["velkan"].items():
@@ -74,8 +74,8 @@ def _worst_adversarial(scaling):
 
 def _tiktoken_growth(scaling):
     best, label = 0.0, ""
-    for kind, row in scaling.items():
-        t = row.get("tiktoken", {})
+    for kind, row in _kinds(scaling):
+        t = {n: x for n, x in row.get("tiktoken", {}).items() if x is not None}
         if len(t) < 2:
             continue
         sizes = sorted(t, key=int)
@@ -83,6 +83,10 @@ def _tiktoken_growth(scaling):
         if g > best:
             best, label = g, "%s, %s to %s" % (kind, _size(int(sizes[0])), _size(int(sizes[-1])))
     return best, label
+
+
+def _kinds(scaling):
+    return [(k, v) for k, v in scaling.items() if k != "failures"]
 
 
 def _size(n):
@@ -146,14 +150,17 @@ def table(results):
         lines.append("")
         lines.append("| text | " + " | ".join(_size(int(n)) for n in sizes) + " |")
         lines.append("|---|" + "---|" * len(sizes))
-        for kind, row in s.items():
+        for kind, row in _kinds(s):
             cells = [kind]
             for n in sizes:
-                t = row["tiktoken"].get(n)
-                cells.append("%.1f (%s)" % (row["velkan"][n] * 1e9,
-                                            "%.0f" % (t * 1e9) if t is not None else "-"))
+                t = row["tiktoken"].get(n, "-")
+                t = "failed" if t is None else t if t == "-" else "%.0f" % (t * 1e9)
+                cells.append("%.1f (%s)" % (row["velkan"][n] * 1e9, t))
             lines.append("| " + " | ".join(cells) + " |")
         lines.append("")
+        for failure in s.get("failures", []):
+            lines.append("tiktoken failed: " + failure.split(": ", 1)[1] + ".")
+            lines.append("")
     return "\n".join(lines).rstrip() + "\n"
 
 
@@ -192,11 +199,11 @@ def chart(results, path):
     ax = axes[1]
     v = results["vocabularies"][VOCABS[0]]
     if "scaling" in v:
-        for kind, row in v["scaling"].items():
+        for kind, row in _kinds(v["scaling"]):
             xs = [int(n) for n in row["velkan"]]
             line, = ax.plot(xs, [t * 1e9 for t in row["velkan"].values()], marker="o", ms=3,
                             label=kind)
-            t = row["tiktoken"]
+            t = {n: x for n, x in row["tiktoken"].items() if x is not None}
             if t:
                 ax.plot([int(n) for n in t], [x * 1e9 for x in t.values()], ls="--",
                         color=line.get_color(), lw=1)

@@ -156,6 +156,7 @@ def scaling(peers, corpora, sizes, budget):
     kinds.update(texts_mod.ADVERSARIAL)
     chosen = [p for p in peers if p.name in ("velkan", "tiktoken")]
     out = {}
+    failures = []
     for kind, make in kinds.items():
         row = {p.name: {} for p in chosen}
         stopped = set()
@@ -165,16 +166,44 @@ def scaling(peers, corpora, sizes, budget):
             fns = {p.name: p.encode for p in chosen if p.name not in stopped}
             if not fns:
                 break
-            times = interleaved(fns, text, rounds=3, min_time=0.01)
+            try:
+                times = interleaved(fns, text, rounds=3, min_time=0.01)
+            except (KeyboardInterrupt, SystemExit):
+                raise
+            except BaseException as e:  # a Rust panic is no Exception
+                # tiktoken's regex engine can give up on a long whitespace
+                # run (stack overflow); record it and time the others alone.
+                failed = [p.name for p in chosen if p.name in fns and _fails(p.encode, text)]
+                for name in failed:
+                    row[name][str(n)] = None
+                    stopped.add(name)
+                    failures.append("%s: %s at %s (%s)" % (name, kind, n, str(e).splitlines()[0]))
+                times = interleaved({k: f for k, f in fns.items() if k not in failed}, text,
+                                    rounds=3, min_time=0.01)
             for name, t in times.items():
                 row[name][str(n)] = t / size
                 if t > budget:
                     stopped.add(name)
         out[kind] = row
         log("    %-18s velkan ns/B %s | tiktoken ns/B %s" % (
-            kind, " ".join("%.1f" % (v * 1e9) for v in row["velkan"].values()),
-            " ".join("%.1f" % (v * 1e9) for v in row["tiktoken"].values())))
+            kind, " ".join(_ns(v) for v in row["velkan"].values()),
+            " ".join(_ns(v) for v in row["tiktoken"].values())))
+    out["failures"] = failures
     return out
+
+
+def _ns(seconds_per_byte):
+    return "fail" if seconds_per_byte is None else "%.1f" % (seconds_per_byte * 1e9)
+
+
+def _fails(fn, text):
+    try:
+        fn(text)
+        return False
+    except (KeyboardInterrupt, SystemExit):
+        raise
+    except BaseException:
+        return True
 
 
 def _run_coldstart(impl, vocab, pythonpath):

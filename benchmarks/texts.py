@@ -31,10 +31,10 @@ def short_texts(corpora, count=3000, seed=1):
     """Snippets of 20 to 100 UTF-8 bytes from all corpora, as an application
     sends chat messages, titles or log lines one by one."""
     rng = random.Random(seed)
-    pool = [t for t in corpora.values()]
+    pool = [t.encode("utf-8") for t in corpora.values()]
     out = []
     while len(out) < count:
-        data = rng.choice(pool).encode("utf-8")
+        data = rng.choice(pool)
         size = rng.randint(20, 100)
         start = rng.randrange(len(data) - size)
         snippet = data[start:start + size].decode("utf-8", errors="ignore")

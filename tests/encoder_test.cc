@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/automaton.h"
 #include "core/build.h"
 #include "core/pair_table.h"
 #include "embedded_encodings.h"
@@ -205,6 +206,7 @@ TEST_P(Embedded, MatchesRankMerge) {
   const char* const words[] = {" the", " of",   "ing", " tokenizer", "Hello",   ",",     ".\n",
                                "  ",   " 2024", "'s",  "\t",         " пример", " 東京", " 😀"};
   std::mt19937 rng(GetParam() ? 2 : 1);
+  EncoderScratch scratch;  // shared, so long pieces are followed by short ones
   for (int i = 0; i < 3000; i++) {
     std::string text;
     const size_t length = i % 100 >= 97 ? 2000 : 1 + rng() % 60;
@@ -231,6 +233,9 @@ TEST_P(Embedded, MatchesRankMerge) {
     ASSERT_EQ(encode(bpe, text), want) << testing::PrintToString(text);
     ASSERT_EQ(bpe_count(bpe, u8(text), text.size()), want.size());
     ASSERT_EQ(bpe_count_till_limit(bpe, u8(text), text.size(), want.size() - 1), UINT64_MAX);
+    const uint64_t n = encoder_encode_piece(bpe, u8(text), text.size(),
+                                            bpe_next_match(bpe, u8(text), text.size()), scratch);
+    ASSERT_EQ(std::vector<uint32_t>(scratch.tokens.get(), scratch.tokens.get() + n), want);
   }
 }
 

@@ -294,33 +294,14 @@ TokenAutomaton automaton_compile(const TrieBuilder& trie, int32_t kind) {
 }
 
 int32_t bpe_next_match(const BytePairEncoding& bpe, const uint8_t* bytes, uint64_t len) {
-  const TokenAutomaton& a = bpe.forward_automaton;
-  const int32_t* base = a.base.data();
-  const int32_t* check = a.check.data();
-  const AutomatonState* states = a.states.data();
-
   // Fast path: follow plain transitions from the root and keep the deepest
   // token on the way. Once a match starting at 0 is known, a failure
   // transition could only lead to later starts, so the walk's answer is
-  // final. Without one, ask the general query. A root without children (no
-  // token of length 1 or more) would let byte 0 lead back to the root, whose
-  // value may be a token of length 0, which is never reported.
-  if (base[0] == 0)
-    return -1;
-  int32_t best = -1;
-  int32_t s = 0;
-  for (uint64_t i = 0; i < len; i++) {
-    const int32_t t = base[s] + bytes[i];
-    if (check[t] != s)
-      break;
-    s = t;
-    const int32_t value = states[t].value;
-    if (value != -1)
-      best = value;
-  }
-  if (best != -1)
-    return best;
-  return len == 0 ? -1 : earliest_longest_match(a, bytes, len);
+  // final. Without one, ask the general query.
+  const PrefixToken prefix = automaton_longest_prefix(bpe.forward_automaton, bytes, len);
+  if (prefix.token != -1) return prefix.token;
+  if (bpe.forward_automaton.base[0] == 0) return -1;
+  return len == 0 ? -1 : earliest_longest_match(bpe.forward_automaton, bytes, len);
 }
 
 }  // namespace velkan

@@ -96,6 +96,34 @@ void trie_insert_token(TrieBuilder& trie, const uint8_t* bytes, uint32_t len, in
 // an output, so a token of length 0 is never reported.
 TokenAutomaton automaton_compile(const TrieBuilder& trie, int32_t kind);
 
+// The longest token that is a prefix of bytes, found by plain transitions
+// from the root, and its length; token -1 when no prefix is a token (then
+// bpe_next_match's general query has the answer). Inline because the driver
+// asks it once per piece: when length == len the piece is itself a token.
+struct PrefixToken {
+  int32_t token;
+  uint32_t length;
+};
+
+inline PrefixToken automaton_longest_prefix(const TokenAutomaton& a, const uint8_t* bytes,
+                                            uint64_t len) {
+  const int32_t* base = a.base.data();
+  const int32_t* check = a.check.data();
+  const AutomatonState* states = a.states.data();
+  PrefixToken best{-1, 0};
+  // A root without children would let byte 0 lead back to the root.
+  if (base[0] == 0) return best;
+  int32_t s = 0;
+  for (uint64_t i = 0; i < len; i++) {
+    const int32_t t = base[s] + bytes[i];
+    if (check[t] != s) break;
+    s = t;
+    const int32_t value = states[t].value;
+    if (value != -1) best = {value, static_cast<uint32_t>(i + 1)};
+  }
+  return best;
+}
+
 // Of the tokens that occur in bytes[0, len), the one that starts first and,
 // among those, the longest; -1 when none occurs or len is 0. When every single
 // byte is a token this is the longest token that is a prefix of the bytes.

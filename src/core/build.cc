@@ -1,6 +1,9 @@
 #include "core/build.h"
 
+#include <exception>
 #include <memory>
+#include <system_error>
+#include <thread>
 
 #include "core/automaton.h"
 #include "core/pair_table.h"
@@ -43,20 +46,44 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
   auto bpe = std::make_unique<BytePairEncoding>();
   bpe_store_tokens(*bpe, token_bytes, token_starts, n);
 
+  // Performance notes: compiling an automaton is most of the construction
+  // time (cold start without an image). The reverse automaton is needed by
+  // nothing below, so it is made on a second thread while this one makes the
+  // forward automaton, next_prefix and the splits; and the kind 1 automaton
+  // is a copy of kind 0 (compiling the same trie twice gives equal arrays).
+  // Should no thread be available, the reverse one is made here afterwards.
+  const BytePairEncoding& tokens = *bpe;
+  TokenAutomaton reverse_automaton;
+  std::exception_ptr reverse_failure;
+  auto make_reverse = [&] {
+    try {
+      TrieBuilder reverse = trie_new(kReverseTrie);
+      for (uint32_t id = 0; id < n; id++) {
+        trie_insert_token(reverse, tokens.token_data(id), tokens.token_length(id),
+                          static_cast<int32_t>(id));
+      }
+      reverse_automaton = automaton_compile(reverse, reverse.kind);
+    } catch (...) {
+      reverse_failure = std::current_exception();
+    }
+  };
+  std::jthread reverse_worker;  // joins when it goes out of scope, on every path
+  try {
+    reverse_worker = std::jthread(make_reverse);
+  } catch (const std::system_error&) {
+  }
+
   {
     TrieBuilder forward = trie_new(kForwardTrie);
-    TrieBuilder reverse = trie_new(kReverseTrie);
     for (uint32_t id = 0; id < n; id++) {
       trie_insert_token(forward, bpe->token_data(id), bpe->token_length(id),
-                        static_cast<int32_t>(id));
-      trie_insert_token(reverse, bpe->token_data(id), bpe->token_length(id),
                         static_cast<int32_t>(id));
     }
     // Two identical automata from the forward trie; only kind 0 is queried.
     bpe->forward_automaton = automaton_compile(forward, 0);
-    bpe->forward_automaton_alt = automaton_compile(forward, 1);
-    bpe->reverse_automaton = automaton_compile(reverse, reverse.kind);
   }
+  bpe->forward_automaton_alt = bpe->forward_automaton;
+  bpe->forward_automaton_alt.kind = 1;
 
   // Without its last byte, a token of length 1 is a query of length 0, which
   // answers -1.
@@ -73,6 +100,14 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
   bpe->pair_table = pair_table_new(hash_table_capacity(n));
   for (uint32_t id = 0; id < n; id++)
     find_split(*bpe, id);
+
+  if (reverse_worker.joinable()) {
+    reverse_worker.join();
+  } else {
+    make_reverse();
+  }
+  if (reverse_failure) std::rethrow_exception(reverse_failure);
+  bpe->reverse_automaton = std::move(reverse_automaton);
   return bpe;
 }
 

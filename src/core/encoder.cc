@@ -127,6 +127,67 @@ int32_t encoder_step(BacktrackEncoder& e) {
   return e.next_token;
 }
 
+uint64_t encoder_encode_piece(const BytePairEncoding& bpe, const uint8_t* text, uint64_t len,
+                              int32_t first, EncoderScratch& scratch) {
+  const uint64_t words = bitfield_words(len);
+  if (scratch.allowed_words < words) {
+    scratch.allowed.reset();
+    scratch.allowed_words = 0;
+    scratch.allowed = std::make_unique_for_overwrite<uint64_t[]>(words);
+    scratch.allowed_words = words;
+  }
+  const uint64_t stack = default_stack_size(len);
+  if (scratch.token_capacity < stack) {
+    scratch.tokens.reset();
+    scratch.token_capacity = 0;
+    scratch.tokens = std::make_unique_for_overwrite<uint32_t[]>(stack);
+    scratch.token_capacity = stack;
+  }
+  uint64_t* allowed = scratch.allowed.get();
+  // Pieces are short: most need one or two words, set without a call.
+  for (uint64_t w = 0; w < words; w++) allowed[w] = ~uint64_t{0};
+
+  const uint32_t* starts = bpe.token_starts.data();
+  const int32_t* next_prefix = bpe.next_prefix.data();
+  uint32_t* tokens = scratch.tokens.get();
+  uint64_t count = 0;
+  uint64_t pos = 0;
+  int32_t t = len == 0 ? -1 : first;
+  // encoder_step, unrolled into one loop.
+  while (t != -1) {
+    const bool has_left = count != 0;
+    const uint32_t left = has_left ? tokens[count - 1] : 0;
+    bool accepted = false;
+    do {
+      const uint64_t end = pos + (starts[t + 1] - starts[t]);
+      if (((allowed[end >> 6] >> (end & 63)) & 1) != 0 &&
+          (!has_left || bpe_is_valid_pair(bpe, left, static_cast<uint32_t>(t)))) {
+        if (count == scratch.token_capacity) {
+          const uint64_t capacity = scratch.token_capacity * 2;
+          auto grown = std::make_unique_for_overwrite<uint32_t[]>(capacity);
+          std::copy(tokens, tokens + count, grown.get());
+          scratch.tokens = std::move(grown);
+          scratch.token_capacity = capacity;
+          tokens = scratch.tokens.get();
+        }
+        tokens[count++] = static_cast<uint32_t>(t);
+        pos = end;
+        t = end == len ? -1 : bpe_next_match(bpe, text + end, len - end);
+        accepted = true;
+        break;
+      }
+      t = next_prefix[t];
+    } while (t != -1);
+    if (accepted) continue;
+    allowed[pos >> 6] &= ~(uint64_t{1} << (pos & 63));
+    if (!has_left) break;
+    count--;
+    pos -= starts[left + 1] - starts[left];
+    t = static_cast<int32_t>(left);
+  }
+  return count;
+}
+
 void encoder_run(BacktrackEncoder& e) {
   while (encoder_step(e) != -1) {
   }

@@ -63,6 +63,15 @@ void encoder_init(BacktrackEncoder& encoder, const BytePairEncoding& bpe, const 
 void encoder_init_with_scratch(BacktrackEncoder& encoder, const BytePairEncoding& bpe,
                                const uint8_t* text, uint64_t len, EncoderScratch& scratch);
 
+// The whole run over one piece in one call, on the scratch's buffers: the
+// same steps as encoder_init_with_scratch and encoder_run, with the state in
+// locals instead of a BacktrackEncoder, which is what the driver runs per
+// piece. first must be bpe_next_match(bpe, text, len) (the driver has it from
+// its whole-piece test). Returns the number of ids, which are then
+// scratch.tokens[0, n).
+uint64_t encoder_encode_piece(const BytePairEncoding& bpe, const uint8_t* text, uint64_t len,
+                              int32_t first, EncoderScratch& scratch);
+
 // Moves the encoder's (possibly grown) buffers back into the scratch for the
 // next piece. Read the piece's ids (tokens[0, token_count)) before this call.
 void encoder_release_to_scratch(BacktrackEncoder& encoder, EncoderScratch& scratch);

@@ -1,6 +1,9 @@
 #include "driver/piecewise.h"
 
+#include "core/automaton.h"
 #include "core/encoder.h"
+#include "presplit/split_cl100k_rules.h"
+#include "presplit/split_o200k_rules.h"
 #include "presplit/unicode.h"
 
 namespace velkan {
@@ -17,12 +20,11 @@ uint64_t last_character_start(const uint8_t* text, uint64_t start, uint64_t end)
 // Walks the pieces of a text and calls on_piece(start, end) for each. When a
 // match asks to drop its last character, the piece ends before that
 // character and the next piece starts with it. on_piece returns false to stop.
-template <typename OnPiece>
-void for_each_piece(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
-                    OnPiece on_piece) {
+template <typename Split, typename OnPiece>
+void for_each_piece_with(Split split, const uint8_t* text, uint64_t length, OnPiece on_piece) {
   uint64_t pos = 0;
   SplitMatch match;
-  while (pos < length && handle.splitter(text, length, pos, &match)) {
+  while (pos < length && split(text, length, pos, &match)) {
     const uint64_t start = match.start;
     uint64_t end = match.end;
     if (match.drop_last && end > start) {
@@ -42,6 +44,41 @@ void for_each_piece(const EncodingHandle& handle, const uint8_t* text, uint64_t 
   }
 }
 
+// The two vocabularies' rule sets are called inline rather than through the
+// handle's pointer: a call per piece of five bytes is a cost worth avoiding.
+template <typename OnPiece>
+void for_each_piece(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
+                    OnPiece on_piece) {
+  if (handle.splitter == split_cl100k) {
+    for_each_piece_with(cl100k_rules::split, text, length, on_piece);
+  } else if (handle.splitter == split_o200k) {
+    for_each_piece_with(o200k_rules::split, text, length, on_piece);
+  } else {
+    for_each_piece_with(handle.splitter, text, length, on_piece);
+  }
+}
+
+// Encodes one piece and hands its ids to on_ids(ids, n). Most pieces of
+// real text are a token by themselves (" the", "ing", "\n\n"): the walk from
+// the automaton's root that finds the encoder's first candidate also tells
+// whether that candidate spans the piece, and then the encoder, its scratch
+// and its bitfield are not touched at all. Encoding alone would reach the same
+// answer: its first candidate has no left neighbour and ends at the piece's
+// end, so it is accepted and the run is over.
+template <typename OnIds>
+void encode_piece(const BytePairEncoding& bpe, const uint8_t* piece, uint64_t len,
+                  EncoderScratch& scratch, OnIds on_ids) {
+  const PrefixToken prefix = automaton_longest_prefix(bpe.forward_automaton, piece, len);
+  if (prefix.length == len && prefix.token != -1) {
+    const uint32_t id = static_cast<uint32_t>(prefix.token);
+    on_ids(&id, 1);
+    return;
+  }
+  const int32_t first = prefix.token != -1 ? prefix.token : bpe_next_match(bpe, piece, len);
+  const uint64_t n = encoder_encode_piece(bpe, piece, len, first, scratch);
+  on_ids(scratch.tokens.get(), n);
+}
+
 }  // namespace
 
 std::vector<uint32_t> piecewise_encode(const EncodingHandle& handle, const uint8_t* text,
@@ -52,11 +89,8 @@ std::vector<uint32_t> piecewise_encode(const EncodingHandle& handle, const uint8
   out.reserve(256);
   EncoderScratch scratch;
   for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
-    BacktrackEncoder e;
-    encoder_init_with_scratch(e, bpe, text + start, end - start, scratch);
-    encoder_run(e);
-    out.insert(out.end(), e.tokens.get(), e.tokens.get() + e.token_count);
-    encoder_release_to_scratch(e, scratch);
+    encode_piece(bpe, text + start, end - start, scratch,
+                 [&](const uint32_t* ids, uint64_t n) { out.insert(out.end(), ids, ids + n); });
     return true;
   });
   return out;
@@ -68,11 +102,8 @@ uint64_t piecewise_count(const EncodingHandle& handle, const uint8_t* text, uint
   uint64_t total = 0;
   EncoderScratch scratch;
   for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
-    BacktrackEncoder e;
-    encoder_init_with_scratch(e, bpe, text + start, end - start, scratch);
-    encoder_run(e);
-    total += e.token_count;
-    encoder_release_to_scratch(e, scratch);
+    encode_piece(bpe, text + start, end - start, scratch,
+                 [&](const uint32_t*, uint64_t n) { total += n; });
     return true;
   });
   return total;

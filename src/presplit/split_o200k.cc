@@ -1,95 +1,11 @@
 #include "presplit/split_o200k.h"
 
-#include "presplit/split_cl100k.h"
-#include "presplit/split_common.h"
-
-// Word rules of the pattern, with P the prefix class [^\r\n\p{L}\p{N}], U the
-// upper class [\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}], L the lower class
-// [\p{Ll}\p{Lm}\p{Lo}\p{M}] and C the contractions:
-//   rule 1  P? U* L+ C?
-//   rule 2  P? U+ L* C?
-// Lm, Lo and marks are in both U and L, and a mark is in P too, so the
-// pattern's backtracking can hand characters from P and U* over to L+; the
-// functions below reach the same end in one forward scan.
+#include "presplit/split_o200k_rules.h"
 
 namespace velkan {
-namespace {
 
-// `U* L+` from q, as the pattern backtracks: the end of the lower run after
-// the upper run if one follows it, else the end of the last character of the
-// upper run that is lower as well (L+ then holds just that character), else
-// null.
-const uint8_t* upper_then_lower(const uint8_t* q, const uint8_t* end) {
-  const uint8_t* last_lower_end = nullptr;
-  while (q < end) {
-    const ScannedChar c = scan_char(q, end);
-    if (!(c.flags & kCharUpper)) {
-      if (c.flags & kCharLower) return skip_chars<kCharLower>(q + c.length, end);
-      break;
-    }
-    q += c.length;
-    if (c.flags & kCharLower) last_lower_end = q;
-  }
-  return last_lower_end;
-}
-
-bool match_word_with_lower(const uint8_t* text, uint64_t length, uint64_t pos,
-                           SplitMatch* out) {
-  const uint8_t* const p = text + pos;
-  const uint8_t* const end = text + length;
-  const ScannedChar first = scan_char(p, end);
-  const bool prefix = is_prefix_char(first.flags);
-  const uint8_t* word_end = upper_then_lower(prefix ? p + first.length : p, end);
-  // Without the prefix, a leading mark is itself the whole of L+.
-  if (word_end == nullptr && prefix && (first.flags & kCharMark)) word_end = p + first.length;
-  if (word_end == nullptr) return false;
-  return set_match(text, pos, word_end + contraction_length(word_end, end), 0, 0, out);
-}
-
-bool match_word_with_upper(const uint8_t* text, uint64_t length, uint64_t pos,
-                           SplitMatch* out) {
-  const uint8_t* const p = text + pos;
-  const uint8_t* const end = text + length;
-  const ScannedChar first = scan_char(p, end);
-  const uint8_t* run = p;
-  if (is_prefix_char(first.flags)) run += first.length;
-  const uint8_t* q = skip_chars<kCharUpper>(run, end);
-  if (q == run) {
-    // Without the prefix, a leading mark is itself the whole of U+.
-    if (run == p || !(first.flags & kCharMark)) return false;
-    q = run;
-  }
-  q = skip_chars<kCharLower>(q, end);
-  return set_match(text, pos, q + contraction_length(q, end), 0, 0, out);
-}
-
-// ` ?[^\s\p{L}\p{N}]+[\r\n/]*`
-bool match_punctuation_slash(const uint8_t* text, uint64_t length, uint64_t pos,
-                             SplitMatch* out) {
-  return match_symbol_run(text, length, pos, /*slash=*/true, out);
-}
-
-}  // namespace
-
-// Runs the rules in order, leaving out those that cannot begin with the
-// character at pos.
 bool split_o200k(const uint8_t* text, uint64_t length, uint64_t pos, SplitMatch* out) {
-  if (pos >= length) return false;
-  // Rules 1 and 2 fail on a number at once.
-  if (scan_char(text + pos, text + length).flags & kCharNumber) {
-    return match_numbers(text, length, pos, out);
-  }
-  // Rule 1 or 2 takes every letter and mark, rule 4 everything else that is
-  // not whitespace.
-  if (match_word_with_lower(text, length, pos, out) ||
-      match_word_with_upper(text, length, pos, out) ||
-      match_punctuation_slash(text, length, pos, out)) {
-    return true;
-  }
-  const WhitespaceRun run = scan_whitespace(text + pos, text + length);
-  return match_line_breaks(text, pos, run, out) ||
-         match_trailing_whitespace(text, length, pos, run, out) ||
-         match_whitespace_but_last(text, pos, run, out) || match_whitespace(text, pos, run, out);
+  return o200k_rules::split(text, length, pos, out);
 }
 
 }  // namespace velkan
