@@ -4,7 +4,11 @@
 #include "vocab/image.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -75,9 +79,110 @@ TEST_P(Image, RefusesDamage) {
   }
 }
 
+// Tables that are consistent in themselves (every index in range, every
+// split spelling its token) but not the ones construction makes. Each once
+// passed the checks: the first three gave wrong ids, the stray state made the
+// encoder read past the end of its input.
+TEST_P(Image, RefusesConsistentButWrongTables) {
+  const BytePairEncoding& built = embedded_encoding(GetParam());
+  auto loaded = [&] { return load(GetParam(), image_of(GetParam())); };
+
+  // A token whose prefix chain has two links.
+  uint32_t chained = 256;
+  while (built.next_prefix[chained] == -1 || built.next_prefix[built.next_prefix[chained]] == -1) {
+    chained++;
+  }
+  {
+    BytePairEncodingPtr bpe = loaded();
+    bpe->next_prefix[chained] = -1;  // no prefix at all
+    EXPECT_FALSE(bpe_check_tables(*bpe));
+  }
+  {
+    BytePairEncodingPtr bpe = loaded();
+    bpe->next_prefix[chained] = bpe->next_prefix[bpe->next_prefix[chained]];  // a shorter one
+    EXPECT_FALSE(bpe_check_tables(*bpe));
+  }
+  {
+    // Another split that spells the token from two older tokens, with the
+    // pair table rebuilt to match.
+    BytePairEncodingPtr bpe = loaded();
+    bool swapped = false;
+    for (uint32_t i = 256; i < bpe->num_tokens && !swapped; i++) {
+      const uint32_t length = bpe->token_length(i);
+      if (bpe->split_left[i] == i) continue;
+      for (uint32_t cut = 1; cut < length && !swapped; cut++) {
+        if (cut == bpe->token_length(bpe->split_left[i])) continue;
+        const uint8_t* bytes = bpe->token_data(i);
+        const int32_t l = token_index_find(bpe->token_index, bpe->token_bytes.data(),
+                                           bpe->token_starts.data(), bpe->hash_factor, bytes, cut);
+        const int32_t r =
+            token_index_find(bpe->token_index, bpe->token_bytes.data(), bpe->token_starts.data(),
+                             bpe->hash_factor, bytes + cut, length - cut);
+        if (l < 0 || r < 0 || static_cast<uint32_t>(l) >= i || static_cast<uint32_t>(r) >= i) continue;
+        bpe->split_left[i] = static_cast<uint32_t>(l);
+        bpe->split_right[i] = static_cast<uint32_t>(r);
+        swapped = true;
+      }
+    }
+    ASSERT_TRUE(swapped);
+    bpe->pair_table = pair_table_new(bpe->pair_table.capacity);
+    for (uint32_t i = 0; i < bpe->num_tokens; i++) {
+      if (bpe->split_left[i] != i) pair_table_insert(bpe->pair_table, bpe->split_left[i], bpe->split_right[i], i);
+    }
+    EXPECT_FALSE(bpe_check_tables(*bpe));
+  }
+  {
+    // A stray state: a free slot made the child of a real state, claiming
+    // the longest token.
+    BytePairEncodingPtr bpe = loaded();
+    TokenAutomaton& a = bpe->forward_automaton;
+    uint32_t longest = 0;
+    for (uint32_t i = 0; i < bpe->num_tokens; i++) {
+      if (bpe->token_length(i) > bpe->token_length(longest)) longest = i;
+    }
+    int32_t s = 0, t = -1;
+    for (s = 1; s < a.size && t < 0; s++) {
+      if (a.check[s] < 0) continue;
+      for (int b = 0; b < 256 && t < 0; b++) {
+        if (a.check[a.base[s] + b] == -1 && a.base[s] + b != 0) t = a.base[s] + b;
+      }
+    }
+    ASSERT_GE(t, 0);
+    s--;
+    a.check[t] = s;
+    a.states[t] = AutomatonState{0, 0, static_cast<int32_t>(longest), a.states[s].depth + 1};
+    EXPECT_FALSE(bpe_check_tables(*bpe));
+  }
+  EXPECT_TRUE(bpe_check_tables(*loaded()));  // the undamaged copy still passes
+}
+
 TEST(Image, ForeignVocabularyIsRefused) {
   // The cl100k image over the o200k tokens: the token count differs.
   EXPECT_EQ(load(true, image_of(false)), nullptr);
+}
+
+TEST(ReadWholeFile, OnlyRegularFilesWithContent) {
+  char dir_template[] = "/tmp/velkan_read_XXXXXX";
+  ASSERT_NE(mkdtemp(dir_template), nullptr);
+  const std::string dir = dir_template;
+  const std::string regular = dir + "/regular", empty = dir + "/empty", fifo = dir + "/fifo";
+  std::FILE* f = std::fopen(regular.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fputs("abc", f);
+  std::fclose(f);
+  std::fclose(std::fopen(empty.c_str(), "wb"));
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+
+  EXPECT_EQ(read_whole_file(regular), std::vector<uint8_t>({'a', 'b', 'c'}));
+  EXPECT_FALSE(read_whole_file(empty).has_value());
+  EXPECT_FALSE(read_whole_file(dir + "/missing").has_value());
+  EXPECT_FALSE(read_whole_file(dir).has_value());
+  // A FIFO without a writer once blocked the first cl100k_base() forever.
+  EXPECT_FALSE(read_whole_file(fifo).has_value());
+  EXPECT_FALSE(read_whole_file("/dev/zero").has_value());
+
+  for (const std::string& p : {regular, empty, fifo}) std::remove(p.c_str());
+  rmdir(dir.c_str());
 }
 
 TEST(SiblingPath, PrefixRules) {

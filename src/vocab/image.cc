@@ -1,5 +1,9 @@
 #include "vocab/image.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstdio>
@@ -229,6 +233,7 @@ bool check_automaton(const BytePairEncoding& bpe, const TokenAutomaton& a, int32
   // The automaton spells every token (reversed for kind 2) and ends it at a
   // state of the right depth holding the token or an equal earlier one.
   std::vector<uint8_t> bytes;
+  std::vector<uint8_t> token_end(static_cast<size_t>(size), 0);
   for (uint32_t id = 0; id < bpe.num_tokens; id++) {
     const uint32_t length = bpe.token_length(id);
     bytes.assign(bpe.token_data(id), bpe.token_data(id) + length);
@@ -239,6 +244,7 @@ bool check_automaton(const BytePairEncoding& bpe, const TokenAutomaton& a, int32
       if (a.check[t] != s || t == 0) return false;
       s = t;
     }
+    token_end[s] = 1;
     const int32_t value = a.states[s].value;
     if (a.states[s].depth != static_cast<int32_t>(length) || value < 0 ||
         static_cast<uint32_t>(value) > id) {
@@ -249,6 +255,95 @@ bool check_automaton(const BytePairEncoding& bpe, const TokenAutomaton& a, int32
       if (kind == 2) std::reverse(other.begin(), other.end());
       if (bpe.token_length(value) != length || other != bytes) return false;
     }
+  }
+  // Only the states just checked may report a token: a stray state reached by
+  // a transition of its own could report one that the bytes read so far do
+  // not spell, even one longer than the text, and the encoder would then
+  // read past the end of its input.
+  for (int32_t s = 0; s < size; s++) {
+    if (a.states[s].value != -1 && !token_end[s]) return false;
+  }
+  return true;
+}
+
+// next_prefix holds the longest proper prefix token, as construction sets it:
+// one that is merely shorter would hide candidates from the encoder, and -1
+// where a prefix exists would leave it with none, giving wrong ids. Walks the
+// forward automaton, whose token states check_automaton has vouched for.
+bool check_prefixes_are_longest(const BytePairEncoding& bpe) {
+  const TokenAutomaton& a = bpe.forward_automaton;
+  for (uint32_t i = 0; i < bpe.num_tokens; i++) {
+    const uint8_t* bytes = bpe.token_data(i);
+    const uint32_t length = bpe.token_length(i);
+    uint32_t longest = 0;
+    int32_t s = 0;
+    for (uint32_t d = 0; d + 1 < length; d++) {
+      s = a.base[s] + bytes[d];  // the token's own path: every step exists
+      if (a.states[s].value != -1) longest = d + 1;
+    }
+    const int32_t p = bpe.next_prefix[i];
+    if (p == -1 ? longest != 0 : bpe.token_length(static_cast<uint32_t>(p)) != longest) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Whether construction, at the time it made token `bound`, found a and b
+// allowed side by side: bpe_is_valid_pair as it answered before any merge of
+// id bound or later was in the pair table. Only the first lookup can meet
+// such a merge; later ones are bounded by lower ids anyway.
+bool valid_pair_before(const BytePairEncoding& bpe, uint32_t a, uint32_t b, uint32_t bound) {
+  for (;;) {
+    const int32_t m = pair_table_find(bpe.pair_table, a, b);
+    if (m != -1 && static_cast<uint32_t>(m) < bound) return false;
+    if (a > b) {
+      if (bpe.split_right[a] != a) {
+        bound = a;
+        a = bpe.split_right[a];
+      } else if (bpe.split_left[b] != b) {
+        bound = b + 1;
+        b = bpe.split_left[b];
+      } else {
+        return true;
+      }
+    } else {
+      if (bpe.split_left[b] != b) {
+        bound = b + 1;
+        b = bpe.split_left[b];
+      } else if (bpe.split_right[a] != a) {
+        bound = a;
+        a = bpe.split_right[a];
+      } else {
+        return true;
+      }
+    }
+  }
+}
+
+// Each split is the one construction picks: the first prefix on the chain
+// whose remainder is a token, both older than the token, allowed side by
+// side; none means the token stays whole. Any other split that spells the
+// token would still pass check_splits_and_pairs but change which pairs the
+// encoder accepts. Runs in id order, as construction does, so every split
+// the validity test reads has been checked already.
+bool check_splits_are_constructions(const BytePairEncoding& bpe) {
+  for (uint32_t i = 0; i < bpe.num_tokens; i++) {
+    const uint8_t* bytes = bpe.token_data(i);
+    const uint32_t length = bpe.token_length(i);
+    uint32_t left = i, right = i;
+    for (int32_t p = bpe.next_prefix[i]; p != -1; p = bpe.next_prefix[p]) {
+      const uint32_t prefix_length = bpe.token_length(static_cast<uint32_t>(p));
+      const int32_t r =
+          token_index_find(bpe.token_index, bpe.token_bytes.data(), bpe.token_starts.data(),
+                           bpe.hash_factor, bytes + prefix_length, length - prefix_length);
+      if (r == -1 || static_cast<uint32_t>(p) >= i || static_cast<uint32_t>(r) >= i) continue;
+      if (!valid_pair_before(bpe, static_cast<uint32_t>(p), static_cast<uint32_t>(r), i)) continue;
+      left = static_cast<uint32_t>(p);
+      right = static_cast<uint32_t>(r);
+      break;
+    }
+    if (bpe.split_left[i] != left || bpe.split_right[i] != right) return false;
   }
   return true;
 }
@@ -339,12 +434,25 @@ bool bpe_check_tables(const BytePairEncoding& bpe) {
   return check_token_index(bpe) && check_splits_and_pairs(bpe) && check_next_prefix(bpe) &&
          check_automaton(bpe, bpe.forward_automaton, 0) &&
          check_automaton(bpe, bpe.forward_automaton_alt, 1) &&
-         check_automaton(bpe, bpe.reverse_automaton, 2);
+         check_automaton(bpe, bpe.reverse_automaton, 2) && check_prefixes_are_longest(bpe) &&
+         check_splits_are_constructions(bpe);
 }
 
 std::optional<std::vector<uint8_t>> read_whole_file(const std::string& path) {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!file) return std::nullopt;
+  // Only a regular file will do. Opened without O_NONBLOCK, a FIFO would block
+  // until some writer came, and a directory or device has no size to trust.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::unique_ptr<FILE, int (*)(FILE*)> file(::fdopen(fd, "rb"), std::fclose);
+  if (!file) {
+    ::close(fd);
+    return std::nullopt;
+  }
   if (std::fseek(file.get(), 0, SEEK_END) != 0) return std::nullopt;
   const long size = std::ftell(file.get());
   if (size <= 0 || size > INT32_MAX) return std::nullopt;

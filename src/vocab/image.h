@@ -35,7 +35,9 @@ BytePairEncodingPtr bpe_from_image(const uint8_t* token_bytes, const uint32_t* t
 // every walk ends (fail links shorten, output lists and prefix chains
 // descend), and that the tables agree with the token bytes: index hashes,
 // split concatenations, pair entries, and that the automaton spells every
-// token. Returns false at the first violation.
+// token and reports no other; and that the prefix chain and the splits are
+// exactly what construction makes, since other consistent tables would give
+// wrong ids. Returns false at the first violation.
 bool bpe_check_tables(const BytePairEncoding& bpe);
 
 // The whole file, or nothing when it cannot be opened or read, is empty, or

@@ -1,0 +1,130 @@
+// Worker pool under load: batches from several threads at once, batches larger
+// than the job ring, and handles with and without a splitter, each compared
+// with encoding on the calling thread. The sanitizer script runs this file
+// under ThreadSanitizer.
+
+#include "pool/worker_pool.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "driver/piecewise.h"
+#include "embedded_encodings.h"
+#include "presplit/split_cl100k.h"
+#include "presplit/split_o200k.h"
+
+namespace velkan {
+namespace {
+
+// Texts of mixed length and script, some empty, some invalid UTF-8.
+std::vector<std::string> mixed_texts(size_t n, uint32_t seed) {
+  static const char* const parts[] = {"hello ",  "wörld ",     "  \n\n",     "12345",
+                                      "中文テキスト", "\xff\xfe",   "don't ",     "\xf0\x9f\x99\x82",
+                                      "\t\t ",    "CamelCase ", "x",          ""};
+  std::vector<std::string> texts(n);
+  uint32_t state = seed;
+  for (size_t i = 0; i < n; i++) {
+    const size_t pieces = i % 13 == 0 ? 0 : i % 40;
+    for (size_t k = 0; k < pieces; k++) {
+      state = state * 1664525u + 1013904223u;
+      texts[i] += parts[(state >> 16) % (sizeof(parts) / sizeof(parts[0]))];
+    }
+  }
+  if (n > 7) texts[7] = std::string(30000, 'a');  // one long text that finishes last
+  return texts;
+}
+
+struct Batch {
+  std::vector<const uint8_t*> data;
+  std::vector<uint64_t> lengths;
+  explicit Batch(const std::vector<std::string>& texts) {
+    for (const std::string& t : texts) {
+      data.push_back(reinterpret_cast<const uint8_t*>(t.data()));
+      lengths.push_back(t.size());
+    }
+  }
+};
+
+// Encodes the batch on the pool and checks every result against the calling
+// thread's encoding; returns the number of mismatches.
+int encode_and_compare(WorkerPool& pool, const EncodingHandle& handle,
+                       const std::vector<std::string>& texts) {
+  Batch batch(texts);
+  const size_t n = texts.size();
+  std::vector<std::vector<uint32_t>> results(n);
+  std::vector<uint64_t> counts(n, 0);
+  if (!pool_encode_batch(pool, handle, batch.data.data(), batch.lengths.data(),
+                         static_cast<int64_t>(n), results.data(), counts.data())) {
+    return -1;
+  }
+  int mismatches = 0;
+  for (size_t i = 0; i < n; i++) {
+    const std::vector<uint32_t> expected = piecewise_encode(handle, batch.data[i], batch.lengths[i]);
+    if (results[i] != expected || counts[i] != expected.size()) mismatches++;
+  }
+  return mismatches;
+}
+
+EncodingHandle handle_for(bool o200k, bool split) {
+  EncodingHandle h;
+  h.encoding = const_cast<BytePairEncoding*>(&embedded_encoding(o200k));
+  h.splitter = split ? (o200k ? split_o200k : split_cl100k) : nullptr;
+  return h;
+}
+
+TEST(WorkerPool, IsOneProcessWideInstance) {
+  std::vector<WorkerPool*> seen(8, nullptr);
+  std::vector<std::thread> threads;
+  for (auto& slot : seen) threads.emplace_back([&slot] { slot = worker_pool_get(); });
+  for (auto& t : threads) t.join();
+  ASSERT_NE(seen[0], nullptr);
+  for (WorkerPool* p : seen) EXPECT_EQ(p, seen[0]);
+  EXPECT_EQ(seen[0]->thread_count, processor_count());
+  EXPECT_GE(processor_count(), 1);
+  EXPECT_LE(processor_count(), kMaxPoolThreads);
+}
+
+TEST(WorkerPool, EmptyBatch) {
+  WorkerPool* pool = worker_pool_get();
+  ASSERT_NE(pool, nullptr);
+  const EncodingHandle h = handle_for(false, true);
+  EXPECT_TRUE(pool_encode_batch(*pool, h, nullptr, nullptr, 0, nullptr, nullptr));
+}
+
+TEST(WorkerPool, BatchLargerThanTheRing) {
+  WorkerPool* pool = worker_pool_get();
+  ASSERT_NE(pool, nullptr);
+  // Submitters must wait for room more than once.
+  EXPECT_EQ(encode_and_compare(*pool, handle_for(false, true), mixed_texts(kPoolRingSize * 2 + 17, 1)),
+            0);
+}
+
+TEST(WorkerPool, ConcurrentBatchesFromManyThreads) {
+  WorkerPool* pool = worker_pool_get();
+  ASSERT_NE(pool, nullptr);
+  // Both vocabularies, split and whole, share the pool at once; every
+  // submitter waits only for its own batch.
+  const EncodingHandle handles[] = {handle_for(false, true), handle_for(true, true),
+                                    handle_for(false, false), handle_for(true, false)};
+  constexpr int kThreads = 8;
+  constexpr int kRounds = 6;
+  std::vector<int> mismatches(kThreads, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; t++) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < kRounds; round++) {
+        const auto texts = mixed_texts(150 + 50 * round, static_cast<uint32_t>(t * 31 + round));
+        const int m = encode_and_compare(*pool, handles[(t + round) % 4], texts);
+        mismatches[t] += m < 0 ? 1000 : m;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  for (int t = 0; t < kThreads; t++) EXPECT_EQ(mismatches[t], 0) << "thread " << t;
+}
+
+}  // namespace
+}  // namespace velkan
