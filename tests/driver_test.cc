@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/encoder.h"
+#include "driver/piece_cache.h"
 #include "embedded_encodings.h"
 #include "presplit/split_cl100k.h"
 #include "presplit/split_o200k.h"
@@ -95,6 +96,57 @@ TEST_P(Driver, WithoutSplitterTheTextIsOnePiece) {
   EXPECT_EQ(piecewise_count(h, u8(text), text.size()),
             bpe_count(*h.encoding, u8(text), text.size()));
   EXPECT_EQ(piecewise_count_till_limit(h, u8(text), text.size(), 2), kOverLimit);
+}
+
+// Long texts turn on the cache of recent pieces: repeated pieces come from it,
+// thousands of distinct ones overwrite each other's slots, and pieces at its
+// length and id limits (56 bytes, 14 ids) go in or stay out.
+TEST_P(Driver, RecentPiecesGiveTheSameIds) {
+  const EncodingHandle h = handle_of(GetParam());
+  std::mt19937 rng(5);
+  std::string text;
+  for (int i = 0; i < 6000; i++) {
+    std::string word(i % 500 == 0 ? 50 : 3 + rng() % 12, 'a');  // 50 letters: many ids
+    for (char& c : word) c = static_cast<char>('a' + rng() % 26);
+    text += i % 3 == 0 ? " xylophonically " : " ";
+    text += word;
+    if (i % 500 == 0) {
+      for (size_t n : {55, 56, 57}) text.append(" ").append(n, 'q');
+    }
+  }
+  EXPECT_EQ(piecewise_encode(h, u8(text), text.size()), by_pieces(h, text));
+  EXPECT_EQ(piecewise_count(h, u8(text), text.size()), by_pieces(h, text).size());
+}
+
+TEST(PieceCache, FindsWhatWasPutAndForgetsOverwrittenSlots) {
+  PieceCache cache;
+  for (uint32_t i = 0; i < PieceCache::kActivation; i++) {
+    EXPECT_FALSE(cache.active());
+    cache.note_encoder_run();
+  }
+  ASSERT_TRUE(cache.active());
+  const std::string a = "tokenizer", b = std::string(PieceCache::kMaxBytes, 'b');
+  const uint32_t ids[] = {1, 2, 3};
+  cache.put(u8(a), a.size(), ids, 3);
+  const PieceCache::Slot* hit = cache.find(u8(a), a.size());
+  ASSERT_NE(hit, nullptr);
+  EXPECT_EQ(std::vector<uint32_t>(hit->ids, hit->ids + hit->count), std::vector<uint32_t>({1, 2, 3}));
+  EXPECT_EQ(cache.find(u8(a), a.size() - 1), nullptr);  // a prefix is another piece
+  EXPECT_FALSE(PieceCache::cacheable(b.size() + 1));
+  // A piece with the same slot replaces the first.
+  std::string other = "w00000";
+  for (int k = 0; PieceCache::slot_of(u8(other), other.size()) !=
+                  PieceCache::slot_of(u8(a), a.size());
+       k++) {
+    for (int d = 0, rest = k; d < 5; d++, rest /= 10) other[5 - d] = static_cast<char>('0' + rest % 10);
+  }
+  cache.put(u8(other), other.size(), ids, 1);
+  EXPECT_EQ(cache.find(u8(a), a.size()), nullptr);
+  EXPECT_NE(cache.find(u8(other), other.size()), nullptr);
+  // Too many ids: not stored.
+  const std::vector<uint32_t> many(PieceCache::kMaxIds + 1, 7);
+  cache.put(u8(b), b.size(), many.data(), many.size());
+  EXPECT_EQ(cache.find(u8(b), b.size()), nullptr);
 }
 
 // Invalid UTF-8 always ends and every byte is encoded exactly once.

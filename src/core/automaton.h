@@ -124,6 +124,24 @@ inline PrefixToken automaton_longest_prefix(const TokenAutomaton& a, const uint8
   return best;
 }
 
+// The token whose bytes are exactly bytes[0, len), or -1. Reads base and
+// check along the path and the state array once at its end, one array fewer
+// per byte than automaton_longest_prefix: the walk is bound by cache misses,
+// and most pieces of real text are tokens by themselves.
+inline int32_t automaton_whole_token(const TokenAutomaton& a, const uint8_t* bytes,
+                                     uint64_t len) {
+  const int32_t* base = a.base.data();
+  const int32_t* check = a.check.data();
+  if (len == 0 || base[0] == 0) return -1;
+  int32_t s = 0;
+  for (uint64_t i = 0; i < len; i++) {
+    const int32_t t = base[s] + bytes[i];
+    if (check[t] != s) return -1;
+    s = t;
+  }
+  return a.states[s].value;
+}
+
 // Of the tokens that occur in bytes[0, len), the one that starts first and,
 // among those, the longest; -1 when none occurs or len is 0. When every single
 // byte is a token this is the longest token that is a prefix of the bytes.

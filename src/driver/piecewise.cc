@@ -2,6 +2,7 @@
 
 #include "core/automaton.h"
 #include "core/encoder.h"
+#include "driver/piece_cache.h"
 #include "presplit/split_cl100k_rules.h"
 #include "presplit/split_o200k_rules.h"
 #include "presplit/unicode.h"
@@ -49,35 +50,58 @@ void for_each_piece_with(Split split, const uint8_t* text, uint64_t length, OnPi
 template <typename OnPiece>
 void for_each_piece(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
                     OnPiece on_piece) {
+  // Lambdas, not function names: a function name would be passed as a
+  // pointer, and the call through it would not be inlined.
   if (handle.splitter == split_cl100k) {
-    for_each_piece_with(cl100k_rules::split, text, length, on_piece);
+    for_each_piece_with([](auto... args) { return cl100k_rules::split(args...); }, text,
+                        length, on_piece);
   } else if (handle.splitter == split_o200k) {
-    for_each_piece_with(o200k_rules::split, text, length, on_piece);
+    for_each_piece_with([](auto... args) { return o200k_rules::split(args...); }, text, length,
+                        on_piece);
   } else {
     for_each_piece_with(handle.splitter, text, length, on_piece);
   }
 }
 
 // Encodes one piece and hands its ids to on_ids(ids, n). Most pieces of
-// real text are a token by themselves (" the", "ing", "\n\n"): the walk from
-// the automaton's root that finds the encoder's first candidate also tells
-// whether that candidate spans the piece, and then the encoder, its scratch
-// and its bitfield are not touched at all. Encoding alone would reach the same
-// answer: its first candidate has no left neighbour and ends at the piece's
-// end, so it is accepted and the run is over.
-template <typename OnIds>
-void encode_piece(const BytePairEncoding& bpe, const uint8_t* piece, uint64_t len,
-                  EncoderScratch& scratch, OnIds on_ids) {
-  const PrefixToken prefix = automaton_longest_prefix(bpe.forward_automaton, piece, len);
-  if (prefix.length == len && prefix.token != -1) {
-    const uint32_t id = static_cast<uint32_t>(prefix.token);
-    on_ids(&id, 1);
-    return;
+// real text are a token by themselves (" the", "ing", "\n\n"): a walk from the
+// automaton's root tells, and then the encoder, its scratch and its bitfield
+// are not touched at all. Encoding would reach the same answer: its first
+// candidate, the longest token that is a prefix, is then the whole piece; it
+// has no left neighbour and ends at the piece's end, so it is accepted and the
+// run is over. Otherwise the second walk, for that first candidate, finds the
+// path's cache lines loaded.
+// The other pieces go through the cache of recent pieces (piece_cache.h).
+struct PieceEncoder {
+  const BytePairEncoding& bpe;
+  EncoderScratch scratch;
+  PieceCache cache;
+
+  template <typename OnIds>
+  void encode(const uint8_t* piece, uint64_t len, OnIds on_ids) {
+    const int32_t whole = automaton_whole_token(bpe.forward_automaton, piece, len);
+    if (whole != -1) {
+      const uint32_t id = static_cast<uint32_t>(whole);
+      on_ids(&id, 1);
+      return;
+    }
+    const bool cached = cache.active() && PieceCache::cacheable(len);
+    if (cached) {
+      if (const PieceCache::Slot* hit = cache.find(piece, len)) {
+        on_ids(hit->ids, hit->count);
+        return;
+      }
+    }
+    const int32_t first = bpe_next_match(bpe, piece, len);
+    const uint64_t n = encoder_encode_piece(bpe, piece, len, first, scratch);
+    if (cached) {
+      cache.put(piece, len, scratch.tokens.get(), n);
+    } else {
+      cache.note_encoder_run();
+    }
+    on_ids(scratch.tokens.get(), n);
   }
-  const int32_t first = prefix.token != -1 ? prefix.token : bpe_next_match(bpe, piece, len);
-  const uint64_t n = encoder_encode_piece(bpe, piece, len, first, scratch);
-  on_ids(scratch.tokens.get(), n);
-}
+};
 
 }  // namespace
 
@@ -87,10 +111,10 @@ std::vector<uint32_t> piecewise_encode(const EncodingHandle& handle, const uint8
   if (handle.splitter == nullptr) return bpe_encode(bpe, text, length);
   std::vector<uint32_t> out;
   out.reserve(256);
-  EncoderScratch scratch;
+  PieceEncoder encoder{bpe, {}, {}};
   for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
-    encode_piece(bpe, text + start, end - start, scratch,
-                 [&](const uint32_t* ids, uint64_t n) { out.insert(out.end(), ids, ids + n); });
+    encoder.encode(text + start, end - start,
+                   [&](const uint32_t* ids, uint64_t n) { out.insert(out.end(), ids, ids + n); });
     return true;
   });
   return out;
@@ -100,10 +124,9 @@ uint64_t piecewise_count(const EncodingHandle& handle, const uint8_t* text, uint
   const BytePairEncoding& bpe = *handle.encoding;
   if (handle.splitter == nullptr) return bpe_count(bpe, text, length);
   uint64_t total = 0;
-  EncoderScratch scratch;
+  PieceEncoder encoder{bpe, {}, {}};
   for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
-    encode_piece(bpe, text + start, end - start, scratch,
-                 [&](const uint32_t*, uint64_t n) { total += n; });
+    encoder.encode(text + start, end - start, [&](const uint32_t*, uint64_t n) { total += n; });
     return true;
   });
   return total;
