@@ -118,6 +118,13 @@ TEST_P(Driver, RecentPiecesGiveTheSameIds) {
   EXPECT_EQ(piecewise_count(h, u8(text), text.size()), by_pieces(h, text).size());
 }
 
+TEST(PieceCache, SizeFollowsTheText) {
+  EXPECT_EQ(PieceCache(0).slot_count(), PieceCache::kMinSlots);
+  EXPECT_EQ(PieceCache(4096).slot_count(), PieceCache::kMinSlots);
+  EXPECT_EQ(PieceCache(64 * 1024).slot_count(), 512u);
+  EXPECT_EQ(PieceCache(1 << 30).slot_count(), PieceCache::kMaxSlots);
+}
+
 TEST(PieceCache, FindsWhatWasPutAndForgetsOverwrittenSlots) {
   PieceCache cache;
   for (uint32_t i = 0; i < PieceCache::kActivation; i++) {
@@ -134,9 +141,10 @@ TEST(PieceCache, FindsWhatWasPutAndForgetsOverwrittenSlots) {
   EXPECT_EQ(cache.find(u8(a), a.size() - 1), nullptr);  // a prefix is another piece
   EXPECT_FALSE(PieceCache::cacheable(b.size() + 1));
   // A piece with the same slot replaces the first.
+  const uint32_t mask = cache.slot_count() - 1;
   std::string other = "w00000";
-  for (int k = 0; PieceCache::slot_of(u8(other), other.size()) !=
-                  PieceCache::slot_of(u8(a), a.size());
+  for (int k = 0; (PieceCache::slot_of(u8(other), other.size()) & mask) !=
+                  (PieceCache::slot_of(u8(a), a.size()) & mask);
        k++) {
     for (int d = 0, rest = k; d < 5; d++, rest /= 10) other[5 - d] = static_cast<char>('0' + rest % 10);
   }

@@ -156,6 +156,31 @@ TEST_P(Image, RefusesConsistentButWrongTables) {
   EXPECT_TRUE(bpe_check_tables(*loaded()));  // the undamaged copy still passes
 }
 
+// The kind 1 automaton is checked by comparison with kind 0 when its arrays
+// are equal, and in full otherwise: either way a wrong one is refused.
+TEST_P(Image, ChecksTheSecondForwardAutomaton) {
+  auto loaded = [&] { return load(GetParam(), image_of(GetParam())); };
+  {
+    BytePairEncodingPtr bpe = loaded();
+    bpe->forward_automaton_alt.kind = 0;  // equal arrays, wrong kind
+    EXPECT_FALSE(bpe_check_tables(*bpe));
+  }
+  {
+    BytePairEncodingPtr bpe = loaded();
+    TokenAutomaton& alt = bpe->forward_automaton_alt;
+    int32_t s = 1;
+    while (alt.states[s].value == -1) s++;
+    alt.states[s].value = -1;  // a token no longer spelled
+    EXPECT_FALSE(bpe_check_tables(*bpe));
+  }
+  {
+    BytePairEncodingPtr bpe = loaded();
+    bpe->forward_automaton_alt.base[0] = bpe->forward_automaton_alt.size;  // out of range
+    EXPECT_FALSE(bpe_check_tables(*bpe));
+  }
+  EXPECT_TRUE(bpe_check_tables(*loaded()));
+}
+
 TEST(Image, ForeignVocabularyIsRefused) {
   // The cl100k image over the o200k tokens: the token count differs.
   EXPECT_EQ(load(true, image_of(false)), nullptr);

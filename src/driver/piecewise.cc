@@ -111,7 +111,7 @@ std::vector<uint32_t> piecewise_encode(const EncodingHandle& handle, const uint8
   if (handle.splitter == nullptr) return bpe_encode(bpe, text, length);
   std::vector<uint32_t> out;
   out.reserve(256);
-  PieceEncoder encoder{bpe, {}, {}};
+  PieceEncoder encoder{bpe, {}, PieceCache(length)};
   for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
     encoder.encode(text + start, end - start,
                    [&](const uint32_t* ids, uint64_t n) { out.insert(out.end(), ids, ids + n); });
@@ -124,7 +124,7 @@ uint64_t piecewise_count(const EncodingHandle& handle, const uint8_t* text, uint
   const BytePairEncoding& bpe = *handle.encoding;
   if (handle.splitter == nullptr) return bpe_count(bpe, text, length);
   uint64_t total = 0;
-  PieceEncoder encoder{bpe, {}, {}};
+  PieceEncoder encoder{bpe, {}, PieceCache(length)};
   for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
     encoder.encode(text + start, end - start, [&](const uint32_t*, uint64_t n) { total += n; });
     return true;

@@ -8,7 +8,10 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <system_error>
+#include <thread>
 
 namespace velkan {
 namespace {
@@ -429,13 +432,58 @@ BytePairEncodingPtr bpe_from_image(const uint8_t* token_bytes, const uint32_t* t
   return bpe;
 }
 
+// Performance notes: checking is most of the time an image load takes, so
+// (1) the two automata that need a full check, forward and reverse, are
+// checked on a second thread while this one checks the other tables, and (2)
+// the kind 1 automaton, when its arrays equal those of kind 0 (as every
+// writer makes them), passes exactly when kind 0 does, since the checks read
+// the kind only to compare it; any other kind 1 automaton gets the full
+// check. Checks that index by ids another check vouches for still run after
+// it: the splits' replay after the index, split and prefix checks, the
+// longest-prefix check after the forward automaton's.
+namespace {
+
+bool same_arrays(const TokenAutomaton& a, const TokenAutomaton& b) {
+  auto same = [](const auto& x, const auto& y) {
+    return x.size() == y.size() &&
+           (x.empty() || std::memcmp(x.data(), y.data(), x.size() * sizeof(x[0])) == 0);
+  };
+  return a.size == b.size && a.state_count == b.state_count &&
+         a.output_count == b.output_count && same(a.states, b.states) &&
+         same(a.outputs, b.outputs) && same(a.base, b.base) && same(a.check, b.check);
+}
+
+}  // namespace
+
 bool bpe_check_tables(const BytePairEncoding& bpe) {
   if (bpe.token_starts.size() != static_cast<size_t>(bpe.num_tokens) + 1) return false;
-  return check_token_index(bpe) && check_splits_and_pairs(bpe) && check_next_prefix(bpe) &&
-         check_automaton(bpe, bpe.forward_automaton, 0) &&
-         check_automaton(bpe, bpe.forward_automaton_alt, 1) &&
-         check_automaton(bpe, bpe.reverse_automaton, 2) && check_prefixes_are_longest(bpe) &&
-         check_splits_are_constructions(bpe);
+  bool forward_ok = false, reverse_ok = false;
+  std::exception_ptr failure;
+  auto check_automata = [&] {
+    try {
+      forward_ok = check_automaton(bpe, bpe.forward_automaton, 0);
+      reverse_ok = forward_ok && check_automaton(bpe, bpe.reverse_automaton, 2);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  };
+  bool tables_ok;
+  {
+    std::jthread worker;  // joined at the end of this block, on every path
+    try {
+      worker = std::jthread(check_automata);
+    } catch (const std::system_error&) {
+      check_automata();  // no thread to be had: check here
+    }
+    tables_ok = check_token_index(bpe) && check_splits_and_pairs(bpe) && check_next_prefix(bpe) &&
+                check_splits_are_constructions(bpe);
+  }
+  if (failure) std::rethrow_exception(failure);
+  if (!tables_ok || !forward_ok || !reverse_ok) return false;
+  const TokenAutomaton& alt = bpe.forward_automaton_alt;
+  const bool alt_ok = same_arrays(alt, bpe.forward_automaton) ? alt.kind == 1
+                                                              : check_automaton(bpe, alt, 1);
+  return alt_ok && check_prefixes_are_longest(bpe);
 }
 
 std::optional<std::vector<uint8_t>> read_whole_file(const std::string& path) {
