@@ -227,3 +227,75 @@ def test_fork_while_the_pool_is_busy(tmp_path):
                          timeout=300, cwd=str(tmp_path), env={**os.environ, "PYTHONPATH": HERE})
     assert out.returncode == 0, out.stderr
     assert out.stdout.split() == ["True", str(2 * size(4, 2) + 2)]
+
+
+@pytest.mark.skipif(CHECKED, reason="the sanitizer reserves more address space than the limit")
+def test_out_of_memory_is_a_memory_error():
+    # With the address space capped just above what the process uses, every
+    # way into the native code meets a failing allocation: each must raise
+    # MemoryError, in the pool's workers too, and everything must work again
+    # once memory is back.
+    code = textwrap.dedent("""
+        import resource
+        import velkan.bpe.openai as o
+
+        t = o.cl100k_base()
+        o.get_num_threads()  # the pool's threads exist before the cap
+        big = "a" * 300_000_000
+        big_bytes = big.encode()
+        long_id = max(range(100_000), key=lambda i: len(t.bpe().decode_tokens([i])))
+        ids = [long_id] * 4_000_000
+        with open("/proc/self/statm") as f:
+            used = int(f.read().split()[0]) * resource.getpagesize()
+        soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+        resource.setrlimit(resource.RLIMIT_AS, (used + 150_000_000, hard))
+        calls = {
+            "count": lambda: t.count(big),
+            "count_till_limit": lambda: t.count_till_limit(big, 10**12),
+            "encode": lambda: t.encode(big),
+            "encode_batch": lambda: t.encode_batch([big]),
+            "encode_batch_parallel": lambda: t.encode_batch_parallel([big, "x", big]),
+            "decode": lambda: t.decode(ids),
+            "decode_tokens": lambda: t.bpe().decode_tokens(ids),
+            "bpe.count": lambda: t.bpe().count(big_bytes),
+            "bpe.encode_via_backtracking": lambda: t.bpe().encode_via_backtracking(big_bytes),
+        }
+        for name, call in calls.items():
+            try:
+                call()
+                print(name, "no error")
+            except MemoryError:
+                print(name, "MemoryError")
+        resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+        print("after", t.encode_batch_parallel(["hello", "world"])[0] == [t.encode("hello"), t.encode("world")])
+    """)
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=300,
+                         env={**os.environ, "PYTHONPATH": HERE})
+    assert out.returncode == 0, out.stderr
+    lines = out.stdout.splitlines()
+    assert lines[-1] == "after True"
+    assert [line for line in lines[:-1] if not line.endswith("MemoryError")] == []
+
+
+def test_first_use_from_many_threads():
+    # Eight threads ask for both vocabularies at once in a fresh process: one
+    # encoding per vocabulary is made, and every tokenizer gives the same ids.
+    code = textwrap.dedent("""
+        import threading
+        import velkan.bpe.openai as o
+
+        results = []
+        def first_use(k):
+            t = (o.cl100k_base if k % 2 else o.o200k_base)()
+            results.append((k % 2, tuple(t.encode("first use, at once"))))
+        threads = [threading.Thread(target=first_use, args=(k,)) for k in range(8)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        print(len(results), len(set(results)), o.is_cached_cl100k(), o.is_cached_o200k())
+    """)
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=300,
+                         env={**os.environ, "PYTHONPATH": HERE})
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.split() == ["8", "2", "True", "True"]
