@@ -99,10 +99,14 @@ def _mark(met):
 
 def table(results):
     m = results["machine"]
-    lines = ["Machine: %s, %s cores, %s, Python %s; peers %s; velkan %s; %s%s." % (
+    load = ""
+    if "load_average" in m:
+        load = "; load average %.1f at the start, %.1f at the end (other work on the machine)" % (
+            m["load_average"], m.get("load_average_end", m["load_average"]))
+    lines = ["Machine: %s, %s cores, %s, Python %s; peers %s; velkan %s; %s%s%s." % (
         m["cpu"], m["cores"], m["system"], m["python"],
         ", ".join("%s %s" % kv for kv in sorted(m["peers"].items())), m["commit"], m["date"],
-        " (quick run)" if results.get("quick") else "")]
+        load, " (quick run)" if results.get("quick") else "")]
     lines.append("")
     lines.append("Ratios to tiktoken, single core unless noted, same run, medians of "
                  "interleaved repeats. *met* compares with the target.")

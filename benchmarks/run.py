@@ -277,6 +277,7 @@ def machine():
     except OSError:
         commit = ""
     return {"cpu": cpu, "cores": os.cpu_count(), "system": platform.platform(),
+            "load_average": os.getloadavg()[0],
             "python": platform.python_version(), "peers": versions, "commit": commit,
             "date": datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")}
 
@@ -321,6 +322,7 @@ def main(argv=None):
         for vocab, c in cold.items():
             results["vocabularies"][vocab]["coldstart"] = c
     results["seconds"] = time.time() - started
+    results["machine"]["load_average_end"] = os.getloadavg()[0]
 
     os.makedirs(args.out, exist_ok=True)
     with open(os.path.join(args.out, "latest.json"), "w") as f:
