@@ -148,7 +148,7 @@ def table(results):
         if "scaling" not in v:
             continue
         s = v["scaling"]
-        sizes = list(s["English prose"]["velkan"])
+        sizes = sorted(s["English prose"]["velkan"], key=int)
         lines.append("Time per byte as a text grows, %s: velkan ns/B (tiktoken ns/B; "
                      "- where one call took over the budget):" % vocab)
         lines.append("")
@@ -174,7 +174,7 @@ def chart(results, path):
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
-    fig, axes = plt.subplots(1, 2, figsize=(11, 4.2), dpi=72,
+    fig, axes = plt.subplots(1, 2, figsize=(11, 4.8), dpi=72,
                              gridspec_kw={"width_ratios": [3, 2]})
     ax = axes[0]
     labels, series = None, []
@@ -182,11 +182,12 @@ def chart(results, path):
         rows = [r for r in _ratio_rows(results["vocabularies"][vocab])
                 if r[1] != "-" and "cold" not in r[0]]
         labels = [r[0].replace("encode_batch_parallel", "parallel batch")
-                  .replace(", per call", "").replace(" vs own single thread", " / own serial")
+                  .replace(", per call", "")
+                  .replace(" vs own single thread", " / own serial (not tiktoken)")
                   .replace("tiktoken encode_ordinary_batch", "tt ordinary_batch")
                   .replace("tiktoken encode_batch", "tt encode_batch")
                   .replace("adversarial time/byte vs English prose, worst size",
-                           "adversarial t/B / English (lower)") for r in rows]
+                           "adversarial t/B / English t/B (lower)") for r in rows]
         series.append(([r[2] for r in rows], [float(r[1].split()[1].rstrip("x")) for r in rows]))
     y = range(len(labels))
     for i, (vocab, (vals, targets)) in enumerate(zip(VOCABS, series)):
@@ -196,20 +197,20 @@ def chart(results, path):
     ax.set_yticklabels(labels, fontsize=8)
     ax.invert_yaxis()
     ax.set_xscale("log")
-    ax.set_xlabel("ratio to tiktoken (x)")
-    ax.legend(fontsize=8, loc="lower right")
-    ax.set_title("velkan / tiktoken, same run", fontsize=10)
+    ax.set_xlabel("ratio (x), target marked |")
+    ax.legend(fontsize=8, loc="upper center", bbox_to_anchor=(0.5, -0.13), ncol=3)
+    ax.set_title("velkan's ratios (to tiktoken unless noted), same run", fontsize=10)
 
     ax = axes[1]
     v = results["vocabularies"][VOCABS[0]]
     if "scaling" in v:
         for kind, row in _kinds(v["scaling"]):
-            xs = [int(n) for n in row["velkan"]]
-            line, = ax.plot(xs, [t * 1e9 for t in row["velkan"].values()], marker="o", ms=3,
-                            label=kind)
-            t = {n: x for n, x in row["tiktoken"].items() if x is not None}
+            xs = sorted(row["velkan"], key=int)
+            line, = ax.plot([int(n) for n in xs], [row["velkan"][n] * 1e9 for n in xs],
+                            marker="o", ms=3, label=kind)
+            t = sorted((n for n, x in row["tiktoken"].items() if x is not None), key=int)
             if t:
-                ax.plot([int(n) for n in t], [x * 1e9 for x in t.values()], ls="--",
+                ax.plot([int(n) for n in t], [row["tiktoken"][n] * 1e9 for n in t], ls="--",
                         color=line.get_color(), lw=1)
         ax.set_xscale("log", base=2)
         ax.set_yscale("log")
