@@ -20,9 +20,13 @@ namespace {
 
 const uint8_t* u8(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
+// As the encoding cache makes it, pair filter included.
 EncodingHandle handle_of(bool o200k) {
-  return {const_cast<BytePairEncoding*>(&embedded_encoding(o200k)),
-          o200k ? split_o200k : split_cl100k};
+  EncodingHandle h;
+  h.encoding = const_cast<BytePairEncoding*>(&embedded_encoding(o200k));
+  h.splitter = o200k ? split_o200k : split_cl100k;
+  h.pair_filter = pair_filter_build(h.encoding->pair_table);
+  return h;
 }
 
 // The driver's result rebuilt from the splitter and the whole-piece encoder.

@@ -206,6 +206,7 @@ TEST_P(Embedded, MatchesRankMerge) {
   const char* const words[] = {" the", " of",   "ing", " tokenizer", "Hello",   ",",     ".\n",
                                "  ",   " 2024", "'s",  "\t",         " пример", " 東京", " 😀"};
   std::mt19937 rng(GetParam() ? 2 : 1);
+  const PairFilter filter = pair_filter_build(bpe.pair_table);
   EncoderScratch scratch;  // shared, so long pieces are followed by short ones
   for (int i = 0; i < 3000; i++) {
     std::string text;
@@ -233,10 +234,37 @@ TEST_P(Embedded, MatchesRankMerge) {
     ASSERT_EQ(encode(bpe, text), want) << testing::PrintToString(text);
     ASSERT_EQ(bpe_count(bpe, u8(text), text.size()), want.size());
     ASSERT_EQ(bpe_count_till_limit(bpe, u8(text), text.size(), want.size() - 1), UINT64_MAX);
-    const uint64_t n = encoder_encode_piece(bpe, u8(text), text.size(),
-                                            bpe_next_match(bpe, u8(text), text.size()), scratch);
-    ASSERT_EQ(std::vector<uint32_t>(scratch.tokens.get(), scratch.tokens.get() + n), want);
+    const int32_t first = bpe_next_match(bpe, u8(text), text.size());
+    for (const PairFilter* f : {static_cast<const PairFilter*>(nullptr), &filter}) {
+      const uint64_t n = encoder_encode_piece(bpe, u8(text), text.size(), first, scratch, f);
+      ASSERT_EQ(std::vector<uint32_t>(scratch.tokens.get(), scratch.tokens.get() + n), want);
+    }
   }
+}
+
+// The filter holds every pair of the table, and the filtered validity test
+// agrees with the plain one on pairs that merge, pairs that share a part with
+// a merge, and random pairs.
+TEST_P(Embedded, PairFilterKeepsEveryAnswer) {
+  const BytePairEncoding& bpe = embedded(GetParam());
+  const PairFilter filter = pair_filter_build(bpe.pair_table);
+  EXPECT_LE(filter.words.size() * 64, bpe.pair_table.count * 16u);  // stays cache-sized
+  uint64_t absent_passed = 0, absent = 0;
+  std::mt19937 rng(7);
+  for (uint32_t i = 256; i < bpe.num_tokens; i++) {
+    const uint32_t l = bpe.split_left[i], r = bpe.split_right[i];
+    ASSERT_TRUE(pair_filter_may_hold(filter, pair_hash(l, r))) << i;
+    const uint32_t x = rng() % bpe.num_tokens;
+    for (auto [a, b] : {std::pair{l, r}, std::pair{r, l}, std::pair{l, x}, std::pair{x, r},
+                        std::pair{i, x}, std::pair{x, i}}) {
+      ASSERT_EQ(bpe_is_valid_pair(bpe, filter, a, b), bpe_is_valid_pair(bpe, a, b)) << a << " " << b;
+      if (pair_table_find(bpe.pair_table, a, b) == -1) {
+        absent++;
+        absent_passed += pair_filter_may_hold(filter, pair_hash(a, b));
+      }
+    }
+  }
+  EXPECT_LT(absent_passed * 10, absent);  // it filters: under 10% false positives
 }
 
 // Random vocabularies grown as training grows them: each new token joins two

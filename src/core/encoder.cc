@@ -128,7 +128,7 @@ int32_t encoder_step(BacktrackEncoder& e) {
 }
 
 uint64_t encoder_encode_piece(const BytePairEncoding& bpe, const uint8_t* text, uint64_t len,
-                              int32_t first, EncoderScratch& scratch) {
+                              int32_t first, EncoderScratch& scratch, const PairFilter* filter) {
   const uint64_t words = bitfield_words(len);
   if (scratch.allowed_words < words) {
     scratch.allowed.reset();
@@ -161,7 +161,9 @@ uint64_t encoder_encode_piece(const BytePairEncoding& bpe, const uint8_t* text, 
     do {
       const uint64_t end = pos + (starts[t + 1] - starts[t]);
       if (((allowed[end >> 6] >> (end & 63)) & 1) != 0 &&
-          (!has_left || bpe_is_valid_pair(bpe, left, static_cast<uint32_t>(t)))) {
+          (!has_left || (filter != nullptr
+                             ? bpe_is_valid_pair(bpe, *filter, left, static_cast<uint32_t>(t))
+                             : bpe_is_valid_pair(bpe, left, static_cast<uint32_t>(t))))) {
         if (count == scratch.token_capacity) {
           const uint64_t capacity = scratch.token_capacity * 2;
           auto grown = std::make_unique_for_overwrite<uint32_t[]>(capacity);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "core/pair_table.h"
 #include "core/token_store.h"
 
 namespace velkan {
@@ -67,10 +68,12 @@ void encoder_init_with_scratch(BacktrackEncoder& encoder, const BytePairEncoding
 // same steps as encoder_init_with_scratch and encoder_run, with the state in
 // locals instead of a BacktrackEncoder, which is what the driver runs per
 // piece. first must be bpe_next_match(bpe, text, len) (the driver has it from
-// its whole-piece test). Returns the number of ids, which are then
-// scratch.tokens[0, n).
+// its whole-piece test). filter, when not null, is the filter of
+// bpe.pair_table; it changes the speed, not the result. Returns the number of
+// ids, which are then scratch.tokens[0, n).
 uint64_t encoder_encode_piece(const BytePairEncoding& bpe, const uint8_t* text, uint64_t len,
-                              int32_t first, EncoderScratch& scratch);
+                              int32_t first, EncoderScratch& scratch,
+                              const PairFilter* filter = nullptr);
 
 // Moves the encoder's (possibly grown) buffers back into the scratch for the
 // next piece. Read the piece's ids (tokens[0, token_count)) before this call.

@@ -21,7 +21,24 @@ void pair_table_insert(PairTable& table, uint32_t left, uint32_t right, uint32_t
   table.count++;
 }
 
-bool bpe_is_valid_pair(const BytePairEncoding& bpe, uint32_t a, uint32_t b) {
+PairFilter pair_filter_build(const PairTable& table) {
+  uint64_t words = 64;
+  while (words * 8 < table.count) words *= 2;  // at least 8 bits per key
+  PairFilter filter;
+  filter.words.assign(words, 0);
+  for (const PairEntry& e : table.entries) {
+    if (e.merged == -1) continue;
+    const uint64_t hash = pair_hash(e.left, e.right);
+    filter.words[hash & (words - 1)] |= pair_filter_bits(hash);
+  }
+  return filter;
+}
+
+namespace {
+
+// The validity walk; find(a, b) gives the merged token of the pair or -1.
+template <typename Find>
+bool valid_pair_with(const BytePairEncoding& bpe, uint32_t a, uint32_t b, Find find) {
   const uint32_t* split_left = bpe.split_left.data();
   const uint32_t* split_right = bpe.split_right.data();
   // A merge across the boundary is harmful only if it comes before the merge
@@ -29,7 +46,7 @@ bool bpe_is_valid_pair(const BytePairEncoding& bpe, uint32_t a, uint32_t b) {
   // right token's id plus one, since of equal ranks the left pair wins.
   uint32_t bound = 0xFFFFFFFFu;
   for (;;) {
-    const int32_t m = pair_table_find(bpe.pair_table, a, b);
+    const int32_t m = find(a, b);
     if (m != -1 && static_cast<uint32_t>(m) < bound)
       return false;
     // Take apart the later token first, b when the ids are equal.
@@ -55,6 +72,23 @@ bool bpe_is_valid_pair(const BytePairEncoding& bpe, uint32_t a, uint32_t b) {
       }
     }
   }
+}
+
+}  // namespace
+
+bool bpe_is_valid_pair(const BytePairEncoding& bpe, uint32_t a, uint32_t b) {
+  return valid_pair_with(bpe, a, b, [&bpe](uint32_t left, uint32_t right) {
+    return pair_table_find(bpe.pair_table, left, right);
+  });
+}
+
+bool bpe_is_valid_pair(const BytePairEncoding& bpe, const PairFilter& filter, uint32_t a,
+                       uint32_t b) {
+  return valid_pair_with(bpe, a, b, [&bpe, &filter](uint32_t left, uint32_t right) {
+    const uint64_t hash = pair_hash(left, right);
+    if (!pair_filter_may_hold(filter, hash)) return -1;
+    return pair_table_find_hashed(bpe.pair_table, left, right, hash);
+  });
 }
 
 }  // namespace velkan

@@ -1,6 +1,7 @@
 // Pair table: maps two adjacent tokens (left, right) to the token they merge
 // into. With the split tables it decides whether two tokens may stand side by
-// side in a rank-ordered byte-pair result.
+// side in a rank-ordered byte-pair result. A small filter in front of it
+// answers most lookups of absent pairs without touching the table.
 
 #ifndef VELKAN_CORE_PAIR_TABLE_H_
 #define VELKAN_CORE_PAIR_TABLE_H_
@@ -48,12 +49,13 @@ PairTable pair_table_new(uint32_t capacity);
 // sequence. An entry with the same key is not looked for.
 void pair_table_insert(PairTable& table, uint32_t left, uint32_t right, uint32_t merged);
 
-// The token that left followed by right merges into, or -1.
-inline int32_t pair_table_find(const PairTable& table, uint32_t left, uint32_t right) {
+// The token that left followed by right merges into, or -1. hash is
+// pair_hash(left, right).
+inline int32_t pair_table_find_hashed(const PairTable& table, uint32_t left, uint32_t right,
+                                      uint64_t hash) {
   const PairEntry* entries = table.entries.data();
   const uint32_t mask = table.capacity - 1;
-  for (uint32_t slot = static_cast<uint32_t>(pair_hash(left, right) >> 32) & mask;;
-       slot = (slot + 1) & mask) {
+  for (uint32_t slot = static_cast<uint32_t>(hash >> 32) & mask;; slot = (slot + 1) & mask) {
     const PairEntry& e = entries[slot];
     if (e.merged == -1)
       return -1;
@@ -62,11 +64,45 @@ inline int32_t pair_table_find(const PairTable& table, uint32_t left, uint32_t r
   }
 }
 
+// The token that left followed by right merges into, or -1.
+inline int32_t pair_table_find(const PairTable& table, uint32_t left, uint32_t right) {
+  return pair_table_find_hashed(table, left, right, pair_hash(left, right));
+}
+
+// A Bloom filter over the keys of a pair table: one 64-bit word per key
+// chosen by the low bits of the pair hash, two bits set in it by its top bits.
+// It says "absent" for most absent pairs and never for a present one.
+// Performance notes: the table (6 or 12 MB) misses the cache on almost every
+// lookup, and most lookups of the validity test are for absent pairs; the
+// filter, about 8 bits per key (128 KB for cl100k, 256 KB for o200k), stays
+// in the core's cache. Derived at load time, never stored in images.
+struct PairFilter {
+  std::vector<uint64_t> words;  // a power of two of them; empty: no filter
+};
+
+// The filter of every occupied slot of the table.
+PairFilter pair_filter_build(const PairTable& table);
+
+inline uint64_t pair_filter_bits(uint64_t hash) {
+  return (uint64_t{1} << (hash >> 58)) | (uint64_t{1} << ((hash >> 52) & 63));
+}
+
+// False only when the pair with this pair_hash is not in the table.
+inline bool pair_filter_may_hold(const PairFilter& filter, uint64_t hash) {
+  const uint64_t bits = pair_filter_bits(hash);
+  return (filter.words[hash & (filter.words.size() - 1)] & bits) == bits;
+}
+
 // Whether rank-ordered merging of the bytes of token a followed by those of
 // token b ends with exactly a and b side by side: no merge across their
 // boundary comes before the merges that made a and b. Reads the split tables
 // and the pair table only; allocates nothing.
 bool bpe_is_valid_pair(const BytePairEncoding& bpe, uint32_t a, uint32_t b);
+
+// The same test with the table's lookups behind its filter, which must have
+// been built from bpe.pair_table (and not be empty).
+bool bpe_is_valid_pair(const BytePairEncoding& bpe, const PairFilter& filter, uint32_t a,
+                       uint32_t b);
 
 }  // namespace velkan
 

@@ -74,8 +74,14 @@ void for_each_piece(const EncodingHandle& handle, const uint8_t* text, uint64_t 
 // The other pieces go through the cache of recent pieces (piece_cache.h).
 struct PieceEncoder {
   const BytePairEncoding& bpe;
+  const PairFilter* filter;  // null when the handle has none
   EncoderScratch scratch;
   PieceCache cache;
+
+  PieceEncoder(const EncodingHandle& handle, uint64_t text_length)
+      : bpe(*handle.encoding),
+        filter(handle.pair_filter.words.empty() ? nullptr : &handle.pair_filter),
+        cache(text_length) {}
 
   template <typename OnIds>
   void encode(const uint8_t* piece, uint64_t len, OnIds on_ids) {
@@ -93,7 +99,7 @@ struct PieceEncoder {
       }
     }
     const int32_t first = bpe_next_match(bpe, piece, len);
-    const uint64_t n = encoder_encode_piece(bpe, piece, len, first, scratch);
+    const uint64_t n = encoder_encode_piece(bpe, piece, len, first, scratch, filter);
     if (cached) {
       cache.put(piece, len, scratch.tokens.get(), n);
     } else {
@@ -111,7 +117,7 @@ std::vector<uint32_t> piecewise_encode(const EncodingHandle& handle, const uint8
   if (handle.splitter == nullptr) return bpe_encode(bpe, text, length);
   std::vector<uint32_t> out;
   out.reserve(256);
-  PieceEncoder encoder{bpe, {}, PieceCache(length)};
+  PieceEncoder encoder(handle, length);
   for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
     encoder.encode(text + start, end - start,
                    [&](const uint32_t* ids, uint64_t n) { out.insert(out.end(), ids, ids + n); });
@@ -124,7 +130,7 @@ uint64_t piecewise_count(const EncodingHandle& handle, const uint8_t* text, uint
   const BytePairEncoding& bpe = *handle.encoding;
   if (handle.splitter == nullptr) return bpe_count(bpe, text, length);
   uint64_t total = 0;
-  PieceEncoder encoder{bpe, {}, PieceCache(length)};
+  PieceEncoder encoder(handle, length);
   for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
     encoder.encode(text + start, end - start, [&](const uint32_t*, uint64_t n) { total += n; });
     return true;

@@ -52,6 +52,7 @@ EncodingHandle* encoding_cache_get(Vocabulary vocabulary, const PackageFileReade
   auto handle = std::make_unique<EncodingHandle>();
   handle->encoding = encoding.release();
   handle->splitter = src.splitter;
+  handle->pair_filter = pair_filter_build(handle->encoding->pair_table);
   *src.slot = handle.release();
   return *src.slot;
 }
