@@ -190,16 +190,20 @@ def chart(results, path):
                            "adversarial t/B / English t/B (lower)") for r in rows]
         series.append(([r[2] for r in rows], [float(r[1].split()[1].rstrip("x")) for r in rows]))
     y = range(len(labels))
+    if not labels:  # a run of --only measures without ratio rows
+        ax.axis("off")
     for i, (vocab, (vals, targets)) in enumerate(zip(VOCABS, series)):
         ax.barh([k + (i - 0.5) * 0.38 for k in y], vals, height=0.38, label=vocab)
-    ax.scatter(series[0][1], list(y), marker="|", s=200, color="black", label="target", zorder=3)
-    ax.set_yticks(list(y))
-    ax.set_yticklabels(labels, fontsize=8)
-    ax.invert_yaxis()
-    ax.set_xscale("log")
-    ax.set_xlabel("ratio (x), target marked |")
-    ax.legend(fontsize=8, loc="upper center", bbox_to_anchor=(0.5, -0.13), ncol=3)
-    ax.set_title("velkan's ratios (to tiktoken unless noted), same run", fontsize=10)
+    if labels:
+        ax.scatter(series[0][1], list(y), marker="|", s=200, color="black", label="target",
+                   zorder=3)
+        ax.set_yticks(list(y))
+        ax.set_yticklabels(labels, fontsize=8)
+        ax.invert_yaxis()
+        ax.set_xscale("log")
+        ax.set_xlabel("ratio (x), target marked |")
+        ax.legend(fontsize=8, loc="upper center", bbox_to_anchor=(0.5, -0.13), ncol=3)
+        ax.set_title("velkan's ratios (to tiktoken unless noted), same run", fontsize=10)
 
     ax = axes[1]
     v = results["vocabularies"][VOCABS[0]]

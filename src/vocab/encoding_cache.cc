@@ -22,20 +22,23 @@ struct VocabularySource {
   const uint32_t* token_starts;
   uint32_t num_tokens;
   PieceSplitter splitter;
+  ImageDigest image_digest;  // of the image construction writes
 };
 
 VocabularySource source_of(Vocabulary vocabulary) {
   if (vocabulary == Vocabulary::kCl100k) {
     return {&cl100k_handle, "precomputed_cl100k.bin", cl100k_token_bytes, cl100k_token_starts,
-            kCl100kTokens, split_cl100k};
+            kCl100kTokens, split_cl100k, {0xd423b8f4d52e90f1ULL, 0x12c7ed22a24744b7ULL}};
   }
   return {&o200k_handle, "precomputed_o200k.bin", o200k_token_bytes, o200k_token_starts,
-          kO200kTokens, split_o200k};
+          kO200kTokens, split_o200k, {0xee5dc8fd74536876ULL, 0x5bacce0c0a4bc8bdULL}};
 }
 
 }  // namespace
 
 const char* image_file_name(Vocabulary vocabulary) { return source_of(vocabulary).image_name; }
+
+ImageDigest known_image_digest(Vocabulary vocabulary) { return source_of(vocabulary).image_digest; }
 
 EncodingHandle* encoding_cache_get(Vocabulary vocabulary, const PackageFileReader& read_file) {
   const VocabularySource src = source_of(vocabulary);
@@ -45,7 +48,7 @@ EncodingHandle* encoding_cache_get(Vocabulary vocabulary, const PackageFileReade
   if (std::optional<std::vector<uint8_t>> image = read_file(src.image_name)) {
     // An image that does not fit this vocabulary exactly is ignored.
     encoding = bpe_from_image(src.token_bytes, src.token_starts, src.num_tokens, image->data(),
-                              image->size());
+                              image->size(), src.image_digest);
   }
   if (!encoding) encoding = bpe_build(src.token_bytes, src.token_starts, src.num_tokens);
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "vocab/encoding_handle.h"
+#include "vocab/image.h"
 
 namespace velkan {
 
@@ -23,6 +24,10 @@ using PackageFileReader = std::function<std::optional<std::vector<uint8_t>>(cons
 // The image file name of a vocabulary: "precomputed_cl100k.bin" or
 // "precomputed_o200k.bin".
 const char* image_file_name(Vocabulary vocabulary);
+
+// The digest of the image construction writes for the vocabulary; such an
+// image loads without the table checks. A test keeps it in step.
+ImageDigest known_image_digest(Vocabulary vocabulary);
 
 // The cached handle, made on the first call. Callers serialise calls (the
 // binding holds the interpreter lock). Throws std::bad_alloc when memory runs

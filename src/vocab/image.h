@@ -5,6 +5,7 @@
 #ifndef VELKAN_VOCAB_IMAGE_H_
 #define VELKAN_VOCAB_IMAGE_H_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -30,6 +31,18 @@ std::vector<uint8_t> bpe_to_image(const BytePairEncoding& bpe);
 // means: build the encoding instead.
 BytePairEncodingPtr bpe_from_image(const uint8_t* token_bytes, const uint32_t* token_starts,
                                    uint32_t num_tokens, const uint8_t* image, size_t size);
+
+// A 128-bit digest of an image's bytes (not cryptographic: it tells the image
+// construction writes from any other, damaged or stale, at memory speed).
+using ImageDigest = std::array<uint64_t, 2>;
+ImageDigest image_digest(const uint8_t* bytes, size_t size);
+
+// bpe_from_image, but an image whose digest is known is taken without the
+// table checks: its bytes are those construction writes for this vocabulary,
+// which the tests pin. Any other image is checked in full.
+BytePairEncodingPtr bpe_from_image(const uint8_t* token_bytes, const uint32_t* token_starts,
+                                   uint32_t num_tokens, const uint8_t* image, size_t size,
+                                   const ImageDigest& known);
 
 // Checks that every index a lookup or the encoder follows stays in range and
 // every walk ends (fail links shorten, output lists and prefix chains
