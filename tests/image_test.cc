@@ -205,7 +205,7 @@ TEST(Image, ForeignVocabularyIsRefused) {
   EXPECT_EQ(load(true, image_of(false)), nullptr);
 }
 
-TEST(ReadWholeFile, OnlyRegularFilesWithContent) {
+TEST(ImageFile, OnlyRegularFilesWithContent) {
   char dir_template[] = "/tmp/velkan_read_XXXXXX";
   ASSERT_NE(mkdtemp(dir_template), nullptr);
   const std::string dir = dir_template;
@@ -217,16 +217,53 @@ TEST(ReadWholeFile, OnlyRegularFilesWithContent) {
   std::fclose(std::fopen(empty.c_str(), "wb"));
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
 
-  EXPECT_EQ(read_whole_file(regular), std::vector<uint8_t>({'a', 'b', 'c'}));
-  EXPECT_FALSE(read_whole_file(empty).has_value());
-  EXPECT_FALSE(read_whole_file(dir + "/missing").has_value());
-  EXPECT_FALSE(read_whole_file(dir).has_value());
+  std::optional<ImageFile> file = open_image_file(regular);
+  ASSERT_TRUE(file.has_value());
+  EXPECT_EQ(file->size, 3u);
+  char got[4] = {};
+  EXPECT_TRUE(image_file_read(*file, 1, got, 2));
+  EXPECT_STREQ(got, "bc");
+  EXPECT_FALSE(image_file_read(*file, 2, got, 2));  // past the end
+  EXPECT_FALSE(image_file_read(*file, UINT64_MAX, got, 1));
+  EXPECT_FALSE(open_image_file(empty).has_value());
+  EXPECT_FALSE(open_image_file(dir + "/missing").has_value());
+  EXPECT_FALSE(open_image_file(dir).has_value());
   // A FIFO without a writer once blocked the first cl100k_base() forever.
-  EXPECT_FALSE(read_whole_file(fifo).has_value());
-  EXPECT_FALSE(read_whole_file("/dev/zero").has_value());
+  EXPECT_FALSE(open_image_file(fifo).has_value());
+  EXPECT_FALSE(open_image_file("/dev/zero").has_value());
 
   for (const std::string& p : {regular, empty, fifo}) std::remove(p.c_str());
   rmdir(dir.c_str());
+}
+
+// Loading from a file reads the arrays in place: the written image loads back
+// whole, a truncated or padded one is refused, with or without the digest.
+TEST(ImageFile, LoadsImagesFromFiles) {
+  char path_template[] = "/tmp/velkan_image_XXXXXX";
+  const int fd = mkstemp(path_template);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  const std::string path = path_template;
+  const std::vector<uint8_t>& good = image_of(false);
+  auto write_and_load = [&](size_t size, const ImageDigest& known) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::vector<uint8_t> bytes(good.begin(), good.begin() + std::min(size, good.size()));
+    bytes.resize(size, 0);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    std::optional<ImageFile> file = open_image_file(path);
+    return bpe_from_image_file(bytes_of(false), starts_of(false), count_of(false), *file, known);
+  };
+  const ImageDigest known = known_image_digest(Vocabulary::kCl100k);
+  for (const ImageDigest& digest : {known, ImageDigest{}}) {
+    BytePairEncodingPtr loaded = write_and_load(good.size(), digest);
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(bpe_to_image(*loaded), good);
+    EXPECT_EQ(write_and_load(good.size() - 1, digest), nullptr);
+    EXPECT_EQ(write_and_load(good.size() + 1, digest), nullptr);
+    EXPECT_EQ(write_and_load(100, digest), nullptr);
+  }
+  std::remove(path.c_str());
 }
 
 TEST(SiblingPath, PrefixRules) {

@@ -311,9 +311,9 @@ PyObject* tokenizer_bpe(PyObject* self, PyObject*) {
 
 // ---- module functions ----------------------------------------------------------
 
-// Reads a file that lies beside velkan/__init__.py. Any failure means "no
+// Opens a file that lies beside velkan/__init__.py. Any failure means "no
 // file", and no interpreter error survives.
-std::optional<std::vector<uint8_t>> read_package_file(const char* name) {
+std::optional<ImageFile> open_package_file(const char* name) {
   PyObject* package = PyImport_ImportModule("velkan");
   if (package == nullptr) {
     PyErr_Clear();
@@ -336,12 +336,12 @@ std::optional<std::vector<uint8_t>> read_package_file(const char* name) {
       sibling_path(std::string_view(utf8, static_cast<size_t>(length)), name);
   Py_DECREF(file);
   if (!path) return std::nullopt;
-  return read_whole_file(*path);
+  return open_image_file(*path);
 }
 
 PyObject* new_tokenizer(Vocabulary vocabulary) {
   return guard_memory([&]() -> PyObject* {
-    EncodingHandle* handle = encoding_cache_get(vocabulary, read_package_file);
+    EncodingHandle* handle = encoding_cache_get(vocabulary, open_package_file);
     TokenizerObject* object = PyObject_New(TokenizerObject, &TokenizerType);
     if (object == nullptr) return nullptr;
     object->handle = handle;

@@ -40,15 +40,15 @@ const char* image_file_name(Vocabulary vocabulary) { return source_of(vocabulary
 
 ImageDigest known_image_digest(Vocabulary vocabulary) { return source_of(vocabulary).image_digest; }
 
-EncodingHandle* encoding_cache_get(Vocabulary vocabulary, const PackageFileReader& read_file) {
+EncodingHandle* encoding_cache_get(Vocabulary vocabulary, const PackageFileOpener& open_file) {
   const VocabularySource src = source_of(vocabulary);
   if (*src.slot != nullptr) return *src.slot;
 
   BytePairEncodingPtr encoding;
-  if (std::optional<std::vector<uint8_t>> image = read_file(src.image_name)) {
+  if (std::optional<ImageFile> image = open_file(src.image_name)) {
     // An image that does not fit this vocabulary exactly is ignored.
-    encoding = bpe_from_image(src.token_bytes, src.token_starts, src.num_tokens, image->data(),
-                              image->size(), src.image_digest);
+    encoding = bpe_from_image_file(src.token_bytes, src.token_starts, src.num_tokens, *image,
+                                   src.image_digest);
   }
   if (!encoding) encoding = bpe_build(src.token_bytes, src.token_starts, src.num_tokens);
 

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <vector>
 
 #include "vocab/encoding_handle.h"
 #include "vocab/image.h"
@@ -17,9 +16,9 @@ namespace velkan {
 
 enum class Vocabulary { kCl100k, kO200k };
 
-// Reads a file of the package directory by name; nothing when it is absent or
+// Opens a file of the package directory by name; nothing when it is absent or
 // unreadable.
-using PackageFileReader = std::function<std::optional<std::vector<uint8_t>>(const char* name)>;
+using PackageFileOpener = std::function<std::optional<ImageFile>(const char* name)>;
 
 // The image file name of a vocabulary: "precomputed_cl100k.bin" or
 // "precomputed_o200k.bin".
@@ -32,7 +31,7 @@ ImageDigest known_image_digest(Vocabulary vocabulary);
 // The cached handle, made on the first call. Callers serialise calls (the
 // binding holds the interpreter lock). Throws std::bad_alloc when memory runs
 // out; the slot then stays empty.
-EncodingHandle* encoding_cache_get(Vocabulary vocabulary, const PackageFileReader& read_file);
+EncodingHandle* encoding_cache_get(Vocabulary vocabulary, const PackageFileOpener& open_file);
 
 // Whether the vocabulary's slot is filled. Never builds anything.
 bool encoding_cache_has(Vocabulary vocabulary);

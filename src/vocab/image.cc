@@ -1,5 +1,6 @@
 #include "vocab/image.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,25 +59,122 @@ uint64_t image_size(uint32_t n, uint32_t index_capacity, uint32_t pair_capacity,
 
 // ---- reading -------------------------------------------------------------------
 
-// A cursor over the image that refuses to read past its end.
-struct Reader {
+// Four lanes of 64-bit multiply-rotate rounds over 32-byte blocks, so the
+// multiplies overlap; the tail and the length are mixed in at the end, and
+// the two halves fold the lanes in different orders. Fed in pieces of any
+// size, it gives what one call over the whole would.
+constexpr uint64_t kPrime1 = 0x9E3779B185EBCA87ULL;
+constexpr uint64_t kPrime2 = 0xC2B2AE3D27D4EB4FULL;
+
+uint64_t digest_round(uint64_t lane, uint64_t word) {
+  return std::rotl(lane + word * kPrime2, 31) * kPrime1;
+}
+
+uint64_t digest_avalanche(uint64_t x) {
+  x ^= x >> 33;
+  x *= 0xFF51AFD7ED558CCDULL;
+  x ^= x >> 33;
+  x *= 0xC4CEB9FE1A85EC53ULL;
+  return x ^ (x >> 33);
+}
+
+struct Digester {
+  uint64_t lanes[4] = {kPrime1 + kPrime2, kPrime2, 0, 0 - kPrime1};
+  uint8_t pending[32] = {};
+  size_t pending_size = 0;
+  uint64_t total = 0;
+
+  void block(const uint8_t* p) {
+    for (int i = 0; i < 4; i++) {
+      uint64_t word;
+      std::memcpy(&word, p + 8 * i, 8);
+      lanes[i] = digest_round(lanes[i], word);
+    }
+  }
+
+  void update(const uint8_t* p, size_t n) {
+    total += n;
+    if (pending_size != 0) {
+      const size_t take = std::min(n, 32 - pending_size);
+      std::memcpy(pending + pending_size, p, take);
+      pending_size += take;
+      p += take;
+      n -= take;
+      if (pending_size < 32) return;
+      block(pending);
+      pending_size = 0;
+    }
+    for (; n >= 32; p += 32, n -= 32) block(p);
+    std::memcpy(pending, p, n);
+    pending_size = n;
+  }
+
+  ImageDigest finish() {
+    std::memset(pending + pending_size, 0, 32 - pending_size);
+    for (int i = 0; i < 4; i++) {
+      uint64_t word;
+      std::memcpy(&word, pending + 8 * i, 8);
+      lanes[i] = digest_round(lanes[i], word ^ total);
+    }
+    uint64_t low = total, high = ~total;
+    for (int i = 0; i < 4; i++) {
+      low = digest_round(low, lanes[i]);
+      high = digest_round(high, lanes[3 - i]);
+    }
+    return {digest_avalanche(low), digest_avalanche(high ^ low)};
+  }
+};
+
+// Image bytes in memory.
+struct MemorySource {
   const uint8_t* data;
   size_t size;
-  size_t pos = 0;
+  bool read(uint64_t offset, void* out, size_t n) const {
+    if (offset > size || n > size - offset) return false;
+    if (n != 0) std::memcpy(out, data + offset, n);
+    return true;
+  }
+};
+
+// Image bytes in a file, read straight into their destination.
+struct FileSource {
+  const ImageFile& file;
+  bool read(uint64_t offset, void* out, size_t n) const {
+    return image_file_read(file, offset, out, n);
+  }
+};
+
+// A cursor over the image that reads its fields in order, digesting them on
+// the way. After a failed read every later read fails too.
+template <typename Source>
+struct Reader {
+  explicit Reader(const Source& from) : source(from) {}
+
+  const Source& source;
+  uint64_t pos = 0;
+  bool ok = true;
+  Digester digest;
+
+  void read(void* out, size_t n) {
+    ok = ok && source.read(pos, out, n);
+    if (ok) digest.update(static_cast<const uint8_t*>(out), n);
+    pos += n;
+  }
 
   template <typename T>
   T get() {
-    T value;
-    std::memcpy(&value, data + pos, sizeof(T));
-    pos += sizeof(T);
+    T value{};
+    read(&value, sizeof(T));
     return value;
   }
+  uint32_t u32() { return get<uint32_t>(); }
+  int32_t i32() { return get<int32_t>(); }
+  uint64_t u64() { return get<uint64_t>(); }
 
   template <typename T>
   void get_array(std::vector<T>& array, uint64_t count) {
     array.resize(static_cast<size_t>(count));
-    if (count != 0) std::memcpy(array.data(), data + pos, static_cast<size_t>(count) * sizeof(T));
-    pos += static_cast<size_t>(count) * sizeof(T);
+    if (count != 0) read(array.data(), static_cast<size_t>(count) * sizeof(T));
   }
 };
 
@@ -86,7 +184,8 @@ struct AutomatonCounts {
   int32_t kind;
 };
 
-void get_automaton(Reader& r, TokenAutomaton& a, const AutomatonCounts& c) {
+template <typename Source>
+void get_automaton(Reader<Source>& r, TokenAutomaton& a, const AutomatonCounts& c) {
   a.state_count = a.size = c.state_count;
   a.output_count = c.output_count;
   a.kind = c.kind;
@@ -384,76 +483,34 @@ std::vector<uint8_t> bpe_to_image(const BytePairEncoding& bpe) {
   return std::move(w.out);
 }
 
+ImageDigest image_digest(const uint8_t* bytes, size_t size) {
+  Digester digest;
+  digest.update(bytes, size);
+  return digest.finish();
+}
+
 namespace {
 
-// Four lanes of 64-bit multiply-rotate rounds over 32-byte blocks, so the
-// multiplies overlap; the tail and the length are mixed in at the end, and
-// the two halves fold the lanes in different orders.
-constexpr uint64_t kPrime1 = 0x9E3779B185EBCA87ULL;
-constexpr uint64_t kPrime2 = 0xC2B2AE3D27D4EB4FULL;
-
-uint64_t digest_round(uint64_t lane, uint64_t word) {
-  return std::rotl(lane + word * kPrime2, 31) * kPrime1;
-}
-
-uint64_t digest_avalanche(uint64_t x) {
-  x ^= x >> 33;
-  x *= 0xFF51AFD7ED558CCDULL;
-  x ^= x >> 33;
-  x *= 0xC4CEB9FE1A85EC53ULL;
-  return x ^ (x >> 33);
-}
-
-}  // namespace
-
-ImageDigest image_digest(const uint8_t* bytes, size_t size) {
-  uint64_t lanes[4] = {kPrime1 + kPrime2, kPrime2, 0, 0 - kPrime1};
-  size_t pos = 0;
-  for (; size - pos >= 32; pos += 32) {
-    for (int i = 0; i < 4; i++) {
-      uint64_t word;
-      std::memcpy(&word, bytes + pos + 8 * i, 8);
-      lanes[i] = digest_round(lanes[i], word);
-    }
-  }
-  uint8_t tail[32] = {};
-  std::memcpy(tail, bytes + pos, size - pos);
-  for (int i = 0; i < 4; i++) {
-    uint64_t word;
-    std::memcpy(&word, tail + 8 * i, 8);
-    lanes[i] = digest_round(lanes[i], word ^ size);
-  }
-  uint64_t low = size, high = ~uint64_t{size};
-  for (int i = 0; i < 4; i++) {
-    low = digest_round(low, lanes[i]);
-    high = digest_round(high, lanes[3 - i]);
-  }
-  return {digest_avalanche(low), digest_avalanche(high ^ low)};
-}
-
-BytePairEncodingPtr bpe_from_image(const uint8_t* token_bytes, const uint32_t* token_starts,
-                                   uint32_t num_tokens, const uint8_t* image, size_t size) {
-  return bpe_from_image(token_bytes, token_starts, num_tokens, image, size, ImageDigest{});
-}
-
-BytePairEncodingPtr bpe_from_image(const uint8_t* token_bytes, const uint32_t* token_starts,
-                                   uint32_t num_tokens, const uint8_t* image, size_t size,
-                                   const ImageDigest& known) {
+// Reads and, unless the image is the known one, checks an image of size bytes.
+template <typename Source>
+BytePairEncodingPtr load_image(const uint8_t* token_bytes, const uint32_t* token_starts,
+                               uint32_t num_tokens, const Source& source, uint64_t size,
+                               const ImageDigest& known) {
   if (size < kImageHeaderSize) return nullptr;
-  Reader r{image, size};
-  const uint32_t n = r.get<uint32_t>();
-  const uint64_t hash_factor = r.get<uint64_t>();
-  const uint32_t index_capacity = r.get<uint32_t>();
-  const uint32_t index_count = r.get<uint32_t>();
-  const uint32_t pair_capacity = r.get<uint32_t>();
-  const uint32_t pair_count = r.get<uint32_t>();
+  Reader<Source> r(source);
+  const uint32_t n = r.u32();
+  const uint64_t hash_factor = r.u64();
+  const uint32_t index_capacity = r.u32();
+  const uint32_t index_count = r.u32();
+  const uint32_t pair_capacity = r.u32();
+  const uint32_t pair_count = r.u32();
   AutomatonCounts counts[3];
   for (AutomatonCounts& c : counts) {
-    c.state_count = r.get<int32_t>();
-    c.output_count = r.get<int32_t>();
-    c.kind = r.get<int32_t>();
+    c.state_count = r.i32();
+    c.output_count = r.i32();
+    c.kind = r.i32();
   }
-  if (n != num_tokens) return nullptr;
+  if (!r.ok || n != num_tokens) return nullptr;
 
   // The length the header implies, in 64 bits so that no count can wrap it.
   int32_t states[3], outputs[3];
@@ -481,11 +538,31 @@ BytePairEncodingPtr bpe_from_image(const uint8_t* token_bytes, const uint32_t* t
   get_automaton(r, bpe->forward_automaton, counts[0]);
   get_automaton(r, bpe->forward_automaton_alt, counts[1]);
   get_automaton(r, bpe->reverse_automaton, counts[2]);
+  if (!r.ok) return nullptr;
   // Checking costs more than loading; the image construction writes needs
   // none. An all-zero digest is never known.
-  const bool known_image = known != ImageDigest{} && image_digest(image, size) == known;
+  const bool known_image = known != ImageDigest{} && r.digest.finish() == known;
   if (!known_image && !bpe_check_tables(*bpe)) return nullptr;
   return bpe;
+}
+
+}  // namespace
+
+BytePairEncodingPtr bpe_from_image(const uint8_t* token_bytes, const uint32_t* token_starts,
+                                   uint32_t num_tokens, const uint8_t* image, size_t size) {
+  return bpe_from_image(token_bytes, token_starts, num_tokens, image, size, ImageDigest{});
+}
+
+BytePairEncodingPtr bpe_from_image(const uint8_t* token_bytes, const uint32_t* token_starts,
+                                   uint32_t num_tokens, const uint8_t* image, size_t size,
+                                   const ImageDigest& known) {
+  return load_image(token_bytes, token_starts, num_tokens, MemorySource{image, size}, size, known);
+}
+
+BytePairEncodingPtr bpe_from_image_file(const uint8_t* token_bytes, const uint32_t* token_starts,
+                                        uint32_t num_tokens, const ImageFile& file,
+                                        const ImageDigest& known) {
+  return load_image(token_bytes, token_starts, num_tokens, FileSource{file}, file.size, known);
 }
 
 // Performance notes: checking is most of the time an image load takes, so
@@ -542,28 +619,40 @@ bool bpe_check_tables(const BytePairEncoding& bpe) {
   return alt_ok && check_prefixes_are_longest(bpe);
 }
 
-std::optional<std::vector<uint8_t>> read_whole_file(const std::string& path) {
+ImageFile::~ImageFile() {
+  if (fd >= 0) ::close(fd);
+}
+
+ImageFile::ImageFile(ImageFile&& other) noexcept : fd(other.fd), size(other.size) {
+  other.fd = -1;
+}
+
+std::optional<ImageFile> open_image_file(const std::string& path) {
   // Only a regular file will do. Opened without O_NONBLOCK, a FIFO would block
   // until some writer came, and a directory or device has no size to trust.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+  ImageFile file;
+  file.fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (file.fd < 0) return std::nullopt;
   struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return std::nullopt;
+  if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  if (info.st_size <= 0 || info.st_size > INT32_MAX) return std::nullopt;
+  file.size = static_cast<uint64_t>(info.st_size);
+  return file;
+}
+
+bool image_file_read(const ImageFile& file, uint64_t offset, void* out, size_t n) {
+  if (offset > file.size || n > file.size - offset) return false;
+  auto* p = static_cast<uint8_t*>(out);
+  while (n != 0) {
+    const ssize_t got = ::pread(file.fd, p, std::min<size_t>(n, size_t{1} << 30),
+                                static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;  // an error, or the file shrank
+    p += got;
+    n -= static_cast<size_t>(got);
+    offset += static_cast<uint64_t>(got);
   }
-  std::unique_ptr<FILE, int (*)(FILE*)> file(::fdopen(fd, "rb"), std::fclose);
-  if (!file) {
-    ::close(fd);
-    return std::nullopt;
-  }
-  if (std::fseek(file.get(), 0, SEEK_END) != 0) return std::nullopt;
-  const long size = std::ftell(file.get());
-  if (size <= 0 || size > INT32_MAX) return std::nullopt;
-  if (std::fseek(file.get(), 0, SEEK_SET) != 0) return std::nullopt;
-  std::vector<uint8_t> data(static_cast<size_t>(size));
-  if (std::fread(data.data(), 1, data.size(), file.get()) != data.size()) return std::nullopt;
-  return data;
+  return true;
 }
 
 std::optional<std::string> sibling_path(std::string_view package_file, std::string_view name) {

@@ -53,9 +53,29 @@ BytePairEncodingPtr bpe_from_image(const uint8_t* token_bytes, const uint32_t* t
 // wrong ids. Returns false at the first violation.
 bool bpe_check_tables(const BytePairEncoding& bpe);
 
-// The whole file, or nothing when it cannot be opened or read, is empty, or
-// is 2 GiB or larger.
-std::optional<std::vector<uint8_t>> read_whole_file(const std::string& path);
+// An image file opened for loading. Its arrays are read straight into the
+// record, with no copy of the whole file in between. Closed on destruction.
+struct ImageFile {
+  int fd = -1;
+  uint64_t size = 0;  // at open
+
+  ImageFile() = default;
+  ImageFile(ImageFile&& other) noexcept;
+  ImageFile& operator=(ImageFile&&) = delete;
+  ~ImageFile();
+};
+
+// The file opened, or nothing when it is not a regular file, cannot be
+// opened, is empty, or is 2 GiB or larger.
+std::optional<ImageFile> open_image_file(const std::string& path);
+
+// Reads n bytes at offset; false when they are not all there.
+bool image_file_read(const ImageFile& file, uint64_t offset, void* out, size_t n);
+
+// bpe_from_image(..., known) over an open file.
+BytePairEncodingPtr bpe_from_image_file(const uint8_t* token_bytes, const uint32_t* token_starts,
+                                        uint32_t num_tokens, const ImageFile& file,
+                                        const ImageDigest& known);
 
 // The path of a file that lies beside the file package_file: its directory
 // prefix (up to and including the last '/' or '\\'; empty without either)
