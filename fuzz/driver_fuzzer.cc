@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace velkan;
   using namespace velkan::fuzz;
   if (size == 0) return 0;
-  const EncodingHandle handle = handle_of(data[0] & 1, true);
+  const EncodingHandle& handle = embedded_handle(data[0] & 1);
   const ExactCopy text(data + 1, size - 1);
   const uint64_t n = text.size;
 

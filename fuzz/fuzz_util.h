@@ -1,5 +1,5 @@
-// Helpers shared by the fuzz targets: the embedded vocabularies built once per
-// process, an exact-size copy of the input (so that AddressSanitizer sees any
+// Helpers shared by the fuzz targets: the tests' embedded vocabularies and
+// handles, an exact-size copy of the input (so that AddressSanitizer sees any
 // read past its end), and a check that aborts with a message, which libFuzzer
 // records as a crash with the input that caused it.
 
@@ -12,12 +12,8 @@
 #include <memory>
 #include <vector>
 
-#include "core/build.h"
 #include "core/token_store.h"
-#include "presplit/split_cl100k.h"
-#include "presplit/split_o200k.h"
-#include "vocab/embedded.h"
-#include "vocab/encoding_handle.h"
+#include "embedded_encodings.h"  // from tests/
 
 namespace velkan::fuzz {
 
@@ -29,21 +25,6 @@ namespace velkan::fuzz {
     }                                                                            \
   } while (0)
 
-inline const BytePairEncoding& embedded_encoding(bool o200k) {
-  if (o200k) {
-    static BytePairEncodingPtr o = bpe_build(o200k_token_bytes, o200k_token_starts, kO200kTokens);
-    return *o;
-  }
-  static BytePairEncodingPtr cl = bpe_build(cl100k_token_bytes, cl100k_token_starts, kCl100kTokens);
-  return *cl;
-}
-
-inline EncodingHandle handle_of(bool o200k, bool split) {
-  EncodingHandle h;
-  h.encoding = const_cast<BytePairEncoding*>(&embedded_encoding(o200k));
-  h.splitter = split ? (o200k ? split_o200k : split_cl100k) : nullptr;
-  return h;
-}
 
 // The bytes in a heap block of exactly their size. An empty input still gets
 // a (zero-size) block, so that even a read at the end is caught.

@@ -20,14 +20,7 @@ namespace {
 
 const uint8_t* u8(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
-// As the encoding cache makes it, pair filter included.
-EncodingHandle handle_of(bool o200k) {
-  EncodingHandle h;
-  h.encoding = const_cast<BytePairEncoding*>(&embedded_encoding(o200k));
-  h.splitter = o200k ? split_o200k : split_cl100k;
-  h.pair_filter = pair_filter_build(h.encoding->pair_table);
-  return h;
-}
+const EncodingHandle& handle_of(bool o200k) { return embedded_handle(o200k); }
 
 // The driver's result rebuilt from the splitter and the whole-piece encoder.
 std::vector<uint32_t> by_pieces(const EncodingHandle& h, const std::string& text) {
@@ -62,7 +55,7 @@ const std::vector<std::string> kTexts = {
 };
 
 TEST_P(Driver, EncodeIsThePiecesConcatenated) {
-  const EncodingHandle h = handle_of(GetParam());
+  const EncodingHandle& h = handle_of(GetParam());
   for (const std::string& text : kTexts) {
     std::vector<uint32_t> ids = piecewise_encode(h, u8(text), text.size());
     EXPECT_EQ(ids, by_pieces(h, text)) << text;
@@ -72,7 +65,7 @@ TEST_P(Driver, EncodeIsThePiecesConcatenated) {
 }
 
 TEST_P(Driver, ManyIdsKeepTheirOrder) {
-  const EncodingHandle h = handle_of(GetParam());
+  const EncodingHandle& h = handle_of(GetParam());
   std::string text;
   for (int i = 0; i < 400; i++) text += " w" + std::to_string(i * 7919);
   std::vector<uint32_t> ids = piecewise_encode(h, u8(text), text.size());
@@ -81,7 +74,7 @@ TEST_P(Driver, ManyIdsKeepTheirOrder) {
 }
 
 TEST_P(Driver, LimitIsTheCountOrOver) {
-  const EncodingHandle h = handle_of(GetParam());
+  const EncodingHandle& h = handle_of(GetParam());
   for (const std::string& text : kTexts) {
     const uint64_t n = piecewise_count(h, u8(text), text.size());
     for (uint64_t limit : {uint64_t{0}, n / 2, n > 0 ? n - 1 : 0, n, n + 1, UINT64_MAX}) {
@@ -92,8 +85,7 @@ TEST_P(Driver, LimitIsTheCountOrOver) {
 }
 
 TEST_P(Driver, WithoutSplitterTheTextIsOnePiece) {
-  EncodingHandle h = handle_of(GetParam());
-  h.splitter = nullptr;
+  const EncodingHandle& h = embedded_handle(GetParam(), /*split=*/false);
   const std::string text = "Hello world, once more.";
   EXPECT_EQ(piecewise_encode(h, u8(text), text.size()),
             bpe_encode(*h.encoding, u8(text), text.size()));
@@ -106,7 +98,7 @@ TEST_P(Driver, WithoutSplitterTheTextIsOnePiece) {
 // thousands of distinct ones overwrite each other's slots, and pieces at its
 // length and id limits (56 bytes, 14 ids) go in or stay out.
 TEST_P(Driver, RecentPiecesGiveTheSameIds) {
-  const EncodingHandle h = handle_of(GetParam());
+  const EncodingHandle& h = handle_of(GetParam());
   std::mt19937 rng(5);
   std::string text;
   for (int i = 0; i < 6000; i++) {
@@ -163,7 +155,7 @@ TEST(PieceCache, FindsWhatWasPutAndForgetsOverwrittenSlots) {
 
 // Invalid UTF-8 always ends and every byte is encoded exactly once.
 TEST_P(Driver, InvalidUtf8IsCoveredByteForByte) {
-  const EncodingHandle h = handle_of(GetParam());
+  const EncodingHandle& h = handle_of(GetParam());
   std::mt19937 rng(11);
   const char alphabet[] = {' ', ' ', '\t', '\n', '\r', 'a', 'Z', '1', '\'', '/', '!',
                            '\x85', '\xa0', '\x80', '\xbf', '\xc3', '\xe3', '\x80', '\xf0', '\xff'};

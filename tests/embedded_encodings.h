@@ -1,11 +1,15 @@
 // The two embedded vocabularies built once per test process and shared by
-// every test file: each build takes a good part of a second.
+// every test file and fuzz target (each build takes a good part of a
+// second), and handles on them as the encoding cache makes them.
 
 #ifndef VELKAN_TESTS_EMBEDDED_ENCODINGS_H_
 #define VELKAN_TESTS_EMBEDDED_ENCODINGS_H_
 
 #include "core/build.h"
+#include "presplit/split_cl100k.h"
+#include "presplit/split_o200k.h"
 #include "vocab/embedded.h"
+#include "vocab/encoding_handle.h"
 
 namespace velkan {
 
@@ -16,6 +20,21 @@ inline const BytePairEncoding& embedded_encoding(bool o200k) {
   }
   static BytePairEncodingPtr cl = bpe_build(cl100k_token_bytes, cl100k_token_starts, kCl100kTokens);
   return *cl;
+}
+
+// A handle on an embedded vocabulary with its pair filter; with its splitter,
+// or with none (texts encoded whole).
+inline const EncodingHandle& embedded_handle(bool o200k, bool split = true) {
+  auto make = [](bool o, bool s) {
+    EncodingHandle h;
+    h.encoding = const_cast<BytePairEncoding*>(&embedded_encoding(o));
+    h.splitter = s ? (o ? split_o200k : split_cl100k) : nullptr;
+    h.pair_filter = pair_filter_build(h.encoding->pair_table);
+    return h;
+  };
+  static const EncodingHandle handles[2][2] = {{make(false, false), make(false, true)},
+                                               {make(true, false), make(true, true)}};
+  return handles[o200k][split];
 }
 
 }  // namespace velkan

@@ -68,12 +68,7 @@ int encode_and_compare(WorkerPool& pool, const EncodingHandle& handle,
   return mismatches;
 }
 
-EncodingHandle handle_for(bool o200k, bool split) {
-  EncodingHandle h;
-  h.encoding = const_cast<BytePairEncoding*>(&embedded_encoding(o200k));
-  h.splitter = split ? (o200k ? split_o200k : split_cl100k) : nullptr;
-  return h;
-}
+const EncodingHandle& handle_for(bool o200k, bool split) { return embedded_handle(o200k, split); }
 
 TEST(WorkerPool, IsOneProcessWideInstance) {
   std::vector<WorkerPool*> seen(8, nullptr);
@@ -90,7 +85,7 @@ TEST(WorkerPool, IsOneProcessWideInstance) {
 TEST(WorkerPool, EmptyBatch) {
   WorkerPool* pool = worker_pool_get();
   ASSERT_NE(pool, nullptr);
-  const EncodingHandle h = handle_for(false, true);
+  const EncodingHandle& h = handle_for(false, true);
   EXPECT_TRUE(pool_encode_batch(*pool, h, nullptr, nullptr, 0, nullptr, nullptr));
 }
 
@@ -107,8 +102,8 @@ TEST(WorkerPool, ConcurrentBatchesFromManyThreads) {
   ASSERT_NE(pool, nullptr);
   // Both vocabularies, split and whole, share the pool at once; every
   // submitter waits only for its own batch.
-  const EncodingHandle handles[] = {handle_for(false, true), handle_for(true, true),
-                                    handle_for(false, false), handle_for(true, false)};
+  const EncodingHandle* handles[] = {&handle_for(false, true), &handle_for(true, true),
+                                     &handle_for(false, false), &handle_for(true, false)};
   constexpr int kThreads = 8;
   constexpr int kRounds = 6;
   std::vector<int> mismatches(kThreads, 0);
@@ -117,7 +112,7 @@ TEST(WorkerPool, ConcurrentBatchesFromManyThreads) {
     threads.emplace_back([&, t] {
       for (int round = 0; round < kRounds; round++) {
         const auto texts = mixed_texts(150 + 50 * round, static_cast<uint32_t>(t * 31 + round));
-        const int m = encode_and_compare(*pool, handles[(t + round) % 4], texts);
+        const int m = encode_and_compare(*pool, *handles[(t + round) % 4], texts);
         mismatches[t] += m < 0 ? 1000 : m;
       }
     });

@@ -71,7 +71,9 @@ PyModuleDef bpe_module = {
 };
 
 PyTypeObject make_type(const char* name, Py_ssize_t basic_size) {
-  PyTypeObject type = {PyVarObject_HEAD_INIT(nullptr, 0)};
+  // All slots zero, then the header PyVarObject_HEAD_INIT(nullptr, 0) writes.
+  PyTypeObject type{};
+  Py_SET_REFCNT(reinterpret_cast<PyObject*>(&type), 1);
   type.tp_name = name;
   type.tp_basicsize = basic_size;
   type.tp_itemsize = 0;
