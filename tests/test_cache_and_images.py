@@ -40,8 +40,9 @@ def test_cache_flags_in_a_fresh_process():
 
 @pytest.fixture(scope="module")
 def images(tmp_path_factory):
-    """Images of both vocabularies, written by the package's writer."""
-    directory = tmp_path_factory.mktemp("images")
+    """Images of both vocabularies, written by the package's writer into a
+    directory it has to make."""
+    directory = tmp_path_factory.mktemp("images") / "new" / "dir"
     run_python(f"""
         from velkan.images import write_images
         write_images({str(directory)!r})

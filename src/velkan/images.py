@@ -49,8 +49,10 @@ def build_image(name: str) -> bytes:
 def write_images(directory: Optional[str] = None,
                  names: Optional[Iterable[str]] = None) -> Dict[str, int]:
     """Writes the images of the given vocabularies (default: both) into
-    directory (default: the package directory). Returns {path: size}."""
+    directory (default: the package directory), which is made if missing.
+    Returns {path: size}."""
     directory = package_dir() if directory is None else directory
+    os.makedirs(directory, exist_ok=True)
     written: Dict[str, int] = {}
     for name in names or sorted(VOCABULARIES):
         path = os.path.join(directory, VOCABULARIES[name][0])
