@@ -75,7 +75,12 @@ TEST_P(Driver, ManyIdsKeepTheirOrder) {
 
 TEST_P(Driver, LimitIsTheCountOrOver) {
   const EncodingHandle& h = handle_of(GetParam());
-  for (const std::string& text : kTexts) {
+  // Also a long text, whose pieces come from the cache of recent pieces.
+  std::string long_text;
+  for (int i = 0; i < 300; i++) long_text += " Überprüfungsverfahren d'ici " + std::to_string(i % 7);
+  std::vector<std::string> texts(std::begin(kTexts), std::end(kTexts));
+  texts.push_back(long_text);
+  for (const std::string& text : texts) {
     const uint64_t n = piecewise_count(h, u8(text), text.size());
     for (uint64_t limit : {uint64_t{0}, n / 2, n > 0 ? n - 1 : 0, n, n + 1, UINT64_MAX}) {
       const uint64_t got = piecewise_count_till_limit(h, u8(text), text.size(), limit);

@@ -144,11 +144,24 @@ uint64_t piecewise_count_till_limit(const EncodingHandle& handle, const uint8_t*
   if (handle.splitter == nullptr) return bpe_count_till_limit(bpe, text, length, limit);
   uint64_t total = 0;
   bool over = false;
+  PieceEncoder encoder(handle, length);
   for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
-    const uint64_t count = bpe_count_till_limit(bpe, text + start, end - start, limit - total);
-    if (count == kOverLimit || count > limit - total) {
-      over = true;
-      return false;
+    const uint64_t allowance = limit - total;
+    const uint64_t len = end - start;
+    uint64_t count;
+    if (len <= allowance) {
+      // A piece has at most one token per byte, so this one fits whatever its
+      // count: take it the fast way (the same answer as the limited count,
+      // which gave up on no piece this short).
+      count = 0;
+      encoder.encode(text + start, len, [&](const uint32_t*, uint64_t n) { count = n; });
+    } else {
+      // Could exceed the allowance: the limited count gives up early.
+      count = bpe_count_till_limit(bpe, text + start, len, allowance);
+      if (count == kOverLimit || count > allowance) {
+        over = true;
+        return false;
+      }
     }
     total += count;
     return true;
