@@ -31,11 +31,6 @@ int32_t search_children(const TrieNode& node, uint8_t byte, int32_t* insert_at) 
   return -1;
 }
 
-int32_t find_child(const TrieNode& node, uint8_t byte) {
-  int32_t unused;
-  return search_children(node, byte, &unused);
-}
-
 // The free double-array slots as a bitmap with summary levels above it (a
 // bit per word below: set while that word has a free slot), so that the
 // lowest free slot at or after a given one takes a few word scans. Slots at
@@ -209,80 +204,32 @@ TokenAutomaton automaton_compile(const TrieBuilder& trie, int32_t kind) {
   TokenAutomaton a;
   a.kind = kind;
 
-  // Stage one: failure links, depths and output lists, by trie node, in
-  // breadth-first order so that a node's failure target is final before its
-  // children need it.
-  std::vector<int32_t> fail(n, 0), out_head(n, 0), depth(n, 0);
-  std::vector<int32_t> queue;
-  queue.reserve(n);
-  a.outputs.assign(kInitialOutputs, AutomatonOutput{0, 0, 0});
-  a.output_count = 1;
-
-  const TrieNode& root = nodes[0];
-  for (int32_t k = 0; k < root.child_count; k++) {
-    const int32_t c = root.children[k].node;
-    fail[c] = 0;
-    depth[c] = 1;
-    queue.push_back(c);
-  }
-  for (size_t head = 0; head < queue.size(); head++) {
-    const int32_t v = queue[head];
-    const TrieNode& node = nodes[v];
-    if (node.value != -1) {
-      if (a.output_count == static_cast<int32_t>(a.outputs.size())) {
-        a.outputs.resize(a.outputs.size() * 2, AutomatonOutput{0, 0, 0});
-      }
-      a.outputs[a.output_count] = AutomatonOutput{node.value, depth[v], out_head[fail[v]]};
-      out_head[v] = a.output_count++;
-    } else {
-      out_head[v] = out_head[fail[v]];
-    }
-    for (int32_t k = 0; k < node.child_count; k++) {
-      const uint8_t b = node.children[k].byte;
-      const int32_t c = node.children[k].node;
-      depth[c] = depth[v] + 1;
-      int32_t f = fail[v];
-      for (;;) {
-        const int32_t x = find_child(nodes[f], b);
-        if (x >= 0 && x != c) {
-          fail[c] = x;
-          break;
-        }
-        if (f == 0) {
-          fail[c] = 0;
-          break;
-        }
-        f = fail[f];
-      }
-      queue.push_back(c);
-    }
-  }
-  a.outputs.resize(a.output_count);
-  a.outputs.shrink_to_fit();
-
-  // Stage two: place the nodes into the double array, breadth first, each
+  // Stage one: place the nodes into the double array, breadth first, each
   // node's children at the lowest base, at or after the first free slot, at
   // which all their slots are free. The first free slot tends to stay at an
   // early hole that only a child on byte 0 could fill, so rather than test
   // every base from there, the search visits only the bases that put the
-  // smallest child byte on a free slot; it finds the same base.
+  // smallest child byte on a free slot; it finds the same base. The queue
+  // keeps the breadth-first order, each node with its slot, for stage two.
+  struct Placed {
+    int32_t node;
+    int32_t slot;
+  };
+  std::vector<Placed> order;
+  order.reserve(n);
   int32_t size = std::max(2 * n, kMinAutomatonSize);
   a.base.assign(size, 0);
   a.check.assign(size, -1);
   FreeSlots free_slots(size);
-  std::vector<int32_t> slot(n, -1);
-  slot[0] = 0;
   a.check[0] = 0;
   free_slots.occupy(0);
   int32_t first_free = 1;
-  queue.clear();
-  queue.push_back(0);
-  for (size_t head = 0; head < queue.size(); head++) {
-    const int32_t v = queue[head];
-    const TrieNode& node = nodes[v];
+  order.push_back({0, 0});
+  for (size_t head = 0; head < order.size(); head++) {
+    const TrieNode& node = nodes[order[head].node];
     if (node.child_count == 0)
       continue;
-    const int32_t s = slot[v];
+    const int32_t s = order[head].slot;
     const int32_t lowest = node.children[0].byte;
     int32_t r = first_free;
     for (;;) {
@@ -314,15 +261,69 @@ TokenAutomaton automaton_compile(const TrieBuilder& trie, int32_t kind) {
       const int32_t t = r + node.children[k].byte;
       a.check[t] = s;
       free_slots.occupy(t);
-      slot[node.children[k].node] = t;
-      queue.push_back(node.children[k].node);
+      order.push_back({node.children[k].node, t});
     }
     first_free = std::min(free_slots.find(first_free), size);
   }
 
+  // Stage two: failure links, depths and output lists, by slot, in the same
+  // breadth-first order, so that a node's failure target is final before its
+  // children need it. A node's child on a byte is found through the double
+  // array (its slot is base + byte, owned when check names the node), which
+  // is what makes this stage fast: no walk over the trie's child lists.
+  std::vector<int32_t> fail(size, 0), out_head(size, 0), depth(size, 0);
+  a.outputs.assign(kInitialOutputs, AutomatonOutput{0, 0, 0});
+  a.output_count = 1;
+  const int32_t* base = a.base.data();
+  const int32_t* check = a.check.data();
+  auto child_slot = [&](int32_t s, uint8_t b) {
+    const int32_t t = base[s] + b;
+    return base[s] != 0 && check[t] == s ? t : -1;
+  };
+  const TrieNode& root = nodes[0];
+  for (int32_t k = 0; k < root.child_count; k++) {
+    const int32_t c = base[0] + root.children[k].byte;
+    fail[c] = 0;
+    depth[c] = 1;
+  }
+  for (size_t i = 1; i < order.size(); i++) {
+    const TrieNode& node = nodes[order[i].node];
+    const int32_t v = order[i].slot;
+    if (node.value != -1) {
+      if (a.output_count == static_cast<int32_t>(a.outputs.size())) {
+        a.outputs.resize(a.outputs.size() * 2, AutomatonOutput{0, 0, 0});
+      }
+      a.outputs[a.output_count] = AutomatonOutput{node.value, depth[v], out_head[fail[v]]};
+      out_head[v] = a.output_count++;
+    } else {
+      out_head[v] = out_head[fail[v]];
+    }
+    for (int32_t k = 0; k < node.child_count; k++) {
+      const uint8_t b = node.children[k].byte;
+      const int32_t c = base[v] + b;
+      depth[c] = depth[v] + 1;
+      int32_t f = fail[v];
+      for (;;) {
+        const int32_t x = child_slot(f, b);
+        if (x >= 0 && x != c) {
+          fail[c] = x;
+          break;
+        }
+        if (f == 0) {
+          fail[c] = 0;
+          break;
+        }
+        f = fail[f];
+      }
+    }
+  }
+  a.outputs.resize(a.output_count);
+  a.outputs.shrink_to_fit();
+
   a.states.assign(size, AutomatonState{0, 0, -1, 0});
-  for (int32_t o = 0; o < n; o++) {
-    a.states[slot[o]] = AutomatonState{slot[fail[o]], out_head[o], nodes[o].value, depth[o]};
+  for (const Placed& p : order) {
+    a.states[p.slot] = AutomatonState{fail[p.slot], out_head[p.slot], nodes[p.node].value,
+                                      depth[p.slot]};
   }
   a.state_count = size;
   a.size = size;
