@@ -103,6 +103,27 @@ TEST(Build, SplitSearch) {
   EXPECT_EQ(stuck->pair_table.count, 3u);
 }
 
+// next_prefix is the query over each token without its last byte; without the
+// single bytes some tokens have no prefix token, and the query then answers a
+// later token ("xyz" gets "y") or -1 ("xq" has none).
+TEST(Build, NextPrefixIsTheQueryWithoutTheLastByte) {
+  for (bool with_bytes : {false, true}) {
+    BytePairEncodingPtr bpe = build({"y", "z", "xyz", "yz", "xq", "q", "yzq", "yzqz"}, with_bytes);
+    const uint32_t first = with_bytes ? 256 : 0;
+    for (uint32_t id = 0; id < bpe->num_tokens; id++) {
+      const uint32_t length = bpe->token_length(id);
+      const int32_t want = length == 0 ? -1 : bpe_next_match(*bpe, bpe->token_data(id), length - 1);
+      EXPECT_EQ(bpe->next_prefix[id], want) << id;
+    }
+    EXPECT_EQ(bpe->next_prefix[first + 2], with_bytes ? 'x' : static_cast<int32_t>(first));
+    EXPECT_EQ(bpe->next_prefix[first + 4], with_bytes ? 'x' : -1);
+    if (!with_bytes) {
+      EXPECT_EQ(split(*bpe, 3), (std::vector<uint32_t>{0, 1}));  // yz = y + z
+      EXPECT_EQ(split(*bpe, 7), (std::vector<uint32_t>{6, 1}));  // yzqz = yzq + z
+    }
+  }
+}
+
 TEST(Build, EmptyListDuplicatesAndEmptyTokens) {
   BytePairEncodingPtr none = build({}, false);
   EXPECT_EQ(none->num_tokens, 0u);
