@@ -18,6 +18,29 @@ void set_all_ones(uint64_t* words, uint64_t count) {
   std::memset(words, 0xFF, count * sizeof(uint64_t));
 }
 
+// Makes the scratch's buffers big enough for a text of len bytes and returns
+// the bitfield words it needs. The old contents are never read, so a buffer
+// that is too small is replaced rather than grown, and freed first to keep the
+// peak low; should the new one fail, the scratch is left empty rather than
+// inconsistent.
+uint64_t fit_scratch(EncoderScratch& scratch, uint64_t len) {
+  const uint64_t stack = default_stack_size(len);
+  if (scratch.token_capacity < stack) {
+    scratch.tokens.reset();
+    scratch.token_capacity = 0;
+    scratch.tokens = std::make_unique_for_overwrite<uint32_t[]>(stack);
+    scratch.token_capacity = stack;
+  }
+  const uint64_t words = bitfield_words(len);
+  if (scratch.allowed_words < words) {
+    scratch.allowed.reset();
+    scratch.allowed_words = 0;
+    scratch.allowed = std::make_unique_for_overwrite<uint64_t[]>(words);
+    scratch.allowed_words = words;
+  }
+  return words;
+}
+
 void start_run(BacktrackEncoder& e, const BytePairEncoding& bpe, const uint8_t* text,
                uint64_t len) {
   e.bpe = &bpe;
@@ -44,23 +67,7 @@ void encoder_init(BacktrackEncoder& e, const BytePairEncoding& bpe, const uint8_
 
 void encoder_init_with_scratch(BacktrackEncoder& e, const BytePairEncoding& bpe,
                                const uint8_t* text, uint64_t len, EncoderScratch& scratch) {
-  // The old contents are never read, so a buffer that is too small is
-  // replaced rather than grown, and freed first to keep the peak low; should
-  // the new one fail, the scratch is left empty rather than inconsistent.
-  const uint64_t stack = default_stack_size(len);
-  if (scratch.token_capacity < stack) {
-    scratch.tokens.reset();
-    scratch.token_capacity = 0;
-    scratch.tokens = std::make_unique_for_overwrite<uint32_t[]>(stack);
-    scratch.token_capacity = stack;
-  }
-  const uint64_t words = bitfield_words(len);
-  if (scratch.allowed_words < words) {
-    scratch.allowed.reset();
-    scratch.allowed_words = 0;
-    scratch.allowed = std::make_unique_for_overwrite<uint64_t[]>(words);
-    scratch.allowed_words = words;
-  }
+  const uint64_t words = fit_scratch(scratch, len);
   set_all_ones(scratch.allowed.get(), words);  // words past these are never read
 
   e.tokens = std::move(scratch.tokens);
@@ -129,20 +136,7 @@ int32_t encoder_step(BacktrackEncoder& e) {
 
 uint64_t encoder_encode_piece(const BytePairEncoding& bpe, const uint8_t* text, uint64_t len,
                               int32_t first, EncoderScratch& scratch, const PairFilter* filter) {
-  const uint64_t words = bitfield_words(len);
-  if (scratch.allowed_words < words) {
-    scratch.allowed.reset();
-    scratch.allowed_words = 0;
-    scratch.allowed = std::make_unique_for_overwrite<uint64_t[]>(words);
-    scratch.allowed_words = words;
-  }
-  const uint64_t stack = default_stack_size(len);
-  if (scratch.token_capacity < stack) {
-    scratch.tokens.reset();
-    scratch.token_capacity = 0;
-    scratch.tokens = std::make_unique_for_overwrite<uint32_t[]>(stack);
-    scratch.token_capacity = stack;
-  }
+  const uint64_t words = fit_scratch(scratch, len);
   uint64_t* allowed = scratch.allowed.get();
   // Pieces are short: most need one or two words, set without a call.
   for (uint64_t w = 0; w < words; w++) allowed[w] = ~uint64_t{0};

@@ -128,15 +128,21 @@ bool text_argument(PyObject* arg, const char** text, Py_ssize_t* length) {
   return PyArg_Parse(arg, "s#", text, length) != 0;
 }
 
-PyObject* tokenizer_count(PyObject* self, PyObject* arg) {
+// encode and count: the handle and the text argument, then fn(handle, bytes,
+// length) with memory failures turned into MemoryError.
+template <typename Fn>
+PyObject* with_text(PyObject* self, PyObject* arg, Fn fn) {
   const EncodingHandle* handle = handle_of(self);
   if (handle == nullptr) return nullptr;
   const char* text;
   Py_ssize_t length;
   if (!text_argument(arg, &text, &length)) return nullptr;
-  return guard_memory([&] {
-    return PyLong_FromSize_t(
-        piecewise_count(*handle, as_bytes(text), static_cast<uint64_t>(length)));
+  return guard_memory([&] { return fn(*handle, as_bytes(text), static_cast<uint64_t>(length)); });
+}
+
+PyObject* tokenizer_count(PyObject* self, PyObject* arg) {
+  return with_text(self, arg, [](const EncodingHandle& handle, const uint8_t* text, uint64_t n) {
+    return PyLong_FromSize_t(piecewise_count(handle, text, n));
   });
 }
 
@@ -160,14 +166,8 @@ PyObject* tokenizer_count_till_limit(PyObject* self, PyObject* args) {
 }
 
 PyObject* tokenizer_encode(PyObject* self, PyObject* arg) {
-  const EncodingHandle* handle = handle_of(self);
-  if (handle == nullptr) return nullptr;
-  const char* text;
-  Py_ssize_t length;
-  if (!text_argument(arg, &text, &length)) return nullptr;
-  return guard_memory([&] {
-    std::vector<uint32_t> ids =
-        piecewise_encode(*handle, as_bytes(text), static_cast<uint64_t>(length));
+  return with_text(self, arg, [](const EncodingHandle& handle, const uint8_t* text, uint64_t n) {
+    const std::vector<uint32_t> ids = piecewise_encode(handle, text, n);
     return tokens_to_list(ids.data(), ids.size());
   });
 }
