@@ -18,26 +18,25 @@ void set_all_ones(uint64_t* words, uint64_t count) {
   std::memset(words, 0xFF, count * sizeof(uint64_t));
 }
 
-// Makes the scratch's buffers big enough for a text of len bytes and returns
-// the bitfield words it needs. The old contents are never read, so a buffer
-// that is too small is replaced rather than grown, and freed first to keep the
-// peak low; should the new one fail, the scratch is left empty rather than
-// inconsistent.
+// Makes a buffer hold at least needed entries. The old contents are never
+// read, so a buffer that is too small is replaced rather than grown, and freed
+// first to keep the peak low; should the new one fail, it is left empty
+// rather than inconsistent.
+template <typename T>
+void fit_buffer(std::unique_ptr<T[]>& buffer, uint64_t& capacity, uint64_t needed) {
+  if (capacity >= needed) return;
+  buffer.reset();
+  capacity = 0;
+  buffer = std::make_unique_for_overwrite<T[]>(needed);
+  capacity = needed;
+}
+
+// Fits the scratch's buffers to a text of len bytes; returns the bitfield
+// words it needs.
 uint64_t fit_scratch(EncoderScratch& scratch, uint64_t len) {
-  const uint64_t stack = default_stack_size(len);
-  if (scratch.token_capacity < stack) {
-    scratch.tokens.reset();
-    scratch.token_capacity = 0;
-    scratch.tokens = std::make_unique_for_overwrite<uint32_t[]>(stack);
-    scratch.token_capacity = stack;
-  }
+  fit_buffer(scratch.tokens, scratch.token_capacity, default_stack_size(len));
   const uint64_t words = bitfield_words(len);
-  if (scratch.allowed_words < words) {
-    scratch.allowed.reset();
-    scratch.allowed_words = 0;
-    scratch.allowed = std::make_unique_for_overwrite<uint64_t[]>(words);
-    scratch.allowed_words = words;
-  }
+  fit_buffer(scratch.allowed, scratch.allowed_words, words);
   return words;
 }
 
