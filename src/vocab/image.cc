@@ -145,19 +145,21 @@ struct FileSource {
 };
 
 // A cursor over the image that reads its fields in order, digesting them on
-// the way. After a failed read every later read fails too.
+// the way when there is a digest to compare. After a failed read every later
+// read fails too.
 template <typename Source>
 struct Reader {
-  explicit Reader(const Source& from) : source(from) {}
+  Reader(const Source& from, bool digest_bytes) : source(from), digesting(digest_bytes) {}
 
   const Source& source;
+  const bool digesting;
   uint64_t pos = 0;
   bool ok = true;
   Digester digest;
 
   void read(void* out, size_t n) {
     ok = ok && source.read(pos, out, n);
-    if (ok) digest.update(static_cast<const uint8_t*>(out), n);
+    if (ok && digesting) digest.update(static_cast<const uint8_t*>(out), n);
     pos += n;
   }
 
@@ -497,7 +499,9 @@ BytePairEncodingPtr load_image(const uint8_t* token_bytes, const uint32_t* token
                                uint32_t num_tokens, const Source& source, uint64_t size,
                                const ImageDigest& known) {
   if (size < kImageHeaderSize) return nullptr;
-  Reader<Source> r(source);
+  // An all-zero digest is never known: nothing to compare, nothing to digest.
+  const bool have_known = known != ImageDigest{};
+  Reader<Source> r(source, have_known);
   const uint32_t n = r.u32();
   const uint64_t hash_factor = r.u64();
   const uint32_t index_capacity = r.u32();
@@ -540,8 +544,8 @@ BytePairEncodingPtr load_image(const uint8_t* token_bytes, const uint32_t* token
   get_automaton(r, bpe->reverse_automaton, counts[2]);
   if (!r.ok) return nullptr;
   // Checking costs more than loading; the image construction writes needs
-  // none. An all-zero digest is never known.
-  const bool known_image = known != ImageDigest{} && r.digest.finish() == known;
+  // none.
+  const bool known_image = have_known && r.digest.finish() == known;
   if (!known_image && !bpe_check_tables(*bpe)) return nullptr;
   return bpe;
 }
