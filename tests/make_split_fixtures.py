@@ -1,11 +1,17 @@
 """Writes tests/data/split_cases.txt, the pieces that the reference patterns of
-cl100k_base and o200k_base cut texts into, for split_test.cc.
+cl100k_base and o200k_base cut texts into, for split_test.cc, and
+tests/data/split_cases_r50k.txt, the same for the pattern of r50k_base,
+p50k_base and p50k_edit, for split_r50k_test.cc.
 
 Run from anywhere (needs PyPI's regex; tiktoken for --check-tiktoken):
-    python3 tests/make_split_fixtures.py [--check-tiktoken]
+    python3 tests/make_split_fixtures.py [--check-tiktoken] [--ranks DIR]
+    python3 tests/make_split_fixtures.py --r50k-only --random N --seed S --output FILE
 
 One case per line: the text's UTF-8 bytes in hex, then the byte lengths of
-its cl100k pieces and of its o200k pieces, each list comma-separated. Texts
+its cl100k pieces and of its o200k pieces, each list comma-separated (the
+r50k file has one list). The second form writes only r50k cases, N random
+ones, to FILE: a large differential run against split_r50k_test.cc, which
+reads such a file from $VELKAN_R50K_CASES. Texts
 are hand-written samples (code, legal text, prose in many scripts) and random
 strings over an alphabet of awkward characters, seeded so that the output is
 stable. `regex` follows a newer Unicode than our tables (16.0.0), so the
@@ -13,10 +19,11 @@ alphabet keeps only characters whose category both agree on; the script
 stops if a sample text uses one that differs.
 
 --check-tiktoken also encodes every text with tiktoken (rank files from
-src/vocab/data) and checks that the pieces found here give its token ids,
+src/vocab/data or --ranks; r50k is skipped when its file is absent) and checks that the pieces found here give its token ids,
 i.e. that `regex` and tiktoken's engine read the patterns alike.
 """
 
+import argparse
 import os
 import random
 import sys
@@ -25,6 +32,7 @@ import regex
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 OUTPUT = os.path.join(ROOT, "tests", "data", "split_cases.txt")
+OUTPUT_R50K = os.path.join(ROOT, "tests", "data", "split_cases_r50k.txt")
 CATEGORY_FILE = os.path.join(ROOT, "src", "presplit", "GeneralCategory-16.0.0.txt")
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -32,6 +40,8 @@ from reference import PATTERNS  # noqa: E402
 
 CL100K = PATTERNS["cl100k_base"]
 O200K = PATTERNS["o200k_base"]
+# tiktoken's pattern for r50k_base, p50k_base and p50k_edit (and gpt2).
+R50K = r"""'(?:[sdmt]|ll|ve|re)| ?\p{L}++| ?\p{N}++| ?[^\s\p{L}\p{N}]++|\s++$|\s+(?!\S)|\s"""
 
 SAMPLES = [
     # C++
@@ -136,6 +146,16 @@ ALPHABET = [
 ]
 
 
+# What r50k's rules add to the alphabet: a single space before every kind of
+# run, contractions after a space and in upper case, unbounded number runs.
+ALPHABET_R50K = ALPHABET + [
+    " ", " ", "  ", " '", " 's", " 'S", " 'll", "'Ll", " 'VE", "'re'", "''s", "'ss",
+    " 1", " 12", "123456789", "\u0663\u0664\u0665\u0666", " \u00bd", "1\u00b2",
+    " \u00e9", " \u4e2d", " A", " \u0301", " !", " /", " \u2019s", " \U0001f600",
+    " \n", "\n\n\n", "\r\n\r\n", "\t ", " \t", "\xa0 ", " \xa0", "\u3000 ",
+]
+
+
 def unicode16_categories():
     cats = {}
     with open(CATEGORY_FILE, encoding="ascii") as f:
@@ -166,21 +186,58 @@ def random_texts(count, rng, alphabet):
     return sorted(texts)
 
 
-def check_tiktoken(texts, cl100k, o200k):
+def check_tiktoken(texts, named_patterns, ranks_dir):
     import tiktoken
     from tiktoken.load import load_tiktoken_bpe
-    for name, pattern in (("cl100k_base", cl100k), ("o200k_base", o200k)):
-        ranks = load_tiktoken_bpe(os.path.join(ROOT, "src", "vocab", "data", name + ".tiktoken"))
+    for name, pattern in named_patterns:
+        path = os.path.join(ranks_dir, name + ".tiktoken")
+        if name == "r50k_base" and not os.path.exists(path):
+            print("make_split_fixtures: no %s, r50k not checked against tiktoken" % path)
+            continue
+        ranks = load_tiktoken_bpe(path)
         enc = tiktoken.Encoding(name, pat_str=pattern.pattern, mergeable_ranks=ranks,
                                 special_tokens={})
         for text in texts:
             mine = [t for p in pieces(pattern, text) for t in enc._encode_single_piece(p)]
             if mine != enc.encode_ordinary(text):
                 sys.exit("make_split_fixtures: %s disagrees with tiktoken on %r" % (name, text))
-    print("make_split_fixtures: tiktoken agrees on all %d texts" % len(texts))
+        print("make_split_fixtures: tiktoken agrees on all %d %s texts" % (len(texts), name))
+
+
+def check_r50k_pattern():
+    """The pattern here must be tiktoken's own, where tiktoken is installed."""
+    try:
+        from tiktoken_ext.openai_public import r50k_pat_str
+    except ImportError:
+        return
+    if r50k_pat_str != R50K:
+        sys.exit("make_split_fixtures: tiktoken's r50k pattern is now %r" % r50k_pat_str)
+
+
+def lengths(pattern, text):
+    return ",".join(str(len(p.encode("utf-8"))) for p in pieces(pattern, text))
+
+
+def write_r50k(path, texts, r50k):
+    with open(path, "w", encoding="ascii", newline="\n") as f:
+        f.write("# GENERATED BY tests/make_split_fixtures.py; DO NOT EDIT.\n")
+        f.write("# text as UTF-8 hex, r50k piece lengths\n")
+        for text in texts:
+            f.write("%s %s\n" % (text.encode("utf-8").hex(), lengths(r50k, text)))
+    print("make_split_fixtures: wrote %d cases to %s" % (len(texts), os.path.relpath(path)))
 
 
 def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--check-tiktoken", action="store_true")
+    parser.add_argument("--ranks", default=os.path.join(ROOT, "src", "vocab", "data"))
+    parser.add_argument("--r50k-only", action="store_true")
+    parser.add_argument("--random", type=int, default=4000, help="random r50k texts")
+    parser.add_argument("--seed", type=int, default=20261208)
+    parser.add_argument("--output", default=OUTPUT_R50K, help="the r50k cases file")
+    args = parser.parse_args()
+    check_r50k_pattern()
+    r50k = regex.compile(R50K)
     cats = unicode16_categories()
     bad = sorted({ch for text in SAMPLES for ch in text if not agrees(ch, cats)})
     if bad:
@@ -189,14 +246,20 @@ def main():
     dropped = sorted(set(ALPHABET) - set(alphabet))
     if dropped:
         print("make_split_fixtures: left out (category differs in regex): %r" % dropped)
+    alphabet_r50k = [item for item in ALPHABET_R50K if all(agrees(ch, cats) for ch in item)]
 
+    texts_r50k = random_texts(args.random, random.Random(args.seed), alphabet_r50k)
+    if args.r50k_only:
+        if args.check_tiktoken:
+            check_tiktoken(texts_r50k, [("r50k_base", r50k)], args.ranks)
+        write_r50k(args.output, texts_r50k, r50k)
+        return
+    texts_r50k = SAMPLES + texts_r50k
     texts = SAMPLES + random_texts(3000, random.Random(20240516), alphabet)
     cl100k, o200k = regex.compile(CL100K), regex.compile(O200K)
-    if "--check-tiktoken" in sys.argv[1:]:
-        check_tiktoken(texts, cl100k, o200k)
-
-    def lengths(pattern, text):
-        return ",".join(str(len(p.encode("utf-8"))) for p in pieces(pattern, text))
+    if args.check_tiktoken:
+        check_tiktoken(texts, [("cl100k_base", cl100k), ("o200k_base", o200k)], args.ranks)
+        check_tiktoken(texts_r50k, [("r50k_base", r50k)], args.ranks)
 
     with open(OUTPUT, "w", encoding="ascii", newline="\n") as f:
         f.write("# GENERATED BY tests/make_split_fixtures.py; DO NOT EDIT.\n")
@@ -205,6 +268,7 @@ def main():
             f.write("%s %s %s\n" % (text.encode("utf-8").hex(), lengths(cl100k, text),
                                     lengths(o200k, text)))
     print("make_split_fixtures: wrote %d cases to %s" % (len(texts), os.path.relpath(OUTPUT)))
+    write_r50k(args.output, texts_r50k, r50k)
 
 
 if __name__ == "__main__":
