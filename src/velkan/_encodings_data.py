@@ -1,0 +1,216 @@
+"""Facts about OpenAI's encodings, as tiktoken 0.14 defines them.
+
+One table per kind of fact: each encoding's rank file, pre-split pattern,
+special tokens and vocabulary size; the model-name tables; and the spellings
+of the three pre-split patterns that velkan's hand-written rule sets reproduce
+exactly. Everything else iterates these tables. tests/test_encodings_data.py
+compares them with an installed tiktoken, so that a drift is caught.
+"""
+
+from typing import Dict, NamedTuple, Optional
+
+ENDOFTEXT = "<|endoftext|>"
+FIM_PREFIX = "<|fim_prefix|>"
+FIM_MIDDLE = "<|fim_middle|>"
+FIM_SUFFIX = "<|fim_suffix|>"
+ENDOFPROMPT = "<|endofprompt|>"
+
+# tiktoken's current spellings of the three pre-split patterns.
+R50K_PAT_STR = (
+    r"""'(?:[sdmt]|ll|ve|re)| ?\p{L}++| ?\p{N}++| ?[^\s\p{L}\p{N}]++|\s++$|\s+(?!\S)|\s"""
+)
+CL100K_PAT_STR = (
+    r"""'(?i:[sdmt]|ll|ve|re)|[^\r\n\p{L}\p{N}]?+\p{L}++|\p{N}{1,3}+| ?[^\s\p{L}\p{N}]++[\r\n]*+"""
+    r"""|\s++$|\s*[\r\n]|\s+(?!\S)|\s"""
+)
+O200K_PAT_STR = "|".join([
+    r"""[^\r\n\p{L}\p{N}]?[\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}]*[\p{Ll}\p{Lm}\p{Lo}\p{M}]+(?i:'s|'t|'re|'ve|'m|'ll|'d)?""",
+    r"""[^\r\n\p{L}\p{N}]?[\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}]+[\p{Ll}\p{Lm}\p{Lo}\p{M}]*(?i:'s|'t|'re|'ve|'m|'ll|'d)?""",
+    r"""\p{N}{1,3}""",
+    r""" ?[^\s\p{L}\p{N}]+[\r\n/]*""",
+    r"""\s*[\r\n]+""",
+    r"""\s+(?!\S)""",
+    r"""\s+""",
+])
+
+# The pattern of GPT-2's own release, which tiktoken used for gpt2, r50k_base
+# and the p50k encodings before the spelling above. Both cut every text alike.
+GPT2_PAT_STR = r"""'s|'t|'re|'ve|'m|'ll|'d| ?\p{L}+| ?\p{N}+| ?[^\s\p{L}\p{N}]+|\s+(?!\S)|\s+"""
+
+# cl100k_base's pattern as tiktoken spelt it before 0.7 and as Llama 3's
+# tiktoken-format tokenizer still does. NOT equivalent to CL100K_PAT_STR: it
+# has no `\s++$`, so whitespace that holds a line break and runs to the end of
+# the text is cut after the last line break ("x\n  " gives "x", "\n", "  "),
+# where CL100K_PAT_STR keeps it whole ("x", "\n  "). It is therefore not in
+# PATTERN_RULE_SETS: such an encoding is split by the general route.
+CL100K_OLD_PAT_STR = (
+    r"""(?i:'s|'t|'re|'ve|'m|'ll|'d)|[^\r\n\p{L}\p{N}]?\p{L}+|\p{N}{1,3}| ?[^\s\p{L}\p{N}]+[\r\n]*"""
+    r"""|\s*[\r\n]+|\s+(?!\S)|\s+"""
+)
+
+# Every spelling that one of the hand-written rule sets reproduces exactly:
+# pattern -> rule set ("r50k", "cl100k" or "o200k"). A custom encoding whose
+# pat_str is one of these is split natively; any other pattern is not.
+PATTERN_RULE_SETS: Dict[str, str] = {
+    R50K_PAT_STR: "r50k",
+    GPT2_PAT_STR: "r50k",
+    CL100K_PAT_STR: "cl100k",
+    O200K_PAT_STR: "o200k",
+}
+
+
+class EncodingFacts(NamedTuple):
+    """What defines one of OpenAI's encodings."""
+
+    name: str
+    rank_file: str  # stem of its "<stem>.tiktoken" rank file, shared by some encodings
+    rank_file_sha256: str  # the published SHA-256 of that file
+    pat_str: str  # tiktoken's pre-split pattern, as tiktoken spells it
+    rule_set: str  # the hand-written rule set that reproduces pat_str
+    special_tokens: Dict[str, int]  # in tiktoken's order
+    explicit_n_vocab: Optional[int]  # tiktoken's check of the vocabulary size, if any
+
+
+_R50K_SHA256 = "306cd27f03c1a714eca7108e03d66b7dc042abe8c258b44c199a7ed9838dd930"
+_P50K_SHA256 = "94b5ca7dff4d00767bc256fdd1b27e5b17361d7b8a5f968547f9f23eb70d2069"
+_CL100K_SHA256 = "223921b76ee99bde995b7ff738513eef100fb51d18c93597a113bcffe865b2a7"
+_O200K_SHA256 = "446a9538cb6c348e3516120d7c08b09f57c36495e2acfffe59a5bf8b0cfb1a2d"
+
+
+def _harmony_special_tokens() -> Dict[str, int]:
+    # As tiktoken builds it: o200k_base's specials, then the named ones, then
+    # reserved ones up to 201087. 200018 is reached twice, by
+    # "<|endofprompt|>" and "<|reserved_200018|>": two texts, one id (and
+    # tiktoken decodes the id as the later one).
+    tokens = {ENDOFTEXT: 199999, ENDOFPROMPT: 200018}
+    tokens.update({
+        "<|startoftext|>": 199998,
+        ENDOFTEXT: 199999,
+        "<|reserved_200000|>": 200000,
+        "<|reserved_200001|>": 200001,
+        "<|return|>": 200002,
+        "<|constrain|>": 200003,
+        "<|reserved_200004|>": 200004,
+        "<|channel|>": 200005,
+        "<|start|>": 200006,
+        "<|end|>": 200007,
+        "<|message|>": 200008,
+        "<|reserved_200009|>": 200009,
+        "<|reserved_200010|>": 200010,
+        "<|reserved_200011|>": 200011,
+        "<|call|>": 200012,
+    })
+    tokens.update({"<|reserved_%d|>" % i: i for i in range(200013, 201088)})
+    return tokens
+
+
+ENCODINGS: Dict[str, EncodingFacts] = {
+    facts.name: facts
+    for facts in [
+        # gpt2 is r50k_base under another name: tiktoken builds it from GPT-2's
+        # own vocab.bpe and encoder.json, which give the same ranks.
+        EncodingFacts("gpt2", "r50k_base", _R50K_SHA256, R50K_PAT_STR, "r50k",
+                      {ENDOFTEXT: 50256}, 50257),
+        EncodingFacts("r50k_base", "r50k_base", _R50K_SHA256, R50K_PAT_STR, "r50k",
+                      {ENDOFTEXT: 50256}, 50257),
+        EncodingFacts("p50k_base", "p50k_base", _P50K_SHA256, R50K_PAT_STR, "r50k",
+                      {ENDOFTEXT: 50256}, 50281),
+        EncodingFacts("p50k_edit", "p50k_base", _P50K_SHA256, R50K_PAT_STR, "r50k",
+                      {ENDOFTEXT: 50256, FIM_PREFIX: 50281, FIM_MIDDLE: 50282,
+                       FIM_SUFFIX: 50283}, None),
+        EncodingFacts("cl100k_base", "cl100k_base", _CL100K_SHA256, CL100K_PAT_STR, "cl100k",
+                      {ENDOFTEXT: 100257, FIM_PREFIX: 100258, FIM_MIDDLE: 100259,
+                       FIM_SUFFIX: 100260, ENDOFPROMPT: 100276}, None),
+        EncodingFacts("o200k_base", "o200k_base", _O200K_SHA256, O200K_PAT_STR, "o200k",
+                      {ENDOFTEXT: 199999, ENDOFPROMPT: 200018}, None),
+        EncodingFacts("o200k_harmony", "o200k_base", _O200K_SHA256, O200K_PAT_STR, "o200k",
+                      _harmony_special_tokens(), None),
+    ]
+}
+
+# Model prefixes, tried in this order after MODEL_TO_ENCODING (the first that
+# begins the model name wins).
+MODEL_PREFIX_TO_ENCODING: Dict[str, str] = {
+    "o1-": "o200k_base",
+    "o3-": "o200k_base",
+    "o4-mini-": "o200k_base",
+    # chat
+    "gpt-5": "o200k_base",
+    "gpt-4.5-": "o200k_base",
+    "gpt-4.1-": "o200k_base",
+    "chatgpt-4o-": "o200k_base",
+    "gpt-4o-": "o200k_base",
+    "gpt-4-": "cl100k_base",
+    "gpt-3.5-turbo-": "cl100k_base",
+    "gpt-35-turbo-": "cl100k_base",  # Azure deployment name
+    "gpt-oss-": "o200k_harmony",
+    # fine-tuned
+    "ft:gpt-4o": "o200k_base",
+    "ft:gpt-4": "cl100k_base",
+    "ft:gpt-3.5-turbo": "cl100k_base",
+    "ft:davinci-002": "cl100k_base",
+    "ft:babbage-002": "cl100k_base",
+}
+
+MODEL_TO_ENCODING: Dict[str, str] = {
+    # reasoning
+    "o1": "o200k_base",
+    "o3": "o200k_base",
+    "o4-mini": "o200k_base",
+    # chat
+    "gpt-5": "o200k_base",
+    "gpt-4.1": "o200k_base",
+    "gpt-4o": "o200k_base",
+    "gpt-4": "cl100k_base",
+    "gpt-3.5-turbo": "cl100k_base",
+    "gpt-3.5": "cl100k_base",
+    "gpt-35-turbo": "cl100k_base",
+    # base
+    "davinci-002": "cl100k_base",
+    "babbage-002": "cl100k_base",
+    # embeddings
+    "text-embedding-ada-002": "cl100k_base",
+    "text-embedding-3-small": "cl100k_base",
+    "text-embedding-3-large": "cl100k_base",
+    # text, deprecated
+    "text-davinci-003": "p50k_base",
+    "text-davinci-002": "p50k_base",
+    "text-davinci-001": "r50k_base",
+    "text-curie-001": "r50k_base",
+    "text-babbage-001": "r50k_base",
+    "text-ada-001": "r50k_base",
+    "davinci": "r50k_base",
+    "curie": "r50k_base",
+    "babbage": "r50k_base",
+    "ada": "r50k_base",
+    # code, deprecated
+    "code-davinci-002": "p50k_base",
+    "code-davinci-001": "p50k_base",
+    "code-cushman-002": "p50k_base",
+    "code-cushman-001": "p50k_base",
+    "davinci-codex": "p50k_base",
+    "cushman-codex": "p50k_base",
+    # edit, deprecated
+    "text-davinci-edit-001": "p50k_edit",
+    "code-davinci-edit-001": "p50k_edit",
+    # old embeddings, deprecated
+    "text-similarity-davinci-001": "r50k_base",
+    "text-similarity-curie-001": "r50k_base",
+    "text-similarity-babbage-001": "r50k_base",
+    "text-similarity-ada-001": "r50k_base",
+    "text-search-davinci-doc-001": "r50k_base",
+    "text-search-curie-doc-001": "r50k_base",
+    "text-search-babbage-doc-001": "r50k_base",
+    "text-search-ada-doc-001": "r50k_base",
+    "code-search-babbage-code-001": "r50k_base",
+    "code-search-ada-code-001": "r50k_base",
+    # open source
+    "gpt2": "gpt2",
+    "gpt-2": "gpt2",
+}
+
+
+def rule_set_for_pattern(pat_str: str) -> Optional[str]:
+    """The hand-written rule set that cuts text exactly as pat_str does, or
+    None when there is none (the text is then split by the regex package)."""
+    return PATTERN_RULE_SETS.get(pat_str)
