@@ -1,7 +1,8 @@
-// The r50k splitter (r50k_base, p50k_base, p50k_edit): the edge cases of each
-// rule, the pieces tiktoken's pattern gives on the fixture texts, and the
-// splitter contract on byte strings that are not UTF-8. A disabled test
-// measures its speed beside the cl100k and o200k splitters.
+// The r50k splitter (r50k_base, p50k_base, p50k_edit) and the splitter of
+// cl100k_base's older spelling: the edge cases of each rule, the pieces the
+// patterns give on the fixture texts, and the splitter contract on byte
+// strings that are not UTF-8. A disabled test measures their speed beside the
+// cl100k and o200k splitters.
 
 #include <gtest/gtest.h>
 
@@ -13,9 +14,11 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "presplit/split_cl100k.h"
+#include "presplit/split_cl100k_legacy.h"
 #include "presplit/split_o200k.h"
 #include "presplit/split_r50k.h"
 #include "presplit/split_r50k_rules.h"
@@ -27,14 +30,14 @@ namespace {
 using Pieces = std::vector<std::string>;
 
 // Cuts a text as the driver does, checking the splitter contract on the way.
-Pieces cut(const std::string& text) {
+Pieces cut(PieceSplitter split, const std::string& text) {
   const std::vector<uint8_t> bytes(text.begin(), text.end());  // no terminator to read
   const uint8_t* data = bytes.data();
   const uint64_t length = bytes.size();
   Pieces pieces;
   uint64_t pos = 0;
   SplitMatch m;
-  while (split_r50k(data, length, pos, &m)) {
+  while (split(data, length, pos, &m)) {
     EXPECT_EQ(m.start, pos);
     EXPECT_TRUE(m.start < m.end && m.end <= length) << m.start << ".." << m.end;
     uint64_t end = m.end;
@@ -54,6 +57,8 @@ Pieces cut(const std::string& text) {
   EXPECT_EQ(pos, length) << "false before the end of " << testing::PrintToString(text);
   return pieces;
 }
+
+Pieces cut(const std::string& text) { return cut(split_r50k, text); }
 
 struct SplitCase {
   const char* name;
@@ -165,12 +170,23 @@ Pieces split_lengths(const std::string& text, const std::string& lengths) {
   return pieces;
 }
 
-// Cases from tests/make_split_fixtures.py: pieces of tiktoken's pattern as
-// the regex package finds them. $VELKAN_R50K_CASES names another such file,
-// e.g. a large random one written with --r50k-only.
-TEST(SplitR50kTest, MatchesReferencePattern) {
-  const char* other = std::getenv("VELKAN_R50K_CASES");
-  const std::string path = other ? other : VELKAN_TEST_DATA_DIR "/split_cases_r50k.txt";
+struct FixtureFile {
+  const char* name;
+  PieceSplitter split;
+  const char* file;     // in tests/data
+  const char* env;      // names another such file, e.g. a large random one
+  int min_cases;
+};
+
+class SplitFixtureTest : public testing::TestWithParam<FixtureFile> {};
+
+// Cases from tests/make_split_fixtures.py: pieces of the patterns as the
+// regex package finds them. The variable in env names another file, e.g. a
+// large random one written with --only.
+TEST_P(SplitFixtureTest, MatchesReferencePattern) {
+  const FixtureFile& f = GetParam();
+  const char* other = std::getenv(f.env);
+  const std::string path = other ? other : std::string(VELKAN_TEST_DATA_DIR "/") + f.file;
   std::ifstream in(path);
   ASSERT_TRUE(in) << path << " not found";
   std::string line;
@@ -183,13 +199,40 @@ TEST(SplitR50kTest, MatchesReferencePattern) {
     for (size_t i = 0; i + 1 < hex.size(); i += 2) {
       text.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
     }
-    const Pieces want = split_lengths(text, lengths), got = cut(text);
+    const Pieces want = split_lengths(text, lengths), got = cut(f.split, text);
     EXPECT_EQ(got, want) << testing::PrintToString(text);
     failures += got != want;
     ++cases;
   }
-  EXPECT_GT(cases, 4000);
+  EXPECT_GT(cases, f.min_cases);
   if (other) std::printf("%d cases from %s, %d differences\n", cases, other, failures);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, SplitFixtureTest,
+    testing::Values(FixtureFile{"r50k", split_r50k, "split_cases_r50k.txt",
+                                "VELKAN_SPLIT_CASES_R50K", 4000},
+                    FixtureFile{"cl100k_legacy", split_cl100k_legacy,
+                                "split_cases_cl100k_legacy.txt",
+                                "VELKAN_SPLIT_CASES_CL100K_LEGACY", 3000}),
+    [](const auto& c) { return std::string(c.param.name); });
+
+// Where the older spelling of cl100k_base's pattern differs from the current
+// one, and cases where it does not.
+TEST(SplitCl100kLegacyTest, TrailingWhitespace) {
+  const std::vector<std::pair<std::string, Pieces>> cases = {
+      {"x\n  ", {"x", "\n", "  "}},
+      {"x\n  \n  ", {"x", "\n  \n", "  "}},
+      {"x \r\n\t", {"x", " \r\n", "\t"}},
+      {"x\n\n", {"x", "\n\n"}},
+      {"x  ", {"x", "  "}},
+      {"\n  \n  x", {"\n  \n", " ", " x"}},
+      {"they'LL 12345", {"they", "'LL", " ", "123", "45"}},
+  };
+  for (const auto& [text, pieces] : cases) {
+    EXPECT_EQ(cut(split_cl100k_legacy, text), pieces) << testing::PrintToString(text);
+  }
+  EXPECT_EQ(cut(split_cl100k, "x\n  "), Pieces({"x", "\n  "}));
 }
 
 TEST(SplitR50kTest, InvalidUtf8) {
@@ -211,9 +254,11 @@ TEST(SplitR50kTest, InvalidUtf8) {
   for (int i = 0; i < 20000; ++i) {
     std::string text;
     for (auto n = rng() % 12 + 1; n > 0; --n) text += bytes[rng() % std::size(bytes)];
-    std::string joined;
-    for (const std::string& piece : cut(text)) joined += piece;
-    ASSERT_EQ(joined, text);
+    for (PieceSplitter split : {split_r50k, split_cl100k_legacy}) {
+      std::string joined;
+      for (const std::string& piece : cut(split, text)) joined += piece;
+      ASSERT_EQ(joined, text);
+    }
   }
 }
 
@@ -223,7 +268,8 @@ TEST(SplitR50kTest, DISABLED_SplitSpeed) {
   const struct {
     const char* name;
     PieceSplitter split;
-  } splitters[] = {{"r50k", split_r50k}, {"cl100k", split_cl100k}, {"o200k", split_o200k}};
+  } splitters[] = {{"r50k", split_r50k}, {"cl100k", split_cl100k}, {"o200k", split_o200k},
+                   {"cl100k_legacy", split_cl100k_legacy}};
   for (const char* corpus : {"english", "code", "multilingual"}) {
     std::ifstream in(std::string(VELKAN_TEST_DATA_DIR "/../../benchmarks/corpora/") + corpus +
                      ".txt");

@@ -41,21 +41,23 @@ GPT2_PAT_STR = r"""'s|'t|'re|'ve|'m|'ll|'d| ?\p{L}+| ?\p{N}+| ?[^\s\p{L}\p{N}]+|
 # tiktoken-format tokenizer still does. NOT equivalent to CL100K_PAT_STR: it
 # has no `\s++$`, so whitespace that holds a line break and runs to the end of
 # the text is cut after the last line break ("x\n  " gives "x", "\n", "  "),
-# where CL100K_PAT_STR keeps it whole ("x", "\n  "). It is therefore not in
-# PATTERN_RULE_SETS: such an encoding is split by the general route.
+# where CL100K_PAT_STR keeps it whole ("x", "\n  "). Its own rule set,
+# "cl100k_legacy", is cl100k's with the line-break rule tried first.
 CL100K_OLD_PAT_STR = (
     r"""(?i:'s|'t|'re|'ve|'m|'ll|'d)|[^\r\n\p{L}\p{N}]?\p{L}+|\p{N}{1,3}| ?[^\s\p{L}\p{N}]+[\r\n]*"""
     r"""|\s*[\r\n]+|\s+(?!\S)|\s+"""
 )
 
 # Every spelling that one of the hand-written rule sets reproduces exactly:
-# pattern -> rule set ("r50k", "cl100k" or "o200k"). A custom encoding whose
-# pat_str is one of these is split natively; any other pattern is not.
+# pattern -> rule set ("r50k", "cl100k", "o200k" or "cl100k_legacy"). A custom
+# encoding whose pat_str is one of these is split natively; any other pattern
+# is not.
 PATTERN_RULE_SETS: Dict[str, str] = {
     R50K_PAT_STR: "r50k",
     GPT2_PAT_STR: "r50k",
     CL100K_PAT_STR: "cl100k",
     O200K_PAT_STR: "o200k",
+    CL100K_OLD_PAT_STR: "cl100k_legacy",
 }
 
 
