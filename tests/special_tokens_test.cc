@@ -48,6 +48,7 @@ std::vector<std::pair<uint64_t, uint32_t>> find_all(const SpecialTokenFinder& fi
 const std::vector<std::string> kChat = {"<|endoftext|>", "<|fim_prefix|>", "<|end|>",
                                         "<|end", "<|e"};
 const std::vector<std::string> kMixed = {"[CLS]", "<|x|>", "\xe2\x80\xa8", "ab", "abc", "bcd"};
+const std::vector<std::string> kFew = {"[CLS]", "[SEP]", "<s>", "</s>", "\xe2\x80\xa8"};
 
 struct FindCase {
   const char* name;
@@ -100,6 +101,18 @@ INSTANTIATE_TEST_SUITE_P(
         FindCase{"OverlapSubset", &kMixed, "abcd", {5}, {{1, 5}}},
         FindCase{"Prefix", &kMixed, "abab abc", {3}, {{0, 3}, {2, 3}, {5, 3}}},
         FindCase{"Absent", &kMixed, "[CL <|x| \xe2\x80 a", {kAll}, {}}),
+    [](const auto& c) { return std::string(c.param.name); });
+
+// Two to four first bytes: the scan eight bytes at a time.
+INSTANTIATE_TEST_SUITE_P(
+    FewFirstBytes, FindTest,
+    testing::Values(
+        FindCase{"Each", &kFew, "some text [CLS] more text</s>and then\xe2\x80\xa8 end", {kAll},
+                 {{10, 0}, {24, 3}, {36, 4}}},
+        FindCase{"WordEdges", &kFew, "1234567<s>12345[SEP]", {kAll}, {{7, 2}, {15, 1}}},
+        FindCase{"NearMisses", &kFew, "[CLS [SEP <ss </ \xe2\x80\xa9 [[[[[[[[<<<<<<<<", {kAll}, {}},
+        FindCase{"Tail", &kFew, "abcdefghijklmnop<s>", {kAll}, {{16, 2}}},
+        FindCase{"Subset", &kFew, "<s>[CLS]</s>[SEP]", {1, 3}, {{8, 3}, {12, 1}}}),
     [](const auto& c) { return std::string(c.param.name); });
 
 TEST(SpecialTokensTest, BuildErrors) {
@@ -238,7 +251,9 @@ std::string english(size_t size) {
 TEST(SpecialTokensTest, DISABLED_FindSpeed) {
   const std::vector<std::string> harmony = harmony_tokens();
   const std::vector<std::pair<const char*, const std::vector<std::string>*>> lists = {
-      {"harmony (shared '<')", &harmony}, {"mixed first bytes", &kMixed}};
+      {"harmony (shared '<')", &harmony},
+      {"3 first bytes", &kFew},
+      {"5 first bytes", &kMixed}};
   for (const auto& [name, tokens] : lists) {
     const auto finder = make_finder(*tokens);
     const SpecialSet all = SpecialSet::all(tokens->size());

@@ -1,6 +1,7 @@
 #include "driver/special_tokens.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -90,6 +91,13 @@ SpecialTokenFinder::SpecialTokenFinder(Private, const std::vector<std::string>& 
 
   const Node& root = nodes_[0];
   if (root.edge_count == 1) shared_first_byte_ = edge_bytes_[root.first_edge];
+  if (root.edge_count >= 2 && root.edge_count <= 4) {
+    few_first_bytes_ = true;
+    for (uint32_t i = 0; i < 4; ++i) {
+      const uint8_t byte = edge_bytes_[root.first_edge + std::min(i, root.edge_count - 1)];
+      first_byte_words_[i] = byte * 0x0101010101010101ull;
+    }
+  }
 }
 
 uint32_t SpecialTokenFinder::child(uint32_t node, uint8_t byte) const {
@@ -117,21 +125,40 @@ std::optional<SpecialMatch> SpecialTokenFinder::match_at(const uint8_t* text, ui
   return best;
 }
 
+uint64_t SpecialTokenFinder::next_candidate(const uint8_t* text, uint64_t length,
+                                            uint64_t pos) const {
+  // memchr's word-wide scan when all tokens begin alike (the usual "<|").
+  if (shared_first_byte_ >= 0) {
+    const void* hit = std::memchr(text + pos, shared_first_byte_, length - pos);
+    return hit ? static_cast<uint64_t>(static_cast<const uint8_t*>(hit) - text) : length;
+  }
+  // With a few first bytes, skip eight bytes at a time while none of them is
+  // there: a byte of v ^ word is zero where v holds that word's byte.
+  if (few_first_bytes_ && std::endian::native == std::endian::little) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = kOnes * 0x80;
+    while (length - pos >= 8) {
+      uint64_t v;
+      std::memcpy(&v, text + pos, 8);
+      uint64_t zero = 0;
+      for (const uint64_t word : first_byte_words_) {
+        const uint64_t x = v ^ word;
+        zero |= (x - kOnes) & ~x & kHigh;
+      }
+      if (zero != 0) break;
+      pos += 8;
+    }
+  }
+  while (pos < length && !first_byte_[text[pos]]) ++pos;
+  return pos;
+}
+
 std::optional<SpecialMatch> SpecialTokenFinder::find(const uint8_t* text, uint64_t length,
                                                      uint64_t pos,
                                                      const SpecialSet& allowed) const {
   if (allowed.empty() || tokens_.empty()) return std::nullopt;
   for (; pos < length; ++pos) {
-    // Skip to the next byte that can begin a token: memchr's word-wide scan
-    // when they all begin alike (the usual "<|"), else a table lookup a byte.
-    if (shared_first_byte_ >= 0) {
-      const void* hit = std::memchr(text + pos, shared_first_byte_, length - pos);
-      if (hit == nullptr) return std::nullopt;
-      pos = static_cast<uint64_t>(static_cast<const uint8_t*>(hit) - text);
-    } else {
-      while (pos < length && !first_byte_[text[pos]]) ++pos;
-      if (pos == length) return std::nullopt;
-    }
+    pos = next_candidate(text, length, pos);
+    if (pos == length) break;
     if (std::optional<SpecialMatch> m = match_at(text, length, pos, allowed)) return m;
   }
   return std::nullopt;

@@ -107,6 +107,9 @@ class SpecialTokenFinder {
   };
 
   uint32_t child(uint32_t node, uint8_t byte) const;
+  // The first position at or after pos whose byte begins a token; length if
+  // there is none.
+  uint64_t next_candidate(const uint8_t* text, uint64_t length, uint64_t pos) const;
   // The longest token of allowed that starts at pos.
   std::optional<SpecialMatch> match_at(const uint8_t* text, uint64_t length, uint64_t pos,
                                        const SpecialSet& allowed) const;
@@ -118,6 +121,10 @@ class SpecialTokenFinder {
   std::vector<uint32_t> edge_targets_;
   bool first_byte_[256] = {};  // the bytes that begin a token
   int shared_first_byte_ = -1;  // the one first byte of all tokens, or -1
+  // With two to four first bytes: each repeated in every byte of a word, for
+  // a scan eight bytes at a time (unused entries repeat the first one).
+  uint64_t first_byte_words_[4] = {};
+  bool few_first_bytes_ = false;
 };
 
 }  // namespace velkan
