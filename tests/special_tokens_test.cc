@@ -108,7 +108,7 @@ INSTANTIATE_TEST_SUITE_P(
     FewFirstBytes, FindTest,
     testing::Values(
         FindCase{"Each", &kFew, "some text [CLS] more text</s>and then\xe2\x80\xa8 end", {kAll},
-                 {{10, 0}, {24, 3}, {36, 4}}},
+                 {{10, 0}, {25, 3}, {37, 4}}},
         FindCase{"WordEdges", &kFew, "1234567<s>12345[SEP]", {kAll}, {{7, 2}, {15, 1}}},
         FindCase{"NearMisses", &kFew, "[CLS [SEP <ss </ \xe2\x80\xa9 [[[[[[[[<<<<<<<<", {kAll}, {}},
         FindCase{"Tail", &kFew, "abcdefghijklmnop<s>", {kAll}, {{16, 2}}},
