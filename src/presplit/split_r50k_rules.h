@@ -11,8 +11,9 @@
 //   5  \s++$                    whitespace up to the end of the text
 //   6  \s+(?!\S)                a whitespace run but its last character
 //   7  \s                       one whitespace character
-// Unlike cl100k there is no line-break rule: "\n\n" before a word is one
-// piece of rule 6 and then "\n" by rule 7.
+// Unlike cl100k there is no line-break rule and no prefix but the space:
+// "\n\n" before a word gives "\n" (rule 6) and "\n" (rule 7), and the word
+// then stands alone.
 
 #ifndef VELKAN_PRESPLIT_SPLIT_R50K_RULES_H_
 #define VELKAN_PRESPLIT_SPLIT_R50K_RULES_H_
