@@ -130,6 +130,8 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"Crlf", "x\r\n\r\ny", {"x", "\r\n\r", "\n", "y"}},
         SplitCase{"BlankLines", "\n  \n  x", {"\n  \n ", " x"}},
         SplitCase{"SpaceBeforeBreak", "a \nb", {"a", " ", "\n", "b"}},
+        SplitCase{"BlankLineBeforeWord", "x\n\ny", {"x", "\n", "\n", "y"}},
+        SplitCase{"SpaceBeforeEnd", "x \n", {"x", " \n"}},
         SplitCase{"NotWhitespace", "  \u180ex\u200b ", {" ", " \u180e", "x", "\u200b", " "}}),
     [](const auto& c) { return std::string(c.param.name); });
 
