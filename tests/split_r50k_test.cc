@@ -85,7 +85,6 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"MixedCase", "x'Ll x'lL", {"x", "'", "Ll", " x", "'", "lL"}},
         SplitCase{"Prefix", "'sometimes", {"'s", "ometimes"}},
         SplitCase{"SpaceApostrophe", " 's", {" '", "s"}},
-        SplitCase{"Lone", "'", {"'"}},
         SplitCase{"Cut", "'l", {"'", "l"}},
         SplitCase{"Doubled", "''s", {"''", "s"}},
         // Only the ASCII apostrophe, and no long s.
@@ -96,21 +95,18 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Runs, SplitR50kCases,
     testing::Values(
-        SplitCase{"Words", "Hello world", {"Hello", " world"}},
         SplitCase{"CamelStaysWhole", "camelCaseWord", {"camelCaseWord"}},
         SplitCase{"NonAscii", " na\u00efvet\u00e9 \u4e2d\u6587", {" na\u00efvet\u00e9", " \u4e2d\u6587"}},
         SplitCase{"LettersThenDigits", "ABC123abc", {"ABC", "123", "abc"}},
         // Numbers are not cut in threes, and other scripts' digits join them.
         SplitCase{"LongNumber", "1234567 89", {"1234567", " 89"}},
         SplitCase{"MixedNumbers", "1\u00bd2\u0663", {"1\u00bd2\u0663"}},
-        SplitCase{"Money", "$100", {"$", "100"}},
         // Only the space prefixes a run; a tab, NBSP or newline stands alone.
         SplitCase{"TabPrefix", "\tx", {"\t", "x"}},
         SplitCase{"NbspPrefix", "\u00a0x", {"\u00a0", "x"}},
         SplitCase{"NewlinePrefix", "a\nb", {"a", "\n", "b"}},
         // A mark is a symbol: it does not join the word before it.
         SplitCase{"Mark", "x\u0301y", {"x", "\u0301", "y"}},
-        SplitCase{"SpaceMark", " \u0301", {" \u0301"}},
         SplitCase{"Symbols", "Hello!!! ...\n\n", {"Hello", "!!!", " ...", "\n\n"}},
         SplitCase{"Path", "path/to/x", {"path", "/", "to", "/", "x"}},
         SplitCase{"Emoji", "ok \U0001f44d\U0001f3fd!", {"ok", " \U0001f44d\U0001f3fd!"}}),
@@ -122,10 +118,8 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"Trailing", "a  ", {"a", "  "}},
         SplitCase{"TrailingBreaks", "x\n  \n  ", {"x", "\n  \n  "}},
         SplitCase{"BeforeWord", "  \u00e9", {" ", " \u00e9"}},
-        SplitCase{"BeforeCjk", "   \u4e2d", {"  ", " \u4e2d"}},
         SplitCase{"BeforeNumber", "  1", {" ", " 1"}},
         SplitCase{"Tabs", "\t\tx", {"\t", "\t", "x"}},
-        SplitCase{"Ideographic", "\u3000\u3000x", {"\u3000", "\u3000", "x"}},
         // No line-break rule: the run but its last character, then that one.
         SplitCase{"Crlf", "x\r\n\r\ny", {"x", "\r\n\r", "\n", "y"}},
         SplitCase{"BlankLines", "\n  \n  x", {"\n  \n ", " x"}},
