@@ -28,10 +28,10 @@ struct VocabularySource {
 VocabularySource source_of(Vocabulary vocabulary) {
   if (vocabulary == Vocabulary::kCl100k) {
     return {&cl100k_handle, "precomputed_cl100k.bin", cl100k_token_bytes, cl100k_token_starts,
-            kCl100kTokens, split_cl100k, {0xd423b8f4d52e90f1ULL, 0x12c7ed22a24744b7ULL}};
+            kCl100kTokens, split_cl100k, *digest_from_hex("6cc44f1a971d9386ac8f3258c60896479430d692aa0cf6c5b44a138c512aa0a4")};
   }
   return {&o200k_handle, "precomputed_o200k.bin", o200k_token_bytes, o200k_token_starts,
-          kO200kTokens, split_o200k, {0xee5dc8fd74536876ULL, 0x5bacce0c0a4bc8bdULL}};
+          kO200kTokens, split_o200k, *digest_from_hex("8f9848f33bf0b3b101296138374284198116011bb11d61f7c1a2fc2e24e4616a")};
 }
 
 }  // namespace

@@ -59,72 +59,6 @@ uint64_t image_size(uint32_t n, uint32_t index_capacity, uint32_t pair_capacity,
 
 // ---- reading -------------------------------------------------------------------
 
-// Four lanes of 64-bit multiply-rotate rounds over 32-byte blocks, so the
-// multiplies overlap; the tail and the length are mixed in at the end, and
-// the two halves fold the lanes in different orders. Fed in pieces of any
-// size, it gives what one call over the whole would.
-constexpr uint64_t kPrime1 = 0x9E3779B185EBCA87ULL;
-constexpr uint64_t kPrime2 = 0xC2B2AE3D27D4EB4FULL;
-
-uint64_t digest_round(uint64_t lane, uint64_t word) {
-  return std::rotl(lane + word * kPrime2, 31) * kPrime1;
-}
-
-uint64_t digest_avalanche(uint64_t x) {
-  x ^= x >> 33;
-  x *= 0xFF51AFD7ED558CCDULL;
-  x ^= x >> 33;
-  x *= 0xC4CEB9FE1A85EC53ULL;
-  return x ^ (x >> 33);
-}
-
-struct Digester {
-  uint64_t lanes[4] = {kPrime1 + kPrime2, kPrime2, 0, 0 - kPrime1};
-  uint8_t pending[32] = {};
-  size_t pending_size = 0;
-  uint64_t total = 0;
-
-  void block(const uint8_t* p) {
-    for (int i = 0; i < 4; i++) {
-      uint64_t word;
-      std::memcpy(&word, p + 8 * i, 8);
-      lanes[i] = digest_round(lanes[i], word);
-    }
-  }
-
-  void update(const uint8_t* p, size_t n) {
-    total += n;
-    if (pending_size != 0) {
-      const size_t take = std::min(n, 32 - pending_size);
-      std::memcpy(pending + pending_size, p, take);
-      pending_size += take;
-      p += take;
-      n -= take;
-      if (pending_size < 32) return;
-      block(pending);
-      pending_size = 0;
-    }
-    for (; n >= 32; p += 32, n -= 32) block(p);
-    std::memcpy(pending, p, n);
-    pending_size = n;
-  }
-
-  ImageDigest finish() {
-    std::memset(pending + pending_size, 0, 32 - pending_size);
-    for (int i = 0; i < 4; i++) {
-      uint64_t word;
-      std::memcpy(&word, pending + 8 * i, 8);
-      lanes[i] = digest_round(lanes[i], word ^ total);
-    }
-    uint64_t low = total, high = ~total;
-    for (int i = 0; i < 4; i++) {
-      low = digest_round(low, lanes[i]);
-      high = digest_round(high, lanes[3 - i]);
-    }
-    return {digest_avalanche(low), digest_avalanche(high ^ low)};
-  }
-};
-
 // Image bytes in memory.
 struct MemorySource {
   const uint8_t* data;
@@ -155,11 +89,11 @@ struct Reader {
   const bool digesting;
   uint64_t pos = 0;
   bool ok = true;
-  Digester digest;
+  ImageDigester digest;
 
   void read(void* out, size_t n) {
     ok = ok && source.read(pos, out, n);
-    if (ok && digesting) digest.update(static_cast<const uint8_t*>(out), n);
+    if (ok && digesting) digest.update(out, n);
     pos += n;
   }
 
@@ -483,12 +417,6 @@ std::vector<uint8_t> bpe_to_image(const BytePairEncoding& bpe) {
   w.put_array(bpe.pair_table.entries, bpe.pair_table.capacity);
   for (const TokenAutomaton* a : automata) w.put_automaton(*a);
   return std::move(w.out);
-}
-
-ImageDigest image_digest(const uint8_t* bytes, size_t size) {
-  Digester digest;
-  digest.update(bytes, size);
-  return digest.finish();
 }
 
 namespace {

@@ -15,6 +15,7 @@
 
 #include "core/pair_table.h"
 #include "core/token_store.h"
+#include "vocab/image_digest.h"
 
 namespace velkan {
 
@@ -31,11 +32,6 @@ std::vector<uint8_t> bpe_to_image(const BytePairEncoding& bpe);
 // means: build the encoding instead.
 BytePairEncodingPtr bpe_from_image(const uint8_t* token_bytes, const uint32_t* token_starts,
                                    uint32_t num_tokens, const uint8_t* image, size_t size);
-
-// A 128-bit digest of an image's bytes (not cryptographic: it tells the image
-// construction writes from any other, damaged or stale, at memory speed).
-using ImageDigest = std::array<uint64_t, 2>;
-ImageDigest image_digest(const uint8_t* bytes, size_t size);
 
 // bpe_from_image, but an image whose digest is known is taken without the
 // table checks: its bytes are those construction writes for this vocabulary,
