@@ -7,6 +7,7 @@
 
 #include "core/automaton.h"
 #include "core/pair_table.h"
+#include "pool/thread_ready.h"
 
 namespace velkan {
 namespace {
@@ -57,6 +58,7 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
   std::exception_ptr reverse_failure;
   auto make_reverse = [&] {
     try {
+      ready_thread_for_exceptions();
       TrieBuilder reverse = trie_new(kReverseTrie);
       for (uint32_t id = 0; id < n; id++) {
         trie_insert_token(reverse, tokens.token_data(id), tokens.token_length(id),

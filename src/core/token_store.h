@@ -63,7 +63,7 @@ struct BytePairEncoding {
 using BytePairEncodingPtr = std::unique_ptr<BytePairEncoding>;
 
 // Releases a record and everything it owns. Accepts null.
-void bpe_free(BytePairEncoding* bpe);
+void bpe_free(const BytePairEncoding* bpe);
 
 // Slot count for a table of at most a quarter load: the smallest power of two
 // that is at least 4 * num_tokens, and never less than 16. The product is a

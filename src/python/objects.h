@@ -17,13 +17,13 @@ namespace velkan {
 
 struct BytePairEncodingObject {
   PyObject_HEAD
-  BytePairEncoding* encoding;  // null when made by calling the type directly
+  const BytePairEncoding* encoding;  // null when made by calling the type directly
   int32_t owns;                // non-zero: released with the object
 };
 
 struct TokenizerObject {
   PyObject_HEAD
-  EncodingHandle* handle;  // null when made by calling the type directly
+  const EncodingHandle* handle;  // null when made by calling the type directly
   int32_t owns;            // non-zero: the handle record is freed with the object
 };
 
@@ -41,6 +41,10 @@ extern PyTypeObject ParallelOptionsType;
 extern PyMethodDef bpe_methods[];
 extern PyMethodDef tokenizer_methods[];
 extern PyMethodDef openai_functions[];
+
+// Adds the constructor and is_cached_* of every registry entry to module
+// (openai_functions.cc); -1 with the error set on failure.
+int add_vocabulary_functions(PyObject* module);
 
 }  // namespace velkan
 

@@ -14,6 +14,8 @@
 #include <system_error>
 #include <thread>
 
+#include "pool/thread_ready.h"
+
 namespace velkan {
 namespace {
 
@@ -526,6 +528,7 @@ bool bpe_check_tables(const BytePairEncoding& bpe) {
   std::exception_ptr failure;
   auto check_automata = [&] {
     try {
+      ready_thread_for_exceptions();
       forward_ok = check_automaton(bpe, bpe.forward_automaton, 0);
       reverse_ok = forward_ok && check_automaton(bpe, bpe.reverse_automaton, 2);
     } catch (...) {
@@ -585,16 +588,6 @@ bool image_file_read(const ImageFile& file, uint64_t offset, void* out, size_t n
     offset += static_cast<uint64_t>(got);
   }
   return true;
-}
-
-std::optional<std::string> sibling_path(std::string_view package_file, std::string_view name) {
-  const size_t cut = package_file.find_last_of("/\\");
-  const std::string_view prefix =
-      cut == std::string_view::npos ? std::string_view() : package_file.substr(0, cut + 1);
-  if (prefix.size() + name.size() + 1 >= 4096) return std::nullopt;
-  std::string path(prefix);
-  path += name;
-  return path;
 }
 
 }  // namespace velkan

@@ -73,12 +73,6 @@ BytePairEncodingPtr bpe_from_image_file(const uint8_t* token_bytes, const uint32
                                         uint32_t num_tokens, const ImageFile& file,
                                         const ImageDigest& known);
 
-// The path of a file that lies beside the file package_file: its directory
-// prefix (up to and including the last '/' or '\\'; empty without either)
-// joined with name. Nothing when the path would need 4096 bytes or more with
-// its terminating zero.
-std::optional<std::string> sibling_path(std::string_view package_file, std::string_view name);
-
 }  // namespace velkan
 
 #endif  // VELKAN_VOCAB_IMAGE_H_
