@@ -7,7 +7,7 @@
 
 #include "core/automaton.h"
 #include "core/pair_table.h"
-#include "pool/thread_ready.h"
+#include "core/helper_thread.h"
 
 namespace velkan {
 namespace {
@@ -58,7 +58,6 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
   std::exception_ptr reverse_failure;
   auto make_reverse = [&] {
     try {
-      ready_thread_for_exceptions();
       TrieBuilder reverse = trie_new(kReverseTrie);
       for (uint32_t id = 0; id < n; id++) {
         trie_insert_token(reverse, tokens.token_data(id), tokens.token_length(id),
@@ -69,11 +68,8 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
       reverse_failure = std::current_exception();
     }
   };
-  std::jthread reverse_worker;  // joins when it goes out of scope, on every path
-  try {
-    reverse_worker = std::jthread(make_reverse);
-  } catch (const std::system_error&) {
-  }
+  // Joins when it goes out of scope, on every path.
+  std::jthread reverse_worker = try_start_helper_thread(make_reverse);
 
   {
     TrieBuilder forward = trie_new(kForwardTrie);

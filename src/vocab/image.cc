@@ -14,7 +14,7 @@
 #include <system_error>
 #include <thread>
 
-#include "pool/thread_ready.h"
+#include "core/helper_thread.h"
 
 namespace velkan {
 namespace {
@@ -528,7 +528,6 @@ bool bpe_check_tables(const BytePairEncoding& bpe) {
   std::exception_ptr failure;
   auto check_automata = [&] {
     try {
-      ready_thread_for_exceptions();
       forward_ok = check_automaton(bpe, bpe.forward_automaton, 0);
       reverse_ok = forward_ok && check_automaton(bpe, bpe.reverse_automaton, 2);
     } catch (...) {
@@ -537,12 +536,9 @@ bool bpe_check_tables(const BytePairEncoding& bpe) {
   };
   bool tables_ok;
   {
-    std::jthread worker;  // joined at the end of this block, on every path
-    try {
-      worker = std::jthread(check_automata);
-    } catch (const std::system_error&) {
-      check_automata();  // no thread to be had: check here
-    }
+    // Joined at the end of this block, on every path.
+    std::jthread worker = try_start_helper_thread(check_automata);
+    if (!worker.joinable()) check_automata();  // no thread to be had: check here
     tables_ok = check_token_index(bpe) && check_splits_and_pairs(bpe) && check_next_prefix(bpe) &&
                 check_splits_are_constructions(bpe);
   }
