@@ -93,11 +93,11 @@ TEST(Encoder, BacktrackingWalkThrough) {
   EXPECT_EQ(e.next_token, 257);
   EXPECT_EQ(encoder_step(e), 99);   // 257 accepted at 0..2
   EXPECT_EQ(encoder_step(e), 257);  // (257, 99) invalid: 2 is a dead end, 257 popped
-  EXPECT_EQ(e.allowed[0], ~uint64_t{4});
+  EXPECT_EQ(e.scratch.allowed[0], ~uint64_t{4});
   EXPECT_EQ(e.token_count, 0u);
   EXPECT_EQ(encoder_step(e), 256);  // 257 ends at 2; its prefix 97 is accepted
   EXPECT_EQ(encoder_step(e), -1);   // 256 accepted
-  EXPECT_EQ(std::vector<uint32_t>(e.tokens.get(), e.tokens.get() + e.token_count),
+  EXPECT_EQ(std::vector<uint32_t>(e.tokens(), e.tokens() + e.token_count),
             (std::vector<uint32_t>{97, 256}));
   EXPECT_EQ(encoder_step(e), -1);
   EXPECT_EQ(e.pos, 3u);
@@ -123,43 +123,41 @@ TEST(Encoder, CountTillLimitAndStackGrowth) {
   BacktrackEncoder e;  // a stack of one entry doubles as needed
   encoder_init(e, *bpe, u8(text), text.size(), 1);
   encoder_run(e);
-  EXPECT_EQ(e.token_capacity, 16u);
-  EXPECT_EQ(std::vector<uint32_t>(e.tokens.get(), e.tokens.get() + e.token_count),
+  EXPECT_EQ(e.scratch.token_capacity, 16u);
+  EXPECT_EQ(std::vector<uint32_t>(e.tokens(), e.tokens() + e.token_count),
             encode(*bpe, text));
 }
 
 // A short piece after a long one keeps the larger buffers and resets only the
 // bitfield words it needs; a longer one gets new buffers.
-TEST(Encoder, ScratchReuse) {
+TEST(Encoder, BuffersReusedAcrossRuns) {
   BytePairEncodingPtr bpe = build({"aa", "ab", "aab"});
   const std::string pieces[] = {std::string(700, 'a') + "bab", "abaab", std::string(3000, 'a')};
-  EncoderScratch scratch;
+  BacktrackEncoder e;
   const uint32_t* tokens = nullptr;
-  uint64_t capacity = 0, words = 0;  // as handed back, the stack grown by the run
+  uint64_t capacity = 0, words = 0;  // as the last run left them, the stack grown by it
   for (int i = 0; i < 3; i++) {
-    if (i == 1)
-      std::fill(scratch.allowed.get(), scratch.allowed.get() + words, 0x5A5A5A5A5A5A5A5AULL);
-    BacktrackEncoder e;
-    encoder_init_with_scratch(e, *bpe, u8(pieces[i]), pieces[i].size(), scratch);
-    EXPECT_EQ(scratch.tokens, nullptr);
     if (i == 1) {
-      EXPECT_EQ(e.tokens.get(), tokens);
-      EXPECT_EQ(e.token_capacity, capacity);
-      EXPECT_EQ(e.allowed_words, words);
-      EXPECT_EQ(e.allowed[0], ~uint64_t{0});
-      for (uint64_t w = 1; w < words; w++)
-        EXPECT_EQ(e.allowed[w], 0x5A5A5A5A5A5A5A5AULL);
+      std::fill(e.scratch.allowed.get(), e.scratch.allowed.get() + words,
+                0x5A5A5A5A5A5A5A5AULL);
+    }
+    encoder_init(e, *bpe, u8(pieces[i]), pieces[i].size(), 0);
+    if (i == 1) {
+      EXPECT_EQ(e.tokens(), tokens);
+      EXPECT_EQ(e.scratch.token_capacity, capacity);
+      EXPECT_EQ(e.scratch.allowed_words, words);
+      EXPECT_EQ(e.scratch.allowed[0], ~uint64_t{0});
+      for (uint64_t w = 1; w < words; w++) EXPECT_EQ(e.scratch.allowed[w], 0x5A5A5A5A5A5A5A5AULL);
     } else {
-      EXPECT_EQ(e.token_capacity, pieces[i].size() / 3 + 16);
-      EXPECT_EQ(e.allowed_words, (pieces[i].size() + 64) / 64);
+      EXPECT_EQ(e.scratch.token_capacity, pieces[i].size() / 3 + 16);
+      EXPECT_EQ(e.scratch.allowed_words, (pieces[i].size() + 64) / 64);
     }
     encoder_run(e);
-    EXPECT_EQ(std::vector<uint32_t>(e.tokens.get(), e.tokens.get() + e.token_count),
+    EXPECT_EQ(std::vector<uint32_t>(e.tokens(), e.tokens() + e.token_count),
               encode(*bpe, pieces[i]));
-    encoder_release_to_scratch(e, scratch);
-    tokens = scratch.tokens.get();
-    capacity = scratch.token_capacity;
-    words = scratch.allowed_words;
+    tokens = e.tokens();
+    capacity = e.scratch.token_capacity;
+    words = e.scratch.allowed_words;
   }
 }
 

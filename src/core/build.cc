@@ -10,37 +10,29 @@
 #include "core/helper_thread.h"
 
 namespace velkan {
-namespace {
 
-// The split of token i: the longest prefix token p whose remainder r is a
-// token, with both older than i and allowed side by side. Splits and pair
-// entries of ids below i are final by now, which is what makes the validity
-// test meaningful here.
-void find_split(BytePairEncoding& bpe, uint32_t i) {
+bool bpe_construction_split(const BytePairEncoding& bpe, uint32_t i, uint32_t& left,
+                            uint32_t& right) {
   const uint8_t* bytes = bpe.token_data(i);
   const uint32_t length = bpe.token_length(i);
-  for (int32_t p = bpe.next_prefix[i]; p != -1; p = bpe.next_prefix[p]) {
-    const uint32_t prefix_length = bpe.token_length(p);
-    const int32_t r =
-        token_index_find(bpe.token_index, bpe.token_bytes.data(), bpe.token_starts.data(),
-                         bpe.hash_factor, bytes + prefix_length, length - prefix_length);
-    if (r == -1)
-      continue;
+  for (int32_t p = bpe.next_prefix[i]; p != -1; p = bpe.next_prefix[static_cast<uint32_t>(p)]) {
+    const uint32_t prefix_length = bpe.token_length(static_cast<uint32_t>(p));
     // The index answers only with equal bytes (it passes over a slot whose
     // hash matches but whose bytes differ), so no length or byte test is
     // needed here.
-    if (static_cast<uint32_t>(p) >= i || static_cast<uint32_t>(r) >= i)
+    const int32_t r =
+        token_index_find(bpe.token_index, bpe.token_bytes.data(), bpe.token_starts.data(),
+                         bpe.hash_factor, bytes + prefix_length, length - prefix_length);
+    if (r == -1 || static_cast<uint32_t>(p) >= i || static_cast<uint32_t>(r) >= i) continue;
+    if (!bpe_is_valid_pair_before(bpe, static_cast<uint32_t>(p), static_cast<uint32_t>(r), i)) {
       continue;
-    if (!bpe_is_valid_pair(bpe, p, r))
-      continue;
-    pair_table_insert(bpe.pair_table, p, r, i);
-    bpe.split_left[i] = p;
-    bpe.split_right[i] = r;
-    return;
+    }
+    left = static_cast<uint32_t>(p);
+    right = static_cast<uint32_t>(r);
+    return true;
   }
+  return false;
 }
-
-}  // namespace
 
 BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_starts,
                               uint32_t n) {
@@ -96,8 +88,13 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
   for (uint32_t id = 0; id < n; id++)
     bpe->split_left[id] = bpe->split_right[id] = id;
   bpe->pair_table = pair_table_new(hash_table_capacity(n));
-  for (uint32_t id = 0; id < n; id++)
-    find_split(*bpe, id);
+  for (uint32_t id = 0; id < n; id++) {
+    uint32_t left, right;
+    if (!bpe_construction_split(*bpe, id, left, right)) continue;
+    pair_table_insert(bpe->pair_table, left, right, id);
+    bpe->split_left[id] = left;
+    bpe->split_right[id] = right;
+  }
 
   if (reverse_worker.joinable()) {
     reverse_worker.join();

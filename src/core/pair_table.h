@@ -105,6 +105,11 @@ bool bpe_is_valid_pair(const BytePairEncoding& bpe, uint32_t a, uint32_t b);
 bool bpe_is_valid_pair(const BytePairEncoding& bpe, const PairFilter& filter, uint32_t a,
                        uint32_t b);
 
+// bpe_is_valid_pair as construction answered it when it made token `bound`:
+// merges of id bound or later do not count (they were not in the table yet).
+// Only the first lookup can meet one; later ones are bounded lower anyway.
+bool bpe_is_valid_pair_before(const BytePairEncoding& bpe, uint32_t a, uint32_t b, uint32_t bound);
+
 }  // namespace velkan
 
 #endif  // VELKAN_CORE_PAIR_TABLE_H_

@@ -13,7 +13,9 @@ namespace velkan {
 struct SplitMatch {
   uint64_t start;     // always the position asked for
   uint64_t end;       // one past the last byte; start < end <= length
-  uint32_t tag;       // 1: whitespace-but-last rule, 2: whitespace rule, else 0
+  // 1: whitespace-but-last rule, 2: whitespace rule, else 0. No consumer reads
+  // it; it stays so that tests can tell which rule matched.
+  uint32_t tag;
   uint8_t drop_last;  // 1: the consumer encodes the match without its last character
 };
 

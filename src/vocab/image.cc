@@ -14,6 +14,7 @@
 #include <system_error>
 #include <thread>
 
+#include "core/build.h"
 #include "core/helper_thread.h"
 
 namespace velkan {
@@ -329,38 +330,6 @@ bool check_prefixes_are_longest(const BytePairEncoding& bpe) {
   return true;
 }
 
-// Whether construction, at the time it made token `bound`, found a and b
-// allowed side by side: bpe_is_valid_pair as it answered before any merge of
-// id bound or later was in the pair table. Only the first lookup can meet
-// such a merge; later ones are bounded by lower ids anyway.
-bool valid_pair_before(const BytePairEncoding& bpe, uint32_t a, uint32_t b, uint32_t bound) {
-  for (;;) {
-    const int32_t m = pair_table_find(bpe.pair_table, a, b);
-    if (m != -1 && static_cast<uint32_t>(m) < bound) return false;
-    if (a > b) {
-      if (bpe.split_right[a] != a) {
-        bound = a;
-        a = bpe.split_right[a];
-      } else if (bpe.split_left[b] != b) {
-        bound = b + 1;
-        b = bpe.split_left[b];
-      } else {
-        return true;
-      }
-    } else {
-      if (bpe.split_left[b] != b) {
-        bound = b + 1;
-        b = bpe.split_left[b];
-      } else if (bpe.split_right[a] != a) {
-        bound = a;
-        a = bpe.split_right[a];
-      } else {
-        return true;
-      }
-    }
-  }
-}
-
 // Each split is the one construction picks: the first prefix on the chain
 // whose remainder is a token, both older than the token, allowed side by
 // side; none means the token stays whole. Any other split that spells the
@@ -369,20 +338,8 @@ bool valid_pair_before(const BytePairEncoding& bpe, uint32_t a, uint32_t b, uint
 // the validity test reads has been checked already.
 bool check_splits_are_constructions(const BytePairEncoding& bpe) {
   for (uint32_t i = 0; i < bpe.num_tokens; i++) {
-    const uint8_t* bytes = bpe.token_data(i);
-    const uint32_t length = bpe.token_length(i);
     uint32_t left = i, right = i;
-    for (int32_t p = bpe.next_prefix[i]; p != -1; p = bpe.next_prefix[p]) {
-      const uint32_t prefix_length = bpe.token_length(static_cast<uint32_t>(p));
-      const int32_t r =
-          token_index_find(bpe.token_index, bpe.token_bytes.data(), bpe.token_starts.data(),
-                           bpe.hash_factor, bytes + prefix_length, length - prefix_length);
-      if (r == -1 || static_cast<uint32_t>(p) >= i || static_cast<uint32_t>(r) >= i) continue;
-      if (!valid_pair_before(bpe, static_cast<uint32_t>(p), static_cast<uint32_t>(r), i)) continue;
-      left = static_cast<uint32_t>(p);
-      right = static_cast<uint32_t>(r);
-      break;
-    }
+    bpe_construction_split(bpe, i, left, right);
     if (bpe.split_left[i] != left || bpe.split_right[i] != right) return false;
   }
   return true;
