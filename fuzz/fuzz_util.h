@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "core/token_store.h"
+#include "core/encoding.h"
 #include "embedded_encodings.h"  // from tests/
 
 namespace velkan::fuzz {

@@ -18,7 +18,7 @@ namespace {
 
 const uint8_t* u8(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
-TrieBuilder trie_of(const std::vector<std::string>& tokens, int32_t kind = kForwardTrie) {
+TrieBuilder trie_of(const std::vector<std::string>& tokens, TrieKind kind = kForwardTrie) {
   TrieBuilder trie = trie_new(kind);
   for (size_t i = 0; i < tokens.size(); i++) {
     trie_insert_token(trie, u8(tokens[i]), static_cast<uint32_t>(tokens[i].size()),

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <bit>
 
-#include "core/token_store.h"
+#include "core/encoding.h"
 
 namespace velkan {
 namespace {
@@ -141,7 +141,7 @@ int32_t earliest_longest_match(const TokenAutomaton& a, const uint8_t* bytes, ui
 
 }  // namespace
 
-TrieBuilder trie_new(int32_t kind) {
+TrieBuilder trie_new(TrieKind kind) {
   TrieBuilder trie;
   trie.nodes.resize(kInitialTrieNodes);
   trie.node_count = 1;

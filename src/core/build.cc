@@ -55,7 +55,7 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
         trie_insert_token(reverse, tokens.token_data(id), tokens.token_length(id),
                           static_cast<int32_t>(id));
       }
-      reverse_automaton = automaton_compile(reverse, reverse.kind);
+      reverse_automaton = automaton_compile(reverse, kReverseAutomaton);
     } catch (...) {
       reverse_failure = std::current_exception();
     }
@@ -70,10 +70,10 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
                         static_cast<int32_t>(id));
     }
     // Two identical automata from the forward trie; only kind 0 is queried.
-    bpe->forward_automaton = automaton_compile(forward, 0);
+    bpe->forward_automaton = automaton_compile(forward, kForwardAutomaton);
   }
   bpe->forward_automaton_alt = bpe->forward_automaton;
-  bpe->forward_automaton_alt.kind = 1;
+  bpe->forward_automaton_alt.kind = kForwardAltAutomaton;
 
   // Without its last byte, a token of length 1 is a query of length 0, which
   // answers -1.

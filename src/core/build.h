@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "core/token_store.h"
+#include "core/encoding.h"
 
 namespace velkan {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/pair_table.h"
-#include "core/token_store.h"
+#include "core/encoding.h"
 
 namespace velkan {
 

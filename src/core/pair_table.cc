@@ -1,6 +1,6 @@
 #include "core/pair_table.h"
 
-#include "core/token_store.h"
+#include "core/encoding.h"
 
 namespace velkan {
 

@@ -31,7 +31,7 @@ struct WholeTextRules {
   [[gnu::always_inline]] static bool split(const uint8_t*, uint64_t length, uint64_t pos,
                                            SplitMatch* out) {
     if (pos >= length) return false;
-    *out = SplitMatch{pos, length, 0, 0};
+    *out = SplitMatch{pos, length, kTagOther, kKeepAll};
     return true;
   }
 };

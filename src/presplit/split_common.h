@@ -148,8 +148,27 @@ inline const uint8_t* skip_chars(const uint8_t* p, const uint8_t* end) {
   return p;
 }
 
-inline bool set_match(const uint8_t* text, uint64_t pos, const uint8_t* end, uint32_t tag,
-                      uint8_t drop_last, SplitMatch* out) {
+// Length of the contraction `'(?i:s|t|re|ve|m|ll|d)` at p, 0 if there is
+// none. Only the ASCII apostrophe counts (U+2019 does not). Letters match
+// under simple case folding: ASCII either case, and U+017F LATIN SMALL LETTER
+// LONG S for s, the one non-ASCII character that folds to any of them. What
+// follows the contraction is not looked at.
+inline uint32_t contraction_length(const uint8_t* p, const uint8_t* end) {
+  const auto left = end - p;
+  if (left < 2 || p[0] != '\'') return 0;
+  switch (p[1] | 0x20) {
+    case 's': case 't': case 'm': case 'd':
+      return 2;
+    case 'l':
+      return left > 2 && (p[2] | 0x20) == 'l' ? 3 : 0;
+    case 'r': case 'v':
+      return left > 2 && (p[2] | 0x20) == 'e' ? 3 : 0;
+  }
+  return left > 2 && p[1] == 0xC5 && p[2] == 0xBF ? 3 : 0;  // U+017F
+}
+
+inline bool set_match(const uint8_t* text, uint64_t pos, const uint8_t* end, SplitMatch* out,
+                      MatchTag tag = kTagOther, DropLast drop_last = kKeepAll) {
   out->start = pos;
   out->end = static_cast<uint64_t>(end - text);
   out->tag = tag;
@@ -172,7 +191,7 @@ inline bool match_symbol_run(const uint8_t* text, uint64_t length, uint64_t pos,
   }
   if (q == run) return false;
   while (q < end && (*q == '\r' || *q == '\n' || (slash && *q == '/'))) ++q;
-  return set_match(text, pos, q, 0, 0, out);
+  return set_match(text, pos, q, out);
 }
 
 // `\p{N}{1,3}`: longer numbers come out in pieces of three from the left.
@@ -185,7 +204,7 @@ inline bool match_numbers(const uint8_t* text, uint64_t length, uint64_t pos, Sp
     q += c.length;
   }
   if (q == text + pos) return false;
-  return set_match(text, pos, q, 0, 0, out);
+  return set_match(text, pos, q, out);
 }
 
 // The run of whitespace that begins at a position. The split functions scan
@@ -217,14 +236,14 @@ inline WhitespaceRun scan_whitespace(const uint8_t* p, const uint8_t* end) {
 inline bool match_line_breaks(const uint8_t* text, uint64_t pos, const WhitespaceRun& run,
                               SplitMatch* out) {
   if (run.break_end == nullptr) return false;
-  return set_match(text, pos, run.break_end, 0, 0, out);
+  return set_match(text, pos, run.break_end, out);
 }
 
 // Whitespace up to the end of the text is one piece.
 inline bool match_trailing_whitespace(const uint8_t* text, uint64_t length, uint64_t pos,
                                       const WhitespaceRun& run, SplitMatch* out) {
   if (run.chars == 0 || run.end != text + length) return false;
-  return set_match(text, pos, run.end, 0, 0, out);
+  return set_match(text, pos, run.end, out);
 }
 
 // `\s+(?!\S)` before a non-space: the run but its last character, which then
@@ -235,8 +254,8 @@ inline bool match_whitespace_but_last(const uint8_t* text, uint64_t pos, const W
   // A lone 0x85 or 0xA0 byte is a whitespace character to the decoder but a
   // continuation byte to the consumer's backward scan, which would drop more
   // than it. End the match before it instead, which gives the same piece.
-  if ((*run.last_start & 0xC0) == 0x80) return set_match(text, pos, run.last_start, 1, 0, out);
-  return set_match(text, pos, run.end, 1, 1, out);
+  if ((*run.last_start & 0xC0) == 0x80) return set_match(text, pos, run.last_start, out, kTagWhitespaceButLast);
+  return set_match(text, pos, run.end, out, kTagWhitespaceButLast, kDropLastCharacter);
 }
 
 // The whole run; reached only by a single whitespace character before a
@@ -244,7 +263,7 @@ inline bool match_whitespace_but_last(const uint8_t* text, uint64_t pos, const W
 inline bool match_whitespace(const uint8_t* text, uint64_t pos, const WhitespaceRun& run,
                              SplitMatch* out) {
   if (run.chars == 0) return false;
-  return set_match(text, pos, run.end, 2, 0, out);
+  return set_match(text, pos, run.end, out, kTagWhitespace);
 }
 
 }  // namespace velkan

@@ -49,7 +49,7 @@ inline bool match_word_with_lower(const uint8_t* text, uint64_t length, uint64_t
   // Without the prefix, a leading mark is itself the whole of L+.
   if (word_end == nullptr && prefix && (first.flags & kCharMark)) word_end = p + first.length;
   if (word_end == nullptr) return false;
-  return set_match(text, pos, word_end + contraction_length(word_end, end), 0, 0, out);
+  return set_match(text, pos, word_end + contraction_length(word_end, end), out);
 }
 
 inline bool match_word_with_upper(const uint8_t* text, uint64_t length, uint64_t pos,
@@ -66,7 +66,7 @@ inline bool match_word_with_upper(const uint8_t* text, uint64_t length, uint64_t
     q = run;
   }
   q = skip_chars<kCharLower>(q, end);
-  return set_match(text, pos, q + contraction_length(q, end), 0, 0, out);
+  return set_match(text, pos, q + contraction_length(q, end), out);
 }
 
 // ` ?[^\s\p{L}\p{N}]+[\r\n/]*`
@@ -120,7 +120,7 @@ inline bool split_any(const uint8_t* text, uint64_t length, uint64_t pos, SplitM
       while (q < end && static_cast<uint8_t>(*q - 'A') < 26) ++q;
       const uint8_t* r = q;
       while (r < end && static_cast<uint8_t>(*r - 'a') < 26) ++r;
-      if (r == end || *r < 0x80) return set_match(text, pos, r + contraction_length(r, end), 0, 0, out);
+      if (r == end || *r < 0x80) return set_match(text, pos, r + contraction_length(r, end), out);
     }
   }
   return split_any(text, length, pos, out);

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "core/token_store.h"
+#include "core/encoding.h"
 #include "vocab/encoding_handle.h"
 
 namespace velkan {

@@ -8,7 +8,7 @@
 #define VELKAN_VOCAB_ENCODING_HANDLE_H_
 
 #include "core/pair_table.h"
-#include "core/token_store.h"
+#include "core/encoding.h"
 #include "presplit/rule_set.h"
 
 namespace velkan {

@@ -234,7 +234,7 @@ bool check_next_prefix(const BytePairEncoding& bpe) {
   return true;
 }
 
-bool check_automaton(const BytePairEncoding& bpe, const TokenAutomaton& a, int32_t kind) {
+bool check_automaton(const BytePairEncoding& bpe, const TokenAutomaton& a, AutomatonKind kind) {
   const int32_t size = a.size;
   const int32_t n = static_cast<int32_t>(bpe.num_tokens);
   if (a.kind != kind || size < 512 || a.state_count != size ||
@@ -278,7 +278,7 @@ bool check_automaton(const BytePairEncoding& bpe, const TokenAutomaton& a, int32
   for (uint32_t id = 0; id < bpe.num_tokens; id++) {
     const uint32_t length = bpe.token_length(id);
     bytes.assign(bpe.token_data(id), bpe.token_data(id) + length);
-    if (kind == 2) std::reverse(bytes.begin(), bytes.end());
+    if (kind == kReverseAutomaton) std::reverse(bytes.begin(), bytes.end());
     int32_t s = 0;
     for (uint8_t b : bytes) {
       const int32_t t = a.base[s] + b;
@@ -293,7 +293,7 @@ bool check_automaton(const BytePairEncoding& bpe, const TokenAutomaton& a, int32
     }
     if (static_cast<uint32_t>(value) != id) {
       std::vector<uint8_t> other(bpe.token_data(value), bpe.token_data(value) + length);
-      if (kind == 2) std::reverse(other.begin(), other.end());
+      if (kind == kReverseAutomaton) std::reverse(other.begin(), other.end());
       if (bpe.token_length(value) != length || other != bytes) return false;
     }
   }
@@ -485,8 +485,8 @@ bool bpe_check_tables(const BytePairEncoding& bpe) {
   std::exception_ptr failure;
   auto check_automata = [&] {
     try {
-      forward_ok = check_automaton(bpe, bpe.forward_automaton, 0);
-      reverse_ok = forward_ok && check_automaton(bpe, bpe.reverse_automaton, 2);
+      forward_ok = check_automaton(bpe, bpe.forward_automaton, kForwardAutomaton);
+      reverse_ok = forward_ok && check_automaton(bpe, bpe.reverse_automaton, kReverseAutomaton);
     } catch (...) {
       failure = std::current_exception();
     }
@@ -502,8 +502,8 @@ bool bpe_check_tables(const BytePairEncoding& bpe) {
   if (failure) std::rethrow_exception(failure);
   if (!tables_ok || !forward_ok || !reverse_ok) return false;
   const TokenAutomaton& alt = bpe.forward_automaton_alt;
-  const bool alt_ok = same_arrays(alt, bpe.forward_automaton) ? alt.kind == 1
-                                                              : check_automaton(bpe, alt, 1);
+  const bool alt_ok = same_arrays(alt, bpe.forward_automaton) ? alt.kind == kForwardAltAutomaton
+                                                              : check_automaton(bpe, alt, kForwardAltAutomaton);
   return alt_ok && check_prefixes_are_longest(bpe);
 }
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "core/pair_table.h"
-#include "core/token_store.h"
+#include "core/encoding.h"
 #include "vocab/image_digest.h"
 
 namespace velkan {

@@ -1,7 +1,7 @@
 // Token store, token index and decoding, on small hand-made vocabularies and
 // on the two embedded ones.
 
-#include "core/token_store.h"
+#include "core/encoding.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "core/token_store.h"
+#include "core/encoding.h"
 
 #include <cstring>
 
