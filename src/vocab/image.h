@@ -1,6 +1,8 @@
 // Precomputed images: every derived table of a finished encoding written as it
-// lies in memory (little-endian, unaligned, a 64-byte header then seventeen
-// arrays), so that loading a vocabulary costs copies instead of construction.
+// lies in memory (the layout is in image_layout.h), so that loading a
+// vocabulary costs copies instead of construction. Writer: image_writer.cc;
+// readers: image_reader.cc; checks: image_check.cc; files: image_file.cc;
+// digest: image_digest.h.
 
 #ifndef VELKAN_VOCAB_IMAGE_H_
 #define VELKAN_VOCAB_IMAGE_H_
@@ -16,10 +18,9 @@
 #include "core/pair_table.h"
 #include "core/encoding.h"
 #include "vocab/image_digest.h"
+#include "vocab/image_layout.h"
 
 namespace velkan {
-
-inline constexpr size_t kImageHeaderSize = 64;
 
 // The image of an encoding. Token bytes and starts are not part of it: a
 // loader takes them from the embedded vocabulary.

@@ -1,140 +1,19 @@
-#include "vocab/image.h"
-
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+// The table checks of a loaded image (bpe_check_tables): every index in
+// range, every walk finite, and the tables exactly those construction makes.
 
 #include <algorithm>
-#include <bit>
-#include <cstdio>
 #include <cstring>
 #include <exception>
-#include <memory>
-#include <system_error>
 #include <thread>
+#include <vector>
 
+#include "core/automaton.h"
 #include "core/build.h"
 #include "core/helper_thread.h"
+#include "vocab/image.h"
 
 namespace velkan {
 namespace {
-
-static_assert(std::endian::native == std::endian::little,
-              "images are little-endian and copied as they lie in memory");
-
-// ---- writing -------------------------------------------------------------------
-
-// Writes into a buffer sized in advance (image_size), so every field is one
-// memcpy and nothing reallocates.
-struct Writer {
-  std::vector<uint8_t> out;
-  size_t pos = 0;
-
-  template <typename T>
-  void put(T value) {
-    std::memcpy(out.data() + pos, &value, sizeof(T));
-    pos += sizeof(T);
-  }
-
-  template <typename T>
-  void put_array(const std::vector<T>& array, size_t count) {
-    if (count != 0) std::memcpy(out.data() + pos, array.data(), count * sizeof(T));
-    pos += count * sizeof(T);
-  }
-
-  void put_automaton(const TokenAutomaton& a) {
-    put_array(a.states, static_cast<size_t>(a.state_count));
-    put_array(a.outputs, static_cast<size_t>(a.output_count));
-    put_array(a.base, static_cast<size_t>(a.state_count));
-    put_array(a.check, static_cast<size_t>(a.state_count));
-  }
-};
-
-uint64_t image_size(uint32_t n, uint32_t index_capacity, uint32_t pair_capacity,
-                    const int32_t (&states)[3], const int32_t (&outputs)[3]) {
-  uint64_t size = kImageHeaderSize + 12ULL * n + 8ULL * index_capacity + 12ULL * pair_capacity;
-  for (int i = 0; i < 3; i++) {
-    size += 24ULL * static_cast<uint64_t>(states[i]) + 12ULL * static_cast<uint64_t>(outputs[i]);
-  }
-  return size;
-}
-
-// ---- reading -------------------------------------------------------------------
-
-// Image bytes in memory.
-struct MemorySource {
-  const uint8_t* data;
-  size_t size;
-  bool read(uint64_t offset, void* out, size_t n) const {
-    if (offset > size || n > size - offset) return false;
-    if (n != 0) std::memcpy(out, data + offset, n);
-    return true;
-  }
-};
-
-// Image bytes in a file, read straight into their destination.
-struct FileSource {
-  const ImageFile& file;
-  bool read(uint64_t offset, void* out, size_t n) const {
-    return image_file_read(file, offset, out, n);
-  }
-};
-
-// A cursor over the image that reads its fields in order, digesting them on
-// the way when there is a digest to compare. After a failed read every later
-// read fails too.
-template <typename Source>
-struct Reader {
-  Reader(const Source& from, bool digest_bytes) : source(from), digesting(digest_bytes) {}
-
-  const Source& source;
-  const bool digesting;
-  uint64_t pos = 0;
-  bool ok = true;
-  ImageDigester digest;
-
-  void read(void* out, size_t n) {
-    ok = ok && source.read(pos, out, n);
-    if (ok && digesting) digest.update(out, n);
-    pos += n;
-  }
-
-  template <typename T>
-  T get() {
-    T value{};
-    read(&value, sizeof(T));
-    return value;
-  }
-  uint32_t u32() { return get<uint32_t>(); }
-  int32_t i32() { return get<int32_t>(); }
-  uint64_t u64() { return get<uint64_t>(); }
-
-  template <typename T>
-  void get_array(std::vector<T>& array, uint64_t count) {
-    array.resize(static_cast<size_t>(count));
-    if (count != 0) read(array.data(), static_cast<size_t>(count) * sizeof(T));
-  }
-};
-
-struct AutomatonCounts {
-  int32_t state_count;
-  int32_t output_count;
-  int32_t kind;
-};
-
-template <typename Source>
-void get_automaton(Reader<Source>& r, TokenAutomaton& a, const AutomatonCounts& c) {
-  a.state_count = a.size = c.state_count;
-  a.output_count = c.output_count;
-  a.kind = c.kind;
-  r.get_array(a.states, static_cast<uint64_t>(c.state_count));
-  r.get_array(a.outputs, static_cast<uint64_t>(c.output_count));
-  r.get_array(a.base, static_cast<uint64_t>(c.state_count));
-  r.get_array(a.check, static_cast<uint64_t>(c.state_count));
-}
-
-// ---- checking ------------------------------------------------------------------
 
 bool is_power_of_two(uint32_t x) { return x != 0 && (x & (x - 1)) == 0; }
 
@@ -347,115 +226,6 @@ bool check_splits_are_constructions(const BytePairEncoding& bpe) {
 
 }  // namespace
 
-std::vector<uint8_t> bpe_to_image(const BytePairEncoding& bpe) {
-  const TokenAutomaton* automata[3] = {&bpe.forward_automaton, &bpe.forward_automaton_alt,
-                                       &bpe.reverse_automaton};
-  int32_t states[3], outputs[3];
-  for (int i = 0; i < 3; i++) {
-    states[i] = automata[i]->state_count;
-    outputs[i] = automata[i]->output_count;
-  }
-  Writer w;
-  w.out.resize(static_cast<size_t>(image_size(bpe.num_tokens, bpe.token_index.capacity,
-                                              bpe.pair_table.capacity, states, outputs)));
-  w.put<uint32_t>(bpe.num_tokens);
-  w.put<uint64_t>(bpe.hash_factor);
-  w.put<uint32_t>(bpe.token_index.capacity);
-  w.put<uint32_t>(bpe.token_index.count);
-  w.put<uint32_t>(bpe.pair_table.capacity);
-  w.put<uint32_t>(bpe.pair_table.count);
-  for (const TokenAutomaton* a : automata) {
-    w.put<int32_t>(a->state_count);
-    w.put<int32_t>(a->output_count);
-    w.put<int32_t>(a->kind);
-  }
-  w.put_array(bpe.split_left, bpe.num_tokens);
-  w.put_array(bpe.split_right, bpe.num_tokens);
-  w.put_array(bpe.next_prefix, bpe.num_tokens);
-  w.put_array(bpe.token_index.entries, bpe.token_index.capacity);
-  w.put_array(bpe.pair_table.entries, bpe.pair_table.capacity);
-  for (const TokenAutomaton* a : automata) w.put_automaton(*a);
-  return std::move(w.out);
-}
-
-namespace {
-
-// Reads and, unless the image is the known one, checks an image of size bytes.
-template <typename Source>
-BytePairEncodingPtr load_image(const uint8_t* token_bytes, const uint32_t* token_starts,
-                               uint32_t num_tokens, const Source& source, uint64_t size,
-                               const ImageDigest& known) {
-  if (size < kImageHeaderSize) return nullptr;
-  // An all-zero digest is never known: nothing to compare, nothing to digest.
-  const bool have_known = known != ImageDigest{};
-  Reader<Source> r(source, have_known);
-  const uint32_t n = r.u32();
-  const uint64_t hash_factor = r.u64();
-  const uint32_t index_capacity = r.u32();
-  const uint32_t index_count = r.u32();
-  const uint32_t pair_capacity = r.u32();
-  const uint32_t pair_count = r.u32();
-  AutomatonCounts counts[3];
-  for (AutomatonCounts& c : counts) {
-    c.state_count = r.i32();
-    c.output_count = r.i32();
-    c.kind = r.i32();
-  }
-  if (!r.ok || n != num_tokens) return nullptr;
-
-  // The length the header implies, in 64 bits so that no count can wrap it.
-  int32_t states[3], outputs[3];
-  for (int i = 0; i < 3; i++) {
-    if (counts[i].state_count < 0 || counts[i].output_count < 0) return nullptr;
-    states[i] = counts[i].state_count;
-    outputs[i] = counts[i].output_count;
-  }
-  if (image_size(n, index_capacity, pair_capacity, states, outputs) != size) return nullptr;
-
-  auto bpe = std::make_unique<BytePairEncoding>();
-  bpe->num_tokens = n;
-  bpe->hash_factor = hash_factor;
-  bpe->token_bytes.assign(token_bytes, token_bytes + token_starts[n]);
-  bpe->token_starts.assign(token_starts, token_starts + n + 1);
-  r.get_array(bpe->split_left, n);
-  r.get_array(bpe->split_right, n);
-  r.get_array(bpe->next_prefix, n);
-  bpe->token_index.capacity = index_capacity;
-  bpe->token_index.count = index_count;
-  r.get_array(bpe->token_index.entries, index_capacity);
-  bpe->pair_table.capacity = pair_capacity;
-  bpe->pair_table.count = pair_count;
-  r.get_array(bpe->pair_table.entries, pair_capacity);
-  get_automaton(r, bpe->forward_automaton, counts[0]);
-  get_automaton(r, bpe->forward_automaton_alt, counts[1]);
-  get_automaton(r, bpe->reverse_automaton, counts[2]);
-  if (!r.ok) return nullptr;
-  // Checking costs more than loading; the image construction writes needs
-  // none.
-  const bool known_image = have_known && r.digest.finish() == known;
-  if (!known_image && !bpe_check_tables(*bpe)) return nullptr;
-  return bpe;
-}
-
-}  // namespace
-
-BytePairEncodingPtr bpe_from_image(const uint8_t* token_bytes, const uint32_t* token_starts,
-                                   uint32_t num_tokens, const uint8_t* image, size_t size) {
-  return bpe_from_image(token_bytes, token_starts, num_tokens, image, size, ImageDigest{});
-}
-
-BytePairEncodingPtr bpe_from_image(const uint8_t* token_bytes, const uint32_t* token_starts,
-                                   uint32_t num_tokens, const uint8_t* image, size_t size,
-                                   const ImageDigest& known) {
-  return load_image(token_bytes, token_starts, num_tokens, MemorySource{image, size}, size, known);
-}
-
-BytePairEncodingPtr bpe_from_image_file(const uint8_t* token_bytes, const uint32_t* token_starts,
-                                        uint32_t num_tokens, const ImageFile& file,
-                                        const ImageDigest& known) {
-  return load_image(token_bytes, token_starts, num_tokens, FileSource{file}, file.size, known);
-}
-
 // Performance notes: checking is most of the time an image load takes, so
 // (1) the two automata that need a full check, forward and reverse, are
 // checked on a second thread while this one checks the other tables, and (2)
@@ -505,42 +275,6 @@ bool bpe_check_tables(const BytePairEncoding& bpe) {
   const bool alt_ok = same_arrays(alt, bpe.forward_automaton) ? alt.kind == kForwardAltAutomaton
                                                               : check_automaton(bpe, alt, kForwardAltAutomaton);
   return alt_ok && check_prefixes_are_longest(bpe);
-}
-
-ImageFile::~ImageFile() {
-  if (fd >= 0) ::close(fd);
-}
-
-ImageFile::ImageFile(ImageFile&& other) noexcept : fd(other.fd), size(other.size) {
-  other.fd = -1;
-}
-
-std::optional<ImageFile> open_image_file(const std::string& path) {
-  // Only a regular file will do. Opened without O_NONBLOCK, a FIFO would block
-  // until some writer came, and a directory or device has no size to trust.
-  ImageFile file;
-  file.fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (file.fd < 0) return std::nullopt;
-  struct stat info;
-  if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  if (info.st_size <= 0 || info.st_size > INT32_MAX) return std::nullopt;
-  file.size = static_cast<uint64_t>(info.st_size);
-  return file;
-}
-
-bool image_file_read(const ImageFile& file, uint64_t offset, void* out, size_t n) {
-  if (offset > file.size || n > file.size - offset) return false;
-  auto* p = static_cast<uint8_t*>(out);
-  while (n != 0) {
-    const ssize_t got = ::pread(file.fd, p, std::min<size_t>(n, size_t{1} << 30),
-                                static_cast<off_t>(offset));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;  // an error, or the file shrank
-    p += got;
-    n -= static_cast<size_t>(got);
-    offset += static_cast<uint64_t>(got);
-  }
-  return true;
 }
 
 }  // namespace velkan
