@@ -65,8 +65,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(count == ids.size());
   if (n <= kReferenceLimit) FUZZ_CHECK(ids == rank_merge(bpe, text.data(), n));
 
-  const uint64_t limits[] = {0, count, count + 1, count + 11, n, UINT64_MAX - 1, UINT64_MAX,
-                             count > 0 ? count - 1 : 0, count > 11 ? count - 11 : 0,
+  const uint64_t limits[] = {0,
+                             count,
+                             count + 1,
+                             count + 11,
+                             n,
+                             UINT64_MAX - 1,
+                             UINT64_MAX,
+                             count > 0 ? count - 1 : 0,
+                             count > 11 ? count - 11 : 0,
                              uint64_t{size > 1 ? data[1] : 3u}};
   for (uint64_t limit : limits) {
     const uint64_t expected = count <= limit ? count : UINT64_MAX;

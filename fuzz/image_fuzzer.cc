@@ -94,7 +94,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const std::vector<uint8_t>& image = velkan::fuzz::good_image();
     std::ofstream out(path, std::ios::binary);
     out.put('\0');
-    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    out.write(reinterpret_cast<const char*>(image.data()),
+              static_cast<std::streamsize>(image.size()));
     std::exit(out ? 0 : 1);
   }
   return 0;

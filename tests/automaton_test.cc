@@ -30,8 +30,7 @@ TrieBuilder trie_of(const std::vector<std::string>& tokens, TrieKind kind = kFor
 BytePairEncodingPtr build(const std::vector<std::string>& tokens) {
   std::string bytes;
   std::vector<uint32_t> starts{0};
-  for (const std::string& t : tokens)
-    starts.push_back(static_cast<uint32_t>((bytes += t).size()));
+  for (const std::string& t : tokens) starts.push_back(static_cast<uint32_t>((bytes += t).size()));
   return bpe_build(u8(bytes), starts.data(), static_cast<uint32_t>(tokens.size()));
 }
 
@@ -39,8 +38,7 @@ BytePairEncodingPtr build(const std::vector<std::string>& tokens) {
 int32_t walk(const TokenAutomaton& a, const std::string& path) {
   int32_t s = 0;
   for (unsigned char b : path) {
-    if (a.base[s] == 0 || a.check[a.base[s] + b] != s)
-      return -1;
+    if (a.base[s] == 0 || a.check[a.base[s] + b] != s) return -1;
     s = a.base[s] + b;
   }
   return s;
@@ -94,8 +92,7 @@ TEST(Compile, HandWorkedLayout) {
         << s;
   }
   std::vector<std::vector<int32_t>> outputs;
-  for (const AutomatonOutput& o : a.outputs)
-    outputs.push_back({o.token, o.length, o.next});
+  for (const AutomatonOutput& o : a.outputs) outputs.push_back({o.token, o.length, o.next});
   EXPECT_EQ(outputs, (std::vector<std::vector<int32_t>>{{0, 0, 0}, {1, 1, 0}, {0, 2, 1}}));
   EXPECT_EQ(a.output_count, 3);
 }
@@ -103,8 +100,7 @@ TEST(Compile, HandWorkedLayout) {
 TEST(Compile, MinimumSizes) {
   for (auto [children, size] : {std::pair{0, 512}, {1, 512}, {255, 512}, {256, 514}}) {
     std::vector<std::string> tokens;
-    for (int b = 0; b < children; b++)
-      tokens.push_back(std::string(1, static_cast<char>(b)));
+    for (int b = 0; b < children; b++) tokens.push_back(std::string(1, static_cast<char>(b)));
     TokenAutomaton a = automaton_compile(trie_of(tokens), 0);
     EXPECT_EQ(a.size, size);
     EXPECT_EQ(a.state_count, size);
@@ -125,7 +121,7 @@ TEST(Compile, RandomTriesMatchPlainScanAndMeaning) {
     const std::string& alphabet = alphabets[round % 3];
     std::vector<std::string> tokens(1 + rng() % 300, "");
     for (std::string& t : tokens) {
-      for (uint32_t n = 1 + rng() % (1 + round % 7); n > 0; n--)
+      for (uint32_t n = 1 + static_cast<uint32_t>(rng() % (1 + round % 7)); n > 0; n--)
         t += alphabet[rng() % alphabet.size()];
     }
     const TrieBuilder trie = trie_of(tokens, round % 2 ? kForwardTrie : kReverseTrie);
@@ -136,8 +132,7 @@ TEST(Compile, RandomTriesMatchPlainScanAndMeaning) {
     check[0] = 0;
     for (size_t h = 0; h < queue.size(); h++) {
       const TrieNode& node = trie.nodes[queue[h]];
-      if (node.child_count == 0)
-        continue;
+      if (node.child_count == 0) continue;
       for (int32_t r = cursor;; r++) {
         while (size < r + 256) {
           base.resize(size *= 2, 0);
@@ -146,8 +141,7 @@ TEST(Compile, RandomTriesMatchPlainScanAndMeaning) {
         bool fits = true;
         for (int32_t k = 0; k < node.child_count; k++)
           fits &= check[r + node.children[k].byte] == -1;
-        if (!fits)
-          continue;
+        if (!fits) continue;
         base[slot[queue[h]]] = r;
         for (int32_t k = 0; k < node.child_count; k++) {
           check[r + node.children[k].byte] = slot[queue[h]];
@@ -156,8 +150,7 @@ TEST(Compile, RandomTriesMatchPlainScanAndMeaning) {
         }
         break;
       }
-      while (cursor < size && check[cursor] != -1)
-        cursor++;
+      while (cursor < size && check[cursor] != -1) cursor++;
     }
     ASSERT_EQ(a.base, base) << round;
     ASSERT_EQ(a.check, check) << round;
@@ -167,27 +160,22 @@ TEST(Compile, RandomTriesMatchPlainScanAndMeaning) {
     std::map<std::string, bool> paths;
     for (size_t i = 0; i < tokens.size(); i++) {
       std::string t = tokens[i];
-      if (trie.kind == kReverseTrie)
-        std::reverse(t.begin(), t.end());
+      if (trie.kind == kReverseTrie) std::reverse(t.begin(), t.end());
       first.emplace(t, static_cast<int32_t>(i));
-      for (size_t l = 0; l <= t.size(); l++)
-        paths[t.substr(0, l)] = true;
+      for (size_t l = 0; l <= t.size(); l++) paths[t.substr(0, l)] = true;
     }
     for (const auto& [path, unused] : paths) {
       const AutomatonState& st = a.states[walk(a, path)];
       EXPECT_EQ(st.depth, static_cast<int32_t>(path.size()));
       EXPECT_EQ(st.value, path.empty() || !first.count(path) ? -1 : first[path]);
       size_t k = 1;
-      while (k < path.size() && !paths.count(path.substr(k)))
-        k++;
+      while (k < path.size() && !paths.count(path.substr(k))) k++;
       EXPECT_EQ(st.fail, walk(a, path.substr(std::min(k, path.size()))));
       std::vector<int32_t> want, got;
       for (k = 0; k < path.size(); k++) {
-        if (first.count(path.substr(k)))
-          want.push_back(first[path.substr(k)]);
+        if (first.count(path.substr(k))) want.push_back(first[path.substr(k)]);
       }
-      for (int32_t o = st.output; o != 0; o = a.outputs[o].next)
-        got.push_back(a.outputs[o].token);
+      for (int32_t o = st.output; o != 0; o = a.outputs[o].next) got.push_back(a.outputs[o].token);
       EXPECT_EQ(got, want) << path;
     }
   }
@@ -196,8 +184,7 @@ TEST(Compile, RandomTriesMatchPlainScanAndMeaning) {
 
 TEST(NextMatch, LongestPrefixToken) {
   std::vector<std::string> tokens;
-  for (int b = 0; b < 256; b++)
-    tokens.push_back(std::string(1, static_cast<char>(b)));
+  for (int b = 0; b < 256; b++) tokens.push_back(std::string(1, static_cast<char>(b)));
   tokens.insert(tokens.end(), {"ab", "abcd", "abc", "ab", ""});  // ids 256 to 260
   BytePairEncodingPtr bpe = build(tokens);
   for (auto [text, want] : {std::pair<std::string, int32_t>{"", -1},
@@ -217,21 +204,19 @@ TEST(NextMatch, EarliestThenLongest) {
   for (int round = 0; round < 40; round++) {
     std::vector<std::string> tokens(1 + rng() % 40, "");
     for (std::string& t : tokens) {
-      for (uint32_t n = 1 + rng() % 5; n > 0; n--)
+      for (uint32_t n = 1 + static_cast<uint32_t>(rng() % 5); n > 0; n--)
         t += static_cast<char>('a' + rng() % 4);
     }
     tokens.push_back("");
     BytePairEncodingPtr bpe = build(tokens);
     for (int k = 0; k < 50; k++) {
       std::string text(1 + rng() % 12, 'a');
-      for (char& c : text)
-        c = static_cast<char>('a' + rng() % 5);
+      for (char& c : text) c = static_cast<char>('a' + rng() % 5);
       int32_t want = -1;
       for (size_t start = 0; start < text.size() && want == -1; start++) {
         for (size_t len = text.size() - start; len > 0 && want == -1; len--) {
           auto it = std::find(tokens.begin(), tokens.end(), text.substr(start, len));
-          if (it != tokens.end())
-            want = static_cast<int32_t>(it - tokens.begin());
+          if (it != tokens.end()) want = static_cast<int32_t>(it - tokens.begin());
         }
       }
       ASSERT_EQ(bpe_next_match(*bpe, u8(text), text.size()), want) << text;

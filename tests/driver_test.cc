@@ -44,7 +44,7 @@ std::vector<uint32_t> by_pieces(const EncodingHandle& h, const std::string& text
 
 class Driver : public ::testing::TestWithParam<bool> {};
 INSTANTIATE_TEST_SUITE_P(Vocabularies, Driver, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "o200k" : "cl100k"; });
+                         [](const auto& param_info) { return param_info.param ? "o200k" : "cl100k"; });
 
 const std::vector<std::string> kTexts = {
     "",

@@ -37,8 +37,7 @@ BytePairEncodingPtr build(const std::vector<std::string>& extra) {
   std::vector<uint32_t> starts{0};
   for (int b = 0; b < 256; b++)
     starts.push_back(static_cast<uint32_t>((bytes += static_cast<char>(b)).size()));
-  for (const std::string& t : extra)
-    starts.push_back(static_cast<uint32_t>((bytes += t).size()));
+  for (const std::string& t : extra) starts.push_back(static_cast<uint32_t>((bytes += t).size()));
   return bpe_build(u8(bytes), starts.data(), static_cast<uint32_t>(starts.size() - 1));
 }
 
@@ -56,21 +55,17 @@ class RankMerge {
   }
   std::vector<uint32_t> encode(std::string_view text) const {
     std::vector<size_t> start;  // part k is [start[k], start[k + 1])
-    for (size_t i = 0; i <= text.size(); i++)
-      start.push_back(i);
+    for (size_t i = 0; i <= text.size(); i++) start.push_back(i);
     std::vector<uint32_t> ranks;  // ranks[k]: parts k and k + 1 joined
-    for (size_t k = 0; k + 2 < start.size(); k++)
-      ranks.push_back(rank(text, start, k));
+    for (size_t k = 0; k + 2 < start.size(); k++) ranks.push_back(rank(text, start, k));
     for (auto best = std::min_element(ranks.begin(), ranks.end());
          best != ranks.end() && *best != UINT32_MAX;
          best = std::min_element(ranks.begin(), ranks.end())) {
       const size_t k = best - ranks.begin();
       start.erase(start.begin() + k + 1);
       ranks.erase(ranks.begin() + k);
-      if (k + 2 < start.size())
-        ranks[k] = rank(text, start, k);
-      if (k > 0)
-        ranks[k - 1] = rank(text, start, k - 1);
+      if (k + 2 < start.size()) ranks[k] = rank(text, start, k);
+      if (k > 0) ranks[k - 1] = rank(text, start, k - 1);
     }
     std::vector<uint32_t> out;
     for (size_t k = 0; k + 1 < start.size(); k++)
@@ -124,8 +119,7 @@ TEST(Encoder, CountTillLimitAndStackGrowth) {
   encoder_init(e, *bpe, u8(text), text.size(), 1);
   encoder_run(e);
   EXPECT_EQ(e.scratch.token_capacity, 16u);
-  EXPECT_EQ(std::vector<uint32_t>(e.tokens(), e.tokens() + e.token_count),
-            encode(*bpe, text));
+  EXPECT_EQ(std::vector<uint32_t>(e.tokens(), e.tokens() + e.token_count), encode(*bpe, text));
 }
 
 // A short piece after a long one keeps the larger buffers and resets only the
@@ -138,8 +132,7 @@ TEST(Encoder, BuffersReusedAcrossRuns) {
   uint64_t capacity = 0, words = 0;  // as the last run left them, the stack grown by it
   for (int i = 0; i < 3; i++) {
     if (i == 1) {
-      std::fill(e.scratch.allowed.get(), e.scratch.allowed.get() + words,
-                0x5A5A5A5A5A5A5A5AULL);
+      std::fill(e.scratch.allowed.get(), e.scratch.allowed.get() + words, 0x5A5A5A5A5A5A5A5AULL);
     }
     encoder_init(e, *bpe, u8(pieces[i]), pieces[i].size(), 0);
     if (i == 1) {
@@ -163,7 +156,9 @@ TEST(Encoder, BuffersReusedAcrossRuns) {
 
 class Embedded : public ::testing::TestWithParam<bool> {};
 INSTANTIATE_TEST_SUITE_P(Vocabularies, Embedded, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "o200k" : "cl100k"; });
+                         [](const auto& param_info) {
+                           return param_info.param ? "o200k" : "cl100k";
+                         });
 
 // Every token but the single bytes splits into two older tokens that spell
 // it, with one pair entry each. In o200k this includes 143962 = 6030 + 79511,
@@ -191,11 +186,10 @@ void append_utf8(std::mt19937& rng, std::string& s) {
       {0x20, 0x7e},   {0x20, 0x7e},     {0x09, 0x0d},     {0xa0, 0x24f},    {0x400, 0x4ff},
       {0x600, 0x6ff}, {0x3040, 0x30ff}, {0x4e00, 0x9fff}, {0xac00, 0xd7a3}, {0x1f300, 0x1faff}};
   const auto& range = ranges[rng() % std::size(ranges)];
-  const uint32_t c = range[0] + rng() % (range[1] - range[0] + 1);
+  const uint32_t c = range[0] + static_cast<uint32_t>(rng() % (range[1] - range[0] + 1));
   const int extra = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
   s += static_cast<char>(extra == 0 ? c : (0xFF00 >> (extra + 1)) | (c >> (6 * extra)));
-  for (int k = extra - 1; k >= 0; k--)
-    s += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3f));
+  for (int k = extra - 1; k >= 0; k--) s += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3f));
 }
 
 TEST_P(Embedded, MatchesRankMerge) {
@@ -221,7 +215,7 @@ TEST_P(Embedded, MatchesRankMerge) {
         text += words[rng() % std::size(words)];
         break;
       case 3:
-        text += bytes_of(bpe, rng() % bpe.num_tokens);
+        text += bytes_of(bpe, static_cast<uint32_t>(rng() % bpe.num_tokens));
         break;
       default:
         text += std::string(length, " \n0a.-="[i / 5 % 7]);
@@ -252,10 +246,11 @@ TEST_P(Embedded, PairFilterKeepsEveryAnswer) {
   for (uint32_t i = 256; i < bpe.num_tokens; i++) {
     const uint32_t l = bpe.split_left[i], r = bpe.split_right[i];
     ASSERT_TRUE(pair_filter_may_hold(filter, pair_hash(l, r))) << i;
-    const uint32_t x = rng() % bpe.num_tokens;
+    const uint32_t x = static_cast<uint32_t>(rng() % bpe.num_tokens);
     for (auto [a, b] : {std::pair{l, r}, std::pair{r, l}, std::pair{l, x}, std::pair{x, r},
                         std::pair{i, x}, std::pair{x, i}}) {
-      ASSERT_EQ(bpe_is_valid_pair(bpe, filter, a, b), bpe_is_valid_pair(bpe, a, b)) << a << " " << b;
+      ASSERT_EQ(bpe_is_valid_pair(bpe, filter, a, b), bpe_is_valid_pair(bpe, a, b))
+          << a << " " << b;
       if (pair_table_find(bpe.pair_table, a, b) == -1) {
         absent++;
         absent_passed += pair_filter_may_hold(filter, pair_hash(a, b));
@@ -274,16 +269,14 @@ TEST(RandomVocabulary, MatchesRankMerge) {
     const int letters = 2 + round % 4;
     auto random_text = [&](size_t max_length) {
       std::string s(1 + rng() % max_length, 'a');
-      for (char& c : s)
-        c = static_cast<char>('a' + rng() % letters);
+      for (char& c : s) c = static_cast<char>('a' + rng() % letters);
       return s;
     };
     std::vector<std::string> extra;
     BytePairEncodingPtr bpe = build(extra);
     for (int merges = 0; merges < 60; merges++) {
       const std::vector<uint32_t> parts = RankMerge(*bpe).encode(random_text(12));
-      if (parts.size() < 2)
-        continue;
+      if (parts.size() < 2) continue;
       const size_t k = rng() % (parts.size() - 1);
       extra.push_back(bytes_of(*bpe, parts[k]) + bytes_of(*bpe, parts[k + 1]));
       bpe = build(extra);

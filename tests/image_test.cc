@@ -52,9 +52,13 @@ const std::vector<uint8_t>& image_of(bool o200k) {
 
 class Image : public ::testing::TestWithParam<bool> {};
 INSTANTIATE_TEST_SUITE_P(Vocabularies, Image, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "o200k" : "cl100k"; });
+                         [](const auto& param_info) {
+                           return param_info.param ? "o200k" : "cl100k";
+                         });
 
-TEST_P(Image, BuiltRecordPassesTheChecks) { EXPECT_TRUE(bpe_check_tables(embedded_encoding(GetParam()))); }
+TEST_P(Image, BuiltRecordPassesTheChecks) {
+  EXPECT_TRUE(bpe_check_tables(embedded_encoding(GetParam())));
+}
 
 // The digest the cache trusts is that of the image construction writes now.
 TEST_P(Image, KnownDigestIsTheBuiltImages) {
@@ -87,17 +91,21 @@ TEST_P(Image, RefusesDamage) {
   const size_t n = count_of(GetParam());
   const size_t body = kImageHeaderSize;
   std::vector<std::vector<uint8_t>> damaged = {
-      std::vector<uint8_t>(good.begin(), good.end() - 1),            // truncated
-      [&] { auto i = good; i.push_back(0); return i; }(),             // padded
-      std::vector<uint8_t>(good.begin(), good.begin() + 64),         // header only
-      {},                                                             // empty
-      with(0, static_cast<uint32_t>(n + 1)),                          // token count
-      with(12, 1u << 30),                                             // index capacity
-      with(body + 4 * 1000, 0xFFFFFFF0u),                             // split out of range
-      with(body + 4 * 1000, 999),                                     // split that spells another token
-      with(body + 8 * n + 4 * 300, 299),                              // next_prefix not a prefix
-      with(good.size() - 4, 0x7FFFFFF0u),                             // reverse check out of range
-      with(good.size() - 8 * 1000, 5),                                // a base moved
+      std::vector<uint8_t>(good.begin(), good.end() - 1),  // truncated
+      [&] {
+        auto i = good;
+        i.push_back(0);
+        return i;
+      }(),                                                    // padded
+      std::vector<uint8_t>(good.begin(), good.begin() + 64),  // header only
+      {},                                                     // empty
+      with(0, static_cast<uint32_t>(n + 1)),                  // token count
+      with(12, 1u << 30),                                     // index capacity
+      with(body + 4 * 1000, 0xFFFFFFF0u),                     // split out of range
+      with(body + 4 * 1000, 999),                             // split that spells another token
+      with(body + 8 * n + 4 * 300, 299),                      // next_prefix not a prefix
+      with(good.size() - 4, 0x7FFFFFF0u),                     // reverse check out of range
+      with(good.size() - 8 * 1000, 5),                        // a base moved
   };
   for (size_t i = 0; i < damaged.size(); i++) {
     EXPECT_EQ(load(GetParam(), damaged[i]), nullptr) << "case " << i;
@@ -144,7 +152,8 @@ TEST_P(Image, RefusesConsistentButWrongTables) {
         const int32_t r =
             token_index_find(bpe->token_index, bpe->token_bytes.data(), bpe->token_starts.data(),
                              bpe->hash_factor, bytes + cut, length - cut);
-        if (l < 0 || r < 0 || static_cast<uint32_t>(l) >= i || static_cast<uint32_t>(r) >= i) continue;
+        if (l < 0 || r < 0 || static_cast<uint32_t>(l) >= i || static_cast<uint32_t>(r) >= i)
+          continue;
         bpe->split_left[i] = static_cast<uint32_t>(l);
         bpe->split_right[i] = static_cast<uint32_t>(r);
         swapped = true;
@@ -153,7 +162,8 @@ TEST_P(Image, RefusesConsistentButWrongTables) {
     ASSERT_TRUE(swapped);
     bpe->pair_table = pair_table_new(bpe->pair_table.capacity);
     for (uint32_t i = 0; i < bpe->num_tokens; i++) {
-      if (bpe->split_left[i] != i) pair_table_insert(bpe->pair_table, bpe->split_left[i], bpe->split_right[i], i);
+      if (bpe->split_left[i] != i)
+        pair_table_insert(bpe->pair_table, bpe->split_left[i], bpe->split_right[i], i);
     }
     EXPECT_FALSE(bpe_check_tables(*bpe));
   }
@@ -214,7 +224,9 @@ constexpr uint64_t kPrime1 = 0x9E3779B185EBCA87ULL;
 constexpr uint64_t kPrime2 = 0xC2B2AE3D27D4EB4FULL;
 using Lanes = std::array<uint64_t, 4>;
 
-uint64_t round(uint64_t lane, uint64_t word) { return std::rotl(lane + word * kPrime2, 31) * kPrime1; }
+uint64_t round(uint64_t lane, uint64_t word) {
+  return std::rotl(lane + word * kPrime2, 31) * kPrime1;
+}
 
 uint64_t word_at(const uint8_t* p) {
   uint64_t w;
@@ -362,7 +374,6 @@ TEST(ImageFile, LoadsImagesFromFiles) {
   }
   std::remove(path.c_str());
 }
-
 
 }  // namespace
 }  // namespace velkan

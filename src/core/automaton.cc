@@ -19,8 +19,7 @@ int32_t search_children(const TrieNode& node, uint8_t byte, int32_t* insert_at) 
   while (lo < hi) {
     const int32_t mid = (lo + hi) / 2;
     const uint8_t found = node.children[mid].byte;
-    if (found == byte)
-      return node.children[mid].node;
+    if (found == byte) return node.children[mid].node;
     if (found < byte) {
       lo = mid + 1;
     } else {
@@ -120,13 +119,11 @@ int32_t earliest_longest_match(const TokenAutomaton& a, const uint8_t* bytes, ui
         s = t;
         break;
       }
-      if (s == 0)
-        break;
+      if (s == 0) break;
       s = states[s].fail;
     }
     const AutomatonState& st = states[s];
-    if (best >= 0 && i + 1 - static_cast<uint64_t>(st.depth) > best_start)
-      return best;
+    if (best >= 0 && i + 1 - static_cast<uint64_t>(st.depth) > best_start) return best;
     if (st.output != 0) {
       const AutomatonOutput& o = outputs[st.output];
       const uint64_t start = i + 1 - static_cast<uint64_t>(o.length);
@@ -153,8 +150,7 @@ TrieBuilder trie_new(TrieKind kind) {
 int32_t trie_child(TrieBuilder& trie, int32_t node, uint8_t byte) {
   int32_t lo = 0;
   const int32_t existing = search_children(trie.nodes[node], byte, &lo);
-  if (existing != -1)
-    return existing;
+  if (existing != -1) return existing;
   if (trie.node_count == trie.node_capacity) {
     trie.node_capacity *= 2;
     trie.nodes.resize(trie.node_capacity);  // new nodes: no children, value -1
@@ -178,10 +174,8 @@ int32_t trie_child(TrieBuilder& trie, int32_t node, uint8_t byte) {
 
 void trie_insert(TrieBuilder& trie, const uint8_t* bytes, uint32_t len, int32_t id) {
   int32_t node = 0;
-  for (uint32_t i = 0; i < len; i++)
-    node = trie_child(trie, node, bytes[i]);
-  if (trie.nodes[node].value == -1)
-    trie.nodes[node].value = id;
+  for (uint32_t i = 0; i < len; i++) node = trie_child(trie, node, bytes[i]);
+  if (trie.nodes[node].value == -1) trie.nodes[node].value = id;
 }
 
 void trie_insert_token(TrieBuilder& trie, const uint8_t* bytes, uint32_t len, int32_t id) {
@@ -192,10 +186,8 @@ void trie_insert_token(TrieBuilder& trie, const uint8_t* bytes, uint32_t len, in
   // Walking the bytes back to front builds the same trie as inserting a
   // reversed copy, without the copy.
   int32_t node = 0;
-  for (uint32_t i = len; i > 0; i--)
-    node = trie_child(trie, node, bytes[i - 1]);
-  if (trie.nodes[node].value == -1)
-    trie.nodes[node].value = id;
+  for (uint32_t i = len; i > 0; i--) node = trie_child(trie, node, bytes[i - 1]);
+  if (trie.nodes[node].value == -1) trie.nodes[node].value = id;
 }
 
 TokenAutomaton automaton_compile(const TrieBuilder& trie, int32_t kind) {
@@ -227,16 +219,14 @@ TokenAutomaton automaton_compile(const TrieBuilder& trie, int32_t kind) {
   order.push_back({0, 0});
   for (size_t head = 0; head < order.size(); head++) {
     const TrieNode& node = nodes[order[head].node];
-    if (node.child_count == 0)
-      continue;
+    if (node.child_count == 0) continue;
     const int32_t s = order[head].slot;
     const int32_t lowest = node.children[0].byte;
     int32_t r = first_free;
     for (;;) {
       r = free_slots.find(r + lowest) - lowest;
       if (size < r + 256) {
-        while (size < r + 256)
-          size *= 2;
+        while (size < r + 256) size *= 2;
         a.base.resize(size, 0);
         a.check.resize(size, -1);
         free_slots.grow(size);
@@ -248,8 +238,7 @@ TokenAutomaton automaton_compile(const TrieBuilder& trie, int32_t kind) {
           break;
         }
       }
-      if (taken < 0)
-        break;
+      if (taken < 0) break;
       // No base below the one that puts that child on a free slot can work,
       // so jump there rather than try every base in between; the search
       // still finds the lowest base that fits (construction time was mostly
@@ -322,8 +311,8 @@ TokenAutomaton automaton_compile(const TrieBuilder& trie, int32_t kind) {
 
   a.states.assign(size, AutomatonState{0, 0, -1, 0});
   for (const Placed& p : order) {
-    a.states[p.slot] = AutomatonState{fail[p.slot], out_head[p.slot], nodes[p.node].value,
-                                      depth[p.slot]};
+    a.states[p.slot] =
+        AutomatonState{fail[p.slot], out_head[p.slot], nodes[p.node].value, depth[p.slot]};
   }
   a.state_count = size;
   a.size = size;

@@ -135,8 +135,7 @@ inline PrefixToken automaton_longest_prefix(const TokenAutomaton& a, const uint8
 // check along the path and the state array once at its end, one array fewer
 // per byte than automaton_longest_prefix: the walk is bound by cache misses,
 // and most pieces of real text are tokens by themselves.
-inline int32_t automaton_whole_token(const TokenAutomaton& a, const uint8_t* bytes,
-                                     uint64_t len) {
+inline int32_t automaton_whole_token(const TokenAutomaton& a, const uint8_t* bytes, uint64_t len) {
   const int32_t* base = a.base.data();
   const int32_t* check = a.check.data();
   if (len == 0 || base[0] == 0) return -1;

@@ -6,8 +6,8 @@
 #include <thread>
 
 #include "core/automaton.h"
-#include "core/pair_table.h"
 #include "core/helper_thread.h"
+#include "core/pair_table.h"
 
 namespace velkan {
 
@@ -85,8 +85,7 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
 
   bpe->split_left.resize(n);
   bpe->split_right.resize(n);
-  for (uint32_t id = 0; id < n; id++)
-    bpe->split_left[id] = bpe->split_right[id] = id;
+  for (uint32_t id = 0; id < n; id++) bpe->split_left[id] = bpe->split_right[id] = id;
   bpe->pair_table = pair_table_new(hash_table_capacity(n));
   for (uint32_t id = 0; id < n; id++) {
     uint32_t left, right;

@@ -144,8 +144,7 @@ uint64_t bpe_count_till_limit(const BytePairEncoding& bpe, const uint8_t* text, 
   encoder_init(e, bpe, text, len, std::min(limit, len) + 16);
   while (encoder_step(e) != -1) {
     // token_count > limit + 10, written so that a huge limit cannot overflow.
-    if (e.token_count > limit && e.token_count - limit > 10)
-      return UINT64_MAX;
+    if (e.token_count > limit && e.token_count - limit > 10) return UINT64_MAX;
   }
   return e.token_count <= limit ? e.token_count : UINT64_MAX;
 }

@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "core/pair_table.h"
 #include "core/encoding.h"
+#include "core/pair_table.h"
 
 namespace velkan {
 

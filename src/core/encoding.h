@@ -38,22 +38,22 @@ struct TokenIndex {
 // image. The record owns every array; destroying it (bpe_free) is the one
 // release path for built and loaded records alike.
 struct BytePairEncoding {
-  std::vector<uint8_t> token_bytes;     // all tokens concatenated in id order
-  std::vector<uint32_t> token_starts;   // num_tokens + 1 offsets
+  std::vector<uint8_t> token_bytes;    // all tokens concatenated in id order
+  std::vector<uint32_t> token_starts;  // num_tokens + 1 offsets
   uint32_t num_tokens = 0;
-  TokenIndex token_index;               // bytes -> id
-  uint64_t hash_factor = 0;             // multiplier of every index hash
-  std::vector<uint32_t> split_left;     // merge parts; the token itself if none
+  TokenIndex token_index;            // bytes -> id
+  uint64_t hash_factor = 0;          // multiplier of every index hash
+  std::vector<uint32_t> split_left;  // merge parts; the token itself if none
   std::vector<uint32_t> split_right;
-  PairTable pair_table;                 // (left, right) -> merged
+  PairTable pair_table;  // (left, right) -> merged
   // The three automata (AutomatonKind). Only the forward one is queried; the
   // image format and the design keep all three, and loaded images are checked
   // against all three. Each takes 24 bytes per state and 12 per output:
   // cl100k_base 11.1, 11.1 and 9.8 MiB, o200k_base 21.6, 21.6 and 24.7 MiB.
-  TokenAutomaton forward_automaton;     // kForwardAutomaton
-  TokenAutomaton forward_automaton_alt; // kForwardAltAutomaton: a copy of the forward one
-  TokenAutomaton reverse_automaton;     // kReverseAutomaton: the tokens reversed
-  std::vector<int32_t> next_prefix;     // longest proper prefix token, -1 if none
+  TokenAutomaton forward_automaton;      // kForwardAutomaton
+  TokenAutomaton forward_automaton_alt;  // kForwardAltAutomaton: a copy of the forward one
+  TokenAutomaton reverse_automaton;      // kReverseAutomaton: the tokens reversed
+  std::vector<int32_t> next_prefix;      // longest proper prefix token, -1 if none
 
   BytePairEncoding() = default;
   // Records are large and shared by pointer; a copy would be a mistake.

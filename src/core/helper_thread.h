@@ -32,7 +32,8 @@ inline constexpr size_t kHelperThreadHeadroom = size_t{160} << 20;
 // Whether size bytes of address space can be mapped now. The mapping takes
 // no memory (no access, no reserve) and is returned at once.
 inline bool address_space_has_room(size_t size) {
-  void* probe = ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  void* probe =
+      ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (probe == MAP_FAILED) return false;
   ::munmap(probe, size);
   return true;

@@ -15,8 +15,7 @@ PairTable pair_table_new(uint32_t capacity) {
 void pair_table_insert(PairTable& table, uint32_t left, uint32_t right, uint32_t merged) {
   const uint32_t mask = table.capacity - 1;
   uint32_t slot = static_cast<uint32_t>(pair_hash(left, right) >> 32) & mask;
-  while (table.entries[slot].merged != -1)
-    slot = (slot + 1) & mask;
+  while (table.entries[slot].merged != -1) slot = (slot + 1) & mask;
   table.entries[slot] = PairEntry{left, right, static_cast<int32_t>(merged)};
   table.count++;
 }
@@ -49,8 +48,7 @@ template <typename Find>
   // right token's id plus one, since of equal ranks the left pair wins.
   for (;;) {
     const int32_t m = find(a, b);
-    if (m != -1 && static_cast<uint32_t>(m) < bound)
-      return false;
+    if (m != -1 && static_cast<uint32_t>(m) < bound) return false;
     // Take apart the later token first, b when the ids are equal.
     if (a > b) {
       if (split_right[a] != a) {
@@ -84,8 +82,7 @@ auto plain_find(const BytePairEncoding& bpe) {
 
 }  // namespace
 
-bool bpe_is_valid_pair_before(const BytePairEncoding& bpe, uint32_t a, uint32_t b,
-                              uint32_t bound) {
+bool bpe_is_valid_pair_before(const BytePairEncoding& bpe, uint32_t a, uint32_t b, uint32_t bound) {
   return valid_pair_with(bpe, a, b, plain_find(bpe), bound);
 }
 

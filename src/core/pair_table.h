@@ -57,10 +57,8 @@ inline int32_t pair_table_find_hashed(const PairTable& table, uint32_t left, uin
   const uint32_t mask = table.capacity - 1;
   for (uint32_t slot = static_cast<uint32_t>(hash >> 32) & mask;; slot = (slot + 1) & mask) {
     const PairEntry& e = entries[slot];
-    if (e.merged == -1)
-      return -1;
-    if (e.left == left && e.right == right)
-      return e.merged;
+    if (e.merged == -1) return -1;
+    if (e.left == left && e.right == right) return e.merged;
   }
 }
 

@@ -53,12 +53,12 @@ struct O200kRules {
 template <typename Visitor>
 decltype(auto) visit_rule_set(RuleSet rule_set, Visitor&& visit) {
   switch (rule_set) {
-    case RuleSet::kCl100k:
-      return visit(Cl100kRules{});
-    case RuleSet::kO200k:
-      return visit(O200kRules{});
-    case RuleSet::kWhole:
-      break;
+  case RuleSet::kCl100k:
+    return visit(Cl100kRules{});
+  case RuleSet::kO200k:
+    return visit(O200kRules{});
+  case RuleSet::kWhole:
+    break;
   }
   return visit(WholeTextRules{});
 }

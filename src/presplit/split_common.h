@@ -25,19 +25,36 @@ inline constexpr uint32_t kCharUpper = 32;  // o200k upper: Lu, Lt, Lm, Lo or a 
 inline constexpr uint32_t kCharLower = 64;  // o200k lower: Ll, Lm, Lo or a Mark
 
 inline constexpr uint32_t kFlagsOfCategory[kGeneralCategoryCount] = {
-    0, 0, 0, 0, 0,                                // Cc Cf Cn Co Cs
-    kCharLetter | kCharLower,                     // Ll
-    kCharLetter | kCharUpper | kCharLower,        // Lm
-    kCharLetter | kCharUpper | kCharLower,        // Lo
-    kCharLetter | kCharUpper,                     // Lt
-    kCharLetter | kCharUpper,                     // Lu
-    kCharMark | kCharUpper | kCharLower,          // Mc
-    kCharMark | kCharUpper | kCharLower,          // Me
-    kCharMark | kCharUpper | kCharLower,          // Mn
-    kCharNumber, kCharNumber, kCharNumber,        // Nd Nl No
-    0, 0, 0, 0, 0, 0, 0,                          // Pc Pd Pe Pf Pi Po Ps
-    0, 0, 0, 0,                                   // Sc Sk Sm So
-    kCharWhite, kCharWhite, kCharWhite,           // Zl Zp Zs
+    0,
+    0,
+    0,
+    0,
+    0,                                      // Cc Cf Cn Co Cs
+    kCharLetter | kCharLower,               // Ll
+    kCharLetter | kCharUpper | kCharLower,  // Lm
+    kCharLetter | kCharUpper | kCharLower,  // Lo
+    kCharLetter | kCharUpper,               // Lt
+    kCharLetter | kCharUpper,               // Lu
+    kCharMark | kCharUpper | kCharLower,    // Mc
+    kCharMark | kCharUpper | kCharLower,    // Me
+    kCharMark | kCharUpper | kCharLower,    // Mn
+    kCharNumber,
+    kCharNumber,
+    kCharNumber,  // Nd Nl No
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,  // Pc Pd Pe Pf Pi Po Ps
+    0,
+    0,
+    0,
+    0,  // Sc Sk Sm So
+    kCharWhite,
+    kCharWhite,
+    kCharWhite,  // Zl Zp Zs
 };
 
 inline constexpr std::array<uint8_t, 128> kAsciiFlags = [] {
@@ -157,12 +174,16 @@ inline uint32_t contraction_length(const uint8_t* p, const uint8_t* end) {
   const auto left = end - p;
   if (left < 2 || p[0] != '\'') return 0;
   switch (p[1] | 0x20) {
-    case 's': case 't': case 'm': case 'd':
-      return 2;
-    case 'l':
-      return left > 2 && (p[2] | 0x20) == 'l' ? 3 : 0;
-    case 'r': case 'v':
-      return left > 2 && (p[2] | 0x20) == 'e' ? 3 : 0;
+  case 's':
+  case 't':
+  case 'm':
+  case 'd':
+    return 2;
+  case 'l':
+    return left > 2 && (p[2] | 0x20) == 'l' ? 3 : 0;
+  case 'r':
+  case 'v':
+    return left > 2 && (p[2] | 0x20) == 'e' ? 3 : 0;
   }
   return left > 2 && p[1] == 0xC5 && p[2] == 0xBF ? 3 : 0;  // U+017F
 }
@@ -254,7 +275,8 @@ inline bool match_whitespace_but_last(const uint8_t* text, uint64_t pos, const W
   // A lone 0x85 or 0xA0 byte is a whitespace character to the decoder but a
   // continuation byte to the consumer's backward scan, which would drop more
   // than it. End the match before it instead, which gives the same piece.
-  if ((*run.last_start & 0xC0) == 0x80) return set_match(text, pos, run.last_start, out, kTagWhitespaceButLast);
+  if ((*run.last_start & 0xC0) == 0x80)
+    return set_match(text, pos, run.last_start, out, kTagWhitespaceButLast);
   return set_match(text, pos, run.end, out, kTagWhitespaceButLast, kDropLastCharacter);
 }
 

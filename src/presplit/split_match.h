@@ -21,8 +21,8 @@ enum DropLast : uint8_t { kKeepAll = 0, kDropLastCharacter = 1 };
 
 // A piece found at a position of a text. Offsets count from the text's start.
 struct SplitMatch {
-  uint64_t start;     // always the position asked for
-  uint64_t end;       // one past the last byte; start < end <= length
+  uint64_t start;  // always the position asked for
+  uint64_t end;    // one past the last byte; start < end <= length
   // A MatchTag. No consumer reads it; it stays so that tests can tell which
   // rule matched.
   uint32_t tag;
@@ -31,8 +31,7 @@ struct SplitMatch {
 
 // Finds the piece that begins at pos. Answers false, leaving out untouched,
 // exactly when pos >= length; never reads before pos or at/after length.
-using PieceSplitter = bool (*)(const uint8_t* text, uint64_t length, uint64_t pos,
-                               SplitMatch* out);
+using PieceSplitter = bool (*)(const uint8_t* text, uint64_t length, uint64_t pos, SplitMatch* out);
 
 }  // namespace velkan
 

@@ -5,9 +5,9 @@
 #ifndef VELKAN_PRESPLIT_SPLIT_O200K_RULES_H_
 #define VELKAN_PRESPLIT_SPLIT_O200K_RULES_H_
 
-#include "presplit/split_o200k.h"
 #include "presplit/split_cl100k.h"
 #include "presplit/split_common.h"
+#include "presplit/split_o200k.h"
 
 // Word rules of the pattern, with P the prefix class [^\r\n\p{L}\p{N}], U the
 // upper class [\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}], L the lower class
@@ -40,7 +40,7 @@ inline const uint8_t* upper_then_lower(const uint8_t* q, const uint8_t* end) {
 }
 
 inline bool match_word_with_lower(const uint8_t* text, uint64_t length, uint64_t pos,
-                           SplitMatch* out) {
+                                  SplitMatch* out) {
   const uint8_t* const p = text + pos;
   const uint8_t* const end = text + length;
   const ScannedChar first = scan_char(p, end);
@@ -53,7 +53,7 @@ inline bool match_word_with_lower(const uint8_t* text, uint64_t length, uint64_t
 }
 
 inline bool match_word_with_upper(const uint8_t* text, uint64_t length, uint64_t pos,
-                           SplitMatch* out) {
+                                  SplitMatch* out) {
   const uint8_t* const p = text + pos;
   const uint8_t* const end = text + length;
   const ScannedChar first = scan_char(p, end);
@@ -71,7 +71,7 @@ inline bool match_word_with_upper(const uint8_t* text, uint64_t length, uint64_t
 
 // ` ?[^\s\p{L}\p{N}]+[\r\n/]*`
 inline bool match_punctuation_slash(const uint8_t* text, uint64_t length, uint64_t pos,
-                             SplitMatch* out) {
+                                    SplitMatch* out) {
   return match_symbol_run(text, length, pos, /*slash=*/true, out);
 }
 

@@ -57,7 +57,8 @@ std::optional<std::string> fs_path(PyObject* path) {
   PyObject* converted = nullptr;
   if (!PyUnicode_FSConverter(path, &converted)) return std::nullopt;
   PyRef bytes(converted);
-  return std::string(PyBytes_AS_STRING(converted), static_cast<size_t>(PyBytes_GET_SIZE(converted)));
+  return std::string(PyBytes_AS_STRING(converted),
+                     static_cast<size_t>(PyBytes_GET_SIZE(converted)));
 }
 
 // The image file of the vocabulary beside velkan/__init__.py; nothing when
@@ -146,14 +147,12 @@ const EncodingHandle* cached_handle(size_t index) {
     // Released while loading or building, and while waiting for another
     // thread that does: the maker may need the lock to finish (it never
     // calls Python, but a waiter holding the lock would stall every thread).
-    Py_BEGIN_ALLOW_THREADS
-    try {
+    Py_BEGIN_ALLOW_THREADS try {
       handle = &encoding_cache_get(index, paths, &made);
     } catch (const std::bad_alloc&) {
       out_of_memory = true;  // the lock must be taken back before raising
     }
-    Py_END_ALLOW_THREADS
-    if (out_of_memory) {
+    Py_END_ALLOW_THREADS if (out_of_memory) {
       PyErr_NoMemory();
       return nullptr;
     }
@@ -241,14 +240,12 @@ PyObject* openai_save_image(PyObject*, PyObject* args) {
     if (handle == nullptr) return nullptr;
     int error = 0;
     bool out_of_memory = false;
-    Py_BEGIN_ALLOW_THREADS
-    try {
+    Py_BEGIN_ALLOW_THREADS try {
       error = write_file(*path, bpe_to_image(*handle->encoding));
     } catch (const std::bad_alloc&) {
       out_of_memory = true;
     }
-    Py_END_ALLOW_THREADS
-    if (out_of_memory) return PyErr_NoMemory();
+    Py_END_ALLOW_THREADS if (out_of_memory) return PyErr_NoMemory();
     if (error != 0) {
       errno = error;
       return PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path_object);

@@ -35,8 +35,8 @@ BytePairEncodingPtr load_or_build(const VocabularyInfo& info,
   for (const std::string& path : image_paths) {
     std::optional<ImageFile> file = open_image_file(path);
     if (!file) continue;  // absent or not a regular file: nothing to refuse
-    BytePairEncodingPtr encoding = bpe_from_image_file(
-        info.token_bytes, info.token_starts, info.num_tokens, *file, info.image_digest);
+    BytePairEncodingPtr encoding = bpe_from_image_file(info.token_bytes, info.token_starts,
+                                                       info.num_tokens, *file, info.image_digest);
     if (encoding) {
       made.loaded_from = path;
       return encoding;

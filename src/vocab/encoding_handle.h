@@ -7,8 +7,8 @@
 #ifndef VELKAN_VOCAB_ENCODING_HANDLE_H_
 #define VELKAN_VOCAB_ENCODING_HANDLE_H_
 
-#include "core/pair_table.h"
 #include "core/encoding.h"
+#include "core/pair_table.h"
 #include "presplit/rule_set.h"
 
 namespace velkan {

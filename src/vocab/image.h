@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/pair_table.h"
 #include "core/encoding.h"
+#include "core/pair_table.h"
 #include "vocab/image_digest.h"
 #include "vocab/image_layout.h"
 

@@ -242,9 +242,9 @@ bool same_arrays(const TokenAutomaton& a, const TokenAutomaton& b) {
     return x.size() == y.size() &&
            (x.empty() || std::memcmp(x.data(), y.data(), x.size() * sizeof(x[0])) == 0);
   };
-  return a.size == b.size && a.state_count == b.state_count &&
-         a.output_count == b.output_count && same(a.states, b.states) &&
-         same(a.outputs, b.outputs) && same(a.base, b.base) && same(a.check, b.check);
+  return a.size == b.size && a.state_count == b.state_count && a.output_count == b.output_count &&
+         same(a.states, b.states) && same(a.outputs, b.outputs) && same(a.base, b.base) &&
+         same(a.check, b.check);
 }
 
 }  // namespace
@@ -272,8 +272,9 @@ bool bpe_check_tables(const BytePairEncoding& bpe) {
   if (failure) std::rethrow_exception(failure);
   if (!tables_ok || !forward_ok || !reverse_ok) return false;
   const TokenAutomaton& alt = bpe.forward_automaton_alt;
-  const bool alt_ok = same_arrays(alt, bpe.forward_automaton) ? alt.kind == kForwardAltAutomaton
-                                                              : check_automaton(bpe, alt, kForwardAltAutomaton);
+  const bool alt_ok = same_arrays(alt, bpe.forward_automaton)
+                          ? alt.kind == kForwardAltAutomaton
+                          : check_automaton(bpe, alt, kForwardAltAutomaton);
   return alt_ok && check_prefixes_are_longest(bpe);
 }
 

@@ -17,9 +17,7 @@ ImageFile::~ImageFile() {
   if (fd >= 0) ::close(fd);
 }
 
-ImageFile::ImageFile(ImageFile&& other) noexcept : fd(other.fd), size(other.size) {
-  other.fd = -1;
-}
+ImageFile::ImageFile(ImageFile&& other) noexcept : fd(other.fd), size(other.size) { other.fd = -1; }
 
 std::optional<ImageFile> open_image_file(const std::string& path) {
   // Only a regular file will do. Opened without O_NONBLOCK, a FIFO would block
@@ -38,8 +36,8 @@ bool image_file_read(const ImageFile& file, uint64_t offset, void* out, size_t n
   if (offset > file.size || n > file.size - offset) return false;
   auto* p = static_cast<uint8_t*>(out);
   while (n != 0) {
-    const ssize_t got = ::pread(file.fd, p, std::min<size_t>(n, size_t{1} << 30),
-                                static_cast<off_t>(offset));
+    const ssize_t got =
+        ::pread(file.fd, p, std::min<size_t>(n, size_t{1} << 30), static_cast<off_t>(offset));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return false;  // an error, or the file shrank
     p += got;

@@ -21,9 +21,9 @@ struct VocabularyInfo {
   std::string_view image_file;  // "precomputed_cl100k.bin": beside the package
   const uint8_t* token_bytes;   // token i is bytes [token_starts[i], token_starts[i+1])
   const uint32_t* token_starts;
-  uint32_t num_tokens;          // counted from the rank file by the generator
+  uint32_t num_tokens;  // counted from the rank file by the generator
   RuleSet rule_set;
-  ImageDigest image_digest;     // of the image construction writes
+  ImageDigest image_digest;  // of the image construction writes
 };
 
 // In table order; an entry's index is its number in the encoding cache.
