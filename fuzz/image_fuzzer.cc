@@ -56,7 +56,7 @@ void check_encodes_like_built(const BytePairEncoding& loaded, const uint8_t* ext
   };
   for (const char* s : kSamples) same(reinterpret_cast<const uint8_t*>(s), std::strlen(s));
   std::vector<uint8_t> all_bytes(256);
-  for (int i = 0; i < 256; i++) all_bytes[i] = static_cast<uint8_t>(i);
+  for (int i = 0; i < 256; i++) all_bytes[ix(i)] = static_cast<uint8_t>(i);
   same(all_bytes.data(), all_bytes.size());
   same(extra, n < 512 ? n : 512);
   // Every token on its own, and every pair of the later ones: damage to the

@@ -61,9 +61,9 @@ class RankMerge {
     for (auto best = std::min_element(ranks.begin(), ranks.end());
          best != ranks.end() && *best != UINT32_MAX;
          best = std::min_element(ranks.begin(), ranks.end())) {
-      const size_t k = best - ranks.begin();
-      start.erase(start.begin() + k + 1);
-      ranks.erase(ranks.begin() + k);
+      const size_t k = static_cast<size_t>(best - ranks.begin());
+      start.erase(start.begin() + static_cast<std::ptrdiff_t>(k) + 1);
+      ranks.erase(best);
       if (k + 2 < start.size()) ranks[k] = rank(text, start, k);
       if (k > 0) ranks[k - 1] = rank(text, start, k - 1);
     }
@@ -269,7 +269,8 @@ TEST(RandomVocabulary, MatchesRankMerge) {
     const int letters = 2 + round % 4;
     auto random_text = [&](size_t max_length) {
       std::string s(1 + rng() % max_length, 'a');
-      for (char& c : s) c = static_cast<char>('a' + rng() % letters);
+      for (char& c : s)
+        c = static_cast<char>('a' + static_cast<int>(rng() % static_cast<unsigned>(letters)));
       return s;
     };
     std::vector<std::string> extra;

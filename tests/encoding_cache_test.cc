@@ -59,16 +59,17 @@ TEST(EncodingCache, MadeOnceFromTheFirstValidImage) {
   {
     std::vector<std::jthread> threads;
     for (int t = 0; t < kThreads; t++) {
-      threads.emplace_back([&, t] { handles[t] = &encoding_cache_get(index, paths, &made[t]); });
+      threads.emplace_back(
+          [&, t] { handles[ix(t)] = &encoding_cache_get(index, paths, &made[ix(t)]); });
     }
   }
   int makers = 0;
   for (int t = 0; t < kThreads; t++) {
-    EXPECT_EQ(handles[t], handles[0]);
-    if (!made[t].made_here) continue;
+    EXPECT_EQ(handles[ix(t)], handles[0]);
+    if (!made[ix(t)].made_here) continue;
     makers++;
-    EXPECT_EQ(made[t].loaded_from, good);
-    EXPECT_EQ(made[t].refused, std::vector<std::string>{garbage});
+    EXPECT_EQ(made[ix(t)].loaded_from, good);
+    EXPECT_EQ(made[ix(t)].refused, std::vector<std::string>{garbage});
   }
   EXPECT_EQ(makers, 1);
   EXPECT_TRUE(encoding_cache_has(index));

@@ -123,7 +123,8 @@ TEST_P(Image, RefusesConsistentButWrongTables) {
 
   // A token whose prefix chain has two links.
   uint32_t chained = 256;
-  while (built.next_prefix[chained] == -1 || built.next_prefix[built.next_prefix[chained]] == -1) {
+  while (built.next_prefix[ix(chained)] == -1 ||
+         built.next_prefix[ix(built.next_prefix[ix(chained)])] == -1) {
     chained++;
   }
   {
@@ -133,7 +134,8 @@ TEST_P(Image, RefusesConsistentButWrongTables) {
   }
   {
     BytePairEncodingPtr bpe = loaded();
-    bpe->next_prefix[chained] = bpe->next_prefix[bpe->next_prefix[chained]];  // a shorter one
+    bpe->next_prefix[ix(chained)] =
+        bpe->next_prefix[ix(bpe->next_prefix[ix(chained)])];  // a shorter one
     EXPECT_FALSE(bpe_check_tables(*bpe));
   }
   {
@@ -178,15 +180,16 @@ TEST_P(Image, RefusesConsistentButWrongTables) {
     }
     int32_t s = 0, t = -1;
     for (s = 1; s < a.size && t < 0; s++) {
-      if (a.check[s] < 0) continue;
+      if (a.check[ix(s)] < 0) continue;
       for (int b = 0; b < 256 && t < 0; b++) {
-        if (a.check[a.base[s] + b] == -1 && a.base[s] + b != 0) t = a.base[s] + b;
+        if (a.check[ix(a.base[ix(s)] + b)] == -1 && a.base[ix(s)] + b != 0) t = a.base[ix(s)] + b;
       }
     }
     ASSERT_GE(t, 0);
     s--;
-    a.check[t] = s;
-    a.states[t] = AutomatonState{0, 0, static_cast<int32_t>(longest), a.states[s].depth + 1};
+    a.check[ix(t)] = s;
+    a.states[ix(t)] =
+        AutomatonState{0, 0, static_cast<int32_t>(longest), a.states[ix(s)].depth + 1};
     EXPECT_FALSE(bpe_check_tables(*bpe));
   }
   EXPECT_TRUE(bpe_check_tables(*loaded()));  // the undamaged copy still passes
@@ -205,8 +208,8 @@ TEST_P(Image, ChecksTheSecondForwardAutomaton) {
     BytePairEncodingPtr bpe = loaded();
     TokenAutomaton& alt = bpe->forward_automaton_alt;
     int32_t s = 1;
-    while (alt.states[s].value == -1) s++;
-    alt.states[s].value = -1;  // a token no longer spelled
+    while (alt.states[ix(s)].value == -1) s++;
+    alt.states[ix(s)].value = -1;  // a token no longer spelled
     EXPECT_FALSE(bpe_check_tables(*bpe));
   }
   {
@@ -238,7 +241,8 @@ uint64_t word_at(const uint8_t* p) {
 Lanes lanes_after(const std::vector<uint8_t>& bytes, size_t blocks) {
   Lanes lanes = {kPrime1 + kPrime2, kPrime2, 0, 0 - kPrime1};
   for (size_t b = 0; b < blocks; b++) {
-    for (int i = 0; i < 4; i++) lanes[i] = round(lanes[i], word_at(bytes.data() + 32 * b + 8 * i));
+    for (int i = 0; i < 4; i++)
+      lanes[ix(i)] = round(lanes[ix(i)], word_at(bytes.data() + 32 * b + 8 * i));
   }
   return lanes;
 }
@@ -256,11 +260,11 @@ std::array<uint64_t, 2> digest(const std::vector<uint8_t>& bytes) {
   Lanes lanes = lanes_after(bytes, bytes.size() / 32);
   uint8_t tail[32] = {};
   std::memcpy(tail, bytes.data() + bytes.size() / 32 * 32, bytes.size() % 32);
-  for (int i = 0; i < 4; i++) lanes[i] = round(lanes[i], word_at(tail + 8 * i) ^ total);
+  for (int i = 0; i < 4; i++) lanes[ix(i)] = round(lanes[ix(i)], word_at(tail + 8 * i) ^ total);
   uint64_t low = total, high = ~total;
   for (int i = 0; i < 4; i++) {
-    low = round(low, lanes[i]);
-    high = round(high, lanes[3 - i]);
+    low = round(low, lanes[ix(i)]);
+    high = round(high, lanes[ix(3 - i)]);
   }
   return {avalanche(low), avalanche(high ^ low)};
 }
@@ -298,7 +302,7 @@ TEST_P(Image, ForgedImageIsCheckedInFull) {
   const weak::Lanes before = weak::lanes_after(forged, last);
   const weak::Lanes target = weak::lanes_after(good, last + 1);
   for (int i = 0; i < 4; i++) {
-    const uint64_t word = weak::solve(before[i], target[i]);
+    const uint64_t word = weak::solve(before[ix(i)], target[ix(i)]);
     std::memcpy(forged.data() + 32 * last + 8 * i, &word, 8);
   }
   ASSERT_NE(forged, good);
@@ -356,7 +360,8 @@ TEST(ImageFile, LoadsImagesFromFiles) {
   const std::vector<uint8_t>& good = image_of(false);
   auto write_and_load = [&](size_t size, const ImageDigest& known) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
-    std::vector<uint8_t> bytes(good.begin(), good.begin() + std::min(size, good.size()));
+    std::vector<uint8_t> bytes(
+        good.begin(), good.begin() + static_cast<std::ptrdiff_t>(std::min(size, good.size())));
     bytes.resize(size, 0);
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);

@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "core/index.h"
+
 namespace velkan {
 
 struct BytePairEncoding;
@@ -145,7 +147,7 @@ inline int32_t automaton_whole_token(const TokenAutomaton& a, const uint8_t* byt
     if (check[t] != s) return -1;
     s = t;
   }
-  return a.states[s].value;
+  return a.states[ix(s)].value;
 }
 
 // Of the tokens that occur in bytes[0, len), the one that starts first and,

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/automaton.h"
+#include "core/index.h"
 #include "core/pair_table.h"
 
 namespace velkan {

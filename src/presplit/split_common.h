@@ -66,7 +66,7 @@ inline constexpr std::array<uint8_t, 128> kAsciiFlags = [] {
     if (c >= 'A' && c <= 'Z') f |= kCharLetter | kCharUpper;
     if (c >= 'a' && c <= 'z') f |= kCharLetter | kCharLower;
     if (c >= '0' && c <= '9') f |= kCharNumber;
-    flags[c] = static_cast<uint8_t>(f);
+    flags[static_cast<size_t>(c)] = static_cast<uint8_t>(f);
   }
   return flags;
 }();
@@ -119,7 +119,7 @@ inline constexpr bool ascii_range_exact(uint32_t flags) {
   const AsciiRange r = ascii_range_of(flags);
   for (int c = 0; c < 0x80; ++c) {
     const bool in = (c | r.fold) >= r.lo && (c | r.fold) <= r.hi;
-    if (in != ((kAsciiFlags[c] & flags) != 0)) return false;
+    if (in != ((kAsciiFlags[static_cast<size_t>(c)] & flags) != 0)) return false;
   }
   return true;
 }

@@ -38,8 +38,8 @@ bool check_token_index(const BytePairEncoding& bpe) {
   for (uint32_t slot = 0; slot < index.capacity; slot++) {
     const TokenIndexEntry& e = index.entries[slot];
     if (e.token == -1) continue;
-    if (e.token < 0 || static_cast<uint32_t>(e.token) >= n || seen[e.token]) return false;
-    seen[e.token] = 1;
+    if (e.token < 0 || static_cast<uint32_t>(e.token) >= n || seen[ix(e.token)]) return false;
+    seen[ix(e.token)] = 1;
     occupied++;
     const uint32_t id = static_cast<uint32_t>(e.token);
     if (e.hash != token_hash(bpe.token_data(id), bpe.token_length(id), bpe.hash_factor)) {
@@ -81,7 +81,7 @@ bool check_splits_and_pairs(const BytePairEncoding& bpe) {
     const PairEntry& e = table.entries[slot];
     if (e.merged == -1) continue;
     if (e.merged < 0 || static_cast<uint32_t>(e.merged) >= n) return false;
-    if (bpe.split_left[e.merged] != e.left || bpe.split_right[e.merged] != e.right ||
+    if (bpe.split_left[ix(e.merged)] != e.left || bpe.split_right[ix(e.merged)] != e.right ||
         e.left == static_cast<uint32_t>(e.merged)) {
       return false;
     }
@@ -125,30 +125,31 @@ bool check_automaton(const BytePairEncoding& bpe, const TokenAutomaton& a, Autom
   const AutomatonOutput& zero = a.outputs[0];
   if (zero.token != 0 || zero.length != 0 || zero.next != 0) return false;
   for (int32_t k = 1; k < a.output_count; k++) {
-    const AutomatonOutput& o = a.outputs[k];
+    const AutomatonOutput& o = a.outputs[ix(k)];
     // Lists run towards lower records and shorter tokens, so they end.
     if (o.token < 0 || o.token >= n || o.length < 1 ||
         static_cast<uint32_t>(o.length) != bpe.token_length(static_cast<uint32_t>(o.token)) ||
-        o.next < 0 || o.next >= k || (o.next != 0 && a.outputs[o.next].length >= o.length)) {
+        o.next < 0 || o.next >= k || (o.next != 0 && a.outputs[ix(o.next)].length >= o.length)) {
       return false;
     }
   }
   if (a.check[0] != 0 || a.states[0].depth != 0 || a.states[0].fail != 0) return false;
   for (int32_t s = 0; s < size; s++) {
-    const AutomatonState& st = a.states[s];
+    const AutomatonState& st = a.states[ix(s)];
     // A transition reads base[s] + byte, so every base leaves 256 slots.
-    if (a.base[s] < 0 || a.base[s] > size - 256) return false;
-    if (a.check[s] < -1 || a.check[s] >= size) return false;
+    if (a.base[ix(s)] < 0 || a.base[ix(s)] > size - 256) return false;
+    if (a.check[ix(s)] < -1 || a.check[ix(s)] >= size) return false;
     if (st.fail < 0 || st.fail >= size || st.output < 0 || st.output >= a.output_count ||
         st.value < -1 || st.value >= n || st.depth < 0) {
       return false;
     }
     // Failure links lead to shallower states, so the failure walk ends.
-    if (st.depth == 0 ? st.fail != 0 : a.states[st.fail].depth >= st.depth) return false;
+    if (st.depth == 0 ? st.fail != 0 : a.states[ix(st.fail)].depth >= st.depth) return false;
     // A state is one byte deeper than its parent and reports no token longer
     // than the bytes that led to it.
-    if (s != 0 && a.check[s] >= 0 && st.depth != a.states[a.check[s]].depth + 1) return false;
-    if (st.output != 0 && a.outputs[st.output].length > st.depth) return false;
+    if (s != 0 && a.check[ix(s)] >= 0 && st.depth != a.states[ix(a.check[ix(s)])].depth + 1)
+      return false;
+    if (st.output != 0 && a.outputs[ix(st.output)].length > st.depth) return false;
   }
   // The automaton spells every token (reversed for kind 2) and ends it at a
   // state of the right depth holding the token or an equal earlier one.
@@ -160,20 +161,21 @@ bool check_automaton(const BytePairEncoding& bpe, const TokenAutomaton& a, Autom
     if (kind == kReverseAutomaton) std::reverse(bytes.begin(), bytes.end());
     int32_t s = 0;
     for (uint8_t b : bytes) {
-      const int32_t t = a.base[s] + b;
-      if (a.check[t] != s || t == 0) return false;
+      const int32_t t = a.base[ix(s)] + b;
+      if (a.check[ix(t)] != s || t == 0) return false;
       s = t;
     }
-    token_end[s] = 1;
-    const int32_t value = a.states[s].value;
-    if (a.states[s].depth != static_cast<int32_t>(length) || value < 0 ||
+    token_end[ix(s)] = 1;
+    const int32_t value = a.states[ix(s)].value;
+    if (a.states[ix(s)].depth != static_cast<int32_t>(length) || value < 0 ||
         static_cast<uint32_t>(value) > id) {
       return false;
     }
     if (static_cast<uint32_t>(value) != id) {
-      std::vector<uint8_t> other(bpe.token_data(value), bpe.token_data(value) + length);
+      std::vector<uint8_t> other(bpe.token_data(static_cast<uint32_t>(value)),
+                                 bpe.token_data(static_cast<uint32_t>(value)) + length);
       if (kind == kReverseAutomaton) std::reverse(other.begin(), other.end());
-      if (bpe.token_length(value) != length || other != bytes) return false;
+      if (bpe.token_length(static_cast<uint32_t>(value)) != length || other != bytes) return false;
     }
   }
   // Only the states just checked may report a token: a stray state reached by
@@ -181,7 +183,7 @@ bool check_automaton(const BytePairEncoding& bpe, const TokenAutomaton& a, Autom
   // not spell, even one longer than the text, and the encoder would then
   // read past the end of its input.
   for (int32_t s = 0; s < size; s++) {
-    if (a.states[s].value != -1 && !token_end[s]) return false;
+    if (a.states[ix(s)].value != -1 && !token_end[ix(s)]) return false;
   }
   return true;
 }
@@ -198,8 +200,8 @@ bool check_prefixes_are_longest(const BytePairEncoding& bpe) {
     uint32_t longest = 0;
     int32_t s = 0;
     for (uint32_t d = 0; d + 1 < length; d++) {
-      s = a.base[s] + bytes[d];  // the token's own path: every step exists
-      if (a.states[s].value != -1) longest = d + 1;
+      s = a.base[ix(s)] + bytes[ix(d)];  // the token's own path: every step exists
+      if (a.states[ix(s)].value != -1) longest = d + 1;
     }
     const int32_t p = bpe.next_prefix[i];
     if (p == -1 ? longest != 0 : bpe.token_length(static_cast<uint32_t>(p)) != longest) {
