@@ -7,46 +7,13 @@
 
 #include "core/encoder.h"
 #include "fuzz_util.h"
+#include "rank_merge.h"
 
 namespace velkan::fuzz {
 namespace {
 
 // Short enough that the quadratic reference stays fast.
 constexpr size_t kReferenceLimit = 256;
-
-int32_t rank_of(const BytePairEncoding& bpe, const uint8_t* bytes, size_t n) {
-  return token_index_find(bpe.token_index, bpe.token_bytes.data(), bpe.token_starts.data(),
-                          bpe.hash_factor, bytes, n);
-}
-
-// Byte-pair encoding the textbook way: start from single bytes and merge the
-// adjacent pair whose concatenation has the lowest rank (the leftmost of
-// equals) until no adjacent pair is a token.
-std::vector<uint32_t> rank_merge(const BytePairEncoding& bpe, const uint8_t* text, size_t n) {
-  std::vector<size_t> starts(n);  // start offset of each part; a part ends where the next starts
-  for (size_t i = 0; i < n; i++) starts[i] = i;
-  auto part_end = [&](size_t k) { return k + 1 < starts.size() ? starts[k + 1] : n; };
-  for (;;) {
-    int32_t best = -1;
-    size_t best_at = 0;
-    for (size_t k = 0; k + 1 < starts.size(); k++) {
-      const int32_t r = rank_of(bpe, text + starts[k], part_end(k + 1) - starts[k]);
-      if (r != -1 && (best == -1 || r < best)) {
-        best = r;
-        best_at = k;
-      }
-    }
-    if (best == -1) break;
-    starts.erase(starts.begin() + static_cast<ptrdiff_t>(best_at) + 1);
-  }
-  std::vector<uint32_t> ids;
-  for (size_t k = 0; k < starts.size(); k++) {
-    const int32_t r = rank_of(bpe, text + starts[k], part_end(k) - starts[k]);
-    FUZZ_CHECK(r != -1);  // every single byte is a token
-    ids.push_back(static_cast<uint32_t>(r));
-  }
-  return ids;
-}
 
 }  // namespace
 }  // namespace velkan::fuzz

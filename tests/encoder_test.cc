@@ -11,13 +11,13 @@
 #include <random>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "core/automaton.h"
 #include "core/build.h"
 #include "core/pair_table.h"
 #include "embedded_encodings.h"
+#include "rank_merge.h"
 #include "vocab/embedded.h"
 
 namespace velkan {
@@ -43,43 +43,10 @@ BytePairEncodingPtr build(const std::vector<std::string>& extra) {
 
 const BytePairEncoding& embedded(bool o200k) { return embedded_encoding(o200k); }
 
-// The reference encoder. Every single byte must be a token.
-class RankMerge {
- public:
-  explicit RankMerge(const BytePairEncoding& bpe) {
-    for (uint32_t id = 0; id < bpe.num_tokens; id++) {
-      rank_.emplace(
-          std::string_view(reinterpret_cast<const char*>(bpe.token_data(id)), bpe.token_length(id)),
-          id);
-    }
-  }
-  std::vector<uint32_t> encode(std::string_view text) const {
-    std::vector<size_t> start;  // part k is [start[k], start[k + 1])
-    for (size_t i = 0; i <= text.size(); i++) start.push_back(i);
-    std::vector<uint32_t> ranks;  // ranks[k]: parts k and k + 1 joined
-    for (size_t k = 0; k + 2 < start.size(); k++) ranks.push_back(rank(text, start, k));
-    for (auto best = std::min_element(ranks.begin(), ranks.end());
-         best != ranks.end() && *best != UINT32_MAX;
-         best = std::min_element(ranks.begin(), ranks.end())) {
-      const size_t k = static_cast<size_t>(best - ranks.begin());
-      start.erase(start.begin() + static_cast<std::ptrdiff_t>(k) + 1);
-      ranks.erase(best);
-      if (k + 2 < start.size()) ranks[k] = rank(text, start, k);
-      if (k > 0) ranks[k - 1] = rank(text, start, k - 1);
-    }
-    std::vector<uint32_t> out;
-    for (size_t k = 0; k + 1 < start.size(); k++)
-      out.push_back(rank_.at(text.substr(start[k], start[k + 1] - start[k])));
-    return out;
-  }
-
- private:
-  uint32_t rank(std::string_view text, const std::vector<size_t>& start, size_t k) const {
-    auto it = rank_.find(text.substr(start[k], start[k + 2] - start[k]));
-    return it == rank_.end() ? UINT32_MAX : it->second;
-  }
-  std::unordered_map<std::string_view, uint32_t> rank_;
-};
+// The reference encoder (rank_merge.h) over a string.
+std::vector<uint32_t> reference_encode(const BytePairEncoding& bpe, std::string_view text) {
+  return rank_merge(bpe, u8(text), text.size());
+}
 
 TEST(Encoder, BacktrackingWalkThrough) {
   BytePairEncodingPtr bpe = build({"bc", "ab"});  // 256, 257
@@ -194,7 +161,6 @@ void append_utf8(std::mt19937& rng, std::string& s) {
 
 TEST_P(Embedded, MatchesRankMerge) {
   const BytePairEncoding& bpe = embedded(GetParam());
-  const RankMerge reference(bpe);
   const char* const words[] = {" the", " of",   "ing", " tokenizer", "Hello",   ",",     ".\n",
                                "  ",   " 2024", "'s",  "\t",         " пример", " 東京", " 😀"};
   std::mt19937 rng(GetParam() ? 2 : 1);
@@ -222,7 +188,7 @@ TEST_P(Embedded, MatchesRankMerge) {
         break;  // many equal ranks
       }
     }
-    const std::vector<uint32_t> want = reference.encode(text);
+    const std::vector<uint32_t> want = reference_encode(bpe, text);
     ASSERT_EQ(encode(bpe, text), want) << testing::PrintToString(text);
     ASSERT_EQ(bpe_count(bpe, u8(text), text.size()), want.size());
     ASSERT_EQ(bpe_count_till_limit(bpe, u8(text), text.size(), want.size() - 1), UINT64_MAX);
@@ -276,16 +242,16 @@ TEST(RandomVocabulary, MatchesRankMerge) {
     std::vector<std::string> extra;
     BytePairEncodingPtr bpe = build(extra);
     for (int merges = 0; merges < 60; merges++) {
-      const std::vector<uint32_t> parts = RankMerge(*bpe).encode(random_text(12));
+      const std::vector<uint32_t> parts = reference_encode(*bpe, random_text(12));
       if (parts.size() < 2) continue;
       const size_t k = rng() % (parts.size() - 1);
       extra.push_back(bytes_of(*bpe, parts[k]) + bytes_of(*bpe, parts[k + 1]));
       bpe = build(extra);
     }
-    const RankMerge reference(*bpe);
     for (int k = 0; k < 150; k++) {
       const std::string text = random_text(k < 140 ? 24 : 400);
-      ASSERT_EQ(encode(*bpe, text), reference.encode(text)) << "round " << round << ": " << text;
+      ASSERT_EQ(encode(*bpe, text), reference_encode(*bpe, text))
+          << "round " << round << ": " << text;
     }
   }
 }
