@@ -13,6 +13,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <exception>
 #include <memory>
 #include <new>
 #include <optional>
@@ -30,6 +31,7 @@
 #include "vocab/registry.h"
 
 namespace velkan {
+namespace {
 
 // The path of a file that lies beside the file package_file: its directory
 // prefix (up to and including the last '/' or '\\'; empty without either)
@@ -44,8 +46,6 @@ std::optional<std::string> sibling_path(std::string_view package_file, std::stri
   path += name;
   return path;
 }
-
-namespace {
 
 PyObject* as_str(std::string_view text) {
   return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
@@ -147,13 +147,23 @@ const EncodingHandle* cached_handle(size_t index) {
     // Released while loading or building, and while waiting for another
     // thread that does: the maker may need the lock to finish (it never
     // calls Python, but a waiter holding the lock would stall every thread).
-    Py_BEGIN_ALLOW_THREADS try {
-      handle = &encoding_cache_get(index, paths, &made);
-    } catch (const std::bad_alloc&) {
-      out_of_memory = true;  // the lock must be taken back before raising
-    }
-    Py_END_ALLOW_THREADS if (out_of_memory) {
+    std::string failure;
+    Py_BEGIN_ALLOW_THREADS
+      try {
+        handle = &encoding_cache_get(index, paths, &made);
+      } catch (const std::bad_alloc&) {
+        out_of_memory = true;  // the lock must be taken back before raising
+      } catch (const std::exception& e) {
+        failure = e.what();  // a lock or thread failure of the system
+      }
+    Py_END_ALLOW_THREADS
+    if (out_of_memory) {
       PyErr_NoMemory();
+      return nullptr;
+    }
+    if (handle == nullptr) {
+      PyErr_Format(PyExc_RuntimeError, "could not make the encoding %s: %s",
+                   std::string(info.name).c_str(), failure.c_str());
       return nullptr;
     }
     if (made.made_here) report_made(info, made);
@@ -240,12 +250,14 @@ PyObject* openai_save_image(PyObject*, PyObject* args) {
     if (handle == nullptr) return nullptr;
     int error = 0;
     bool out_of_memory = false;
-    Py_BEGIN_ALLOW_THREADS try {
-      error = write_file(*path, bpe_to_image(*handle->encoding));
-    } catch (const std::bad_alloc&) {
-      out_of_memory = true;
-    }
-    Py_END_ALLOW_THREADS if (out_of_memory) return PyErr_NoMemory();
+    Py_BEGIN_ALLOW_THREADS
+      try {
+        error = write_file(*path, bpe_to_image(*handle->encoding));
+      } catch (const std::bad_alloc&) {
+        out_of_memory = true;
+      }
+    Py_END_ALLOW_THREADS
+    if (out_of_memory) return PyErr_NoMemory();
     if (error != 0) {
       errno = error;
       return PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path_object);

@@ -34,18 +34,19 @@ PyObject* build_image(PyObject*, PyObject* args) {
     } else {
       std::vector<uint8_t> image;
       bool built = true;
-      Py_BEGIN_ALLOW_THREADS try {
-        velkan::BytePairEncodingPtr bpe =
-            velkan::bpe_build(static_cast<const uint8_t*>(bytes.buf), offsets.data(),
-                              static_cast<uint32_t>(count - 1));
-        image = velkan::bpe_to_image(*bpe);
-      } catch (const std::bad_alloc&) {
-        built = false;  // the lock must be taken back before raising
-      }
-      Py_END_ALLOW_THREADS result =
-          built ? PyBytes_FromStringAndSize(reinterpret_cast<const char*>(image.data()),
-                                            static_cast<Py_ssize_t>(image.size()))
-                : PyErr_NoMemory();
+      Py_BEGIN_ALLOW_THREADS
+        try {
+          velkan::BytePairEncodingPtr bpe =
+              velkan::bpe_build(static_cast<const uint8_t*>(bytes.buf), offsets.data(),
+                                static_cast<uint32_t>(count - 1));
+          image = velkan::bpe_to_image(*bpe);
+        } catch (const std::bad_alloc&) {
+          built = false;  // the lock must be taken back before raising
+        }
+      Py_END_ALLOW_THREADS
+      result = built ? PyBytes_FromStringAndSize(reinterpret_cast<const char*>(image.data()),
+                                                 static_cast<Py_ssize_t>(image.size()))
+                     : PyErr_NoMemory();
     }
   } catch (const std::bad_alloc&) {
     result = PyErr_NoMemory();
