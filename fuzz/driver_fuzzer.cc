@@ -18,8 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(decode(*handle.encoding, ids) == std::vector<uint8_t>(text.data(), text.data() + n));
   const uint64_t count = piecewise_count(handle, text.data(), n);
   FUZZ_CHECK(count == ids.size());
-  const uint64_t limits[] = {0, count, count + 1, count > 0 ? count - 1 : 0, UINT64_MAX,
-                             uint64_t{size > 1 ? data[1] : 2u}};
+  const uint64_t limits[] = {0,          count,
+                             count + 1,  count > 0 ? count - 1 : 0,
+                             UINT64_MAX, uint64_t{size > 1 ? data[1] : 2u}};
   for (uint64_t limit : limits) {
     const uint64_t expected = count <= limit ? count : kOverLimit;
     FUZZ_CHECK(piecewise_count_till_limit(handle, text.data(), n, limit) == expected);

@@ -12,19 +12,18 @@
 #include <memory>
 #include <vector>
 
-#include "core/token_store.h"
+#include "core/encoding.h"
 #include "embedded_encodings.h"  // from tests/
 
 namespace velkan::fuzz {
 
-#define FUZZ_CHECK(cond)                                                         \
-  do {                                                                           \
-    if (!(cond)) {                                                               \
+#define FUZZ_CHECK(cond)                                                            \
+  do {                                                                              \
+    if (!(cond)) {                                                                  \
       std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      std::abort();                                                              \
-    }                                                                            \
+      std::abort();                                                                 \
+    }                                                                               \
   } while (0)
-
 
 // The bytes in a heap block of exactly their size. An empty input still gets
 // a (zero-size) block, so that even a read at the end is caught.

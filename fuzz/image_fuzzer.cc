@@ -56,7 +56,7 @@ void check_encodes_like_built(const BytePairEncoding& loaded, const uint8_t* ext
   };
   for (const char* s : kSamples) same(reinterpret_cast<const uint8_t*>(s), std::strlen(s));
   std::vector<uint8_t> all_bytes(256);
-  for (int i = 0; i < 256; i++) all_bytes[i] = static_cast<uint8_t>(i);
+  for (int i = 0; i < 256; i++) all_bytes[ix(i)] = static_cast<uint8_t>(i);
   same(all_bytes.data(), all_bytes.size());
   same(extra, n < 512 ? n : 512);
   // Every token on its own, and every pair of the later ones: damage to the
@@ -94,7 +94,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const std::vector<uint8_t>& image = velkan::fuzz::good_image();
     std::ofstream out(path, std::ios::binary);
     out.put('\0');
-    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    out.write(reinterpret_cast<const char*>(image.data()),
+              static_cast<std::streamsize>(image.size()));
     std::exit(out ? 0 : 1);
   }
   return 0;

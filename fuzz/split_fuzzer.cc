@@ -51,7 +51,8 @@ void check_contract(PieceSplitter split, const ExactCopy& text, bool code_points
     const ExactCopy tail(text.data() + pos, n - pos);
     SplitMatch t;
     FUZZ_CHECK(split(tail.data(), tail.size, 0, &t));
-    FUZZ_CHECK(t.start == 0 && t.end == m.end - pos && t.tag == m.tag && t.drop_last == m.drop_last);
+    FUZZ_CHECK(t.start == 0 && t.end == m.end - pos && t.tag == m.tag &&
+               t.drop_last == m.drop_last);
   }
 }
 
@@ -68,7 +69,8 @@ void check_walk(PieceSplitter split, const ExactCopy& text, bool code_points) {
       size_t p = end - 1;
       while (p > m.start && (text.data()[p] & 0xC0) == 0x80) p--;
       if (p == m.start) {
-        for (size_t q = m.start; q < end; q += decode_utf8(text.data() + q, text.data() + end).length)
+        for (size_t q = m.start; q < end;
+             q += decode_utf8(text.data() + q, text.data() + end).length)
           p = q;
       }
       if (p > m.start) end = p;

@@ -20,8 +20,7 @@ BytePairEncodingPtr build(const std::vector<std::string>& extra, bool with_bytes
   std::vector<uint32_t> starts{0};
   for (int b = 0; with_bytes && b < 256; b++)
     starts.push_back(static_cast<uint32_t>((bytes += static_cast<char>(b)).size()));
-  for (const std::string& t : extra)
-    starts.push_back(static_cast<uint32_t>((bytes += t).size()));
+  for (const std::string& t : extra) starts.push_back(static_cast<uint32_t>((bytes += t).size()));
   return bpe_build(reinterpret_cast<const uint8_t*>(bytes.data()), starts.data(),
                    static_cast<uint32_t>(starts.size() - 1));
 }
@@ -36,11 +35,9 @@ TEST(PairTable, HashProbingAndWrapAround) {
   PairTable table = pair_table_new(16);
   std::vector<uint32_t> lefts;  // keys (l, 7) whose home slot is the last one
   for (uint32_t l = 0; lefts.size() < 3; l++) {
-    if ((pair_hash(l, 7) >> 32 & 15) == 15)
-      lefts.push_back(l);
+    if ((pair_hash(l, 7) >> 32 & 15) == 15) lefts.push_back(l);
   }
-  for (uint32_t i = 0; i < 3; i++)
-    pair_table_insert(table, lefts[i], 7, 100 + i);
+  for (uint32_t i = 0; i < 3; i++) pair_table_insert(table, lefts[i], 7, 100 + i);
   pair_table_insert(table, lefts[0], 7, 200);  // a repeated key gets its own slot
   EXPECT_EQ(table.count, 4u);
   EXPECT_EQ(table.entries[15].merged, 100);

@@ -14,6 +14,7 @@
 #include "embedded_encodings.h"
 #include "presplit/split_cl100k.h"
 #include "presplit/split_o200k.h"
+#include "presplit/rule_set.h"
 
 namespace velkan {
 namespace {
@@ -27,7 +28,7 @@ std::vector<uint32_t> by_pieces(const EncodingHandle& h, const std::string& text
   std::vector<uint32_t> out;
   uint64_t pos = 0;
   SplitMatch m;
-  while (h.splitter(u8(text), text.size(), pos, &m)) {
+  while (piece_splitter(h.rule_set)(u8(text), text.size(), pos, &m)) {
     uint64_t end = m.end;
     if (m.drop_last) {
       uint64_t p = end - 1;
@@ -43,7 +44,7 @@ std::vector<uint32_t> by_pieces(const EncodingHandle& h, const std::string& text
 
 class Driver : public ::testing::TestWithParam<bool> {};
 INSTANTIATE_TEST_SUITE_P(Vocabularies, Driver, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "o200k" : "cl100k"; });
+                         [](const auto& param_info) { return param_info.param ? "o200k" : "cl100k"; });
 
 const std::vector<std::string> kTexts = {
     "",

@@ -6,8 +6,7 @@
 #define VELKAN_TESTS_EMBEDDED_ENCODINGS_H_
 
 #include "core/build.h"
-#include "presplit/split_cl100k.h"
-#include "presplit/split_o200k.h"
+#include "presplit/rule_set.h"
 #include "vocab/embedded.h"
 #include "vocab/encoding_handle.h"
 
@@ -27,8 +26,8 @@ inline const BytePairEncoding& embedded_encoding(bool o200k) {
 inline const EncodingHandle& embedded_handle(bool o200k, bool split = true) {
   auto make = [](bool o, bool s) {
     EncodingHandle h;
-    h.encoding = const_cast<BytePairEncoding*>(&embedded_encoding(o));
-    h.splitter = s ? (o ? split_o200k : split_cl100k) : nullptr;
+    h.encoding = &embedded_encoding(o);
+    h.rule_set = s ? (o ? RuleSet::kO200k : RuleSet::kCl100k) : RuleSet::kWhole;
     h.pair_filter = pair_filter_build(h.encoding->pair_table);
     return h;
   };

@@ -11,13 +11,13 @@
 #include <random>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "core/automaton.h"
 #include "core/build.h"
 #include "core/pair_table.h"
 #include "embedded_encodings.h"
+#include "rank_merge.h"
 #include "vocab/embedded.h"
 
 namespace velkan {
@@ -37,54 +37,16 @@ BytePairEncodingPtr build(const std::vector<std::string>& extra) {
   std::vector<uint32_t> starts{0};
   for (int b = 0; b < 256; b++)
     starts.push_back(static_cast<uint32_t>((bytes += static_cast<char>(b)).size()));
-  for (const std::string& t : extra)
-    starts.push_back(static_cast<uint32_t>((bytes += t).size()));
+  for (const std::string& t : extra) starts.push_back(static_cast<uint32_t>((bytes += t).size()));
   return bpe_build(u8(bytes), starts.data(), static_cast<uint32_t>(starts.size() - 1));
 }
 
 const BytePairEncoding& embedded(bool o200k) { return embedded_encoding(o200k); }
 
-// The reference encoder. Every single byte must be a token.
-class RankMerge {
- public:
-  explicit RankMerge(const BytePairEncoding& bpe) {
-    for (uint32_t id = 0; id < bpe.num_tokens; id++) {
-      rank_.emplace(
-          std::string_view(reinterpret_cast<const char*>(bpe.token_data(id)), bpe.token_length(id)),
-          id);
-    }
-  }
-  std::vector<uint32_t> encode(std::string_view text) const {
-    std::vector<size_t> start;  // part k is [start[k], start[k + 1])
-    for (size_t i = 0; i <= text.size(); i++)
-      start.push_back(i);
-    std::vector<uint32_t> ranks;  // ranks[k]: parts k and k + 1 joined
-    for (size_t k = 0; k + 2 < start.size(); k++)
-      ranks.push_back(rank(text, start, k));
-    for (auto best = std::min_element(ranks.begin(), ranks.end());
-         best != ranks.end() && *best != UINT32_MAX;
-         best = std::min_element(ranks.begin(), ranks.end())) {
-      const size_t k = best - ranks.begin();
-      start.erase(start.begin() + k + 1);
-      ranks.erase(ranks.begin() + k);
-      if (k + 2 < start.size())
-        ranks[k] = rank(text, start, k);
-      if (k > 0)
-        ranks[k - 1] = rank(text, start, k - 1);
-    }
-    std::vector<uint32_t> out;
-    for (size_t k = 0; k + 1 < start.size(); k++)
-      out.push_back(rank_.at(text.substr(start[k], start[k + 1] - start[k])));
-    return out;
-  }
-
- private:
-  uint32_t rank(std::string_view text, const std::vector<size_t>& start, size_t k) const {
-    auto it = rank_.find(text.substr(start[k], start[k + 2] - start[k]));
-    return it == rank_.end() ? UINT32_MAX : it->second;
-  }
-  std::unordered_map<std::string_view, uint32_t> rank_;
-};
+// The reference encoder (rank_merge.h) over a string.
+std::vector<uint32_t> reference_encode(const BytePairEncoding& bpe, std::string_view text) {
+  return rank_merge(bpe, u8(text), text.size());
+}
 
 TEST(Encoder, BacktrackingWalkThrough) {
   BytePairEncodingPtr bpe = build({"bc", "ab"});  // 256, 257
@@ -93,11 +55,11 @@ TEST(Encoder, BacktrackingWalkThrough) {
   EXPECT_EQ(e.next_token, 257);
   EXPECT_EQ(encoder_step(e), 99);   // 257 accepted at 0..2
   EXPECT_EQ(encoder_step(e), 257);  // (257, 99) invalid: 2 is a dead end, 257 popped
-  EXPECT_EQ(e.allowed[0], ~uint64_t{4});
+  EXPECT_EQ(e.scratch.allowed[0], ~uint64_t{4});
   EXPECT_EQ(e.token_count, 0u);
   EXPECT_EQ(encoder_step(e), 256);  // 257 ends at 2; its prefix 97 is accepted
   EXPECT_EQ(encoder_step(e), -1);   // 256 accepted
-  EXPECT_EQ(std::vector<uint32_t>(e.tokens.get(), e.tokens.get() + e.token_count),
+  EXPECT_EQ(std::vector<uint32_t>(e.tokens(), e.tokens() + e.token_count),
             (std::vector<uint32_t>{97, 256}));
   EXPECT_EQ(encoder_step(e), -1);
   EXPECT_EQ(e.pos, 3u);
@@ -123,49 +85,47 @@ TEST(Encoder, CountTillLimitAndStackGrowth) {
   BacktrackEncoder e;  // a stack of one entry doubles as needed
   encoder_init(e, *bpe, u8(text), text.size(), 1);
   encoder_run(e);
-  EXPECT_EQ(e.token_capacity, 16u);
-  EXPECT_EQ(std::vector<uint32_t>(e.tokens.get(), e.tokens.get() + e.token_count),
-            encode(*bpe, text));
+  EXPECT_EQ(e.scratch.token_capacity, 16u);
+  EXPECT_EQ(std::vector<uint32_t>(e.tokens(), e.tokens() + e.token_count), encode(*bpe, text));
 }
 
 // A short piece after a long one keeps the larger buffers and resets only the
 // bitfield words it needs; a longer one gets new buffers.
-TEST(Encoder, ScratchReuse) {
+TEST(Encoder, BuffersReusedAcrossRuns) {
   BytePairEncodingPtr bpe = build({"aa", "ab", "aab"});
   const std::string pieces[] = {std::string(700, 'a') + "bab", "abaab", std::string(3000, 'a')};
-  EncoderScratch scratch;
+  BacktrackEncoder e;
   const uint32_t* tokens = nullptr;
-  uint64_t capacity = 0, words = 0;  // as handed back, the stack grown by the run
+  uint64_t capacity = 0, words = 0;  // as the last run left them, the stack grown by it
   for (int i = 0; i < 3; i++) {
-    if (i == 1)
-      std::fill(scratch.allowed.get(), scratch.allowed.get() + words, 0x5A5A5A5A5A5A5A5AULL);
-    BacktrackEncoder e;
-    encoder_init_with_scratch(e, *bpe, u8(pieces[i]), pieces[i].size(), scratch);
-    EXPECT_EQ(scratch.tokens, nullptr);
     if (i == 1) {
-      EXPECT_EQ(e.tokens.get(), tokens);
-      EXPECT_EQ(e.token_capacity, capacity);
-      EXPECT_EQ(e.allowed_words, words);
-      EXPECT_EQ(e.allowed[0], ~uint64_t{0});
-      for (uint64_t w = 1; w < words; w++)
-        EXPECT_EQ(e.allowed[w], 0x5A5A5A5A5A5A5A5AULL);
+      std::fill(e.scratch.allowed.get(), e.scratch.allowed.get() + words, 0x5A5A5A5A5A5A5A5AULL);
+    }
+    encoder_init(e, *bpe, u8(pieces[i]), pieces[i].size(), 0);
+    if (i == 1) {
+      EXPECT_EQ(e.tokens(), tokens);
+      EXPECT_EQ(e.scratch.token_capacity, capacity);
+      EXPECT_EQ(e.scratch.allowed_words, words);
+      EXPECT_EQ(e.scratch.allowed[0], ~uint64_t{0});
+      for (uint64_t w = 1; w < words; w++) EXPECT_EQ(e.scratch.allowed[w], 0x5A5A5A5A5A5A5A5AULL);
     } else {
-      EXPECT_EQ(e.token_capacity, pieces[i].size() / 3 + 16);
-      EXPECT_EQ(e.allowed_words, (pieces[i].size() + 64) / 64);
+      EXPECT_EQ(e.scratch.token_capacity, pieces[i].size() / 3 + 16);
+      EXPECT_EQ(e.scratch.allowed_words, (pieces[i].size() + 64) / 64);
     }
     encoder_run(e);
-    EXPECT_EQ(std::vector<uint32_t>(e.tokens.get(), e.tokens.get() + e.token_count),
+    EXPECT_EQ(std::vector<uint32_t>(e.tokens(), e.tokens() + e.token_count),
               encode(*bpe, pieces[i]));
-    encoder_release_to_scratch(e, scratch);
-    tokens = scratch.tokens.get();
-    capacity = scratch.token_capacity;
-    words = scratch.allowed_words;
+    tokens = e.tokens();
+    capacity = e.scratch.token_capacity;
+    words = e.scratch.allowed_words;
   }
 }
 
 class Embedded : public ::testing::TestWithParam<bool> {};
 INSTANTIATE_TEST_SUITE_P(Vocabularies, Embedded, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "o200k" : "cl100k"; });
+                         [](const auto& param_info) {
+                           return param_info.param ? "o200k" : "cl100k";
+                         });
 
 // Every token but the single bytes splits into two older tokens that spell
 // it, with one pair entry each. In o200k this includes 143962 = 6030 + 79511,
@@ -193,16 +153,14 @@ void append_utf8(std::mt19937& rng, std::string& s) {
       {0x20, 0x7e},   {0x20, 0x7e},     {0x09, 0x0d},     {0xa0, 0x24f},    {0x400, 0x4ff},
       {0x600, 0x6ff}, {0x3040, 0x30ff}, {0x4e00, 0x9fff}, {0xac00, 0xd7a3}, {0x1f300, 0x1faff}};
   const auto& range = ranges[rng() % std::size(ranges)];
-  const uint32_t c = range[0] + rng() % (range[1] - range[0] + 1);
+  const uint32_t c = range[0] + static_cast<uint32_t>(rng() % (range[1] - range[0] + 1));
   const int extra = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
   s += static_cast<char>(extra == 0 ? c : (0xFF00 >> (extra + 1)) | (c >> (6 * extra)));
-  for (int k = extra - 1; k >= 0; k--)
-    s += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3f));
+  for (int k = extra - 1; k >= 0; k--) s += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3f));
 }
 
 TEST_P(Embedded, MatchesRankMerge) {
   const BytePairEncoding& bpe = embedded(GetParam());
-  const RankMerge reference(bpe);
   const char* const words[] = {" the", " of",   "ing", " tokenizer", "Hello",   ",",     ".\n",
                                "  ",   " 2024", "'s",  "\t",         " пример", " 東京", " 😀"};
   std::mt19937 rng(GetParam() ? 2 : 1);
@@ -223,14 +181,14 @@ TEST_P(Embedded, MatchesRankMerge) {
         text += words[rng() % std::size(words)];
         break;
       case 3:
-        text += bytes_of(bpe, rng() % bpe.num_tokens);
+        text += bytes_of(bpe, static_cast<uint32_t>(rng() % bpe.num_tokens));
         break;
       default:
         text += std::string(length, " \n0a.-="[i / 5 % 7]);
         break;  // many equal ranks
       }
     }
-    const std::vector<uint32_t> want = reference.encode(text);
+    const std::vector<uint32_t> want = reference_encode(bpe, text);
     ASSERT_EQ(encode(bpe, text), want) << testing::PrintToString(text);
     ASSERT_EQ(bpe_count(bpe, u8(text), text.size()), want.size());
     ASSERT_EQ(bpe_count_till_limit(bpe, u8(text), text.size(), want.size() - 1), UINT64_MAX);
@@ -254,10 +212,11 @@ TEST_P(Embedded, PairFilterKeepsEveryAnswer) {
   for (uint32_t i = 256; i < bpe.num_tokens; i++) {
     const uint32_t l = bpe.split_left[i], r = bpe.split_right[i];
     ASSERT_TRUE(pair_filter_may_hold(filter, pair_hash(l, r))) << i;
-    const uint32_t x = rng() % bpe.num_tokens;
+    const uint32_t x = static_cast<uint32_t>(rng() % bpe.num_tokens);
     for (auto [a, b] : {std::pair{l, r}, std::pair{r, l}, std::pair{l, x}, std::pair{x, r},
                         std::pair{i, x}, std::pair{x, i}}) {
-      ASSERT_EQ(bpe_is_valid_pair(bpe, filter, a, b), bpe_is_valid_pair(bpe, a, b)) << a << " " << b;
+      ASSERT_EQ(bpe_is_valid_pair(bpe, filter, a, b), bpe_is_valid_pair(bpe, a, b))
+          << a << " " << b;
       if (pair_table_find(bpe.pair_table, a, b) == -1) {
         absent++;
         absent_passed += pair_filter_may_hold(filter, pair_hash(a, b));
@@ -277,23 +236,22 @@ TEST(RandomVocabulary, MatchesRankMerge) {
     auto random_text = [&](size_t max_length) {
       std::string s(1 + rng() % max_length, 'a');
       for (char& c : s)
-        c = static_cast<char>('a' + rng() % letters);
+        c = static_cast<char>('a' + static_cast<int>(rng() % static_cast<unsigned>(letters)));
       return s;
     };
     std::vector<std::string> extra;
     BytePairEncodingPtr bpe = build(extra);
     for (int merges = 0; merges < 60; merges++) {
-      const std::vector<uint32_t> parts = RankMerge(*bpe).encode(random_text(12));
-      if (parts.size() < 2)
-        continue;
+      const std::vector<uint32_t> parts = reference_encode(*bpe, random_text(12));
+      if (parts.size() < 2) continue;
       const size_t k = rng() % (parts.size() - 1);
       extra.push_back(bytes_of(*bpe, parts[k]) + bytes_of(*bpe, parts[k + 1]));
       bpe = build(extra);
     }
-    const RankMerge reference(*bpe);
     for (int k = 0; k < 150; k++) {
       const std::string text = random_text(k < 140 ? 24 : 400);
-      ASSERT_EQ(encode(*bpe, text), reference.encode(text)) << "round " << round << ": " << text;
+      ASSERT_EQ(encode(*bpe, text), reference_encode(*bpe, text))
+          << "round " << round << ": " << text;
     }
   }
 }

@@ -64,112 +64,115 @@ void expect_cuts(PieceSplitter split, const std::vector<SplitCase>& cases) {
 }
 
 TEST(SplitCl100kTest, ContractionsAndWords) {
-  expect_cuts(split_cl100k, {
-      {"Hello world", {"Hello", " world"}},
-      {"I'm", {"I", "'m"}},
-      {"they'LL", {"they", "'LL"}},
-      {"we'Re you'vE", {"we", "'Re", " you", "'vE"}},
-      {"'sometimes", {"'s", "ometimes"}},
-      {"'x", {"'x"}},
-      {"'", {"'"}},
-      {"'l", {"'l"}},
-      // Only the ASCII apostrophe begins a contraction.
-      {"don\u2019t", {"don", "\u2019t"}},
-      {"\u2019sometimes", {"\u2019sometimes"}},
-      {"\u2019llama", {"\u2019llama"}},
-      // U+017F folds to s; U+212A (Kelvin) folds to k, which no contraction has.
-      {"x'\u017fy", {"x", "'\u017f", "y"}},
-      {"x'\u212a", {"x", "'\u212a"}},
-      {"\u3042A b", {"\u3042A", " b"}},
-      {"ABC123abc", {"ABC", "123", "abc"}},
-      {"x\u0301y", {"x", "\u0301y"}},
-      // Runs longer than a word of eight bytes, broken by non-ASCII.
-      {"abcdefghIJ\u00e9klmnopqrs[t", {"abcdefghIJ\u00e9klmnopqrs", "[t"}},
-  });
+  expect_cuts(split_cl100k,
+              {
+                  {"Hello world", {"Hello", " world"}},
+                  {"I'm", {"I", "'m"}},
+                  {"they'LL", {"they", "'LL"}},
+                  {"we'Re you'vE", {"we", "'Re", " you", "'vE"}},
+                  {"'sometimes", {"'s", "ometimes"}},
+                  {"'x", {"'x"}},
+                  {"'", {"'"}},
+                  {"'l", {"'l"}},
+                  // Only the ASCII apostrophe begins a contraction.
+                  {"don\u2019t", {"don", "\u2019t"}},
+                  {"\u2019sometimes", {"\u2019sometimes"}},
+                  {"\u2019llama", {"\u2019llama"}},
+                  // U+017F folds to s; U+212A (Kelvin) folds to k, which no contraction has.
+                  {"x'\u017fy", {"x", "'\u017f", "y"}},
+                  {"x'\u212a", {"x", "'\u212a"}},
+                  {"\u3042A b", {"\u3042A", " b"}},
+                  {"ABC123abc", {"ABC", "123", "abc"}},
+                  {"x\u0301y", {"x", "\u0301y"}},
+                  // Runs longer than a word of eight bytes, broken by non-ASCII.
+                  {"abcdefghIJ\u00e9klmnopqrs[t", {"abcdefghIJ\u00e9klmnopqrs", "[t"}},
+              });
 }
 
 TEST(SplitCl100kTest, NumbersAndSymbols) {
   expect_cuts(split_cl100k, {
-      {"12345", {"123", "45"}},
-      {"1\u00bd2", {"1\u00bd2"}},
-      {"$100", {"$", "100"}},
-      {"Hello!!! ...\n\n", {"Hello", "!!!", " ...\n\n"}},
-      {"path/to/x", {"path", "/to", "/x"}},
-      {" \u0301", {" \u0301"}},
-      {"a //\r\nb", {"a", " //\r\n", "b"}},
-  });
+                                {"12345", {"123", "45"}},
+                                {"1\u00bd2", {"1\u00bd2"}},
+                                {"$100", {"$", "100"}},
+                                {"Hello!!! ...\n\n", {"Hello", "!!!", " ...\n\n"}},
+                                {"path/to/x", {"path", "/to", "/x"}},
+                                {" \u0301", {" \u0301"}},
+                                {"a //\r\nb", {"a", " //\r\n", "b"}},
+                            });
 }
 
 TEST(SplitCl100kTest, Whitespace) {
   expect_cuts(split_cl100k, {
-      {"a  ", {"a", "  "}},
-      {"  \u00e9", {" ", " \u00e9"}},
-      {"   \u4e2d", {"  ", " \u4e2d"}},
-      {" 1", {" ", "1"}},
-      {"  1", {" ", " ", "1"}},
-      {"\t\tx", {"\t", "\tx"}},
-      {"\u3000\u3000x", {"\u3000", "\u3000x"}},
-      {"x\r\n\r\ny", {"x", "\r\n\r\n", "y"}},
-      // A run with line breaks goes up to its last one...
-      {"\n  \n  x", {"\n  \n", " ", " x"}},
-      {" \r \n\tx", {" \r \n", "\tx"}},
-      // ...unless it runs to the end of the text.
-      {"x\n  \n  ", {"x", "\n  \n  "}},
-      // U+180E is not whitespace but a symbol; U+200B likewise.
-      {"  \u180ex", {" ", " \u180e", "x"}},
-      {"\u200b ", {"\u200b", " "}},
-  });
+                                {"a  ", {"a", "  "}},
+                                {"  \u00e9", {" ", " \u00e9"}},
+                                {"   \u4e2d", {"  ", " \u4e2d"}},
+                                {" 1", {" ", "1"}},
+                                {"  1", {" ", " ", "1"}},
+                                {"\t\tx", {"\t", "\tx"}},
+                                {"\u3000\u3000x", {"\u3000", "\u3000x"}},
+                                {"x\r\n\r\ny", {"x", "\r\n\r\n", "y"}},
+                                // A run with line breaks goes up to its last one...
+                                {"\n  \n  x", {"\n  \n", " ", " x"}},
+                                {" \r \n\tx", {" \r \n", "\tx"}},
+                                // ...unless it runs to the end of the text.
+                                {"x\n  \n  ", {"x", "\n  \n  "}},
+                                // U+180E is not whitespace but a symbol; U+200B likewise.
+                                {"  \u180ex", {" ", " \u180e", "x"}},
+                                {"\u200b ", {"\u200b", " "}},
+                            });
 }
 
 TEST(SplitO200kTest, Words) {
-  expect_cuts(split_o200k, {
-      {"Hello", {"Hello"}},
-      {"HELLO", {"HELLO"}},
-      {"HELLOworld", {"HELLOworld"}},
-      {"helloWorld", {"hello", "World"}},
-      {"CamelCaseWord", {"Camel", "Case", "Word"}},
-      {"\u01c5x", {"\u01c5x"}},
-      {"\u00e9T\u00e9", {"\u00e9", "T\u00e9"}},
-      {" Hello", {" Hello"}},
-      {"\tHello", {"\tHello"}},
-      {"\nHello", {"\n", "Hello"}},
-      // The prefix and the upper run hand Lm, Lo and marks back to the lower run.
-      {"\u3042A b", {"\u3042", "A", " b"}},
-      {"A\u3042B c", {"A\u3042", "B", " c"}},
-      {"\u0301A", {"\u0301", "A"}},
-      {"\u0301 ", {"\u0301", " "}},
-      {"\u0301!", {"\u0301", "!"}},
-      {"x\u0301y", {"x\u0301y"}},
-      {"abcdefghiJKLMNOPQ\u00c9RSTUVwxyz`", {"abcdefghi", "JKLMNOPQ\u00c9RSTUVwxyz", "`"}},
-  });
+  expect_cuts(
+      split_o200k,
+      {
+          {"Hello", {"Hello"}},
+          {"HELLO", {"HELLO"}},
+          {"HELLOworld", {"HELLOworld"}},
+          {"helloWorld", {"hello", "World"}},
+          {"CamelCaseWord", {"Camel", "Case", "Word"}},
+          {"\u01c5x", {"\u01c5x"}},
+          {"\u00e9T\u00e9", {"\u00e9", "T\u00e9"}},
+          {" Hello", {" Hello"}},
+          {"\tHello", {"\tHello"}},
+          {"\nHello", {"\n", "Hello"}},
+          // The prefix and the upper run hand Lm, Lo and marks back to the lower run.
+          {"\u3042A b", {"\u3042", "A", " b"}},
+          {"A\u3042B c", {"A\u3042", "B", " c"}},
+          {"\u0301A", {"\u0301", "A"}},
+          {"\u0301 ", {"\u0301", " "}},
+          {"\u0301!", {"\u0301", "!"}},
+          {"x\u0301y", {"x\u0301y"}},
+          {"abcdefghiJKLMNOPQ\u00c9RSTUVwxyz`", {"abcdefghi", "JKLMNOPQ\u00c9RSTUVwxyz", "`"}},
+      });
 }
 
 TEST(SplitO200kTest, Contractions) {
   expect_cuts(split_o200k, {
-      {"I'm", {"I'm"}},
-      {"they'LL", {"they'LL"}},
-      {"ABC'S", {"ABC'S"}},
-      {"'s", {"'s"}},
-      {"it'\u017f", {"it'\u017f"}},
-      {"\u0301's", {"\u0301's"}},
-      {"don\u2019t", {"don", "\u2019t"}},
-      {"Licensor\u2019s", {"Licensor", "\u2019s"}},
-  });
+                               {"I'm", {"I'm"}},
+                               {"they'LL", {"they'LL"}},
+                               {"ABC'S", {"ABC'S"}},
+                               {"'s", {"'s"}},
+                               {"it'\u017f", {"it'\u017f"}},
+                               {"\u0301's", {"\u0301's"}},
+                               {"don\u2019t", {"don", "\u2019t"}},
+                               {"Licensor\u2019s", {"Licensor", "\u2019s"}},
+                           });
 }
 
 TEST(SplitO200kTest, NumbersSymbolsWhitespace) {
   expect_cuts(split_o200k, {
-      {"1234567", {"123", "456", "7"}},
-      {" 123", {" ", "123"}},
-      {"!\n/", {"!\n/"}},
-      {"x//\n\ny", {"x", "//\n\n", "y"}},
-      {"  \u00e9", {" ", " \u00e9"}},
-      {"   \u4e2d", {"  ", " \u4e2d"}},
-      {"a  ", {"a", "  "}},
-      {"\n  \n  x", {"\n  \n", " ", " x"}},
-      {"x\n  \n  ", {"x", "\n  \n", "  "}},
-      {"  \u180ex", {" ", " \u180e", "x"}},
-  });
+                               {"1234567", {"123", "456", "7"}},
+                               {" 123", {" ", "123"}},
+                               {"!\n/", {"!\n/"}},
+                               {"x//\n\ny", {"x", "//\n\n", "y"}},
+                               {"  \u00e9", {" ", " \u00e9"}},
+                               {"   \u4e2d", {"  ", " \u4e2d"}},
+                               {"a  ", {"a", "  "}},
+                               {"\n  \n  x", {"\n  \n", " ", " x"}},
+                               {"x\n  \n  ", {"x", "\n  \n", "  "}},
+                               {"  \u180ex", {" ", " \u180e", "x"}},
+                           });
 }
 
 TEST(SplitTest, TagsAndEndOfText) {
@@ -205,11 +208,10 @@ TEST(SplitTest, CharFlagsAgreeWithCategories) {
     const bool mark = k == CharClass::Mark;
     const bool upper = g == G::Lu || g == G::Lt || g == G::Lm || g == G::Lo || mark;
     const bool lower = g == G::Ll || g == G::Lm || g == G::Lo || mark;
-    const uint32_t want = (is_whitespace(v) ? kCharWhite : 0) |
-                          (v == '\r' || v == '\n' ? kCharBreak : 0) |
-                          (k == CharClass::Letter ? kCharLetter : 0) |
-                          (k == CharClass::Number ? kCharNumber : 0) | (mark ? kCharMark : 0) |
-                          (upper ? kCharUpper : 0) | (lower ? kCharLower : 0);
+    const uint32_t want =
+        (is_whitespace(v) ? kCharWhite : 0) | (v == '\r' || v == '\n' ? kCharBreak : 0) |
+        (k == CharClass::Letter ? kCharLetter : 0) | (k == CharClass::Number ? kCharNumber : 0) |
+        (mark ? kCharMark : 0) | (upper ? kCharUpper : 0) | (lower ? kCharLower : 0);
     ASSERT_EQ(char_flags(v), want) << std::hex << v;
   }
 }
@@ -261,14 +263,39 @@ TEST(SplitTest, InvalidUtf8) {
   EXPECT_EQ(cut(split_o200k, "a\xC3"), Pieces({"a", "\xC3"}));
 
   // Random byte strings: the contract holds and the pieces cover the input.
-  const std::string bytes[] = {" ", "  ", "\n", "\r", "x", "X", "'", "s", "1", "/", "!",
-                               "\x80", "\x85", "\xA0", "\xBF", "\xC3", "\xC5", "\xCC\x81",
-                               "\xE2", "\xE3\x80", "\xE3\x80\x80", "\xED\xA0\x80", "\xF0\x9F",
-                               "\xF4\x90\x80\x80", "\xF7\xBF\xBF\xBF", "\xF8", "\xFF", "\xC0\x80"};
+  const std::string bytes[] = {" ",
+                               "  ",
+                               "\n",
+                               "\r",
+                               "x",
+                               "X",
+                               "'",
+                               "s",
+                               "1",
+                               "/",
+                               "!",
+                               "\x80",
+                               "\x85",
+                               "\xA0",
+                               "\xBF",
+                               "\xC3",
+                               "\xC5",
+                               "\xCC\x81",
+                               "\xE2",
+                               "\xE3\x80",
+                               "\xE3\x80\x80",
+                               "\xED\xA0\x80",
+                               "\xF0\x9F",
+                               "\xF4\x90\x80\x80",
+                               "\xF7\xBF\xBF\xBF",
+                               "\xF8",
+                               "\xFF",
+                               "\xC0\x80"};
   std::mt19937 rng(7);
   for (int i = 0; i < 20000; ++i) {
     std::string text;
-    for (int n = rng() % 12 + 1; n > 0; --n) text += bytes[rng() % std::size(bytes)];
+    for (int n = static_cast<int>(rng() % 12) + 1; n > 0; --n)
+      text += bytes[rng() % std::size(bytes)];
     for (PieceSplitter split : {split_cl100k, split_o200k}) {
       std::string joined;
       for (const std::string& piece : cut(split, text)) joined += piece;

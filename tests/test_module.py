@@ -13,7 +13,7 @@ STANDARD = {"__doc__", "__file__", "__loader__", "__name__", "__package__", "__s
 
 
 def public(module):
-    return set(dir(module)) - STANDARD
+    return {name for name in set(dir(module)) - STANDARD if not name.startswith("_")}
 
 
 def test_module_tree():

@@ -31,9 +31,15 @@ TEST(DecodeUtf8Test, WellFormedAndLenient) {
       {"\xC3", 0xC3, 1},
       {"\xE2\x80", 0xE2, 1},
       {"\xF0\x9F\x98", 0xF0, 1},
-      {"\xC3" "A", 0xC3, 1},
-      {"\xE4\xB8" "A", 0xE4, 1},
-      {"\xF0\x9F\x98" "A", 0xF0, 1},
+      {"\xC3"
+       "A",
+       0xC3, 1},
+      {"\xE4\xB8"
+       "A",
+       0xE4, 1},
+      {"\xF0\x9F\x98"
+       "A",
+       0xF0, 1},
       // Stray bytes.
       {"\x80", 0x80, 1},
       {"\xBF\xBF", 0xBF, 1},
@@ -54,10 +60,10 @@ TEST(DecodeUtf8Test, WellFormedAndLenient) {
 }
 
 TEST(WhitespaceTest, ExactlyTheWhiteSpaceProperty) {
-  const std::set<uint32_t> white = {0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x20, 0x85, 0xA0, 0x1680,
-                                    0x2000, 0x2001, 0x2002, 0x2003, 0x2004, 0x2005, 0x2006,
-                                    0x2007, 0x2008, 0x2009, 0x200A, 0x2028, 0x2029, 0x202F,
-                                    0x205F, 0x3000};
+  const std::set<uint32_t> white = {0x09,   0x0A,   0x0B,   0x0C,   0x0D,   0x20,   0x85,
+                                    0xA0,   0x1680, 0x2000, 0x2001, 0x2002, 0x2003, 0x2004,
+                                    0x2005, 0x2006, 0x2007, 0x2008, 0x2009, 0x200A, 0x2028,
+                                    0x2029, 0x202F, 0x205F, 0x3000};
   for (uint32_t v = 0; v < 0x200000; ++v) {
     ASSERT_EQ(is_whitespace(v), white.count(v) == 1) << std::hex << v;
   }
@@ -68,13 +74,34 @@ TEST(CategoryTest, SampleCodePoints) {
   using G = GeneralCategory;
   // Lone bytes decode to themselves: 0xC3 is a letter, 0xB2 a number, 0x85 other.
   const std::pair<uint32_t, G> cases[] = {
-      {0x1C89, G::Lu}, {0xA7CB, G::Lu}, {0x2FFC, G::So},   {0x20C1, G::Cn},   {0xD800, G::Cs},
-      {0xDFFF, G::Cs}, {0xE000, G::Co}, {0x10FFFD, G::Co}, {0x10FFFF, G::Cn}, {0x01C5, G::Lt},
-      {0x02B0, G::Lm}, {0x05D0, G::Lo}, {0x0300, G::Mn},   {0x0903, G::Mc},   {0x20DD, G::Me},
-      {0x2160, G::Nl}, {0x00B2, G::No}, {0x0378, G::Cn},   {0x180E, G::Cf},   {0x00C3, G::Lu},
-      {0x00E2, G::Ll}, {0x0085, G::Cc}, {0x00AA, G::Lo},   {0x00D7, G::Sm},
+      {0x1C89, G::Lu},
+      {0xA7CB, G::Lu},
+      {0x2FFC, G::So},
+      {0x20C1, G::Cn},
+      {0xD800, G::Cs},
+      {0xDFFF, G::Cs},
+      {0xE000, G::Co},
+      {0x10FFFD, G::Co},
+      {0x10FFFF, G::Cn},
+      {0x01C5, G::Lt},
+      {0x02B0, G::Lm},
+      {0x05D0, G::Lo},
+      {0x0300, G::Mn},
+      {0x0903, G::Mc},
+      {0x20DD, G::Me},
+      {0x2160, G::Nl},
+      {0x00B2, G::No},
+      {0x0378, G::Cn},
+      {0x180E, G::Cf},
+      {0x00C3, G::Lu},
+      {0x00E2, G::Ll},
+      {0x0085, G::Cc},
+      {0x00AA, G::Lo},
+      {0x00D7, G::Sm},
       // Past U+10FFFF: unassigned, and no read outside the tables.
-      {0x110000, G::Cn}, {0x1FFFFF, G::Cn}, {0xFFFFFFFF, G::Cn},
+      {0x110000, G::Cn},
+      {0x1FFFFF, G::Cn},
+      {0xFFFFFFFF, G::Cn},
   };
   for (const auto& [cp, category] : cases) {
     EXPECT_EQ(char_category(cp), category) << std::hex << cp;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <bit>
 
-#include "core/token_store.h"
+#include "core/encoding.h"
 
 namespace velkan {
 namespace {
@@ -18,9 +18,8 @@ int32_t search_children(const TrieNode& node, uint8_t byte, int32_t* insert_at) 
   int32_t lo = 0, hi = node.child_count;
   while (lo < hi) {
     const int32_t mid = (lo + hi) / 2;
-    const uint8_t found = node.children[mid].byte;
-    if (found == byte)
-      return node.children[mid].node;
+    const uint8_t found = node.children[ix(mid)].byte;
+    if (found == byte) return node.children[ix(mid)].node;
     if (found < byte) {
       lo = mid + 1;
     } else {
@@ -46,7 +45,7 @@ class FreeSlots {
   void grow(int32_t size) {
     std::vector<uint64_t>& bits = levels_.empty() ? levels_.emplace_back() : levels_[0];
     bits.resize((static_cast<size_t>(size) + 63) / 64, 0);
-    for (int32_t i = size_; i < size; i++) bits[i >> 6] |= uint64_t{1} << (i & 63);
+    for (int32_t i = size_; i < size; i++) bits[ix(i >> 6)] |= uint64_t{1} << (i & 63);
     size_ = size;
     // Rebuild the summaries (rare: the array only doubles).
     levels_.resize(1);
@@ -61,7 +60,7 @@ class FreeSlots {
   }
 
   bool is_free(int32_t slot) const {
-    return slot >= size_ || ((levels_[0][slot >> 6] >> (slot & 63)) & 1) != 0;
+    return slot >= size_ || ((levels_[0][ix(slot >> 6)] >> (slot & 63)) & 1) != 0;
   }
 
   void occupy(int32_t slot) {
@@ -85,11 +84,11 @@ class FreeSlots {
     const std::vector<uint64_t>& bits = levels_[level];
     const int64_t w = pos >> 6;
     if (w >= static_cast<int64_t>(bits.size())) return -1;
-    const uint64_t here = bits[w] & (~uint64_t{0} << (pos & 63));
+    const uint64_t here = bits[ix(w)] & (~uint64_t{0} << (pos & 63));
     if (here != 0) return (w << 6) + std::countr_zero(here);
     if (level + 1 == levels_.size()) return -1;  // the top level is one word
     const int64_t next = next_set(level + 1, w + 1);
-    return next < 0 ? -1 : (next << 6) + std::countr_zero(bits[next]);
+    return next < 0 ? -1 : (next << 6) + std::countr_zero(bits[ix(next)]);
   }
 
   std::vector<std::vector<uint64_t>> levels_;  // [0]: a bit per slot, 1 = free
@@ -120,13 +119,11 @@ int32_t earliest_longest_match(const TokenAutomaton& a, const uint8_t* bytes, ui
         s = t;
         break;
       }
-      if (s == 0)
-        break;
+      if (s == 0) break;
       s = states[s].fail;
     }
     const AutomatonState& st = states[s];
-    if (best >= 0 && i + 1 - static_cast<uint64_t>(st.depth) > best_start)
-      return best;
+    if (best >= 0 && i + 1 - static_cast<uint64_t>(st.depth) > best_start) return best;
     if (st.output != 0) {
       const AutomatonOutput& o = outputs[st.output];
       const uint64_t start = i + 1 - static_cast<uint64_t>(o.length);
@@ -141,7 +138,7 @@ int32_t earliest_longest_match(const TokenAutomaton& a, const uint8_t* bytes, ui
 
 }  // namespace
 
-TrieBuilder trie_new(int32_t kind) {
+TrieBuilder trie_new(TrieKind kind) {
   TrieBuilder trie;
   trie.nodes.resize(kInitialTrieNodes);
   trie.node_count = 1;
@@ -152,36 +149,33 @@ TrieBuilder trie_new(int32_t kind) {
 
 int32_t trie_child(TrieBuilder& trie, int32_t node, uint8_t byte) {
   int32_t lo = 0;
-  const int32_t existing = search_children(trie.nodes[node], byte, &lo);
-  if (existing != -1)
-    return existing;
+  const int32_t existing = search_children(trie.nodes[ix(node)], byte, &lo);
+  if (existing != -1) return existing;
   if (trie.node_count == trie.node_capacity) {
     trie.node_capacity *= 2;
-    trie.nodes.resize(trie.node_capacity);  // new nodes: no children, value -1
+    trie.nodes.resize(ix(trie.node_capacity));  // new nodes: no children, value -1
   }
   const int32_t child = trie.node_count++;
 
-  TrieNode& n = trie.nodes[node];  // fetched after the resize above
+  TrieNode& n = trie.nodes[ix(node)];  // fetched after the resize above
   if (n.child_count == n.child_capacity) {
     const int32_t capacity = n.child_capacity == 0 ? 4 : n.child_capacity * 2;
-    auto grown = std::make_unique_for_overwrite<TrieChild[]>(capacity);
+    auto grown = std::make_unique_for_overwrite<TrieChild[]>(ix(capacity));
     std::copy(n.children.get(), n.children.get() + n.child_count, grown.get());
     n.children = std::move(grown);
     n.child_capacity = capacity;
   }
   std::copy_backward(n.children.get() + lo, n.children.get() + n.child_count,
                      n.children.get() + n.child_count + 1);
-  n.children[lo] = TrieChild{byte, child};
+  n.children[ix(lo)] = TrieChild{byte, child};
   n.child_count++;
   return child;
 }
 
 void trie_insert(TrieBuilder& trie, const uint8_t* bytes, uint32_t len, int32_t id) {
   int32_t node = 0;
-  for (uint32_t i = 0; i < len; i++)
-    node = trie_child(trie, node, bytes[i]);
-  if (trie.nodes[node].value == -1)
-    trie.nodes[node].value = id;
+  for (uint32_t i = 0; i < len; i++) node = trie_child(trie, node, bytes[i]);
+  if (trie.nodes[ix(node)].value == -1) trie.nodes[ix(node)].value = id;
 }
 
 void trie_insert_token(TrieBuilder& trie, const uint8_t* bytes, uint32_t len, int32_t id) {
@@ -192,10 +186,8 @@ void trie_insert_token(TrieBuilder& trie, const uint8_t* bytes, uint32_t len, in
   // Walking the bytes back to front builds the same trie as inserting a
   // reversed copy, without the copy.
   int32_t node = 0;
-  for (uint32_t i = len; i > 0; i--)
-    node = trie_child(trie, node, bytes[i - 1]);
-  if (trie.nodes[node].value == -1)
-    trie.nodes[node].value = id;
+  for (uint32_t i = len; i > 0; i--) node = trie_child(trie, node, bytes[i - 1]);
+  if (trie.nodes[ix(node)].value == -1) trie.nodes[ix(node)].value = id;
 }
 
 TokenAutomaton automaton_compile(const TrieBuilder& trie, int32_t kind) {
@@ -216,52 +208,49 @@ TokenAutomaton automaton_compile(const TrieBuilder& trie, int32_t kind) {
     int32_t slot;
   };
   std::vector<Placed> order;
-  order.reserve(n);
+  order.reserve(ix(n));
   int32_t size = std::max(2 * n, kMinAutomatonSize);
-  a.base.assign(size, 0);
-  a.check.assign(size, -1);
+  a.base.assign(ix(size), 0);
+  a.check.assign(ix(size), -1);
   FreeSlots free_slots(size);
   a.check[0] = 0;
   free_slots.occupy(0);
   int32_t first_free = 1;
   order.push_back({0, 0});
   for (size_t head = 0; head < order.size(); head++) {
-    const TrieNode& node = nodes[order[head].node];
-    if (node.child_count == 0)
-      continue;
+    const TrieNode& node = nodes[ix(order[ix(head)].node)];
+    if (node.child_count == 0) continue;
     const int32_t s = order[head].slot;
     const int32_t lowest = node.children[0].byte;
     int32_t r = first_free;
     for (;;) {
       r = free_slots.find(r + lowest) - lowest;
       if (size < r + 256) {
-        while (size < r + 256)
-          size *= 2;
-        a.base.resize(size, 0);
-        a.check.resize(size, -1);
+        while (size < r + 256) size *= 2;
+        a.base.resize(ix(size), 0);
+        a.check.resize(ix(size), -1);
         free_slots.grow(size);
       }
       int32_t taken = -1;  // a child byte whose slot is occupied at this base
       for (int32_t k = 1; k < node.child_count; k++) {
-        if (!free_slots.is_free(r + node.children[k].byte)) {
-          taken = node.children[k].byte;
+        if (!free_slots.is_free(r + node.children[ix(k)].byte)) {
+          taken = node.children[ix(k)].byte;
           break;
         }
       }
-      if (taken < 0)
-        break;
+      if (taken < 0) break;
       // No base below the one that puts that child on a free slot can work,
       // so jump there rather than try every base in between; the search
       // still finds the lowest base that fits (construction time was mostly
       // this search).
       r = free_slots.find(r + taken) - taken;
     }
-    a.base[s] = r;
+    a.base[ix(s)] = r;
     for (int32_t k = 0; k < node.child_count; k++) {
-      const int32_t t = r + node.children[k].byte;
-      a.check[t] = s;
+      const int32_t t = r + node.children[ix(k)].byte;
+      a.check[ix(t)] = s;
       free_slots.occupy(t);
-      order.push_back({node.children[k].node, t});
+      order.push_back({node.children[ix(k)].node, t});
     }
     first_free = std::min(free_slots.find(first_free), size);
   }
@@ -271,7 +260,7 @@ TokenAutomaton automaton_compile(const TrieBuilder& trie, int32_t kind) {
   // children need it. A node's child on a byte is found through the double
   // array (its slot is base + byte, owned when check names the node), which
   // is what makes this stage fast: no walk over the trie's child lists.
-  std::vector<int32_t> fail(size, 0), out_head(size, 0), depth(size, 0);
+  std::vector<int32_t> fail(ix(size), 0), out_head(ix(size), 0), depth(ix(size), 0);
   a.outputs.assign(kInitialOutputs, AutomatonOutput{0, 0, 0});
   a.output_count = 1;
   const int32_t* base = a.base.data();
@@ -282,48 +271,49 @@ TokenAutomaton automaton_compile(const TrieBuilder& trie, int32_t kind) {
   };
   const TrieNode& root = nodes[0];
   for (int32_t k = 0; k < root.child_count; k++) {
-    const int32_t c = base[0] + root.children[k].byte;
-    fail[c] = 0;
-    depth[c] = 1;
+    const int32_t c = base[0] + root.children[ix(k)].byte;
+    fail[ix(c)] = 0;
+    depth[ix(c)] = 1;
   }
   for (size_t i = 1; i < order.size(); i++) {
-    const TrieNode& node = nodes[order[i].node];
+    const TrieNode& node = nodes[ix(order[ix(i)].node)];
     const int32_t v = order[i].slot;
     if (node.value != -1) {
       if (a.output_count == static_cast<int32_t>(a.outputs.size())) {
         a.outputs.resize(a.outputs.size() * 2, AutomatonOutput{0, 0, 0});
       }
-      a.outputs[a.output_count] = AutomatonOutput{node.value, depth[v], out_head[fail[v]]};
-      out_head[v] = a.output_count++;
+      a.outputs[ix(a.output_count)] =
+          AutomatonOutput{node.value, depth[ix(v)], out_head[ix(fail[ix(v)])]};
+      out_head[ix(v)] = a.output_count++;
     } else {
-      out_head[v] = out_head[fail[v]];
+      out_head[ix(v)] = out_head[ix(fail[ix(v)])];
     }
     for (int32_t k = 0; k < node.child_count; k++) {
-      const uint8_t b = node.children[k].byte;
+      const uint8_t b = node.children[ix(k)].byte;
       const int32_t c = base[v] + b;
-      depth[c] = depth[v] + 1;
-      int32_t f = fail[v];
+      depth[ix(c)] = depth[ix(v)] + 1;
+      int32_t f = fail[ix(v)];
       for (;;) {
         const int32_t x = child_slot(f, b);
         if (x >= 0 && x != c) {
-          fail[c] = x;
+          fail[ix(c)] = x;
           break;
         }
         if (f == 0) {
-          fail[c] = 0;
+          fail[ix(c)] = 0;
           break;
         }
-        f = fail[f];
+        f = fail[ix(f)];
       }
     }
   }
-  a.outputs.resize(a.output_count);
+  a.outputs.resize(ix(a.output_count));
   a.outputs.shrink_to_fit();
 
-  a.states.assign(size, AutomatonState{0, 0, -1, 0});
+  a.states.assign(ix(size), AutomatonState{0, 0, -1, 0});
   for (const Placed& p : order) {
-    a.states[p.slot] = AutomatonState{fail[p.slot], out_head[p.slot], nodes[p.node].value,
-                                      depth[p.slot]};
+    a.states[ix(p.slot)] = AutomatonState{fail[ix(p.slot)], out_head[ix(p.slot)],
+                                          nodes[ix(p.node)].value, depth[ix(p.slot)]};
   }
   a.state_count = size;
   a.size = size;

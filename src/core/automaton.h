@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "core/index.h"
+
 namespace velkan {
 
 struct BytePairEncoding;
@@ -41,16 +43,23 @@ struct TokenAutomaton {
   int32_t state_count = 0;               // == size
   std::vector<AutomatonOutput> outputs;  // record 0 reserved, all zero
   int32_t output_count = 0;              // records in use, record 0 included
-  int32_t kind = 0;                      // 0, 1 or 2 as compiled
+  int32_t kind = 0;                      // an AutomatonKind, as compiled
   std::vector<int32_t> base;             // 0 for a slot without children
   std::vector<int32_t> check;            // owner slot, -1 when free, 0 at slot 0
   int32_t size = 0;                      // length of base, check and states
 };
 
+// Which of an encoding's three automata one is (TokenAutomaton::kind, an i32
+// in images; any other value is refused by the image checks).
+enum AutomatonKind : int32_t {
+  kForwardAutomaton = 0,     // the forward trie: the one that is queried
+  kForwardAltAutomaton = 1,  // the same trie again (see BytePairEncoding)
+  kReverseAutomaton = 2,     // the tokens back to front
+};
+
 // Kinds of trie: the forward one holds the tokens' bytes as they are, the
 // reverse one holds them back to front.
-inline constexpr int32_t kForwardTrie = 1;
-inline constexpr int32_t kReverseTrie = 2;
+enum TrieKind : int32_t { kForwardTrie = 1, kReverseTrie = 2 };
 
 // One child entry of a trie node.
 struct TrieChild {
@@ -73,11 +82,11 @@ struct TrieBuilder {
   std::vector<TrieNode> nodes;  // node_capacity entries; node 0 is the root
   int32_t node_count = 0;       // nodes in use
   int32_t node_capacity = 0;    // nodes allocated
-  int32_t kind = 0;             // kForwardTrie or kReverseTrie
+  TrieKind kind = kForwardTrie;
 };
 
 // An empty trie of the given kind: 4096 nodes allocated, the root in use.
-TrieBuilder trie_new(int32_t kind);
+TrieBuilder trie_new(TrieKind kind);
 
 // The child of node on byte, added (as a childless node) when missing.
 int32_t trie_child(TrieBuilder& trie, int32_t node, uint8_t byte);
@@ -128,8 +137,7 @@ inline PrefixToken automaton_longest_prefix(const TokenAutomaton& a, const uint8
 // check along the path and the state array once at its end, one array fewer
 // per byte than automaton_longest_prefix: the walk is bound by cache misses,
 // and most pieces of real text are tokens by themselves.
-inline int32_t automaton_whole_token(const TokenAutomaton& a, const uint8_t* bytes,
-                                     uint64_t len) {
+inline int32_t automaton_whole_token(const TokenAutomaton& a, const uint8_t* bytes, uint64_t len) {
   const int32_t* base = a.base.data();
   const int32_t* check = a.check.data();
   if (len == 0 || base[0] == 0) return -1;
@@ -139,7 +147,7 @@ inline int32_t automaton_whole_token(const TokenAutomaton& a, const uint8_t* byt
     if (check[t] != s) return -1;
     s = t;
   }
-  return a.states[s].value;
+  return a.states[ix(s)].value;
 }
 
 // Of the tokens that occur in bytes[0, len), the one that starts first and,

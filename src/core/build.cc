@@ -6,40 +6,33 @@
 #include <thread>
 
 #include "core/automaton.h"
+#include "core/helper_thread.h"
 #include "core/pair_table.h"
 
 namespace velkan {
-namespace {
 
-// The split of token i: the longest prefix token p whose remainder r is a
-// token, with both older than i and allowed side by side. Splits and pair
-// entries of ids below i are final by now, which is what makes the validity
-// test meaningful here.
-void find_split(BytePairEncoding& bpe, uint32_t i) {
+bool bpe_construction_split(const BytePairEncoding& bpe, uint32_t i, uint32_t& left,
+                            uint32_t& right) {
   const uint8_t* bytes = bpe.token_data(i);
   const uint32_t length = bpe.token_length(i);
-  for (int32_t p = bpe.next_prefix[i]; p != -1; p = bpe.next_prefix[p]) {
-    const uint32_t prefix_length = bpe.token_length(p);
-    const int32_t r =
-        token_index_find(bpe.token_index, bpe.token_bytes.data(), bpe.token_starts.data(),
-                         bpe.hash_factor, bytes + prefix_length, length - prefix_length);
-    if (r == -1)
-      continue;
+  for (int32_t p = bpe.next_prefix[i]; p != -1; p = bpe.next_prefix[static_cast<uint32_t>(p)]) {
+    const uint32_t prefix_length = bpe.token_length(static_cast<uint32_t>(p));
     // The index answers only with equal bytes (it passes over a slot whose
     // hash matches but whose bytes differ), so no length or byte test is
     // needed here.
-    if (static_cast<uint32_t>(p) >= i || static_cast<uint32_t>(r) >= i)
+    const int32_t r =
+        token_index_find(bpe.token_index, bpe.token_bytes.data(), bpe.token_starts.data(),
+                         bpe.hash_factor, bytes + prefix_length, length - prefix_length);
+    if (r == -1 || static_cast<uint32_t>(p) >= i || static_cast<uint32_t>(r) >= i) continue;
+    if (!bpe_is_valid_pair_before(bpe, static_cast<uint32_t>(p), static_cast<uint32_t>(r), i)) {
       continue;
-    if (!bpe_is_valid_pair(bpe, p, r))
-      continue;
-    pair_table_insert(bpe.pair_table, p, r, i);
-    bpe.split_left[i] = p;
-    bpe.split_right[i] = r;
-    return;
+    }
+    left = static_cast<uint32_t>(p);
+    right = static_cast<uint32_t>(r);
+    return true;
   }
+  return false;
 }
-
-}  // namespace
 
 BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_starts,
                               uint32_t n) {
@@ -62,16 +55,13 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
         trie_insert_token(reverse, tokens.token_data(id), tokens.token_length(id),
                           static_cast<int32_t>(id));
       }
-      reverse_automaton = automaton_compile(reverse, reverse.kind);
+      reverse_automaton = automaton_compile(reverse, kReverseAutomaton);
     } catch (...) {
       reverse_failure = std::current_exception();
     }
   };
-  std::jthread reverse_worker;  // joins when it goes out of scope, on every path
-  try {
-    reverse_worker = std::jthread(make_reverse);
-  } catch (const std::system_error&) {
-  }
+  // Joins when it goes out of scope, on every path.
+  std::jthread reverse_worker = try_start_helper_thread(make_reverse);
 
   {
     TrieBuilder forward = trie_new(kForwardTrie);
@@ -80,10 +70,10 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
                         static_cast<int32_t>(id));
     }
     // Two identical automata from the forward trie; only kind 0 is queried.
-    bpe->forward_automaton = automaton_compile(forward, 0);
+    bpe->forward_automaton = automaton_compile(forward, kForwardAutomaton);
   }
   bpe->forward_automaton_alt = bpe->forward_automaton;
-  bpe->forward_automaton_alt.kind = 1;
+  bpe->forward_automaton_alt.kind = kForwardAltAutomaton;
 
   // Without its last byte, a token of length 1 is a query of length 0, which
   // answers -1.
@@ -95,11 +85,15 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
 
   bpe->split_left.resize(n);
   bpe->split_right.resize(n);
-  for (uint32_t id = 0; id < n; id++)
-    bpe->split_left[id] = bpe->split_right[id] = id;
+  for (uint32_t id = 0; id < n; id++) bpe->split_left[id] = bpe->split_right[id] = id;
   bpe->pair_table = pair_table_new(hash_table_capacity(n));
-  for (uint32_t id = 0; id < n; id++)
-    find_split(*bpe, id);
+  for (uint32_t id = 0; id < n; id++) {
+    uint32_t left, right;
+    if (!bpe_construction_split(*bpe, id, left, right)) continue;
+    pair_table_insert(bpe->pair_table, left, right, id);
+    bpe->split_left[id] = left;
+    bpe->split_right[id] = right;
+  }
 
   if (reverse_worker.joinable()) {
     reverse_worker.join();

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "core/token_store.h"
+#include "core/encoding.h"
 
 namespace velkan {
 
@@ -17,6 +17,15 @@ namespace velkan {
 // empty one, duplicates and empty tokens; a token that finds no valid split
 // keeps the identity split. Throws std::bad_alloc when memory runs out.
 BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_starts, uint32_t n);
+
+// The split construction gives token i: the first prefix p on its prefix
+// chain whose remainder r is a token, with p and r older than i and allowed
+// side by side as the pair table stood before token i (merges of ids i and
+// later do not count). Reads the token index, prefix chain, splits of older
+// ids and the pair table. False when there is none: the token stays whole.
+// Construction makes the splits with it; the image validator checks them.
+bool bpe_construction_split(const BytePairEncoding& bpe, uint32_t i, uint32_t& left,
+                            uint32_t& right);
 
 }  // namespace velkan
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "core/encoding.h"
 #include "core/pair_table.h"
-#include "core/token_store.h"
 
 namespace velkan {
 
@@ -25,59 +25,41 @@ struct EncoderScratch {
 };
 
 // The state of one run over one byte string. A plain value on the caller's
-// stack; it owns its two buffers while the run lasts.
+// stack; it owns its buffers (scratch), which a later encoder_init on the same
+// encoder reuses when they are large enough.
 struct BacktrackEncoder {
   const BytePairEncoding* bpe = nullptr;  // vocabulary, borrowed
   const uint8_t* text = nullptr;          // input, borrowed
   uint64_t text_len = 0;
-  // The token stack, bottom first; its first token_count entries are the
-  // result once the run is over.
-  std::unique_ptr<uint32_t[]> tokens;
-  uint64_t token_capacity = 0;
+  // scratch.tokens holds the token stack, bottom first; its first token_count
+  // entries are the result once the run is over. Bit p of scratch.allowed
+  // (word p / 64, least significant bit first) is 1 while position p may still
+  // end an accepted token; it covers positions 0 to text_len.
+  EncoderScratch scratch;
   uint64_t token_count = 0;
   int32_t next_token = -1;  // candidate to try at pos; -1 when the run is over
   uint64_t pos = 0;         // where the next token starts: the stack's byte length
-  // Bit p (word p / 64, least significant bit first) is 1 while position p may
-  // still end an accepted token. Covers positions 0 to text_len.
-  std::unique_ptr<uint64_t[]> allowed;
-  uint64_t allowed_words = 0;
+
+  const uint32_t* tokens() const { return scratch.tokens.get(); }
 };
 
-// Sets up a run over text with buffers of its own. The token stack starts
-// with capacity_hint entries, or text_len / 3 + 16 when the hint is 0.
+// Sets up a run over text. The token stack holds at least capacity_hint
+// entries, or text_len / 3 + 16 when the hint is 0; buffers too small for
+// this run are replaced, larger ones are kept, and only the bitfield words
+// this text needs are reset.
 void encoder_init(BacktrackEncoder& encoder, const BytePairEncoding& bpe, const uint8_t* text,
                   uint64_t len, uint64_t capacity_hint);
 
-// Sets up a run over text on the scratch's buffers, which the encoder takes
-// over (the scratch is left empty). Buffers too small for this text are
-// replaced, larger ones are kept; only the bitfield words this text needs are
-// reset. Hand the buffers back with encoder_release_to_scratch after the run:
-//
-//   EncoderScratch scratch;
-//   for (each piece) {
-//     BacktrackEncoder e;
-//     encoder_init_with_scratch(e, bpe, piece, piece_len, scratch);
-//     encoder_run(e);
-//     out.insert(out.end(), e.tokens.get(), e.tokens.get() + e.token_count);
-//     encoder_release_to_scratch(e, scratch);
-//   }
-void encoder_init_with_scratch(BacktrackEncoder& encoder, const BytePairEncoding& bpe,
-                               const uint8_t* text, uint64_t len, EncoderScratch& scratch);
-
 // The whole run over one piece in one call, on the scratch's buffers: the
-// same steps as encoder_init_with_scratch and encoder_run, with the state in
-// locals instead of a BacktrackEncoder, which is what the driver runs per
-// piece. first must be bpe_next_match(bpe, text, len) (the driver has it from
-// its whole-piece test). filter, when not null, is the filter of
-// bpe.pair_table; it changes the speed, not the result. Returns the number of
-// ids, which are then scratch.tokens[0, n).
+// same steps as encoder_init and encoder_run, with the state in locals
+// instead of a BacktrackEncoder, which is what the driver runs per piece.
+// first must be bpe_next_match(bpe, text, len) (the driver has it from its
+// whole-piece test). filter, when not null, is the filter of bpe.pair_table;
+// it changes the speed, not the result. Returns the number of ids, which are
+// then scratch.tokens[0, n).
 uint64_t encoder_encode_piece(const BytePairEncoding& bpe, const uint8_t* text, uint64_t len,
                               int32_t first, EncoderScratch& scratch,
                               const PairFilter* filter = nullptr);
-
-// Moves the encoder's (possibly grown) buffers back into the scratch for the
-// next piece. Read the piece's ids (tokens[0, token_count)) before this call.
-void encoder_release_to_scratch(BacktrackEncoder& encoder, EncoderScratch& scratch);
 
 // One step: accepts the current candidate or a shorter prefix of it, or, when
 // none fits, marks the position as a dead end and takes back the last token.

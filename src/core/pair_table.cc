@@ -1,6 +1,6 @@
 #include "core/pair_table.h"
 
-#include "core/token_store.h"
+#include "core/encoding.h"
 
 namespace velkan {
 
@@ -15,8 +15,7 @@ PairTable pair_table_new(uint32_t capacity) {
 void pair_table_insert(PairTable& table, uint32_t left, uint32_t right, uint32_t merged) {
   const uint32_t mask = table.capacity - 1;
   uint32_t slot = static_cast<uint32_t>(pair_hash(left, right) >> 32) & mask;
-  while (table.entries[slot].merged != -1)
-    slot = (slot + 1) & mask;
+  while (table.entries[slot].merged != -1) slot = (slot + 1) & mask;
   table.entries[slot] = PairEntry{left, right, static_cast<int32_t>(merged)};
   table.count++;
 }
@@ -37,18 +36,19 @@ PairFilter pair_filter_build(const PairTable& table) {
 namespace {
 
 // The validity walk; find(a, b) gives the merged token of the pair or -1.
+// Merges of id bound or later do not count at the first lookup.
 template <typename Find>
-bool valid_pair_with(const BytePairEncoding& bpe, uint32_t a, uint32_t b, Find find) {
+[[gnu::always_inline]] inline bool valid_pair_with(const BytePairEncoding& bpe, uint32_t a,
+                                                   uint32_t b, Find find,
+                                                   uint32_t bound = 0xFFFFFFFFu) {
   const uint32_t* split_left = bpe.split_left.data();
   const uint32_t* split_right = bpe.split_right.data();
   // A merge across the boundary is harmful only if it comes before the merge
   // that made the token just taken apart: the left token's own id, or the
   // right token's id plus one, since of equal ranks the left pair wins.
-  uint32_t bound = 0xFFFFFFFFu;
   for (;;) {
     const int32_t m = find(a, b);
-    if (m != -1 && static_cast<uint32_t>(m) < bound)
-      return false;
+    if (m != -1 && static_cast<uint32_t>(m) < bound) return false;
     // Take apart the later token first, b when the ids are equal.
     if (a > b) {
       if (split_right[a] != a) {
@@ -74,12 +74,20 @@ bool valid_pair_with(const BytePairEncoding& bpe, uint32_t a, uint32_t b, Find f
   }
 }
 
+auto plain_find(const BytePairEncoding& bpe) {
+  return [&bpe](uint32_t left, uint32_t right) {
+    return pair_table_find(bpe.pair_table, left, right);
+  };
+}
+
 }  // namespace
 
+bool bpe_is_valid_pair_before(const BytePairEncoding& bpe, uint32_t a, uint32_t b, uint32_t bound) {
+  return valid_pair_with(bpe, a, b, plain_find(bpe), bound);
+}
+
 bool bpe_is_valid_pair(const BytePairEncoding& bpe, uint32_t a, uint32_t b) {
-  return valid_pair_with(bpe, a, b, [&bpe](uint32_t left, uint32_t right) {
-    return pair_table_find(bpe.pair_table, left, right);
-  });
+  return valid_pair_with(bpe, a, b, plain_find(bpe));
 }
 
 bool bpe_is_valid_pair(const BytePairEncoding& bpe, const PairFilter& filter, uint32_t a,

@@ -57,10 +57,8 @@ inline int32_t pair_table_find_hashed(const PairTable& table, uint32_t left, uin
   const uint32_t mask = table.capacity - 1;
   for (uint32_t slot = static_cast<uint32_t>(hash >> 32) & mask;; slot = (slot + 1) & mask) {
     const PairEntry& e = entries[slot];
-    if (e.merged == -1)
-      return -1;
-    if (e.left == left && e.right == right)
-      return e.merged;
+    if (e.merged == -1) return -1;
+    if (e.left == left && e.right == right) return e.merged;
   }
 }
 
@@ -104,6 +102,11 @@ bool bpe_is_valid_pair(const BytePairEncoding& bpe, uint32_t a, uint32_t b);
 // been built from bpe.pair_table (and not be empty).
 bool bpe_is_valid_pair(const BytePairEncoding& bpe, const PairFilter& filter, uint32_t a,
                        uint32_t b);
+
+// bpe_is_valid_pair as construction answered it when it made token `bound`:
+// merges of id bound or later do not count (they were not in the table yet).
+// Only the first lookup can meet one; later ones are bounded lower anyway.
+bool bpe_is_valid_pair_before(const BytePairEncoding& bpe, uint32_t a, uint32_t b, uint32_t bound);
 
 }  // namespace velkan
 

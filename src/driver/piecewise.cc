@@ -3,8 +3,7 @@
 #include "core/automaton.h"
 #include "core/encoder.h"
 #include "driver/piece_cache.h"
-#include "presplit/split_cl100k_rules.h"
-#include "presplit/split_o200k_rules.h"
+#include "presplit/rule_set.h"
 #include "presplit/unicode.h"
 
 namespace velkan {
@@ -21,11 +20,11 @@ uint64_t last_character_start(const uint8_t* text, uint64_t start, uint64_t end)
 // Walks the pieces of a text and calls on_piece(start, end) for each. When a
 // match asks to drop its last character, the piece ends before that
 // character and the next piece starts with it. on_piece returns false to stop.
-template <typename Split, typename OnPiece>
-void for_each_piece_with(Split split, const uint8_t* text, uint64_t length, OnPiece on_piece) {
+template <typename Rules, typename OnPiece>
+void for_each_piece_with(const uint8_t* text, uint64_t length, OnPiece on_piece) {
   uint64_t pos = 0;
   SplitMatch match;
-  while (pos < length && split(text, length, pos, &match)) {
+  while (pos < length && Rules::split(text, length, pos, &match)) {
     const uint64_t start = match.start;
     uint64_t end = match.end;
     if (match.drop_last && end > start) {
@@ -45,22 +44,14 @@ void for_each_piece_with(Split split, const uint8_t* text, uint64_t length, OnPi
   }
 }
 
-// The two vocabularies' rule sets are called inline rather than through the
-// handle's pointer: a call per piece of five bytes is a cost worth avoiding.
+// The rule set's split is inlined into the walk: visit_rule_set instantiates
+// it once per rule set (presplit/rule_set.h).
 template <typename OnPiece>
 void for_each_piece(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
                     OnPiece on_piece) {
-  // Lambdas, not function names: a function name would be passed as a
-  // pointer, and the call through it would not be inlined.
-  if (handle.splitter == split_cl100k) {
-    for_each_piece_with([](auto... args) { return cl100k_rules::split(args...); }, text,
-                        length, on_piece);
-  } else if (handle.splitter == split_o200k) {
-    for_each_piece_with([](auto... args) { return o200k_rules::split(args...); }, text, length,
-                        on_piece);
-  } else {
-    for_each_piece_with(handle.splitter, text, length, on_piece);
-  }
+  visit_rule_set(handle.rule_set, [&](auto rules) {
+    for_each_piece_with<decltype(rules)>(text, length, on_piece);
+  });
 }
 
 // Encodes one piece and hands its ids to on_ids(ids, n). Most pieces of
@@ -114,7 +105,7 @@ struct PieceEncoder {
 std::vector<uint32_t> piecewise_encode(const EncodingHandle& handle, const uint8_t* text,
                                        uint64_t length) {
   const BytePairEncoding& bpe = *handle.encoding;
-  if (handle.splitter == nullptr) return bpe_encode(bpe, text, length);
+  if (handle.rule_set == RuleSet::kWhole) return bpe_encode(bpe, text, length);
   std::vector<uint32_t> out;
   out.reserve(256);
   PieceEncoder encoder(handle, length);
@@ -128,7 +119,7 @@ std::vector<uint32_t> piecewise_encode(const EncodingHandle& handle, const uint8
 
 uint64_t piecewise_count(const EncodingHandle& handle, const uint8_t* text, uint64_t length) {
   const BytePairEncoding& bpe = *handle.encoding;
-  if (handle.splitter == nullptr) return bpe_count(bpe, text, length);
+  if (handle.rule_set == RuleSet::kWhole) return bpe_count(bpe, text, length);
   uint64_t total = 0;
   PieceEncoder encoder(handle, length);
   for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
@@ -141,7 +132,7 @@ uint64_t piecewise_count(const EncodingHandle& handle, const uint8_t* text, uint
 uint64_t piecewise_count_till_limit(const EncodingHandle& handle, const uint8_t* text,
                                     uint64_t length, uint64_t limit) {
   const BytePairEncoding& bpe = *handle.encoding;
-  if (handle.splitter == nullptr) return bpe_count_till_limit(bpe, text, length, limit);
+  if (handle.rule_set == RuleSet::kWhole) return bpe_count_till_limit(bpe, text, length, limit);
   uint64_t total = 0;
   bool over = false;
   PieceEncoder encoder(handle, length);

@@ -14,7 +14,7 @@ namespace cl100k_rules {
 inline bool match_contraction(const uint8_t* text, uint64_t length, uint64_t pos, SplitMatch* out) {
   const uint32_t n = contraction_length(text + pos, text + length);
   if (n == 0) return false;
-  return set_match(text, pos, text + pos + n, 0, 0, out);
+  return set_match(text, pos, text + pos + n, out);
 }
 
 // `[^\r\n\p{L}\p{N}]?+\p{L}++`: the prefix is possessive, so a prefix
@@ -26,7 +26,7 @@ inline bool match_letters(const uint8_t* text, uint64_t length, uint64_t pos, Sp
   if (is_prefix_char(first.flags)) run += first.length;
   const uint8_t* q = skip_chars<kCharLetter>(run, end);
   if (q == run) return false;
-  return set_match(text, pos, q, 0, 0, out);
+  return set_match(text, pos, q, out);
 }
 
 // ` ?[^\s\p{L}\p{N}]++[\r\n]*+`
@@ -64,10 +64,10 @@ inline bool split_any(const uint8_t* text, uint64_t length, uint64_t pos, SplitM
   const uint8_t* const end = text + length;
   if (p[0] < 0x80) {
     const uint32_t flags = kAsciiFlags[p[0]];
-    if (flags & kCharLetter) return set_match(text, pos, skip_chars<kCharLetter>(p + 1, end), 0, 0, out);
+    if (flags & kCharLetter) return set_match(text, pos, skip_chars<kCharLetter>(p + 1, end), out);
     if (p[0] != '\'' && is_prefix_char(flags) && end - p > 1 && p[1] < 0x80 &&
         (kAsciiFlags[p[1]] & kCharLetter)) {
-      return set_match(text, pos, skip_chars<kCharLetter>(p + 2, end), 0, 0, out);
+      return set_match(text, pos, skip_chars<kCharLetter>(p + 2, end), out);
     }
   }
   return split_any(text, length, pos, out);

@@ -25,19 +25,36 @@ inline constexpr uint32_t kCharUpper = 32;  // o200k upper: Lu, Lt, Lm, Lo or a 
 inline constexpr uint32_t kCharLower = 64;  // o200k lower: Ll, Lm, Lo or a Mark
 
 inline constexpr uint32_t kFlagsOfCategory[kGeneralCategoryCount] = {
-    0, 0, 0, 0, 0,                                // Cc Cf Cn Co Cs
-    kCharLetter | kCharLower,                     // Ll
-    kCharLetter | kCharUpper | kCharLower,        // Lm
-    kCharLetter | kCharUpper | kCharLower,        // Lo
-    kCharLetter | kCharUpper,                     // Lt
-    kCharLetter | kCharUpper,                     // Lu
-    kCharMark | kCharUpper | kCharLower,          // Mc
-    kCharMark | kCharUpper | kCharLower,          // Me
-    kCharMark | kCharUpper | kCharLower,          // Mn
-    kCharNumber, kCharNumber, kCharNumber,        // Nd Nl No
-    0, 0, 0, 0, 0, 0, 0,                          // Pc Pd Pe Pf Pi Po Ps
-    0, 0, 0, 0,                                   // Sc Sk Sm So
-    kCharWhite, kCharWhite, kCharWhite,           // Zl Zp Zs
+    0,
+    0,
+    0,
+    0,
+    0,                                      // Cc Cf Cn Co Cs
+    kCharLetter | kCharLower,               // Ll
+    kCharLetter | kCharUpper | kCharLower,  // Lm
+    kCharLetter | kCharUpper | kCharLower,  // Lo
+    kCharLetter | kCharUpper,               // Lt
+    kCharLetter | kCharUpper,               // Lu
+    kCharMark | kCharUpper | kCharLower,    // Mc
+    kCharMark | kCharUpper | kCharLower,    // Me
+    kCharMark | kCharUpper | kCharLower,    // Mn
+    kCharNumber,
+    kCharNumber,
+    kCharNumber,  // Nd Nl No
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,  // Pc Pd Pe Pf Pi Po Ps
+    0,
+    0,
+    0,
+    0,  // Sc Sk Sm So
+    kCharWhite,
+    kCharWhite,
+    kCharWhite,  // Zl Zp Zs
 };
 
 inline constexpr std::array<uint8_t, 128> kAsciiFlags = [] {
@@ -49,7 +66,7 @@ inline constexpr std::array<uint8_t, 128> kAsciiFlags = [] {
     if (c >= 'A' && c <= 'Z') f |= kCharLetter | kCharUpper;
     if (c >= 'a' && c <= 'z') f |= kCharLetter | kCharLower;
     if (c >= '0' && c <= '9') f |= kCharNumber;
-    flags[c] = static_cast<uint8_t>(f);
+    flags[static_cast<size_t>(c)] = static_cast<uint8_t>(f);
   }
   return flags;
 }();
@@ -102,7 +119,7 @@ inline constexpr bool ascii_range_exact(uint32_t flags) {
   const AsciiRange r = ascii_range_of(flags);
   for (int c = 0; c < 0x80; ++c) {
     const bool in = (c | r.fold) >= r.lo && (c | r.fold) <= r.hi;
-    if (in != ((kAsciiFlags[c] & flags) != 0)) return false;
+    if (in != ((kAsciiFlags[static_cast<size_t>(c)] & flags) != 0)) return false;
   }
   return true;
 }
@@ -148,8 +165,31 @@ inline const uint8_t* skip_chars(const uint8_t* p, const uint8_t* end) {
   return p;
 }
 
-inline bool set_match(const uint8_t* text, uint64_t pos, const uint8_t* end, uint32_t tag,
-                      uint8_t drop_last, SplitMatch* out) {
+// Length of the contraction `'(?i:s|t|re|ve|m|ll|d)` at p, 0 if there is
+// none. Only the ASCII apostrophe counts (U+2019 does not). Letters match
+// under simple case folding: ASCII either case, and U+017F LATIN SMALL LETTER
+// LONG S for s, the one non-ASCII character that folds to any of them. What
+// follows the contraction is not looked at.
+inline uint32_t contraction_length(const uint8_t* p, const uint8_t* end) {
+  const auto left = end - p;
+  if (left < 2 || p[0] != '\'') return 0;
+  switch (p[1] | 0x20) {
+  case 's':
+  case 't':
+  case 'm':
+  case 'd':
+    return 2;
+  case 'l':
+    return left > 2 && (p[2] | 0x20) == 'l' ? 3 : 0;
+  case 'r':
+  case 'v':
+    return left > 2 && (p[2] | 0x20) == 'e' ? 3 : 0;
+  }
+  return left > 2 && p[1] == 0xC5 && p[2] == 0xBF ? 3 : 0;  // U+017F
+}
+
+inline bool set_match(const uint8_t* text, uint64_t pos, const uint8_t* end, SplitMatch* out,
+                      MatchTag tag = kTagOther, DropLast drop_last = kKeepAll) {
   out->start = pos;
   out->end = static_cast<uint64_t>(end - text);
   out->tag = tag;
@@ -172,7 +212,7 @@ inline bool match_symbol_run(const uint8_t* text, uint64_t length, uint64_t pos,
   }
   if (q == run) return false;
   while (q < end && (*q == '\r' || *q == '\n' || (slash && *q == '/'))) ++q;
-  return set_match(text, pos, q, 0, 0, out);
+  return set_match(text, pos, q, out);
 }
 
 // `\p{N}{1,3}`: longer numbers come out in pieces of three from the left.
@@ -185,7 +225,7 @@ inline bool match_numbers(const uint8_t* text, uint64_t length, uint64_t pos, Sp
     q += c.length;
   }
   if (q == text + pos) return false;
-  return set_match(text, pos, q, 0, 0, out);
+  return set_match(text, pos, q, out);
 }
 
 // The run of whitespace that begins at a position. The split functions scan
@@ -217,14 +257,14 @@ inline WhitespaceRun scan_whitespace(const uint8_t* p, const uint8_t* end) {
 inline bool match_line_breaks(const uint8_t* text, uint64_t pos, const WhitespaceRun& run,
                               SplitMatch* out) {
   if (run.break_end == nullptr) return false;
-  return set_match(text, pos, run.break_end, 0, 0, out);
+  return set_match(text, pos, run.break_end, out);
 }
 
 // Whitespace up to the end of the text is one piece.
 inline bool match_trailing_whitespace(const uint8_t* text, uint64_t length, uint64_t pos,
                                       const WhitespaceRun& run, SplitMatch* out) {
   if (run.chars == 0 || run.end != text + length) return false;
-  return set_match(text, pos, run.end, 0, 0, out);
+  return set_match(text, pos, run.end, out);
 }
 
 // `\s+(?!\S)` before a non-space: the run but its last character, which then
@@ -235,8 +275,9 @@ inline bool match_whitespace_but_last(const uint8_t* text, uint64_t pos, const W
   // A lone 0x85 or 0xA0 byte is a whitespace character to the decoder but a
   // continuation byte to the consumer's backward scan, which would drop more
   // than it. End the match before it instead, which gives the same piece.
-  if ((*run.last_start & 0xC0) == 0x80) return set_match(text, pos, run.last_start, 1, 0, out);
-  return set_match(text, pos, run.end, 1, 1, out);
+  if ((*run.last_start & 0xC0) == 0x80)
+    return set_match(text, pos, run.last_start, out, kTagWhitespaceButLast);
+  return set_match(text, pos, run.end, out, kTagWhitespaceButLast, kDropLastCharacter);
 }
 
 // The whole run; reached only by a single whitespace character before a
@@ -244,7 +285,7 @@ inline bool match_whitespace_but_last(const uint8_t* text, uint64_t pos, const W
 inline bool match_whitespace(const uint8_t* text, uint64_t pos, const WhitespaceRun& run,
                              SplitMatch* out) {
   if (run.chars == 0) return false;
-  return set_match(text, pos, run.end, 2, 0, out);
+  return set_match(text, pos, run.end, out, kTagWhitespace);
 }
 
 }  // namespace velkan

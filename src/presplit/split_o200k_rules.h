@@ -5,9 +5,9 @@
 #ifndef VELKAN_PRESPLIT_SPLIT_O200K_RULES_H_
 #define VELKAN_PRESPLIT_SPLIT_O200K_RULES_H_
 
-#include "presplit/split_o200k.h"
 #include "presplit/split_cl100k.h"
 #include "presplit/split_common.h"
+#include "presplit/split_o200k.h"
 
 // Word rules of the pattern, with P the prefix class [^\r\n\p{L}\p{N}], U the
 // upper class [\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}], L the lower class
@@ -40,7 +40,7 @@ inline const uint8_t* upper_then_lower(const uint8_t* q, const uint8_t* end) {
 }
 
 inline bool match_word_with_lower(const uint8_t* text, uint64_t length, uint64_t pos,
-                           SplitMatch* out) {
+                                  SplitMatch* out) {
   const uint8_t* const p = text + pos;
   const uint8_t* const end = text + length;
   const ScannedChar first = scan_char(p, end);
@@ -49,11 +49,11 @@ inline bool match_word_with_lower(const uint8_t* text, uint64_t length, uint64_t
   // Without the prefix, a leading mark is itself the whole of L+.
   if (word_end == nullptr && prefix && (first.flags & kCharMark)) word_end = p + first.length;
   if (word_end == nullptr) return false;
-  return set_match(text, pos, word_end + contraction_length(word_end, end), 0, 0, out);
+  return set_match(text, pos, word_end + contraction_length(word_end, end), out);
 }
 
 inline bool match_word_with_upper(const uint8_t* text, uint64_t length, uint64_t pos,
-                           SplitMatch* out) {
+                                  SplitMatch* out) {
   const uint8_t* const p = text + pos;
   const uint8_t* const end = text + length;
   const ScannedChar first = scan_char(p, end);
@@ -66,12 +66,12 @@ inline bool match_word_with_upper(const uint8_t* text, uint64_t length, uint64_t
     q = run;
   }
   q = skip_chars<kCharLower>(q, end);
-  return set_match(text, pos, q + contraction_length(q, end), 0, 0, out);
+  return set_match(text, pos, q + contraction_length(q, end), out);
 }
 
 // ` ?[^\s\p{L}\p{N}]+[\r\n/]*`
 inline bool match_punctuation_slash(const uint8_t* text, uint64_t length, uint64_t pos,
-                             SplitMatch* out) {
+                                    SplitMatch* out) {
   return match_symbol_run(text, length, pos, /*slash=*/true, out);
 }
 
@@ -120,7 +120,7 @@ inline bool split_any(const uint8_t* text, uint64_t length, uint64_t pos, SplitM
       while (q < end && static_cast<uint8_t>(*q - 'A') < 26) ++q;
       const uint8_t* r = q;
       while (r < end && static_cast<uint8_t>(*r - 'a') < 26) ++r;
-      if (r == end || *r < 0x80) return set_match(text, pos, r + contraction_length(r, end), 0, 0, out);
+      if (r == end || *r < 0x80) return set_match(text, pos, r + contraction_length(r, end), out);
     }
   }
   return split_any(text, length, pos, out);

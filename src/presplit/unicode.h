@@ -19,8 +19,36 @@ struct DecodedChar {
 
 // General_Category values, numbered in alphabetical order of their codes.
 enum class GeneralCategory : uint8_t {
-  Cc, Cf, Cn, Co, Cs, Ll, Lm, Lo, Lt, Lu, Mc, Me, Mn, Nd, Nl,
-  No, Pc, Pd, Pe, Pf, Pi, Po, Ps, Sc, Sk, Sm, So, Zl, Zp, Zs,
+  Cc,
+  Cf,
+  Cn,
+  Co,
+  Cs,
+  Ll,
+  Lm,
+  Lo,
+  Lt,
+  Lu,
+  Mc,
+  Me,
+  Mn,
+  Nd,
+  Nl,
+  No,
+  Pc,
+  Pd,
+  Pe,
+  Pf,
+  Pi,
+  Po,
+  Ps,
+  Sc,
+  Sk,
+  Sm,
+  So,
+  Zl,
+  Zp,
+  Zs,
 };
 inline constexpr int kGeneralCategoryCount = 30;
 
@@ -50,8 +78,7 @@ inline DecodedChar decode_utf8(const uint8_t* p, const uint8_t* end) {
   const auto left = end - p;
   if (b0 >= 0xF0) {
     if (b0 < 0xF8 && left > 3 && cont(p[1]) && cont(p[2]) && cont(p[3])) {
-      return {((b0 & 0x07) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) |
-                  (p[3] & 0x3Fu),
+      return {((b0 & 0x07) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3Fu),
               4};
     }
   } else if (b0 >= 0xE0) {

@@ -52,7 +52,7 @@ void bpe_object_dealloc(PyObject* self) {
 void tokenizer_dealloc(PyObject* self) {
   auto* o = reinterpret_cast<TokenizerObject*>(self);
   // Only the handle record: the encoding it points at belongs to the cache.
-  if (o->owns && o->handle != nullptr) std::default_delete<EncodingHandle>()(o->handle);
+  if (o->owns && o->handle != nullptr) std::default_delete<const EncodingHandle>()(o->handle);
   Py_TYPE(self)->tp_free(self);
 }
 
@@ -136,7 +136,8 @@ PyMODINIT_FUNC PyInit_bpe(void) {
   PyObject* openai = PyModule_Create2(&openai_module, 1013);
   if (openai == nullptr) return nullptr;
   PyObject* module = nullptr;
-  if (add_object(openai, "Tokenizer", as_object(&TokenizerType)) < 0 ||
+  if (add_vocabulary_functions(openai) < 0 ||
+      add_object(openai, "Tokenizer", as_object(&TokenizerType)) < 0 ||
       add_object(openai, "ParallelOptions", as_object(&ParallelOptionsType)) < 0) {
     goto error;
   }

@@ -10,21 +10,25 @@
 
 #include <cstdint>
 
-#include "core/token_store.h"
+#include "core/encoding.h"
 #include "vocab/encoding_handle.h"
 
 namespace velkan {
 
 struct BytePairEncodingObject {
   PyObject_HEAD
-  BytePairEncoding* encoding;  // null when made by calling the type directly
-  int32_t owns;                // non-zero: released with the object
+  const BytePairEncoding* encoding;  // null when made by calling the type directly
+  // Non-zero: released with the object. Always 0 today (every object borrows
+  // a cached encoding); kept for objects over an encoding of their own.
+  int32_t owns;
 };
 
 struct TokenizerObject {
   PyObject_HEAD
-  EncodingHandle* handle;  // null when made by calling the type directly
-  int32_t owns;            // non-zero: the handle record is freed with the object
+  const EncodingHandle* handle;  // null when made by calling the type directly
+  // Non-zero: the handle record is freed with the object. Always 0 today
+  // (handles come from the cache); kept for handles of their own.
+  int32_t owns;
 };
 
 struct ParallelOptionsObject {
@@ -41,6 +45,10 @@ extern PyTypeObject ParallelOptionsType;
 extern PyMethodDef bpe_methods[];
 extern PyMethodDef tokenizer_methods[];
 extern PyMethodDef openai_functions[];
+
+// Adds the constructor and is_cached_* of every registry entry to module
+// (openai_functions.cc); -1 with the error set on failure.
+int add_vocabulary_functions(PyObject* module);
 
 }  // namespace velkan
 

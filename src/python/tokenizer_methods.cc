@@ -12,8 +12,6 @@
 #include "pool/worker_pool.h"
 #include "python/convert.h"
 #include "python/objects.h"
-#include "vocab/encoding_cache.h"
-#include "vocab/image.h"
 
 namespace velkan {
 namespace {
@@ -309,62 +307,6 @@ PyObject* tokenizer_bpe(PyObject* self, PyObject*) {
   return reinterpret_cast<PyObject*>(object);
 }
 
-// ---- module functions ----------------------------------------------------------
-
-// Opens a file that lies beside velkan/__init__.py. Any failure means "no
-// file", and no interpreter error survives.
-std::optional<ImageFile> open_package_file(const char* name) {
-  PyObject* package = PyImport_ImportModule("velkan");
-  if (package == nullptr) {
-    PyErr_Clear();
-    return std::nullopt;
-  }
-  PyObject* file = PyObject_GetAttrString(package, "__file__");
-  Py_DECREF(package);
-  if (file == nullptr) {
-    PyErr_Clear();
-    return std::nullopt;
-  }
-  Py_ssize_t length;
-  const char* utf8 = PyUnicode_Check(file) ? PyUnicode_AsUTF8AndSize(file, &length) : nullptr;
-  if (utf8 == nullptr) {
-    PyErr_Clear();
-    Py_DECREF(file);
-    return std::nullopt;
-  }
-  std::optional<std::string> path =
-      sibling_path(std::string_view(utf8, static_cast<size_t>(length)), name);
-  Py_DECREF(file);
-  if (!path) return std::nullopt;
-  return open_image_file(*path);
-}
-
-PyObject* new_tokenizer(Vocabulary vocabulary) {
-  return guard_memory([&]() -> PyObject* {
-    EncodingHandle* handle = encoding_cache_get(vocabulary, open_package_file);
-    TokenizerObject* object = PyObject_New(TokenizerObject, &TokenizerType);
-    if (object == nullptr) return nullptr;
-    object->handle = handle;
-    object->owns = 0;
-    return reinterpret_cast<PyObject*>(object);
-  });
-}
-
-PyObject* openai_cl100k_base(PyObject*, PyObject*) { return new_tokenizer(Vocabulary::kCl100k); }
-PyObject* openai_o200k_base(PyObject*, PyObject*) { return new_tokenizer(Vocabulary::kO200k); }
-
-PyObject* openai_is_cached_cl100k(PyObject*, PyObject*) {
-  return PyBool_FromLong(encoding_cache_has(Vocabulary::kCl100k));
-}
-PyObject* openai_is_cached_o200k(PyObject*, PyObject*) {
-  return PyBool_FromLong(encoding_cache_has(Vocabulary::kO200k));
-}
-
-PyObject* openai_get_num_threads(PyObject*, PyObject*) {
-  WorkerPool* pool = worker_pool_get();
-  return PyLong_FromLong(pool != nullptr ? pool->thread_count : 1);
-}
-
 }  // namespace
 
 PyMethodDef tokenizer_methods[] = {
@@ -380,13 +322,5 @@ PyMethodDef tokenizer_methods[] = {
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 
-PyMethodDef openai_functions[] = {
-    {"cl100k_base", openai_cl100k_base, METH_NOARGS, nullptr},
-    {"o200k_base", openai_o200k_base, METH_NOARGS, nullptr},
-    {"is_cached_cl100k", openai_is_cached_cl100k, METH_NOARGS, nullptr},
-    {"is_cached_o200k", openai_is_cached_o200k, METH_NOARGS, nullptr},
-    {"get_num_threads", openai_get_num_threads, METH_NOARGS, nullptr},
-    {nullptr, nullptr, 0, nullptr} /* sentinel */
-};
 
 }  // namespace velkan

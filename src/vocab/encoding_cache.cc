@@ -1,65 +1,79 @@
 #include "vocab/encoding_cache.h"
 
+#include <atomic>
 #include <memory>
+#include <mutex>
+#include <stdexcept>
 
 #include "core/build.h"
-#include "presplit/split_cl100k.h"
-#include "presplit/split_o200k.h"
-#include "vocab/embedded.h"
+#include "pool/thread_ready.h"
 #include "vocab/image.h"
+#include "vocab/registry.h"
 
 namespace velkan {
 namespace {
 
-// The two cache slots: set once, never cleared, never freed.
-EncodingHandle* cl100k_handle = nullptr;
-EncodingHandle* o200k_handle = nullptr;
-
-struct VocabularySource {
-  EncodingHandle** slot;
-  const char* image_name;
-  const uint8_t* token_bytes;
-  const uint32_t* token_starts;
-  uint32_t num_tokens;
-  PieceSplitter splitter;
-  ImageDigest image_digest;  // of the image construction writes
+// One per registry entry. The handle is published once with release order
+// and read lock-free after that; making it is serialised by the mutex (not
+// std::call_once, whose waiters can hang when the maker throws on some
+// standard libraries, and bad_alloc must leave the entry retryable).
+struct Slot {
+  std::atomic<const EncodingHandle*> handle{nullptr};
+  std::mutex making;
 };
 
-VocabularySource source_of(Vocabulary vocabulary) {
-  if (vocabulary == Vocabulary::kCl100k) {
-    return {&cl100k_handle, "precomputed_cl100k.bin", cl100k_token_bytes, cl100k_token_starts,
-            kCl100kTokens, split_cl100k, {0xd423b8f4d52e90f1ULL, 0x12c7ed22a24744b7ULL}};
+Slot& slot_of(size_t index) {
+  // One slot per entry, made on first use (a thread-safe static). The
+  // handles they point at are never freed: tokenizers may outlive the slots.
+  static const std::unique_ptr<Slot[]> slots = std::make_unique<Slot[]>(vocabularies().size());
+  if (index >= vocabularies().size()) throw std::out_of_range("no such vocabulary");
+  return slots[index];
+}
+
+BytePairEncodingPtr load_or_build(const VocabularyInfo& info,
+                                  std::span<const std::string> image_paths, EncodingMade& made) {
+  for (const std::string& path : image_paths) {
+    std::optional<ImageFile> file = open_image_file(path);
+    if (!file) continue;  // absent or not a regular file: nothing to refuse
+    BytePairEncodingPtr encoding = bpe_from_image_file(info.token_bytes, info.token_starts,
+                                                       info.num_tokens, *file, info.image_digest);
+    if (encoding) {
+      made.loaded_from = path;
+      return encoding;
+    }
+    made.refused.push_back(path);
   }
-  return {&o200k_handle, "precomputed_o200k.bin", o200k_token_bytes, o200k_token_starts,
-          kO200kTokens, split_o200k, {0xee5dc8fd74536876ULL, 0x5bacce0c0a4bc8bdULL}};
+  return bpe_build(info.token_bytes, info.token_starts, info.num_tokens);
 }
 
 }  // namespace
 
-const char* image_file_name(Vocabulary vocabulary) { return source_of(vocabulary).image_name; }
+const EncodingHandle& encoding_cache_get(size_t index, std::span<const std::string> image_paths,
+                                         EncodingMade* made) {
+  Slot& slot = slot_of(index);
+  if (const EncodingHandle* handle = slot.handle.load(std::memory_order_acquire)) return *handle;
 
-ImageDigest known_image_digest(Vocabulary vocabulary) { return source_of(vocabulary).image_digest; }
-
-EncodingHandle* encoding_cache_get(Vocabulary vocabulary, const PackageFileOpener& open_file) {
-  const VocabularySource src = source_of(vocabulary);
-  if (*src.slot != nullptr) return *src.slot;
-
-  BytePairEncodingPtr encoding;
-  if (std::optional<ImageFile> image = open_file(src.image_name)) {
-    // An image that does not fit this vocabulary exactly is ignored.
-    encoding = bpe_from_image_file(src.token_bytes, src.token_starts, src.num_tokens, *image,
-                                   src.image_digest);
-  }
-  if (!encoding) encoding = bpe_build(src.token_bytes, src.token_starts, src.num_tokens);
-
+  // Making an entry is where memory most likely runs out; the caller's
+  // thread may never have thrown before (see pool/thread_ready.h).
+  ready_thread_for_exceptions();
+  std::lock_guard<std::mutex> lock(slot.making);
+  if (const EncodingHandle* handle = slot.handle.load(std::memory_order_acquire)) return *handle;
+  const VocabularyInfo& info = vocabularies()[index];
+  EncodingMade report;
+  BytePairEncodingPtr encoding = load_or_build(info, image_paths, report);
   auto handle = std::make_unique<EncodingHandle>();
-  handle->encoding = encoding.release();
-  handle->splitter = src.splitter;
-  handle->pair_filter = pair_filter_build(handle->encoding->pair_table);
-  *src.slot = handle.release();
-  return *src.slot;
+  handle->pair_filter = pair_filter_build(encoding->pair_table);
+  handle->rule_set = info.rule_set;
+  handle->encoding = encoding.release();  // lives as long as the process
+  report.made_here = true;
+  if (made != nullptr) *made = std::move(report);
+  const EncodingHandle* published = handle.release();
+  slot.handle.store(published, std::memory_order_release);
+  return *published;
 }
 
-bool encoding_cache_has(Vocabulary vocabulary) { return *source_of(vocabulary).slot != nullptr; }
+bool encoding_cache_has(size_t index) {
+  return slot_of(index).handle.load(std::memory_order_acquire) != nullptr;
+}
 
 }  // namespace velkan

@@ -1,40 +1,40 @@
-// The process-wide cache of finished encodings, one EncodingHandle per
-// vocabulary, made on first use from a precomputed image when one is offered
-// and valid, else built from the embedded vocabulary. Never released.
+// The process-wide cache of finished encodings, one EncodingHandle per entry
+// of the vocabulary registry, made on first use from the first valid
+// precomputed image among the paths offered, else built from the embedded
+// vocabulary. Never released.
 
 #ifndef VELKAN_VOCAB_ENCODING_CACHE_H_
 #define VELKAN_VOCAB_ENCODING_CACHE_H_
 
-#include <cstdint>
-#include <functional>
+#include <cstddef>
 #include <optional>
+#include <span>
+#include <string>
+#include <vector>
 
 #include "vocab/encoding_handle.h"
-#include "vocab/image.h"
 
 namespace velkan {
 
-enum class Vocabulary { kCl100k, kO200k };
+// What the call that made an entry did, for the caller to report.
+struct EncodingMade {
+  bool made_here = false;                  // false: the entry was there already
+  std::optional<std::string> loaded_from;  // the image taken; nothing: built
+  std::vector<std::string> refused;        // images that exist but did not fit
+};
 
-// Opens a file of the package directory by name; nothing when it is absent or
-// unreadable.
-using PackageFileOpener = std::function<std::optional<ImageFile>(const char* name)>;
+// The cached handle of vocabularies()[index], made by the first call. Safe to
+// call from any number of threads at once, whatever lock the caller holds or
+// not: exactly one call makes the entry, the others wait for it (so a caller
+// must not hold a lock the maker needs; the binding releases the interpreter
+// lock). Only the making call reads image_paths, in order. Throws
+// std::bad_alloc when memory runs out; the entry then stays empty and a later
+// call starts again.
+const EncodingHandle& encoding_cache_get(size_t index, std::span<const std::string> image_paths,
+                                         EncodingMade* made = nullptr);
 
-// The image file name of a vocabulary: "precomputed_cl100k.bin" or
-// "precomputed_o200k.bin".
-const char* image_file_name(Vocabulary vocabulary);
-
-// The digest of the image construction writes for the vocabulary; such an
-// image loads without the table checks. A test keeps it in step.
-ImageDigest known_image_digest(Vocabulary vocabulary);
-
-// The cached handle, made on the first call. Callers serialise calls (the
-// binding holds the interpreter lock). Throws std::bad_alloc when memory runs
-// out; the slot then stays empty.
-EncodingHandle* encoding_cache_get(Vocabulary vocabulary, const PackageFileOpener& open_file);
-
-// Whether the vocabulary's slot is filled. Never builds anything.
-bool encoding_cache_has(Vocabulary vocabulary);
+// Whether the entry is made. Never builds or waits.
+bool encoding_cache_has(size_t index);
 
 }  // namespace velkan
 

@@ -1,21 +1,22 @@
 // An EncodingHandle pairs a vocabulary's encoding with its pre-split rule
 // set (and the encoding's pair filter, which only speeds the driver up). The
 // process-wide cache makes one per vocabulary; tokenizers, driver calls and
-// pool jobs point at it and never own it.
+// pool jobs point at it and never own it. A finished handle is read-only and
+// read by many threads at once.
 
 #ifndef VELKAN_VOCAB_ENCODING_HANDLE_H_
 #define VELKAN_VOCAB_ENCODING_HANDLE_H_
 
+#include "core/encoding.h"
 #include "core/pair_table.h"
-#include "core/token_store.h"
-#include "presplit/split_match.h"
+#include "presplit/rule_set.h"
 
 namespace velkan {
 
 struct EncodingHandle {
-  BytePairEncoding* encoding = nullptr;
-  PieceSplitter splitter = nullptr;  // null: texts are encoded whole
-  PairFilter pair_filter;            // of encoding->pair_table; empty: none
+  const BytePairEncoding* encoding = nullptr;
+  RuleSet rule_set = RuleSet::kWhole;  // kWhole: texts are encoded as one piece
+  PairFilter pair_filter;              // of encoding->pair_table; empty: none
 };
 
 }  // namespace velkan

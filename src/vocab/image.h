@@ -1,6 +1,8 @@
 // Precomputed images: every derived table of a finished encoding written as it
-// lies in memory (little-endian, unaligned, a 64-byte header then seventeen
-// arrays), so that loading a vocabulary costs copies instead of construction.
+// lies in memory (the layout is in image_layout.h), so that loading a
+// vocabulary costs copies instead of construction. Writer: image_writer.cc;
+// readers: image_reader.cc; checks: image_check.cc; files: image_file.cc;
+// digest: image_digest.h.
 
 #ifndef VELKAN_VOCAB_IMAGE_H_
 #define VELKAN_VOCAB_IMAGE_H_
@@ -13,12 +15,12 @@
 #include <string_view>
 #include <vector>
 
+#include "core/encoding.h"
 #include "core/pair_table.h"
-#include "core/token_store.h"
+#include "vocab/image_digest.h"
+#include "vocab/image_layout.h"
 
 namespace velkan {
-
-inline constexpr size_t kImageHeaderSize = 64;
 
 // The image of an encoding. Token bytes and starts are not part of it: a
 // loader takes them from the embedded vocabulary.
@@ -31,11 +33,6 @@ std::vector<uint8_t> bpe_to_image(const BytePairEncoding& bpe);
 // means: build the encoding instead.
 BytePairEncodingPtr bpe_from_image(const uint8_t* token_bytes, const uint32_t* token_starts,
                                    uint32_t num_tokens, const uint8_t* image, size_t size);
-
-// A 128-bit digest of an image's bytes (not cryptographic: it tells the image
-// construction writes from any other, damaged or stale, at memory speed).
-using ImageDigest = std::array<uint64_t, 2>;
-ImageDigest image_digest(const uint8_t* bytes, size_t size);
 
 // bpe_from_image, but an image whose digest is known is taken without the
 // table checks: its bytes are those construction writes for this vocabulary,
@@ -76,12 +73,6 @@ bool image_file_read(const ImageFile& file, uint64_t offset, void* out, size_t n
 BytePairEncodingPtr bpe_from_image_file(const uint8_t* token_bytes, const uint32_t* token_starts,
                                         uint32_t num_tokens, const ImageFile& file,
                                         const ImageDigest& known);
-
-// The path of a file that lies beside the file package_file: its directory
-// prefix (up to and including the last '/' or '\\'; empty without either)
-// joined with name. Nothing when the path would need 4096 bytes or more with
-// its terminating zero.
-std::optional<std::string> sibling_path(std::string_view package_file, std::string_view name);
 
 }  // namespace velkan
 

@@ -22,31 +22,32 @@ PyObject* build_image(PyObject*, PyObject* args) {
   if (!PyArg_ParseTuple(args, "y*y*", &bytes, &starts)) return nullptr;
   PyObject* result = nullptr;
   try {
-  const size_t count = static_cast<size_t>(starts.len) / 4;
-  std::vector<uint32_t> offsets(count);
-  if (count != 0) std::memcpy(offsets.data(), starts.buf, count * 4);
-  bool ok = starts.len % 4 == 0 && count >= 1 && offsets[0] == 0 &&
-            offsets.back() == static_cast<uint64_t>(bytes.len);
-  for (size_t i = 1; ok && i < count; i++) ok = offsets[i - 1] <= offsets[i];
-  if (!ok) {
-    PyErr_SetString(PyExc_ValueError, "token_starts must be ascending offsets from 0 to len(token_bytes)");
-  } else {
-    std::vector<uint8_t> image;
-    bool built = true;
-    Py_BEGIN_ALLOW_THREADS
-    try {
-      velkan::BytePairEncodingPtr bpe =
-          velkan::bpe_build(static_cast<const uint8_t*>(bytes.buf), offsets.data(),
-                            static_cast<uint32_t>(count - 1));
-      image = velkan::bpe_to_image(*bpe);
-    } catch (const std::bad_alloc&) {
-      built = false;  // the lock must be taken back before raising
+    const size_t count = static_cast<size_t>(starts.len) / 4;
+    std::vector<uint32_t> offsets(count);
+    if (count != 0) std::memcpy(offsets.data(), starts.buf, count * 4);
+    bool ok = starts.len % 4 == 0 && count >= 1 && offsets[0] == 0 &&
+              offsets.back() == static_cast<uint64_t>(bytes.len);
+    for (size_t i = 1; ok && i < count; i++) ok = offsets[i - 1] <= offsets[i];
+    if (!ok) {
+      PyErr_SetString(PyExc_ValueError,
+                      "token_starts must be ascending offsets from 0 to len(token_bytes)");
+    } else {
+      std::vector<uint8_t> image;
+      bool built = true;
+      Py_BEGIN_ALLOW_THREADS
+        try {
+          velkan::BytePairEncodingPtr bpe =
+              velkan::bpe_build(static_cast<const uint8_t*>(bytes.buf), offsets.data(),
+                                static_cast<uint32_t>(count - 1));
+          image = velkan::bpe_to_image(*bpe);
+        } catch (const std::bad_alloc&) {
+          built = false;  // the lock must be taken back before raising
+        }
+      Py_END_ALLOW_THREADS
+      result = built ? PyBytes_FromStringAndSize(reinterpret_cast<const char*>(image.data()),
+                                                 static_cast<Py_ssize_t>(image.size()))
+                     : PyErr_NoMemory();
     }
-    Py_END_ALLOW_THREADS
-    result = built ? PyBytes_FromStringAndSize(reinterpret_cast<const char*>(image.data()),
-                                               static_cast<Py_ssize_t>(image.size()))
-                   : PyErr_NoMemory();
-  }
   } catch (const std::bad_alloc&) {
     result = PyErr_NoMemory();
   }
@@ -61,8 +62,15 @@ PyMethodDef functions[] = {
 };
 
 PyModuleDef module = {
-    PyModuleDef_HEAD_INIT, "velkan._image_writer", nullptr, -1, functions,
-    nullptr,               nullptr,                nullptr, nullptr,
+    PyModuleDef_HEAD_INIT,
+    "velkan._image_writer",
+    nullptr,
+    -1,
+    functions,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Token store, token index and decoding, on small hand-made vocabularies and
 // on the two embedded ones.
 
-#include "core/token_store.h"
+#include "core/encoding.h"
 
 #include <gtest/gtest.h>
 
@@ -55,11 +55,11 @@ TEST(TokenHash, KnownValues) {
     uint32_t hash;
   };
   // FNV-1a 64, times the construction factor, high 32 bits.
-  for (const Case& c : {Case{"", 0xda90e578u}, Case{"a", 0x8945e136u},
-                        Case{"hello", 0xaa6df3dbu}, Case{" world", 0xc8a1846bu}}) {
-    EXPECT_EQ(token_hash(reinterpret_cast<const uint8_t*>(c.text.data()), c.text.size(),
-                         kHashFactor),
-              c.hash)
+  for (const Case& c : {Case{"", 0xda90e578u}, Case{"a", 0x8945e136u}, Case{"hello", 0xaa6df3dbu},
+                        Case{" world", 0xc8a1846bu}}) {
+    EXPECT_EQ(
+        token_hash(reinterpret_cast<const uint8_t*>(c.text.data()), c.text.size(), kHashFactor),
+        c.hash)
         << c.text;
   }
 }
@@ -123,9 +123,8 @@ TEST(TokenIndex, EmbeddedStoredHashes) {
 // Both tokens of each o200k pair with equal stored hashes are found.
 TEST(TokenIndex, CollidingPairsAreBothFound) {
   const BytePairEncoding& o = embedded(true);
-  const std::pair<uint32_t, uint32_t> pairs[] = {{12622, 87215},  {24008, 79511},
-                                                 {38717, 176506}, {65316, 115185},
-                                                 {68905, 73962},  {98010, 125259}};
+  const std::pair<uint32_t, uint32_t> pairs[] = {{12622, 87215},  {24008, 79511}, {38717, 176506},
+                                                 {65316, 115185}, {68905, 73962}, {98010, 125259}};
   for (auto [a, b] : pairs) {
     EXPECT_EQ(token_hash(o.token_data(a), o.token_length(a), kHashFactor),
               token_hash(o.token_data(b), o.token_length(b), kHashFactor));
@@ -140,9 +139,8 @@ TEST(TokenIndex, EveryEmbeddedTokenIsFound) {
   for (bool o200k : {false, true}) {
     const BytePairEncoding& bpe = embedded(o200k);
     for (uint32_t id = 0; id < bpe.num_tokens; id++) {
-      ASSERT_EQ(token_index_find(bpe.token_index, bpe.token_bytes.data(),
-                                 bpe.token_starts.data(), bpe.hash_factor, bpe.token_data(id),
-                                 bpe.token_length(id)),
+      ASSERT_EQ(token_index_find(bpe.token_index, bpe.token_bytes.data(), bpe.token_starts.data(),
+                                 bpe.hash_factor, bpe.token_data(id), bpe.token_length(id)),
                 static_cast<int32_t>(id));
     }
   }
@@ -172,7 +170,9 @@ TEST(Decode, ConcatenatesBytesUnrepaired) {
   const uint32_t ids[] = {0, 1, 2, 3, 0, 1};
   std::optional<std::string> out = bpe_decode_tokens(*bpe, ids, 6);
   ASSERT_TRUE(out.has_value());
-  EXPECT_EQ(*out, "ab\xe4\xb8\xad" "ab\xe4");
+  EXPECT_EQ(*out,
+            "ab\xe4\xb8\xad"
+            "ab\xe4");
 }
 
 TEST(EmbeddedVocabulary, CountsAndOffsets) {

@@ -2,8 +2,8 @@
 // encoder form, the hash index from byte strings to token ids, and decoding of
 // token ids back to bytes. A record is read-only once made and shared freely.
 
-#ifndef VELKAN_CORE_TOKEN_STORE_H_
-#define VELKAN_CORE_TOKEN_STORE_H_
+#ifndef VELKAN_CORE_ENCODING_H_
+#define VELKAN_CORE_ENCODING_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/automaton.h"
+#include "core/index.h"
 #include "core/pair_table.h"
 
 namespace velkan {
@@ -38,18 +39,22 @@ struct TokenIndex {
 // image. The record owns every array; destroying it (bpe_free) is the one
 // release path for built and loaded records alike.
 struct BytePairEncoding {
-  std::vector<uint8_t> token_bytes;     // all tokens concatenated in id order
-  std::vector<uint32_t> token_starts;   // num_tokens + 1 offsets
+  std::vector<uint8_t> token_bytes;    // all tokens concatenated in id order
+  std::vector<uint32_t> token_starts;  // num_tokens + 1 offsets
   uint32_t num_tokens = 0;
-  TokenIndex token_index;               // bytes -> id
-  uint64_t hash_factor = 0;             // multiplier of every index hash
-  std::vector<uint32_t> split_left;     // merge parts; the token itself if none
+  TokenIndex token_index;            // bytes -> id
+  uint64_t hash_factor = 0;          // multiplier of every index hash
+  std::vector<uint32_t> split_left;  // merge parts; the token itself if none
   std::vector<uint32_t> split_right;
-  PairTable pair_table;                 // (left, right) -> merged
-  TokenAutomaton forward_automaton;     // kind 0, the one that is queried
-  TokenAutomaton forward_automaton_alt; // kind 1, same trie
-  TokenAutomaton reverse_automaton;     // kind 2, reversed tokens
-  std::vector<int32_t> next_prefix;     // longest proper prefix token, -1 if none
+  PairTable pair_table;  // (left, right) -> merged
+  // The three automata (AutomatonKind). Only the forward one is queried; the
+  // image format and the design keep all three, and loaded images are checked
+  // against all three. Each takes 24 bytes per state and 12 per output:
+  // cl100k_base 11.1, 11.1 and 9.8 MiB, o200k_base 21.6, 21.6 and 24.7 MiB.
+  TokenAutomaton forward_automaton;      // kForwardAutomaton
+  TokenAutomaton forward_automaton_alt;  // kForwardAltAutomaton: a copy of the forward one
+  TokenAutomaton reverse_automaton;      // kReverseAutomaton: the tokens reversed
+  std::vector<int32_t> next_prefix;      // longest proper prefix token, -1 if none
 
   BytePairEncoding() = default;
   // Records are large and shared by pointer; a copy would be a mistake.
@@ -63,7 +68,7 @@ struct BytePairEncoding {
 using BytePairEncodingPtr = std::unique_ptr<BytePairEncoding>;
 
 // Releases a record and everything it owns. Accepts null.
-void bpe_free(BytePairEncoding* bpe);
+void bpe_free(const BytePairEncoding* bpe);
 
 // Slot count for a table of at most a quarter load: the smallest power of two
 // that is at least 4 * num_tokens, and never less than 16. The product is a
@@ -103,4 +108,4 @@ std::optional<std::string> bpe_decode_tokens(const BytePairEncoding& bpe, const 
 
 }  // namespace velkan
 
-#endif  // VELKAN_CORE_TOKEN_STORE_H_
+#endif  // VELKAN_CORE_ENCODING_H_

@@ -1,10 +1,10 @@
-#include "core/token_store.h"
+#include "core/encoding.h"
 
 #include <cstring>
 
 namespace velkan {
 
-void bpe_free(BytePairEncoding* bpe) { std::default_delete<BytePairEncoding>()(bpe); }
+void bpe_free(const BytePairEncoding* bpe) { std::default_delete<const BytePairEncoding>()(bpe); }
 
 uint32_t hash_table_capacity(uint32_t num_tokens) {
   uint32_t capacity = 16;

@@ -1,0 +1,78 @@
+// The pre-split rule sets, named by an enum, and the one place that turns the
+// enum into a rule set's inline split: visit_rule_set calls its visitor with
+// a value of the rule set's type, so every caller is instantiated once per
+// rule set and each split is inlined where the pieces are consumed (a call
+// through a pointer per piece of five bytes is a cost worth avoiding).
+//
+// A rule set type has
+//   static bool split(const uint8_t* text, uint64_t length, uint64_t pos, SplitMatch* out);
+// with the PieceSplitter contract (split_match.h). Adding one: its rules
+// header, an enumerator, a case below, and a name in rule_set_name.
+
+#ifndef VELKAN_PRESPLIT_RULE_SET_H_
+#define VELKAN_PRESPLIT_RULE_SET_H_
+
+#include <cstdint>
+#include <string_view>
+
+#include "presplit/split_cl100k_rules.h"
+#include "presplit/split_match.h"
+#include "presplit/split_o200k_rules.h"
+
+namespace velkan {
+
+enum class RuleSet : uint8_t {
+  kWhole,   // no pre-split: a text is one piece
+  kCl100k,  // split_cl100k_rules.h
+  kO200k,   // split_o200k_rules.h
+};
+
+struct WholeTextRules {
+  [[gnu::always_inline]] static bool split(const uint8_t*, uint64_t length, uint64_t pos,
+                                           SplitMatch* out) {
+    if (pos >= length) return false;
+    *out = SplitMatch{pos, length, kTagOther, kKeepAll};
+    return true;
+  }
+};
+
+struct Cl100kRules {
+  [[gnu::always_inline]] static bool split(const uint8_t* text, uint64_t length, uint64_t pos,
+                                           SplitMatch* out) {
+    return cl100k_rules::split(text, length, pos, out);
+  }
+};
+
+struct O200kRules {
+  [[gnu::always_inline]] static bool split(const uint8_t* text, uint64_t length, uint64_t pos,
+                                           SplitMatch* out) {
+    return o200k_rules::split(text, length, pos, out);
+  }
+};
+
+template <typename Visitor>
+decltype(auto) visit_rule_set(RuleSet rule_set, Visitor&& visit) {
+  switch (rule_set) {
+  case RuleSet::kCl100k:
+    return visit(Cl100kRules{});
+  case RuleSet::kO200k:
+    return visit(O200kRules{});
+  case RuleSet::kWhole:
+    break;
+  }
+  return visit(WholeTextRules{});
+}
+
+// The rule set as a PieceSplitter (split_match.h), for callers that walk
+// pieces one call at a time (tests, fuzzers).
+inline PieceSplitter piece_splitter(RuleSet rule_set) {
+  return visit_rule_set(rule_set, [](auto rules) -> PieceSplitter {
+    return [](const uint8_t* text, uint64_t length, uint64_t pos, SplitMatch* out) {
+      return decltype(rules)::split(text, length, pos, out);
+    };
+  });
+}
+
+}  // namespace velkan
+
+#endif  // VELKAN_PRESPLIT_RULE_SET_H_

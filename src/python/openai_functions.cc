@@ -1,0 +1,337 @@
+// Functions of the module velkan.bpe.openai: one constructor and one
+// is_cached_* per entry of the vocabulary registry (made at module init from
+// the registry), get_num_threads, and the private functions the package's
+// Python side uses (_vocabularies, _save_image).
+//
+// Image lookup: before the first construction of a vocabulary in this
+// process, velkan.images._image_paths(name) gives the candidate image paths
+// (if it is missing or raises: the package directory's image file only). The
+// cache then loads the first valid one or builds, with the interpreter lock
+// released; afterwards velkan.images._encoding_ready(name, loaded_path or
+// None, refused_paths) is told what happened. Neither call's error survives.
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "pool/worker_pool.h"
+#include "python/convert.h"
+#include "python/objects.h"
+#include "python/py_ref.h"
+#include "vocab/encoding_cache.h"
+#include "vocab/image.h"
+#include "vocab/registry.h"
+
+namespace velkan {
+namespace {
+
+// The path of a file that lies beside the file package_file: its directory
+// prefix (up to and including the last '/' or '\\'; empty without either)
+// joined with name. Nothing when the path would need 4096 bytes or more with
+// its terminating zero.
+std::optional<std::string> sibling_path(std::string_view package_file, std::string_view name) {
+  const size_t cut = package_file.find_last_of("/\\");
+  const std::string_view prefix =
+      cut == std::string_view::npos ? std::string_view() : package_file.substr(0, cut + 1);
+  if (prefix.size() + name.size() + 1 >= 4096) return std::nullopt;
+  std::string path(prefix);
+  path += name;
+  return path;
+}
+
+PyObject* as_str(std::string_view text) {
+  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+// A path-like object as a file system path (bytes as the OS takes them), or
+// nothing with the interpreter's error set.
+std::optional<std::string> fs_path(PyObject* path) {
+  PyObject* converted = nullptr;
+  if (!PyUnicode_FSConverter(path, &converted)) return std::nullopt;
+  PyRef bytes(converted);
+  return std::string(PyBytes_AS_STRING(converted),
+                     static_cast<size_t>(PyBytes_GET_SIZE(converted)));
+}
+
+// The image file of the vocabulary beside velkan/__init__.py; nothing when
+// that cannot be found out. No interpreter error survives.
+std::vector<std::string> package_image_path(const VocabularyInfo& info) {
+  PyRef package(PyImport_ImportModule("velkan"));
+  PyRef file(package ? PyObject_GetAttrString(package.get(), "__file__") : nullptr);
+  Py_ssize_t length = 0;
+  const char* utf8 =
+      file && PyUnicode_Check(file.get()) ? PyUnicode_AsUTF8AndSize(file.get(), &length) : nullptr;
+  if (utf8 == nullptr) {
+    PyErr_Clear();
+    return {};
+  }
+  std::optional<std::string> path =
+      sibling_path(std::string_view(utf8, static_cast<size_t>(length)), info.image_file);
+  if (!path) return {};
+  return {std::move(*path)};
+}
+
+// Calls velkan.images.<function>(args...); null with the error set on any
+// failure, including a missing module or function.
+PyRef call_images(const char* function, PyObject* args) {
+  PyRef images(PyImport_ImportModule("velkan.images"));
+  if (!images) return nullptr;
+  PyRef callable(PyObject_GetAttrString(images.get(), function));
+  if (!callable) return nullptr;
+  return PyRef(PyObject_CallObject(callable.get(), args));
+}
+
+// The candidate image paths, in order, from velkan.images._image_paths; the
+// package directory's image when that fails. Throws std::bad_alloc.
+std::vector<std::string> image_paths(const VocabularyInfo& info) {
+  PyRef args(Py_BuildValue("(N)", as_str(info.name)));
+  PyRef listed = args ? call_images("_image_paths", args.get()) : nullptr;
+  PyRef iterator(listed ? PyObject_GetIter(listed.get()) : nullptr);
+  if (iterator) {
+    std::vector<std::string> paths;
+    bool ok = true;
+    while (PyRef item{PyIter_Next(iterator.get())}) {
+      std::optional<std::string> path = fs_path(item.get());
+      if (!path) {
+        ok = false;
+        break;
+      }
+      paths.push_back(std::move(*path));
+    }
+    if (ok && !PyErr_Occurred()) return paths;
+  }
+  PyErr_Clear();
+  return package_image_path(info);
+}
+
+// Tells velkan.images what the first construction did; its errors are
+// dropped (the encoding is made either way).
+void report_made(const VocabularyInfo& info, const EncodingMade& made) {
+  PyRef refused(PyList_New(0));
+  bool ok = refused != nullptr;
+  for (size_t i = 0; ok && i < made.refused.size(); i++) {
+    PyRef path(PyUnicode_DecodeFSDefaultAndSize(made.refused[i].data(),
+                                                static_cast<Py_ssize_t>(made.refused[i].size())));
+    ok = path && PyList_Append(refused.get(), path.get()) == 0;
+  }
+  PyRef loaded(made.loaded_from ? PyUnicode_DecodeFSDefaultAndSize(
+                                      made.loaded_from->data(),
+                                      static_cast<Py_ssize_t>(made.loaded_from->size()))
+                                : py_ref_borrowed(Py_None).release());
+  PyRef args(ok && loaded ? Py_BuildValue("(NOO)", as_str(info.name), loaded.get(), refused.get())
+                          : nullptr);
+  if (args) call_images("_encoding_ready", args.get());
+  PyErr_Clear();
+}
+
+// The cached handle of vocabularies()[index], made on the first call; null
+// with MemoryError set when memory runs out. Throws nothing.
+const EncodingHandle* cached_handle(size_t index) {
+  if (encoding_cache_has(index)) {
+    return &encoding_cache_get(index, {});  // made: neither builds nor waits
+  }
+  const VocabularyInfo& info = vocabularies()[index];
+  try {
+    const std::vector<std::string> paths = image_paths(info);
+    EncodingMade made;
+    const EncodingHandle* handle = nullptr;
+    bool out_of_memory = false;
+    // Released while loading or building, and while waiting for another
+    // thread that does: the maker may need the lock to finish (it never
+    // calls Python, but a waiter holding the lock would stall every thread).
+    std::string failure;
+    Py_BEGIN_ALLOW_THREADS
+      try {
+        handle = &encoding_cache_get(index, paths, &made);
+      } catch (const std::bad_alloc&) {
+        out_of_memory = true;  // the lock must be taken back before raising
+      } catch (const std::exception& e) {
+        failure = e.what();  // a lock or thread failure of the system
+      }
+    Py_END_ALLOW_THREADS
+    if (out_of_memory) {
+      PyErr_NoMemory();
+      return nullptr;
+    }
+    if (handle == nullptr) {
+      PyErr_Format(PyExc_RuntimeError, "could not make the encoding %s: %s",
+                   std::string(info.name).c_str(), failure.c_str());
+      return nullptr;
+    }
+    if (made.made_here) report_made(info, made);
+    return handle;
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+    return nullptr;
+  }
+}
+
+// A new Tokenizer on the cached handle of vocabularies()[index].
+PyObject* new_tokenizer(size_t index) {
+  const EncodingHandle* handle = cached_handle(index);
+  if (handle == nullptr) return nullptr;
+  TokenizerObject* object = PyObject_New(TokenizerObject, &TokenizerType);
+  if (object == nullptr) return nullptr;
+  object->handle = handle;
+  object->owns = 0;
+  return reinterpret_cast<PyObject*>(object);
+}
+
+// One C function per registry index, so that the per-entry functions are
+// plain module functions (self is the module, as help() expects).
+template <size_t Index>
+PyObject* openai_constructor(PyObject*, PyObject*) {
+  return new_tokenizer(Index);
+}
+
+template <size_t Index>
+PyObject* openai_is_cached(PyObject*, PyObject*) {
+  return PyBool_FromLong(encoding_cache_has(Index));
+}
+
+constexpr size_t kMaxVocabularies = 16;  // raise it when the registry outgrows it
+
+template <size_t... I>
+constexpr std::array<std::array<PyCFunction, 2>, sizeof...(I)> entry_functions(
+    std::index_sequence<I...>) {
+  return {{{openai_constructor<I>, openai_is_cached<I>}...}};
+}
+constexpr auto kEntryFunctions = entry_functions(std::make_index_sequence<kMaxVocabularies>());
+
+PyObject* openai_get_num_threads(PyObject*, PyObject*) {
+  WorkerPool* pool = worker_pool_get();
+  return PyLong_FromLong(pool != nullptr ? pool->thread_count : 1);
+}
+
+PyObject* openai_vocabularies(PyObject*, PyObject*) {
+  const auto all = vocabularies();
+  PyRef result(PyTuple_New(static_cast<Py_ssize_t>(all.size())));
+  if (!result) return nullptr;
+  for (size_t i = 0; i < all.size(); i++) {
+    PyObject* entry = Py_BuildValue("(NNk)", as_str(all[i].name), as_str(all[i].image_file),
+                                    static_cast<unsigned long>(all[i].num_tokens));
+    if (entry == nullptr) return nullptr;
+    PyTuple_SET_ITEM(result.get(), static_cast<Py_ssize_t>(i), entry);
+  }
+  return result.release();
+}
+
+// Writes all of bytes to path (created or truncated); errno on failure.
+int write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return errno;
+  int error = 0;
+  if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) error = errno ? errno : EIO;
+  if (std::fclose(file) != 0 && error == 0) error = errno ? errno : EIO;
+  return error;
+}
+
+PyObject* openai_save_image(PyObject*, PyObject* args) {
+  const char* name;
+  PyObject* path_object;
+  if (!PyArg_ParseTuple(args, "sO:_save_image", &name, &path_object)) return nullptr;
+  const int index = find_vocabulary(name);
+  if (index < 0) {
+    PyErr_Format(PyExc_ValueError, "_save_image: unknown vocabulary %R", PyTuple_GET_ITEM(args, 0));
+    return nullptr;
+  }
+  return guard_memory([&]() -> PyObject* {
+    std::optional<std::string> path = fs_path(path_object);
+    if (!path) return nullptr;
+    const EncodingHandle* handle = cached_handle(static_cast<size_t>(index));
+    if (handle == nullptr) return nullptr;
+    int error = 0;
+    bool out_of_memory = false;
+    Py_BEGIN_ALLOW_THREADS
+      try {
+        error = write_file(*path, bpe_to_image(*handle->encoding));
+      } catch (const std::bad_alloc&) {
+        out_of_memory = true;
+      }
+    Py_END_ALLOW_THREADS
+    if (out_of_memory) return PyErr_NoMemory();
+    if (error != 0) {
+      errno = error;
+      return PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path_object);
+    }
+    Py_RETURN_NONE;
+  });
+}
+
+// Per-entry functions: definitions and docstrings live as long as the
+// process, since the function objects point at them.
+struct EntryFunctions {
+  std::string constructor_doc, is_cached_name, is_cached_doc;
+  PyMethodDef constructor{}, is_cached{};
+};
+
+}  // namespace
+
+PyMethodDef openai_functions[] = {
+    {"get_num_threads", openai_get_num_threads, METH_NOARGS,
+     "get_num_threads($module, /)\n--\n\n"
+     "The number of worker threads the parallel batch methods use (1: none)."},
+    {"_vocabularies", openai_vocabularies, METH_NOARGS,
+     "_vocabularies($module, /)\n--\n\n"
+     "The vocabularies of this build, in order: a tuple of (name, image_file_name,\n"
+     "num_tokens) tuples."},
+    {"_save_image", openai_save_image, METH_VARARGS,
+     "_save_image($module, name, path, /)\n--\n\n"
+     "Write the precomputed image of the vocabulary name (made first if needed)\n"
+     "to path exactly. Raises OSError naming path when it cannot be written."},
+    {nullptr, nullptr, 0, nullptr} /* sentinel */
+};
+
+int add_vocabulary_functions(PyObject* module) {
+  try {
+    static std::vector<std::unique_ptr<EntryFunctions>> entries;  // process lifetime
+    const auto all = vocabularies();
+    if (all.size() > kMaxVocabularies) {
+      PyErr_SetString(PyExc_SystemError, "more vocabularies than kMaxVocabularies");
+      return -1;
+    }
+    if (entries.empty()) {
+      for (const VocabularyInfo& info : all) {
+        auto e = std::make_unique<EntryFunctions>();
+        e->constructor_doc = std::string(info.name) + "($module, /)\n--\n\nA Tokenizer for " +
+                             std::string(info.name) +
+                             ". The first call in a process loads its precomputed image or "
+                             "builds it; every later call shares that encoding.";
+        e->is_cached_name = "is_cached_" + std::string(info.short_name);
+        e->is_cached_doc = e->is_cached_name + "($module, /)\n--\n\nWhether " +
+                           std::string(info.name) +
+                           " is made in this process. Never builds anything.";
+        // The registry's names are literals, so data() ends with a zero.
+        const size_t i = entries.size();
+        e->constructor = {info.name.data(), kEntryFunctions[i][0], METH_NOARGS,
+                          e->constructor_doc.c_str()};
+        e->is_cached = {e->is_cached_name.c_str(), kEntryFunctions[i][1], METH_NOARGS,
+                        e->is_cached_doc.c_str()};
+        entries.push_back(std::move(e));
+      }
+    }
+    PyRef module_name(PyModule_GetNameObject(module));
+    if (!module_name) return -1;
+    for (size_t i = 0; i < all.size(); i++) {
+      for (PyMethodDef* def : {&entries[i]->constructor, &entries[i]->is_cached}) {
+        PyRef function(PyCFunction_NewEx(def, module, module_name.get()));
+        if (!function || PyModule_AddObject(module, def->ml_name, function.get()) < 0) return -1;
+        function.release();  // the module took it
+      }
+    }
+    return 0;
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+    return -1;
+  }
+}
+
+}  // namespace velkan

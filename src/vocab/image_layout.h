@@ -1,0 +1,114 @@
+// The layout of a precomputed image, written down once: the writer, the
+// reader and the size computation all walk it through the two visitors
+// below, so the field order exists only here.
+//
+// All integers little-endian, nothing aligned, no gaps. n is num_tokens; each
+// automaton A uses its own counts from the header.
+//
+// | offset | type | count                  | field                                   |
+// |--------|------|------------------------|-----------------------------------------|
+// | 0      | u32  | 1                      | num_tokens (n)                          |
+// | 4      | u64  | 1                      | hash_factor                             |
+// | 12     | u32  | 1                      | token_index.capacity                    |
+// | 16     | u32  | 1                      | token_index.count                       |
+// | 20     | u32  | 1                      | pair_table.capacity                     |
+// | 24     | u32  | 1                      | pair_table.count                        |
+// | 28     | i32  | 3 per automaton        | state_count, output_count, kind of the  |
+// |        |      |                        | forward, forward alt, reverse automaton |
+// | 64     | u32  | n                      | split_left                              |
+// |        | u32  | n                      | split_right                             |
+// |        | i32  | n                      | next_prefix (-1: none)                  |
+// |        | 8 B  | token_index.capacity   | token_index.entries (u32 hash, i32 id)  |
+// |        | 12 B | pair_table.capacity    | pair_table.entries (u32, u32, i32)      |
+// |        | 16 B | A.state_count          | A.states (AutomatonState), then         |
+// |        | 12 B | A.output_count         | A.outputs (AutomatonOutput),            |
+// |        | i32  | A.state_count          | A.base,                                 |
+// |        | i32  | A.state_count          | A.check, for each automaton in order    |
+//
+// Token bytes and starts are not part of an image: a loader takes them from
+// the embedded vocabulary.
+
+#ifndef VELKAN_VOCAB_IMAGE_LAYOUT_H_
+#define VELKAN_VOCAB_IMAGE_LAYOUT_H_
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "core/encoding.h"
+
+namespace velkan {
+
+static_assert(std::endian::native == std::endian::little,
+              "images are little-endian and copied as they lie in memory");
+
+inline constexpr size_t kImageHeaderSize = 64;
+
+// Calls visit.field(x) for each header field of bpe in image order. Bpe is
+// BytePairEncoding or const BytePairEncoding.
+template <typename Bpe, typename Visitor>
+void visit_image_header(Bpe& bpe, Visitor& visit) {
+  visit.field(bpe.num_tokens);
+  visit.field(bpe.hash_factor);
+  visit.field(bpe.token_index.capacity);
+  visit.field(bpe.token_index.count);
+  visit.field(bpe.pair_table.capacity);
+  visit.field(bpe.pair_table.count);
+  auto counts = [&visit](auto& a) {
+    visit.field(a.state_count);
+    visit.field(a.output_count);
+    visit.field(a.kind);
+  };
+  counts(bpe.forward_automaton);
+  counts(bpe.forward_automaton_alt);
+  counts(bpe.reverse_automaton);
+}
+
+// Calls visit.array(vector, count) for each body array of bpe in image order,
+// with the count its header fields give (automaton counts must not be
+// negative).
+template <typename Bpe, typename Visitor>
+void visit_image_body(Bpe& bpe, Visitor& visit) {
+  const uint64_t n = bpe.num_tokens;
+  visit.array(bpe.split_left, n);
+  visit.array(bpe.split_right, n);
+  visit.array(bpe.next_prefix, n);
+  visit.array(bpe.token_index.entries, uint64_t{bpe.token_index.capacity});
+  visit.array(bpe.pair_table.entries, uint64_t{bpe.pair_table.capacity});
+  auto arrays = [&visit](auto& a) {
+    const auto states = static_cast<uint64_t>(a.state_count);
+    visit.array(a.states, states);
+    visit.array(a.outputs, static_cast<uint64_t>(a.output_count));
+    visit.array(a.base, states);
+    visit.array(a.check, states);
+  };
+  arrays(bpe.forward_automaton);
+  arrays(bpe.forward_automaton_alt);
+  arrays(bpe.reverse_automaton);
+}
+
+// The length of the image of a record whose header fields are set, in 64
+// bits so that no count can wrap it.
+struct ImageSizer {
+  uint64_t size = 0;
+  template <typename T>
+  void field(const T&) {
+    size += sizeof(T);
+  }
+  template <typename T>
+  void array(const std::vector<T>&, uint64_t count) {
+    size += count * sizeof(T);
+  }
+};
+
+inline uint64_t image_size(const BytePairEncoding& bpe) {
+  ImageSizer sizer;
+  visit_image_header(bpe, sizer);
+  visit_image_body(bpe, sizer);
+  return sizer.size;
+}
+
+}  // namespace velkan
+
+#endif  // VELKAN_VOCAB_IMAGE_LAYOUT_H_

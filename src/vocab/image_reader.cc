@@ -1,0 +1,118 @@
+// Reading an image: the header, then the arrays in the order of
+// image_layout.h, each read straight into the record (from memory or from a
+// file), digested on the way when there is a known digest to compare. An
+// image with the known digest of its vocabulary is the one construction
+// writes and skips the table checks; any other is checked in full.
+
+#include <cstring>
+#include <memory>
+
+#include "vocab/image.h"
+#include "vocab/image_layout.h"
+
+namespace velkan {
+namespace {
+
+// Image bytes in memory.
+struct MemorySource {
+  const uint8_t* data;
+  size_t size;
+  bool read(uint64_t offset, void* out, size_t n) const {
+    if (offset > size || n > size - offset) return false;
+    if (n != 0) std::memcpy(out, data + offset, n);
+    return true;
+  }
+};
+
+// Image bytes in a file, read straight into their destination.
+struct FileSource {
+  const ImageFile& file;
+  bool read(uint64_t offset, void* out, size_t n) const {
+    return image_file_read(file, offset, out, n);
+  }
+};
+
+// A cursor over the image that reads its fields in order, digesting them on
+// the way when there is a digest to compare. After a failed read every later
+// read fails too.
+template <typename Source>
+struct Reader {
+  Reader(const Source& from, bool digest_bytes) : source(from), digesting(digest_bytes) {}
+
+  const Source& source;
+  const bool digesting;
+  uint64_t pos = 0;
+  bool ok = true;
+  ImageDigester digest;
+
+  void read(void* out, size_t n) {
+    ok = ok && source.read(pos, out, n);
+    if (ok && digesting) digest.update(out, n);
+    pos += n;
+  }
+
+  template <typename T>
+  void field(T& value) {
+    read(&value, sizeof(T));
+  }
+
+  template <typename T>
+  void array(std::vector<T>& values, uint64_t count) {
+    if (!ok) return;
+    values.resize(static_cast<size_t>(count));
+    if (count != 0) read(values.data(), static_cast<size_t>(count) * sizeof(T));
+  }
+};
+
+template <typename Source>
+BytePairEncodingPtr load_image(const uint8_t* token_bytes, const uint32_t* token_starts,
+                               uint32_t num_tokens, const Source& source, uint64_t size,
+                               const ImageDigest& known) {
+  if (size < kImageHeaderSize) return nullptr;
+  // An all-zero digest is never known: nothing to compare, nothing to digest.
+  const bool have_known = known != ImageDigest{};
+  Reader<Source> r(source, have_known);
+  auto bpe = std::make_unique<BytePairEncoding>();
+  visit_image_header(*bpe, r);
+  if (!r.ok || bpe->num_tokens != num_tokens) return nullptr;
+  for (TokenAutomaton* a :
+       {&bpe->forward_automaton, &bpe->forward_automaton_alt, &bpe->reverse_automaton}) {
+    if (a->state_count < 0 || a->output_count < 0) return nullptr;
+    a->size = a->state_count;  // the image holds one count for both
+  }
+  // Only then are the arrays allocated: a header that lies about the length
+  // costs nothing.
+  if (image_size(*bpe) != size) return nullptr;
+
+  const uint32_t n = num_tokens;
+  bpe->token_bytes.assign(token_bytes, token_bytes + token_starts[n]);
+  bpe->token_starts.assign(token_starts, token_starts + n + 1);
+  visit_image_body(*bpe, r);
+  if (!r.ok) return nullptr;
+  // Checking costs more than loading; the image construction writes needs
+  // none.
+  const bool known_image = have_known && r.digest.finish() == known;
+  if (!known_image && !bpe_check_tables(*bpe)) return nullptr;
+  return bpe;
+}
+
+}  // namespace
+
+BytePairEncodingPtr bpe_from_image(const uint8_t* token_bytes, const uint32_t* token_starts,
+                                   uint32_t num_tokens, const uint8_t* image, size_t size) {
+  return bpe_from_image(token_bytes, token_starts, num_tokens, image, size, ImageDigest{});
+}
+
+BytePairEncodingPtr bpe_from_image(const uint8_t* token_bytes, const uint32_t* token_starts,
+                                   uint32_t num_tokens, const uint8_t* image, size_t size,
+                                   const ImageDigest& known) {
+  return load_image(token_bytes, token_starts, num_tokens, MemorySource{image, size}, size, known);
+}
+
+BytePairEncodingPtr bpe_from_image_file(const uint8_t* token_bytes, const uint32_t* token_starts,
+                                        uint32_t num_tokens, const ImageFile& file,
+                                        const ImageDigest& known) {
+  return load_image(token_bytes, token_starts, num_tokens, FileSource{file}, file.size, known);
+}
+
+}  // namespace velkan

@@ -1,0 +1,38 @@
+// Writing an image: the header and arrays in the order of image_layout.h,
+// into a buffer sized in advance so that every field is one memcpy.
+
+#include <cstring>
+
+#include "vocab/image.h"
+#include "vocab/image_layout.h"
+
+namespace velkan {
+
+namespace {
+
+struct Writer {
+  uint8_t* out;
+  template <typename T>
+  void field(const T& value) {
+    std::memcpy(out, &value, sizeof(T));
+    out += sizeof(T);
+  }
+  template <typename T>
+  void array(const std::vector<T>& values, uint64_t count) {
+    const size_t bytes = static_cast<size_t>(count) * sizeof(T);
+    if (bytes != 0) std::memcpy(out, values.data(), bytes);
+    out += bytes;
+  }
+};
+
+}  // namespace
+
+std::vector<uint8_t> bpe_to_image(const BytePairEncoding& bpe) {
+  std::vector<uint8_t> image(static_cast<size_t>(image_size(bpe)));
+  Writer writer{image.data()};
+  visit_image_header(bpe, writer);
+  visit_image_body(bpe, writer);
+  return image;
+}
+
+}  // namespace velkan

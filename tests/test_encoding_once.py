@@ -1,0 +1,96 @@
+"""First use of a vocabulary from many threads at once, with the image lookup
+hooks of velkan.images releasing the interpreter lock: the encoding is made
+once, the hooks are told what happened once, and every tokenizer shares it.
+Also _vocabularies() and _save_image(). Each case runs in a fresh
+interpreter, since the cache is process-wide."""
+
+import json
+import subprocess
+import sys
+
+CONCURRENT = r"""
+import json, sys, threading, time
+import velkan.images as images
+import velkan.bpe.openai as openai
+name, image = sys.argv[1], sys.argv[2]
+asked, ready = [], []
+def image_paths(n):
+    asked.append(n)
+    time.sleep(0.05)  # releases the interpreter lock mid-lookup
+    return [image, "/nonexistent/" + n + ".bin"]
+def encoding_ready(n, loaded, refused):
+    ready.append([n, loaded, refused])
+    raise RuntimeError("dropped by the binding")
+images._image_paths, images._encoding_ready = image_paths, encoding_ready
+barrier = threading.Barrier(4)
+tokenizers = []
+def first_use():
+    barrier.wait()
+    tokenizers.append(getattr(openai, name)())
+threads = [threading.Thread(target=first_use) for _ in range(4)]
+for t in threads: t.start()
+for t in threads: t.join()
+bpes = {id(t.bpe()) for t in tokenizers}
+print(json.dumps({"tokenizers": len(tokenizers), "ready": ready, "asked": len(asked),
+                  "ids": tokenizers[0].encode("hello world"),
+                  "cached": getattr(openai, "is_cached_" + name.split("_")[0])()}))
+"""
+
+
+def run(code, *args):
+    proc = subprocess.run([sys.executable, "-c", code, *args], capture_output=True, text=True,
+                          timeout=300)
+    assert proc.returncode == 0, proc.stderr[-2000:]
+    return json.loads(proc.stdout)
+
+
+def test_made_once_from_many_threads(tmp_path):
+    garbage = tmp_path / "garbage.bin"
+    garbage.write_bytes(b"\0" * 4096)
+    result = run(CONCURRENT, "cl100k_base", str(garbage))
+    assert result["tokenizers"] == 4
+    assert result["ids"] == [15339, 1917]
+    assert result["cached"] is True
+    # Exactly one construction reported: built, with the garbage refused and
+    # the missing path not counted as refused.
+    assert result["ready"] == [["cl100k_base", None, [str(garbage)]]]
+    assert 1 <= result["asked"] <= 4
+
+
+SAVE = r"""
+import json, sys
+import velkan.images as images
+images._image_paths = lambda n: []
+import velkan.bpe.openai as openai
+path, bad = sys.argv[1], sys.argv[2]
+out = {"vocabularies": openai._vocabularies()}
+openai._save_image("cl100k_base", path)
+try:
+    openai._save_image("cl100k_base", bad)
+except OSError as e:
+    out["error"] = [type(e).__name__, e.filename]
+try:
+    openai._save_image("p50k_base", path)
+except ValueError as e:
+    out["unknown"] = str(e)
+images._image_paths = lambda n: [path]
+reported = []
+images._encoding_ready = lambda *a: reported.append(a)
+out["ids"] = openai.o200k_base().encode("hello world")  # o200k is not made yet
+out["reported"] = reported
+print(json.dumps(out))
+"""
+
+
+def test_save_image_and_vocabularies(tmp_path):
+    image = tmp_path / "cl100k.bin"
+    bad = tmp_path / "no_such_dir" / "x.bin"
+    result = run(SAVE, str(image), str(bad))
+    assert result["vocabularies"] == [["cl100k_base", "precomputed_cl100k.bin", 100256],
+                                      ["o200k_base", "precomputed_o200k.bin", 199998]]
+    assert image.stat().st_size == 45135140
+    assert result["error"] == ["FileNotFoundError", str(bad)]
+    assert "p50k_base" in result["unknown"]
+    # The cl100k image offered for o200k is refused (its token count differs).
+    assert result["ids"] == [24912, 2375]
+    assert result["reported"] == [["o200k_base", None, [str(image)]]]
