@@ -242,6 +242,7 @@ def test_out_of_memory_is_a_memory_error():
     # once memory is back.
     code = textwrap.dedent("""
         import resource
+        import sys
         import velkan.bpe.openai as o
 
         t = o.cl100k_base()
@@ -260,26 +261,34 @@ def test_out_of_memory_is_a_memory_error():
             "encode": lambda: t.encode(big),
             "encode_batch": lambda: t.encode_batch([big]),
             "encode_batch_parallel": lambda: t.encode_batch_parallel([big, "x", big]),
+            "count_batch": lambda: t.count_batch([big, "x", big]),
             "decode": lambda: t.decode(ids),
+            "decode_batch": lambda: t.decode_batch([[1, 2], ids, [3]]),
+            "decode_batch_parallel": lambda: t.decode_batch_parallel([[1, 2], ids, [3]]),
             "decode_tokens": lambda: t.bpe().decode_tokens(ids),
             "bpe.count": lambda: t.bpe().count(big_bytes),
             "bpe.encode_via_backtracking": lambda: t.bpe().encode_via_backtracking(big_bytes),
         }
+        held = [big, big_bytes, ids, ids[0]]
+        before = [sys.getrefcount(x) for x in held]
         for name, call in calls.items():
             try:
                 call()
                 print(name, "no error")
             except MemoryError:
                 print(name, "MemoryError")
+        # A failing call gives back every reference it took.
+        after = [sys.getrefcount(x) for x in held]
         resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+        print("references", "kept" if after == before else (before, after))
         print("after", t.encode_batch_parallel(["hello", "world"])[0] == [t.encode("hello"), t.encode("world")])
     """)
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=300,
                          env={**os.environ, "PYTHONPATH": HERE})
     assert out.returncode == 0, out.stderr
     lines = out.stdout.splitlines()
-    assert lines[-1] == "after True"
-    assert [line for line in lines[:-1] if not line.endswith("MemoryError")] == []
+    assert lines[-2:] == ["references kept", "after True"]
+    assert [line for line in lines[:-2] if not line.endswith("MemoryError")] == []
 
 
 def test_first_use_from_many_threads():

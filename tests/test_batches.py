@@ -1,0 +1,111 @@
+"""Batch calls: what user code running in the middle of one can see, memory
+per text, counting batches on the pool, the pool's size, and signals during
+long calls. Most run in a subprocess, since the faults they guard against end
+the process or depend on a fresh one."""
+
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+from reference import HERE, VOCABULARIES, tokenizer
+from sizes import CHECKED, size
+
+
+def run(code, env=None, timeout=300):
+    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
+                          text=True, timeout=timeout,
+                          env={**os.environ, "PYTHONPATH": HERE, **(env or {})})
+
+
+@pytest.fixture(params=VOCABULARIES)
+def tok(request):
+    return tokenizer(request.param)
+
+
+# ---- decode batches and user code ------------------------------------------------------
+
+@pytest.mark.parametrize("method", ["decode_batch", "decode_batch_parallel"])
+def test_user_code_never_sees_a_half_built_list(method):
+    # __index__ walks every list the collector knows of: a result list with
+    # empty slots would crash it.
+    out = run(f"""
+        import gc
+        import velkan.bpe.openai as o
+        t = o.cl100k_base()
+        class Peek:
+            def __index__(self):
+                for obj in gc.get_objects():
+                    if type(obj) is list:
+                        [x for x in obj]
+                return 1
+        print(t.{method}([[1], [Peek()], [2]]) == t.decode_batch([[1], [1], [2]]))
+    """)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.split() == ["True"]
+
+
+# ---- memory and speed per text --------------------------------------------------------
+
+@pytest.mark.skipif(CHECKED, reason="the sanitizer's allocator holds freed memory back")
+@pytest.mark.parametrize("call", [
+    "t.encode_batch(texts)[0]", "t.encode_batch_parallel(texts)[0]", "t.count_batch(texts)"])
+def test_tiny_texts_cost_little_memory(call):
+    # A million three-character texts: the results themselves (a list and an
+    # int reference per text) take about 86 MB, as a plain loop of encode
+    # shows; the batch may add little to that, and must give it back.
+    out = run(f"""
+        import gc
+        import velkan.bpe.openai as o
+        def status(key):
+            for line in open("/proc/self/status"):
+                if line.startswith(key):
+                    return int(line.split()[1]) * 1024
+        t = o.cl100k_base()
+        t.encode_batch_parallel(["warm up"] * 100_000)
+        texts = ["abc"] * 1_000_000
+        gc.collect()
+        base = status("VmRSS")
+        result = {call}
+        peak = status("VmHWM") - base
+        del result
+        gc.collect()
+        print(peak, status("VmRSS") - base)
+    """)
+    assert out.returncode == 0, out.stderr
+    peak, kept = map(int, out.stdout.split())
+    assert peak < 200_000_000
+    assert kept < 40_000_000
+
+
+def test_count_batch(tok):
+    texts = ["", "hello world", "x" * 100_000, "naïve café " * 5000, b"bytes too"] * 40
+    expected = [tok.count(t) for t in texts]
+    assert tok.count_batch(texts) == expected  # large: on the pool
+    assert tok.count_batch(texts[:5]) == expected[:5]  # small: on this thread
+    assert tok.count_batch([]) == []
+    with pytest.raises(TypeError, match=r"count_batch: texts\[1\] must be str or bytes, not int"):
+        tok.count_batch(["a", 1])
+    with pytest.raises(UnicodeEncodeError):
+        tok.count_batch(["a", "\ud800"])
+
+
+# ---- the pool's size --------------------------------------------------------------
+
+@pytest.mark.parametrize("value, expected", [
+    ("1", 1), ("", "all"), ("0", "all"), ("-3", "all"), ("two", "all"), ("2x", "all"),
+    ("100000", "all"),
+])
+def test_thread_count_from_the_environment(value, expected):
+    out = run("""
+        import os
+        import velkan.bpe.openai as o
+        t = o.cl100k_base()
+        ids = t.encode_batch_parallel(["some text %d" % i * 40 for i in range(5000)])
+        print(o.get_num_threads(), ids[3], len(os.sched_getaffinity(0)))
+    """, env={"VELKAN_NUM_THREADS": value})
+    assert out.returncode == 0, out.stderr
+    threads, batch_threads, processors = map(int, out.stdout.split())
+    assert threads == batch_threads == (processors if expected == "all" else expected)
