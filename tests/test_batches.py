@@ -109,3 +109,39 @@ def test_thread_count_from_the_environment(value, expected):
     assert out.returncode == 0, out.stderr
     threads, batch_threads, processors = map(int, out.stdout.split())
     assert threads == batch_threads == (processors if expected == "all" else expected)
+
+
+# ---- memory limits and threads -------------------------------------------------------
+
+@pytest.mark.skipif(CHECKED, reason="the sanitizer reserves more address space than the limit")
+@pytest.mark.parametrize("pool_first", [True, False])
+def test_parallel_batches_under_an_address_space_limit(pool_first):
+    # Limits swept in small steps just above what the process uses: the first
+    # exception a worker thread throws must not find memory short (the C++
+    # runtime would end the process), and a pool that cannot start its
+    # threads leaves the work to the caller. Each call succeeds or raises
+    # MemoryError, and all works once the limit is lifted.
+    out = run(f"""
+        import resource
+        import velkan.bpe.openai as o
+        t = o.cl100k_base()
+        if {pool_first}:
+            o.get_num_threads()
+        texts = ["word%d and more text " % i * 3000 for i in range(60)]
+        expected = [t.encode(x) for x in texts]
+        with open("/proc/self/statm") as f:
+            used = int(f.read().split()[0]) * resource.getpagesize()
+        soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+        for extra in (2, 4, 6, 8, 9, 10, 12, 16):
+            resource.setrlimit(resource.RLIMIT_AS, (used + extra * 1_000_000, hard))
+            for call in (t.encode_batch_parallel, t.count_batch):
+                try:
+                    call(texts)
+                except MemoryError:
+                    pass
+            resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+        print(t.encode_batch_parallel(texts)[0] == expected,
+              t.count_batch(texts) == [len(e) for e in expected])
+    """)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.split() == ["True", "True"]
