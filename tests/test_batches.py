@@ -145,3 +145,39 @@ def test_parallel_batches_under_an_address_space_limit(pool_first):
     """)
     assert out.returncode == 0, out.stderr
     assert out.stdout.split() == ["True", "True"]
+
+
+# ---- signals ---------------------------------------------------------------------------
+
+@pytest.mark.parametrize("call", [
+    "t.count(big)", "t.encode(big)", "t.count_till_limit(big, 10**12)", "t.encode(big.encode())",
+    "t.encode_batch(many)", "t.encode_batch_parallel(many)", "t.count_batch(many)",
+    "t.encode_batch_parallel([big])", "t.count_batch([big, big])",
+])
+def test_ctrl_c_stops_long_calls(call):
+    # A timer signal whose handler raises KeyboardInterrupt, as Ctrl-C's does,
+    # arrives 0.1 s into a call that takes about a second or more: the call must stop soon
+    # after with that exception, and the tokenizer must work afterwards.
+    out = run(f"""
+        import signal
+        import time
+        import velkan.bpe.openai as o
+        t = o.cl100k_base()
+        words = " ".join("w%d" % i for i in range(100_000))
+        big = (words + " ") * {size(300, 30)}
+        many = [words] * {size(300, 30)}
+        signal.signal(signal.SIGALRM, signal.default_int_handler)
+        signal.setitimer(signal.ITIMER_REAL, 0.1)
+        start = time.perf_counter()
+        try:
+            {call}
+            print("finished", time.perf_counter() - start)
+        except KeyboardInterrupt:
+            print("interrupted", time.perf_counter() - start)
+        print(t.count_batch(["after", "an interrupt"] * 10_000)[:2] == [t.count("after"),
+                                                                    t.count("an interrupt")])
+    """)
+    assert out.returncode == 0, out.stderr
+    outcome, seconds, after = out.stdout.split()
+    assert (outcome, after) == ("interrupted", "True")
+    assert float(seconds) < 0.6
