@@ -217,3 +217,14 @@ def test_tokenizers_share_the_cache(name):
     a, b = getattr(openai, name)(), getattr(openai, name)()
     assert a is not b
     assert a.encode("shared") == b.encode("shared")
+
+
+@pytest.mark.parametrize("limit, error, message", [
+    (2**63, OverflowError, r"count_till_limit: limit is too large, at most 2\*\*63 - 1, got 9223372036854775808"),
+    (-1, ValueError, "count_till_limit: limit must not be negative, got -1"),
+    (-2**70, ValueError, "limit must not be negative"),
+    (1.5, TypeError, "count_till_limit: limit must be an int, not float"),
+])
+def test_count_till_limit_messages(tok, limit, error, message):
+    with pytest.raises(error, match=message):
+        tok.count_till_limit("hi", limit)
