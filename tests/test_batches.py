@@ -7,6 +7,8 @@ import os
 import subprocess
 import sys
 import textwrap
+import threading
+import time
 
 import pytest
 
@@ -181,3 +183,57 @@ def test_ctrl_c_stops_long_calls(call):
     outcome, seconds, after = out.stdout.split()
     assert (outcome, after) == ("interrupted", "True")
     assert float(seconds) < 0.6
+
+
+# ---- long single texts without the lock ------------------------------------------------
+
+@pytest.mark.parametrize("call", ["count", "encode", "count_till_limit"])
+def test_long_texts_let_other_threads_run(tok, call):
+    # A long text is encoded without the interpreter lock: a Python thread
+    # makes progress during the call, and the results are those of the text.
+    words = " ".join("w%d" % i for i in range(20_000))
+    text = (words + "\n") * size(100, 10)
+    args = (text, 10**9) if call == "count_till_limit" else (text,)
+    expected = getattr(tok, call)(*args)
+    progress = [0]
+    stop = False
+
+    def spin():
+        while not stop:
+            progress[0] += 1
+
+    spinner = threading.Thread(target=spin)
+    spinner.start()
+    try:
+        time.sleep(0.05)
+        before = progress[0]
+        assert getattr(tok, call)(*args) == expected
+        during = progress[0] - before
+    finally:
+        stop = True
+        spinner.join()
+    assert during > 1000
+
+
+def test_long_writable_buffers_are_read_as_they_were(tok):
+    # Another thread changes the bytearray while it is being encoded without
+    # the lock: the call sees the bytes of the moment it was made.
+    data = bytearray(b"stable words " * 200_000)
+    original = bytes(data)
+    changed = original[:100] + b"XXXXXXXXXX" + original[110:]
+    allowed = [tok.encode(original), tok.encode(changed)]
+    done = threading.Event()
+
+    def scribble():
+        while not done.is_set():
+            data[100:110] = changed[100:110]
+            data[100:110] = original[100:110]
+
+    other = threading.Thread(target=scribble)
+    other.start()
+    try:
+        results = [tok.encode(data) for _ in range(size(5, 1))]
+    finally:
+        done.set()
+        other.join()
+    assert all(r in allowed for r in results)
