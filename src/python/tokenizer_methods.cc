@@ -146,16 +146,16 @@ struct BatchTexts {
         }
         return false;
       }
-      const uint8_t* bytes = text.data();
-      if (text.writable() && copy_writable) {
-        copies.emplace_back(reinterpret_cast<const char*>(bytes), text.size());
-        bytes = reinterpret_cast<const uint8_t*>(copies.back().data());
-      }
-      data.push_back(bytes);
+      data.push_back(text.data());
       lengths.push_back(text.size());
       total_bytes += text.size();
       if (PyUnicode_Check(item.get()) || PyBytes_Check(item.get())) {
         owners.push_back(std::move(item));
+      } else if (text.writable() && copy_writable) {
+        // The copy is read; the buffer goes back at once (a held bytearray
+        // could not be resized by its owner meanwhile).
+        copies.emplace_back(reinterpret_cast<const char*>(text.data()), text.size());
+        data.back() = reinterpret_cast<const uint8_t*>(copies.back().data());
       } else {
         buffers.push_back(std::move(text));
       }
