@@ -175,5 +175,44 @@ TEST_P(Driver, InvalidUtf8IsCoveredByteForByte) {
   }
 }
 
+// The interrupt hook: never asked about short texts, asked about every
+// kInterruptEveryBytes of long ones, without changing the result while it
+// answers false, and stopping the call at once when it answers true.
+TEST_P(Driver, InterruptHook) {
+  const EncodingHandle& h = handle_of(GetParam());
+  struct Asks {
+    int count = 0;
+    int stop_at = 0;  // 0: never stop
+  };
+  auto ask = [](void* p) {
+    auto* a = static_cast<Asks*>(p);
+    return ++a->count == a->stop_at;
+  };
+  const std::string small = kTexts[1];
+  const std::string large = [&] {
+    std::string t;
+    while (t.size() < 2 * kInterruptEveryBytes + 100) t += kTexts[1] + kTexts[5];
+    return t;
+  }();
+  for (const std::string* text : {&small, &large}) {
+    Asks asks;
+    const Interrupt hook{ask, &asks};
+    const uint64_t n = text->size();
+    EXPECT_EQ(piecewise_encode(h, u8(*text), n, &hook), piecewise_encode(h, u8(*text), n));
+    EXPECT_EQ(piecewise_count(h, u8(*text), n, &hook), piecewise_count(h, u8(*text), n));
+    EXPECT_EQ(piecewise_count_till_limit(h, u8(*text), n, n, &hook), piecewise_count(h, u8(*text), n));
+    EXPECT_EQ(asks.count, text == &small ? 0 : 6);  // two checks in each of three calls
+  }
+  Asks stop_first;
+  stop_first.stop_at = 1;
+  const Interrupt stop{ask, &stop_first};
+  const uint64_t full = piecewise_count(h, u8(large), large.size());
+  const uint64_t partial = piecewise_count(h, u8(large), large.size(), &stop);
+  EXPECT_EQ(stop_first.count, 1);
+  EXPECT_LT(partial, full / 2);
+  stop_first.count = 0;
+  EXPECT_LT(piecewise_encode(h, u8(large), large.size(), &stop).size(), full / 2);
+}
+
 }  // namespace
 }  // namespace velkan

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -92,7 +95,7 @@ TEST(WorkerPool, EmptyBatch) {
 TEST(WorkerPool, BatchLargerThanTheRing) {
   WorkerPool* pool = worker_pool_get();
   ASSERT_NE(pool, nullptr);
-  // Submitters must wait for room more than once.
+  // Many more texts than the ring has slots, in runs.
   EXPECT_EQ(encode_and_compare(*pool, handle_for(false, true), mixed_texts(kPoolRingSize * 2 + 17, 1)),
             0);
 }
@@ -119,6 +122,68 @@ TEST(WorkerPool, ConcurrentBatchesFromManyThreads) {
   }
   for (auto& t : threads) t.join();
   for (int t = 0; t < kThreads; t++) EXPECT_EQ(mismatches[t], 0) << "thread " << t;
+}
+
+TEST(WorkerPool, CountJobsAgreeWithTheDriver) {
+  WorkerPool* pool = worker_pool_get();
+  ASSERT_NE(pool, nullptr);
+  const EncodingHandle& h = handle_for(true, true);
+  const auto texts = mixed_texts(3000, 7);
+  Batch batch(texts);
+  const int64_t n = static_cast<int64_t>(texts.size());
+  std::vector<uint64_t> counts(texts.size(), 99);
+  std::vector<uint64_t> limited(texts.size(), 99);
+  const uint64_t limit = 20;
+  ASSERT_EQ(pool_run_batch(*pool, {&h, batch.data.data(), batch.lengths.data(), n, JOB_COUNT, 0,
+                                   nullptr, nullptr, counts.data()}),
+            BatchOutcome::kDone);
+  ASSERT_EQ(pool_run_batch(*pool, {&h, batch.data.data(), batch.lengths.data(), n,
+                                   JOB_COUNT_TILL_LIMIT, limit, nullptr, nullptr, limited.data()}),
+            BatchOutcome::kDone);
+  for (size_t i = 0; i < texts.size(); i++) {
+    const uint64_t expected = piecewise_count(h, batch.data[i], batch.lengths[i]);
+    EXPECT_EQ(counts[i], expected) << i;
+    EXPECT_EQ(limited[i], expected <= limit ? expected : kOverLimit) << i;
+  }
+}
+
+TEST(WorkerPool, AnInterruptCancelsTheRestOfTheBatch) {
+  WorkerPool* pool = worker_pool_get();
+  ASSERT_NE(pool, nullptr);
+  const EncodingHandle& h = handle_for(false, true);
+  // Long texts, so that the batch outlives the first poll by far.
+  const std::vector<std::string> texts(64, std::string(2 << 20, 'x') + " words and words");
+  Batch batch(texts);
+  std::vector<uint64_t> counts(texts.size(), 0);
+  int asked = 0;
+  const Interrupt stop{[](void* n) { return ++*static_cast<int*>(n) >= 2; }, &asked};
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(pool_run_batch(*pool,
+                           {&h, batch.data.data(), batch.lengths.data(),
+                            static_cast<int64_t>(texts.size()), JOB_COUNT, 0, nullptr, nullptr,
+                            counts.data()},
+                           &stop),
+            BatchOutcome::kInterrupted);
+  EXPECT_EQ(asked, 2);
+  // Some texts were never counted.
+  EXPECT_NE(std::count(counts.begin(), counts.end(), 0u), 0);
+  const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start);
+  EXPECT_LT(seconds.count(), 5.0);
+  // The pool is free for the next batch.
+  EXPECT_EQ(encode_and_compare(*pool, h, mixed_texts(100, 3)), 0);
+}
+
+TEST(WorkerPool, ThreadTargetFromTheEnvironment) {
+  const int processors = processor_count();
+  const char* cases[][2] = {{"1", "1"}, {"", "all"}, {"0", "all"}, {"-2", "all"},
+                            {"x", "all"}, {"1x", "all"}, {"99999", "all"}};
+  for (const auto& c : cases) {
+    setenv("VELKAN_NUM_THREADS", c[0], 1);
+    const int expected = std::string(c[1]) == "all" ? processors : std::stoi(c[1]);
+    EXPECT_EQ(pool_thread_target(), expected) << c[0];
+  }
+  unsetenv("VELKAN_NUM_THREADS");
+  EXPECT_EQ(pool_thread_target(), processors);
 }
 
 }  // namespace

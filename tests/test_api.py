@@ -32,12 +32,34 @@ def test_bytes_and_str_agree(tok):
     assert tok.count(b"caf\xc3\xa9") == tok.count("café")
 
 
-@pytest.mark.parametrize("bad", [bytearray(b"hello"), 5, None, ["a"]])
+@pytest.mark.parametrize("bad", [5, None, ["a"], 1.5])
 def test_text_argument_types(tok, bad):
-    with pytest.raises(TypeError):
-        tok.encode(bad)
-    with pytest.raises(TypeError):
-        tok.count(bad)
+    for method in ("encode", "count"):
+        with pytest.raises(TypeError, match=f"{method}: text must be str or bytes, not "
+                                            f"{type(bad).__name__}"):
+            getattr(tok, method)(bad)
+
+
+@pytest.mark.parametrize("make", [bytes, bytearray, memoryview, lambda b: memoryview(bytearray(b))])
+def test_bytes_like_texts(tok, make):
+    text = "bytes-like text, café"
+    data = make(text.encode())
+    expected = tok.encode(text)
+    assert tok.encode(data) == expected
+    assert tok.count(data) == len(expected)
+    assert tok.count_till_limit(data, 100) == len(expected)
+    assert tok.encode_batch([data, text])[0] == [expected, expected]
+    assert tok.encode_batch_parallel([data, text])[0] == [expected, expected]
+    assert tok.count_batch([data, text]) == [len(expected)] * 2
+
+
+def test_writable_buffers_in_large_parallel_batches(tok):
+    # Large enough to go to the pool, where the lock is released: the buffers
+    # are copied, and the results are those of the bytes at the call.
+    texts = [bytearray(b"shared buffer %d " % i * 50) for i in range(300)]
+    expected = [tok.encode(bytes(t)) for t in texts]
+    assert tok.encode_batch_parallel(texts)[0] == expected
+    assert tok.count_batch(texts) == [len(e) for e in expected]
 
 
 def test_lone_surrogate_is_rejected(tok):
@@ -88,8 +110,9 @@ def test_decode_edge_cases(tok, name):
         tok.decode([1.0])
     with pytest.raises(TypeError):
         tok.decode([None])
-    with pytest.raises(TypeError):
-        tok.decode((1, 2))
+    with pytest.raises(TypeError, match="decode: ids must be a sequence of ints, not bytes"):
+        tok.decode(b"\x01\x02")
+    assert tok.decode((1, 2)) == tok.decode([1, 2])
     assert tok.decode([True]) == tok.decode([1])
 
 
@@ -99,7 +122,8 @@ def test_decode_batch(tok, name):
     assert tok.decode_batch_parallel(lists) == tok.decode_batch(lists)
     assert tok.decode_batch_parallel(lists, openai.ParallelOptions()) == tok.decode_batch(lists)
     assert tok.decode_batch([]) == []
-    with pytest.raises(TypeError, match="expected list of ints"):
+    with pytest.raises(TypeError, match=r"decode_batch: batch\[1\] must be a sequence of ints, "
+                                        "not int"):
         tok.decode_batch([[1, 2], 5])
     with pytest.raises(ValueError):
         tok.decode_batch([[1], [-5]])
@@ -112,9 +136,9 @@ def test_encode_batch(tok):
     assert total == sum(map(len, ids))
     assert isinstance(elapsed, float) and elapsed >= 0
     assert tok.encode_batch([])[:2] == ([], 0)
-    with pytest.raises(TypeError):
+    with pytest.raises(TypeError, match=r"encode_batch: texts\[1\] must be str or bytes, not int"):
         tok.encode_batch(["a", 1])
-    with pytest.raises(TypeError):
+    with pytest.raises(TypeError, match="encode_batch: texts must be a list, not tuple"):
         tok.encode_batch(("a",))
 
 
@@ -128,8 +152,8 @@ def test_encode_batch_parallel(tok):
         assert elapsed >= 0
         assert threads == openai.get_num_threads()
     assert tok.encode_batch_parallel([])[:2] == ([], 0)
-    with pytest.raises(TypeError):
-        tok.encode_batch_parallel(["a", b"b"])
+    with pytest.raises(TypeError, match=r"texts\[2\] must be str or bytes, not NoneType"):
+        tok.encode_batch_parallel(["a", b"b", None])
 
 
 def test_parallel_many_texts_keep_order(tok):
@@ -183,7 +207,8 @@ def test_bpe_methods(tok, name):
     with pytest.raises(ValueError):
         bpe.decode_tokens([-1])
     with pytest.raises(TypeError):
-        bpe.decode_tokens((1,))
+        bpe.decode_tokens(b"\x01")
+    assert bpe.decode_tokens((1,)) == bpe.decode_tokens([1])
     # One lower-case word is one piece: the whole-text count equals the tokenizer's.
     assert bpe.count(b"tokenization") == tok.count("tokenization")
 
@@ -192,3 +217,14 @@ def test_tokenizers_share_the_cache(name):
     a, b = getattr(openai, name)(), getattr(openai, name)()
     assert a is not b
     assert a.encode("shared") == b.encode("shared")
+
+
+@pytest.mark.parametrize("limit, error, message", [
+    (2**63, OverflowError, r"count_till_limit: limit is too large, at most 2\*\*63 - 1, got 9223372036854775808"),
+    (-1, ValueError, "count_till_limit: limit must not be negative, got -1"),
+    (-2**70, ValueError, "limit must not be negative"),
+    (1.5, TypeError, "count_till_limit: limit must be an int, not float"),
+])
+def test_count_till_limit_messages(tok, limit, error, message):
+    with pytest.raises(error, match=message):
+        tok.count_till_limit("hi", limit)

@@ -41,7 +41,8 @@ def test_method_sets():
         return {n for n in dir(cls) if not n.startswith("__")}
     assert methods(BytePairEncoding) == {"count", "encode_via_backtracking", "decode_tokens"}
     assert methods(Tokenizer) == {
-        "count", "count_till_limit", "encode", "encode_batch", "encode_batch_parallel",
+        "count", "count_till_limit", "count_batch", "encode", "encode_batch",
+        "encode_batch_parallel",
         "decode", "decode_batch", "decode_batch_parallel", "bpe",
     }
     assert methods(ParallelOptions) == {"min_batch_size", "chunk_size", "max_threads"}

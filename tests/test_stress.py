@@ -91,6 +91,7 @@ def calls(tok):
     bpe = tok.bpe()
     ids = tok.encode("hi there")
     lone_lead = next(i for i in range(256) if bpe.decode_tokens([i]) == b"\xe4")
+    pool_batch = ["a text for the pool %d " % i * 10 for i in range(400)]
 
     def fails(f, *args):
         def call():
@@ -107,7 +108,11 @@ def calls(tok):
         "encode": (lambda: tok.encode("hi there"), 1_000_000),
         "encode_batch": (lambda: tok.encode_batch(["hi", "there"]), 1_000_000),
         "encode_batch_parallel": (lambda: tok.encode_batch_parallel(["hi", "there"]), 100_000),
+        "count_batch": (lambda: tok.count_batch(["hi", b"there"]), 1_000_000),
+        "count_batch on the pool": (lambda: tok.count_batch(pool_batch), 1_000),
+        "encode_batch_parallel on the pool": (lambda: tok.encode_batch_parallel(pool_batch), 1_000),
         "decode": (lambda: tok.decode(ids), 1_000_000),
+        "decode tuple": (lambda: tok.decode(tuple(ids)), 1_000_000),
         "decode invalid": (lambda: tok.decode([ids[0], lone_lead]), 1_000_000),
         "decode_batch": (lambda: tok.decode_batch([ids, ids]), 1_000_000),
         "decode_batch_parallel": (lambda: tok.decode_batch_parallel([ids], None), 1_000_000),
@@ -120,6 +125,8 @@ def calls(tok):
         "overflowing id": (fails(bpe.decode_tokens, [1, 2**40]), 300_000),
         "non-int id": (fails(tok.decode_batch, [[1], [2, None]]), 300_000),
         "non-list element": (fails(tok.decode_batch, [[1], 5]), 300_000),
+        "bytearray text": (lambda: tok.encode(bytearray(b"hi there")), 1_000_000),
+        "non-str in count_batch": (fails(tok.count_batch, ["ok", bytearray(b"x"), 1]), 300_000),
         "surrogate": (fails(tok.encode, "a\ud800"), 300_000),
         "surrogate in batch": (fails(tok.encode_batch_parallel, ["ok", "a\ud800"]), 300_000),
         "non-str in batch": (fails(tok.encode_batch, ["ok", 1]), 300_000),
@@ -242,6 +249,7 @@ def test_out_of_memory_is_a_memory_error():
     # once memory is back.
     code = textwrap.dedent("""
         import resource
+        import sys
         import velkan.bpe.openai as o
 
         t = o.cl100k_base()
@@ -260,26 +268,34 @@ def test_out_of_memory_is_a_memory_error():
             "encode": lambda: t.encode(big),
             "encode_batch": lambda: t.encode_batch([big]),
             "encode_batch_parallel": lambda: t.encode_batch_parallel([big, "x", big]),
+            "count_batch": lambda: t.count_batch([big, "x", big]),
             "decode": lambda: t.decode(ids),
+            "decode_batch": lambda: t.decode_batch([[1, 2], ids, [3]]),
+            "decode_batch_parallel": lambda: t.decode_batch_parallel([[1, 2], ids, [3]]),
             "decode_tokens": lambda: t.bpe().decode_tokens(ids),
             "bpe.count": lambda: t.bpe().count(big_bytes),
             "bpe.encode_via_backtracking": lambda: t.bpe().encode_via_backtracking(big_bytes),
         }
+        held = [big, big_bytes, ids, ids[0]]
+        before = [sys.getrefcount(x) for x in held]
         for name, call in calls.items():
             try:
                 call()
                 print(name, "no error")
             except MemoryError:
                 print(name, "MemoryError")
+        # A failing call gives back every reference it took.
+        after = [sys.getrefcount(x) for x in held]
         resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+        print("references", "kept" if after == before else (before, after))
         print("after", t.encode_batch_parallel(["hello", "world"])[0] == [t.encode("hello"), t.encode("world")])
     """)
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=300,
                          env={**os.environ, "PYTHONPATH": HERE})
     assert out.returncode == 0, out.stderr
     lines = out.stdout.splitlines()
-    assert lines[-1] == "after True"
-    assert [line for line in lines[:-1] if not line.endswith("MemoryError")] == []
+    assert lines[-2:] == ["references kept", "after True"]
+    assert [line for line in lines[:-2] if not line.endswith("MemoryError")] == []
 
 
 def test_first_use_from_many_threads():

@@ -3,11 +3,13 @@
 #include <pthread.h>
 #include <sched.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <new>
 #include <system_error>
 
-#include "driver/piecewise.h"
+#include "pool/thread_ready.h"
 
 namespace velkan {
 namespace {
@@ -31,7 +33,7 @@ void worker_main(WorkerPool* pool);
 void forget_pool_in_child() { pool_slot = std::make_unique<PoolSlot>().release(); }
 
 void worker_pool_create(PoolSlot* slot) {
-  const int wanted = processor_count();
+  const int wanted = pool_thread_target();
   std::unique_ptr<WorkerPool> pool;
   try {
     pool = std::make_unique<WorkerPool>();
@@ -46,6 +48,7 @@ void worker_pool_create(PoolSlot* slot) {
     }
     pool->thread_count++;
   }
+  // No thread at all: callers encode on their own thread.
   if (pool->thread_count == 0) return;
   slot->pool = pool.release();  // lives as long as the process
 }
@@ -58,30 +61,44 @@ void finish_job(BatchWaiter* waiter, bool failed) {
   if (--waiter->remaining == 0) waiter->done.notify_one();
 }
 
+bool batch_cancelled(void* waiter) {
+  return static_cast<BatchWaiter*>(waiter)->cancelled.load(std::memory_order_relaxed);
+}
+
 void run_job(const PoolJob& job) {
+  const Interrupt cancel{batch_cancelled, job.waiter};
   bool failed = false;
   try {
-    switch (job.kind) {
-      case JOB_ENCODE:
-        *job.out_tokens = piecewise_encode(*job.handle, job.text, job.text_len);
-        *job.out_num_tokens = job.out_tokens->size();
-        break;
-      case JOB_COUNT:
-        *job.out_count = piecewise_count(*job.handle, job.text, job.text_len);
-        break;
-      case JOB_COUNT_TILL_LIMIT:
-        *job.out_count = piecewise_count_till_limit(*job.handle, job.text, job.text_len, job.limit);
-        break;
-      default:
-        break;
+    for (int64_t i = job.first; i < job.end; i++) {
+      if (batch_cancelled(job.waiter)) break;
+      const uint8_t* text = job.texts[i];
+      const uint64_t length = job.lengths[i];
+      switch (job.kind) {
+        case JOB_ENCODE:
+          job.out_tokens[i] = piecewise_encode(*job.handle, text, length, &cancel);
+          if (job.out_num_tokens != nullptr) job.out_num_tokens[i] = job.out_tokens[i].size();
+          break;
+        case JOB_COUNT:
+          job.out_count[i] = piecewise_count(*job.handle, text, length, &cancel);
+          break;
+        case JOB_COUNT_TILL_LIMIT:
+          job.out_count[i] =
+              piecewise_count_till_limit(*job.handle, text, length, job.limit, &cancel);
+          break;
+        default:
+          break;
+      }
     }
   } catch (const std::bad_alloc&) {
-    failed = true;
+    failed = true;  // the rest of the run is left empty; the batch fails anyway
   }
   finish_job(job.waiter, failed);
 }
 
 void worker_main(WorkerPool* pool) {
+  // Before anything can throw: a first exception with memory short would
+  // otherwise end the process (see thread_ready.h).
+  ready_thread_for_exceptions();
   for (;;) {
     PoolJob job;
     {
@@ -99,6 +116,44 @@ void worker_main(WorkerPool* pool) {
   }
 }
 
+// Each text weighs its bytes plus a fixed cost, so that runs of tiny texts
+// are cut as often as runs of a few long ones. Performance notes: a job per
+// text cost tiny texts a lock round trip and a wake-up each, which made a
+// parallel batch of three-byte texts twice as slow as a plain loop; runs of
+// about a sixteenth of a thread's share keep the threads evenly loaded.
+constexpr uint64_t kTextWeight = 64;
+constexpr uint64_t kMinRunWeight = 64 * 1024;
+constexpr uint64_t kRunsPerThread = 16;
+
+uint64_t run_weight(const PoolBatch& batch, int threads) {
+  uint64_t total = 0;
+  for (int64_t i = 0; i < batch.n; i++) total += batch.lengths[i] + kTextWeight;
+  const uint64_t share = total / (static_cast<uint64_t>(threads) * kRunsPerThread);
+  return share > kMinRunWeight ? share : kMinRunWeight;
+}
+
+// Waits on cv in slices, asking the interrupt hook between them; true once
+// done() holds, false when the hook asked to stop first.
+template <typename Done>
+bool wait_polling(std::unique_lock<std::mutex>& guard, std::condition_variable& cv,
+                  const Interrupt* interrupt, Done done) {
+  while (!done()) {
+    if (interrupt == nullptr) {
+      cv.wait(guard);
+      continue;
+    }
+    if (cv.wait_for(guard, std::chrono::milliseconds(kInterruptPollMilliseconds)) ==
+            std::cv_status::timeout &&
+        !done()) {
+      guard.unlock();
+      const bool stop = interrupt->requested(interrupt->context);
+      guard.lock();
+      if (stop) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int processor_count() {
@@ -108,6 +163,16 @@ int processor_count() {
   if (n <= 0) n = static_cast<int>(std::thread::hardware_concurrency());
   if (n <= 0) n = 1;
   return n < kMaxPoolThreads ? n : kMaxPoolThreads;
+}
+
+int pool_thread_target() {
+  const int processors = processor_count();
+  const char* value = std::getenv("VELKAN_NUM_THREADS");
+  if (value == nullptr || *value == '\0') return processors;
+  char* end = nullptr;
+  const long wanted = std::strtol(value, &end, 10);
+  if (*end != '\0' || wanted < 1) return processors;
+  return wanted < processors ? static_cast<int>(wanted) : processors;
 }
 
 WorkerPool* worker_pool_get() {
@@ -120,24 +185,54 @@ WorkerPool* worker_pool_get() {
   return slot->pool;
 }
 
-bool pool_encode_batch(WorkerPool& pool, const EncodingHandle& handle,
-                       const uint8_t* const* texts, const uint64_t* lengths, int64_t n,
-                       std::vector<uint32_t>* results, uint64_t* counts) {
+BatchOutcome pool_run_batch(WorkerPool& pool, const PoolBatch& batch,
+                            const Interrupt* interrupt) {
   BatchWaiter waiter;
-  waiter.remaining = n;
-  for (int64_t i = 0; i < n; i++) {
-    const PoolJob job{&handle,     texts[i],   lengths[i], JOB_ENCODE, 0,
-                      &results[i], &counts[i], nullptr,    &waiter};
+  const uint64_t per_run = run_weight(batch, pool.thread_count);
+  bool stopped = false;
+  int64_t first = 0;
+  while (first < batch.n && !stopped) {
+    int64_t end = first;
+    uint64_t weight = 0;
+    while (end < batch.n && weight < per_run) weight += batch.lengths[end++] + kTextWeight;
+    const PoolJob job{batch.handle, batch.texts,     batch.lengths,      first,
+                      end,          batch.kind,      batch.limit,        batch.out_tokens,
+                      batch.out_num_tokens, batch.out_counts, &waiter};
+    {
+      std::lock_guard<std::mutex> waiter_guard(waiter.lock);
+      waiter.remaining++;
+    }
     std::unique_lock<std::mutex> guard(pool.lock);
-    while (pool.count == kPoolRingSize) pool.not_full.wait(guard);
+    if (!wait_polling(guard, pool.not_full, interrupt,
+                      [&] { return pool.count < kPoolRingSize; })) {
+      stopped = true;
+      std::lock_guard<std::mutex> waiter_guard(waiter.lock);
+      waiter.remaining--;  // this run was never queued
+      break;
+    }
     pool.jobs[pool.tail] = job;
     pool.tail = (pool.tail + 1) % kPoolRingSize;
     pool.count++;
     pool.not_empty.notify_one();
+    first = end;
   }
   std::unique_lock<std::mutex> guard(waiter.lock);
-  while (waiter.remaining > 0) waiter.done.wait(guard);
-  return !waiter.failed;
+  if (stopped ||
+      !wait_polling(guard, waiter.done, interrupt, [&] { return waiter.remaining == 0; })) {
+    stopped = true;
+    waiter.cancelled.store(true, std::memory_order_relaxed);
+    // Queued and running jobs still point at the waiter and the arrays.
+    while (waiter.remaining > 0) waiter.done.wait(guard);
+  }
+  if (stopped) return BatchOutcome::kInterrupted;
+  return waiter.failed ? BatchOutcome::kOutOfMemory : BatchOutcome::kDone;
+}
+
+bool pool_encode_batch(WorkerPool& pool, const EncodingHandle& handle,
+                       const uint8_t* const* texts, const uint64_t* lengths, int64_t n,
+                       std::vector<uint32_t>* results, uint64_t* counts) {
+  const PoolBatch batch{&handle, texts, lengths, n, JOB_ENCODE, 0, results, counts, nullptr};
+  return pool_run_batch(pool, batch) == BatchOutcome::kDone;
 }
 
 }  // namespace velkan

@@ -1,16 +1,19 @@
 // Worker pool: one process-wide set of threads (one per processor the process
-// may run on, at most 256) that encode the texts of parallel batches, fed
-// through a bounded ring of jobs. Made on first use and never torn down.
+// may run on, at most 256, fewer when VELKAN_NUM_THREADS says so) that encode
+// and count the texts of parallel batches, fed through a bounded ring of jobs.
+// Made on first use and never torn down.
 
 #ifndef VELKAN_POOL_WORKER_POOL_H_
 #define VELKAN_POOL_WORKER_POOL_H_
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "driver/piecewise.h"
 #include "vocab/encoding_handle.h"
 
 namespace velkan {
@@ -26,19 +29,25 @@ struct BatchWaiter {
   bool failed = false;    // some job ran out of memory; its result is empty
   std::mutex lock;        // guards remaining and failed
   std::condition_variable done;
+  // Set by the submitter to give up: jobs not started are skipped, running
+  // ones stop at their next interrupt check. Read without the lock.
+  std::atomic<bool> cancelled{false};
 };
 
-// One text to process. Copied by value into the ring and out again; owns
-// nothing.
+// A run of consecutive texts of one batch, texts[first] to texts[end - 1].
+// Copied by value into the ring and out again; owns nothing. The output
+// arrays are indexed by text, like texts.
 struct PoolJob {
   const EncodingHandle* handle;
-  const uint8_t* text;  // UTF-8 bytes, not owned
-  uint64_t text_len;
+  const uint8_t* const* texts;  // UTF-8 bytes, not owned
+  const uint64_t* lengths;
+  int64_t first;
+  int64_t end;
   int32_t kind;  // JobKind
   uint64_t limit;  // JOB_COUNT_TILL_LIMIT only
-  std::vector<uint32_t>* out_tokens;  // JOB_ENCODE: receives the ids
-  uint64_t* out_num_tokens;           // JOB_ENCODE: receives their number
-  uint64_t* out_count;                // the count kinds: receives the result
+  std::vector<uint32_t>* out_tokens;  // JOB_ENCODE: receive the ids
+  uint64_t* out_num_tokens;           // JOB_ENCODE: receive their number (may be null)
+  uint64_t* out_count;                // the count kinds: receive the results
   BatchWaiter* waiter;
 };
 
@@ -55,23 +64,56 @@ struct WorkerPool {
   int32_t stop = 0;  // nothing sets it; workers live as long as the process
 };
 
-// The process's pool, created on the first call; null when no pool could be
-// made (then callers work on their own thread). Safe from any thread. After a
-// fork the child gets a fresh pool on its first use, since the parent's
+// The process's pool, created on the first call; null when no thread could be
+// started (then callers work on their own thread). Safe from any thread. After
+// a fork the child gets a fresh pool on its first use, since the parent's
 // threads do not exist there.
 WorkerPool* worker_pool_get();
 
-// Encodes texts[i] into results[i] / counts[i] on the pool's threads and
-// returns when all are done; results keep the order of the texts. Returns
-// false when some text could not be encoded for lack of memory (its result is
-// then empty). Call without the interpreter lock; the arrays must stay valid
-// until it returns.
+// One batch: texts[i] of lengths[i] bytes for i below n, and where the
+// results go (indexed like the texts). JOB_ENCODE fills out_tokens (and
+// out_num_tokens when not null); the count kinds fill out_counts.
+struct PoolBatch {
+  const EncodingHandle* handle;
+  const uint8_t* const* texts;
+  const uint64_t* lengths;
+  int64_t n;
+  JobKind kind;
+  uint64_t limit;  // JOB_COUNT_TILL_LIMIT only
+  std::vector<uint32_t>* out_tokens;
+  uint64_t* out_num_tokens;
+  uint64_t* out_counts;
+};
+
+enum class BatchOutcome { kDone, kOutOfMemory, kInterrupted };
+
+// How long the submitter waits between two questions to its interrupt hook.
+inline constexpr int kInterruptPollMilliseconds = 20;
+
+// Runs the batch on the pool's threads and returns when every job is over;
+// results keep the order of the texts. The texts are handed out in runs of
+// about equal size, so tiny texts do not pay a job each. While it waits, the
+// submitter asks interrupt (when not null) every kInterruptPollMilliseconds;
+// when it answers true the remaining work is cancelled and the outcome is
+// kInterrupted. kOutOfMemory when some text could not be processed for lack
+// of memory (its result is then empty). Call without the interpreter lock; the
+// arrays must stay valid until it returns.
+BatchOutcome pool_run_batch(WorkerPool& pool, const PoolBatch& batch,
+                            const Interrupt* interrupt = nullptr);
+
+// pool_run_batch for JOB_ENCODE: false when memory ran out.
 bool pool_encode_batch(WorkerPool& pool, const EncodingHandle& handle,
                        const uint8_t* const* texts, const uint64_t* lengths, int64_t n,
                        std::vector<uint32_t>* results, uint64_t* counts);
 
 // The number of processors this process may run on, at most kMaxPoolThreads.
 int processor_count();
+
+// The pool's size: processor_count(), capped by the environment variable
+// VELKAN_NUM_THREADS when that is a whole number of at least 1 (for shared
+// machines and containers). Any other value (empty, 0, negative, not a
+// number, trailing text) is ignored. Read once, when the pool is made.
+int pool_thread_target();
 
 }  // namespace velkan
 

@@ -40,10 +40,10 @@ inline bool split_any(const uint8_t* text, uint64_t length, uint64_t pos, SplitM
   const uint8_t* const end = text + length;
   if (p[0] < 0x80) {
     const uint32_t flags = kAsciiFlags[p[0]];
-    if (flags & kCharLetter) return set_match(text, pos, skip_chars<kCharLetter>(p + 1, end), 0, 0, out);
+    if (flags & kCharLetter) return set_match(text, pos, skip_chars<kCharLetter>(p + 1, end), out);
     if (p[0] != '\'' && is_prefix_char(flags) && end - p > 1 && p[1] < 0x80 &&
         (kAsciiFlags[p[1]] & kCharLetter)) {
-      return set_match(text, pos, skip_chars<kCharLetter>(p + 2, end), 0, 0, out);
+      return set_match(text, pos, skip_chars<kCharLetter>(p + 2, end), out);
     }
   }
   return split_any(text, length, pos, out);

@@ -44,7 +44,7 @@ inline bool match_contraction(const uint8_t* text, uint64_t length, uint64_t pos
                               SplitMatch* out) {
   const uint32_t n = contraction_length(text + pos, text + length);
   if (n == 0) return false;
-  return set_match(text, pos, text + pos + n, 0, 0, out);
+  return set_match(text, pos, text + pos + n, out);
 }
 
 // `[^\s\p{L}\p{N}]++` from p.
@@ -77,7 +77,7 @@ inline bool match_run(const uint8_t* text, uint64_t length, uint64_t pos, SplitM
   } else {
     return false;
   }
-  return set_match(text, pos, q, 0, 0, out);
+  return set_match(text, pos, q, out);
 }
 
 // Runs the rules in order. Rules 2 to 4 are one step, since the character
@@ -105,7 +105,7 @@ inline bool split_any(const uint8_t* text, uint64_t length, uint64_t pos, SplitM
   const uint8_t* const end = text + length;
   const uint8_t* word = p + (p[0] == ' ');
   if (word < end && word[0] < 0x80 && (kAsciiFlags[word[0]] & kCharLetter)) {
-    return set_match(text, pos, skip_chars<kCharLetter>(word + 1, end), 0, 0, out);
+    return set_match(text, pos, skip_chars<kCharLetter>(word + 1, end), out);
   }
   return split_any(text, length, pos, out);
 }

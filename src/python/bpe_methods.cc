@@ -51,14 +51,12 @@ PyObject* bpe_object_encode_via_backtracking(PyObject* self, PyObject* args) {
   });
 }
 
-PyObject* bpe_object_decode_tokens(PyObject* self, PyObject* args) {
+PyObject* bpe_object_decode_tokens(PyObject* self, PyObject* arg) {
   const BytePairEncoding* bpe = encoding_of(self);
   if (bpe == nullptr) return nullptr;
-  PyObject* list;
-  if (!PyArg_ParseTuple(args, "O!", &PyList_Type, &list)) return nullptr;
   return guard_memory([&]() -> PyObject* {
     std::vector<uint32_t> ids;
-    if (!list_to_ids(list, ids)) return nullptr;
+    if (!sequence_to_ids(arg, ids, {"decode_tokens", "ids"})) return nullptr;
     std::optional<uint64_t> length = bpe_decoded_length(*bpe, ids.data(), ids.size());
     // An id out of range gives empty bytes, not an error.
     if (!length) return PyBytes_FromStringAndSize(nullptr, 0);
@@ -71,12 +69,27 @@ PyObject* bpe_object_decode_tokens(PyObject* self, PyObject* args) {
   });
 }
 
+// ---- method table ----------------------------------------------------------------
+
+PyDoc_STRVAR(count_doc,
+             "count($self, data, /)\n--\n\n"
+             "Return the number of tokens of the bytes-like data, encoded whole (no\n"
+             "pre-splitting).");
+PyDoc_STRVAR(encode_via_backtracking_doc,
+             "encode_via_backtracking($self, data, /)\n--\n\n"
+             "Return the token ids of the bytes-like data, encoded whole (no pre-splitting).");
+PyDoc_STRVAR(decode_tokens_doc,
+             "decode_tokens($self, ids, /)\n--\n\n"
+             "Return the bytes of a sequence of token ids; empty bytes when an id is not in\n"
+             "the vocabulary.");
+
 }  // namespace
 
 PyMethodDef bpe_methods[] = {
-    {"count", bpe_object_count, METH_VARARGS, nullptr},
-    {"encode_via_backtracking", bpe_object_encode_via_backtracking, METH_VARARGS, nullptr},
-    {"decode_tokens", bpe_object_decode_tokens, METH_VARARGS, nullptr},
+    {"count", bpe_object_count, METH_VARARGS, count_doc},
+    {"encode_via_backtracking", bpe_object_encode_via_backtracking, METH_VARARGS,
+     encode_via_backtracking_doc},
+    {"decode_tokens", bpe_object_decode_tokens, METH_O, decode_tokens_doc},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 

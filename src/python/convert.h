@@ -1,6 +1,7 @@
-// Conversions between token-id arrays and Python lists, shared by the
-// BytePairEncoding and Tokenizer methods, and the guard that turns C++
-// allocation failures into MemoryError.
+// Conversions between Python arguments and native data, shared by the
+// BytePairEncoding and Tokenizer methods: token-id arrays to and from Python,
+// text arguments to bytes, and the guard that turns C++ allocation failures
+// into MemoryError.
 
 #ifndef VELKAN_PYTHON_CONVERT_H_
 #define VELKAN_PYTHON_CONVERT_H_
@@ -12,15 +13,67 @@
 #include <new>
 #include <vector>
 
+#include "python/py_ref.h"
+
 namespace velkan {
 
 // A new list of n ints, or null with the interpreter's error set.
 PyObject* tokens_to_list(const uint32_t* ids, uint64_t n);
 
-// Converts a list of ints to ids. Elements must be integers in the signed
-// 32-bit range and not negative. Returns false with the interpreter's error
-// set otherwise (TypeError, OverflowError or ValueError).
-bool list_to_ids(PyObject* list, std::vector<uint32_t>& ids);
+// Where an argument came from, for error messages: "decode: ids" or, with an
+// index, "decode_batch: batch[3]".
+struct ArgumentName {
+  const char* function;
+  const char* argument;
+  Py_ssize_t index = -1;  // -1: not an item of a batch
+};
+
+// Converts a sequence of ints (a list, tuple, range, array, ...; not a str or
+// bytes-like object, whose items are not ids) to ids. Elements must be
+// integers (or have __index__) in the signed 32-bit range and not negative.
+// Returns false with the interpreter's error set otherwise (TypeError,
+// OverflowError or ValueError, naming the argument).
+bool sequence_to_ids(PyObject* sequence, std::vector<uint32_t>& ids, const ArgumentName& name);
+
+// A new list that takes over the references, or null with the error set.
+// Callers make every element first: making a list can start the garbage
+// collector, which runs Python code, and no Python code may see a list with
+// empty slots. Throws nothing.
+PyObject* refs_to_list(std::vector<PyRef>& refs);
+
+// The bytes of one text argument: a str's UTF-8 form (kept by the str), the
+// contents of a bytes object, or a held buffer of any other bytes-like object
+// (bytearray, memoryview, ...), released with the TextArg.
+class TextArg {
+ public:
+  enum Result { kOk, kWrongType, kFailed };
+
+  TextArg() = default;
+  TextArg(const TextArg&) = delete;
+  TextArg& operator=(const TextArg&) = delete;
+  TextArg(TextArg&& other) noexcept;
+  ~TextArg();
+
+  // kWrongType (no error set) when arg is neither str nor bytes-like;
+  // kFailed with the interpreter's error set when it is one but has no bytes
+  // (a str with lone surrogates, a buffer that is not contiguous).
+  Result parse(PyObject* arg);
+
+  const uint8_t* data() const { return data_; }
+  uint64_t size() const { return size_; }
+  // True when the bytes may change under us (a writable buffer): whoever
+  // reads them without the interpreter lock copies them first.
+  bool writable() const { return held_ && !view_.readonly; }
+
+ private:
+  const uint8_t* data_ = nullptr;
+  uint64_t size_ = 0;
+  Py_buffer view_{};
+  bool held_ = false;
+};
+
+// Sets TypeError "<function>: <what> must be str or bytes, not <type>".
+void text_type_error(const char* function, const char* what, PyObject* arg);
 
 // Runs body (which returns a new reference or null) and turns std::bad_alloc
 // escaping from the native code into MemoryError, so that a failed

@@ -1,13 +1,18 @@
-// Entry point of velkan.bpe: readies the three static types and assembles the
-// module tree velkan.bpe / velkan.bpe.openai. Nothing is built at import
-// time; encodings come into being on the first cl100k_base()/o200k_base().
+// Entry point of velkan.bpe: the ParallelOptions type's methods, the type
+// objects, and the module tree velkan.bpe / velkan.bpe.openai. Nothing is
+// built at import time; encodings come into being on the first
+// cl100k_base()/o200k_base().
 
+#include <cstring>
+
+#include "pool/thread_ready.h"
 #include "python/objects.h"
+#include "python/py_ref.h"
 
 namespace velkan {
 namespace {
 
-// ---- ParallelOptions ------------------------------------------------------
+// ---- ParallelOptions methods -------------------------------------------------
 
 int parallel_options_init(PyObject* self, PyObject* args, PyObject* kwargs) {
   auto* o = reinterpret_cast<ParallelOptionsObject*>(self);
@@ -15,8 +20,9 @@ int parallel_options_init(PyObject* self, PyObject* args, PyObject* kwargs) {
   o->min_batch_size = 20;
   o->chunk_size = 100;
   o->max_threads = 0;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|nnn", const_cast<char**>(keywords),
-                                   &o->min_batch_size, &o->chunk_size, &o->max_threads)) {
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|nnn:ParallelOptions",
+                                   const_cast<char**>(keywords), &o->min_batch_size,
+                                   &o->chunk_size, &o->max_threads)) {
     return -1;
   }
   return 0;
@@ -34,14 +40,19 @@ PyObject* parallel_options_get_max_threads(PyObject* self, void*) {
   return PyLong_FromSsize_t(reinterpret_cast<ParallelOptionsObject*>(self)->max_threads);
 }
 
-PyGetSetDef parallel_options_getset[] = {
-    {"min_batch_size", parallel_options_get_min_batch_size, nullptr, nullptr, nullptr},
-    {"chunk_size", parallel_options_get_chunk_size, nullptr, nullptr, nullptr},
-    {"max_threads", parallel_options_get_max_threads, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr} /* sentinel */
-};
+// ---- constructors and destructors ----------------------------------------------
 
-// ---- destructors -------------------------------------------------------------
+// tp_new of the types only the library makes: calling one directly gives an
+// empty object (which says so when used), but arguments mean a mistake.
+PyObject* new_without_arguments(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  if (PyTuple_GET_SIZE(args) != 0 || (kwargs != nullptr && PyDict_GET_SIZE(kwargs) != 0)) {
+    const char* dot = std::strrchr(type->tp_name, '.');
+    PyErr_Format(PyExc_TypeError, "%s() takes no arguments",
+                 dot != nullptr ? dot + 1 : type->tp_name);
+    return nullptr;
+  }
+  return PyType_GenericNew(type, args, kwargs);
+}
 
 void bpe_object_dealloc(PyObject* self) {
   auto* o = reinterpret_cast<BytePairEncodingObject*>(self);
@@ -56,63 +67,86 @@ void tokenizer_dealloc(PyObject* self) {
   Py_TYPE(self)->tp_free(self);
 }
 
-// ---- modules -----------------------------------------------------------------
+// ---- getset table and type documentation ------------------------------------------
 
-PyModuleDef openai_module = {
-    PyModuleDef_HEAD_INIT, "velkan.bpe.openai", nullptr, -1, openai_functions,
-    nullptr,               nullptr,             nullptr, nullptr,
+PyGetSetDef parallel_options_getset[] = {
+    {"min_batch_size", parallel_options_get_min_batch_size, nullptr, nullptr, nullptr},
+    {"chunk_size", parallel_options_get_chunk_size, nullptr, nullptr, nullptr},
+    {"max_threads", parallel_options_get_max_threads, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr} /* sentinel */
 };
 
-PyMethodDef bpe_module_functions[] = {{nullptr, nullptr, 0, nullptr} /* sentinel */};
+PyDoc_STRVAR(bpe_type_doc,
+             "One vocabulary's byte-pair encoding, used on raw bytes without pre-splitting.\n"
+             "Get one from Tokenizer.bpe().");
+PyDoc_STRVAR(tokenizer_type_doc,
+             "A vocabulary with its pre-split rules. Get one from cl100k_base() or\n"
+             "o200k_base(); the worker pool's size can be capped with the environment\n"
+             "variable VELKAN_NUM_THREADS (read once, when the pool is made; values that are\n"
+             "not a whole number of at least 1 are ignored).");
+PyDoc_STRVAR(parallel_options_doc,
+             "ParallelOptions(min_batch_size=20, chunk_size=100, max_threads=0)\n--\n\n"
+             "Three values kept for callers; accepted and ignored by the parallel methods.");
 
-PyModuleDef bpe_module = {
-    PyModuleDef_HEAD_INIT, "bpe",   nullptr, -1, bpe_module_functions,
-    nullptr,               nullptr, nullptr, nullptr,
-};
-
-PyTypeObject make_type(const char* name, Py_ssize_t basic_size) {
+PyTypeObject make_type(const char* name, Py_ssize_t basic_size, const char* doc) {
   // All slots zero, then the header PyVarObject_HEAD_INIT(nullptr, 0) writes.
   PyTypeObject type{};
   Py_SET_REFCNT(reinterpret_cast<PyObject*>(&type), 1);
   type.tp_name = name;
   type.tp_basicsize = basic_size;
   type.tp_itemsize = 0;
+  type.tp_doc = doc;
   // Default flags only: the types cannot be subclassed and take no part in
   // cyclic garbage collection.
   type.tp_flags = Py_TPFLAGS_DEFAULT;
-  type.tp_new = PyType_GenericNew;
+  type.tp_new = new_without_arguments;
   return type;
 }
 
 }  // namespace
 
+// ---- type objects --------------------------------------------------------------
+
 PyTypeObject BytePairEncodingType = [] {
-  PyTypeObject t = make_type("velkan.bpe.BytePairEncoding", sizeof(BytePairEncodingObject));
+  PyTypeObject t = make_type("velkan.bpe.BytePairEncoding", sizeof(BytePairEncodingObject),
+                             bpe_type_doc);
   t.tp_dealloc = bpe_object_dealloc;
   t.tp_methods = bpe_methods;
   return t;
 }();
 
 PyTypeObject TokenizerType = [] {
-  PyTypeObject t = make_type("velkan.bpe.openai.Tokenizer", sizeof(TokenizerObject));
+  PyTypeObject t =
+      make_type("velkan.bpe.openai.Tokenizer", sizeof(TokenizerObject), tokenizer_type_doc);
   t.tp_dealloc = tokenizer_dealloc;
   t.tp_methods = tokenizer_methods;
   return t;
 }();
 
 PyTypeObject ParallelOptionsType = [] {
-  PyTypeObject t = make_type("velkan.bpe.openai.ParallelOptions", sizeof(ParallelOptionsObject));
+  PyTypeObject t = make_type("velkan.bpe.openai.ParallelOptions", sizeof(ParallelOptionsObject),
+                             parallel_options_doc);
+  t.tp_new = PyType_GenericNew;
   t.tp_init = parallel_options_init;
   t.tp_getset = parallel_options_getset;
   return t;
 }();
 
-}  // namespace velkan
+// ---- modules -------------------------------------------------------------------
 
-namespace velkan {
 namespace {
 
-// Adds a new reference to value as module.name; on failure drops it.
+PyDoc_STRVAR(openai_module_doc,
+             "OpenAI's vocabularies: cl100k_base() and o200k_base() give a Tokenizer.");
+PyDoc_STRVAR(bpe_module_doc,
+             "Exact byte-pair encoding; the vocabularies are in the submodule openai.");
+
+PyModuleDef openai_module = {
+    PyModuleDef_HEAD_INIT, "velkan.bpe.openai", openai_module_doc, -1, openai_functions,
+    nullptr,               nullptr,             nullptr,           nullptr,
+};
+
+// Adds a new reference to value as module.name.
 int add_object(PyObject* module, const char* name, PyObject* value) {
   Py_INCREF(value);
   if (PyModule_AddObject(module, name, value) < 0) {
@@ -124,37 +158,48 @@ int add_object(PyObject* module, const char* name, PyObject* value) {
 
 PyObject* as_object(PyTypeObject* type) { return reinterpret_cast<PyObject*>(type); }
 
+// Runs on every import of velkan.bpe: in each interpreter, and again after
+// its entries are removed from sys.modules. The submodule is made anew and
+// registered each time, so `import velkan.bpe.openai` finds it wherever
+// `from velkan.bpe import openai` does.
+int bpe_exec(PyObject* module) {
+  if (PyType_Ready(&BytePairEncodingType) < 0 || PyType_Ready(&TokenizerType) < 0 ||
+      PyType_Ready(&ParallelOptionsType) < 0) {
+    return -1;
+  }
+  const PyRef openai(PyModule_Create2(&openai_module, PYTHON_API_VERSION));
+  if (openai == nullptr) return -1;
+  if (add_vocabulary_functions(openai.get()) < 0 ||
+      add_object(openai.get(), "Tokenizer", as_object(&TokenizerType)) < 0 ||
+      add_object(openai.get(), "ParallelOptions", as_object(&ParallelOptionsType)) < 0 ||
+      add_object(module, "BytePairEncoding", as_object(&BytePairEncodingType)) < 0 ||
+      add_object(module, "openai", openai.get()) < 0) {
+    return -1;
+  }
+  return PyDict_SetItemString(PyImport_GetModuleDict(), "velkan.bpe.openai", openai.get());
+}
+
+PyModuleDef_Slot bpe_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(bpe_exec)},
+#ifdef Py_mod_multiple_interpreters
+    // Interpreters that share the main interpreter's lock only: the types are
+    // static and shared by all interpreters.
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_SUPPORTED},
+#endif
+    {0, nullptr} /* sentinel */
+};
+
+PyModuleDef bpe_module = {
+    PyModuleDef_HEAD_INIT, "velkan.bpe", bpe_module_doc, 0, nullptr, bpe_slots,
+    nullptr,               nullptr,      nullptr,
+};
+
 }  // namespace
 }  // namespace velkan
 
 PyMODINIT_FUNC PyInit_bpe(void) {
-  using namespace velkan;
-  if (PyType_Ready(&BytePairEncodingType) < 0) return nullptr;
-  if (PyType_Ready(&TokenizerType) < 0) return nullptr;
-  if (PyType_Ready(&ParallelOptionsType) < 0) return nullptr;
-
-  PyObject* openai = PyModule_Create2(&openai_module, 1013);
-  if (openai == nullptr) return nullptr;
-  PyObject* module = nullptr;
-  if (add_vocabulary_functions(openai) < 0 ||
-      add_object(openai, "Tokenizer", as_object(&TokenizerType)) < 0 ||
-      add_object(openai, "ParallelOptions", as_object(&ParallelOptionsType)) < 0) {
-    goto error;
-  }
-  module = PyModule_Create2(&bpe_module, 1013);
-  if (module == nullptr) goto error;
-  if (add_object(module, "BytePairEncoding", as_object(&BytePairEncodingType)) < 0 ||
-      add_object(module, "openai", openai) < 0) {
-    goto error;
-  }
-  // Registered so that `import velkan.bpe.openai` finds the submodule.
-  if (PyDict_SetItemString(PyImport_GetModuleDict(), "velkan.bpe.openai", openai) < 0) goto error;
-  // From here the submodule is held by module.openai and sys.modules.
-  Py_DECREF(openai);
-  return module;
-
-error:
-  Py_XDECREF(module);
-  Py_DECREF(openai);
-  return nullptr;
+  // The importing thread may later throw std::bad_alloc from native code;
+  // ready it while memory is not short (see thread_ready.h).
+  velkan::ready_thread_for_exceptions();
+  return PyModuleDef_Init(&velkan::bpe_module);
 }

@@ -1,0 +1,239 @@
+"""Batch calls: what user code running in the middle of one can see, memory
+per text, counting batches on the pool, the pool's size, and signals during
+long calls. Most run in a subprocess, since the faults they guard against end
+the process or depend on a fresh one."""
+
+import os
+import subprocess
+import sys
+import textwrap
+import threading
+import time
+
+import pytest
+
+from reference import HERE, VOCABULARIES, tokenizer
+from sizes import CHECKED, size
+
+
+def run(code, env=None, timeout=300):
+    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
+                          text=True, timeout=timeout,
+                          env={**os.environ, "PYTHONPATH": HERE, **(env or {})})
+
+
+@pytest.fixture(params=VOCABULARIES)
+def tok(request):
+    return tokenizer(request.param)
+
+
+# ---- decode batches and user code ------------------------------------------------------
+
+@pytest.mark.parametrize("method", ["decode_batch", "decode_batch_parallel"])
+def test_user_code_never_sees_a_half_built_list(method):
+    # __index__ walks every list the collector knows of: a result list with
+    # empty slots would crash it.
+    out = run(f"""
+        import gc
+        import velkan.bpe.openai as o
+        t = o.cl100k_base()
+        class Peek:
+            def __index__(self):
+                for obj in gc.get_objects():
+                    if type(obj) is list:
+                        [x for x in obj]
+                return 1
+        print(t.{method}([[1], [Peek()], [2]]) == t.decode_batch([[1], [1], [2]]))
+    """)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.split() == ["True"]
+
+
+# ---- memory and speed per text --------------------------------------------------------
+
+@pytest.mark.skipif(CHECKED, reason="the sanitizer's allocator holds freed memory back")
+@pytest.mark.parametrize("call", [
+    "t.encode_batch(texts)[0]", "t.encode_batch_parallel(texts)[0]", "t.count_batch(texts)"])
+def test_tiny_texts_cost_little_memory(call):
+    # A million three-character texts: the results themselves (a list and an
+    # int reference per text) take about 86 MB, as a plain loop of encode
+    # shows; the batch may add little to that, and must give it back.
+    out = run(f"""
+        import gc
+        import velkan.bpe.openai as o
+        def status(key):
+            for line in open("/proc/self/status"):
+                if line.startswith(key):
+                    return int(line.split()[1]) * 1024
+        t = o.cl100k_base()
+        t.encode_batch_parallel(["warm up"] * 100_000)
+        texts = ["abc"] * 1_000_000
+        gc.collect()
+        base = status("VmRSS")
+        result = {call}
+        peak = status("VmHWM") - base
+        del result
+        gc.collect()
+        print(peak, status("VmRSS") - base)
+    """)
+    assert out.returncode == 0, out.stderr
+    peak, kept = map(int, out.stdout.split())
+    assert peak < 200_000_000
+    assert kept < 40_000_000
+
+
+def test_count_batch(tok):
+    texts = ["", "hello world", "x" * 100_000, "naïve café " * 5000, b"bytes too"] * 40
+    expected = [tok.count(t) for t in texts]
+    assert tok.count_batch(texts) == expected  # large: on the pool
+    assert tok.count_batch(texts[:5]) == expected[:5]  # small: on this thread
+    assert tok.count_batch([]) == []
+    with pytest.raises(TypeError, match=r"count_batch: texts\[1\] must be str or bytes, not int"):
+        tok.count_batch(["a", 1])
+    with pytest.raises(UnicodeEncodeError):
+        tok.count_batch(["a", "\ud800"])
+
+
+# ---- the pool's size --------------------------------------------------------------
+
+@pytest.mark.parametrize("value, expected", [
+    ("1", 1), ("", "all"), ("0", "all"), ("-3", "all"), ("two", "all"), ("2x", "all"),
+    ("100000", "all"),
+])
+def test_thread_count_from_the_environment(value, expected):
+    out = run("""
+        import os
+        import velkan.bpe.openai as o
+        t = o.cl100k_base()
+        ids = t.encode_batch_parallel(["some text %d" % i * 40 for i in range(5000)])
+        print(o.get_num_threads(), ids[3], len(os.sched_getaffinity(0)))
+    """, env={"VELKAN_NUM_THREADS": value})
+    assert out.returncode == 0, out.stderr
+    threads, batch_threads, processors = map(int, out.stdout.split())
+    assert threads == batch_threads == (processors if expected == "all" else expected)
+
+
+# ---- memory limits and threads -------------------------------------------------------
+
+@pytest.mark.skipif(CHECKED, reason="the sanitizer reserves more address space than the limit")
+@pytest.mark.parametrize("pool_first", [True, False])
+def test_parallel_batches_under_an_address_space_limit(pool_first):
+    # Limits swept in small steps just above what the process uses: the first
+    # exception a worker thread throws must not find memory short (the C++
+    # runtime would end the process), and a pool that cannot start its
+    # threads leaves the work to the caller. Each call succeeds or raises
+    # MemoryError, and all works once the limit is lifted.
+    out = run(f"""
+        import resource
+        import velkan.bpe.openai as o
+        t = o.cl100k_base()
+        if {pool_first}:
+            o.get_num_threads()
+        texts = ["word%d and more text " % i * 3000 for i in range(60)]
+        expected = [t.encode(x) for x in texts]
+        with open("/proc/self/statm") as f:
+            used = int(f.read().split()[0]) * resource.getpagesize()
+        soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+        for extra in (2, 4, 6, 8, 9, 10, 12, 16):
+            resource.setrlimit(resource.RLIMIT_AS, (used + extra * 1_000_000, hard))
+            for call in (t.encode_batch_parallel, t.count_batch):
+                try:
+                    call(texts)
+                except MemoryError:
+                    pass
+            resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+        print(t.encode_batch_parallel(texts)[0] == expected,
+              t.count_batch(texts) == [len(e) for e in expected])
+    """)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.split() == ["True", "True"]
+
+
+# ---- signals ---------------------------------------------------------------------------
+
+@pytest.mark.parametrize("call", [
+    "t.count(big)", "t.encode(big)", "t.count_till_limit(big, 10**12)", "t.encode(big.encode())",
+    "t.encode_batch(many)", "t.encode_batch_parallel(many)", "t.count_batch(many)",
+    "t.encode_batch_parallel([big])", "t.count_batch([big, big])",
+])
+def test_ctrl_c_stops_long_calls(call):
+    # A timer signal whose handler raises KeyboardInterrupt, as Ctrl-C's does,
+    # arrives 0.1 s into a call that takes about a second or more: the call must stop soon
+    # after with that exception, and the tokenizer must work afterwards.
+    out = run(f"""
+        import signal
+        import time
+        import velkan.bpe.openai as o
+        t = o.cl100k_base()
+        words = " ".join("w%d" % i for i in range(100_000))
+        big = (words + " ") * {size(300, 30)}
+        many = [words] * {size(300, 30)}
+        signal.signal(signal.SIGALRM, signal.default_int_handler)
+        signal.setitimer(signal.ITIMER_REAL, 0.1)
+        start = time.perf_counter()
+        try:
+            {call}
+            print("finished", time.perf_counter() - start)
+        except KeyboardInterrupt:
+            print("interrupted", time.perf_counter() - start)
+        print(t.count_batch(["after", "an interrupt"] * 10_000)[:2] == [t.count("after"),
+                                                                    t.count("an interrupt")])
+    """)
+    assert out.returncode == 0, out.stderr
+    outcome, seconds, after = out.stdout.split()
+    assert (outcome, after) == ("interrupted", "True")
+    assert float(seconds) < 0.6
+
+
+# ---- long single texts without the lock ------------------------------------------------
+
+@pytest.mark.parametrize("call", ["count", "encode", "count_till_limit"])
+def test_long_texts_let_other_threads_run(tok, call):
+    # A long text is encoded without the interpreter lock: a Python thread
+    # makes progress during the call, and the results are those of the text.
+    words = " ".join("w%d" % i for i in range(20_000))
+    text = (words + "\n") * size(100, 10)
+    args = (text, 10**9) if call == "count_till_limit" else (text,)
+    expected = getattr(tok, call)(*args)
+    progress = [0]
+    stop = False
+
+    def spin():
+        while not stop:
+            progress[0] += 1
+
+    spinner = threading.Thread(target=spin)
+    spinner.start()
+    try:
+        time.sleep(0.05)
+        before = progress[0]
+        assert getattr(tok, call)(*args) == expected
+        during = progress[0] - before
+    finally:
+        stop = True
+        spinner.join()
+    assert during > 1000
+
+
+def test_long_writable_buffers_are_read_as_they_were(tok):
+    # Another thread changes the bytearray while it is being encoded without
+    # the lock: the call sees the bytes of the moment it was made.
+    data = bytearray(b"stable words " * 200_000)
+    original = bytes(data)
+    changed = original[:100] + b"XXXXXXXXXX" + original[110:]
+    allowed = [tok.encode(original), tok.encode(changed)]
+    done = threading.Event()
+
+    def scribble():
+        while not done.is_set():
+            data[100:110] = changed[100:110]
+            data[100:110] = original[100:110]
+
+    other = threading.Thread(target=scribble)
+    other.start()
+    try:
+        results = [tok.encode(data) for _ in range(size(5, 1))]
+    finally:
+        done.set()
+        other.join()
+    assert all(r in allowed for r in results)
