@@ -5,8 +5,11 @@ Also _vocabularies() and _save_image(). Each case runs in a fresh
 interpreter, since the cache is process-wide."""
 
 import json
+import os
 import subprocess
 import sys
+
+import pytest
 
 CONCURRENT = r"""
 import json, sys, threading, time
@@ -94,3 +97,37 @@ def test_save_image_and_vocabularies(tmp_path):
     # The cl100k image offered for o200k is refused (its token count differs).
     assert result["ids"] == [24912, 2375]
     assert result["reported"] == [["o200k_base", None, [str(image)]]]
+
+
+FORK_WHILE_MAKING = r"""
+import os, sys, threading, time
+import velkan.images as images
+images._image_paths = lambda n: []  # build: long enough to fork in the middle
+import velkan.bpe.openai as openai
+maker = threading.Thread(target=openai.o200k_base)
+maker.start()
+time.sleep(0.3)
+pid = os.fork()
+if pid == 0:
+    os._exit(0 if openai.o200k_base().encode("hello world") == [24912, 2375] else 1)
+deadline = time.time() + 120
+while time.time() < deadline:
+    done, status = os.waitpid(pid, os.WNOHANG)
+    if done:
+        break
+    time.sleep(0.1)
+else:
+    os.kill(pid, 9)
+    print("child hung")
+    sys.exit(1)
+maker.join()
+sys.exit(os.WEXITSTATUS(status))
+"""
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
+def test_fork_while_another_thread_makes_the_encoding():
+    # The child must not inherit the making thread's lock on the cache entry.
+    proc = subprocess.run([sys.executable, "-c", FORK_WHILE_MAKING], capture_output=True,
+                          text=True, timeout=300)
+    assert proc.returncode == 0, proc.stdout + proc.stderr[-2000:]

@@ -1,5 +1,7 @@
 #include "vocab/encoding_cache.h"
 
+#include <pthread.h>
+
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -22,10 +24,33 @@ struct Slot {
   std::mutex making;
 };
 
+Slot* slots_begin = nullptr;  // set once, with the handlers below
+size_t slot_count = 0;
+
+// fork() while another thread makes an entry would leave the child with a
+// slot mutex that no thread of its own will ever unlock (the binding releases
+// the interpreter lock while making, so Python code can fork meanwhile).
+// Around fork every slot mutex is taken, so a fork waits for a making in
+// progress (which needs no lock the forking thread holds) and both processes
+// start with free mutexes.
+void lock_slots_for_fork() {
+  for (size_t i = 0; i < slot_count; i++) slots_begin[i].making.lock();
+}
+void unlock_slots_after_fork() {
+  for (size_t i = slot_count; i-- > 0;) slots_begin[i].making.unlock();
+}
+
 Slot& slot_of(size_t index) {
-  // One slot per entry, made on first use (a thread-safe static). The
-  // handles they point at are never freed: tokenizers may outlive the slots.
-  static const std::unique_ptr<Slot[]> slots = std::make_unique<Slot[]>(vocabularies().size());
+  // One slot per entry, made on first use (a thread-safe static) and never
+  // freed, like the handles they point at: tokenizers and the fork handlers
+  // may outlive every static destructor.
+  static Slot* const slots = [] {
+    auto made = std::make_unique<Slot[]>(vocabularies().size());
+    slots_begin = made.get();
+    slot_count = vocabularies().size();
+    pthread_atfork(lock_slots_for_fork, unlock_slots_after_fork, unlock_slots_after_fork);
+    return made.release();
+  }();
   if (index >= vocabularies().size()) throw std::out_of_range("no such vocabulary");
   return slots[index];
 }
