@@ -175,3 +175,153 @@ def test_fork_and_spawn_children(tmp_path):
     out = subprocess.run([sys.executable, str(script)], capture_output=True, text=True,
                          timeout=240, cwd=str(tmp_path)).stdout
     assert out.split() == ["True", "True", "True"]
+
+
+# ---- the user cache of images ------------------------------------------------------
+
+
+def cache_env(directory):
+    return {**os.environ, "PYTHONPATH": HERE, "VELKAN_CACHE_DIR": str(directory)}
+
+
+def first_use(directory, name="cl100k_base", extra=""):
+    """A fresh process's first use of `name`; reports the encoding ready as
+    the binding does after building it, then exits (joining the writer)."""
+    code = f"""
+        import time, velkan.images as images, velkan.bpe.openai as o
+        start = time.perf_counter()
+        ids = o.{name}().encode({SAMPLE!r})
+        took = time.perf_counter() - start
+        {extra}
+        print(took, ids)
+    """
+    result = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
+                            text=True, timeout=300, env=cache_env(directory))
+    assert result.returncode == 0, result.stderr
+    took, ids = result.stdout.split(" ", 1)
+    return float(took), ids.strip()
+
+
+READY = "images._encoding_ready('cl100k_base', None, [])"
+
+
+def cached_file(directory):
+    from velkan import images
+
+    return os.path.join(str(directory), "%s-image%d" % (__import__("velkan").__version__,
+                                                         images.IMAGE_FORMAT),
+                        IMAGE_NAMES["cl100k_base"])
+
+
+def test_first_use_writes_the_cache_image(tmp_path, images):
+    took, ids = first_use(tmp_path, extra=READY)
+    assert ids == reference_ids("cl100k_base")
+    path = cached_file(tmp_path)
+    assert open(path, "rb").read() == images["cl100k_base"]
+    assert [p for p in os.listdir(os.path.dirname(path)) if p != IMAGE_NAMES["cl100k_base"]] == []
+    # The later process reads it (or, before the binding offers the cache to
+    # the loader, at least still encodes the same).
+    assert first_use(tmp_path)[1] == ids
+
+
+def test_cache_paths_and_opt_out(tmp_path, monkeypatch):
+    from velkan import images as module
+
+    monkeypatch.setenv("VELKAN_CACHE_DIR", str(tmp_path))
+    paths = module._image_paths("o200k_base")
+    assert paths[0] == os.path.join(module.package_dir(), IMAGE_NAMES["o200k_base"])
+    assert paths[1].startswith(str(tmp_path)) and paths[1].endswith(IMAGE_NAMES["o200k_base"])
+    monkeypatch.setenv("VELKAN_CACHE_DIR", "")
+    assert module._image_paths("o200k_base") == paths[:1]
+    monkeypatch.delenv("VELKAN_CACHE_DIR")
+    monkeypatch.setenv("XDG_CACHE_HOME", str(tmp_path / "xdg"))
+    assert module.cache_root() == str(tmp_path / "xdg" / "velkan")
+    monkeypatch.delenv("XDG_CACHE_HOME")
+    monkeypatch.setenv("HOME", str(tmp_path / "home"))
+    assert module.cache_root() == str(tmp_path / "home" / ".cache" / "velkan")
+
+
+def test_disabled_cache_writes_nothing(tmp_path):
+    took, ids = first_use("", extra=READY)
+    assert ids == reference_ids("cl100k_base")
+    assert os.listdir(tmp_path) == []
+
+
+def test_concurrent_first_runs_write_one_good_image(tmp_path, images):
+    code = textwrap.dedent(f"""
+        import velkan.images as images, velkan.bpe.openai as o
+        o.cl100k_base()
+        {READY}
+    """)
+    procs = [subprocess.Popen([sys.executable, "-c", code], env=cache_env(tmp_path),
+                              stderr=subprocess.PIPE) for _ in range(4)]
+    assert [p.wait(timeout=300) for p in procs] == [0] * 4
+    path = cached_file(tmp_path)
+    assert open(path, "rb").read() == images["cl100k_base"]
+    assert os.listdir(os.path.dirname(path)) == [IMAGE_NAMES["cl100k_base"]]
+
+
+def test_refused_cache_image_is_replaced(tmp_path, images):
+    path = cached_file(tmp_path)
+    os.makedirs(os.path.dirname(path))
+    with open(path, "wb") as f:
+        f.write(images["cl100k_base"][:1000])
+    first_use(tmp_path, extra=f"images._encoding_ready('cl100k_base', None, [{path!r}])")
+    assert open(path, "rb").read() == images["cl100k_base"]
+
+
+def test_failed_writes_leave_no_partial_file(tmp_path, monkeypatch):
+    from velkan import cli
+    from velkan import images as module
+
+    class FullDisk:
+        def __init__(self, path, mode):
+            self.file = open(path, mode)
+
+        def __enter__(self):
+            return self
+
+        def __exit__(self, *exc):
+            self.file.close()
+
+        def write(self, data):
+            self.file.write(data[:10])
+            raise OSError(28, "No space left on device")
+
+    monkeypatch.setattr(module, "build_image", lambda name: b"x" * 100)
+    monkeypatch.setattr(module, "_native_saver", lambda: None)
+    monkeypatch.setattr(module, "open", FullDisk, raising=False)
+    with pytest.raises(OSError):
+        module.write_images(str(tmp_path))
+    assert os.listdir(tmp_path) == []
+    assert cli.main(["write-images", str(tmp_path)]) == 1
+    assert os.listdir(tmp_path) == []
+    # The cache writer: quiet, no image, no lock, no temporary file.
+    target = str(tmp_path / "c" / IMAGE_NAMES["cl100k_base"])
+    module._write_cache_image_quietly("cl100k_base", target, None)
+    assert os.listdir(tmp_path / "c") == []
+
+
+def test_write_images_with_no_names_writes_nothing(tmp_path):
+    from velkan import images as module
+
+    assert module.write_images(str(tmp_path), names=[]) == {}
+    assert os.listdir(tmp_path) == []
+    with pytest.raises(ValueError, match="unknown vocabulary 'gpt2'"):
+        module.write_images(str(tmp_path), names=["gpt2"])
+
+
+def test_cache_command_info_and_clear(tmp_path, images):
+    path = cached_file(tmp_path)
+    os.makedirs(os.path.dirname(path))
+    with open(path, "wb") as f:
+        f.write(images["cl100k_base"])
+    (tmp_path / "unrelated.txt").write_text("kept")
+    env = cache_env(tmp_path)
+    info = subprocess.run([sys.executable, "-m", "velkan", "cache", "info"], env=env,
+                          capture_output=True, text=True, timeout=60)
+    assert path in info.stdout and "in 1 image(s)" in info.stdout
+    clear = subprocess.run([sys.executable, "-m", "velkan", "cache", "clear"], env=env,
+                           capture_output=True, text=True, timeout=60)
+    assert clear.stdout.splitlines() == ["removed %s" % path, "1 cached image(s) removed"]
+    assert os.listdir(tmp_path) == ["unrelated.txt"]
