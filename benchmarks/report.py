@@ -1,6 +1,7 @@
 """Turns the results of run.py into a Markdown table, a PNG chart and the
 README's benchmark section."""
 
+import os
 import re
 
 VOCABS = ("cl100k_base", "o200k_base")
@@ -227,17 +228,65 @@ def chart(results, path):
     plt.close(fig)
 
 
+def user_table(results):
+    """The plain comparison for the top-level README: speed of each peer,
+    start-up and memory, without the internal targets."""
+    m = results["machine"]
+    lines = ["Machine: %s, %s cores, Python %s; %s; %s." % (
+        m["cpu"], m["cores"], m["python"],
+        ", ".join("%s %s" % kv for kv in sorted(m["peers"].items())), m["date"][:10])]
+    lines.append("")
+    for vocab in VOCABS:
+        v = results["vocabularies"].get(vocab, {})
+        if "throughput" not in v:
+            continue
+        names = [k for k in next(iter(v["throughput"].values()))["mb_per_s"] if k != "velkan count"]
+        lines.append("| %s, MB/s (higher is better) | %s | velkan count |" % (
+            vocab, " | ".join(n + ("" if v["exact"].get(n, True) else " (inexact)")
+                              for n in names)))
+        lines.append("|" + "---|" * (len(names) + 2))
+        for corpus, d in v["throughput"].items():
+            cells = [CORPUS_LABEL[corpus]] + ["%.1f" % d["mb_per_s"][n] for n in names]
+            cells.append("%.1f" % d["mb_per_s"]["velkan count"])
+            lines.append("| " + " | ".join(cells) + " |")
+        if "short" in v:
+            us = v["short"]["us_per_call"]
+            lines.append("| short texts (%d bytes), us per call (lower is better) | %s | - |" % (
+                round(v["short"]["mean_bytes"]),
+                " | ".join("%.2f" % us[n] if n in us else "-" for n in names)))
+        lines.append("")
+    lines.append("| start and memory | cl100k_base | o200k_base |")
+    lines.append("|---|---|---|")
+    rows = [("first use, velkan (no cached image yet)", "velkan"),
+            ("first use, velkan (cached image)", "velkan (images)"),
+            ("first use, tiktoken", "tiktoken")]
+    cold = [results["vocabularies"].get(vocab, {}).get("coldstart") for vocab in VOCABS]
+    if all(cold):
+        for label, key in rows:
+            lines.append("| %s | %s |" % (label, " | ".join(
+                "%.0f ms, %.0f MB" % (c[key]["total_s"] * 1e3, c[key]["rss_loaded"] / 2**20)
+                for c in cold)))
+    return "\n".join(lines).rstrip() + "\n"
+
+
 START, END = "<!-- benchmark:start -->", "<!-- benchmark:end -->"
 
 
-def update_readme(path, results):
+def _replace_section(path, body):
     with open(path, encoding="utf-8") as f:
         text = f.read()
-    body = ("\nMeasured with `python benchmarks/run.py --readme` (see "
-            "[benchmarks/README.md](benchmarks/README.md)); "
-            "[JSON](benchmarks/results/latest.json).\n\n" + table(results) +
-            "\n![velkan against tiktoken](benchmarks/results/latest.png)\n")
     new = re.sub(re.escape(START) + ".*?" + re.escape(END),
                  lambda _: START + "\n" + body + END, text, flags=re.S)
     with open(path, "w", encoding="utf-8") as f:
         f.write(new)
+
+
+def update_readme(path, results):
+    """The plain comparison into README.md; the full table with the targets
+    into benchmarks/README.md."""
+    _replace_section(path, "\n" + user_table(results) + "\n")
+    _replace_section(
+        os.path.join(os.path.dirname(path), "benchmarks", "README.md"),
+        "\nMeasured with `python benchmarks/run.py --readme`; "
+        "[JSON](results/latest.json).\n\n" + table(results) +
+        "\n![velkan against tiktoken](results/latest.png)\n")
