@@ -12,16 +12,18 @@ RANKS = os.path.join(ROOT, "src", "vocab", "data")
 
 # OpenAI's pre-split patterns for the two vocabularies.
 PATTERNS = {
-    "cl100k_base": r"""'(?i:[sdmt]|ll|ve|re)|[^\r\n\p{L}\p{N}]?+\p{L}++|\p{N}{1,3}+| ?[^\s\p{L}\p{N}]++[\r\n]*+|\s++$|\s*[\r\n]|\s+(?!\S)|\s""",
-    "o200k_base": "|".join([
-        r"""[^\r\n\p{L}\p{N}]?[\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}]*[\p{Ll}\p{Lm}\p{Lo}\p{M}]+(?i:'s|'t|'re|'ve|'m|'ll|'d)?""",
-        r"""[^\r\n\p{L}\p{N}]?[\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}]+[\p{Ll}\p{Lm}\p{Lo}\p{M}]*(?i:'s|'t|'re|'ve|'m|'ll|'d)?""",
-        r"""\p{N}{1,3}""",
-        r""" ?[^\s\p{L}\p{N}]+[\r\n/]*""",
-        r"""\s*[\r\n]+""",
-        r"""\s+(?!\S)""",
-        r"""\s+""",
-    ]),
+    "cl100k_base": r"""'(?i:[sdmt]|ll|ve|re)|[^\r\n\p{L}\p{N}]?+\p{L}++|\p{N}{1,3}+| ?[^\s\p{L}\p{N}]++[\r\n]*+|\s++$|\s*[\r\n]|\s+(?!\S)|\s""",  # noqa: E501
+    "o200k_base": "|".join(
+        [
+            r"""[^\r\n\p{L}\p{N}]?[\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}]*[\p{Ll}\p{Lm}\p{Lo}\p{M}]+(?i:'s|'t|'re|'ve|'m|'ll|'d)?""",
+            r"""[^\r\n\p{L}\p{N}]?[\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}]+[\p{Ll}\p{Lm}\p{Lo}\p{M}]*(?i:'s|'t|'re|'ve|'m|'ll|'d)?""",
+            r"""\p{N}{1,3}""",
+            r""" ?[^\s\p{L}\p{N}]+[\r\n/]*""",
+            r"""\s*[\r\n]+""",
+            r"""\s+(?!\S)""",
+            r"""\s+""",
+        ]
+    ),
 }
 
 VOCABULARIES = ("cl100k_base", "o200k_base")
@@ -36,16 +38,17 @@ def load_ranks(name):
     return ranks
 
 
-@functools.lru_cache(maxsize=None)
+@functools.cache
 def reference(name):
     """tiktoken's Encoding for the vocabulary, without any download."""
     import tiktoken
 
-    return tiktoken.Encoding(name, pat_str=PATTERNS[name], mergeable_ranks=load_ranks(name),
-                             special_tokens={})
+    return tiktoken.Encoding(
+        name, pat_str=PATTERNS[name], mergeable_ranks=load_ranks(name), special_tokens={}
+    )
 
 
-@functools.lru_cache(maxsize=None)
+@functools.cache
 def tokenizer(name):
     import velkan.bpe.openai as openai
 
@@ -57,7 +60,7 @@ def _read(path, limit=None):
         return f.read(limit)
 
 
-@functools.lru_cache(maxsize=None)
+@functools.cache
 def corpus():
     """{label: text}: texts of many kinds, all committed to the repository, so
     that every machine tests the same: the test corpus, the start of each

@@ -13,19 +13,27 @@ import pytest
 from reference import ROOT, corpus, tokenizer
 from velkan import cli
 
-
 BIN = os.path.dirname(sys.executable)
 
 
 def velkan(*args, stdin=b"", cwd=None, env=None):
-    return subprocess.run([sys.executable, "-m", "velkan", *args], input=stdin, cwd=cwd,
-                          capture_output=True, timeout=300, env=env)
+    return subprocess.run(
+        [sys.executable, "-m", "velkan", *args],
+        input=stdin,
+        cwd=cwd,
+        capture_output=True,
+        timeout=300,
+        env=env,
+    )
 
 
 @pytest.fixture
 def files(tmp_path):
-    texts = {"a.txt": "Hello, world!\n", "b.txt": "Straße und Äpfel 中文\n  indented\n",
-             "empty.txt": ""}
+    texts = {
+        "a.txt": "Hello, world!\n",
+        "b.txt": "Straße und Äpfel 中文\n  indented\n",
+        "empty.txt": "",
+    }
     for name, text in texts.items():
         (tmp_path / name).write_text(text, encoding="utf-8")
     (tmp_path / "raw.bin").write_bytes(b"caf\xe9 \xff\xfe ok\n")
@@ -37,21 +45,28 @@ def test_count_files_and_total(files):
     out = velkan("count", "a.txt", "b.txt", "empty.txt", "raw.bin", cwd=files)
     assert out.returncode == 0, out.stderr
     lines = out.stdout.decode().splitlines()
-    expected = {name: tok.count((files / name).read_bytes())
-                for name in ["a.txt", "b.txt", "empty.txt", "raw.bin"]}
+    expected = {
+        name: tok.count((files / name).read_bytes())
+        for name in ["a.txt", "b.txt", "empty.txt", "raw.bin"]
+    }
     assert lines == ["%10d %s" % (n, name) for name, n in expected.items()] + [
-        "%10d total" % sum(expected.values())]
+        "%10d total" % sum(expected.values())
+    ]
 
 
 def test_count_stdin_json_and_encoding(files):
     tok = tokenizer("cl100k_base")
     text = (files / "b.txt").read_bytes()
     out = velkan("count", "--json", "-e", "cl100k_base", "-", stdin=text)
-    assert json.loads(out.stdout) == {"encoding": "cl100k_base",
-                                      "files": [{"path": "-", "tokens": tok.count(text)}],
-                                      "total": tok.count(text)}
-    assert velkan("count", "-e", "cl100k_base", stdin=text).stdout.split()[0] == \
-        str(tok.count(text)).encode()
+    assert json.loads(out.stdout) == {
+        "encoding": "cl100k_base",
+        "files": [{"path": "-", "tokens": tok.count(text)}],
+        "total": tok.count(text),
+    }
+    assert (
+        velkan("count", "-e", "cl100k_base", stdin=text).stdout.split()[0]
+        == str(tok.count(text)).encode()
+    )
 
 
 def test_count_limit(files):
@@ -65,24 +80,27 @@ def test_count_limit(files):
     assert out.returncode == cli.EXIT_OVER_LIMIT == 3
 
 
-@pytest.mark.parametrize("args, status, message", [
-    (["count", "missing.txt", "a.txt"], 1, b"missing.txt: No such file"),
-    (["count", "-e", "gpt2", "a.txt"], 2, b"unknown encoding 'gpt2'"),
-    (["count", "-m", "gpt-2", "a.txt"], 2, b"unknown model 'gpt-2'"),
-    (["count", "-e", "o200k", "-m", "gpt-4", "a.txt"], 2, b"not allowed with"),
-    (["count", "--limit", "-1", "a.txt"], 2, b"must not be negative"),
-    (["count", "--limit", str(2**63), "a.txt"], 2, b"too large"),
-    (["count", "--limit", str(10**30), "a.txt"], 2, b"too large"),
-    (["count", "-", "a.txt", "-"], 2, b"may be given only once"),
-    (["count", "."], 1, b"is a directory"),
-    (["decode", "1", "x"], 1, b"not a token id"),
-    (["decode", "1_000"], 1, b"not a token id"),
-    (["decode", "\u0663"], 1, b"not a token id"),
-    (["decode", "+5"], 1, b"not a token id"),
-    (["decode", "-5"], 1, b"outside"),
-    (["decode", "199998"], 1, b"outside o200k_base"),
-    ([], 2, b"usage"),
-])
+@pytest.mark.parametrize(
+    "args, status, message",
+    [
+        (["count", "missing.txt", "a.txt"], 1, b"missing.txt: No such file"),
+        (["count", "-e", "gpt2", "a.txt"], 2, b"unknown encoding 'gpt2'"),
+        (["count", "-m", "gpt-2", "a.txt"], 2, b"unknown model 'gpt-2'"),
+        (["count", "-e", "o200k", "-m", "gpt-4", "a.txt"], 2, b"not allowed with"),
+        (["count", "--limit", "-1", "a.txt"], 2, b"must not be negative"),
+        (["count", "--limit", str(2**63), "a.txt"], 2, b"too large"),
+        (["count", "--limit", str(10**30), "a.txt"], 2, b"too large"),
+        (["count", "-", "a.txt", "-"], 2, b"may be given only once"),
+        (["count", "."], 1, b"is a directory"),
+        (["decode", "1", "x"], 1, b"not a token id"),
+        (["decode", "1_000"], 1, b"not a token id"),
+        (["decode", "\u0663"], 1, b"not a token id"),
+        (["decode", "+5"], 1, b"not a token id"),
+        (["decode", "-5"], 1, b"outside"),
+        (["decode", "199998"], 1, b"outside o200k_base"),
+        ([], 2, b"usage"),
+    ],
+)
 def test_errors_and_exit_status(files, args, status, message):
     out = velkan(*args, cwd=files)
     assert out.returncode == status
@@ -92,8 +110,16 @@ def test_errors_and_exit_status(files, args, status, message):
         assert out.stderr.startswith(b"usage: velkan " + args[0].encode())  # the subcommand's
 
 
-@pytest.mark.parametrize("option", [["-e", "cl100k"], ["-e", "o200k"], ["-m", "gpt-4"],
-                                    ["-m", "gpt-4o"], ["-m", "gpt-3.5-turbo-0125"]])
+@pytest.mark.parametrize(
+    "option",
+    [
+        ["-e", "cl100k"],
+        ["-e", "o200k"],
+        ["-m", "gpt-4"],
+        ["-m", "gpt-4o"],
+        ["-m", "gpt-3.5-turbo-0125"],
+    ],
+)
 def test_short_names_and_models(files, option):
     expected = cli.model_encoding(option[1]) if option[0] == "-m" else option[1] + "_base"
     out = velkan("count", "--json", *option, "b.txt", cwd=files)
@@ -105,7 +131,8 @@ def test_model_table_agrees_with_tiktoken():
 
     names = list(cli.MODELS) + [p + "x" for p in cli.MODEL_PREFIXES]
     assert {n: cli.model_encoding(n) for n in names} == {
-        n: tiktoken.model.encoding_name_for_model(n) for n in names}
+        n: tiktoken.model.encoding_name_for_model(n) for n in names
+    }
 
 
 def test_version():
@@ -124,7 +151,8 @@ def test_recursive(tmp_path):
     assert out.stdout.decode().splitlines() == [
         "%10d %s" % (tok.count("one two\n"), os.path.join("d", "one.txt")),
         "%10d %s" % (tok.count("three\n"), os.path.join("d", "e", "two.txt")),
-        "%10d total" % (tok.count("one two\n") + tok.count("three\n"))]
+        "%10d total" % (tok.count("one two\n") + tok.count("three\n")),
+    ]
 
 
 @pytest.mark.parametrize("command", ["count", "encode", "decode"])
@@ -132,8 +160,12 @@ def test_no_input_on_a_terminal_is_a_usage_hint(command):
     pty = pytest.importorskip("pty")
     leader, follower = pty.openpty()
     try:
-        out = subprocess.run([sys.executable, "-m", "velkan", command], stdin=follower,
-                             capture_output=True, timeout=60)
+        out = subprocess.run(
+            [sys.executable, "-m", "velkan", command],
+            stdin=follower,
+            capture_output=True,
+            timeout=60,
+        )
     finally:
         os.close(leader)
         os.close(follower)
@@ -143,8 +175,9 @@ def test_no_input_on_a_terminal_is_a_usage_hint(command):
 
 def test_undecodable_bytes_in_argv_are_encoded_as_they_are():
     raw = b"caf\xe9 \xff ok"
-    out = subprocess.run([sys.executable, "-m", "velkan", "encode", "--json", raw],
-                         capture_output=True, timeout=60)
+    out = subprocess.run(
+        [sys.executable, "-m", "velkan", "encode", "--json", raw], capture_output=True, timeout=60
+    )
     assert out.returncode == 0, out.stderr
     assert json.loads(out.stdout) == tokenizer("o200k_base").encode(raw)
 
@@ -153,9 +186,13 @@ def test_undecodable_file_name_prints(tmp_path):
     name = b"caf\xe9.txt"
     with open(os.path.join(os.fsencode(str(tmp_path)), name), "wb") as f:
         f.write(b"hello\n")
-    out = subprocess.run([sys.executable, "-m", "velkan", "count", name], cwd=tmp_path,
-                         capture_output=True, timeout=60,
-                         env={**os.environ, "PYTHONIOENCODING": "utf-8"})
+    out = subprocess.run(
+        [sys.executable, "-m", "velkan", "count", name],
+        cwd=tmp_path,
+        capture_output=True,
+        timeout=60,
+        env={**os.environ, "PYTHONIOENCODING": "utf-8"},
+    )
     assert out.returncode == 0, out.stderr
     assert out.stdout.split() == [str(tokenizer("o200k_base").count("hello\n")).encode(), name]
 
@@ -164,9 +201,16 @@ def test_broken_pipe_exits_quietly(tmp_path):
     big = tmp_path / "big.txt"
     big.write_text("word " * 400_000)
     out = subprocess.run(
-        ["bash", "-c", '"$0" -m velkan encode < "$1" | head -c 10 >/dev/null; '
-         'echo ${PIPESTATUS[0]}', sys.executable, str(big)],
-        capture_output=True, timeout=120)
+        [
+            "bash",
+            "-c",
+            '"$0" -m velkan encode < "$1" | head -c 10 >/dev/null; echo ${PIPESTATUS[0]}',
+            sys.executable,
+            str(big),
+        ],
+        capture_output=True,
+        timeout=120,
+    )
     assert out.stdout.strip() in (b"0", b"141")
     assert out.stderr == b""
 
@@ -174,8 +218,9 @@ def test_broken_pipe_exits_quietly(tmp_path):
 def test_endless_input_without_a_boundary_is_refused(tmp_path):
     # Bounded: no more than the longest stretch is held, and no wrong count.
     with pytest.raises(cli.NoBoundary):
-        for _ in cli.iter_chunks(io.BytesIO(b"\0" * (3 << 20)), read_bytes=1 << 16,
-                                 max_stretch=1 << 20):
+        for _ in cli.iter_chunks(
+            io.BytesIO(b"\0" * (3 << 20)), read_bytes=1 << 16, max_stretch=1 << 20
+        ):
             pass
     if os.path.exists("/dev/zero"):
         out = velkan("count", "/dev/zero")
@@ -205,8 +250,9 @@ def test_encode_decode_round_trip():
     ids = tokenizer("o200k_base").encode(text)
     out = velkan("encode", text)
     assert out.stdout.split() == [str(i).encode() for i in ids]
-    assert json.loads(velkan("encode", "--json", "-e", "cl100k_base", stdin=text.encode()).stdout) \
-        == tokenizer("cl100k_base").encode(text)
+    assert json.loads(
+        velkan("encode", "--json", "-e", "cl100k_base", stdin=text.encode()).stdout
+    ) == tokenizer("cl100k_base").encode(text)
     assert velkan("decode", *map(str, ids)).stdout == text.encode()
     assert velkan("decode", stdin=json.dumps(ids).encode()).stdout == text.encode()
     assert velkan("decode", stdin=" ".join(map(str, ids)).encode()).stdout == text.encode()
@@ -232,8 +278,11 @@ CHUNK_TEXTS = {
 @pytest.mark.parametrize("chunk", [1, 3, 17, 256])
 def test_chunked_count_equals_whole(name, label, chunk):
     tok = tokenizer(name)
-    data = (CHUNK_TEXTS[label].encode() if CHUNK_TEXTS[label] is not None
-            else b"a\xff\nB\xc3\n\xe4\xb8\nC \xa0\x85\nD" * 30)
+    data = (
+        CHUNK_TEXTS[label].encode()
+        if CHUNK_TEXTS[label] is not None
+        else b"a\xff\nB\xc3\n\xe4\xb8\nC \xa0\x85\nD" * 30
+    )
     assert cli.count_stream(tok, io.BytesIO(data), chunk_bytes=chunk) == tok.count(data)
     n = tok.count(data)
     assert cli.count_stream(tok, io.BytesIO(data), limit=n, chunk_bytes=chunk) == n
@@ -274,16 +323,26 @@ def test_readme_shell_examples(tmp_path):
     examples = console_examples()
     assert len(examples) >= 8
     for command, expected in examples:
-        out = subprocess.run(["bash", "-c", command], cwd=tmp_path, capture_output=True,
-                             timeout=300, env=env, text=True)
+        out = subprocess.run(
+            ["bash", "-c", command],
+            cwd=tmp_path,
+            capture_output=True,
+            timeout=300,
+            env=env,
+            text=True,
+        )
         assert (out.stdout, out.returncode) == (expected, 0), (command, out.stderr)
 
 
 def test_typing_example_passes_mypy_strict(tmp_path):
     example = os.path.join(os.path.dirname(__file__), "typing_example.py")
-    out = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--cache-dir",
-                          str(tmp_path / "cache"), example], capture_output=True, text=True,
-                         cwd=tmp_path, timeout=300)
+    out = subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--cache-dir", str(tmp_path / "cache"), example],
+        capture_output=True,
+        text=True,
+        cwd=tmp_path,
+        timeout=300,
+    )
     assert out.returncode == 0, out.stdout + out.stderr
     run = subprocess.run([sys.executable, example], capture_output=True, text=True, timeout=120)
     assert run.returncode == 0, run.stderr

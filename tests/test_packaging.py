@@ -12,11 +12,19 @@ import pytest
 from reference import HERE, ROOT
 
 SDIST_MUST_HOLD = [
-    "pyproject.toml", "CMakeLists.txt", "LICENSE", "README.md",
-    "src/vocab/data/cl100k_base.tiktoken", "src/vocab/data/o200k_base.tiktoken",
-    "src/vocab/data/SHA256SUMS", "src/vocab/gen_vocab.py",
-    "src/presplit/GeneralCategory-16.0.0.txt", "src/presplit/gen_categories.py",
-    "src/presplit/category_tables.cc", "src/python/module.cc", "src/velkan/__init__.py",
+    "pyproject.toml",
+    "CMakeLists.txt",
+    "LICENSE",
+    "README.md",
+    "src/vocab/data/cl100k_base.tiktoken",
+    "src/vocab/data/o200k_base.tiktoken",
+    "src/vocab/data/SHA256SUMS",
+    "src/vocab/gen_vocab.py",
+    "src/presplit/GeneralCategory-16.0.0.txt",
+    "src/presplit/gen_categories.py",
+    "src/presplit/category_tables.cc",
+    "src/python/module.cc",
+    "src/velkan/__init__.py",
 ]
 
 
@@ -24,8 +32,11 @@ def run(*args, **kwargs):
     out = subprocess.run(args, capture_output=True, text=True, timeout=1200, **kwargs)
     if out.returncode != 0:
         # The whole output: the cause is rarely in the last lines of a pip log.
-        pytest.fail("%s exited with %d\n--- stdout\n%s\n--- stderr\n%s" % (
-            " ".join(map(str, args)), out.returncode, out.stdout, out.stderr), pytrace=False)
+        pytest.fail(
+            "%s exited with %d\n--- stdout\n%s\n--- stderr\n%s"
+            % (" ".join(map(str, args)), out.returncode, out.stdout, out.stderr),
+            pytrace=False,
+        )
     return out
 
 
@@ -44,8 +55,16 @@ def test_sdist_to_wheel_in_a_fresh_environment(tmp_path):
     venv = tmp_path / "venv"
     run(sys.executable, "-m", "venv", str(venv))
     python = str(venv / "bin" / "python")
-    run(python, "-m", "pip", "install", "-q", "--disable-pip-version-check", "-r",
-        os.path.join(HERE, "requirements.txt"))
+    run(
+        python,
+        "-m",
+        "pip",
+        "install",
+        "-q",
+        "--disable-pip-version-check",
+        "-r",
+        os.path.join(HERE, "requirements.txt"),
+    )
     run(python, "-m", "pip", "wheel", "--no-deps", "-w", str(tmp_path / "wheels"), str(sdist))
     (wheel,) = (tmp_path / "wheels").iterdir()
     with zipfile.ZipFile(wheel) as z:
@@ -58,5 +77,15 @@ def test_sdist_to_wheel_in_a_fresh_environment(tmp_path):
 
     location = run(python, "-c", "import velkan.bpe; print(velkan.bpe.__file__)").stdout
     assert str(venv) in location
-    run(python, "-m", "pytest", "-q", "-p", "no:cacheprovider", HERE,
-        "--ignore", os.path.join(HERE, "test_packaging.py"), cwd=str(tmp_path))
+    run(
+        python,
+        "-m",
+        "pytest",
+        "-q",
+        "-p",
+        "no:cacheprovider",
+        HERE,
+        "--ignore",
+        os.path.join(HERE, "test_packaging.py"),
+        cwd=str(tmp_path),
+    )
