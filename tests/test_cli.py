@@ -9,8 +9,11 @@ import subprocess
 import sys
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 from reference import ROOT, corpus, tokenizer
+from test_parity import TRICKY
 from velkan import cli
 
 BIN = os.path.dirname(sys.executable)
@@ -287,6 +290,24 @@ def test_chunked_count_equals_whole(name, label, chunk):
     n = tok.count(data)
     assert cli.count_stream(tok, io.BytesIO(data), limit=n, chunk_bytes=chunk) == n
     assert cli.count_stream(tok, io.BytesIO(data), limit=n - 1, chunk_bytes=chunk) is None
+
+
+# Text dense in the places the boundary rules look at, and in their near misses.
+chunk_text = st.lists(
+    st.sampled_from(TRICKY + list("aZ09 \n\n\r\t.,/'") + [" a", "\nB", "\n7", "x y", ". Q", ",\n/", "\t a", " \n5", "\u00a0b"]),
+    max_size=80,
+).map("".join)
+
+
+@pytest.mark.parametrize("name", ["cl100k_base", "o200k_base"])
+@settings(max_examples=300, deadline=None)
+@given(text=chunk_text, read_bytes=st.integers(1, 9))
+def test_chunked_count_equals_whole_on_generated_text(name, text, read_bytes):
+    tok = tokenizer(name)
+    data = text.encode("utf-8", "surrogatepass")
+    chunks = list(cli.iter_chunks(io.BytesIO(data), read_bytes=read_bytes))
+    assert b"".join(chunks) == data
+    assert sum(map(tok.count, chunks)) == tok.count(data)
 
 
 @pytest.mark.parametrize("name", ["cl100k_base", "o200k_base"])
