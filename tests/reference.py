@@ -28,6 +28,22 @@ PATTERNS = {
 
 VOCABULARIES = ("cl100k_base", "o200k_base")
 
+# Characters that stress the pre-split rules: every kind of whitespace, line
+# breaks, apostrophes and contraction letters, digits and letters of many
+# scripts and categories, combining marks, symbols, emoji.
+TRICKY = (
+    list(
+        "\t\n\x0b\x0c\r \x85\xa0\u1680\u180e\u2000\u2001\u2005\u200a"
+        "\u2028\u2029\u202f\u205f\u3000\u200b"
+    )
+    + list("'\u2019sSdDmMtTlLvVeErR\u017f\u212a")
+    + list("0123456789\u0660\u0967\u0e51\u00b2\u00bd\u2160\u2460")
+    + list("aZ\u00e9\u00c9\u01c5\u02b0\u05d0\u4e2d\u3042\u30a2\uac00\u0394\u03b4\u0416\u0436")
+    + list("\u0301\u0903\u20dd\u064b")
+    + list('!?.,;:-_/\\()[]{}<>@#$%^&*+=|~`"')
+    + ["\U0001f600", "\U0001f44d\U0001f3fd", "\u200d", "\ufe0f", "\U00010000", "\U0001d400"]
+)
+
 
 def load_ranks(name):
     ranks = {}

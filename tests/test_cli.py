@@ -12,8 +12,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from reference import ROOT, corpus, tokenizer
-from test_parity import TRICKY
+from reference import ROOT, TRICKY, corpus, tokenizer
 from velkan import cli
 
 BIN = os.path.dirname(sys.executable)
@@ -294,7 +293,11 @@ def test_chunked_count_equals_whole(name, label, chunk):
 
 # Text dense in the places the boundary rules look at, and in their near misses.
 chunk_text = st.lists(
-    st.sampled_from(TRICKY + list("aZ09 \n\n\r\t.,/'") + [" a", "\nB", "\n7", "x y", ". Q", ",\n/", "\t a", " \n5", "\u00a0b"]),
+    st.sampled_from(
+        TRICKY
+        + list("aZ09 \n\n\r\t.,/'")
+        + [" a", "\nB", "\n7", "x y", ". Q", ",\n/", "\t a", " \n5", "\u00a0b"]
+    ),
     max_size=80,
 ).map("".join)
 
@@ -308,6 +311,19 @@ def test_chunked_count_equals_whole_on_generated_text(name, text, read_bytes):
     chunks = list(cli.iter_chunks(io.BytesIO(data), read_bytes=read_bytes))
     assert b"".join(chunks) == data
     assert sum(map(tok.count, chunks)) == tok.count(data)
+
+
+@pytest.mark.parametrize("match", [b"\n7", b".\nQ", b"x y"])
+@pytest.mark.parametrize("back", [(1 << 16) + d for d in range(-4, 4)] + [5 << 16, 3, 2])
+def test_last_cut_finds_a_match_across_search_windows(match, back):
+    # The search runs in windows growing back from the end; a lone boundary
+    # anywhere, astride a window's edge too, is found, and none before start.
+    data = bytearray(b"\0" * (6 << 16))
+    at = len(data) - back
+    data[at : at + len(match)] = match
+    cut = at + match.index(b"\n" if b"\n" in match else b" ") + (b"\n" in match)
+    assert cli.last_cut(data) == (cut if cut < len(data) else None)
+    assert cli.last_cut(data, start=cut) is None
 
 
 @pytest.mark.parametrize("name", ["cl100k_base", "o200k_base"])

@@ -99,11 +99,24 @@ MAX_STRETCH_BYTES = 64 * 1024 * 1024
 BATCH_BYTES = 32 * 1024 * 1024
 BATCH_ITEMS = 4096
 
-# The last certain boundary in a buffer: group 1 ends after a line feed
-# followed by an ASCII letter or digit; group 2 ends before a space between a
-# printable ASCII character and an ASCII letter. The leading greedy .* makes
-# the search start from the end.
-_LAST_CUT = re.compile(rb"(?s).*(?:(\n)[A-Za-z0-9]|([!-~]) [A-Za-z])")
+
+# The certain boundaries are found by mapping bytes to classes and searching
+# for two- and three-byte class strings from the end: a few passes at memory
+# speed, where a regular expression runs at a tenth of it.
+def _class_table(classes: dict[bytes, bytes]) -> bytes:
+    table = bytearray(b"." * 256)
+    for members, cls in classes.items():
+        for byte in members:
+            table[byte] = cls[0]
+    return bytes(table)
+
+
+_LETTERS = b"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+_PRINTABLE = bytes(range(0x21, 0x7F))
+# A line feed followed by an ASCII letter or digit: "\na".
+_LINE_CLASSES = _class_table({b"\n": b"\n", _LETTERS + b"0123456789": b"a"})
+# A printable ASCII character, a space, an ASCII letter: "a a" or "p a".
+_WORD_CLASSES = _class_table({_PRINTABLE: b"p", _LETTERS: b"a", b" ": b" "})
 # The longest text a boundary rule looks at, less one.
 _CUT_CONTEXT = 2
 
@@ -166,14 +179,34 @@ def tokenizer(name: str) -> Tokenizer:
 # ---- chunked counting --------------------------------------------------------------
 
 
-def last_cut(data: bytes | bytearray | memoryview, start: int = 0) -> int | None:
+def _last_match(data: bytes | bytearray, lo: int, hi: int) -> int:
+    """The offset of the first byte of the last boundary match that lies
+    wholly in data[lo:hi], or -1."""
+    region = bytes(data[lo:hi])
+    line = region.translate(_LINE_CLASSES).rfind(b"\na")
+    words = region.translate(_WORD_CLASSES)
+    found = max(line, words.rfind(b"a a"), words.rfind(b"p a"))
+    return found if found < 0 else lo + found
+
+
+def last_cut(data: bytes | bytearray, start: int = 0) -> int | None:
     """The offset of the last certain piece boundary in data[start:] (neither
-    0 nor len(data)), or None."""
-    match = _LAST_CUT.match(data, start)
-    if match is None:
-        return None
-    cut = match.end(1) if match.start(1) >= 0 else match.end(2)
-    return cut if 0 < cut < len(data) else None
+    0 nor len(data)), or None. Searches windows growing back from the end, so
+    that ordinary text, whose last boundary is near the end, costs little."""
+    hi, window = len(data), 1 << 16
+    while hi - start > _CUT_CONTEXT:
+        lo = max(start, hi - window)
+        found = _last_match(data, lo, hi)
+        if found >= 0:
+            # Cut just after the match's first byte: after the line feed, or
+            # between the printable character and the space.
+            cut = found + 1
+            return cut if cut < len(data) else None
+        if lo == start:
+            break
+        hi = lo + _CUT_CONTEXT  # a match may straddle the window's start
+        window *= 4
+    return None
 
 
 def iter_chunks(
