@@ -89,3 +89,13 @@ def test_sdist_to_wheel_in_a_fresh_environment(tmp_path):
         os.path.join(HERE, "test_packaging.py"),
         cwd=str(tmp_path),
     )
+
+
+def test_import_velkan_reaches_the_extension():
+    out = subprocess.run(
+        [sys.executable, "-c", "import velkan; print(velkan.bpe.openai.o200k_base().count('hi'))"],
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
+    assert out.stdout.split() == ["1"], out.stderr
