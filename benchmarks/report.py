@@ -330,6 +330,7 @@ def user_table(results):
         if "throughput" not in v:
             continue
         names = [k for k in next(iter(v["throughput"].values()))["mb_per_s"] if k != "velkan count"]
+        names.sort(key=lambda n: (n != "velkan", n != "tiktoken", n))
         lines.append(
             "| %s, MB/s (higher is better) | %s | velkan count |"
             % (
