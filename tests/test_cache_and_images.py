@@ -352,6 +352,15 @@ def test_failed_writes_leave_no_partial_file(tmp_path, monkeypatch):
     assert os.listdir(tmp_path / "c") == []
 
 
+def test_unusable_cache_directory_is_quiet(tmp_path):
+    # A cache "directory" that is a file: the first use still succeeds, quietly.
+    blocker = tmp_path / "file"
+    blocker.write_text("")
+    took, ids = first_use(blocker / "sub", extra=READY)
+    assert ids == reference_ids("cl100k_base")
+    assert os.listdir(tmp_path) == ["file"]
+
+
 def test_write_images_with_no_names_writes_nothing(tmp_path):
     from velkan import images as module
 

@@ -112,7 +112,15 @@ def _encoding_ready(name: str, loaded: str | None, refused: list[str]) -> None:
     """Called once after the first construction of encoding `name` in a
     process, with the image file it was loaded from (None: built from the
     embedded vocabulary) and the image files it tried and refused. Writes the
-    cache image in a background thread when the encoding had to be built."""
+    cache image in a background thread when the encoding had to be built.
+    Never raises: the cache must not fail the call that made the encoding."""
+    try:
+        _start_cache_write(name, loaded, refused)
+    except Exception:
+        pass
+
+
+def _start_cache_write(name: str, loaded: str | None, refused: list[str]) -> None:
     if name not in VOCABULARIES or loaded is not None:
         return
     target = cache_image_path(name)
@@ -130,7 +138,7 @@ def _encoding_ready(name: str, loaded: str | None, refused: list[str]) -> None:
     with _writers_lock:
         _writers[:] = [t for t in _writers if t.is_alive()]
         _writers.append(thread)
-    thread.start()
+    thread.start()  # raises RuntimeError at interpreter shutdown
 
 
 FileIdentity = tuple[int, int, int]
