@@ -326,6 +326,41 @@ def test_last_cut_finds_a_match_across_search_windows(match, back):
     assert cli.last_cut(data, start=cut) is None
 
 
+@pytest.mark.parametrize(
+    "data",
+    [b"12345678" * (1 << 17), b"\n" * (1 << 20), b"word " * (1 << 18), b"x\nA" * (1 << 18)],
+    ids=["no boundary", "line feeds only", "words", "dense boundaries"],
+)
+def test_boundary_search_is_linear(monkeypatch, data):
+    # Each byte is searched about once, however rare the boundaries: the
+    # search once ran over the whole pending buffer on every read.
+    scanned = []
+    real = cli._last_match
+    monkeypatch.setattr(
+        cli, "_last_match", lambda d, lo, hi: scanned.append(hi - lo) or real(d, lo, hi)
+    )
+    chunks = list(cli.iter_chunks(io.BytesIO(data), read_bytes=4096, max_stretch=len(data) + 1))
+    assert b"".join(chunks) == data
+    assert sum(scanned) <= 2 * len(data) + 64 * len(scanned)
+
+
+def test_count_uses_the_batch_counter_when_there_is_one():
+    class Pooled:
+        def __init__(self):
+            self.batches = []
+
+        def count_batch(self, texts):
+            self.batches.append(list(texts))
+            return [len(t) for t in texts]
+
+        def count(self, text):
+            raise AssertionError("count_batch should have been used")
+
+    tok = Pooled()
+    assert cli.count_chunks(tok, [b"ab", b"cde"]) == [2, 3]
+    assert tok.batches == [[b"ab", b"cde"]]
+
+
 @pytest.mark.parametrize("name", ["cl100k_base", "o200k_base"])
 def test_chunked_count_on_corpus(name):
     tok = tokenizer(name)
