@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Checked runs, after ./run_tests.sh has installed the tools:
+# Checked runs, after ./run_tests.sh has installed the system packages:
 #   asan  the C++ tests and the whole Python suite against a build with
 #         AddressSanitizer + UndefinedBehaviorSanitizer (extension in a venv of
 #         its own, the ASan runtime preloaded into the interpreter);
@@ -34,8 +34,11 @@ run_asan() {
 
   echo "== ASan+UBSan: Python tests"
   local venv=build/asan-venv
-  [ -x "$venv/bin/python" ] || "$PYTHON" -m venv --system-site-packages "$venv"
-  "$venv/bin/python" -m pip install -q . -C build-dir=build/asan-ext \
+  # A venv of its own made from the interpreter running this script, with the
+  # test tools installed into it: nothing leaks in from the base interpreter.
+  [ -x "$venv/bin/python" ] || "$PYTHON" -m venv "$venv"
+  "$venv/bin/python" -m pip install -q --disable-pip-version-check -r tests/requirements.txt
+  "$venv/bin/python" -m pip install -q --disable-pip-version-check . -C build-dir=build/asan-ext \
     -C cmake.build-type=RelWithDebInfo -C cmake.define.VELKAN_SANITIZE=address,undefined
   local runtime
   runtime=$(g++ -print-file-name=libasan.so)

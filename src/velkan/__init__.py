@@ -5,3 +5,8 @@ The tokenizer lives in the extension module ``velkan.bpe``; get one with
 """
 
 __version__ = "0.1.0"
+
+# After the version: the extension's helpers import it.
+from velkan import bpe as bpe  # noqa: E402
+
+__all__ = ["__version__", "bpe"]

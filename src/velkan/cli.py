@@ -3,247 +3,517 @@
     velkan count [FILE ...]     tokens per file and in total, like wc
     velkan encode [TEXT]        token ids of TEXT (or of stdin)
     velkan decode [ID ...]      text of the ids (or of the ids on stdin)
-    velkan write-images [DIR]   precomputed images for a faster first use
+    velkan cache info|clear     the cached images that make the first use fast
+    velkan write-images [DIR]   images into the package directory (for packagers)
 
-Input that is not valid UTF-8 is counted and encoded as the raw bytes it is:
-every byte that is not part of a valid character becomes a token of its own
-kind, exactly as the library does for bytes arguments. Exit status: 0 on
-success, 1 when a file could not be read or the input was invalid, 2 on
-usage errors.
+Input that is not valid UTF-8 is counted and encoded as the raw bytes it is,
+exactly as the library does for bytes arguments.
+
+Exit status: 0 on success; 1 when an input could not be read or was invalid;
+2 on usage errors; 3 when ``count --limit`` found an input over the limit.
+
+Counting streams every input (stdin included) in chunks of a few MB, cut only
+where a piece boundary is certain, so the sum of the chunk counts is exactly
+the count of the whole input and memory stays bounded. A boundary is certain
+
+- after a line feed followed by an ASCII letter or digit: no piece of either
+  vocabulary reaches past such a line feed or begins before it;
+- before a space that follows a printable ASCII character and precedes an
+  ASCII letter: the space begins the next word's piece and no piece ends in
+  a space there.
+
+Any text with an occasional line or word break has such places. An input
+with none in MAX_STRETCH_BYTES (a single piece that long, such as
+/dev/zero) cannot be counted exactly in bounded memory; it is reported as an
+error instead of giving a wrong count.
 """
 
+from __future__ import annotations
+
 import argparse
+import errno
 import json
 import os
+import re
+import signal
 import sys
+import time
+from collections.abc import Iterator, Sequence
+from typing import IO, TYPE_CHECKING, Any, Callable
+
+from velkan import __version__
+
+if TYPE_CHECKING:
+    from velkan.bpe.openai import Tokenizer
 
 ENCODINGS = ("cl100k_base", "o200k_base")
+SHORT_NAMES = {"cl100k": "cl100k_base", "o200k": "o200k_base"}
 VOCABULARY_SIZES = {"cl100k_base": 100256, "o200k_base": 199998}
 
-# Files at least this large are read and counted in chunks.
-CHUNK_BYTES = 256 * 1024 * 1024
-# Texts handed to one parallel batch, at most this many bytes in all.
-BATCH_BYTES = 64 * 1024 * 1024
+# Model names, as tiktoken 0.14 maps them, for the models whose encodings
+# velkan has. Exact names first, then prefixes of dated or fine-tuned names.
+MODELS = {
+    "gpt-5": "o200k_base",
+    "gpt-4.1": "o200k_base",
+    "gpt-4o": "o200k_base",
+    "o1": "o200k_base",
+    "o3": "o200k_base",
+    "o4-mini": "o200k_base",
+    "gpt-4": "cl100k_base",
+    "gpt-3.5-turbo": "cl100k_base",
+    "gpt-3.5": "cl100k_base",
+    "gpt-35-turbo": "cl100k_base",
+    "davinci-002": "cl100k_base",
+    "babbage-002": "cl100k_base",
+    "text-embedding-ada-002": "cl100k_base",
+    "text-embedding-3-small": "cl100k_base",
+    "text-embedding-3-large": "cl100k_base",
+}
+MODEL_PREFIXES = {
+    "o1-": "o200k_base",
+    "o3-": "o200k_base",
+    "o4-mini-": "o200k_base",
+    "gpt-5-": "o200k_base",
+    "gpt-4.1-": "o200k_base",
+    "chatgpt-4o-": "o200k_base",
+    "gpt-4o-": "o200k_base",
+    "gpt-4-": "cl100k_base",
+    "gpt-3.5-turbo-": "cl100k_base",
+    "gpt-35-turbo-": "cl100k_base",
+    "ft:gpt-4o": "o200k_base",
+    "ft:gpt-4": "cl100k_base",
+    "ft:gpt-3.5-turbo": "cl100k_base",
+    "ft:davinci-002": "cl100k_base",
+    "ft:babbage-002": "cl100k_base",
+}
+
+EXIT_OK, EXIT_ERROR, EXIT_USAGE, EXIT_OVER_LIMIT = 0, 1, 2, 3
+LIMIT_MAX = 2**63 - 1
+
+# Bytes read at a time; a chunk is cut at the last certain boundary of what
+# has been read, so chunks are about this size.
+READ_BYTES = 4 * 1024 * 1024
+# The longest stretch without a certain boundary that is still counted.
+MAX_STRETCH_BYTES = 64 * 1024 * 1024
+# Chunks counted together, on the worker pool when the tokenizer can.
+BATCH_BYTES = 32 * 1024 * 1024
+BATCH_ITEMS = 4096
+
+
+# The certain boundaries are found by mapping bytes to classes and searching
+# for two- and three-byte class strings from the end: a few passes at memory
+# speed, where a regular expression runs at a tenth of it.
+def _class_table(classes: dict[bytes, bytes]) -> bytes:
+    table = bytearray(b"." * 256)
+    for members, cls in classes.items():
+        for byte in members:
+            table[byte] = cls[0]
+    return bytes(table)
+
+
+_LETTERS = b"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+_PRINTABLE = bytes(range(0x21, 0x7F))
+# A line feed followed by an ASCII letter or digit: "\na".
+_LINE_CLASSES = _class_table({b"\n": b"\n", _LETTERS + b"0123456789": b"a"})
+# A printable ASCII character, a space, an ASCII letter: "a a" or "p a".
+_WORD_CLASSES = _class_table({_PRINTABLE: b"p", _LETTERS: b"a", b" ": b" "})
+# The longest text a boundary rule looks at, less one.
+_CUT_CONTEXT = 2
 
 
 class InputError(Exception):
     """Bad input the user can fix: reported in one line, exit status 1."""
 
 
-def tokenizer(name):
+class NoBoundary(InputError):
+    """An input with no certain piece boundary in MAX_STRETCH_BYTES."""
+
+
+# ---- choosing the encoding -------------------------------------------------------
+
+
+def encoding_name(value: str) -> str:
+    """An encoding name or short name, as argparse type."""
+    name = SHORT_NAMES.get(value, value)
+    if name not in ENCODINGS:
+        raise argparse.ArgumentTypeError(
+            "unknown encoding %r (choose from %s)"
+            % (value, ", ".join(list(ENCODINGS) + list(SHORT_NAMES)))
+        )
+    return name
+
+
+def model_encoding(model: str) -> str:
+    """The encoding of an OpenAI model name, as argparse type."""
+    if model in MODELS:
+        return MODELS[model]
+    for prefix, name in MODEL_PREFIXES.items():
+        if model.startswith(prefix):
+            return name
+    raise argparse.ArgumentTypeError(
+        "unknown model %r: velkan knows the models of cl100k_base and o200k_base "
+        "(e.g. gpt-4o, gpt-4.1, o3, gpt-4, gpt-3.5-turbo); give the encoding with -e" % model
+    )
+
+
+def limit_value(text: str) -> int:
+    """A token limit, as argparse type: 0 to 2**63 - 1."""
+    try:
+        value = int(text, 10)
+    except ValueError:
+        raise argparse.ArgumentTypeError("not a whole number: %r" % text) from None
+    if value < 0:
+        raise argparse.ArgumentTypeError("must not be negative: %d" % value)
+    if value > LIMIT_MAX:
+        raise argparse.ArgumentTypeError("too large: %d (at most 2**63 - 1)" % value)
+    return value
+
+
+def tokenizer(name: str) -> Tokenizer:
     import velkan.bpe.openai as openai
 
-    return getattr(openai, name)()
+    tok: Tokenizer = getattr(openai, name)()
+    return tok
 
 
-# ---- chunked counting ----------------------------------------------------------
+# ---- chunked counting --------------------------------------------------------------
 
-def safe_cut(data, start):
-    """An offset in data after start where a piece boundary is certain, or
-    None. Both vocabularies end every piece that holds a line feed at a line
-    feed that is followed by a letter, and begin the next piece with that
-    letter, whatever surrounds them; so cutting there changes no piece. The
-    last such place is taken, to keep the tail short."""
-    pos = len(data) - 1
+
+def _last_match(data: bytes | bytearray, lo: int, hi: int) -> int:
+    """The offset of the first byte of the last boundary match that lies
+    wholly in data[lo:hi], or -1."""
+    region = bytes(data[lo:hi])
+    line = region.translate(_LINE_CLASSES).rfind(b"\na")
+    words = region.translate(_WORD_CLASSES)
+    found = max(line, words.rfind(b"a a"), words.rfind(b"p a"))
+    return found if found < 0 else lo + found
+
+
+def last_cut(data: bytes | bytearray, start: int = 0) -> int | None:
+    """The offset of the last certain piece boundary in data[start:] (neither
+    0 nor len(data)), or None. Searches windows growing back from the end, so
+    that ordinary text, whose last boundary is near the end, costs little."""
+    hi, window = len(data), 1 << 16
+    while hi - start > _CUT_CONTEXT:
+        lo = max(start, hi - window)
+        found = _last_match(data, lo, hi)
+        if found >= 0:
+            # Cut just after the match's first byte: after the line feed, or
+            # between the printable character and the space.
+            cut = found + 1
+            return cut if cut < len(data) else None
+        if lo == start:
+            break
+        hi = lo + _CUT_CONTEXT  # a match may straddle the window's start
+        window *= 4
+    return None
+
+
+def iter_chunks(
+    stream: IO[bytes],
+    read_bytes: int = READ_BYTES,
+    max_stretch: int = MAX_STRETCH_BYTES,
+    on_read: Callable[[int], None] | None = None,
+) -> Iterator[bytes]:
+    """Yields consecutive chunks of the stream's bytes, each cut where a piece
+    boundary is certain; their counts add up to the whole input's count.
+    Linear: each byte is searched for a boundary about once. Raises
+    NoBoundary when more than max_stretch bytes hold none."""
+    pending = bytearray()
+    searched = 0  # pending[:searched] holds no boundary
     while True:
-        pos = data.rfind(b"\n", start, pos)
-        if pos < 0:
-            return None
-        following = data[pos + 1:pos + 2]
-        if following.isalpha():  # one ASCII letter
-            return pos + 1
-        # keep looking further back
-
-
-def iter_chunks(stream, chunk_bytes):
-    """Yields consecutive pieces of the stream's bytes, each cut where a piece
-    boundary is certain; their counts add up to the whole text's count."""
-    pending = b""
-    while True:
-        block = stream.read(chunk_bytes)
+        block = stream.read(read_bytes)
         if not block:
             break
+        if on_read is not None:
+            on_read(len(block))
         pending += block
-        cut = safe_cut(pending, 0)
-        if cut is None or cut == 0:
-            continue  # no certain boundary yet: read on
-        yield pending[:cut]
-        pending = pending[cut:]
+        if len(pending) < read_bytes:
+            continue  # a short read (a pipe): gather a whole block first
+        cut = last_cut(pending, max(0, searched - _CUT_CONTEXT))
+        if cut is None:
+            searched = len(pending)
+            if len(pending) > max_stretch:
+                raise NoBoundary(
+                    "no certain token boundary in %d MB (a line or word break); "
+                    "velkan counts exactly or not at all, and holds at most that much"
+                    % (max_stretch >> 20)
+                )
+            continue
+        yield bytes(pending[:cut])
+        del pending[:cut]
+        searched = len(pending)  # the search from the end passed over the rest
     if pending:
-        yield pending
+        yield bytes(pending)
 
 
-class Progress:
-    """A one-line progress display on stderr, only when it is a terminal."""
-
-    def __init__(self, total_bytes):
-        self.total = total_bytes
-        self.done = 0
-        self.active = sys.stderr.isatty() and total_bytes >= 32 * 1024 * 1024
-
-    def advance(self, n):
-        self.done += n
-        if self.active:
-            share = self.done / self.total if self.total else 1.0
-            sys.stderr.write("\rcounting: %5.1f%% of %d MB" % (100 * share, self.total >> 20))
-            sys.stderr.flush()
-
-    def close(self):
-        if self.active:
-            sys.stderr.write("\r" + " " * 40 + "\r")
-            sys.stderr.flush()
+def count_chunks(tok: Tokenizer, chunks: Sequence[bytes]) -> list[int]:
+    """The token counts of chunks, on the worker pool when the tokenizer can."""
+    count_batch: Callable[[Sequence[bytes]], list[int]] | None = getattr(tok, "count_batch", None)
+    if count_batch is not None and len(chunks) > 1:
+        return list(count_batch(list(chunks)))
+    return [tok.count(chunk) for chunk in chunks]
 
 
-def count_stream(tok, stream, limit=None, chunk_bytes=CHUNK_BYTES, progress=None):
+def count_stream(
+    tok: Tokenizer,
+    stream: IO[bytes],
+    limit: int | None = None,
+    chunk_bytes: int = READ_BYTES,
+) -> int | None:
     """Tokens in a binary stream, read in chunks; with a limit, None once the
     count exceeds it."""
     total = 0
+    batch: list[bytes] = []
+    size = 0
     for chunk in iter_chunks(stream, chunk_bytes):
-        if progress:
-            progress.advance(len(chunk))
-        if limit is None:
-            total += tok.count(chunk)
-        else:
-            n = tok.count_till_limit(chunk, limit - total)
-            if n is None:
+        batch.append(chunk)
+        size += len(chunk)
+        if size >= BATCH_BYTES:
+            total += sum(count_chunks(tok, batch))
+            batch, size = [], 0
+            if limit is not None and total > limit:
                 return None
-            total += n
-    return total
+    total += sum(count_chunks(tok, batch))
+    return None if limit is not None and total > limit else total
 
 
-# ---- commands ------------------------------------------------------------------
+class Progress:
+    """A one-line progress display on stderr, when it is a terminal and the
+    work looks like it takes more than a second."""
 
-def read_file(path):
+    def __init__(self, total_bytes: int | None, stream: IO[str] | None = None) -> None:
+        self.stream = sys.stderr if stream is None else stream
+        self.total = total_bytes  # None: unknown (stdin)
+        self.read = 0
+        self.done = 0
+        self.start = time.monotonic()
+        self.shown = 0.0
+        self.terminal = self.stream.isatty()
+        self.active = self.terminal and total_bytes is not None and total_bytes >= 16 << 20
+        self.draw()
+
+    def advance(self, read: int = 0, done: int = 0) -> None:
+        self.read += read
+        self.done += done
+        if self.terminal and not self.active and time.monotonic() - self.start > 1.0:
+            self.active = True
+        self.draw()
+
+    def draw(self, force: bool = False) -> None:
+        now = time.monotonic()
+        if not self.active or (not force and now - self.shown < 0.1):
+            return
+        self.shown = now
+        rate = self.done / max(now - self.start, 1e-9) / 1e6
+        if self.total:
+            line = "counting: %5.1f%% of %d MB, %.0f MB/s" % (
+                100.0 * self.done / self.total,
+                self.total >> 20,
+                rate,
+            )
+        else:
+            line = "counting: %d MB, %.0f MB/s" % (self.done >> 20, rate)
+        self.stream.write("\r" + line.ljust(48))
+        self.stream.flush()
+
+    def close(self) -> None:
+        if self.active:
+            self.stream.write("\r" + " " * 48 + "\r")
+            self.stream.flush()
+
+
+# ---- count -------------------------------------------------------------------
+
+
+def expand_inputs(paths: Sequence[str], recursive: bool) -> tuple[list[str], dict[str, str]]:
+    """The inputs to count, directories expanded when recursive, and
+    {path: error} for the paths that cannot be counted."""
+    inputs: list[str] = []
+    errors: dict[str, str] = {}
+    for path in paths:
+        if path != "-" and os.path.isdir(path):
+            if not recursive:
+                errors[path] = "is a directory (count the files in it with --recursive)"
+                continue
+            for folder, dirs, files in os.walk(path):
+                dirs.sort()
+                for name in sorted(files):
+                    full = os.path.join(folder, name)
+                    if os.path.isfile(full):
+                        inputs.append(full)
+        else:
+            inputs.append(path)
+    return inputs, errors
+
+
+def file_size(path: str) -> int | None:
     if path == "-":
-        return sys.stdin.buffer.read()
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def file_size(path):
+        return None
     try:
-        return 0 if path == "-" else os.path.getsize(path)
+        st = os.stat(path)
     except OSError:
         return 0
+    return st.st_size if os.path.isfile(path) else None
 
 
-def count_files(tok, paths, limit, progress):
-    """{path: count or None (over the limit)} and {path: error message}."""
-    counts, errors = {}, {}
-    small = []  # (path, bytes): counted together in parallel batches
-    for path in paths:
-        try:
-            if path != "-" and file_size(path) >= CHUNK_BYTES:
-                with open(path, "rb") as f:
-                    counts[path] = count_stream(tok, f, limit, progress=progress)
-                continue
-            data = read_file(path)
-        except OSError as e:
-            errors[path] = e.strerror or str(e)
-            continue
-        if limit is not None:
-            counts[path] = tok.count_till_limit(data, limit)
-            progress.advance(len(data))
-        else:
-            small.append((path, data))
+def count_inputs(
+    tok: Tokenizer, paths: Sequence[str], limit: int | None, progress: Progress
+) -> tuple[list[int | None], dict[int, str]]:
+    """(counts, {index: error}): counts[i] is the count of paths[i], None where
+    it could not be read. With a limit, an input's count stops growing soon
+    after it passes the limit (the rest is not read)."""
+    counts: list[int | None] = [0] * len(paths)
+    errors: dict[int, str] = {}
+    batch: list[tuple[int, bytes]] = []
+    batch_size = 0
 
-    batch, batch_bytes = [], 0
-
-    def flush():
-        texts = [data.decode("utf-8") for _, data in batch]
-        ids = tok.encode_batch_parallel(texts)[0]
-        for (path, data), tokens in zip(batch, ids):
-            counts[path] = len(tokens)
-            progress.advance(len(data))
+    def flush() -> None:
+        nonlocal batch_size
+        for (index, chunk), n in zip(batch, count_chunks(tok, [c for _, c in batch])):
+            counts[index] = (counts[index] or 0) + n
+            progress.advance(done=len(chunk))
         batch.clear()
+        batch_size = 0
 
-    for path, data in small:
+    def over(index: int) -> bool:
+        return limit is not None and (counts[index] or 0) > limit
+
+    for index, path in enumerate(paths):
         try:
-            data.decode("utf-8")
-        except UnicodeDecodeError:
-            counts[path] = tok.count(data)  # raw bytes, counted as they are
-            progress.advance(len(data))
-            continue
-        batch.append((path, data))
-        batch_bytes += len(data)
-        if batch_bytes >= BATCH_BYTES:
-            flush()
-            batch_bytes = 0
-    if batch:
-        flush()
+            stream = sys.stdin.buffer if path == "-" else open(path, "rb")  # noqa: SIM115
+            try:
+                for chunk in iter_chunks(stream, on_read=lambda n: progress.advance(read=n)):
+                    batch.append((index, chunk))
+                    batch_size += len(chunk)
+                    if batch_size >= BATCH_BYTES or len(batch) >= BATCH_ITEMS:
+                        flush()
+                        if over(index):
+                            break  # over the limit: the rest cannot change that
+            finally:
+                if stream is not sys.stdin.buffer:
+                    stream.close()
+        except (OSError, NoBoundary) as e:
+            message = (e.strerror or str(e)) if isinstance(e, OSError) else str(e)
+            errors[index] = message
+            batch[:] = [item for item in batch if item[0] != index]
+            batch_size = sum(len(c) for _, c in batch)
+    flush()
+    for index in errors:
+        counts[index] = None
     return counts, errors
 
 
-def cmd_count(args):
+def cmd_count(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
+    paths: list[str] = args.files or ["-"]
+    if paths.count("-") > 1:
+        parser.error("'-' (standard input) may be given only once")
+    if not args.files and sys.stdin.isatty():
+        parser.error("no FILE given and standard input is a terminal: give files or pipe text in")
+    inputs, dir_errors = expand_inputs(paths, args.recursive)
     tok = tokenizer(args.encoding)
-    paths = args.files or ["-"]
-    progress = Progress(sum(file_size(p) for p in paths))
-    counts, errors = count_files(tok, paths, args.limit, progress)
-    progress.close()
-    for path, message in errors.items():
+    sizes = [file_size(p) for p in inputs]
+    total = None if any(s is None for s in sizes) else sum(s or 0 for s in sizes)
+    progress = Progress(total)
+    try:
+        counts, read_errors = count_inputs(tok, inputs, args.limit, progress)
+    finally:
+        progress.close()
+    errors = [(p, m) for p, m in dir_errors.items()]
+    errors += [(inputs[i], m) for i, m in sorted(read_errors.items())]
+    for path, message in errors:
         print("velkan: %s: %s" % (path, message), file=sys.stderr)
-    rows = [p for p in paths if p in counts]
+    rows = [(p, n) for p, n in zip(inputs, counts) if n is not None]
+    limit = args.limit
+    over = sum(1 for _, n in rows if limit is not None and n > limit)
     if args.json:
-        files = []
-        for path in rows:
-            entry = {"path": path, "tokens": counts[path]}
-            if args.limit is not None:
-                entry["fits"] = counts[path] is not None
-            files.append(entry)
-        result = {"encoding": args.encoding, "files": files}
-        if args.limit is None:
-            result["total"] = sum(counts[p] for p in rows)
+        files: list[dict[str, Any]] = []
+        for path, n in rows:
+            if limit is None:
+                files.append({"path": path, "tokens": n})
+            else:
+                fits = n <= limit
+                files.append({"path": path, "tokens": n if fits else None, "fits": fits})
+        result: dict[str, Any] = {"encoding": args.encoding, "files": files}
+        if limit is None:
+            result["total"] = sum(n for _, n in rows)
         else:
-            result["limit"] = args.limit
+            result["limit"] = limit
         if errors:
-            result["errors"] = [{"path": p, "error": m} for p, m in errors.items()]
+            result["errors"] = [{"path": p, "error": m} for p, m in errors]
         print(json.dumps(result))
-    elif args.limit is not None:
-        for path in rows:
-            n = counts[path]
-            if n is None:
-                print("%10s %s exceeds %d" % ("-", path, args.limit))
+    elif limit is not None:
+        for path, n in rows:
+            if n > limit:
+                print("%10s %s exceeds %d" % ("-", path, limit))
             else:
                 print("%10d %s fits" % (n, path))
     else:
-        for path in rows:
-            print("%10d %s" % (counts[path], path))
+        for path, n in rows:
+            print("%10d %s" % (n, path))
         if len(rows) > 1:
-            print("%10d total" % sum(counts[p] for p in rows))
-    return 1 if errors else 0
+            print("%10d total" % sum(n for _, n in rows))
+    if errors:
+        return EXIT_ERROR
+    return EXIT_OVER_LIMIT if over else EXIT_OK
 
 
-def cmd_encode(args):
-    text = args.text if args.text is not None else sys.stdin.buffer.read()
+# ---- encode, decode ------------------------------------------------------------
+
+
+def cmd_encode(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
+    if args.text is not None:
+        # argv holds undecodable bytes as lone surrogates: give back the bytes.
+        try:
+            text = os.fsencode(args.text)
+        except UnicodeEncodeError as e:
+            raise InputError("TEXT is not encodable: %s" % e) from None
+    else:
+        if sys.stdin.isatty():
+            parser.error("no TEXT given and standard input is a terminal")
+        text = sys.stdin.buffer.read()
     ids = tokenizer(args.encoding).encode(text)
     print(json.dumps(ids) if args.json else " ".join(map(str, ids)))
-    return 0
+    return EXIT_OK
 
 
-def parse_ids(words, encoding):
+_ID = re.compile(r"[0-9]+", re.ASCII)
+
+
+def parse_ids(words: Sequence[str], encoding: str) -> list[int]:
+    """Token ids from words of ASCII digits, each inside the vocabulary."""
     size = VOCABULARY_SIZES[encoding]
     ids = []
     for word in words:
-        try:
-            value = int(word)
-        except ValueError:
-            raise InputError("not a token id: %r" % word)
-        if not 0 <= value < size:
+        if not _ID.fullmatch(word):
+            if word.startswith("-") and _ID.fullmatch(word[1:]):
+                raise InputError("token id %s is outside %s (0 to %d)" % (word, encoding, size - 1))
+            raise InputError("not a token id: %r (expected ASCII digits 0-9)" % word)
+        value = int(word)
+        if value >= size:
             raise InputError("token id %d is outside %s (0 to %d)" % (value, encoding, size - 1))
         ids.append(value)
     return ids
 
 
-def cmd_decode(args):
+def cmd_decode(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
     if args.ids:
-        words = args.ids
+        words = list(args.ids)
     else:
-        raw = sys.stdin.read().strip()
+        if sys.stdin.isatty():
+            parser.error("no ID given and standard input is a terminal")
+        raw = sys.stdin.buffer.read().decode("ascii", "replace").strip()
         if raw.startswith("["):
             try:
-                words = [str(x) for x in json.loads(raw)]
+                values = json.loads(raw)
             except ValueError as e:
-                raise InputError("invalid JSON: %s" % e)
+                raise InputError("invalid JSON: %s" % e) from None
+            if not isinstance(values, list) or not all(
+                type(v) is int
+                for v in values  # not bool, not float
+            ):
+                raise InputError("expected a JSON list of whole numbers")
+            words = [str(v) for v in values]
         else:
             words = raw.split()
     ids = parse_ids(words, args.encoding)
@@ -251,62 +521,149 @@ def cmd_decode(args):
     sys.stdout.buffer.write(tokenizer(args.encoding).bpe().decode_tokens(ids))
     if sys.stdout.isatty():
         sys.stdout.buffer.write(b"\n")
-    return 0
+    return EXIT_OK
 
 
-def cmd_write_images(args):
+# ---- images --------------------------------------------------------------------
+
+
+def cmd_cache(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
+    from velkan import images
+
+    root = images.cache_root()
+    if args.action == "clear":
+        removed = images.clear_cache()
+        for path in removed:
+            print("removed %s" % path)
+        print("%d cached image(s) removed" % len(removed))
+        return EXIT_OK
+    if root is None:
+        print("cache: disabled (VELKAN_CACHE_DIR is set and empty)")
+        return EXIT_OK
+    print("cache: %s" % images.cache_dir())
+    found = images.cached_images()
+    for path, size in found:
+        print("%10.1f MB  %s" % (size / 1e6, path))
+    print("%10.1f MB  in %d image(s)" % (sum(s for _, s in found) / 1e6, len(found)))
+    return EXIT_OK
+
+
+def cmd_write_images(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
     from velkan.images import write_images
 
     for path, size in write_images(args.dir).items():
         print("%s: %d bytes" % (path, size))
-    return 0
+    return EXIT_OK
 
 
-def build_parser():
+# ---- the parser and main ---------------------------------------------------------
+
+
+def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
-        prog="velkan", description="Exact, fast tokens for OpenAI's cl100k_base and o200k_base.")
+        prog="velkan",
+        description="Exact, fast tokens for OpenAI's cl100k_base and o200k_base.",
+        epilog="Exit status: 0 success, 1 unreadable or invalid input, 2 usage error, "
+        "3 an input over the --limit of count.",
+    )
+    parser.add_argument("--version", action="version", version="velkan %s" % __version__)
     sub = parser.add_subparsers(dest="command", metavar="COMMAND")
     sub.required = True
 
-    def with_encoding(p):
-        p.add_argument("-e", "--encoding", choices=ENCODINGS, default="o200k_base",
-                       help="vocabulary (default: o200k_base)")
+    def with_encoding(p: argparse.ArgumentParser) -> argparse.ArgumentParser:
+        group = p.add_mutually_exclusive_group()
+        group.add_argument(
+            "-e",
+            "--encoding",
+            type=encoding_name,
+            default=None,  # None, not the name: argparse would take it for unset
+            metavar="NAME",
+            help="cl100k_base (cl100k) or o200k_base (o200k, the default)",
+        )
+        group.add_argument(
+            "-m",
+            "--model",
+            dest="encoding",
+            type=model_encoding,
+            metavar="MODEL",
+            help="the encoding of an OpenAI model, e.g. gpt-4o or gpt-4",
+        )
         return p
 
     p = with_encoding(sub.add_parser("count", help="count the tokens of files"))
     p.add_argument("files", nargs="*", metavar="FILE", help="files to count; '-' or none: stdin")
-    p.add_argument("--limit", type=int, metavar="N", help="report whether each file fits in N tokens")
+    p.add_argument("-r", "--recursive", action="store_true", help="count the files in directories")
+    p.add_argument(
+        "--limit",
+        type=limit_value,
+        metavar="N",
+        help="report whether each file fits in N tokens (exit status 3 if one does not)",
+    )
     p.add_argument("--json", action="store_true", help="machine-readable output")
-    p.set_defaults(run=cmd_count)
+    p.set_defaults(run=cmd_count, subparser=p)
 
     p = with_encoding(sub.add_parser("encode", help="text to token ids"))
     p.add_argument("text", nargs="?", help="text to encode (default: stdin)")
     p.add_argument("--json", action="store_true", help="print a JSON list")
-    p.set_defaults(run=cmd_encode)
+    p.set_defaults(run=cmd_encode, subparser=p)
 
     p = with_encoding(sub.add_parser("decode", help="token ids to text"))
-    p.add_argument("ids", nargs="*", metavar="ID",
-                   help="ids (default: stdin, space-separated or a JSON list)")
-    p.set_defaults(run=cmd_decode)
+    p.add_argument(
+        "ids", nargs="*", metavar="ID", help="ids (default: stdin, space-separated or a JSON list)"
+    )
+    p.set_defaults(run=cmd_decode, subparser=p)
 
-    p = sub.add_parser("write-images", help="write precomputed images for a faster first use")
+    p = sub.add_parser("cache", help="show or remove the cached images")
+    p.add_argument("action", choices=("info", "clear"), help="info: where and how large; clear")
+    p.set_defaults(run=cmd_cache, subparser=p)
+
+    p = sub.add_parser(
+        "write-images",
+        help="write images into the package directory (for read-only or shared installs)",
+        description="Writes the precomputed images of both encodings into the installed "
+        "package directory (or DIR), where every user of the installation finds them. "
+        "Not needed otherwise: each user's first run caches them by itself.",
+    )
     p.add_argument("dir", nargs="?", help="target directory (default: the installed package)")
-    p.set_defaults(run=cmd_write_images)
+    p.set_defaults(run=cmd_write_images, subparser=p)
     return parser
 
 
-def main(argv=None):
+def _quiet_broken_pipe() -> int:
+    # Like other Unix tools: the reader went away, nothing to report. Later
+    # flushes at exit go nowhere.
+    try:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+    except (OSError, ValueError):
+        pass
+    return 128 + signal.SIGPIPE
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    # File names that are not valid in the locale's encoding print as the
+    # bytes they are instead of failing.
+    for stream in (sys.stdout, sys.stderr):
+        reconfigure = getattr(stream, "reconfigure", None)
+        if reconfigure is not None:
+            reconfigure(errors="surrogateescape")
     parser = build_parser()
     args = parser.parse_args(argv)
-    if getattr(args, "limit", None) is not None and args.limit < 0:
-        parser.error("--limit must not be negative")
+    if "encoding" in args and args.encoding is None:
+        args.encoding = "o200k_base"
     try:
-        return args.run(args)
+        status: int = args.run(args.subparser, args)
+        sys.stdout.flush()
+        return status
+    except BrokenPipeError:
+        return _quiet_broken_pipe()
     except InputError as e:
         print("velkan: error: %s" % e, file=sys.stderr)
-        return 1
+        return EXIT_ERROR
     except OSError as e:
+        if e.errno == errno.EPIPE:
+            return _quiet_broken_pipe()
         print("velkan: error: %s" % e, file=sys.stderr)
-        return 1
+        return EXIT_ERROR
     except KeyboardInterrupt:
-        return 130
+        return 128 + signal.SIGINT

@@ -1,15 +1,38 @@
-"""Precomputed images: files beside the package that spare building an encoding.
+"""Precomputed images: files that spare building an encoding on first use.
 
-The first ``cl100k_base()`` / ``o200k_base()`` of a process looks for
-"precomputed_cl100k.bin" / "precomputed_o200k.bin" in the package directory and
-loads it instead of building the encoding from the embedded vocabulary. An
-image that does not fit exactly is ignored, so a stale or damaged file can cost
-time but never change a token id.
+The first ``cl100k_base()`` / ``o200k_base()`` of a process loads the first
+usable image of :func:`_image_paths`: one in the package directory (written by
+``velkan write-images`` for read-only or shared installs), then one in the
+user's cache directory. When it had to build the encoding instead, it calls
+:func:`_encoding_ready`, which writes the cache image in a background thread so
+that the next process starts fast.
+
+Cache directory: ``$VELKAN_CACHE_DIR`` if set (set but empty: no cache),
+else ``$XDG_CACHE_HOME/velkan``, else ``~/.cache/velkan``; images live in a
+subdirectory per velkan version and image format, so an upgrade never reads
+an older version's file. Every image is checked before use, so a stale or
+damaged file can cost time but never change a token id; a cache image the
+module refused is replaced.
+
+Writing is safe against crashes and concurrent first runs: the image goes to
+a temporary file in the same directory which is renamed into place when
+complete (a reader sees the whole image or none), a lock file created with
+O_EXCL lets one process of many write it, and a failed write (a full disk)
+removes its temporary file.
 """
 
+from __future__ import annotations
+
+import atexit
+import errno
 import os
 import struct
-from typing import Dict, Iterable, Optional, Tuple
+import threading
+import time
+from collections.abc import Iterable
+from typing import Callable
+
+from velkan import __version__
 
 VOCABULARIES = {
     # name: (image file name, token count)
@@ -17,15 +40,209 @@ VOCABULARIES = {
     "o200k_base": ("precomputed_o200k.bin", 199998),
 }
 
+# Bumped whenever the image layout changes, so that the cache of a build with
+# another layout is never offered (it would be refused, costing a read).
+IMAGE_FORMAT = 1
+
+# A lock or temporary file older than this was left by a process that died.
+STALE_SECONDS = 600.0
+
+_TEMP_SUFFIX = ".tmp"
+_LOCK_SUFFIX = ".lock"
+
 
 def package_dir() -> str:
-    """The directory the module reads images from."""
+    """The directory of the installed package, the first place images are read from."""
     import velkan
 
     return os.path.dirname(os.path.abspath(velkan.__file__))
 
 
-def token_list(name: str) -> Tuple[bytes, bytes]:
+def cache_root() -> str | None:
+    """The user's velkan cache directory, or None when caching is disabled."""
+    configured = os.environ.get("VELKAN_CACHE_DIR")
+    if configured is not None:
+        return os.path.abspath(configured) if configured else None
+    base = os.environ.get("XDG_CACHE_HOME") or os.path.join(os.path.expanduser("~"), ".cache")
+    return os.path.join(os.path.abspath(base), "velkan")
+
+
+def cache_dir() -> str | None:
+    """The directory this version's cached images go to, or None when disabled."""
+    root = cache_root()
+    if root is None:
+        return None
+    return os.path.join(root, "%s-image%d" % (__version__, IMAGE_FORMAT))
+
+
+def cache_image_path(name: str) -> str | None:
+    """Where the cached image of vocabulary `name` lives, or None when disabled."""
+    directory = cache_dir()
+    return None if directory is None else os.path.join(directory, VOCABULARIES[name][0])
+
+
+def _image_paths(name: str) -> list[str]:
+    """Candidate image files of vocabulary `name`, in the order to try them."""
+    paths = [os.path.join(package_dir(), VOCABULARIES[name][0])]
+    cached = cache_image_path(name)
+    if cached is not None:
+        paths.append(cached)
+    return paths
+
+
+# ---- writing the cache in the background ---------------------------------------
+
+_writers: list[threading.Thread] = []
+_writers_lock = threading.Lock()
+
+
+def _join_writers() -> None:
+    # An image write cut off at exit leaves only a temporary file, never a
+    # bad image; waiting for it keeps the next start fast.
+    with _writers_lock:
+        pending = list(_writers)
+    for thread in pending:
+        thread.join()
+
+
+atexit.register(_join_writers)
+
+
+def _encoding_ready(name: str, loaded: str | None, refused: list[str]) -> None:
+    """Called once after the first construction of encoding `name` in a
+    process, with the image file it was loaded from (None: built from the
+    embedded vocabulary) and the image files it tried and refused. Writes the
+    cache image in a background thread when the encoding had to be built.
+    Never raises: the cache must not fail the call that made the encoding."""
+    try:
+        _start_cache_write(name, loaded, refused)
+    except Exception:
+        pass
+
+
+def _start_cache_write(name: str, loaded: str | None, refused: list[str]) -> None:
+    if name not in VOCABULARIES or loaded is not None:
+        return
+    target = cache_image_path(name)
+    if target is None:
+        return
+    refused_file = _identity(target) if target in refused else None
+    if refused_file is None and os.path.exists(target):
+        return  # written by another process since this one looked
+    thread = threading.Thread(
+        target=_write_cache_image_quietly,
+        args=(name, target, refused_file),
+        name="velkan-image-cache",
+        daemon=True,
+    )
+    with _writers_lock:
+        _writers[:] = [t for t in _writers if t.is_alive()]
+        _writers.append(thread)
+    thread.start()  # raises RuntimeError at interpreter shutdown
+
+
+FileIdentity = tuple[int, int, int]
+
+
+def _identity(path: str) -> FileIdentity | None:
+    try:
+        st = os.stat(path)
+    except OSError:
+        return None
+    return (st.st_ino, st.st_size, st.st_mtime_ns)
+
+
+def _write_cache_image_quietly(name: str, target: str, refused: FileIdentity | None) -> None:
+    try:
+        write_cache_image(name, target, refused)
+    except (OSError, MemoryError):
+        # The cache is an optimisation: a read-only home or a full disk must
+        # not disturb the program that uses velkan.
+        pass
+
+
+def _remove_stale(directory: str) -> None:
+    """Removes temporary and lock files left behind by processes that died."""
+    now = time.time()
+    try:
+        entries = os.listdir(directory)
+    except OSError:
+        return
+    for entry in entries:
+        if not entry.endswith((_TEMP_SUFFIX, _LOCK_SUFFIX)):
+            continue
+        path = os.path.join(directory, entry)
+        try:
+            if now - os.stat(path).st_mtime > STALE_SECONDS:
+                os.unlink(path)
+        except OSError:
+            pass
+
+
+def write_cache_image(name: str, target: str, refused: FileIdentity | None = None) -> bool:
+    """Writes the image of encoding `name` to `target` unless another process
+    is writing it or a file is there already, other than `refused` (the
+    identity of a file the module would not load). True when written."""
+    directory = os.path.dirname(target)
+    os.makedirs(directory, exist_ok=True)
+    _remove_stale(directory)
+    lock = target + _LOCK_SUFFIX
+    try:
+        fd = os.open(lock, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644)
+    except FileExistsError:
+        return False  # another process is writing it
+    try:
+        os.close(fd)
+        present = _identity(target)
+        if present is not None and present != refused:
+            return False  # finished by another process meanwhile
+        _write_atomically(name, target)
+        return True
+    finally:
+        try:
+            os.unlink(lock)
+        except OSError:
+            pass
+
+
+def _write_atomically(name: str, target: str) -> int:
+    """Writes the image of `name` under a temporary name in the target's
+    directory and renames it into place; returns its size. On any failure the
+    temporary file is removed and the target left as it was."""
+    temp = "%s.%d.%d%s" % (target, os.getpid(), threading.get_ident(), _TEMP_SUFFIX)
+    try:
+        save = _native_saver()
+        if save is not None:
+            save(name, temp)
+        else:
+            image = build_image(name)
+            with open(temp, "wb") as f:
+                f.write(image)
+                f.flush()
+                os.fsync(f.fileno())
+        size = os.path.getsize(temp)
+        os.replace(temp, target)
+        return size
+    except BaseException:
+        try:
+            os.unlink(temp)
+        except OSError:
+            pass
+        raise
+
+
+def _native_saver() -> Callable[[str, str], None] | None:
+    """The binding's image writer for the process's cached encoding, if it has one."""
+    import velkan.bpe.openai as openai
+
+    saver: Callable[[str, str], None] | None = getattr(openai, "_save_image", None)
+    return saver
+
+
+# ---- building images ------------------------------------------------------------
+
+
+def token_list(name: str) -> tuple[bytes, bytes]:
     """The embedded token list of a vocabulary as (token bytes, u32 starts)."""
     import velkan.bpe.openai as openai
 
@@ -46,22 +263,88 @@ def build_image(name: str) -> bytes:
     return image
 
 
-def write_images(directory: Optional[str] = None,
-                 names: Optional[Iterable[str]] = None) -> Dict[str, int]:
-    """Writes the images of the given vocabularies (default: both) into
-    directory (default: the package directory), which is made if missing.
-    Returns {path: size}."""
+def write_images(
+    directory: str | None = None, names: Iterable[str] | None = None
+) -> dict[str, int]:
+    """Writes the images of the given vocabularies (None: all) into directory
+    (default: the package directory), which is made if missing. Returns
+    {path: size}. A write that fails (a full disk) leaves no partial file."""
     directory = package_dir() if directory is None else directory
+    chosen = sorted(VOCABULARIES) if names is None else list(names)
+    unknown = [n for n in chosen if n not in VOCABULARIES]
+    if unknown:
+        raise ValueError(
+            "unknown vocabulary %r; expected one of %s" % (unknown[0], ", ".join(VOCABULARIES))
+        )
     os.makedirs(directory, exist_ok=True)
-    written: Dict[str, int] = {}
-    for name in names or sorted(VOCABULARIES):
+    written: dict[str, int] = {}
+    for name in chosen:
         path = os.path.join(directory, VOCABULARIES[name][0])
-        image = build_image(name)
-        # Written whole under another name, then moved: a reader never sees
-        # half a file.
-        partial = path + ".partial"
-        with open(partial, "wb") as f:
-            f.write(image)
-        os.replace(partial, path)
-        written[path] = len(image)
+        written[path] = _write_atomically(name, path)
     return written
+
+
+# ---- the cache command -----------------------------------------------------------
+
+
+def cached_images() -> list[tuple[str, int]]:
+    """(path, size) of every cached image, of every velkan version."""
+    root = cache_root()
+    found: list[tuple[str, int]] = []
+    if root is None or not os.path.isdir(root):
+        return found
+    for sub in sorted(os.listdir(root)):
+        folder = os.path.join(root, sub)
+        if not os.path.isdir(folder):
+            continue
+        for entry in sorted(os.listdir(folder)):
+            if entry.startswith("precomputed_") and entry.endswith(".bin"):
+                path = os.path.join(folder, entry)
+                found.append((path, os.path.getsize(path)))
+    return found
+
+
+def clear_cache() -> list[str]:
+    """Removes every cached image (and leftovers of interrupted writes) and
+    the folders that held them; returns the removed images. Only velkan's own
+    files are touched, whatever the cache directory is set to."""
+    root = cache_root()
+    removed: list[str] = []
+    if root is None or not os.path.isdir(root):
+        return removed
+    for sub in sorted(os.listdir(root)):
+        folder = os.path.join(root, sub)
+        if not os.path.isdir(folder) or "-image" not in sub:
+            continue
+        for entry in os.listdir(folder):
+            if not entry.startswith("precomputed_"):
+                continue
+            path = os.path.join(folder, entry)
+            try:
+                os.unlink(path)
+            except FileNotFoundError:
+                continue
+            if entry.endswith(".bin"):
+                removed.append(path)
+        try:
+            os.rmdir(folder)
+        except OSError as e:
+            if e.errno not in (errno.ENOTEMPTY, errno.EEXIST):
+                raise
+    try:
+        os.rmdir(root)
+    except OSError:
+        pass
+    return sorted(removed)
+
+
+__all__ = [
+    "VOCABULARIES",
+    "build_image",
+    "cache_dir",
+    "cache_root",
+    "cached_images",
+    "clear_cache",
+    "package_dir",
+    "write_images",
+]

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Formatting and lint checks: clang-format (the repo's .clang-format) over the
+# C++ sources, ruff format and ruff check over the Python (settings in
+# pyproject.toml), and mypy --strict over the package. Installs clang-format
+# (apt) and ruff/mypy (pip) when missing. Exits non-zero on any finding.
+# Fix C++ formatting with: clang-format -i FILE; Python with: ruff format PATH.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+PYTHON=${PYTHON:-python3}
+[ -x .venv/bin/python ] && ! "$PYTHON" -c 'import sys; sys.exit(sys.prefix == sys.base_prefix)' \
+  && PYTHON=$PWD/.venv/bin/python
+
+if ! command -v clang-format >/dev/null; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq clang-format >/dev/null
+fi
+"$PYTHON" -m ruff --version >/dev/null 2>&1 && "$PYTHON" -m mypy --version >/dev/null 2>&1 \
+  || "$PYTHON" -m pip install -q --disable-pip-version-check ruff mypy
+
+status=0
+echo "== clang-format"
+# Generated tables are left as their generator writes them.
+mapfile -t cxx < <(git ls-files 'src/*.h' 'src/*.cc' 'tests/*.h' 'tests/*.cc' 'fuzz/*.h' 'fuzz/*.cc' \
+  | grep -v -e '/third_party/' -e '^src/presplit/category_tables\.cc$')
+clang-format --dry-run --Werror "${cxx[@]}" || status=1
+
+echo "== ruff format --check"
+"$PYTHON" -m ruff format --check src/velkan tests benchmarks || status=1
+echo "== ruff check"
+"$PYTHON" -m ruff check src/velkan tests benchmarks || status=1
+echo "== mypy --strict src/velkan"
+"$PYTHON" -m mypy --strict src/velkan || status=1
+exit $status
