@@ -29,10 +29,12 @@ def main():
     # The pattern is the benchmark's, not part of tiktoken's start.
     sys.path.insert(0, os.path.join(root, "tests"))
     from reference import PATTERNS, RANKS
+
     rss0 = rss_bytes()
     t0 = time.perf_counter()
     if impl == "velkan":
         import velkan.bpe.openai as openai
+
         t1 = time.perf_counter()
         rss1 = rss_bytes()
         tok = getattr(openai, vocab)()
@@ -41,20 +43,32 @@ def main():
     else:
         import tiktoken
         import tiktoken.load
+
         t1 = time.perf_counter()
         rss1 = rss_bytes()
         # TIKTOKEN_CACHE_DIR is empty (run.py sets it), so this reads the
         # local file directly and never caches or downloads.
         ranks = tiktoken.load.load_tiktoken_bpe(os.path.join(RANKS, vocab + ".tiktoken"))
-        tok = tiktoken.Encoding(vocab, pat_str=PATTERNS[vocab], mergeable_ranks=ranks,
-                                special_tokens={})
+        tok = tiktoken.Encoding(
+            vocab, pat_str=PATTERNS[vocab], mergeable_ranks=ranks, special_tokens={}
+        )
         t2 = time.perf_counter()
         ids = tok.encode_ordinary(TEXT)
     t3 = time.perf_counter()
-    print(json.dumps({
-        "import_s": t1 - t0, "load_s": t2 - t1, "first_encode_s": t3 - t2, "total_s": t3 - t0,
-        "rss_start": rss0, "rss_imported": rss1, "rss_loaded": rss_bytes(), "tokens": len(ids),
-    }))
+    print(
+        json.dumps(
+            {
+                "import_s": t1 - t0,
+                "load_s": t2 - t1,
+                "first_encode_s": t3 - t2,
+                "total_s": t3 - t0,
+                "rss_start": rss0,
+                "rss_imported": rss1,
+                "rss_loaded": rss_bytes(),
+                "tokens": len(ids),
+            }
+        )
+    )
 
 
 if __name__ == "__main__":

@@ -59,8 +59,9 @@ class Tiktoken(Peer):
     def __init__(self, vocab):
         import tiktoken
 
-        self.enc = tiktoken.Encoding(vocab, pat_str=PATTERNS[vocab], mergeable_ranks=load_ranks(vocab),
-                                     special_tokens={})
+        self.enc = tiktoken.Encoding(
+            vocab, pat_str=PATTERNS[vocab], mergeable_ranks=load_ranks(vocab), special_tokens={}
+        )
         self.encode = self.enc.encode_ordinary
 
     def encode_batch(self, texts, threads):
@@ -94,7 +95,7 @@ def _merge_parts(ranks, token, max_rank):
         if best is None:
             return parts
         i = best[1]
-        parts[i:i + 2] = [parts[i] + parts[i + 1]]
+        parts[i : i + 2] = [parts[i] + parts[i + 1]]
 
 
 def _onig_pattern(vocab):
@@ -127,19 +128,42 @@ def hf_tokenizer_json(vocab):
         "version": "1.0",
         "added_tokens": [],
         "normalizer": None,
-        "pre_tokenizer": {"type": "Sequence", "pretokenizers": [
-            {"type": "Split", "pattern": {"Regex": _onig_pattern(vocab)}, "behavior": "Isolated",
-             "invert": False},
-            {"type": "ByteLevel", "add_prefix_space": False, "trim_offsets": False,
-             "use_regex": False},
-        ]},
+        "pre_tokenizer": {
+            "type": "Sequence",
+            "pretokenizers": [
+                {
+                    "type": "Split",
+                    "pattern": {"Regex": _onig_pattern(vocab)},
+                    "behavior": "Isolated",
+                    "invert": False,
+                },
+                {
+                    "type": "ByteLevel",
+                    "add_prefix_space": False,
+                    "trim_offsets": False,
+                    "use_regex": False,
+                },
+            ],
+        },
         "post_processor": None,
-        "decoder": {"type": "ByteLevel", "add_prefix_space": False, "trim_offsets": False,
-                    "use_regex": False},
-        "model": {"type": "BPE", "dropout": None, "unk_token": None,
-                  "continuing_subword_prefix": None, "end_of_word_suffix": None,
-                  "fuse_unk": False, "byte_fallback": False, "ignore_merges": True,
-                  "vocab": {spell(t): r for t, r in ranks.items()}, "merges": merges},
+        "decoder": {
+            "type": "ByteLevel",
+            "add_prefix_space": False,
+            "trim_offsets": False,
+            "use_regex": False,
+        },
+        "model": {
+            "type": "BPE",
+            "dropout": None,
+            "unk_token": None,
+            "continuing_subword_prefix": None,
+            "end_of_word_suffix": None,
+            "fuse_unk": False,
+            "byte_fallback": False,
+            "ignore_merges": True,
+            "vocab": {spell(t): r for t, r in ranks.items()},
+            "merges": merges,
+        },
     }
     text = json.dumps(definition, ensure_ascii=False)
     os.makedirs(CACHE_DIR, exist_ok=True)
@@ -172,8 +196,9 @@ class TokenDagger(Peer):
     def __init__(self, vocab):
         import tokendagger
 
-        self.enc = tokendagger.Encoding(vocab, pat_str=PATTERNS[vocab],
-                                        mergeable_ranks=load_ranks(vocab), special_tokens={})
+        self.enc = tokendagger.Encoding(
+            vocab, pat_str=PATTERNS[vocab], mergeable_ranks=load_ranks(vocab), special_tokens={}
+        )
         self.encode = self.enc.encode_ordinary
 
 

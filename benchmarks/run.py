@@ -32,8 +32,8 @@ ROOT = os.path.dirname(HERE)
 sys.path.insert(0, HERE)
 
 import peers as peers_mod  # noqa: E402
-import texts as texts_mod  # noqa: E402
 import report  # noqa: E402
+import texts as texts_mod  # noqa: E402
 
 VOCABULARIES = ("cl100k_base", "o200k_base")
 BATCH_THREADS = 2
@@ -44,6 +44,7 @@ def log(*args):
 
 
 # ---- timing ---------------------------------------------------------------------
+
 
 def _calibrate(fn, arg, min_time):
     """Calls per sample so that one sample lasts at least min_time."""
@@ -75,6 +76,7 @@ def interleaved(fns, arg, rounds, min_time=0.02):
 
 # ---- measures -------------------------------------------------------------------
 
+
 def check_parity(peers, corpora, snippets):
     """Marks each peer exact or not against tiktoken on every benchmark text
     (adversarial ones at 4 KB, where tiktoken is still quick)."""
@@ -100,13 +102,16 @@ def throughput(peers, corpora, rounds):
         fns["velkan count"] = velkan.count
         times = interleaved(fns, text, rounds)
         out[name] = {"bytes": size, "mb_per_s": {k: size / t / 1e6 for k, t in times.items()}}
-        log("    %-13s %s" % (name, "  ".join("%s %.1f" % (k, v)
-                                               for k, v in out[name]["mb_per_s"].items())))
+        log(
+            "    %-13s %s"
+            % (name, "  ".join("%s %.1f" % (k, v) for k, v in out[name]["mb_per_s"].items()))
+        )
     return out
 
 
 def short_calls(peers, snippets, rounds):
     """Microseconds per call over many short texts, one call each."""
+
     def run_all(fn):
         return lambda texts: [fn(t) for t in texts]
 
@@ -114,9 +119,11 @@ def short_calls(peers, snippets, rounds):
     times = interleaved(fns, snippets, rounds, min_time=0.05)
     per_call = {k: t / len(snippets) * 1e6 for k, t in times.items()}
     log("    short texts (us/call) %s" % "  ".join("%s %.2f" % kv for kv in per_call.items()))
-    return {"texts": len(snippets),
-            "mean_bytes": sum(len(s.encode("utf-8")) for s in snippets) / len(snippets),
-            "us_per_call": per_call}
+    return {
+        "texts": len(snippets),
+        "mean_bytes": sum(len(s.encode("utf-8")) for s in snippets) / len(snippets),
+        "us_per_call": per_call,
+    }
 
 
 def batches(peers, docs, rounds):
@@ -143,8 +150,14 @@ def batches(peers, docs, rounds):
     mbs = {k: size / t / 1e6 for k, t in times.items()}
     log("    batch (MB/s) %s" % "  ".join("%s %.1f" % kv for kv in mbs.items()))
     import velkan.bpe.openai as openai
-    return {"documents": len(docs), "bytes": size, "threads": threads,
-            "velkan_pool_threads": openai.get_num_threads(), "mb_per_s": mbs}
+
+    return {
+        "documents": len(docs),
+        "bytes": size,
+        "threads": threads,
+        "velkan_pool_threads": openai.get_num_threads(),
+        "mb_per_s": mbs,
+    }
 
 
 def scaling(peers, corpora, sizes, budget):
@@ -178,16 +191,22 @@ def scaling(peers, corpora, sizes, budget):
                     row[name][str(n)] = None
                     stopped.add(name)
                     failures.append("%s: %s at %s (%s)" % (name, kind, n, str(e).splitlines()[0]))
-                times = interleaved({k: f for k, f in fns.items() if k not in failed}, text,
-                                    rounds=3, min_time=0.01)
+                times = interleaved(
+                    {k: f for k, f in fns.items() if k not in failed}, text, rounds=3, min_time=0.01
+                )
             for name, t in times.items():
                 row[name][str(n)] = t / size
                 if t > budget:
                     stopped.add(name)
         out[kind] = row
-        log("    %-18s velkan ns/B %s | tiktoken ns/B %s" % (
-            kind, " ".join(_ns(v) for v in row["velkan"].values()),
-            " ".join(_ns(v) for v in row["tiktoken"].values())))
+        log(
+            "    %-18s velkan ns/B %s | tiktoken ns/B %s"
+            % (
+                kind,
+                " ".join(_ns(v) for v in row["velkan"].values()),
+                " ".join(_ns(v) for v in row["tiktoken"].values()),
+            )
+        )
     out["failures"] = failures
     return out
 
@@ -211,8 +230,14 @@ def _run_coldstart(impl, vocab, pythonpath):
     env["TIKTOKEN_CACHE_DIR"] = ""
     if pythonpath:
         env["PYTHONPATH"] = pythonpath + os.pathsep + env.get("PYTHONPATH", "")
-    out = subprocess.run([sys.executable, os.path.join(HERE, "coldstart.py"), impl, vocab, ROOT],
-                         env=env, check=True, capture_output=True, text=True, cwd=tempfile.gettempdir())
+    out = subprocess.run(
+        [sys.executable, os.path.join(HERE, "coldstart.py"), impl, vocab, ROOT],
+        env=env,
+        check=True,
+        capture_output=True,
+        text=True,
+        cwd=tempfile.gettempdir(),
+    )
     return json.loads(out.stdout)
 
 
@@ -231,8 +256,11 @@ def coldstart(rounds):
         plain = os.path.join(work, "plain")
         imaged = os.path.join(work, "imaged")
         for d in (plain, imaged):
-            shutil.copytree(installed, os.path.join(d, "velkan"),
-                            ignore=shutil.ignore_patterns("precomputed_*.bin", "__pycache__"))
+            shutil.copytree(
+                installed,
+                os.path.join(d, "velkan"),
+                ignore=shutil.ignore_patterns("precomputed_*.bin", "__pycache__"),
+            )
         velkan.images.write_images(os.path.join(imaged, "velkan"))
         configs = {"velkan": plain, "velkan (images)": imaged, "tiktoken": None}
         out = {}
@@ -240,19 +268,23 @@ def coldstart(rounds):
             samples = {k: [] for k in configs}
             for _ in range(rounds):
                 for k, path in configs.items():
-                    samples[k].append(_run_coldstart("tiktoken" if k == "tiktoken" else "velkan",
-                                                     vocab, path))
+                    samples[k].append(
+                        _run_coldstart("tiktoken" if k == "tiktoken" else "velkan", vocab, path)
+                    )
             out[vocab] = {
-                k: {f: statistics.median(s[f] for s in v) for f in v[0]}
-                for k, v in samples.items()}
-            log("    %s cold start (s): %s" % (vocab, "  ".join(
-                "%s %.3f" % (k, v["total_s"]) for k, v in out[vocab].items())))
+                k: {f: statistics.median(s[f] for s in v) for f in v[0]} for k, v in samples.items()
+            }
+            log(
+                "    %s cold start (s): %s"
+                % (vocab, "  ".join("%s %.3f" % (k, v["total_s"]) for k, v in out[vocab].items()))
+            )
         return out
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
 
 # ---- machine ----------------------------------------------------------------------
+
 
 def machine():
     cpu = platform.processor() or platform.machine()
@@ -268,28 +300,42 @@ def machine():
     for mod in ("tiktoken", "tokenizers", "tokendagger"):
         try:
             from importlib.metadata import version
+
             versions[mod] = version(mod)
         except Exception:
             pass
     try:
-        commit = subprocess.run(["git", "-C", ROOT, "rev-parse", "--short", "HEAD"],
-                                capture_output=True, text=True).stdout.strip()
+        commit = subprocess.run(
+            ["git", "-C", ROOT, "rev-parse", "--short", "HEAD"], capture_output=True, text=True
+        ).stdout.strip()
     except OSError:
         commit = ""
-    return {"cpu": cpu, "cores": os.cpu_count(), "system": platform.platform(),
-            "load_average": os.getloadavg()[0],
-            "python": platform.python_version(), "peers": versions, "commit": commit,
-            "date": datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")}
+    return {
+        "cpu": cpu,
+        "cores": os.cpu_count(),
+        "system": platform.platform(),
+        "load_average": os.getloadavg()[0],
+        "python": platform.python_version(),
+        "peers": versions,
+        "commit": commit,
+        "date": datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
+    }
 
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="fewer rounds and sizes (a smoke run)")
     parser.add_argument("--no-optional", action="store_true", help="only velkan and tiktoken")
-    parser.add_argument("--readme", action="store_true", help="update README.md's benchmark section")
+    parser.add_argument(
+        "--readme", action="store_true", help="update README.md's benchmark section"
+    )
     parser.add_argument("--out", default=os.path.join(HERE, "results"), help="output folder")
-    parser.add_argument("--only", default="", help="comma list of measures to run "
-                        "(throughput,short,batch,scaling,coldstart); default all")
+    parser.add_argument(
+        "--only",
+        default="",
+        help="comma list of measures to run "
+        "(throughput,short,batch,scaling,coldstart); default all",
+    )
     args = parser.parse_args(argv)
     only = set(filter(None, args.only.split(",")))
     wanted = lambda m: not only or m in only  # noqa: E731

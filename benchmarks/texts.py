@@ -37,7 +37,7 @@ def short_texts(corpora, count=3000, seed=1):
         data = rng.choice(pool)
         size = rng.randint(20, 100)
         start = rng.randrange(len(data) - size)
-        snippet = data[start:start + size].decode("utf-8", errors="ignore")
+        snippet = data[start : start + size].decode("utf-8", errors="ignore")
         if snippet.strip():
             out.append(snippet)
     return out
@@ -85,9 +85,19 @@ def _indented_lines(size):
 def _random_unicode(size):
     # Assigned characters of many scripts and categories, no surrogates.
     rng = random.Random(3)
-    ranges = [(0x20, 0x7E), (0xA0, 0x24F), (0x370, 0x3FF), (0x400, 0x4FF), (0x590, 0x6FF),
-              (0x900, 0x97F), (0x3040, 0x30FF), (0x4E00, 0x9FFF), (0xAC00, 0xD7A3),
-              (0x2000, 0x206F), (0x1F300, 0x1F64F)]
+    ranges = [
+        (0x20, 0x7E),
+        (0xA0, 0x24F),
+        (0x370, 0x3FF),
+        (0x400, 0x4FF),
+        (0x590, 0x6FF),
+        (0x900, 0x97F),
+        (0x3040, 0x30FF),
+        (0x4E00, 0x9FFF),
+        (0xAC00, 0xD7A3),
+        (0x2000, 0x206F),
+        (0x1F300, 0x1F64F),
+    ]
     chars = []
     total = 0
     while total < size:

@@ -1,8 +1,6 @@
 // The piecewise driver: pieces from the splitter, each encoded on its own,
 // results concatenated; counting and limits agree with encoding.
 
-#include "driver/piecewise.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
@@ -11,10 +9,11 @@
 
 #include "core/encoder.h"
 #include "driver/piece_cache.h"
+#include "driver/piecewise.h"
 #include "embedded_encodings.h"
+#include "presplit/rule_set.h"
 #include "presplit/split_cl100k.h"
 #include "presplit/split_o200k.h"
-#include "presplit/rule_set.h"
 
 namespace velkan {
 namespace {
@@ -44,7 +43,9 @@ std::vector<uint32_t> by_pieces(const EncodingHandle& h, const std::string& text
 
 class Driver : public ::testing::TestWithParam<bool> {};
 INSTANTIATE_TEST_SUITE_P(Vocabularies, Driver, ::testing::Values(false, true),
-                         [](const auto& param_info) { return param_info.param ? "o200k" : "cl100k"; });
+                         [](const auto& param_info) {
+                           return param_info.param ? "o200k" : "cl100k";
+                         });
 
 const std::vector<std::string> kTexts = {
     "",
@@ -78,7 +79,8 @@ TEST_P(Driver, LimitIsTheCountOrOver) {
   const EncodingHandle& h = handle_of(GetParam());
   // Also a long text, whose pieces come from the cache of recent pieces.
   std::string long_text;
-  for (int i = 0; i < 300; i++) long_text += " Überprüfungsverfahren d'ici " + std::to_string(i % 7);
+  for (int i = 0; i < 300; i++)
+    long_text += " Überprüfungsverfahren d'ici " + std::to_string(i % 7);
   std::vector<std::string> texts(std::begin(kTexts), std::end(kTexts));
   texts.push_back(long_text);
   for (const std::string& text : texts) {
@@ -139,7 +141,8 @@ TEST(PieceCache, FindsWhatWasPutAndForgetsOverwrittenSlots) {
   cache.put(u8(a), a.size(), ids, 3);
   const PieceCache::Slot* hit = cache.find(u8(a), a.size());
   ASSERT_NE(hit, nullptr);
-  EXPECT_EQ(std::vector<uint32_t>(hit->ids, hit->ids + hit->count), std::vector<uint32_t>({1, 2, 3}));
+  EXPECT_EQ(std::vector<uint32_t>(hit->ids, hit->ids + hit->count),
+            std::vector<uint32_t>({1, 2, 3}));
   EXPECT_EQ(cache.find(u8(a), a.size() - 1), nullptr);  // a prefix is another piece
   EXPECT_FALSE(PieceCache::cacheable(b.size() + 1));
   // A piece with the same slot replaces the first.
@@ -148,7 +151,8 @@ TEST(PieceCache, FindsWhatWasPutAndForgetsOverwrittenSlots) {
   for (int k = 0; (PieceCache::slot_of(u8(other), other.size()) & mask) !=
                   (PieceCache::slot_of(u8(a), a.size()) & mask);
        k++) {
-    for (int d = 0, rest = k; d < 5; d++, rest /= 10) other[5 - d] = static_cast<char>('0' + rest % 10);
+    for (int d = 0, rest = k; d < 5; d++, rest /= 10)
+      other[5 - d] = static_cast<char>('0' + rest % 10);
   }
   cache.put(u8(other), other.size(), ids, 1);
   EXPECT_EQ(cache.find(u8(a), a.size()), nullptr);
@@ -163,8 +167,9 @@ TEST(PieceCache, FindsWhatWasPutAndForgetsOverwrittenSlots) {
 TEST_P(Driver, InvalidUtf8IsCoveredByteForByte) {
   const EncodingHandle& h = handle_of(GetParam());
   std::mt19937 rng(11);
-  const char alphabet[] = {' ', ' ', '\t', '\n', '\r', 'a', 'Z', '1', '\'', '/', '!',
-                           '\x85', '\xa0', '\x80', '\xbf', '\xc3', '\xe3', '\x80', '\xf0', '\xff'};
+  const char alphabet[] = {' ',    ' ',    '\t',   '\n',   '\r',   'a',    'Z',
+                           '1',    '\'',   '/',    '!',    '\x85', '\xa0', '\x80',
+                           '\xbf', '\xc3', '\xe3', '\x80', '\xf0', '\xff'};
   for (int round = 0; round < 3000; round++) {
     std::string text;
     const int length = 1 + static_cast<int>(rng() % 24);
@@ -200,7 +205,8 @@ TEST_P(Driver, InterruptHook) {
     const uint64_t n = text->size();
     EXPECT_EQ(piecewise_encode(h, u8(*text), n, &hook), piecewise_encode(h, u8(*text), n));
     EXPECT_EQ(piecewise_count(h, u8(*text), n, &hook), piecewise_count(h, u8(*text), n));
-    EXPECT_EQ(piecewise_count_till_limit(h, u8(*text), n, n, &hook), piecewise_count(h, u8(*text), n));
+    EXPECT_EQ(piecewise_count_till_limit(h, u8(*text), n, n, &hook),
+              piecewise_count(h, u8(*text), n));
     EXPECT_EQ(asks.count, text == &small ? 0 : 6);  // two checks in each of three calls
   }
   Asks stop_first;

@@ -44,8 +44,10 @@ O200K = PATTERNS["o200k_base"]
 # tiktoken's pattern for r50k_base, p50k_base and p50k_edit (and gpt2).
 R50K = r"""'(?:[sdmt]|ll|ve|re)| ?\p{L}++| ?\p{N}++| ?[^\s\p{L}\p{N}]++|\s++$|\s+(?!\S)|\s"""
 # cl100k_base's pattern as tiktoken spelt it before 0.7, and Llama 3 still does.
-CL100K_LEGACY = (r"""(?i:'s|'t|'re|'ve|'m|'ll|'d)|[^\r\n\p{L}\p{N}]?\p{L}+|\p{N}{1,3}"""
-                 r"""| ?[^\s\p{L}\p{N}]+[\r\n]*|\s*[\r\n]+|\s+(?!\S)|\s+""")
+CL100K_LEGACY = (
+    r"""(?i:'s|'t|'re|'ve|'m|'ll|'d)|[^\r\n\p{L}\p{N}]?\p{L}+|\p{N}{1,3}"""
+    r"""| ?[^\s\p{L}\p{N}]+[\r\n]*|\s*[\r\n]+|\s+(?!\S)|\s+"""
+)
 
 SAMPLES = [
     # C++
@@ -55,7 +57,7 @@ SAMPLES = [
     """}  // namespace demo\n""",
     # Python with CRLF line ends and an indented blank line
     "def parse(line):\r\n    '''Splits 'key = value' pairs.'''\r\n    key, _, value = line.partition('=')\r\n"
-    "        \r\n    if not key.strip():\r\n        raise ValueError(f\"bad line: {line!r}\")\r\n"
+    '        \r\n    if not key.strip():\r\n        raise ValueError(f"bad line: {line!r}")\r\n'
     "    return key.strip(), value.strip()  # it's fine\r\n\r\n\r\nprint(parse('a = 1'))\r\n",
     # JavaScript
     "const users = await fetch('/api/v2/users?limit=100').then(r => r.json());\n"
@@ -66,17 +68,17 @@ SAMPLES = [
     "impl<'a> Parser<'a> {\n    pub fn new(src: &'a str) -> Self {\n        Self { src, pos: 0 }\n    }\n\n"
     "    fn peek(&self) -> Option<char> { self.src[self.pos..].chars().next() }\n}\n\t\n\tfn main() {}\n",
     # Shell, SQL, HTML, JSON
-    "#!/bin/sh\nset -eu\nfor f in ./data/*.csv; do\n  wc -l \"$f\" >> /tmp/counts.txt 2>&1\ndone\n"
+    '#!/bin/sh\nset -eu\nfor f in ./data/*.csv; do\n  wc -l "$f" >> /tmp/counts.txt 2>&1\ndone\n'
     "SELECT u.id, COUNT(*) AS n FROM users u JOIN orders o ON o.user_id = u.id\n"
     "  WHERE o.created_at >= '2024-01-01' GROUP BY u.id HAVING n > 3;\n"
     "<p class=\"note\">Don't <b>panic</b>&nbsp;&mdash; it's only HTML.</p>\n"
-    "{\"name\": \"velkan\", \"version\": \"1.0.0\", \"tags\": [\"bpe\", \"tokenizer\"], \"ok\": true}\n",
+    '{"name": "velkan", "version": "1.0.0", "tags": ["bpe", "tokenizer"], "ok": true}\n',
     # Licence-like legal text
-    "Licensed under the Apache License, Version 2.0 (the \"License\"); you may not use this file except in\n"
+    'Licensed under the Apache License, Version 2.0 (the "License"); you may not use this file except in\n'
     "compliance with the License. You may obtain a copy of the License at\n\n"
     "    http://www.apache.org/licenses/LICENSE-2.0\n\n"
     "Unless required by applicable law or agreed to in writing, software distributed under the License is\n"
-    "distributed on an \"AS IS\" BASIS, WITHOUT WARRANTIES OR CONDITIONS OF ANY KIND. Licensor’s liability\n"
+    'distributed on an "AS IS" BASIS, WITHOUT WARRANTIES OR CONDITIONS OF ANY KIND. Licensor’s liability\n'
     "shall not exceed the fees paid (if any) during the twelve (12) months preceding the claim; "
     "each party’s obligations under Sections 4.2(b)–(d) survive termination.   \n\n  ",
     "THE SOFTWARE IS PROVIDED “AS IS”, WITHOUT WARRANTY OF ANY KIND, EXPRESS OR IMPLIED, INCLUDING BUT NOT\n"
@@ -119,44 +121,232 @@ SAMPLES = [
 # the weights.
 ALPHABET = [
     # White_Space, each one
-    "\t", "\n", "\x0b", "\x0c", "\r", " ", " ", " ", " ", "\x85", "\xa0", "\u1680",
-    *[chr(c) for c in range(0x2000, 0x200B)], "\u2028", "\u2029", "\u202f", "\u205f", "\u3000",
+    "\t",
+    "\n",
+    "\x0b",
+    "\x0c",
+    "\r",
+    " ",
+    " ",
+    " ",
+    " ",
+    "\x85",
+    "\xa0",
+    "\u1680",
+    *[chr(c) for c in range(0x2000, 0x200B)],
+    "\u2028",
+    "\u2029",
+    "\u202f",
+    "\u205f",
+    "\u3000",
     # not White_Space, though some treat them so
-    "\u180e", "\u200b", "\x1c", "\x1f", "\ufeff",
+    "\u180e",
+    "\u200b",
+    "\x1c",
+    "\x1f",
+    "\ufeff",
     # line break mixes
-    "\r\n", "\n\n", "\r\r", "\n\r", "  \n", "\n  ",
+    "\r\n",
+    "\n\n",
+    "\r\r",
+    "\n\r",
+    "  \n",
+    "\n  ",
     # apostrophes and contraction letters
-    "'", "'", "\u2019", "\u2019", "'s", "'S", "'t", "'T", "'m", "'M", "'d", "'D", "'ll", "'LL", "'lL",
-    "'Ll", "'re", "'RE", "'rE", "'ve", "'VE", "'vE", "'l", "'r", "'v", "'\u017f", "'\u017ft",
-    "\u2019s", "\u2019t", "\u2019ll", "\u2019RE", "\u2019ve", "\u2019m", "\u2019d", "\u017f", "\u212a",
+    "'",
+    "'",
+    "\u2019",
+    "\u2019",
+    "'s",
+    "'S",
+    "'t",
+    "'T",
+    "'m",
+    "'M",
+    "'d",
+    "'D",
+    "'ll",
+    "'LL",
+    "'lL",
+    "'Ll",
+    "'re",
+    "'RE",
+    "'rE",
+    "'ve",
+    "'VE",
+    "'vE",
+    "'l",
+    "'r",
+    "'v",
+    "'\u017f",
+    "'\u017ft",
+    "\u2019s",
+    "\u2019t",
+    "\u2019ll",
+    "\u2019RE",
+    "\u2019ve",
+    "\u2019m",
+    "\u2019d",
+    "\u017f",
+    "\u212a",
     # numbers of several scripts, Nd, Nl, No
-    "0", "1", "2", "3", "7", "9", "42", "12345", "\u0663", "\u096d", "\uff13", "\u00b2", "\u00bd",
-    "\u216b", "\u3007", "\u2460", "\U0001d7d9",
+    "0",
+    "1",
+    "2",
+    "3",
+    "7",
+    "9",
+    "42",
+    "12345",
+    "\u0663",
+    "\u096d",
+    "\uff13",
+    "\u00b2",
+    "\u00bd",
+    "\u216b",
+    "\u3007",
+    "\u2460",
+    "\U0001d7d9",
     # letters: Lu, Ll, Lt, Lm, Lo
-    "A", "B", "Z", "a", "b", "z", "x", "I", "\u00c9", "\u00e9", "\u00df", "\u03a9", "\u03c9",
-    "\u0414", "\u0434", "\u01c5", "\u01c8", "\u01cb", "\u1f88", "\u02b0", "\u02c7", "\u30fc",
-    "\u1d43", "\u3042", "\u4e2d", "\u6587", "\u05d0", "\u0627", "\u0e01", "\ud55c", "\u00aa",
-    "Hello", "hello", "HELLO", "camelCase", "XMLHttp", "don", "they", "I",
+    "A",
+    "B",
+    "Z",
+    "a",
+    "b",
+    "z",
+    "x",
+    "I",
+    "\u00c9",
+    "\u00e9",
+    "\u00df",
+    "\u03a9",
+    "\u03c9",
+    "\u0414",
+    "\u0434",
+    "\u01c5",
+    "\u01c8",
+    "\u01cb",
+    "\u1f88",
+    "\u02b0",
+    "\u02c7",
+    "\u30fc",
+    "\u1d43",
+    "\u3042",
+    "\u4e2d",
+    "\u6587",
+    "\u05d0",
+    "\u0627",
+    "\u0e01",
+    "\ud55c",
+    "\u00aa",
+    "Hello",
+    "hello",
+    "HELLO",
+    "camelCase",
+    "XMLHttp",
+    "don",
+    "they",
+    "I",
     # marks: Mn, Mc, Me
-    "\u0301", "\u0308", "\u0903", "\u093f", "\u20dd", "\u064b", "\u0e31", "\ufe0f",
+    "\u0301",
+    "\u0308",
+    "\u0903",
+    "\u093f",
+    "\u20dd",
+    "\u064b",
+    "\u0e31",
+    "\ufe0f",
     # punctuation and symbols, '/' among them
-    "!", ".", ",", "/", "/", "//", "\\", "-", "_", "$", "\u20ac", "\u00ab", "\u00bb", "\u201c",
-    "\u201d", "(", ")", "#", "@", "*", "+", "=", "<", ">", "&", "|", "~", "`", "^", "\u00b0",
-    "\u00a9", "\u2026", "\u2014", "\u2022", "\u00b7",
+    "!",
+    ".",
+    ",",
+    "/",
+    "/",
+    "//",
+    "\\",
+    "-",
+    "_",
+    "$",
+    "\u20ac",
+    "\u00ab",
+    "\u00bb",
+    "\u201c",
+    "\u201d",
+    "(",
+    ")",
+    "#",
+    "@",
+    "*",
+    "+",
+    "=",
+    "<",
+    ">",
+    "&",
+    "|",
+    "~",
+    "`",
+    "^",
+    "\u00b0",
+    "\u00a9",
+    "\u2026",
+    "\u2014",
+    "\u2022",
+    "\u00b7",
     # emoji and joiners
-    "\U0001f600", "\U0001f44d", "\U0001f3fd", "\u2764", "\U0001f680", "\u200d",
+    "\U0001f600",
+    "\U0001f44d",
+    "\U0001f3fd",
+    "\u2764",
+    "\U0001f680",
+    "\u200d",
     # controls, private use, unassigned
-    "\x00", "\x7f", "\x9f", "\u00ad", "\ue000", "\u0378", "\U0010ffff",
+    "\x00",
+    "\x7f",
+    "\x9f",
+    "\u00ad",
+    "\ue000",
+    "\u0378",
+    "\U0010ffff",
 ]
 
 
 # What r50k's rules add to the alphabet: a single space before every kind of
 # run, contractions after a space and in upper case, unbounded number runs.
 ALPHABET_R50K = ALPHABET + [
-    " ", " ", "  ", " '", " 's", " 'S", " 'll", "'Ll", " 'VE", "'re'", "''s", "'ss",
-    " 1", " 12", "123456789", "\u0663\u0664\u0665\u0666", " \u00bd", "1\u00b2",
-    " \u00e9", " \u4e2d", " A", " \u0301", " !", " /", " \u2019s", " \U0001f600",
-    " \n", "\n\n\n", "\r\n\r\n", "\t ", " \t", "\xa0 ", " \xa0", "\u3000 ",
+    " ",
+    " ",
+    "  ",
+    " '",
+    " 's",
+    " 'S",
+    " 'll",
+    "'Ll",
+    " 'VE",
+    "'re'",
+    "''s",
+    "'ss",
+    " 1",
+    " 12",
+    "123456789",
+    "\u0663\u0664\u0665\u0666",
+    " \u00bd",
+    "1\u00b2",
+    " \u00e9",
+    " \u4e2d",
+    " A",
+    " \u0301",
+    " !",
+    " /",
+    " \u2019s",
+    " \U0001f600",
+    " \n",
+    "\n\n\n",
+    "\r\n\r\n",
+    "\t ",
+    " \t",
+    "\xa0 ",
+    " \xa0",
+    "\u3000 ",
 ]
 
 
@@ -193,20 +383,24 @@ def random_texts(count, rng, alphabet):
 def check_tiktoken(texts, named_patterns, ranks_dir):
     import tiktoken
     from tiktoken.load import load_tiktoken_bpe
+
     for name, pattern in named_patterns:
         path = os.path.join(ranks_dir, name + ".tiktoken")
         if name == "r50k_base" and not os.path.exists(path):
             print("make_split_fixtures: no %s, r50k not checked against tiktoken" % path)
             continue
         ranks = load_tiktoken_bpe(path)
-        enc = tiktoken.Encoding(name, pat_str=pattern.pattern, mergeable_ranks=ranks,
-                                special_tokens={})
+        enc = tiktoken.Encoding(
+            name, pat_str=pattern.pattern, mergeable_ranks=ranks, special_tokens={}
+        )
         for text in texts:
             mine = [t for p in pieces(pattern, text) for t in enc._encode_single_piece(p)]
             if mine != enc.encode_ordinary(text):
                 sys.exit("make_split_fixtures: %s disagrees with tiktoken on %r" % (name, text))
-        print("make_split_fixtures: tiktoken agrees on all %d texts (%s ranks, %.24r...)"
-              % (len(texts), name, pattern.pattern))
+        print(
+            "make_split_fixtures: tiktoken agrees on all %d texts (%s ranks, %.24r...)"
+            % (len(texts), name, pattern.pattern)
+        )
 
 
 def check_r50k_pattern():
@@ -262,9 +456,12 @@ def main():
         texts = random_texts(args.random or count, random.Random(args.seed), chars)
         if args.check_tiktoken:
             check_tiktoken(texts, [(ranks, regex.compile(pattern))], args.ranks)
-        write_single(args.output or os.path.join(ROOT, "tests", "data",
-                                                 "split_cases_%s.txt" % args.only),
-                     texts, args.only, regex.compile(pattern))
+        write_single(
+            args.output or os.path.join(ROOT, "tests", "data", "split_cases_%s.txt" % args.only),
+            texts,
+            args.only,
+            regex.compile(pattern),
+        )
         return
 
     texts = SAMPLES + random_texts(3000, random.Random(20240516), alphabet)
@@ -275,16 +472,22 @@ def main():
         f.write("# GENERATED BY tests/make_split_fixtures.py; DO NOT EDIT.\n")
         f.write("# text as UTF-8 hex, cl100k piece lengths, o200k piece lengths\n")
         for text in texts:
-            f.write("%s %s %s\n" % (text.encode("utf-8").hex(), lengths(cl100k, text),
-                                    lengths(o200k, text)))
+            f.write(
+                "%s %s %s\n"
+                % (text.encode("utf-8").hex(), lengths(cl100k, text), lengths(o200k, text))
+            )
     print("make_split_fixtures: wrote %d cases to %s" % (len(texts), os.path.relpath(OUTPUT)))
 
     for name, (pattern, ranks, chars, count, seed) in singles.items():
         texts = SAMPLES + random_texts(count, random.Random(seed), chars)
         if args.check_tiktoken:
             check_tiktoken(texts, [(ranks, regex.compile(pattern))], args.ranks)
-        write_single(os.path.join(ROOT, "tests", "data", "split_cases_%s.txt" % name), texts,
-                     name, regex.compile(pattern))
+        write_single(
+            os.path.join(ROOT, "tests", "data", "split_cases_%s.txt" % name),
+            texts,
+            name,
+            regex.compile(pattern),
+        )
 
 
 if __name__ == "__main__":

@@ -3,8 +3,6 @@
 // with encoding on the calling thread. The sanitizer script runs this file
 // under ThreadSanitizer.
 
-#include "pool/worker_pool.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,6 +14,7 @@
 
 #include "driver/piecewise.h"
 #include "embedded_encodings.h"
+#include "pool/worker_pool.h"
 #include "presplit/split_cl100k.h"
 #include "presplit/split_o200k.h"
 
@@ -24,9 +23,9 @@ namespace {
 
 // Texts of mixed length and script, some empty, some invalid UTF-8.
 std::vector<std::string> mixed_texts(size_t n, uint32_t seed) {
-  static const char* const parts[] = {"hello ",  "wörld ",     "  \n\n",     "12345",
-                                      "中文テキスト", "\xff\xfe",   "don't ",     "\xf0\x9f\x99\x82",
-                                      "\t\t ",    "CamelCase ", "x",          ""};
+  static const char* const parts[] = {"hello ",       "wörld ",     "  \n\n", "12345",
+                                      "中文テキスト", "\xff\xfe",   "don't ", "\xf0\x9f\x99\x82",
+                                      "\t\t ",        "CamelCase ", "x",      ""};
   std::vector<std::string> texts(n);
   uint32_t state = seed;
   for (size_t i = 0; i < n; i++) {
@@ -65,7 +64,8 @@ int encode_and_compare(WorkerPool& pool, const EncodingHandle& handle,
   }
   int mismatches = 0;
   for (size_t i = 0; i < n; i++) {
-    const std::vector<uint32_t> expected = piecewise_encode(handle, batch.data[i], batch.lengths[i]);
+    const std::vector<uint32_t> expected =
+        piecewise_encode(handle, batch.data[i], batch.lengths[i]);
     if (results[i] != expected || counts[i] != expected.size()) mismatches++;
   }
   return mismatches;
@@ -96,8 +96,9 @@ TEST(WorkerPool, BatchLargerThanTheRing) {
   WorkerPool* pool = worker_pool_get();
   ASSERT_NE(pool, nullptr);
   // Many more texts than the ring has slots, in runs.
-  EXPECT_EQ(encode_and_compare(*pool, handle_for(false, true), mixed_texts(kPoolRingSize * 2 + 17, 1)),
-            0);
+  EXPECT_EQ(
+      encode_and_compare(*pool, handle_for(false, true), mixed_texts(kPoolRingSize * 2 + 17, 1)),
+      0);
 }
 
 TEST(WorkerPool, ConcurrentBatchesFromManyThreads) {
@@ -158,11 +159,11 @@ TEST(WorkerPool, AnInterruptCancelsTheRestOfTheBatch) {
   int asked = 0;
   const Interrupt stop{[](void* n) { return ++*static_cast<int*>(n) >= 2; }, &asked};
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(pool_run_batch(*pool,
-                           {&h, batch.data.data(), batch.lengths.data(),
-                            static_cast<int64_t>(texts.size()), JOB_COUNT, 0, nullptr, nullptr,
-                            counts.data()},
-                           &stop),
+  EXPECT_EQ(pool_run_batch(
+                *pool,
+                {&h, batch.data.data(), batch.lengths.data(), static_cast<int64_t>(texts.size()),
+                 JOB_COUNT, 0, nullptr, nullptr, counts.data()},
+                &stop),
             BatchOutcome::kInterrupted);
   EXPECT_EQ(asked, 2);
   // Some texts were never counted.
@@ -175,7 +176,7 @@ TEST(WorkerPool, AnInterruptCancelsTheRestOfTheBatch) {
 
 TEST(WorkerPool, ThreadTargetFromTheEnvironment) {
   const int processors = processor_count();
-  const char* cases[][2] = {{"1", "1"}, {"", "all"}, {"0", "all"}, {"-2", "all"},
+  const char* cases[][2] = {{"1", "1"},   {"", "all"},   {"0", "all"},    {"-2", "all"},
                             {"x", "all"}, {"1x", "all"}, {"99999", "all"}};
   for (const auto& c : cases) {
     setenv("VELKAN_NUM_THREADS", c[0], 1);

@@ -2,10 +2,12 @@
 // set, against a plain search on random texts, with o200k_harmony's 1091
 // tokens, and a disabled measurement of its cost on text without specials.
 
+#include "driver/special_tokens.h"
+
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <initializer_list>
@@ -14,8 +16,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#include "driver/special_tokens.h"
 
 namespace velkan {
 namespace {
@@ -45,8 +45,8 @@ std::vector<std::pair<uint64_t, uint32_t>> find_all(const SpecialTokenFinder& fi
   return found;
 }
 
-const std::vector<std::string> kChat = {"<|endoftext|>", "<|fim_prefix|>", "<|end|>",
-                                        "<|end", "<|e"};
+const std::vector<std::string> kChat = {"<|endoftext|>", "<|fim_prefix|>", "<|end|>", "<|end",
+                                        "<|e"};
 const std::vector<std::string> kMixed = {"[CLS]", "<|x|>", "\xe2\x80\xa8", "ab", "abc", "bcd"};
 const std::vector<std::string> kFew = {"[CLS]", "[SEP]", "<s>", "</s>", "\xe2\x80\xa8"};
 
@@ -75,7 +75,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         FindCase{"Start", &kChat, "<|endoftext|>hi", {kAll}, {{0, 0}}},
         FindCase{"End", &kChat, "hi<|endoftext|>", {kAll}, {{2, 0}}},
-        FindCase{"Adjacent", &kChat, "<|end|><|endoftext|><|end|>", {kAll}, {{0, 2}, {7, 0}, {20, 2}}},
+        FindCase{
+            "Adjacent", &kChat, "<|end|><|endoftext|><|end|>", {kAll}, {{0, 2}, {7, 0}, {20, 2}}},
         FindCase{"InsideWord", &kChat, "ab<|fim_prefix|>cd", {kAll}, {{2, 1}}},
         FindCase{"Absent", &kChat, "no specials < | here <| >", {kAll}, {}},
         FindCase{"CutShortAtEnd", &kChat, "x<|endoftext|", {kAll}, {{1, 3}}},
@@ -107,7 +108,10 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     FewFirstBytes, FindTest,
     testing::Values(
-        FindCase{"Each", &kFew, "some text [CLS] more text</s>and then\xe2\x80\xa8 end", {kAll},
+        FindCase{"Each",
+                 &kFew,
+                 "some text [CLS] more text</s>and then\xe2\x80\xa8 end",
+                 {kAll},
                  {{10, 0}, {25, 3}, {37, 4}}},
         FindCase{"WordEdges", &kFew, "1234567<s>12345[SEP]", {kAll}, {{7, 2}, {15, 1}}},
         FindCase{"NearMisses", &kFew, "[CLS [SEP <ss </ \xe2\x80\xa9 [[[[[[[[<<<<<<<<", {kAll}, {}},
@@ -203,14 +207,14 @@ TEST(SpecialTokensTest, AgreesWithPlainSearch) {
 // o200k_harmony's list: named tokens and 1081 reserved ones (200018 is both
 // "<|endofprompt|>" and "<|reserved_200018|>").
 std::vector<std::string> harmony_tokens() {
-  std::vector<std::string> tokens = {"<|startoftext|>", "<|endoftext|>", "<|return|>",
-                                     "<|constrain|>",   "<|channel|>",   "<|start|>",
-                                     "<|end|>",         "<|message|>",   "<|call|>",
-                                     "<|endofprompt|>"};
+  std::vector<std::string> tokens = {
+      "<|startoftext|>", "<|endoftext|>", "<|return|>",  "<|constrain|>", "<|channel|>",
+      "<|start|>",       "<|end|>",       "<|message|>", "<|call|>",      "<|endofprompt|>"};
   for (int id : {200000, 200001, 200004, 200009, 200010, 200011}) {
     tokens.push_back("<|reserved_" + std::to_string(id) + "|>");
   }
-  for (int id = 200013; id < 201088; ++id) tokens.push_back("<|reserved_" + std::to_string(id) + "|>");
+  for (int id = 200013; id < 201088; ++id)
+    tokens.push_back("<|reserved_" + std::to_string(id) + "|>");
   return tokens;
 }
 
@@ -251,9 +255,7 @@ std::string english(size_t size) {
 TEST(SpecialTokensTest, DISABLED_FindSpeed) {
   const std::vector<std::string> harmony = harmony_tokens();
   const std::vector<std::pair<const char*, const std::vector<std::string>*>> lists = {
-      {"harmony (shared '<')", &harmony},
-      {"3 first bytes", &kFew},
-      {"5 first bytes", &kMixed}};
+      {"harmony (shared '<')", &harmony}, {"3 first bytes", &kFew}, {"5 first bytes", &kMixed}};
   for (const auto& [name, tokens] : lists) {
     const auto finder = make_finder(*tokens);
     const SpecialSet all = SpecialSet::all(tokens->size());
@@ -270,7 +272,8 @@ TEST(SpecialTokensTest, DISABLED_FindSpeed) {
         const auto t0 = std::chrono::steady_clock::now();
         int hits = 0;
         for (int i = 0; i < calls; ++i) hits += finder->contains_any(data, text.size(), all);
-        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        const double s =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         EXPECT_EQ(hits, 0);
         best = std::min(best, s / calls);
       }

@@ -4,6 +4,8 @@
 // strings that are not UTF-8. A disabled test measures their speed beside the
 // cl100k and o200k splitters.
 
+#include "presplit/split_r50k.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -20,7 +22,6 @@
 #include "presplit/split_cl100k.h"
 #include "presplit/split_cl100k_legacy.h"
 #include "presplit/split_o200k.h"
-#include "presplit/split_r50k.h"
 #include "presplit/split_r50k_rules.h"
 #include "presplit/unicode.h"
 
@@ -75,28 +76,29 @@ TEST_P(SplitR50kCases, Cuts) {
 
 INSTANTIATE_TEST_SUITE_P(
     Contractions, SplitR50kCases,
-    testing::Values(
-        SplitCase{"Lower", "I'm they'll we've you're she'd it's don't",
-                  {"I", "'m", " they", "'ll", " we", "'ve", " you", "'re", " she", "'d", " it",
-                   "'s", " don", "'t"}},
-        // No case folding: the apostrophe is a symbol and the letters a word.
-        SplitCase{"UpperIsAWord", "I'M they'LL WE'VE",
-                  {"I", "'", "M", " they", "'", "LL", " WE", "'", "VE"}},
-        SplitCase{"MixedCase", "x'Ll x'lL", {"x", "'", "Ll", " x", "'", "lL"}},
-        SplitCase{"Prefix", "'sometimes", {"'s", "ometimes"}},
-        SplitCase{"SpaceApostrophe", " 's", {" '", "s"}},
-        SplitCase{"Cut", "'l", {"'", "l"}},
-        SplitCase{"Doubled", "''s", {"''", "s"}},
-        // Only the ASCII apostrophe, and no long s.
-        SplitCase{"Typographic", "don\u2019t", {"don", "\u2019", "t"}},
-        SplitCase{"LongS", "x'\u017f", {"x", "'", "\u017f"}}),
+    testing::Values(SplitCase{"Lower",
+                              "I'm they'll we've you're she'd it's don't",
+                              {"I", "'m", " they", "'ll", " we", "'ve", " you", "'re", " she", "'d",
+                               " it", "'s", " don", "'t"}},
+                    // No case folding: the apostrophe is a symbol and the letters a word.
+                    SplitCase{"UpperIsAWord",
+                              "I'M they'LL WE'VE",
+                              {"I", "'", "M", " they", "'", "LL", " WE", "'", "VE"}},
+                    SplitCase{"MixedCase", "x'Ll x'lL", {"x", "'", "Ll", " x", "'", "lL"}},
+                    SplitCase{"Prefix", "'sometimes", {"'s", "ometimes"}},
+                    SplitCase{"SpaceApostrophe", " 's", {" '", "s"}},
+                    SplitCase{"Cut", "'l", {"'", "l"}}, SplitCase{"Doubled", "''s", {"''", "s"}},
+                    // Only the ASCII apostrophe, and no long s.
+                    SplitCase{"Typographic", "don\u2019t", {"don", "\u2019", "t"}},
+                    SplitCase{"LongS", "x'\u017f", {"x", "'", "\u017f"}}),
     [](const auto& c) { return std::string(c.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, SplitR50kCases,
     testing::Values(
         SplitCase{"CamelStaysWhole", "camelCaseWord", {"camelCaseWord"}},
-        SplitCase{"NonAscii", " na\u00efvet\u00e9 \u4e2d\u6587", {" na\u00efvet\u00e9", " \u4e2d\u6587"}},
+        SplitCase{
+            "NonAscii", " na\u00efvet\u00e9 \u4e2d\u6587", {" na\u00efvet\u00e9", " \u4e2d\u6587"}},
         SplitCase{"LettersThenDigits", "ABC123abc", {"ABC", "123", "abc"}},
         // Numbers are not cut in threes, and other scripts' digits join them.
         SplitCase{"LongNumber", "1234567 89", {"1234567", " 89"}},
@@ -114,19 +116,19 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Whitespace, SplitR50kCases,
-    testing::Values(
-        SplitCase{"Trailing", "a  ", {"a", "  "}},
-        SplitCase{"TrailingBreaks", "x\n  \n  ", {"x", "\n  \n  "}},
-        SplitCase{"BeforeWord", "  \u00e9", {" ", " \u00e9"}},
-        SplitCase{"BeforeNumber", "  1", {" ", " 1"}},
-        SplitCase{"Tabs", "\t\tx", {"\t", "\t", "x"}},
-        // No line-break rule: the run but its last character, then that one.
-        SplitCase{"Crlf", "x\r\n\r\ny", {"x", "\r\n\r", "\n", "y"}},
-        SplitCase{"BlankLines", "\n  \n  x", {"\n  \n ", " x"}},
-        SplitCase{"SpaceBeforeBreak", "a \nb", {"a", " ", "\n", "b"}},
-        SplitCase{"BlankLineBeforeWord", "x\n\ny", {"x", "\n", "\n", "y"}},
-        SplitCase{"SpaceBeforeEnd", "x \n", {"x", " \n"}},
-        SplitCase{"NotWhitespace", "  \u180ex\u200b ", {" ", " \u180e", "x", "\u200b", " "}}),
+    testing::Values(SplitCase{"Trailing", "a  ", {"a", "  "}},
+                    SplitCase{"TrailingBreaks", "x\n  \n  ", {"x", "\n  \n  "}},
+                    SplitCase{"BeforeWord", "  \u00e9", {" ", " \u00e9"}},
+                    SplitCase{"BeforeNumber", "  1", {" ", " 1"}},
+                    SplitCase{"Tabs", "\t\tx", {"\t", "\t", "x"}},
+                    // No line-break rule: the run but its last character, then that one.
+                    SplitCase{"Crlf", "x\r\n\r\ny", {"x", "\r\n\r", "\n", "y"}},
+                    SplitCase{"BlankLines", "\n  \n  x", {"\n  \n ", " x"}},
+                    SplitCase{"SpaceBeforeBreak", "a \nb", {"a", " ", "\n", "b"}},
+                    SplitCase{"BlankLineBeforeWord", "x\n\ny", {"x", "\n", "\n", "y"}},
+                    SplitCase{"SpaceBeforeEnd", "x \n", {"x", " \n"}},
+                    SplitCase{
+                        "NotWhitespace", "  \u180ex\u200b ", {" ", " \u180e", "x", "\u200b", " "}}),
     [](const auto& c) { return std::string(c.param.name); });
 
 TEST(SplitR50kTest, TagsAndEndOfText) {
@@ -169,8 +171,8 @@ Pieces split_lengths(const std::string& text, const std::string& lengths) {
 struct FixtureFile {
   const char* name;
   PieceSplitter split;
-  const char* file;     // in tests/data
-  const char* env;      // names another such file, e.g. a large random one
+  const char* file;  // in tests/data
+  const char* env;   // names another such file, e.g. a large random one
   int min_cases;
 };
 
@@ -204,14 +206,13 @@ TEST_P(SplitFixtureTest, MatchesReferencePattern) {
   if (other) std::printf("%d cases from %s, %d differences\n", cases, other, failures);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, SplitFixtureTest,
-    testing::Values(FixtureFile{"r50k", split_r50k, "split_cases_r50k.txt",
-                                "VELKAN_SPLIT_CASES_R50K", 4000},
-                    FixtureFile{"cl100k_legacy", split_cl100k_legacy,
-                                "split_cases_cl100k_legacy.txt",
-                                "VELKAN_SPLIT_CASES_CL100K_LEGACY", 3000}),
-    [](const auto& c) { return std::string(c.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files, SplitFixtureTest,
+                         testing::Values(FixtureFile{"r50k", split_r50k, "split_cases_r50k.txt",
+                                                     "VELKAN_SPLIT_CASES_R50K", 4000},
+                                         FixtureFile{"cl100k_legacy", split_cl100k_legacy,
+                                                     "split_cases_cl100k_legacy.txt",
+                                                     "VELKAN_SPLIT_CASES_CL100K_LEGACY", 3000}),
+                         [](const auto& c) { return std::string(c.param.name); });
 
 // Where the older spelling of cl100k_base's pattern differs from the current
 // one, and cases where it does not.
@@ -242,10 +243,35 @@ TEST(SplitR50kTest, InvalidUtf8) {
   EXPECT_EQ(cut(" \xB2\xB3"), Pieces({" \xB2\xB3"}));
 
   // Random byte strings: the contract holds and the pieces cover the input.
-  const std::string bytes[] = {" ", "  ", "\n", "\r", "x", "X", "'", "s", "ll", "1", "/",
-                               "!", "\x80", "\x85", "\xA0", "\xBF", "\xC3", "\xC5", "\xCC\x81",
-                               "\xE2", "\xE3\x80", "\xE3\x80\x80", "\xED\xA0\x80", "\xF0\x9F",
-                               "\xF4\x90\x80\x80", "\xF7\xBF\xBF\xBF", "\xF8", "\xFF", "\xC0\x80"};
+  const std::string bytes[] = {" ",
+                               "  ",
+                               "\n",
+                               "\r",
+                               "x",
+                               "X",
+                               "'",
+                               "s",
+                               "ll",
+                               "1",
+                               "/",
+                               "!",
+                               "\x80",
+                               "\x85",
+                               "\xA0",
+                               "\xBF",
+                               "\xC3",
+                               "\xC5",
+                               "\xCC\x81",
+                               "\xE2",
+                               "\xE3\x80",
+                               "\xE3\x80\x80",
+                               "\xED\xA0\x80",
+                               "\xF0\x9F",
+                               "\xF4\x90\x80\x80",
+                               "\xF7\xBF\xBF\xBF",
+                               "\xF8",
+                               "\xFF",
+                               "\xC0\x80"};
   std::mt19937 rng(11);
   for (int i = 0; i < 20000; ++i) {
     std::string text;
@@ -264,13 +290,16 @@ TEST(SplitR50kTest, DISABLED_SplitSpeed) {
   const struct {
     const char* name;
     PieceSplitter split;
-  } splitters[] = {{"r50k", split_r50k}, {"cl100k", split_cl100k}, {"o200k", split_o200k},
+  } splitters[] = {{"r50k", split_r50k},
+                   {"cl100k", split_cl100k},
+                   {"o200k", split_o200k},
                    {"cl100k_legacy", split_cl100k_legacy}};
   // "cjk": the first 300 KB of the multilingual corpus, its Chinese,
   // Japanese and Korean catalogues.
   for (const char* corpus : {"english", "code", "multilingual", "cjk"}) {
     const std::string file = corpus == std::string("cjk") ? "multilingual" : corpus;
-    std::ifstream in(std::string(VELKAN_TEST_DATA_DIR "/../../benchmarks/corpora/") + file + ".txt");
+    std::ifstream in(std::string(VELKAN_TEST_DATA_DIR "/../../benchmarks/corpora/") + file +
+                     ".txt");
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     ASSERT_FALSE(text.empty()) << corpus;
     if (file != corpus) text.resize(300000);
@@ -291,7 +320,8 @@ TEST(SplitR50kTest, DISABLED_SplitSpeed) {
           }
           ++pieces;
         }
-        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+        best = std::min(
+            best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
       }
       std::printf("%-13s %-14s %8.1f MB/s  %llu pieces\n", corpus, s.name,
                   static_cast<double>(text.size()) / best / 1e6,

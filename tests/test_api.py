@@ -5,7 +5,7 @@ import threading
 import pytest
 
 import velkan.bpe.openai as openai
-from reference import VOCABULARIES, corpus, reference, tokenizer
+from reference import VOCABULARIES, corpus, tokenizer
 
 SIZES = {"cl100k_base": 100256, "o200k_base": 199998}
 
@@ -35,8 +35,9 @@ def test_bytes_and_str_agree(tok):
 @pytest.mark.parametrize("bad", [5, None, ["a"], 1.5])
 def test_text_argument_types(tok, bad):
     for method in ("encode", "count"):
-        with pytest.raises(TypeError, match=f"{method}: text must be str or bytes, not "
-                                            f"{type(bad).__name__}"):
+        with pytest.raises(
+            TypeError, match=f"{method}: text must be str or bytes, not {type(bad).__name__}"
+        ):
             getattr(tok, method)(bad)
 
 
@@ -70,8 +71,17 @@ def test_lone_surrogate_is_rejected(tok):
 
 
 def test_invalid_utf8_bytes_are_covered(tok):
-    for data in [b"\xff", b"a\x80b", b" \x85", b"  \x85", b"\xe2\x80", b"\xc3", b"\xf4\x90\x80\x80",
-                 b"\xed\xa0\x80 x", b"\t\xa0\xa0 y"]:
+    for data in [
+        b"\xff",
+        b"a\x80b",
+        b" \x85",
+        b"  \x85",
+        b"\xe2\x80",
+        b"\xc3",
+        b"\xf4\x90\x80\x80",
+        b"\xed\xa0\x80 x",
+        b"\t\xa0\xa0 y",
+    ]:
         ids = tok.encode(data)
         assert tok.bpe().decode_tokens(ids) == data
         assert tok.count(data) == len(ids)
@@ -122,8 +132,11 @@ def test_decode_batch(tok, name):
     assert tok.decode_batch_parallel(lists) == tok.decode_batch(lists)
     assert tok.decode_batch_parallel(lists, openai.ParallelOptions()) == tok.decode_batch(lists)
     assert tok.decode_batch([]) == []
-    with pytest.raises(TypeError, match=r"decode_batch: batch\[1\] must be a sequence of ints, "
-                                        "not int"):
+    with pytest.raises(
+        TypeError,
+        match=r"decode_batch: batch\[1\] must be a sequence of ints, "
+        "not int",
+    ):
         tok.decode_batch([[1, 2], 5])
     with pytest.raises(ValueError):
         tok.decode_batch([[1], [-5]])
@@ -173,8 +186,10 @@ def test_parallel_from_two_threads(tok):
     def run(key, texts):
         results[key] = tok.encode_batch_parallel(texts)[0]
 
-    threads = [threading.Thread(target=run, args=("a", texts_a)),
-               threading.Thread(target=run, args=("b", texts_b))]
+    threads = [
+        threading.Thread(target=run, args=("a", texts_a)),
+        threading.Thread(target=run, args=("b", texts_b)),
+    ]
     for t in threads:
         t.start()
     for t in threads:
@@ -185,6 +200,7 @@ def test_parallel_from_two_threads(tok):
 
 def test_get_num_threads():
     import os
+
     assert openai.get_num_threads() == min(len(os.sched_getaffinity(0)), 256)
 
 
@@ -219,12 +235,19 @@ def test_tokenizers_share_the_cache(name):
     assert a.encode("shared") == b.encode("shared")
 
 
-@pytest.mark.parametrize("limit, error, message", [
-    (2**63, OverflowError, r"count_till_limit: limit is too large, at most 2\*\*63 - 1, got 9223372036854775808"),
-    (-1, ValueError, "count_till_limit: limit must not be negative, got -1"),
-    (-2**70, ValueError, "limit must not be negative"),
-    (1.5, TypeError, "count_till_limit: limit must be an int, not float"),
-])
+@pytest.mark.parametrize(
+    "limit, error, message",
+    [
+        (
+            2**63,
+            OverflowError,
+            r"count_till_limit: limit is too large, at most 2\*\*63 - 1, got 9223372036854775808",
+        ),
+        (-1, ValueError, "count_till_limit: limit must not be negative, got -1"),
+        (-(2**70), ValueError, "limit must not be negative"),
+        (1.5, TypeError, "count_till_limit: limit must be an int, not float"),
+    ],
+)
 def test_count_till_limit_messages(tok, limit, error, message):
     with pytest.raises(error, match=message):
         tok.count_till_limit("hi", limit)

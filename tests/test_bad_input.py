@@ -15,11 +15,12 @@ from decimal import Decimal
 from fractions import Fraction
 
 import pytest
-from hypothesis import given, settings, strategies as st
+from hypothesis import given, settings
+from hypothesis import strategies as st
+from sizes import size
 
 import velkan.bpe.openai as openai
 from reference import HERE, VOCABULARIES, tokenizer
-from sizes import size
 from velkan.bpe import BytePairEncoding
 from velkan.bpe.openai import Tokenizer
 
@@ -54,14 +55,34 @@ CALLABLES = {
     "get_num_threads": (lambda t: openai.get_num_threads, []),
 }
 
-GOOD = {"text": "hi there", "limit": 5, "texts": ["hi", ""], "options": None, "ids": [1, 2],
-        "lists": [[1], []], "data": b"hi there"}
+GOOD = {
+    "text": "hi there",
+    "limit": 5,
+    "texts": ["hi", ""],
+    "options": None,
+    "ids": [1, 2],
+    "lists": [[1], []],
+    "data": b"hi there",
+}
 
 VALUES = {
-    "None": None, "int": 7, "bool": True, "float": 1.5, "str": "s", "bytes": b"b",
-    "bytearray": bytearray(b"x"), "memoryview": memoryview(b"x"), "empty list": [],
-    "list of int": [1], "list of str": ["a"], "list of list": [[1]], "tuple": ("a",),
-    "dict": {"a": 1}, "set": {1}, "object": object(), "range": range(3),
+    "None": None,
+    "int": 7,
+    "bool": True,
+    "float": 1.5,
+    "str": "s",
+    "bytes": b"b",
+    "bytearray": bytearray(b"x"),
+    "memoryview": memoryview(b"x"),
+    "empty list": [],
+    "list of int": [1],
+    "list of str": ["a"],
+    "list of list": [[1]],
+    "tuple": ("a",),
+    "dict": {"a": 1},
+    "set": {1},
+    "object": object(),
+    "range": range(3),
 }
 
 # Which of VALUES each kind of argument takes; every other one is a TypeError.
@@ -97,8 +118,10 @@ def test_arity_and_keywords(tok, name):
             f(unknown=1)
 
 
-@pytest.mark.parametrize("name, position", [
-    (name, i) for name, (_, kinds) in CALLABLES.items() for i in range(len(kinds))])
+@pytest.mark.parametrize(
+    "name, position",
+    [(name, i) for name, (_, kinds) in CALLABLES.items() for i in range(len(kinds))],
+)
 def test_argument_types(tok, name, position):
     get, kinds = CALLABLES[name]
     wrong = []
@@ -116,6 +139,7 @@ def test_argument_types(tok, name, position):
 
 
 # ---- token ids -------------------------------------------------------------------
+
 
 class Index:
     """Not an int, but usable as one."""
@@ -143,6 +167,7 @@ class ListSub(list):
 def decoders(tok):
     """Each way to decode one id list, as a function that returns the bytes or
     raises."""
+
     def via_decode(ids):
         text = tok.decode(ids)
         return None if text is None else text.encode()
@@ -158,15 +183,32 @@ def decoders(tok):
     return [via_decode, via_batch, via_parallel, tok.bpe().decode_tokens]
 
 
-@pytest.mark.parametrize("value, error", [
-    (-1, ValueError), (-2**31, ValueError),
-    (-2**31 - 1, OverflowError), (-2**63, OverflowError), (-2**100, OverflowError),
-    (2**31, OverflowError), (2**32, OverflowError), (2**63, OverflowError), (2**64, OverflowError),
-    (2**100, OverflowError),
-    (1.0, TypeError), (None, TypeError), ("1", TypeError), (b"1", TypeError), ([1], TypeError),
-    (Decimal(1), TypeError), (Fraction(1), TypeError), (1j, TypeError),
-    (Index("1"), TypeError), (BadIndex(), RuntimeError), (Index(-3), ValueError),
-])
+@pytest.mark.parametrize(
+    "value, error",
+    [
+        (-1, ValueError),
+        (-(2**31), ValueError),
+        (-(2**31) - 1, OverflowError),
+        (-(2**63), OverflowError),
+        (-(2**100), OverflowError),
+        (2**31, OverflowError),
+        (2**32, OverflowError),
+        (2**63, OverflowError),
+        (2**64, OverflowError),
+        (2**100, OverflowError),
+        (1.0, TypeError),
+        (None, TypeError),
+        ("1", TypeError),
+        (b"1", TypeError),
+        ([1], TypeError),
+        (Decimal(1), TypeError),
+        (Fraction(1), TypeError),
+        (1j, TypeError),
+        (Index("1"), TypeError),
+        (BadIndex(), RuntimeError),
+        (Index(-3), ValueError),
+    ],
+)
 def test_bad_ids(tok, value, error):
     for decode in decoders(tok):
         for ids in ([value], [1, 2, value], [value, 2**40]):
@@ -176,8 +218,9 @@ def test_bad_ids(tok, value, error):
                 assert str(getattr(value, "value", value)) in str(info.value)
 
 
-@pytest.mark.parametrize("value, same_as", [
-    (True, 1), (False, 0), (IntSub(300), 300), (Index(300), 300)])
+@pytest.mark.parametrize(
+    "value, same_as", [(True, 1), (False, 0), (IntSub(300), 300), (Index(300), 300)]
+)
 def test_id_like_values(tok, value, same_as):
     for decode in decoders(tok):
         assert decode([value, 300]) == decode([same_as, 300])
@@ -192,27 +235,45 @@ def test_ids_out_of_the_vocabulary(tok):
         assert tok.bpe().decode_tokens([1, value]) == b""
 
 
-@pytest.mark.parametrize("container", [
-    set, lambda x: iter(x), lambda x: {i: i for i in x}, lambda x: b"\x01\x02",
-    lambda x: bytearray(b"\x01\x02"), lambda x: memoryview(b"\x01\x02"), lambda x: "12",
-    lambda x: None,
-])
+@pytest.mark.parametrize(
+    "container",
+    [
+        set,
+        lambda x: iter(x),
+        lambda x: {i: i for i in x},
+        lambda x: b"\x01\x02",
+        lambda x: bytearray(b"\x01\x02"),
+        lambda x: memoryview(b"\x01\x02"),
+        lambda x: "12",
+        lambda x: None,
+    ],
+)
 def test_id_containers_that_are_not_sequences_of_ids(tok, container):
     # Byte and text strings are sequences, but not of ids.
-    for decode in (tok.decode, tok.bpe().decode_tokens, tok.decode_batch, tok.decode_batch_parallel):
+    for decode in (
+        tok.decode,
+        tok.bpe().decode_tokens,
+        tok.decode_batch,
+        tok.decode_batch_parallel,
+    ):
         with pytest.raises(TypeError):
             decode(container([1, 2]))
     with pytest.raises(TypeError, match=r"decode_batch: batch\[1\] must be a sequence of ints"):
         tok.decode_batch([[1], container([1, 2])])
 
 
-@pytest.mark.parametrize("container", [tuple, lambda x: range(x[0], x[0] + 1), ListSub,
-                                       lambda x: __import__("array").array("i", x)])
+@pytest.mark.parametrize(
+    "container",
+    [tuple, lambda x: range(x[0], x[0] + 1), ListSub, lambda x: __import__("array").array("i", x)],
+)
 def test_any_sequence_of_ids(tok, container):
     ids = tok.encode("any sequence")[:1]
     text = tok.decode(ids)
-    for decode in (tok.decode, lambda s: tok.decode_batch([s])[0],
-                   lambda s: tok.decode_batch_parallel([s])[0]):
+    for decode in (
+        tok.decode,
+        lambda s: tok.decode_batch([s])[0],
+        lambda s: tok.decode_batch_parallel([s])[0],
+    ):
         assert decode(container(ids)) == text
     assert tok.bpe().decode_tokens(container(ids)) == text.encode()
 
@@ -251,12 +312,27 @@ def test_lists_changed_while_converting(tok):
 
 # ---- limits ----------------------------------------------------------------------
 
-@pytest.mark.parametrize("limit, expected", [
-    (-1, ValueError), (-2**63, ValueError), (2**63, OverflowError), (2**64, OverflowError),
-    (-2**64, ValueError), (1.5, TypeError), ("5", TypeError), (None, TypeError),
-    (Decimal(5), TypeError), (Index(-1), ValueError),
-    (0, None), (True, None), (2**63 - 1, "count"), (Index(2**40), "count"), (IntSub(10**6), "count"),
-])
+
+@pytest.mark.parametrize(
+    "limit, expected",
+    [
+        (-1, ValueError),
+        (-(2**63), ValueError),
+        (2**63, OverflowError),
+        (2**64, OverflowError),
+        (-(2**64), ValueError),
+        (1.5, TypeError),
+        ("5", TypeError),
+        (None, TypeError),
+        (Decimal(5), TypeError),
+        (Index(-1), ValueError),
+        (0, None),
+        (True, None),
+        (2**63 - 1, "count"),
+        (Index(2**40), "count"),
+        (IntSub(10**6), "count"),
+    ],
+)
 def test_count_till_limit_limits(tok, limit, expected):
     text = "a few words of text"
     if isinstance(expected, type):
@@ -273,8 +349,13 @@ SURROGATES = ["\ud800", "a\udfffb", "\ud83d\ude00", "text \udc80", "\udbff" * 3]
 
 @pytest.mark.parametrize("text", SURROGATES)
 def test_lone_surrogates(tok, text):
-    for call in (tok.encode, tok.count, lambda s: tok.count_till_limit(s, 10),
-                 lambda s: tok.encode_batch(["ok", s]), lambda s: tok.encode_batch_parallel([s, "ok"])):
+    for call in (
+        tok.encode,
+        tok.count,
+        lambda s: tok.count_till_limit(s, 10),
+        lambda s: tok.encode_batch(["ok", s]),
+        lambda s: tok.encode_batch_parallel([s, "ok"]),
+    ):
         with pytest.raises(UnicodeEncodeError):
             call(text)
 
@@ -283,18 +364,48 @@ def test_nul_and_odd_strings(tok):
     class StrSub(str):
         pass
 
-    for text in ["a\x00b", "\x00" * 5, StrSub("sub class"), "\U0010ffff\ufffe\uffff", "\u0301" * 50]:
+    for text in [
+        "a\x00b",
+        "\x00" * 5,
+        StrSub("sub class"),
+        "\U0010ffff\ufffe\uffff",
+        "\u0301" * 50,
+    ]:
         assert tok.decode(tok.encode(text)) == text
         assert tok.encode_batch_parallel([text])[0] == [tok.encode(text)]
 
 
 @pytest.mark.parametrize("vocabulary", VOCABULARIES)
 @settings(max_examples=size(400, 60), deadline=None)
-@given(data=st.binary(max_size=300) | st.lists(
-    st.sampled_from([b"\x80", b"\xbf", b"\xc3", b"\xe2\x80", b"\xf0\x9f", b"\xf4\x90\x80\x80",
-                     b"\xf7\xbf\xbf\xbf", b"\xff", b" ", b"\t", b"\xc2\x85", b"\xe3\x80\x80", b"a",
-                     b"'", b"s", b"1", b"\n", b"\r", b"\xcc\x81"]),
-    max_size=80).map(b"".join))
+@given(
+    data=st.binary(max_size=300)
+    | st.lists(
+        st.sampled_from(
+            [
+                b"\x80",
+                b"\xbf",
+                b"\xc3",
+                b"\xe2\x80",
+                b"\xf0\x9f",
+                b"\xf4\x90\x80\x80",
+                b"\xf7\xbf\xbf\xbf",
+                b"\xff",
+                b" ",
+                b"\t",
+                b"\xc2\x85",
+                b"\xe3\x80\x80",
+                b"a",
+                b"'",
+                b"s",
+                b"1",
+                b"\n",
+                b"\r",
+                b"\xcc\x81",
+            ]
+        ),
+        max_size=80,
+    ).map(b"".join)
+)
 def test_bytes_that_are_not_utf8(vocabulary, data):
     tok = tokenizer(vocabulary)
     ids = tok.encode(data)
@@ -357,17 +468,26 @@ def test_empty_everything(tok):
     assert tok.encode_batch([""] * 3)[:2] == ([[], [], []], 0)
     assert tok.encode_batch_parallel([""] * 3)[:2] == ([[], [], []], 0)
     assert tok.decode_batch([[], []]) == ["", ""]
-    assert (bpe.count(b""), bpe.encode_via_backtracking(bytearray()), bpe.decode_tokens([])) == \
-        (0, [], b"")
+    assert (bpe.count(b""), bpe.encode_via_backtracking(bytearray()), bpe.decode_tokens([])) == (
+        0,
+        [],
+        b"",
+    )
     assert tok.count_till_limit(b"", 0) == 0
 
 
 # ---- objects made by calling the types, copies and pickles -------------------------
 
-@pytest.mark.parametrize("make", [
-    lambda: Tokenizer(), lambda: Tokenizer.__new__(Tokenizer),
-    lambda: BytePairEncoding(), lambda: BytePairEncoding.__new__(BytePairEncoding),
-])
+
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda: Tokenizer(),
+        lambda: Tokenizer.__new__(Tokenizer),
+        lambda: BytePairEncoding(),
+        lambda: BytePairEncoding.__new__(BytePairEncoding),
+    ],
+)
 def test_objects_made_directly(make):
     obj = make()
     methods = [m for m in dir(obj) if not m.startswith("_")]
@@ -390,11 +510,13 @@ def test_objects_outlive_their_source():
     # encoding belongs to the process.
     bpe = openai.cl100k_base().bpe()
     import gc
+
     gc.collect()
     assert bpe.decode_tokens(bpe.encode_via_backtracking(b"still here")) == b"still here"
 
 
 # ---- texts changed by another thread during a parallel batch -----------------------
+
 
 def test_batch_list_changed_during_parallel_encoding(tok):
     # While the encoding runs without the interpreter lock, another thread
@@ -427,6 +549,7 @@ def test_batch_list_changed_during_parallel_encoding(tok):
 
 # ---- unusable image files -------------------------------------------------------------
 
+
 @pytest.mark.parametrize("kind", ["fifo", "directory", "dangling link", "link to /dev/zero"])
 def test_unreadable_image_builds_instead(tmp_path, kind):
     image = tmp_path / "precomputed_cl100k.bin"
@@ -443,8 +566,13 @@ def test_unreadable_image_builds_instead(tmp_path, kind):
         velkan.__file__ = {str(tmp_path / "__init__.py")!r}
         print(o.cl100k_base().encode("image or not"))
     """)
-    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120,
-                         env={**os.environ, "PYTHONPATH": HERE})
+    out = subprocess.run(
+        [sys.executable, "-c", code],
+        capture_output=True,
+        text=True,
+        timeout=120,
+        env={**os.environ, "PYTHONPATH": HERE},
+    )
     assert out.returncode == 0, out.stderr
     assert out.stdout.strip() == str(tokenizer("cl100k_base").encode("image or not"))
 

@@ -11,15 +11,19 @@ import threading
 import time
 
 import pytest
+from sizes import CHECKED, size
 
 from reference import HERE, VOCABULARIES, tokenizer
-from sizes import CHECKED, size
 
 
 def run(code, env=None, timeout=300):
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
-                          text=True, timeout=timeout,
-                          env={**os.environ, "PYTHONPATH": HERE, **(env or {})})
+    return subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)],
+        capture_output=True,
+        text=True,
+        timeout=timeout,
+        env={**os.environ, "PYTHONPATH": HERE, **(env or {})},
+    )
 
 
 @pytest.fixture(params=VOCABULARIES)
@@ -28,6 +32,7 @@ def tok(request):
 
 
 # ---- decode batches and user code ------------------------------------------------------
+
 
 @pytest.mark.parametrize("method", ["decode_batch", "decode_batch_parallel"])
 def test_user_code_never_sees_a_half_built_list(method):
@@ -51,9 +56,12 @@ def test_user_code_never_sees_a_half_built_list(method):
 
 # ---- memory and speed per text --------------------------------------------------------
 
+
 @pytest.mark.skipif(CHECKED, reason="the sanitizer's allocator holds freed memory back")
-@pytest.mark.parametrize("call", [
-    "t.encode_batch(texts)[0]", "t.encode_batch_parallel(texts)[0]", "t.count_batch(texts)"])
+@pytest.mark.parametrize(
+    "call",
+    ["t.encode_batch(texts)[0]", "t.encode_batch_parallel(texts)[0]", "t.count_batch(texts)"],
+)
 def test_tiny_texts_cost_little_memory(call):
     # A million three-character texts: the results themselves (a list and an
     # int reference per text) take about 86 MB, as a plain loop of encode
@@ -96,24 +104,37 @@ def test_count_batch(tok):
 
 # ---- the pool's size --------------------------------------------------------------
 
-@pytest.mark.parametrize("value, expected", [
-    ("1", 1), ("", "all"), ("0", "all"), ("-3", "all"), ("two", "all"), ("2x", "all"),
-    ("100000", "all"),
-])
+
+@pytest.mark.parametrize(
+    "value, expected",
+    [
+        ("1", 1),
+        ("", "all"),
+        ("0", "all"),
+        ("-3", "all"),
+        ("two", "all"),
+        ("2x", "all"),
+        ("100000", "all"),
+    ],
+)
 def test_thread_count_from_the_environment(value, expected):
-    out = run("""
+    out = run(
+        """
         import os
         import velkan.bpe.openai as o
         t = o.cl100k_base()
         ids = t.encode_batch_parallel(["some text %d" % i * 40 for i in range(5000)])
         print(o.get_num_threads(), ids[3], len(os.sched_getaffinity(0)))
-    """, env={"VELKAN_NUM_THREADS": value})
+    """,
+        env={"VELKAN_NUM_THREADS": value},
+    )
     assert out.returncode == 0, out.stderr
     threads, batch_threads, processors = map(int, out.stdout.split())
     assert threads == batch_threads == (processors if expected == "all" else expected)
 
 
 # ---- memory limits and threads -------------------------------------------------------
+
 
 @pytest.mark.skipif(CHECKED, reason="the sanitizer reserves more address space than the limit")
 @pytest.mark.parametrize("pool_first", [True, False])
@@ -151,11 +172,21 @@ def test_parallel_batches_under_an_address_space_limit(pool_first):
 
 # ---- signals ---------------------------------------------------------------------------
 
-@pytest.mark.parametrize("call", [
-    "t.count(big)", "t.encode(big)", "t.count_till_limit(big, 10**12)", "t.encode(big.encode())",
-    "t.encode_batch(many)", "t.encode_batch_parallel(many)", "t.count_batch(many)",
-    "t.encode_batch_parallel([big])", "t.count_batch([big, big])",
-])
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        "t.count(big)",
+        "t.encode(big)",
+        "t.count_till_limit(big, 10**12)",
+        "t.encode(big.encode())",
+        "t.encode_batch(many)",
+        "t.encode_batch_parallel(many)",
+        "t.count_batch(many)",
+        "t.encode_batch_parallel([big])",
+        "t.count_batch([big, big])",
+    ],
+)
 def test_ctrl_c_stops_long_calls(call):
     # A timer signal whose handler raises KeyboardInterrupt, as Ctrl-C's does,
     # arrives 0.1 s into a call that takes about a second or more: the call must stop soon
@@ -186,6 +217,7 @@ def test_ctrl_c_stops_long_calls(call):
 
 
 # ---- long single texts without the lock ------------------------------------------------
+
 
 @pytest.mark.parametrize("call", ["count", "encode", "count_till_limit"])
 def test_long_texts_let_other_threads_run(tok, call):

@@ -8,8 +8,9 @@ import pytest
 
 from reference import VOCABULARIES, reference, tokenizer
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
-                                "benchmarks"))
+sys.path.insert(
+    0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "benchmarks")
+)
 import texts  # noqa: E402
 
 

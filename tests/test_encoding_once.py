@@ -41,8 +41,9 @@ print(json.dumps({"tokenizers": len(tokenizers), "ready": ready, "asked": len(as
 
 
 def run(code, *args):
-    proc = subprocess.run([sys.executable, "-c", code, *args], capture_output=True, text=True,
-                          timeout=300)
+    proc = subprocess.run(
+        [sys.executable, "-c", code, *args], capture_output=True, text=True, timeout=300
+    )
     assert proc.returncode == 0, proc.stderr[-2000:]
     return json.loads(proc.stdout)
 
@@ -89,8 +90,10 @@ def test_save_image_and_vocabularies(tmp_path):
     image = tmp_path / "cl100k.bin"
     bad = tmp_path / "no_such_dir" / "x.bin"
     result = run(SAVE, str(image), str(bad))
-    assert result["vocabularies"] == [["cl100k_base", "precomputed_cl100k.bin", 100256],
-                                      ["o200k_base", "precomputed_o200k.bin", 199998]]
+    assert result["vocabularies"] == [
+        ["cl100k_base", "precomputed_cl100k.bin", 100256],
+        ["o200k_base", "precomputed_o200k.bin", 199998],
+    ]
     assert image.stat().st_size == 45135140
     assert result["error"] == ["FileNotFoundError", str(bad)]
     assert "p50k_base" in result["unknown"]
@@ -128,6 +131,7 @@ sys.exit(os.WEXITSTATUS(status))
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
 def test_fork_while_another_thread_makes_the_encoding():
     # The child must not inherit the making thread's lock on the cache entry.
-    proc = subprocess.run([sys.executable, "-c", FORK_WHILE_MAKING], capture_output=True,
-                          text=True, timeout=300)
+    proc = subprocess.run(
+        [sys.executable, "-c", FORK_WHILE_MAKING], capture_output=True, text=True, timeout=300
+    )
     assert proc.returncode == 0, proc.stdout + proc.stderr[-2000:]

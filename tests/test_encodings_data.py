@@ -8,11 +8,23 @@ import random
 import pytest
 
 from velkan import _encodings_data as facts
-from velkan.load import (MAX_RANK, RankFileError, check_mergeable_ranks, load_tiktoken_bpe,
-                         parse_tiktoken_bpe)
+from velkan.load import (
+    MAX_RANK,
+    RankFileError,
+    check_mergeable_ranks,
+    load_tiktoken_bpe,
+    parse_tiktoken_bpe,
+)
 
-NAMES = ["gpt2", "r50k_base", "p50k_base", "p50k_edit", "cl100k_base", "o200k_base",
-         "o200k_harmony"]
+NAMES = [
+    "gpt2",
+    "r50k_base",
+    "p50k_base",
+    "p50k_edit",
+    "cl100k_base",
+    "o200k_base",
+    "o200k_harmony",
+]
 HERE = os.path.dirname(os.path.abspath(__file__))
 RANK_DIR = os.path.join(os.path.dirname(HERE), "src", "vocab", "data")
 
@@ -28,8 +40,11 @@ def tiktoken_constructor_facts(name, monkeypatch):
         return {}
 
     monkeypatch.setattr(openai_public, "load_tiktoken_bpe", fake_load)
-    monkeypatch.setattr(openai_public, "data_gym_to_mergeable_bpe_ranks",
-                        lambda **kwargs: asked.append(("data gym", None)) or {})
+    monkeypatch.setattr(
+        openai_public,
+        "data_gym_to_mergeable_bpe_ranks",
+        lambda **kwargs: asked.append(("data gym", None)) or {},
+    )
     return openai_public.ENCODING_CONSTRUCTORS[name](), asked
 
 
@@ -65,16 +80,52 @@ def test_model_tables_match_tiktoken():
     model = pytest.importorskip("tiktoken.model")
     # Order matters for the prefixes: the first match wins.
     assert list(facts.MODEL_PREFIX_TO_ENCODING.items()) == list(
-        model.MODEL_PREFIX_TO_ENCODING.items())
+        model.MODEL_PREFIX_TO_ENCODING.items()
+    )
     assert facts.MODEL_TO_ENCODING == model.MODEL_TO_ENCODING
     assert set(facts.MODEL_TO_ENCODING.values()) | set(
-        facts.MODEL_PREFIX_TO_ENCODING.values()) <= set(facts.ENCODINGS)
+        facts.MODEL_PREFIX_TO_ENCODING.values()
+    ) <= set(facts.ENCODINGS)
 
 
 # Random texts over characters that tell the patterns' rules apart.
-PIECES = [" ", "  ", "\t", "\n", "\r\n", "\n ", "\u00a0", "\u3000", "'", "'s", "'S", "'ll", "'LL",
-          "'ve", "'re", "'d", "'m", "'t", "\u017f", "a", "Z", "word", "Word", "\u00e9", "\u4e2d",
-          "1", "12345", "\u0663", "\u00bd", "!", "...", "/", "\u0301", "\U0001f600", "x"]
+PIECES = [
+    " ",
+    "  ",
+    "\t",
+    "\n",
+    "\r\n",
+    "\n ",
+    "\u00a0",
+    "\u3000",
+    "'",
+    "'s",
+    "'S",
+    "'ll",
+    "'LL",
+    "'ve",
+    "'re",
+    "'d",
+    "'m",
+    "'t",
+    "\u017f",
+    "a",
+    "Z",
+    "word",
+    "Word",
+    "\u00e9",
+    "\u4e2d",
+    "1",
+    "12345",
+    "\u0663",
+    "\u00bd",
+    "!",
+    "...",
+    "/",
+    "\u0301",
+    "\U0001f600",
+    "x",
+]
 
 
 def random_texts(count, seed):
@@ -85,9 +136,12 @@ def random_texts(count, seed):
 @pytest.mark.parametrize("spelling", list(facts.PATTERN_RULE_SETS))
 def test_known_spellings_cut_alike(spelling):
     regex = pytest.importorskip("regex")
-    canonical = {"r50k": facts.R50K_PAT_STR, "cl100k": facts.CL100K_PAT_STR,
-                 "o200k": facts.O200K_PAT_STR, "cl100k_legacy": facts.CL100K_OLD_PAT_STR}[
-        facts.PATTERN_RULE_SETS[spelling]]
+    canonical = {
+        "r50k": facts.R50K_PAT_STR,
+        "cl100k": facts.CL100K_PAT_STR,
+        "o200k": facts.O200K_PAT_STR,
+        "cl100k_legacy": facts.CL100K_OLD_PAT_STR,
+    }[facts.PATTERN_RULE_SETS[spelling]]
     mine, theirs = regex.compile(spelling), regex.compile(canonical)
     for text in random_texts(20000, 3):
         assert mine.findall(text) == theirs.findall(text), repr(text)
@@ -101,8 +155,12 @@ def test_old_cl100k_spelling_is_not_cl100k():
     tiktoken = pytest.importorskip("tiktoken")
     ranks = {bytes([b]): b for b in range(256)}
     ranks[b"\n  "] = 256
-    ids = [tiktoken.Encoding(str(i), pat_str=p, mergeable_ranks=ranks, special_tokens={})
-           .encode("x\n  ") for i, p in enumerate([facts.CL100K_PAT_STR, facts.CL100K_OLD_PAT_STR])]
+    ids = [
+        tiktoken.Encoding(str(i), pat_str=p, mergeable_ranks=ranks, special_tokens={}).encode(
+            "x\n  "
+        )
+        for i, p in enumerate([facts.CL100K_PAT_STR, facts.CL100K_OLD_PAT_STR])
+    ]
     assert ids == [[120, 256], [120, 10, 32, 32]]
 
 
@@ -134,19 +192,22 @@ def test_load_good_file(tmp_path):
     assert load_tiktoken_bpe(path) == want
 
 
-@pytest.mark.parametrize("bad_line, line_number, problem", [
-    (b"YQ==", 2, "expected a base64 token and a rank, found only 'YQ==' (no rank)"),
-    (b"YQ== 1 2", 2, "expected a base64 token and a rank, found 3 fields"),
-    (b"Y!Q= 1", 2, "'Y!Q=' is not base64"),
-    (b"YQ 1", 2, "'YQ' is not base64"),
-    (b"YQ== one", 2, "the rank 'one' is not a non-negative integer"),
-    (b"YQ== -1", 2, "the rank '-1' is not a non-negative integer"),
-    (b"YQ== 1.0", 2, "the rank '1.0' is not a non-negative integer"),
-    (b"YQ== %d" % (MAX_RANK + 1), 2, "the rank %d exceeds %d" % (MAX_RANK + 1, MAX_RANK)),
-    (b"Yg== 0", 2, "rank 0 already appears on line 1"),
-    (b"YQ== 7", 2, "token b'a' already appears on line 1"),
-    (b" = 3", 2, "'=' is not base64"),
-])
+@pytest.mark.parametrize(
+    "bad_line, line_number, problem",
+    [
+        (b"YQ==", 2, "expected a base64 token and a rank, found only 'YQ==' (no rank)"),
+        (b"YQ== 1 2", 2, "expected a base64 token and a rank, found 3 fields"),
+        (b"Y!Q= 1", 2, "'Y!Q=' is not base64"),
+        (b"YQ 1", 2, "'YQ' is not base64"),
+        (b"YQ== one", 2, "the rank 'one' is not a non-negative integer"),
+        (b"YQ== -1", 2, "the rank '-1' is not a non-negative integer"),
+        (b"YQ== 1.0", 2, "the rank '1.0' is not a non-negative integer"),
+        (b"YQ== %d" % (MAX_RANK + 1), 2, "the rank %d exceeds %d" % (MAX_RANK + 1, MAX_RANK)),
+        (b"Yg== 0", 2, "rank 0 already appears on line 1"),
+        (b"YQ== 7", 2, "token b'a' already appears on line 1"),
+        (b" = 3", 2, "'=' is not base64"),
+    ],
+)
 def test_load_bad_line(tmp_path, bad_line, line_number, problem):
     path = write(tmp_path, [line(b"a", 0), bad_line, line(b"c", 9)])
     with pytest.raises(RankFileError) as info:
@@ -157,12 +218,16 @@ def test_load_bad_line(tmp_path, bad_line, line_number, problem):
 
 
 def test_load_refuses_urls_and_checks_hashes(tmp_path):
-    for url in ["https://openaipublic.blob.core.windows.net/encodings/r50k_base.tiktoken",
-                "az://container/x.tiktoken", "gs://bucket/x.tiktoken"]:
+    for url in [
+        "https://openaipublic.blob.core.windows.net/encodings/r50k_base.tiktoken",
+        "az://container/x.tiktoken",
+        "gs://bucket/x.tiktoken",
+    ]:
         with pytest.raises(ValueError, match="local paths only"):
             load_tiktoken_bpe(url)
     path = write(tmp_path, [line(b"a", 0)])
     import hashlib
+
     digest = hashlib.sha256(path.read_bytes()).hexdigest()
     assert load_tiktoken_bpe(path, expected_hash=digest) == {b"a": 0}
     with pytest.raises(ValueError, match="SHA-256 is %s, expected 00" % digest):
@@ -187,15 +252,22 @@ def test_parse_names_the_source():
         parse_tiktoken_bpe(b"@@ 1")
 
 
-@pytest.mark.parametrize("ranks, specials, message", [
-    ({b"a": 0, b"b": 1}, {"<|x|>": 1}, "special token '<|x|>' has id 1, the rank of ordinary token b'b'"),
-    ({b"a": 0, b"b": 0}, {}, "ordinary tokens b'a' and b'b' share rank 0"),
-    ({b"a": -1}, {}, "ordinary token b'a' has rank -1, not an integer in 0..%d" % MAX_RANK),
-    ({b"a": True}, {}, "ordinary token b'a' has rank True"),
-    ({"a": 0}, {}, "ordinary token 'a' is not bytes"),
-    ({b"a": 0}, {"<|x|>": "1"}, "special token '<|x|>' has id '1'"),
-    ({b"a": 0}, {b"<|x|>": 1}, "special token b'<|x|>' is not a str"),
-])
+@pytest.mark.parametrize(
+    "ranks, specials, message",
+    [
+        (
+            {b"a": 0, b"b": 1},
+            {"<|x|>": 1},
+            "special token '<|x|>' has id 1, the rank of ordinary token b'b'",
+        ),
+        ({b"a": 0, b"b": 0}, {}, "ordinary tokens b'a' and b'b' share rank 0"),
+        ({b"a": -1}, {}, "ordinary token b'a' has rank -1, not an integer in 0..%d" % MAX_RANK),
+        ({b"a": True}, {}, "ordinary token b'a' has rank True"),
+        ({"a": 0}, {}, "ordinary token 'a' is not bytes"),
+        ({b"a": 0}, {"<|x|>": "1"}, "special token '<|x|>' has id '1'"),
+        ({b"a": 0}, {b"<|x|>": 1}, "special token b'<|x|>' is not a str"),
+    ],
+)
 def test_check_mergeable_ranks_faults(ranks, specials, message):
     with pytest.raises(ValueError, match="^" + __import__("re").escape(message)):
         check_mergeable_ranks(ranks, specials)

@@ -5,7 +5,6 @@ exception), and the same process works once the limit is lifted. Each case
 runs in a fresh interpreter, with images and without."""
 
 import json
-import os
 import subprocess
 import sys
 
@@ -41,7 +40,9 @@ EXPECTED = {"cl100k_base": [15339, 1917], "o200k_base": [24912, 2375]}
 def run(name, extra_mb, use_images):
     proc = subprocess.run(
         [sys.executable, "-c", CHILD, name, str(extra_mb), "1" if use_images else "0"],
-        capture_output=True, text=True, timeout=120,
+        capture_output=True,
+        text=True,
+        timeout=120,
     )
     assert proc.returncode == 0, (name, extra_mb, use_images, proc.returncode, proc.stderr[-2000:])
     return json.loads(proc.stdout)

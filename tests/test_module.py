@@ -20,16 +20,24 @@ def test_module_tree():
     assert velkan.bpe.openai is sys.modules["velkan.bpe.openai"]
     assert public(velkan.bpe) == {"BytePairEncoding", "openai"}
     assert public(velkan.bpe.openai) == {
-        "Tokenizer", "ParallelOptions", "cl100k_base", "o200k_base",
-        "is_cached_cl100k", "is_cached_o200k", "get_num_threads",
+        "Tokenizer",
+        "ParallelOptions",
+        "cl100k_base",
+        "o200k_base",
+        "is_cached_cl100k",
+        "is_cached_o200k",
+        "get_num_threads",
     }
 
 
-@pytest.mark.parametrize("cls, module, name", [
-    (BytePairEncoding, "velkan.bpe", "BytePairEncoding"),
-    (Tokenizer, "velkan.bpe.openai", "Tokenizer"),
-    (ParallelOptions, "velkan.bpe.openai", "ParallelOptions"),
-])
+@pytest.mark.parametrize(
+    "cls, module, name",
+    [
+        (BytePairEncoding, "velkan.bpe", "BytePairEncoding"),
+        (Tokenizer, "velkan.bpe.openai", "Tokenizer"),
+        (ParallelOptions, "velkan.bpe.openai", "ParallelOptions"),
+    ],
+)
 def test_type_names_and_no_subclassing(cls, module, name):
     assert (cls.__module__, cls.__name__) == (module, name)
     with pytest.raises(TypeError):
@@ -39,33 +47,51 @@ def test_type_names_and_no_subclassing(cls, module, name):
 def test_method_sets():
     def methods(cls):
         return {n for n in dir(cls) if not n.startswith("__")}
+
     assert methods(BytePairEncoding) == {"count", "encode_via_backtracking", "decode_tokens"}
     assert methods(Tokenizer) == {
-        "count", "count_till_limit", "count_batch", "encode", "encode_batch",
+        "count",
+        "count_till_limit",
+        "count_batch",
+        "encode",
+        "encode_batch",
         "encode_batch_parallel",
-        "decode", "decode_batch", "decode_batch_parallel", "bpe",
+        "decode",
+        "decode_batch",
+        "decode_batch_parallel",
+        "bpe",
     }
     assert methods(ParallelOptions) == {"min_batch_size", "chunk_size", "max_threads"}
 
 
-@pytest.mark.parametrize("args, kwargs, expected", [
-    ((), {}, (20, 100, 0)),
-    ((5,), {}, (5, 100, 0)),
-    ((), {"chunk_size": 7}, (20, 7, 0)),
-    ((1, 2, 3), {}, (1, 2, 3)),
-    ((), {"max_threads": 9, "min_batch_size": 8}, (8, 100, 9)),
-    ((-1, -2, -3), {}, (-1, -2, -3)),  # negative values read back unchanged
-    ((2**63 - 1,), {}, (2**63 - 1, 100, 0)),
-])
+@pytest.mark.parametrize(
+    "args, kwargs, expected",
+    [
+        ((), {}, (20, 100, 0)),
+        ((5,), {}, (5, 100, 0)),
+        ((), {"chunk_size": 7}, (20, 7, 0)),
+        ((1, 2, 3), {}, (1, 2, 3)),
+        ((), {"max_threads": 9, "min_batch_size": 8}, (8, 100, 9)),
+        ((-1, -2, -3), {}, (-1, -2, -3)),  # negative values read back unchanged
+        ((2**63 - 1,), {}, (2**63 - 1, 100, 0)),
+    ],
+)
 def test_parallel_options_values(args, kwargs, expected):
     o = ParallelOptions(*args, **kwargs)
     assert (o.min_batch_size, o.chunk_size, o.max_threads) == expected
 
 
-@pytest.mark.parametrize("args, kwargs", [
-    (("1",), {}), ((), {"chunk_size": "7"}), ((), {"max_threads": 1.5}),
-    ((), {"threads": 1}), ((1, 2, 3, 4), {}), ((2**63,), {}),
-])
+@pytest.mark.parametrize(
+    "args, kwargs",
+    [
+        (("1",), {}),
+        ((), {"chunk_size": "7"}),
+        ((), {"max_threads": 1.5}),
+        ((), {"threads": 1}),
+        ((1, 2, 3, 4), {}),
+        ((2**63,), {}),
+    ],
+)
 def test_parallel_options_bad_arguments(args, kwargs):
     with pytest.raises((TypeError, OverflowError)):
         ParallelOptions(*args, **kwargs)
@@ -78,21 +104,33 @@ def test_parallel_options_read_only(name):
         setattr(o, name, 1)
 
 
-@pytest.mark.parametrize("call", [
-    lambda t: t.count("x"), lambda t: t.count_till_limit("x", 1), lambda t: t.encode("x"),
-    lambda t: t.encode_batch(["x"]), lambda t: t.encode_batch_parallel(["x"]),
-    lambda t: t.decode([1]), lambda t: t.decode_batch([[1]]),
-    lambda t: t.decode_batch_parallel([[1]]), lambda t: t.bpe(),
-])
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda t: t.count("x"),
+        lambda t: t.count_till_limit("x", 1),
+        lambda t: t.encode("x"),
+        lambda t: t.encode_batch(["x"]),
+        lambda t: t.encode_batch_parallel(["x"]),
+        lambda t: t.decode([1]),
+        lambda t: t.decode_batch([[1]]),
+        lambda t: t.decode_batch_parallel([[1]]),
+        lambda t: t.bpe(),
+    ],
+)
 def test_tokenizer_made_directly_has_no_encoding(call):
     with pytest.raises(ValueError, match="no encoding"):
         call(Tokenizer())
 
 
-@pytest.mark.parametrize("call", [
-    lambda b: b.count(b"x"), lambda b: b.encode_via_backtracking(b"x"),
-    lambda b: b.decode_tokens([1]),
-])
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda b: b.count(b"x"),
+        lambda b: b.encode_via_backtracking(b"x"),
+        lambda b: b.decode_tokens([1]),
+    ],
+)
 def test_byte_pair_encoding_made_directly_has_no_encoding(call):
     with pytest.raises(ValueError, match="no encoding"):
         call(BytePairEncoding())

@@ -12,10 +12,10 @@ import threading
 import tracemalloc
 
 import pytest
+from sizes import CHECKED, size
 
 import velkan.bpe.openai as openai
 from reference import HERE, VOCABULARIES, corpus, tokenizer
-from sizes import CHECKED, size
 
 
 def mixed_texts(n, seed):
@@ -39,6 +39,7 @@ def mixed_texts(n, seed):
 
 
 # ---- threads -------------------------------------------------------------------------
+
 
 def test_parallel_batches_from_many_threads():
     # 8 threads submit parallel batches of both vocabularies while two more
@@ -79,6 +80,7 @@ def test_parallel_batches_from_many_threads():
 
 # ---- leaks -----------------------------------------------------------------------------
 
+
 def resident_bytes():
     with open("/proc/self/statm") as f:
         return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
@@ -100,6 +102,7 @@ def calls(tok):
             except (TypeError, ValueError, OverflowError, UnicodeEncodeError):
                 return
             raise AssertionError("no error")
+
         return call
 
     return {
@@ -182,6 +185,7 @@ def test_python_objects_do_not_accumulate():
 
 # ---- processes --------------------------------------------------------------------------
 
+
 # Under AddressSanitizer a fork child can inherit the sanitizer's own
 # allocator lock held by a parent thread (its runtime takes no fork handlers
 # for it) and hang in malloc; glibc's malloc is fork-safe, so this runs only
@@ -193,7 +197,8 @@ def test_fork_while_the_pool_is_busy(tmp_path):
     # Children (and a grandchild) must get a pool of their own and the right
     # results; "spawn" children start clean.
     script = tmp_path / "busy_fork.py"
-    script.write_text(textwrap.dedent("""
+    script.write_text(
+        textwrap.dedent("""
         import multiprocessing as mp
         import os
         import sys
@@ -234,9 +239,16 @@ def test_fork_while_the_pool_is_busy(tmp_path):
                 thread.join()
             results.append(check())
             print(all(results), len(results))
-    """).replace("ROUNDS", str(size(4, 2))))
-    out = subprocess.run([sys.executable, str(script)], capture_output=True, text=True,
-                         timeout=300, cwd=str(tmp_path), env={**os.environ, "PYTHONPATH": HERE})
+    """).replace("ROUNDS", str(size(4, 2)))
+    )
+    out = subprocess.run(
+        [sys.executable, str(script)],
+        capture_output=True,
+        text=True,
+        timeout=300,
+        cwd=str(tmp_path),
+        env={**os.environ, "PYTHONPATH": HERE},
+    )
     assert out.returncode == 0, out.stderr
     assert out.stdout.split() == ["True", str(2 * size(4, 2) + 2)]
 
@@ -288,10 +300,16 @@ def test_out_of_memory_is_a_memory_error():
         after = [sys.getrefcount(x) for x in held]
         resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
         print("references", "kept" if after == before else (before, after))
-        print("after", t.encode_batch_parallel(["hello", "world"])[0] == [t.encode("hello"), t.encode("world")])
+        again = t.encode_batch_parallel(["hello", "world"])[0]
+        print("after", again == [t.encode("hello"), t.encode("world")])
     """)
-    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=300,
-                         env={**os.environ, "PYTHONPATH": HERE})
+    out = subprocess.run(
+        [sys.executable, "-c", code],
+        capture_output=True,
+        text=True,
+        timeout=300,
+        env={**os.environ, "PYTHONPATH": HERE},
+    )
     assert out.returncode == 0, out.stderr
     lines = out.stdout.splitlines()
     assert lines[-2:] == ["references kept", "after True"]
@@ -316,7 +334,12 @@ def test_first_use_from_many_threads():
             t.join()
         print(len(results), len(set(results)), o.is_cached_cl100k(), o.is_cached_o200k())
     """)
-    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=300,
-                         env={**os.environ, "PYTHONPATH": HERE})
+    out = subprocess.run(
+        [sys.executable, "-c", code],
+        capture_output=True,
+        text=True,
+        timeout=300,
+        env={**os.environ, "PYTHONPATH": HERE},
+    )
     assert out.returncode == 0, out.stderr
     assert out.stdout.split() == ["8", "2", "True", "True"]

@@ -47,7 +47,10 @@ def test_types_and_modules_are_documented():
     for thing in (Tokenizer, BytePairEncoding, ParallelOptions, velkan.bpe, openai):
         assert thing.__doc__
     assert list(inspect.signature(ParallelOptions).parameters) == [
-        "min_batch_size", "chunk_size", "max_threads"]
+        "min_batch_size",
+        "chunk_size",
+        "max_threads",
+    ]
 
 
 @pytest.mark.parametrize("cls", [Tokenizer, BytePairEncoding])
@@ -60,9 +63,14 @@ def test_constructors_take_no_arguments(cls, args, kwargs):
 
 def test_stubs_match_the_module(tmp_path):
     pytest.importorskip("mypy.stubtest")
-    out = subprocess.run([sys.executable, "-m", "mypy.stubtest", "velkan.bpe", "--mypy-config-file",
-                          os.devnull], capture_output=True, text=True, cwd=tmp_path, timeout=300,
-                         env={**os.environ, "MYPY_CACHE_DIR": str(tmp_path / "cache")})
+    out = subprocess.run(
+        [sys.executable, "-m", "mypy.stubtest", "velkan.bpe", "--mypy-config-file", os.devnull],
+        capture_output=True,
+        text=True,
+        cwd=tmp_path,
+        timeout=300,
+        env={**os.environ, "MYPY_CACHE_DIR": str(tmp_path / "cache")},
+    )
     assert out.returncode == 0, out.stdout + out.stderr
 
 
@@ -70,7 +78,8 @@ def test_stubs_pass_mypy_strict(tmp_path):
     pytest.importorskip("mypy")
     # A user of every method, checked against the stubs, the stubs included.
     user = tmp_path / "user.py"
-    user.write_text(textwrap.dedent("""
+    user.write_text(
+        textwrap.dedent("""
         from typing import List, Optional, Tuple
         import velkan.bpe.openai as openai
 
@@ -83,7 +92,8 @@ def test_stubs_pass_mypy_strict(tmp_path):
             decoded = tok.decode_batch(ids) + tok.decode_batch([(1, 2)])
             one: Optional[str] = tok.decode(range(3))
             return counts + tok.encode(memoryview(b"x")), decoded + [one]
-    """))
+    """)
+    )
     # The installed stubs, copied beside the user as a package of their own:
     # mypy reports nothing inside installed packages.
     installed = os.path.join(os.path.dirname(velkan.bpe.__file__), "bpe")
@@ -94,9 +104,22 @@ def test_stubs_pass_mypy_strict(tmp_path):
         with open(os.path.join(installed, name)) as f:
             (tmp_path / "velkan" / "bpe" / name).write_text(f.read())
         stubs.append(os.path.join("velkan", "bpe", name))
-    out = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--cache-dir",
-                          str(tmp_path / "cache"), "user.py", *stubs],
-                         capture_output=True, text=True, cwd=tmp_path, timeout=300)
+    out = subprocess.run(
+        [
+            sys.executable,
+            "-m",
+            "mypy",
+            "--strict",
+            "--cache-dir",
+            str(tmp_path / "cache"),
+            "user.py",
+            *stubs,
+        ],
+        capture_output=True,
+        text=True,
+        cwd=tmp_path,
+        timeout=300,
+    )
     assert out.returncode == 0, out.stdout + out.stderr
 
 
@@ -110,22 +133,23 @@ IMPORT_AGAIN = """
 """
 
 
-@pytest.mark.parametrize("where", ["after clearing sys.modules", "_testcapi", "_xxsubinterpreters",
-                                   "reload"])
+@pytest.mark.parametrize(
+    "where", ["after clearing sys.modules", "_testcapi", "_xxsubinterpreters", "reload"]
+)
 def test_import_in_every_interpreter(where):
     expected = openai.cl100k_base().encode("hi")
     inner = textwrap.dedent(IMPORT_AGAIN).replace("EXPECTED", repr(expected))
     code = {
         "after clearing sys.modules": "import velkan.bpe.openai\n" + inner,
         "_testcapi": f"import velkan.bpe.openai\nimport _testcapi\n"
-                     f"assert _testcapi.run_in_subinterp({inner!r}) == 0",
+        f"assert _testcapi.run_in_subinterp({inner!r}) == 0",
         "_xxsubinterpreters": f"import velkan.bpe.openai\nimport _xxsubinterpreters as i\n"
-                              f"i.run_string(i.create(), {inner!r})",
+        f"i.run_string(i.create(), {inner!r})",
         "reload": "import importlib, velkan.bpe, velkan.bpe.openai as first\n"
-                  "importlib.reload(velkan.bpe)\n"
-                  "import velkan.bpe.openai as o\n"
-                  f"assert o.Tokenizer is first.Tokenizer and o.cl100k_base().encode('hi') == "
-                  f"{expected!r}",
+        "importlib.reload(velkan.bpe)\n"
+        "import velkan.bpe.openai as o\n"
+        f"assert o.Tokenizer is first.Tokenizer and o.cl100k_base().encode('hi') == "
+        f"{expected!r}",
     }[where]
     module = where if where.startswith("_") else None
     if module is not None:
@@ -133,7 +157,12 @@ def test_import_in_every_interpreter(where):
             __import__(module)
         except ImportError:
             pytest.skip(f"{module} is not available")
-    out = subprocess.run([sys.executable, "-c", code + "\nprint('ok')"], capture_output=True,
-                         text=True, timeout=120, env={**os.environ, "PYTHONPATH": HERE})
+    out = subprocess.run(
+        [sys.executable, "-c", code + "\nprint('ok')"],
+        capture_output=True,
+        text=True,
+        timeout=120,
+        env={**os.environ, "PYTHONPATH": HERE},
+    )
     assert out.returncode == 0, out.stderr
     assert out.stdout.split() == ["ok"]

@@ -1,6 +1,6 @@
 """A program that uses the whole public API; `mypy --strict` must accept it."""
 
-from typing import Dict, List, Optional, Tuple
+from typing import Optional
 
 import velkan
 import velkan.bpe
@@ -10,14 +10,14 @@ from velkan.bpe.openai import ParallelOptions, Tokenizer
 from velkan.images import write_images
 
 
-def use(tok: Tokenizer) -> Tuple[int, Optional[int], List[int], Optional[str]]:
-    ids: List[int] = tok.encode("hello world")
-    raw: List[int] = tok.encode(b"hello world")
+def use(tok: Tokenizer) -> tuple[int, Optional[int], list[int], Optional[str]]:
+    ids: list[int] = tok.encode("hello world")
+    raw: list[int] = tok.encode(b"hello world")
     n: int = tok.count("hello")
     fits: Optional[int] = tok.count_till_limit("hello", 10)
     batch, total, seconds = tok.encode_batch(["a", "b"])
     pbatch, ptotal, pseconds, threads = tok.encode_batch_parallel(["a"], ParallelOptions(1, 2, 3))
-    texts: List[Optional[str]] = tok.decode_batch(batch) + tok.decode_batch_parallel(pbatch)
+    texts: list[Optional[str]] = tok.decode_batch(batch) + tok.decode_batch_parallel(pbatch)
     bpe: BytePairEncoding = tok.bpe()
     data: bytes = bpe.decode_tokens(bpe.encode_via_backtracking(bytearray(b"xyz")))
     size: int = bpe.count(memoryview(data)) + total + ptotal + threads + len(texts) + len(raw)
@@ -28,7 +28,7 @@ def use(tok: Tokenizer) -> Tuple[int, Optional[int], List[int], Optional[str]]:
 
 
 def write(directory: str) -> int:
-    sizes: Dict[str, int] = write_images(directory, names=["cl100k_base"])
+    sizes: dict[str, int] = write_images(directory, names=["cl100k_base"])
     return sum(sizes.values())
 
 
@@ -38,7 +38,6 @@ def main() -> None:
     threads: int = openai.get_num_threads()
     for tok in (openai.cl100k_base(), velkan.bpe.openai.o200k_base()):
         print(version, cached, threads, use(tok))
-
 
 
 if __name__ == "__main__":

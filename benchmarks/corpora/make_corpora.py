@@ -17,7 +17,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 STDLIB = sysconfig.get_paths()["stdlib"]
 INCLUDE = sysconfig.get_paths()["include"]
 RUST_SRC = os.path.expanduser(
-    "~/.rustup/toolchains/stable-x86_64-unknown-linux-gnu/share/doc/rust/html")
+    "~/.rustup/toolchains/stable-x86_64-unknown-linux-gnu/share/doc/rust/html"
+)
 LOCALE = "/usr/share/locale"
 
 
@@ -27,7 +28,7 @@ def clip(text, limit):
     if len(data) <= limit:
         return text
     cut = data.rfind(b"\n", 0, limit)
-    return data[:cut + 1].decode("utf-8")
+    return data[: cut + 1].decode("utf-8")
 
 
 def english():
@@ -38,7 +39,7 @@ def english():
 
 def rust_source(path):
     page = open(path, encoding="utf-8").read()
-    code = page[page.index("<code>") + len("<code>"):page.index("</code></pre>")]
+    code = page[page.index("<code>") + len("<code>") : page.index("</code></pre>")]
     code = re.sub(r"<a [^>]*data-nosnippet>\d+</a>", "", code)
     return html.unescape(re.sub(r"<[^>]+>", "", code))
 
@@ -49,15 +50,31 @@ def code():
         parts.append(open(os.path.join(STDLIB, name), encoding="utf-8").read())
     python = clip("".join(parts), 160_000)
     parts = []
-    for name in ("object.h", "cpython/object.h", "unicodeobject.h", "cpython/unicodeobject.h",
-                 "abstract.h", "cpython/abstract.h", "pyport.h"):
+    for name in (
+        "object.h",
+        "cpython/object.h",
+        "unicodeobject.h",
+        "cpython/unicodeobject.h",
+        "abstract.h",
+        "cpython/abstract.h",
+        "pyport.h",
+    ):
         parts.append(open(os.path.join(INCLUDE, name), encoding="utf-8").read())
     c = clip("".join(parts), 130_000)
-    rust = clip("".join(rust_source(os.path.join(RUST_SRC, "src", "alloc", name)) for name in
-                        ("vec/mod.rs.html", "string.rs.html", "rc.rs.html")), 160_000)
-    js = "".join(open(p, encoding="utf-8").read() for p in sorted(
-        glob.glob(os.path.join(RUST_SRC, "static.files", "main-*.js")) +
-        glob.glob(os.path.join(RUST_SRC, "static.files", "search-*.js"))))
+    rust = clip(
+        "".join(
+            rust_source(os.path.join(RUST_SRC, "src", "alloc", name))
+            for name in ("vec/mod.rs.html", "string.rs.html", "rc.rs.html")
+        ),
+        160_000,
+    )
+    js = "".join(
+        open(p, encoding="utf-8").read()
+        for p in sorted(
+            glob.glob(os.path.join(RUST_SRC, "static.files", "main-*.js"))
+            + glob.glob(os.path.join(RUST_SRC, "static.files", "search-*.js"))
+        )
+    )
     js = clip(js, 130_000)
     return python + "\n" + c + "\n" + rust + "\n" + js
 
@@ -65,8 +82,14 @@ def code():
 # (language, catalogue): GNU coreutils (GPL-3.0+) where a translation exists,
 # GTK (LGPL-2.0+) and GLib (LGPL-2.1+) for Arabic and Hindi.
 CATALOGUES = [
-    ("zh_CN", "coreutils"), ("ja", "coreutils"), ("ko", "coreutils"), ("ru", "coreutils"),
-    ("ar", "gtk20-properties"), ("ar", "gtk20"), ("hi", "gtk20-properties"), ("hi", "glib20"),
+    ("zh_CN", "coreutils"),
+    ("ja", "coreutils"),
+    ("ko", "coreutils"),
+    ("ru", "coreutils"),
+    ("ar", "gtk20-properties"),
+    ("ar", "gtk20"),
+    ("hi", "gtk20-properties"),
+    ("hi", "glib20"),
 ]
 
 

@@ -26,11 +26,11 @@ namespace velkan {
 
 class PieceCache {
  public:
-  static constexpr uint32_t kMinSlots = 64;     // powers of two
+  static constexpr uint32_t kMinSlots = 64;  // powers of two
   static constexpr uint32_t kMaxSlots = 2048;
-  static constexpr uint32_t kMaxBytes = 56;     // longer pieces are not cached
-  static constexpr uint32_t kMaxIds = 14;       // nor pieces of more ids
-  static constexpr uint32_t kActivation = 32;   // encoder runs before the cache is made
+  static constexpr uint32_t kMaxBytes = 56;    // longer pieces are not cached
+  static constexpr uint32_t kMaxIds = 14;      // nor pieces of more ids
+  static constexpr uint32_t kActivation = 32;  // encoder runs before the cache is made
 
   struct Slot {
     uint32_t length;  // 0: empty
@@ -42,7 +42,8 @@ class PieceCache {
 
   // A cache for a text of the given length, made on demand.
   explicit PieceCache(uint64_t text_length = UINT64_MAX) {
-    while (slots_count_ < kMaxSlots && uint64_t{slots_count_} * 128 < text_length) slots_count_ *= 2;
+    while (slots_count_ < kMaxSlots && uint64_t{slots_count_} * 128 < text_length)
+      slots_count_ *= 2;
   }
 
   uint32_t slot_count() const { return slots_count_; }

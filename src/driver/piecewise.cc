@@ -49,9 +49,8 @@ void for_each_piece_with(const uint8_t* text, uint64_t length, OnPiece on_piece)
 template <typename OnPiece>
 void for_each_piece(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
                     OnPiece on_piece) {
-  visit_rule_set(handle.rule_set, [&](auto rules) {
-    for_each_piece_with<decltype(rules)>(text, length, on_piece);
-  });
+  visit_rule_set(handle.rule_set,
+                 [&](auto rules) { for_each_piece_with<decltype(rules)>(text, length, on_piece); });
 }
 
 // Encodes one piece and hands its ids to on_ids(ids, n). Most pieces of
@@ -158,8 +157,8 @@ uint64_t count_pieces(const EncodingHandle& handle, const uint8_t* text, uint64_
 }
 
 template <bool kChecked>
-uint64_t count_pieces_till_limit(const EncodingHandle& handle, const uint8_t* text,
-                                 uint64_t length, uint64_t limit, const Interrupt* interrupt) {
+uint64_t count_pieces_till_limit(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
+                                 uint64_t limit, const Interrupt* interrupt) {
   const BytePairEncoding& bpe = *handle.encoding;
   uint64_t total = 0;
   bool over = false;
@@ -207,8 +206,7 @@ uint64_t piecewise_count(const EncodingHandle& handle, const uint8_t* text, uint
 }
 
 uint64_t piecewise_count_till_limit(const EncodingHandle& handle, const uint8_t* text,
-                                    uint64_t length, uint64_t limit,
-                                    const Interrupt* interrupt) {
+                                    uint64_t length, uint64_t limit, const Interrupt* interrupt) {
   if (handle.rule_set == RuleSet::kWhole) {
     return bpe_count_till_limit(*handle.encoding, text, length, limit);
   }

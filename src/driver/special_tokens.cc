@@ -105,15 +105,15 @@ uint32_t SpecialTokenFinder::child(uint32_t node, uint8_t byte) const {
   const uint8_t* const first = edge_bytes_.data() + n.first_edge;
   const uint8_t* const last = first + n.edge_count;
   // Most nodes of real lists have one edge, or ten digits at most.
-  const uint8_t* e = n.edge_count <= 16 ? std::find(first, last, byte)
-                                        : std::lower_bound(first, last, byte);
+  const uint8_t* e =
+      n.edge_count <= 16 ? std::find(first, last, byte) : std::lower_bound(first, last, byte);
   if (e == last || *e != byte) return 0;  // the root is nobody's child
   return edge_targets_[n.first_edge + static_cast<uint32_t>(e - first)];
 }
 
 std::optional<SpecialMatch> SpecialTokenFinder::match_at(const uint8_t* text, uint64_t length,
-                                                        uint64_t pos,
-                                                        const SpecialSet& allowed) const {
+                                                         uint64_t pos,
+                                                         const SpecialSet& allowed) const {
   std::optional<SpecialMatch> best;
   uint32_t node = 0;
   for (uint64_t q = pos; q < length;) {

@@ -37,7 +37,7 @@ class SpecialSet {
   }
   bool empty() const { return members_ == 0; }
   bool full() const { return members_ == count_; }
-  size_t count() const { return count_; }  // the tokens it ranges over
+  size_t count() const { return count_; }   // the tokens it ranges over
   size_t size() const { return members_; }  // the members
 
  private:
@@ -119,7 +119,7 @@ class SpecialTokenFinder {
   std::vector<Node> nodes_;  // node 0 is the root
   std::vector<uint8_t> edge_bytes_;
   std::vector<uint32_t> edge_targets_;
-  bool first_byte_[256] = {};  // the bytes that begin a token
+  bool first_byte_[256] = {};   // the bytes that begin a token
   int shared_first_byte_ = -1;  // the one first byte of all tokens, or -1
   // With two to four first bytes: each repeated in every byte of a word, for
   // a scan eight bytes at a time (unused entries repeat the first one).

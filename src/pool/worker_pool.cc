@@ -74,19 +74,19 @@ void run_job(const PoolJob& job) {
       const uint8_t* text = job.texts[i];
       const uint64_t length = job.lengths[i];
       switch (job.kind) {
-        case JOB_ENCODE:
-          job.out_tokens[i] = piecewise_encode(*job.handle, text, length, &cancel);
-          if (job.out_num_tokens != nullptr) job.out_num_tokens[i] = job.out_tokens[i].size();
-          break;
-        case JOB_COUNT:
-          job.out_count[i] = piecewise_count(*job.handle, text, length, &cancel);
-          break;
-        case JOB_COUNT_TILL_LIMIT:
-          job.out_count[i] =
-              piecewise_count_till_limit(*job.handle, text, length, job.limit, &cancel);
-          break;
-        default:
-          break;
+      case JOB_ENCODE:
+        job.out_tokens[i] = piecewise_encode(*job.handle, text, length, &cancel);
+        if (job.out_num_tokens != nullptr) job.out_num_tokens[i] = job.out_tokens[i].size();
+        break;
+      case JOB_COUNT:
+        job.out_count[i] = piecewise_count(*job.handle, text, length, &cancel);
+        break;
+      case JOB_COUNT_TILL_LIMIT:
+        job.out_count[i] =
+            piecewise_count_till_limit(*job.handle, text, length, job.limit, &cancel);
+        break;
+      default:
+        break;
       }
     }
   } catch (const std::bad_alloc&) {
@@ -185,8 +185,7 @@ WorkerPool* worker_pool_get() {
   return slot->pool;
 }
 
-BatchOutcome pool_run_batch(WorkerPool& pool, const PoolBatch& batch,
-                            const Interrupt* interrupt) {
+BatchOutcome pool_run_batch(WorkerPool& pool, const PoolBatch& batch, const Interrupt* interrupt) {
   BatchWaiter waiter;
   const uint64_t per_run = run_weight(batch, pool.thread_count);
   bool stopped = false;
@@ -195,9 +194,17 @@ BatchOutcome pool_run_batch(WorkerPool& pool, const PoolBatch& batch,
     int64_t end = first;
     uint64_t weight = 0;
     while (end < batch.n && weight < per_run) weight += batch.lengths[end++] + kTextWeight;
-    const PoolJob job{batch.handle, batch.texts,     batch.lengths,      first,
-                      end,          batch.kind,      batch.limit,        batch.out_tokens,
-                      batch.out_num_tokens, batch.out_counts, &waiter};
+    const PoolJob job{batch.handle,
+                      batch.texts,
+                      batch.lengths,
+                      first,
+                      end,
+                      batch.kind,
+                      batch.limit,
+                      batch.out_tokens,
+                      batch.out_num_tokens,
+                      batch.out_counts,
+                      &waiter};
     {
       std::lock_guard<std::mutex> waiter_guard(waiter.lock);
       waiter.remaining++;
@@ -228,9 +235,9 @@ BatchOutcome pool_run_batch(WorkerPool& pool, const PoolBatch& batch,
   return waiter.failed ? BatchOutcome::kOutOfMemory : BatchOutcome::kDone;
 }
 
-bool pool_encode_batch(WorkerPool& pool, const EncodingHandle& handle,
-                       const uint8_t* const* texts, const uint64_t* lengths, int64_t n,
-                       std::vector<uint32_t>* results, uint64_t* counts) {
+bool pool_encode_batch(WorkerPool& pool, const EncodingHandle& handle, const uint8_t* const* texts,
+                       const uint64_t* lengths, int64_t n, std::vector<uint32_t>* results,
+                       uint64_t* counts) {
   const PoolBatch batch{&handle, texts, lengths, n, JOB_ENCODE, 0, results, counts, nullptr};
   return pool_run_batch(pool, batch) == BatchOutcome::kDone;
 }

@@ -43,8 +43,8 @@ struct PoolJob {
   const uint64_t* lengths;
   int64_t first;
   int64_t end;
-  int32_t kind;  // JobKind
-  uint64_t limit;  // JOB_COUNT_TILL_LIMIT only
+  int32_t kind;                       // JobKind
+  uint64_t limit;                     // JOB_COUNT_TILL_LIMIT only
   std::vector<uint32_t>* out_tokens;  // JOB_ENCODE: receive the ids
   uint64_t* out_num_tokens;           // JOB_ENCODE: receive their number (may be null)
   uint64_t* out_count;                // the count kinds: receive the results
@@ -102,9 +102,9 @@ BatchOutcome pool_run_batch(WorkerPool& pool, const PoolBatch& batch,
                             const Interrupt* interrupt = nullptr);
 
 // pool_run_batch for JOB_ENCODE: false when memory ran out.
-bool pool_encode_batch(WorkerPool& pool, const EncodingHandle& handle,
-                       const uint8_t* const* texts, const uint64_t* lengths, int64_t n,
-                       std::vector<uint32_t>* results, uint64_t* counts);
+bool pool_encode_batch(WorkerPool& pool, const EncodingHandle& handle, const uint8_t* const* texts,
+                       const uint64_t* lengths, int64_t n, std::vector<uint32_t>* results,
+                       uint64_t* counts);
 
 // The number of processors this process may run on, at most kMaxPoolThreads.
 int processor_count();

@@ -14,7 +14,8 @@
 namespace velkan {
 
 // The PieceSplitter of the pattern
-// (?i:'s|'t|'re|'ve|'m|'ll|'d)|[^\r\n\p{L}\p{N}]?\p{L}+|\p{N}{1,3}| ?[^\s\p{L}\p{N}]+[\r\n]*|\s*[\r\n]+|\s+(?!\S)|\s+
+// (?i:'s|'t|'re|'ve|'m|'ll|'d)|[^\r\n\p{L}\p{N}]?\p{L}+|\p{N}{1,3}|
+// ?[^\s\p{L}\p{N}]+[\r\n]*|\s*[\r\n]+|\s+(?!\S)|\s+
 bool split_cl100k_legacy(const uint8_t* text, uint64_t length, uint64_t pos, SplitMatch* out);
 
 }  // namespace velkan

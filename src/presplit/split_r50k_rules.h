@@ -30,18 +30,21 @@ inline uint32_t contraction_length(const uint8_t* p, const uint8_t* end) {
   const auto left = end - p;
   if (left < 2 || p[0] != '\'') return 0;
   switch (p[1]) {
-    case 's': case 'd': case 'm': case 't':
-      return 2;
-    case 'l':
-      return left > 2 && p[2] == 'l' ? 3 : 0;
-    case 'v': case 'r':
-      return left > 2 && p[2] == 'e' ? 3 : 0;
+  case 's':
+  case 'd':
+  case 'm':
+  case 't':
+    return 2;
+  case 'l':
+    return left > 2 && p[2] == 'l' ? 3 : 0;
+  case 'v':
+  case 'r':
+    return left > 2 && p[2] == 'e' ? 3 : 0;
   }
   return 0;
 }
 
-inline bool match_contraction(const uint8_t* text, uint64_t length, uint64_t pos,
-                              SplitMatch* out) {
+inline bool match_contraction(const uint8_t* text, uint64_t length, uint64_t pos, SplitMatch* out) {
   const uint32_t n = contraction_length(text + pos, text + length);
   if (n == 0) return false;
   return set_match(text, pos, text + pos + n, out);

@@ -113,8 +113,7 @@ bool sequence_to_ids(PyObject* sequence, std::vector<uint32_t>& ids, const Argum
   if (PyUnicode_Check(sequence) || PyBytes_Check(sequence) || PyByteArray_Check(sequence) ||
       PyMemoryView_Check(sequence) || !PySequence_Check(sequence)) {
     PyErr_Format(PyExc_TypeError, "%s must be a sequence of ints, not %.200s",
-                 describe(name).c_str(),
-                 Py_TYPE(sequence)->tp_name);
+                 describe(name).c_str(), Py_TYPE(sequence)->tp_name);
     return false;
   }
   if (PyList_Check(sequence)) {

@@ -21,8 +21,8 @@ int parallel_options_init(PyObject* self, PyObject* args, PyObject* kwargs) {
   o->chunk_size = 100;
   o->max_threads = 0;
   if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|nnn:ParallelOptions",
-                                   const_cast<char**>(keywords), &o->min_batch_size,
-                                   &o->chunk_size, &o->max_threads)) {
+                                   const_cast<char**>(keywords), &o->min_batch_size, &o->chunk_size,
+                                   &o->max_threads)) {
     return -1;
   }
   return 0;
@@ -108,8 +108,8 @@ PyTypeObject make_type(const char* name, Py_ssize_t basic_size, const char* doc)
 // ---- type objects --------------------------------------------------------------
 
 PyTypeObject BytePairEncodingType = [] {
-  PyTypeObject t = make_type("velkan.bpe.BytePairEncoding", sizeof(BytePairEncodingObject),
-                             bpe_type_doc);
+  PyTypeObject t =
+      make_type("velkan.bpe.BytePairEncoding", sizeof(BytePairEncodingObject), bpe_type_doc);
   t.tp_dealloc = bpe_object_dealloc;
   t.tp_methods = bpe_methods;
   return t;
@@ -142,8 +142,15 @@ PyDoc_STRVAR(bpe_module_doc,
              "Exact byte-pair encoding; the vocabularies are in the submodule openai.");
 
 PyModuleDef openai_module = {
-    PyModuleDef_HEAD_INIT, "velkan.bpe.openai", openai_module_doc, -1, openai_functions,
-    nullptr,               nullptr,             nullptr,           nullptr,
+    PyModuleDef_HEAD_INIT,
+    "velkan.bpe.openai",
+    openai_module_doc,
+    -1,
+    openai_functions,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 // Adds a new reference to value as module.name.
@@ -190,8 +197,15 @@ PyModuleDef_Slot bpe_slots[] = {
 };
 
 PyModuleDef bpe_module = {
-    PyModuleDef_HEAD_INIT, "velkan.bpe", bpe_module_doc, 0, nullptr, bpe_slots,
-    nullptr,               nullptr,      nullptr,
+    PyModuleDef_HEAD_INIT,
+    "velkan.bpe",
+    bpe_module_doc,
+    0,
+    nullptr,
+    bpe_slots,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 }  // namespace

@@ -16,24 +16,21 @@
 namespace velkan {
 
 struct BytePairEncodingObject {
-  PyObject_HEAD
-  const BytePairEncoding* encoding;  // null when made by calling the type directly
+  PyObject_HEAD const BytePairEncoding* encoding;  // null when made by calling the type directly
   // Non-zero: released with the object. Always 0 today (every object borrows
   // a cached encoding); kept for objects over an encoding of their own.
   int32_t owns;
 };
 
 struct TokenizerObject {
-  PyObject_HEAD
-  const EncodingHandle* handle;  // null when made by calling the type directly
+  PyObject_HEAD const EncodingHandle* handle;  // null when made by calling the type directly
   // Non-zero: the handle record is freed with the object. Always 0 today
   // (handles come from the cache); kept for handles of their own.
   int32_t owns;
 };
 
 struct ParallelOptionsObject {
-  PyObject_HEAD
-  Py_ssize_t min_batch_size;
+  PyObject_HEAD Py_ssize_t min_batch_size;
   Py_ssize_t chunk_size;
   Py_ssize_t max_threads;
 };

@@ -30,8 +30,7 @@ const EncodingHandle* handle_of(PyObject* self) {
 }
 
 double seconds_now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 // ---- signals -------------------------------------------------------------------
@@ -139,8 +138,8 @@ struct BatchTexts {
       const TextArg::Result result = text.parse(item.get());
       if (result != TextArg::kOk) {
         if (result == TextArg::kWrongType) {
-          PyErr_Format(PyExc_TypeError, "%s: texts[%zd] must be str or bytes, not %.200s",
-                       function, i, Py_TYPE(item.get())->tp_name);
+          PyErr_Format(PyExc_TypeError, "%s: texts[%zd] must be str or bytes, not %.200s", function,
+                       i, Py_TYPE(item.get())->tp_name);
         }
         return false;
       }
@@ -278,8 +277,8 @@ bool check_arity(const char* name, Py_ssize_t nargs, Py_ssize_t least, Py_ssize_
     PyErr_Format(PyExc_TypeError, "%s() takes exactly %zd argument%s (%zd given)", name, least,
                  least == 1 ? "" : "s", nargs);
   } else {
-    PyErr_Format(PyExc_TypeError, "%s() takes from %zd to %zd arguments (%zd given)", name,
-                 least, most, nargs);
+    PyErr_Format(PyExc_TypeError, "%s() takes from %zd to %zd arguments (%zd given)", name, least,
+                 most, nargs);
   }
   return false;
 }
@@ -402,8 +401,7 @@ PyObject* tokenizer_encode_batch(PyObject* self, PyObject* arg) {
   });
 }
 
-PyObject* tokenizer_encode_batch_parallel(PyObject* self, PyObject* const* args,
-                                          Py_ssize_t nargs) {
+PyObject* tokenizer_encode_batch_parallel(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
   const EncodingHandle* handle = handle_of(self);
   if (handle == nullptr) return nullptr;
   // The optional second argument (ParallelOptions) is accepted and ignored.
@@ -425,8 +423,14 @@ PyObject* tokenizer_encode_batch_parallel(PyObject* self, PyObject* const* args,
       WorkerPool* pool = worker_pool_get();
       threads = pool != nullptr ? pool->thread_count : 1;
     } else {
-      const PoolBatch batch{handle,  texts.data.data(), texts.lengths.data(),
-                            static_cast<int64_t>(n), JOB_ENCODE, 0, results.data(), nullptr,
+      const PoolBatch batch{handle,
+                            texts.data.data(),
+                            texts.lengths.data(),
+                            static_cast<int64_t>(n),
+                            JOB_ENCODE,
+                            0,
+                            results.data(),
+                            nullptr,
                             nullptr};
       if (!run_batch_released(batch, &threads)) return nullptr;
     }
@@ -454,9 +458,9 @@ PyObject* tokenizer_count_batch(PyObject* self, PyObject* arg) {
         return nullptr;
       }
     } else {
-      const PoolBatch batch{handle,  texts.data.data(), texts.lengths.data(),
-                            static_cast<int64_t>(n), JOB_COUNT, 0, nullptr, nullptr,
-                            counts.data()};
+      const PoolBatch batch{
+          handle,  texts.data.data(), texts.lengths.data(), static_cast<int64_t>(n), JOB_COUNT, 0,
+          nullptr, nullptr,           counts.data()};
       long threads;
       if (!run_batch_released(batch, &threads)) return nullptr;
     }
@@ -509,8 +513,7 @@ PyObject* tokenizer_decode_batch(PyObject* self, PyObject* arg) {
   return decode_batch_of(*handle, arg, "decode_batch");
 }
 
-PyObject* tokenizer_decode_batch_parallel(PyObject* self, PyObject* const* args,
-                                          Py_ssize_t nargs) {
+PyObject* tokenizer_decode_batch_parallel(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
   const EncodingHandle* handle = handle_of(self);
   if (handle == nullptr) return nullptr;
   // The optional second argument (ParallelOptions) is accepted and ignored.
@@ -579,19 +582,19 @@ PyDoc_STRVAR(bpe_doc,
 
 PyMethodDef tokenizer_methods[] = {
     {"count", tokenizer_count, METH_O, count_doc},
-    {"count_till_limit", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
-                             tokenizer_count_till_limit)),
+    {"count_till_limit",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(tokenizer_count_till_limit)),
      METH_FASTCALL, count_till_limit_doc},
     {"encode", tokenizer_encode, METH_O, encode_doc},
     {"encode_batch", tokenizer_encode_batch, METH_O, encode_batch_doc},
-    {"encode_batch_parallel", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
-                                  tokenizer_encode_batch_parallel)),
+    {"encode_batch_parallel",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(tokenizer_encode_batch_parallel)),
      METH_FASTCALL, encode_batch_parallel_doc},
     {"count_batch", tokenizer_count_batch, METH_O, count_batch_doc},
     {"decode", tokenizer_decode, METH_O, decode_doc},
     {"decode_batch", tokenizer_decode_batch, METH_O, decode_batch_doc},
-    {"decode_batch_parallel", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
-                                  tokenizer_decode_batch_parallel)),
+    {"decode_batch_parallel",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(tokenizer_decode_batch_parallel)),
      METH_FASTCALL, decode_batch_parallel_doc},
     {"bpe", tokenizer_bpe, METH_NOARGS, bpe_doc},
     {nullptr, nullptr, 0, nullptr} /* sentinel */

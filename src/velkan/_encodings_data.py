@@ -7,7 +7,7 @@ exactly. Everything else iterates these tables. tests/test_encodings_data.py
 compares them with an installed tiktoken, so that a drift is caught.
 """
 
-from typing import Dict, NamedTuple, Optional
+from typing import NamedTuple, Optional
 
 ENDOFTEXT = "<|endoftext|>"
 FIM_PREFIX = "<|fim_prefix|>"
@@ -23,15 +23,17 @@ CL100K_PAT_STR = (
     r"""'(?i:[sdmt]|ll|ve|re)|[^\r\n\p{L}\p{N}]?+\p{L}++|\p{N}{1,3}+| ?[^\s\p{L}\p{N}]++[\r\n]*+"""
     r"""|\s++$|\s*[\r\n]|\s+(?!\S)|\s"""
 )
-O200K_PAT_STR = "|".join([
-    r"""[^\r\n\p{L}\p{N}]?[\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}]*[\p{Ll}\p{Lm}\p{Lo}\p{M}]+(?i:'s|'t|'re|'ve|'m|'ll|'d)?""",
-    r"""[^\r\n\p{L}\p{N}]?[\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}]+[\p{Ll}\p{Lm}\p{Lo}\p{M}]*(?i:'s|'t|'re|'ve|'m|'ll|'d)?""",
-    r"""\p{N}{1,3}""",
-    r""" ?[^\s\p{L}\p{N}]+[\r\n/]*""",
-    r"""\s*[\r\n]+""",
-    r"""\s+(?!\S)""",
-    r"""\s+""",
-])
+O200K_PAT_STR = "|".join(
+    [
+        r"""[^\r\n\p{L}\p{N}]?[\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}]*[\p{Ll}\p{Lm}\p{Lo}\p{M}]+(?i:'s|'t|'re|'ve|'m|'ll|'d)?""",
+        r"""[^\r\n\p{L}\p{N}]?[\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}]+[\p{Ll}\p{Lm}\p{Lo}\p{M}]*(?i:'s|'t|'re|'ve|'m|'ll|'d)?""",
+        r"""\p{N}{1,3}""",
+        r""" ?[^\s\p{L}\p{N}]+[\r\n/]*""",
+        r"""\s*[\r\n]+""",
+        r"""\s+(?!\S)""",
+        r"""\s+""",
+    ]
+)
 
 # The pattern of GPT-2's own release, which tiktoken used for gpt2, r50k_base
 # and the p50k encodings before the spelling above. Both cut every text alike.
@@ -52,7 +54,7 @@ CL100K_OLD_PAT_STR = (
 # pattern -> rule set ("r50k", "cl100k", "o200k" or "cl100k_legacy"). A custom
 # encoding whose pat_str is one of these is split natively; any other pattern
 # is not.
-PATTERN_RULE_SETS: Dict[str, str] = {
+PATTERN_RULE_SETS: dict[str, str] = {
     R50K_PAT_STR: "r50k",
     GPT2_PAT_STR: "r50k",
     CL100K_PAT_STR: "cl100k",
@@ -69,7 +71,7 @@ class EncodingFacts(NamedTuple):
     rank_file_sha256: str  # the published SHA-256 of that file
     pat_str: str  # tiktoken's pre-split pattern, as tiktoken spells it
     rule_set: str  # the hand-written rule set that reproduces pat_str
-    special_tokens: Dict[str, int]  # in tiktoken's order
+    special_tokens: dict[str, int]  # in tiktoken's order
     explicit_n_vocab: Optional[int]  # tiktoken's check of the vocabulary size, if any
 
 
@@ -79,60 +81,97 @@ _CL100K_SHA256 = "223921b76ee99bde995b7ff738513eef100fb51d18c93597a113bcffe865b2
 _O200K_SHA256 = "446a9538cb6c348e3516120d7c08b09f57c36495e2acfffe59a5bf8b0cfb1a2d"
 
 
-def _harmony_special_tokens() -> Dict[str, int]:
+def _harmony_special_tokens() -> dict[str, int]:
     # As tiktoken builds it: o200k_base's specials, then the named ones, then
     # reserved ones up to 201087. 200018 is reached twice, by
     # "<|endofprompt|>" and "<|reserved_200018|>": two texts, one id (and
     # tiktoken decodes the id as the later one).
     tokens = {ENDOFTEXT: 199999, ENDOFPROMPT: 200018}
-    tokens.update({
-        "<|startoftext|>": 199998,
-        ENDOFTEXT: 199999,
-        "<|reserved_200000|>": 200000,
-        "<|reserved_200001|>": 200001,
-        "<|return|>": 200002,
-        "<|constrain|>": 200003,
-        "<|reserved_200004|>": 200004,
-        "<|channel|>": 200005,
-        "<|start|>": 200006,
-        "<|end|>": 200007,
-        "<|message|>": 200008,
-        "<|reserved_200009|>": 200009,
-        "<|reserved_200010|>": 200010,
-        "<|reserved_200011|>": 200011,
-        "<|call|>": 200012,
-    })
+    tokens.update(
+        {
+            "<|startoftext|>": 199998,
+            ENDOFTEXT: 199999,
+            "<|reserved_200000|>": 200000,
+            "<|reserved_200001|>": 200001,
+            "<|return|>": 200002,
+            "<|constrain|>": 200003,
+            "<|reserved_200004|>": 200004,
+            "<|channel|>": 200005,
+            "<|start|>": 200006,
+            "<|end|>": 200007,
+            "<|message|>": 200008,
+            "<|reserved_200009|>": 200009,
+            "<|reserved_200010|>": 200010,
+            "<|reserved_200011|>": 200011,
+            "<|call|>": 200012,
+        }
+    )
     tokens.update({"<|reserved_%d|>" % i: i for i in range(200013, 201088)})
     return tokens
 
 
-ENCODINGS: Dict[str, EncodingFacts] = {
+ENCODINGS: dict[str, EncodingFacts] = {
     facts.name: facts
     for facts in [
         # gpt2 is r50k_base under another name: tiktoken builds it from GPT-2's
         # own vocab.bpe and encoder.json, which give the same ranks.
-        EncodingFacts("gpt2", "r50k_base", _R50K_SHA256, R50K_PAT_STR, "r50k",
-                      {ENDOFTEXT: 50256}, 50257),
-        EncodingFacts("r50k_base", "r50k_base", _R50K_SHA256, R50K_PAT_STR, "r50k",
-                      {ENDOFTEXT: 50256}, 50257),
-        EncodingFacts("p50k_base", "p50k_base", _P50K_SHA256, R50K_PAT_STR, "r50k",
-                      {ENDOFTEXT: 50256}, 50281),
-        EncodingFacts("p50k_edit", "p50k_base", _P50K_SHA256, R50K_PAT_STR, "r50k",
-                      {ENDOFTEXT: 50256, FIM_PREFIX: 50281, FIM_MIDDLE: 50282,
-                       FIM_SUFFIX: 50283}, None),
-        EncodingFacts("cl100k_base", "cl100k_base", _CL100K_SHA256, CL100K_PAT_STR, "cl100k",
-                      {ENDOFTEXT: 100257, FIM_PREFIX: 100258, FIM_MIDDLE: 100259,
-                       FIM_SUFFIX: 100260, ENDOFPROMPT: 100276}, None),
-        EncodingFacts("o200k_base", "o200k_base", _O200K_SHA256, O200K_PAT_STR, "o200k",
-                      {ENDOFTEXT: 199999, ENDOFPROMPT: 200018}, None),
-        EncodingFacts("o200k_harmony", "o200k_base", _O200K_SHA256, O200K_PAT_STR, "o200k",
-                      _harmony_special_tokens(), None),
+        EncodingFacts(
+            "gpt2", "r50k_base", _R50K_SHA256, R50K_PAT_STR, "r50k", {ENDOFTEXT: 50256}, 50257
+        ),
+        EncodingFacts(
+            "r50k_base", "r50k_base", _R50K_SHA256, R50K_PAT_STR, "r50k", {ENDOFTEXT: 50256}, 50257
+        ),
+        EncodingFacts(
+            "p50k_base", "p50k_base", _P50K_SHA256, R50K_PAT_STR, "r50k", {ENDOFTEXT: 50256}, 50281
+        ),
+        EncodingFacts(
+            "p50k_edit",
+            "p50k_base",
+            _P50K_SHA256,
+            R50K_PAT_STR,
+            "r50k",
+            {ENDOFTEXT: 50256, FIM_PREFIX: 50281, FIM_MIDDLE: 50282, FIM_SUFFIX: 50283},
+            None,
+        ),
+        EncodingFacts(
+            "cl100k_base",
+            "cl100k_base",
+            _CL100K_SHA256,
+            CL100K_PAT_STR,
+            "cl100k",
+            {
+                ENDOFTEXT: 100257,
+                FIM_PREFIX: 100258,
+                FIM_MIDDLE: 100259,
+                FIM_SUFFIX: 100260,
+                ENDOFPROMPT: 100276,
+            },
+            None,
+        ),
+        EncodingFacts(
+            "o200k_base",
+            "o200k_base",
+            _O200K_SHA256,
+            O200K_PAT_STR,
+            "o200k",
+            {ENDOFTEXT: 199999, ENDOFPROMPT: 200018},
+            None,
+        ),
+        EncodingFacts(
+            "o200k_harmony",
+            "o200k_base",
+            _O200K_SHA256,
+            O200K_PAT_STR,
+            "o200k",
+            _harmony_special_tokens(),
+            None,
+        ),
     ]
 }
 
 # Model prefixes, tried in this order after MODEL_TO_ENCODING (the first that
 # begins the model name wins).
-MODEL_PREFIX_TO_ENCODING: Dict[str, str] = {
+MODEL_PREFIX_TO_ENCODING: dict[str, str] = {
     "o1-": "o200k_base",
     "o3-": "o200k_base",
     "o4-mini-": "o200k_base",
@@ -154,7 +193,7 @@ MODEL_PREFIX_TO_ENCODING: Dict[str, str] = {
     "ft:babbage-002": "cl100k_base",
 }
 
-MODEL_TO_ENCODING: Dict[str, str] = {
+MODEL_TO_ENCODING: dict[str, str] = {
     # reasoning
     "o1": "o200k_base",
     "o3": "o200k_base",

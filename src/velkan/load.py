@@ -9,7 +9,8 @@ import binascii
 import hashlib
 import os
 import re
-from typing import Dict, List, Mapping, Optional, Union
+from collections.abc import Mapping
+from typing import Optional, Union
 
 # Ranks become 32-bit ids in the native core.
 MAX_RANK = 2**32 - 2
@@ -31,7 +32,7 @@ def _is_url(path: str) -> bool:
 
 def load_tiktoken_bpe(
     tiktoken_bpe_file: Union[str, "os.PathLike[str]"], expected_hash: Optional[str] = None
-) -> Dict[bytes, int]:
+) -> dict[bytes, int]:
     """The ranks of a tiktoken-format rank file, as {token bytes: rank}.
 
     tiktoken_bpe_file is a local path; a URL is refused (velkan never downloads
@@ -57,21 +58,26 @@ def load_tiktoken_bpe(
     return parse_tiktoken_bpe(contents, path)
 
 
-def parse_tiktoken_bpe(contents: bytes, path: str = "<rank file>") -> Dict[bytes, int]:
+def parse_tiktoken_bpe(contents: bytes, path: str = "<rank file>") -> dict[bytes, int]:
     """load_tiktoken_bpe on the file's contents; path only names it in errors."""
-    ranks: Dict[bytes, int] = {}
-    line_of_token: Dict[bytes, int] = {}
-    line_of_rank: Dict[int, int] = {}
+    ranks: dict[bytes, int] = {}
+    line_of_token: dict[bytes, int] = {}
+    line_of_rank: dict[int, int] = {}
     for number, line in enumerate(contents.splitlines(), 1):
         fields = line.split()
         if not fields:
             continue
         if len(fields) != 2:
             raise RankFileError(
-                path, number,
-                "expected a base64 token and a rank, found %s" % (
-                    "only %r (no rank)" % _show(fields[0]) if len(fields) == 1
-                    else "%d fields" % len(fields)))
+                path,
+                number,
+                "expected a base64 token and a rank, found %s"
+                % (
+                    "only %r (no rank)" % _show(fields[0])
+                    if len(fields) == 1
+                    else "%d fields" % len(fields)
+                ),
+            )
         encoded, rank_text = fields
         try:
             token = base64.b64decode(encoded, validate=True)
@@ -81,16 +87,19 @@ def parse_tiktoken_bpe(contents: bytes, path: str = "<rank file>") -> Dict[bytes
             raise RankFileError(path, number, "the token is empty")
         if not rank_text.isdigit():
             raise RankFileError(
-                path, number, "the rank %r is not a non-negative integer" % _show(rank_text))
+                path, number, "the rank %r is not a non-negative integer" % _show(rank_text)
+            )
         rank = int(rank_text)
         if rank > MAX_RANK:
             raise RankFileError(path, number, "the rank %d exceeds %d" % (rank, MAX_RANK))
         if token in line_of_token:
-            raise RankFileError(path, number, "token %r already appears on line %d" % (
-                token, line_of_token[token]))
+            raise RankFileError(
+                path, number, "token %r already appears on line %d" % (token, line_of_token[token])
+            )
         if rank in line_of_rank:
-            raise RankFileError(path, number, "rank %d already appears on line %d" % (
-                rank, line_of_rank[rank]))
+            raise RankFileError(
+                path, number, "rank %d already appears on line %d" % (rank, line_of_rank[rank])
+            )
         ranks[token] = rank
         line_of_token[token] = number
         line_of_rank[rank] = number
@@ -112,17 +121,19 @@ def check_mergeable_ranks(
     special token whose id is an ordinary token's rank. Several special tokens
     may share an id (o200k_harmony's <|endofprompt|> and <|reserved_200018|>).
     """
-    faults: List[str] = []
-    token_of_rank: Dict[int, bytes] = {}
+    faults: list[str] = []
+    token_of_rank: dict[int, bytes] = {}
     for token, rank in mergeable_ranks.items():
         if not isinstance(token, bytes):
             faults.append("ordinary token %r is not bytes" % (token,))
         elif not _is_id(rank):
-            faults.append("ordinary token %r has rank %r, not an integer in 0..%d" % (
-                token, rank, MAX_RANK))
+            faults.append(
+                "ordinary token %r has rank %r, not an integer in 0..%d" % (token, rank, MAX_RANK)
+            )
         elif rank in token_of_rank:
-            faults.append("ordinary tokens %r and %r share rank %d" % (
-                token_of_rank[rank], token, rank))
+            faults.append(
+                "ordinary tokens %r and %r share rank %d" % (token_of_rank[rank], token, rank)
+            )
         else:
             token_of_rank[rank] = token
         if len(faults) >= 5:
@@ -133,11 +144,14 @@ def check_mergeable_ranks(
         if not isinstance(text, str):
             faults.append("special token %r is not a str" % (text,))
         elif not _is_id(id_):
-            faults.append("special token %r has id %r, not an integer in 0..%d" % (
-                text, id_, MAX_RANK))
+            faults.append(
+                "special token %r has id %r, not an integer in 0..%d" % (text, id_, MAX_RANK)
+            )
         elif id_ in token_of_rank:
-            faults.append("special token %r has id %d, the rank of ordinary token %r" % (
-                text, id_, token_of_rank[id_]))
+            faults.append(
+                "special token %r has id %d, the rank of ordinary token %r"
+                % (text, id_, token_of_rank[id_])
+            )
     if faults:
         raise ValueError("; ".join(faults))
 

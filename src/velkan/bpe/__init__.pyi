@@ -1,11 +1,12 @@
 # Type stubs for the extension module velkan.bpe.
 
-from typing import List, Sequence, Union, final
+from collections.abc import Sequence
+from typing import final
 
 from . import openai as openai
 
 # What the methods take as bytes: objects with the buffer protocol.
-_ReadableBuffer = Union[bytes, bytearray, memoryview]
+_ReadableBuffer = bytes | bytearray | memoryview
 
 @final
 class BytePairEncoding:
@@ -13,5 +14,5 @@ class BytePairEncoding:
     pre-splitting. Get one from Tokenizer.bpe()."""
 
     def count(self, data: _ReadableBuffer, /) -> int: ...
-    def encode_via_backtracking(self, data: _ReadableBuffer, /) -> List[int]: ...
+    def encode_via_backtracking(self, data: _ReadableBuffer, /) -> list[int]: ...
     def decode_tokens(self, ids: Sequence[int], /) -> bytes: ...
