@@ -58,6 +58,10 @@ struct BytePairEncoding {
   TokenAutomaton forward_automaton_alt;  // kForwardAltAutomaton: a copy of the forward one
   TokenAutomaton reverse_automaton;      // kReverseAutomaton: the tokens reversed
   std::vector<int32_t> next_prefix;      // longest proper prefix token, -1 if none
+  // Not part of images: set for a vocabulary of one's own whose tokens the
+  // backtracking encoder cannot all reach (core/rank_merge.h); then every
+  // piece is encoded by merging ranks instead.
+  bool merge_by_rank = false;
 
   BytePairEncoding() = default;
   // Records are large and shared by pointer; a copy would be a mistake.

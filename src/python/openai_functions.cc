@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "core/build.h"
+#include "core/rank_merge.h"
 #include "pool/worker_pool.h"
 #include "python/convert.h"
 #include "python/objects.h"
@@ -287,17 +288,6 @@ PyObject* token_repr(const uint8_t* data, uint32_t length) {
   return bytes ? PyObject_Repr(bytes.get()) : nullptr;
 }
 
-// ValueError "_from_ranks: <name>: <what>" with the token's repr in place of
-// the one %U of what.
-PyObject* token_error(const char* name, const char* what, const uint8_t* data, uint32_t length) {
-  PyRef repr(token_repr(data, length));
-  if (!repr) return nullptr;
-  PyRef message(PyUnicode_FromFormat(what, repr.get()));
-  if (!message) return nullptr;
-  PyErr_Format(PyExc_ValueError, "_from_ranks: %s: %U", name, message.get());
-  return nullptr;
-}
-
 // _from_ranks(name, tokens, rule_set): a Tokenizer over tokens[rank] (bytes,
 // or None for a rank without a token), owning its encoding. Every check runs
 // before anything is built, so bad input leaves nothing behind.
@@ -393,18 +383,9 @@ PyObject* openai_from_ranks(PyObject*, PyObject* args) {
     Py_END_ALLOW_THREADS
     if (out_of_memory) return PyErr_NoMemory();
     // The backtracking encoder reaches a token only through the two lower
-    // tokens that merge into it; a token without them would be encoded
-    // differently from merging by rank, so such a vocabulary is refused.
-    for (uint32_t rank = 0; rank < bpe->num_tokens; rank++) {
-      if (bpe->token_length(rank) > 1 && bpe->split_left[rank] == rank) {
-        char what[160];
-        std::snprintf(what, sizeof what,
-                      "the token %%U (rank %u) is not the merge of two lower-ranked tokens "
-                      "that merging by rank reaches",
-                      rank);
-        return token_error(name, what, bpe->token_data(rank), bpe->token_length(rank));
-      }
-    }
+    // tokens that merge into it; a vocabulary with a token that has none is
+    // encoded by merging ranks instead, which is exact for any vocabulary.
+    bpe->merge_by_rank = bpe_needs_rank_merge(*bpe);
     auto handle = std::make_unique<EncodingHandle>();
     handle->pair_filter = pair_filter_build(bpe->pair_table);
     handle->owned = std::move(bpe);
