@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "fuzz_util.h"
+#include "presplit/rule_set.h"
 #include "presplit/unicode.h"
 
 namespace velkan::fuzz {
@@ -89,7 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace velkan::fuzz;
   const ExactCopy text(data, size);
   const bool code_points = all_code_points(text.data(), size);
-  for (PieceSplitter split : {split_cl100k, split_o200k}) {
+  for (RuleSet rules :
+       {RuleSet::kCl100k, RuleSet::kO200k, RuleSet::kR50k, RuleSet::kCl100kLegacy}) {
+    const PieceSplitter split = piece_splitter(rules);
     check_contract(split, text, code_points);
     check_walk(split, text, code_points);
   }

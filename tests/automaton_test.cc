@@ -67,8 +67,8 @@ TEST(Trie, SortedChildrenGrowthAndFirstWriter) {
   EXPECT_EQ(trie.nodes[ix(trie.node_count)].value, -1);
 
   TrieBuilder rev = trie_of({"ab", "", "ab", "abc"}, kReverseTrie);
-  EXPECT_EQ(rev.nodes[0].value, 1);  // a token of length 0 marks the root
-  EXPECT_EQ(rev.node_count, 6);      // b, ba, c, cb, cba
+  EXPECT_EQ(rev.nodes[0].value, -1);  // a token of length 0 is a gap: no state
+  EXPECT_EQ(rev.node_count, 6);       // b, ba, c, cb, cba
   const TokenAutomaton a = automaton_compile(rev, 2);
   EXPECT_EQ(a.states[ix(walk(a, "ba"))].value, 0);
 }

@@ -77,11 +77,11 @@ TEST(TokenIndex, CapacityRule) {
 
 TEST(TokenIndex, FindsTokensAndRejectsOthers) {
   BytePairEncodingPtr bpe = make_store({"a", "b", "ab", "", "abc"});
-  EXPECT_EQ(bpe->token_index.count, 5u);
+  EXPECT_EQ(bpe->token_index.count, 4u);  // the empty token is a gap
   EXPECT_EQ(bpe->hash_factor, kHashFactor);
   EXPECT_EQ(find(*bpe, "a"), 0);
   EXPECT_EQ(find(*bpe, "ab"), 2);
-  EXPECT_EQ(find(*bpe, ""), 3);
+  EXPECT_EQ(find(*bpe, ""), -1);
   EXPECT_EQ(find(*bpe, "abc"), 4);
   EXPECT_EQ(find(*bpe, "ba"), -1);
   EXPECT_EQ(find(*bpe, "abcd"), -1);
@@ -167,12 +167,14 @@ TEST(Decode, OutOfRangeIdGivesNothing) {
 
 TEST(Decode, ConcatenatesBytesUnrepaired) {
   BytePairEncodingPtr bpe = make_store({"ab", "\xe4", "\xb8\xad", ""});
-  const uint32_t ids[] = {0, 1, 2, 3, 0, 1};
-  std::optional<std::string> out = bpe_decode_tokens(*bpe, ids, 6);
+  const uint32_t ids[] = {0, 1, 2, 0, 1};
+  std::optional<std::string> out = bpe_decode_tokens(*bpe, ids, 5);
   ASSERT_TRUE(out.has_value());
   EXPECT_EQ(*out,
             "ab\xe4\xb8\xad"
             "ab\xe4");
+  const uint32_t gap[] = {0, 3};  // an empty token is a gap in the ranks
+  EXPECT_FALSE(bpe_decode_tokens(*bpe, gap, 2).has_value());
 }
 
 TEST(EmbeddedVocabulary, CountsAndOffsets) {

@@ -10,8 +10,13 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 RANKS = os.path.join(ROOT, "src", "vocab", "data")
 
-# OpenAI's pre-split patterns for the two vocabularies.
+# OpenAI's pre-split patterns for the embedded vocabularies.
+R50K_PATTERN = (
+    r"""'(?:[sdmt]|ll|ve|re)| ?\p{L}++| ?\p{N}++| ?[^\s\p{L}\p{N}]++|\s++$|\s+(?!\S)|\s"""
+)
 PATTERNS = {
+    "r50k_base": R50K_PATTERN,
+    "p50k_base": R50K_PATTERN,
     "cl100k_base": r"""'(?i:[sdmt]|ll|ve|re)|[^\r\n\p{L}\p{N}]?+\p{L}++|\p{N}{1,3}+| ?[^\s\p{L}\p{N}]++[\r\n]*+|\s++$|\s*[\r\n]|\s+(?!\S)|\s""",  # noqa: E501
     "o200k_base": "|".join(
         [
@@ -27,6 +32,11 @@ PATTERNS = {
 }
 
 VOCABULARIES = ("cl100k_base", "o200k_base")
+# Every embedded vocabulary, for the parity tests; the API tests run over the
+# two above.
+ALL_VOCABULARIES = ("r50k_base", "p50k_base") + VOCABULARIES
+# A rank file stored as the lines that follow another's.
+RANK_FILE_BASE = {"p50k_base": ("r50k_base.tiktoken", "p50k_base.extra.tiktoken")}
 
 # Characters that stress the pre-split rules: every kind of whitespace, line
 # breaks, apostrophes and contraction letters, digits and letters of many
@@ -47,10 +57,11 @@ TRICKY = (
 
 def load_ranks(name):
     ranks = {}
-    with open(os.path.join(RANKS, name + ".tiktoken"), "rb") as f:
-        for line in f:
-            token, rank = line.split()
-            ranks[base64.b64decode(token)] = int(rank)
+    for file_name in RANK_FILE_BASE.get(name, (name + ".tiktoken",)):
+        with open(os.path.join(RANKS, file_name), "rb") as f:
+            for line in f:
+                token, rank = line.split()
+                ranks[base64.b64decode(token)] = int(rank)
     return ranks
 
 

@@ -86,7 +86,9 @@ def test_count_limit(files):
     "args, status, message",
     [
         (["count", "missing.txt", "a.txt"], 1, b"missing.txt: No such file"),
-        (["count", "-e", "gpt2", "a.txt"], 2, b"unknown encoding 'gpt2'"),
+        (["count", "-e", "gpt3", "a.txt"], 2, b"unknown encoding 'gpt3'"),
+        (["decode", "-e", "p50k_edit", "50256"], 1, b"special token of p50k_edit"),
+        (["decode", "-e", "r50k", "50256"], 1, b"outside r50k_base"),
         (["count", "-m", "gpt-2", "a.txt"], 2, b"unknown model 'gpt-2'"),
         (["count", "-e", "o200k", "-m", "gpt-4", "a.txt"], 2, b"not allowed with"),
         (["count", "--limit", "-1", "a.txt"], 2, b"must not be negative"),
@@ -418,3 +420,24 @@ def test_typing_example_passes_mypy_strict(tmp_path):
     assert out.returncode == 0, out.stdout + out.stderr
     run = subprocess.run([sys.executable, example], capture_output=True, text=True, timeout=120)
     assert run.returncode == 0, run.stderr
+
+
+@pytest.mark.parametrize("name", list(cli.ENCODINGS) + list(cli.SHORT_NAMES))
+def test_every_encoding_name_counts_and_encodes_ordinary_text(files, name):
+    from reference import reference
+
+    encoding = cli.encoding_name(name)
+    ref = reference(cli.vocabulary_of(encoding))
+    text = (files / "b.txt").read_text(encoding="utf-8") + "  <|endoftext|>      x"
+    out = velkan("encode", "--json", "-e", name, stdin=text.encode())
+    assert out.returncode == 0, out.stderr
+    assert json.loads(out.stdout) == ref.encode_ordinary(text)
+    out = velkan("count", "--json", "-e", name, "b.txt", cwd=files)
+    assert json.loads(out.stdout)["encoding"] == encoding
+
+
+def test_images_and_the_image_cache_cover_every_embedded_vocabulary():
+    from velkan import images
+
+    assert set(images.VOCABULARIES) == {"r50k_base", "p50k_base", "cl100k_base", "o200k_base"}
+    assert {cli.vocabulary_of(name) for name in cli.ENCODINGS} == set(images.VOCABULARIES)

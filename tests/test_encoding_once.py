@@ -74,7 +74,7 @@ try:
 except OSError as e:
     out["error"] = [type(e).__name__, e.filename]
 try:
-    openai._save_image("p50k_base", path)
+    openai._save_image("p50k_edit", path)
 except ValueError as e:
     out["unknown"] = str(e)
 images._image_paths = lambda n: [path]
@@ -91,12 +91,14 @@ def test_save_image_and_vocabularies(tmp_path):
     bad = tmp_path / "no_such_dir" / "x.bin"
     result = run(SAVE, str(image), str(bad))
     assert result["vocabularies"] == [
+        ["r50k_base", "precomputed_r50k.bin", 50256],
+        ["p50k_base", "precomputed_p50k.bin", 50281],
         ["cl100k_base", "precomputed_cl100k.bin", 100256],
         ["o200k_base", "precomputed_o200k.bin", 199998],
     ]
     assert image.stat().st_size == 45135140
     assert result["error"] == ["FileNotFoundError", str(bad)]
-    assert "p50k_base" in result["unknown"]
+    assert "p50k_edit" in result["unknown"]
     # The cl100k image offered for o200k is refused (its token count differs).
     assert result["ids"] == [24912, 2375]
     assert result["reported"] == [["o200k_base", None, [str(image)]]]

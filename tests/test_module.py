@@ -26,6 +26,10 @@ def test_module_tree():
         "o200k_base",
         "is_cached_cl100k",
         "is_cached_o200k",
+        "r50k_base",
+        "p50k_base",
+        "is_cached_r50k",
+        "is_cached_p50k",
         "get_num_threads",
     }
 

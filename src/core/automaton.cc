@@ -179,6 +179,7 @@ void trie_insert(TrieBuilder& trie, const uint8_t* bytes, uint32_t len, int32_t 
 }
 
 void trie_insert_token(TrieBuilder& trie, const uint8_t* bytes, uint32_t len, int32_t id) {
+  if (len == 0) return;  // a gap in the ranks, not a token
   if (trie.kind != kReverseTrie) {
     trie_insert(trie, bytes, len, id);
     return;

@@ -5,6 +5,7 @@
 
 #include "core/automaton.h"
 #include "core/pair_table.h"
+#include "core/rank_merge.h"
 
 namespace velkan {
 namespace {
@@ -105,6 +106,13 @@ int32_t encoder_step(BacktrackEncoder& e) {
 
 uint64_t encoder_encode_piece(const BytePairEncoding& bpe, const uint8_t* text, uint64_t len,
                               int32_t first, EncoderScratch& scratch, const PairFilter* filter) {
+  if (bpe.merge_by_rank) {
+    std::vector<uint32_t> ids;
+    rank_merge_piece(bpe, text, len, ids);
+    fit_buffer(scratch.tokens, scratch.token_capacity, std::max<uint64_t>(ids.size(), 1));
+    std::copy(ids.begin(), ids.end(), scratch.tokens.get());
+    return ids.size();
+  }
   start_run(scratch, len, default_stack_size(len));
   uint64_t count = 0, pos = 0;
   int32_t t = len == 0 ? -1 : first;
@@ -122,6 +130,11 @@ void encoder_run(BacktrackEncoder& e) {
 }
 
 std::vector<uint32_t> bpe_encode(const BytePairEncoding& bpe, const uint8_t* text, uint64_t len) {
+  if (bpe.merge_by_rank) {
+    std::vector<uint32_t> ids;
+    rank_merge_piece(bpe, text, len, ids);
+    return ids;
+  }
   BacktrackEncoder e;
   encoder_init(e, bpe, text, len, default_stack_size(len));
   encoder_run(e);
@@ -129,6 +142,7 @@ std::vector<uint32_t> bpe_encode(const BytePairEncoding& bpe, const uint8_t* tex
 }
 
 uint64_t bpe_count(const BytePairEncoding& bpe, const uint8_t* text, uint64_t len) {
+  if (bpe.merge_by_rank) return bpe_encode(bpe, text, len).size();
   BacktrackEncoder e;
   encoder_init(e, bpe, text, len, default_stack_size(len));
   encoder_run(e);
@@ -137,6 +151,10 @@ uint64_t bpe_count(const BytePairEncoding& bpe, const uint8_t* text, uint64_t le
 
 uint64_t bpe_count_till_limit(const BytePairEncoding& bpe, const uint8_t* text, uint64_t len,
                               uint64_t limit) {
+  if (bpe.merge_by_rank) {
+    const uint64_t count = bpe_count(bpe, text, len);
+    return count <= limit ? count : UINT64_MAX;
+  }
   // The stack never holds more tokens than the text has bytes, nor more than
   // limit + 11 before the run gives up; the sum cannot overflow since len is
   // the size of a real buffer.

@@ -34,6 +34,7 @@ void bpe_store_tokens(BytePairEncoding& bpe, const uint8_t* bytes, const uint32_
   index.entries.assign(index.capacity, TokenIndexEntry{0, -1});
   const uint32_t mask = index.capacity - 1;
   for (uint32_t id = 0; id < n; id++) {
+    if (bpe.token_length(id) == 0) continue;  // a gap in the ranks
     uint32_t h = token_hash(bpe.token_data(id), bpe.token_length(id), bpe.hash_factor);
     uint32_t slot = h & mask;
     while (index.entries[slot].token != -1) slot = (slot + 1) & mask;
@@ -64,7 +65,7 @@ int32_t token_index_find(const TokenIndex& index, const uint8_t* token_bytes,
 std::optional<uint64_t> bpe_decoded_length(const BytePairEncoding& bpe, const uint32_t* ids,
                                            uint64_t count) {
   for (uint64_t i = 0; i < count; i++) {
-    if (ids[i] >= bpe.num_tokens) return std::nullopt;
+    if (ids[i] >= bpe.num_tokens || bpe.token_length(ids[i]) == 0) return std::nullopt;
   }
   uint64_t total = 0;
   for (uint64_t i = 0; i < count; i++) total += bpe.token_length(ids[i]);

@@ -36,7 +36,10 @@ struct TokenIndex {
 };
 
 // One vocabulary in encoder form. Fields keep the order of the precomputed
-// image. The record owns every array; destroying it (bpe_free) is the one
+// image. A rank with no token (a gap, as p50k_base leaves rank 50256 to a
+// special token) is stored as an empty token: it has no index slot, no
+// automaton state, no prefix and no split, so encoding never yields it and
+// decoding refuses it. The record owns every array; destroying it (bpe_free) is the one
 // release path for built and loaded records alike.
 struct BytePairEncoding {
   std::vector<uint8_t> token_bytes;    // all tokens concatenated in id order
@@ -55,6 +58,10 @@ struct BytePairEncoding {
   TokenAutomaton forward_automaton_alt;  // kForwardAltAutomaton: a copy of the forward one
   TokenAutomaton reverse_automaton;      // kReverseAutomaton: the tokens reversed
   std::vector<int32_t> next_prefix;      // longest proper prefix token, -1 if none
+  // Not part of images: set for a vocabulary of one's own whose tokens the
+  // backtracking encoder cannot all reach (core/rank_merge.h); then every
+  // piece is encoded by merging ranks instead.
+  bool merge_by_rank = false;
 
   BytePairEncoding() = default;
   // Records are large and shared by pointer; a copy would be a mistake.
@@ -80,7 +87,8 @@ uint32_t token_hash(const uint8_t* bytes, size_t length, uint64_t factor);
 
 // Copies n tokens (n + 1 starts and starts[n] bytes) into the record, sets
 // num_tokens and hash_factor = kHashFactor, and builds the token index by
-// inserting every token in id order. Equal byte strings get a slot each.
+// inserting every token in id order. Equal byte strings get a slot each;
+// empty tokens (gaps) get none.
 void bpe_store_tokens(BytePairEncoding& bpe, const uint8_t* bytes, const uint32_t* starts,
                       uint32_t n);
 
@@ -92,7 +100,7 @@ int32_t token_index_find(const TokenIndex& index, const uint8_t* token_bytes,
                          size_t key_length);
 
 // Total byte length of the tokens, or nothing when an id is not below
-// num_tokens.
+// num_tokens or is a gap.
 std::optional<uint64_t> bpe_decoded_length(const BytePairEncoding& bpe, const uint32_t* ids,
                                            uint64_t count);
 
@@ -101,7 +109,8 @@ std::optional<uint64_t> bpe_decoded_length(const BytePairEncoding& bpe, const ui
 void bpe_decode_into(const BytePairEncoding& bpe, const uint32_t* ids, uint64_t count,
                      uint8_t* out);
 
-// The bytes of the tokens, or nothing when an id is not below num_tokens. The
+// The bytes of the tokens, or nothing when an id is not below num_tokens or
+// is a gap. The
 // bytes need not be valid UTF-8.
 std::optional<std::string> bpe_decode_tokens(const BytePairEncoding& bpe, const uint32_t* ids,
                                              uint64_t count);

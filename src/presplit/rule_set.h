@@ -15,16 +15,20 @@
 #include <cstdint>
 #include <string_view>
 
+#include "presplit/split_cl100k_legacy_rules.h"
 #include "presplit/split_cl100k_rules.h"
 #include "presplit/split_match.h"
 #include "presplit/split_o200k_rules.h"
+#include "presplit/split_r50k_rules.h"
 
 namespace velkan {
 
 enum class RuleSet : uint8_t {
-  kWhole,   // no pre-split: a text is one piece
-  kCl100k,  // split_cl100k_rules.h
-  kO200k,   // split_o200k_rules.h
+  kWhole,         // no pre-split: a text is one piece
+  kCl100k,        // split_cl100k_rules.h
+  kO200k,         // split_o200k_rules.h
+  kR50k,          // split_r50k_rules.h: r50k_base, p50k_base
+  kCl100kLegacy,  // split_cl100k_legacy_rules.h: cl100k's older spelling
 };
 
 struct WholeTextRules {
@@ -50,6 +54,20 @@ struct O200kRules {
   }
 };
 
+struct R50kRules {
+  [[gnu::always_inline]] static bool split(const uint8_t* text, uint64_t length, uint64_t pos,
+                                           SplitMatch* out) {
+    return r50k_rules::split(text, length, pos, out);
+  }
+};
+
+struct Cl100kLegacyRules {
+  [[gnu::always_inline]] static bool split(const uint8_t* text, uint64_t length, uint64_t pos,
+                                           SplitMatch* out) {
+    return cl100k_legacy_rules::split(text, length, pos, out);
+  }
+};
+
 template <typename Visitor>
 decltype(auto) visit_rule_set(RuleSet rule_set, Visitor&& visit) {
   switch (rule_set) {
@@ -57,6 +75,10 @@ decltype(auto) visit_rule_set(RuleSet rule_set, Visitor&& visit) {
     return visit(Cl100kRules{});
   case RuleSet::kO200k:
     return visit(O200kRules{});
+  case RuleSet::kR50k:
+    return visit(R50kRules{});
+  case RuleSet::kCl100kLegacy:
+    return visit(Cl100kLegacyRules{});
   case RuleSet::kWhole:
     break;
   }

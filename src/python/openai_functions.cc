@@ -19,9 +19,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "core/build.h"
+#include "core/rank_merge.h"
 #include "pool/worker_pool.h"
 #include "python/convert.h"
 #include "python/objects.h"
@@ -266,6 +269,136 @@ PyObject* openai_save_image(PyObject*, PyObject* args) {
   });
 }
 
+// ---- vocabularies of one's own ------------------------------------------------------
+
+// The token index holds 4 slots per token in a u32 count.
+constexpr Py_ssize_t kMaxRanks = Py_ssize_t{1} << 29;
+
+std::optional<RuleSet> rule_set_named(std::string_view name) {
+  if (name == "r50k") return RuleSet::kR50k;
+  if (name == "cl100k") return RuleSet::kCl100k;
+  if (name == "cl100k_legacy") return RuleSet::kCl100kLegacy;
+  if (name == "o200k") return RuleSet::kO200k;
+  if (name == "whole") return RuleSet::kWhole;
+  return std::nullopt;
+}
+
+PyObject* token_repr(const uint8_t* data, uint32_t length) {
+  PyRef bytes(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data), length));
+  return bytes ? PyObject_Repr(bytes.get()) : nullptr;
+}
+
+// _from_ranks(name, tokens, rule_set): a Tokenizer over tokens[rank] (bytes,
+// or None for a rank without a token), owning its encoding. Every check runs
+// before anything is built, so bad input leaves nothing behind.
+PyObject* openai_from_ranks(PyObject*, PyObject* args) {
+  const char* name;
+  PyObject* tokens;
+  const char* rule_set_name;
+  if (!PyArg_ParseTuple(args, "sO!s:_from_ranks", &name, &PyList_Type, &tokens, &rule_set_name)) {
+    return nullptr;
+  }
+  const std::optional<RuleSet> rule_set = rule_set_named(rule_set_name);
+  if (!rule_set) {
+    PyErr_Format(PyExc_ValueError,
+                 "_from_ranks: %s: unknown rule set %R (expected 'r50k', 'cl100k', "
+                 "'cl100k_legacy', 'o200k' or 'whole')",
+                 name, PyTuple_GET_ITEM(args, 2));
+    return nullptr;
+  }
+  const Py_ssize_t n = PyList_GET_SIZE(tokens);
+  if (n > kMaxRanks) {
+    PyErr_Format(PyExc_ValueError, "_from_ranks: %s: %zd ranks, at most %zd are supported", name, n,
+                 kMaxRanks);
+    return nullptr;
+  }
+  return guard_memory([&]() -> PyObject* {
+    // Nothing below calls back into Python until the build, so the list
+    // cannot change under the loop.
+    std::vector<uint8_t> bytes;
+    std::vector<uint32_t> starts{0};
+    starts.reserve(static_cast<size_t>(n) + 1);
+    for (Py_ssize_t rank = 0; rank < n; rank++) {
+      PyObject* item = PyList_GET_ITEM(tokens, rank);
+      if (item != Py_None) {
+        if (!PyBytes_Check(item)) {
+          PyErr_Format(PyExc_TypeError,
+                       "_from_ranks: %s: rank %zd is %.200s, expected bytes or None", name, rank,
+                       Py_TYPE(item)->tp_name);
+          return nullptr;
+        }
+        const Py_ssize_t length = PyBytes_GET_SIZE(item);
+        if (length == 0) {
+          PyErr_Format(PyExc_ValueError, "_from_ranks: %s: rank %zd is an empty token", name, rank);
+          return nullptr;
+        }
+        if (static_cast<uint64_t>(length) > UINT32_MAX - bytes.size()) {
+          PyErr_Format(PyExc_ValueError,
+                       "_from_ranks: %s: the tokens up to rank %zd exceed 4 GiB together", name,
+                       rank);
+          return nullptr;
+        }
+        const auto* data = reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(item));
+        bytes.insert(bytes.end(), data, data + length);
+      }
+      starts.push_back(static_cast<uint32_t>(bytes.size()));
+    }
+    const auto token = [&](uint32_t rank) {
+      return std::string_view(reinterpret_cast<const char*>(bytes.data()) + starts[rank],
+                              starts[rank + 1] - starts[rank]);
+    };
+    std::unordered_map<std::string_view, uint32_t> first_rank;
+    first_rank.reserve(static_cast<size_t>(n));
+    for (uint32_t rank = 0; rank < static_cast<uint32_t>(n); rank++) {
+      const std::string_view t = token(rank);
+      if (t.empty()) continue;
+      const auto [at, inserted] = first_rank.try_emplace(t, rank);
+      if (!inserted) {
+        PyRef repr(token_repr(bytes.data() + starts[rank], static_cast<uint32_t>(t.size())));
+        if (!repr) return nullptr;
+        PyErr_Format(PyExc_ValueError, "_from_ranks: %s: the token %U has two ranks, %u and %u",
+                     name, repr.get(), at->second, rank);
+        return nullptr;
+      }
+    }
+    // Any byte string must be encodable, so each byte needs a token of its
+    // own (tiktoken fails at encode time without one).
+    for (int b = 0; b < 256; b++) {
+      const char byte = static_cast<char>(b);
+      if (!first_rank.contains(std::string_view(&byte, 1))) {
+        PyErr_Format(PyExc_ValueError,
+                     "_from_ranks: %s: no token for the single byte 0x%02x (every byte needs one)",
+                     name, b);
+        return nullptr;
+      }
+    }
+    BytePairEncodingPtr bpe;
+    bool out_of_memory = false;
+    Py_BEGIN_ALLOW_THREADS
+      try {
+        bpe = bpe_build(bytes.data(), starts.data(), static_cast<uint32_t>(n));
+      } catch (const std::bad_alloc&) {
+        out_of_memory = true;
+      }
+    Py_END_ALLOW_THREADS
+    if (out_of_memory) return PyErr_NoMemory();
+    // The backtracking encoder reaches a token only through the two lower
+    // tokens that merge into it; a vocabulary with a token that has none is
+    // encoded by merging ranks instead, which is exact for any vocabulary.
+    bpe->merge_by_rank = bpe_needs_rank_merge(*bpe);
+    auto handle = std::make_unique<EncodingHandle>();
+    handle->pair_filter = pair_filter_build(bpe->pair_table);
+    handle->owned = std::move(bpe);
+    handle->encoding = handle->owned.get();
+    handle->rule_set = *rule_set;
+    TokenizerObject* object = PyObject_New(TokenizerObject, &TokenizerType);
+    if (object == nullptr) return nullptr;
+    object->handle = handle.release();
+    object->owns = 1;
+    return reinterpret_cast<PyObject*>(object);
+  });
+}
+
 // Per-entry functions: definitions and docstrings live as long as the
 // process, since the function objects point at them.
 struct EntryFunctions {
@@ -283,6 +416,12 @@ PyMethodDef openai_functions[] = {
      "_vocabularies($module, /)\n--\n\n"
      "The vocabularies of this build, in order: a tuple of (name, image_file_name,\n"
      "num_tokens) tuples."},
+    {"_from_ranks", openai_from_ranks, METH_VARARGS,
+     "_from_ranks($module, name, tokens, rule_set, /)\n--\n\n"
+     "A Tokenizer over a vocabulary of one's own: tokens is a list indexed by rank\n"
+     "of bytes, or None for a rank without a token; rule_set is 'r50k', 'cl100k',\n"
+     "'cl100k_legacy', 'o200k' or 'whole' (no pre-split). The tokenizer owns its\n"
+     "encoding. Raises ValueError naming the rank or token of bad input."},
     {"_save_image", openai_save_image, METH_VARARGS,
      "_save_image($module, name, path, /)\n--\n\n"
      "Write the precomputed image of the vocabulary name (made first if needed)\n"

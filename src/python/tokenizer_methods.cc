@@ -526,6 +526,10 @@ PyObject* tokenizer_decode_batch_parallel(PyObject* self, PyObject* const* args,
 PyObject* tokenizer_bpe(PyObject* self, PyObject*) {
   const EncodingHandle* handle = handle_of(self);
   if (handle == nullptr) return nullptr;
+  if (handle->owned) {  // the object would outlive the encoding it borrows
+    PyErr_SetString(PyExc_ValueError, "bpe(): only the embedded vocabularies have one");
+    return nullptr;
+  }
   BytePairEncodingObject* object = PyObject_New(BytePairEncodingObject, &BytePairEncodingType);
   if (object == nullptr) return nullptr;
   // Borrowed: cached encodings live as long as the process.

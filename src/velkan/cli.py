@@ -1,4 +1,4 @@
-"""The velkan command line: count, encode and decode with cl100k_base / o200k_base.
+"""The velkan command line: count, encode and decode ordinary text with any of OpenAI's encodings.
 
     velkan count [FILE ...]     tokens per file and in total, like wc
     velkan encode [TEXT]        token ids of TEXT (or of stdin)
@@ -42,13 +42,31 @@ from collections.abc import Iterator, Sequence
 from typing import IO, TYPE_CHECKING, Any, Callable
 
 from velkan import __version__
+from velkan._encodings_data import ENCODINGS as _ENCODING_FACTS
 
 if TYPE_CHECKING:
     from velkan.bpe.openai import Tokenizer
 
-ENCODINGS = ("cl100k_base", "o200k_base")
-SHORT_NAMES = {"cl100k": "cl100k_base", "o200k": "o200k_base"}
-VOCABULARY_SIZES = {"cl100k_base": 100256, "o200k_base": 199998}
+# Every encoding of OpenAI's; ordinary text only, so an encoding counts and
+# encodes with the embedded vocabulary of its rank file (gpt2 and r50k_base
+# share one, p50k_base and p50k_edit another).
+ENCODINGS = tuple(_ENCODING_FACTS)
+SHORT_NAMES = {
+    "r50k": "r50k_base",
+    "p50k": "p50k_base",
+    "cl100k": "cl100k_base",
+    "o200k": "o200k_base",
+}
+# The size of each encoding's id range, gaps included (p50k_base's rank
+# 50256 is <|endoftext|>, not an ordinary token).
+VOCABULARY_SIZES = {
+    "r50k_base": 50256,
+    "p50k_base": 50281,
+    "cl100k_base": 100256,
+    "o200k_base": 199998,
+}
+# Ids inside that range with no ordinary token.
+GAPS = {"p50k_base": {50256}}
 
 # Model names, as tiktoken 0.14 maps them, for the models whose encodings
 # velkan has. Exact names first, then prefixes of dated or fine-tuned names.
@@ -169,10 +187,15 @@ def limit_value(text: str) -> int:
     return value
 
 
+def vocabulary_of(encoding: str) -> str:
+    """The embedded vocabulary (rank file) an encoding's ordinary text uses."""
+    return _ENCODING_FACTS[encoding].rank_file
+
+
 def tokenizer(name: str) -> Tokenizer:
     import velkan.bpe.openai as openai
 
-    tok: Tokenizer = getattr(openai, name)()
+    tok: Tokenizer = getattr(openai, vocabulary_of(name))()
     return tok
 
 
@@ -482,7 +505,7 @@ _ID = re.compile(r"[0-9]+", re.ASCII)
 
 def parse_ids(words: Sequence[str], encoding: str) -> list[int]:
     """Token ids from words of ASCII digits, each inside the vocabulary."""
-    size = VOCABULARY_SIZES[encoding]
+    size = VOCABULARY_SIZES[vocabulary_of(encoding)]
     ids = []
     for word in words:
         if not _ID.fullmatch(word):
@@ -492,6 +515,10 @@ def parse_ids(words: Sequence[str], encoding: str) -> list[int]:
         value = int(word)
         if value >= size:
             raise InputError("token id %d is outside %s (0 to %d)" % (value, encoding, size - 1))
+        if value in GAPS.get(vocabulary_of(encoding), ()):
+            raise InputError(
+                "token id %d is a special token of %s, not ordinary text" % (value, encoding)
+            )
         ids.append(value)
     return ids
 
@@ -620,7 +647,7 @@ def build_parser() -> argparse.ArgumentParser:
     p = sub.add_parser(
         "write-images",
         help="write images into the package directory (for read-only or shared installs)",
-        description="Writes the precomputed images of both encodings into the installed "
+        description="Writes the precomputed images of every embedded vocabulary into the installed "
         "package directory (or DIR), where every user of the installation finds them. "
         "Not needed otherwise: each user's first run caches them by itself.",
     )

@@ -34,11 +34,18 @@ from typing import Callable
 
 from velkan import __version__
 
-VOCABULARIES = {
-    # name: (image file name, token count)
-    "cl100k_base": ("precomputed_cl100k.bin", 100256),
-    "o200k_base": ("precomputed_o200k.bin", 199998),
-}
+
+def _registry() -> dict[str, tuple[str, int]]:
+    # The embedded vocabularies as the extension's registry lists them, so a
+    # vocabulary added there has its image here without a second list.
+    try:
+        from velkan.bpe import openai
+    except ImportError:  # a source tree without the built extension
+        return {}
+    return {name: (image, count) for name, image, count in openai._vocabularies()}
+
+
+VOCABULARIES: dict[str, tuple[str, int]] = _registry()  # name: (image file name, token count)
 
 # Bumped whenever the image layout changes, so that the cache of a build with
 # another layout is never offered (it would be refused, costing a read).

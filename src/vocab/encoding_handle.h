@@ -1,11 +1,15 @@
 // An EncodingHandle pairs a vocabulary's encoding with its pre-split rule
 // set (and the encoding's pair filter, which only speeds the driver up). The
-// process-wide cache makes one per vocabulary; tokenizers, driver calls and
-// pool jobs point at it and never own it. A finished handle is read-only and
-// read by many threads at once.
+// process-wide cache makes one per embedded vocabulary; tokenizers, driver
+// calls and pool jobs point at it and never own it. A vocabulary of one's
+// own gets a handle of its own that also owns its encoding, freed with the
+// tokenizer that holds it. A finished handle is read-only and read by many
+// threads at once.
 
 #ifndef VELKAN_VOCAB_ENCODING_HANDLE_H_
 #define VELKAN_VOCAB_ENCODING_HANDLE_H_
+
+#include <memory>
 
 #include "core/encoding.h"
 #include "core/pair_table.h"
@@ -15,8 +19,9 @@ namespace velkan {
 
 struct EncodingHandle {
   const BytePairEncoding* encoding = nullptr;
-  RuleSet rule_set = RuleSet::kWhole;  // kWhole: texts are encoded as one piece
-  PairFilter pair_filter;              // of encoding->pair_table; empty: none
+  RuleSet rule_set = RuleSet::kWhole;             // kWhole: texts are encoded as one piece
+  PairFilter pair_filter;                         // of encoding->pair_table; empty: none
+  std::shared_ptr<const BytePairEncoding> owned;  // the encoding, when not the cache's
 };
 
 }  // namespace velkan

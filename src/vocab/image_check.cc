@@ -28,8 +28,10 @@ bool same_bytes(const BytePairEncoding& bpe, uint32_t id, const uint8_t* bytes, 
 bool check_token_index(const BytePairEncoding& bpe) {
   const TokenIndex& index = bpe.token_index;
   const uint32_t n = bpe.num_tokens;
+  uint32_t present = 0;  // gaps (empty tokens) have no slot
+  for (uint32_t id = 0; id < n; id++) present += bpe.token_length(id) != 0;
   if (!is_power_of_two(index.capacity) || index.entries.size() != index.capacity ||
-      index.count != n || index.count >= index.capacity) {
+      index.count != present || index.count >= index.capacity) {
     return false;
   }
   std::vector<uint8_t> seen(n, 0);
@@ -38,7 +40,10 @@ bool check_token_index(const BytePairEncoding& bpe) {
   for (uint32_t slot = 0; slot < index.capacity; slot++) {
     const TokenIndexEntry& e = index.entries[slot];
     if (e.token == -1) continue;
-    if (e.token < 0 || static_cast<uint32_t>(e.token) >= n || seen[ix(e.token)]) return false;
+    if (e.token < 0 || static_cast<uint32_t>(e.token) >= n || seen[ix(e.token)] ||
+        bpe.token_length(static_cast<uint32_t>(e.token)) == 0) {
+      return false;
+    }
     seen[ix(e.token)] = 1;
     occupied++;
     const uint32_t id = static_cast<uint32_t>(e.token);
@@ -157,6 +162,7 @@ bool check_automaton(const BytePairEncoding& bpe, const TokenAutomaton& a, Autom
   std::vector<uint8_t> token_end(static_cast<size_t>(size), 0);
   for (uint32_t id = 0; id < bpe.num_tokens; id++) {
     const uint32_t length = bpe.token_length(id);
+    if (length == 0) continue;  // a gap: no state
     bytes.assign(bpe.token_data(id), bpe.token_data(id) + length);
     if (kind == kReverseAutomaton) std::reverse(bytes.begin(), bytes.end());
     int32_t s = 0;

@@ -1,0 +1,138 @@
+"""Vocabularies of one's own (velkan.bpe.openai._from_ranks), compared with
+tiktoken.Encoding built from the same ranks."""
+
+import functools
+
+import pytest
+import tiktoken
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import velkan.bpe.openai as openai
+from reference import PATTERNS, R50K_PATTERN, corpus, load_ranks
+
+BYTES = [bytes([b]) for b in range(256)]
+
+
+def by_rank(ranks):
+    tokens = [None] * (max(ranks.values()) + 1)
+    for token, rank in ranks.items():
+        tokens[rank] = token
+    return tokens
+
+
+@functools.cache
+def cl100k_as_own():
+    return openai._from_ranks("mine", by_rank(load_ranks("cl100k_base")), "cl100k")
+
+
+def test_a_known_vocabulary_passed_as_ranks_encodes_like_the_embedded_one():
+    own, embedded = cl100k_as_own(), openai.cl100k_base()
+    for text in list(corpus().values())[:6]:
+        ids = own.encode(text)
+        assert ids == embedded.encode(text)
+        assert own.count(text) == len(ids)
+        assert own.decode(ids) == text
+    with pytest.raises(ValueError, match="only the embedded"):
+        own.bpe()
+
+
+def test_gaps_are_allowed_and_never_produced():
+    # As tiktoken allows them: ranks 256 and 258 hold nothing.
+    tokens = BYTES + [None, b"ab", None, b"abc"]
+    ranks = {t: i for i, t in enumerate(tokens) if t is not None}
+    ref = tiktoken.Encoding("gaps", pat_str=R50K_PATTERN, mergeable_ranks=ranks, special_tokens={})
+    own = openai._from_ranks("gaps", tokens, "r50k")
+    for text in ["abc ab abcabc", "xabcab", ""]:
+        assert own.encode(text) == ref.encode_ordinary(text)
+    assert own.decode([256]) is None
+    assert own.decode([257, 259]) == "ababc"
+
+
+@pytest.mark.parametrize(
+    "tokens, rule_set, error, message",
+    [
+        (BYTES + [b"ab", b"ab"], "r50k", ValueError, r"b'ab' has two ranks, 256 and 257"),
+        (BYTES + [b"a"], "r50k", ValueError, r"b'a' has two ranks, 97 and 256"),
+        (BYTES + [b""], "r50k", ValueError, "rank 256 is an empty token"),
+        (BYTES[:7] + BYTES[8:], "r50k", ValueError, "single byte 0x07"),
+        ([], "r50k", ValueError, "single byte 0x00"),
+        (BYTES + ["ab"], "r50k", TypeError, "rank 256 is str, expected bytes or None"),
+        (BYTES, "gpt9", ValueError, "unknown rule set 'gpt9'"),
+    ],
+)
+def test_bad_vocabularies_are_refused_by_rank_or_token(tokens, rule_set, error, message):
+    with pytest.raises(error, match=message):
+        openai._from_ranks("bad", tokens, rule_set)
+
+
+def test_not_a_list():
+    with pytest.raises(TypeError):
+        openai._from_ranks("bad", tuple(BYTES), "r50k")
+
+
+# Small vocabularies made as byte-pair training makes them: each new token
+# joins two tokens that exist already.
+# Vocabularies the backtracking encoder cannot serve: "abcd" is "ab" + "cd",
+# but "bc" merges first, so merging by rank never reaches it; "abc" has no
+# split at all. Such vocabularies are encoded by merging ranks.
+NOT_MERGE_CLOSED = [
+    BYTES + [b"bc", b"ab", b"cd", b"abcd"],
+    BYTES + [b"abc"],
+    BYTES + [b"abc", b"ab", b"bc"],
+]
+
+
+@pytest.mark.parametrize("tokens", NOT_MERGE_CLOSED)
+def test_vocabularies_merging_cannot_close_encode_like_tiktoken(tokens):
+    ranks = {t: i for i, t in enumerate(tokens)}
+    for rule_set, pattern in [("whole", r"[\s\S]+"), ("r50k", R50K_PATTERN)]:
+        ref = tiktoken.Encoding("r", pat_str=pattern, mergeable_ranks=ranks, special_tokens={})
+        own = openai._from_ranks("r", tokens, rule_set)
+        for text in ["abcd", "abc", "xabcdabcd abcd", "abcabc ab", "", "a" * 1000 + "bcd"]:
+            ids = ref.encode_ordinary(text)
+            assert own.encode(text) == ids, (rule_set, text)
+            assert own.count(text) == len(ids)
+            assert own.count_till_limit(text, len(ids)) == len(ids)
+            if ids:
+                assert own.count_till_limit(text, len(ids) - 1) is None
+
+
+# Small vocabularies made as byte-pair training makes them: each new token
+# joins two tokens that exist already (in any order of ranks, so merging by
+# rank need not reach every one).
+@st.composite
+def merge_vocabularies(draw):
+    parts = [bytes([c]) for c in b"abc "]
+    tokens = list(BYTES)
+    for _ in range(draw(st.integers(0, 40))):
+        token = draw(st.sampled_from(parts)) + draw(st.sampled_from(parts))
+        if token not in parts:
+            parts.append(token)
+            tokens.append(token)
+    return tokens
+
+
+@settings(max_examples=150, deadline=None)
+@given(tokens=merge_vocabularies(), texts=st.lists(st.text("abc ", max_size=40), max_size=5))
+def test_random_vocabularies_encode_like_tiktoken(tokens, texts):
+    ranks = {t: i for i, t in enumerate(tokens)}
+    for rule_set, pattern in [("whole", r"[\s\S]+"), ("r50k", R50K_PATTERN)]:
+        ref = tiktoken.Encoding("r", pat_str=pattern, mergeable_ranks=ranks, special_tokens={})
+        own = openai._from_ranks("r", tokens, rule_set)
+        for text in texts:
+            assert own.encode(text) == ref.encode_ordinary(text), (rule_set, text)
+
+
+def test_each_rule_set_name():
+    tokens = by_rank(load_ranks("cl100k_base"))
+    for rule_set, pattern in [
+        ("cl100k", PATTERNS["cl100k_base"]),
+        ("o200k", PATTERNS["o200k_base"]),
+    ]:
+        own = openai._from_ranks("x", tokens, rule_set)
+        ref = tiktoken.Encoding(
+            "x", pat_str=pattern, mergeable_ranks=load_ranks("cl100k_base"), special_tokens={}
+        )
+        text = "Hello   world's 12345\n\n  x"
+        assert own.encode(text) == ref.encode_ordinary(text)
