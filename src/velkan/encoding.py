@@ -594,6 +594,13 @@ def _unstable(
                 completions.add(tuple(seq))
     if unstable:
         completions.add(tuple(enc._core.encode_piece(unstable)))
+    # Whitespace at the end may be cut off from what comes before it by the
+    # next character ("  " then "x" gives " ", " x").
+    text_end = unstable.decode("utf-8", "ignore")
+    if len(unstable) > 1 and text_end and text_end[-1].isspace():
+        last_char = text_end[-1].encode("utf-8")
+        head = unstable[: len(unstable) - len(last_char)]
+        completions.add(tuple(enc._core.encode_piece(head) + enc._core.encode_piece(last_char)))
     return stable, [list(c) for c in completions]
 
 
