@@ -131,6 +131,18 @@ class Encoding:
         ``allowed_special="all"`` to turn every special token on, or
         ``disallowed_special=()`` to turn the check off.
         """
+        if (
+            not allowed_special
+            and disallowed_special == "all"
+            and type(text) is str
+            and self._special_prefix
+            and self._special_prefix not in text
+        ):
+            # The common call: no special token can be in the text.
+            try:
+                return self._core.encode_ordinary(text)
+            except UnicodeEncodeError:
+                return self._core.encode_ordinary(_replace_surrogates(text))
         if not isinstance(text, str):
             # What tiktoken's own check says of bytes.
             raise TypeError("cannot use a string pattern on a bytes-like object")
@@ -170,7 +182,18 @@ class Encoding:
 
     def encode_ordinary_batch(self, text: list[str], *, num_threads: int = 8) -> list[list[int]]:
         """Encodes a list of strings, in parallel, ignoring special tokens."""
-        return self._map(self.encode_ordinary, text, num_threads)
+        return self._ordinary_batch(text, num_threads)
+
+    def _ordinary_batch(self, texts: list[str], num_threads: int) -> list[list[int]]:
+        tokenizer = self._core.tokenizer
+        if tokenizer is not None and self._core.split is None and num_threads > 1:
+            # One native call: the worker pool, without the interpreter lock.
+            try:
+                batch: list[list[int]] = tokenizer.encode_batch_parallel(texts)[0]
+                return batch
+            except (UnicodeEncodeError, TypeError):
+                pass  # lone surrogates or odd items: text by text below
+        return self._map(self.encode_ordinary, texts, num_threads)
 
     def encode_batch(
         self,
@@ -186,6 +209,10 @@ class Encoding:
         disallowed: DisallowedSpecial = (
             self._disallowed_set(allowed, disallowed_special) if disallowed_special else ()
         )
+        if not allowed and isinstance(text, list) and all(type(t) is str for t in text):
+            for t in text:
+                self._check_disallowed(t, allowed, disallowed)
+            return self._ordinary_batch(text, num_threads)
         return self._map(
             functools.partial(self.encode, allowed_special=allowed, disallowed_special=disallowed),
             text,
