@@ -174,11 +174,12 @@ class Encoding:
         disallowed_special: DisallowedSpecial = "all",
     ) -> npt.NDArray[np.uint32]:
         """Encodes a string into a numpy ``uint32`` array of tokens."""
-        np = _numpy()
+        numpy = _numpy()
         ids = self.encode(
             text, allowed_special=allowed_special, disallowed_special=disallowed_special
         )
-        return np.array(ids, dtype=np.uint32)
+        array: npt.NDArray[np.uint32] = numpy.array(ids, dtype=numpy.uint32)
+        return array
 
     def encode_ordinary_batch(self, text: list[str], *, num_threads: int = 8) -> list[list[int]]:
         """Encodes a list of strings, in parallel, ignoring special tokens."""
@@ -574,7 +575,7 @@ def _special_regex(tokens: frozenset[str]) -> Any:
 
 @functools.lru_cache(maxsize=16)
 def _compiled_pattern(pat_str: str) -> Any:
-    import regex
+    import regex  # type: ignore[import-untyped]
 
     return regex.compile(pat_str)
 
@@ -620,7 +621,10 @@ def _unstable(
                         break
                 completions.add(tuple(seq))
     if unstable:
-        completions.add(tuple(enc._core.encode_piece(unstable)))
+        try:
+            completions.add(tuple(enc._core.encode_ordinary(unstable.decode("utf-8"))))
+        except UnicodeDecodeError:
+            completions.add(tuple(enc._core.encode_piece(unstable)))
     # Whitespace at the end may be cut off from what comes before it by the
     # next character ("  " then "x" gives " ", " x").
     text_end = unstable.decode("utf-8", "ignore")
