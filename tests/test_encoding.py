@@ -292,3 +292,16 @@ def test_import_as_tiktoken_surface():
             assert hasattr(velkan.Encoding, member) or member in vars(
                 velkan.get_encoding("cl100k_base")
             ), member
+
+
+_BYTE_PIECES = [b" ", b"\n", b"\t", b"a", b"hello", b"'s", b"1", b"\xe4\xb8\x96", b"\xec\x8b"]
+_BYTE_PIECES += [b"\xff", b"\x80", b"\xed", b"  ", b"!", b"\r\n", b"\xf0\x9f"]
+
+
+@settings(max_examples=150, deadline=None)
+@given(st.lists(st.sampled_from(_BYTE_PIECES), max_size=8))
+def test_encode_bytes_follows_tiktoken(parts):
+    # Invalid UTF-8 follows tiktoken's own rule, not velkan's byte-level one.
+    reference = _tiktoken().get_encoding("cl100k_base")
+    data = b"".join(parts)
+    assert velkan.get_encoding("cl100k_base")._encode_bytes(data) == reference._encode_bytes(data)

@@ -655,6 +655,8 @@ class _Core:
         self.split = _compiled_pattern(pat_str) if pat_str is not None else None
         # Set when no native encoder exists for the ranks (pure Python).
         self.ranks = ranks
+        # The native vocabulary as a dict, made once on first request.
+        self.built_ranks: dict[bytes, int] | None = None
         self.decoder: dict[int, bytes] | None = (
             {i: b for b, i in ranks.items()} if ranks is not None else None
         )
@@ -760,8 +762,11 @@ class _Core:
     def mergeable_ranks(self) -> dict[bytes, int]:
         if self.ranks is not None:
             return dict(self.ranks)
-        decode = self.bpe.decode_tokens
-        return {decode([i]): i for i in range(self.max_ordinary_id + 1)}
+        if self.built_ranks is None:
+            decode = self.bpe.decode_tokens
+            self.built_ranks = {decode([i]): i for i in range(self.max_ordinary_id + 1)}
+        # A copy: callers may change theirs.
+        return dict(self.built_ranks)
 
 
 _builtin_cores: dict[str, _Core] = {}
@@ -782,7 +787,8 @@ def _same_ranks(base: _Core, ranks: dict[bytes, int]) -> bool:
     for i in (0, 255, base.max_ordinary_id // 2, base.max_ordinary_id):
         if ranks.get(base.decode([i])) != i:
             return False
-    return base.mergeable_ranks() == ranks
+    base.mergeable_ranks()
+    return base.built_ranks == ranks
 
 
 def _python_bpe(data: bytes, ranks: dict[bytes, int]) -> list[int]:
