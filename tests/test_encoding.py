@@ -305,3 +305,29 @@ def test_encode_bytes_follows_tiktoken(parts):
     reference = _tiktoken().get_encoding("cl100k_base")
     data = b"".join(parts)
     assert velkan.get_encoding("cl100k_base")._encode_bytes(data) == reference._encode_bytes(data)
+
+
+def test_custom_vocabulary_goes_to_the_native_constructor(monkeypatch):
+    # Wiring of the native constructor for vocabularies of one's own, checked
+    # with a stand-in; the gap left by a missing rank is an unknown id.
+    openai = velkan.bpe.openai
+    calls = []
+
+    def from_ranks(name, tokens, rule_set):
+        calls.append((name, len(tokens), rule_set))
+        return openai.cl100k_base()
+
+    monkeypatch.setattr(openai, "_from_ranks", from_ranks, raising=False)
+    base = velkan.get_encoding("cl100k_base")
+    ranks = dict(base._mergeable_ranks)
+    gap = 1000
+    del ranks[base.decode_single_token_bytes(gap)]
+    enc = velkan.Encoding(
+        "mine", pat_str=base._pat_str, mergeable_ranks=ranks, special_tokens={EOT: 100257}
+    )
+    assert calls == [("mine", 100256, "cl100k")]
+    assert enc.encode("hello world") == base.encode("hello world")
+    with pytest.raises(KeyError, match=str(gap)):
+        enc.decode_single_token_bytes(gap)
+    velkan.Encoding("other", pat_str=r"\w+|\W+", mergeable_ranks=ranks, special_tokens={})
+    assert calls[-1] == ("other", 100256, "whole")

@@ -657,6 +657,7 @@ class _Core:
         self.ranks = ranks
         # The native vocabulary as a dict, made once on first request.
         self.built_ranks: dict[bytes, int] | None = None
+        self.gaps: frozenset[int] = frozenset()
         self.decoder: dict[int, bytes] | None = (
             {i: b for b, i in ranks.items()} if ranks is not None else None
         )
@@ -697,12 +698,16 @@ class _Core:
             for b, i in ranks.items():
                 tokens[i] = b
             tokenizer = from_ranks(name, tokens, rule_set or "whole")
-            return cls(
+            core = cls(
                 tokenizer if rule_set else None,
                 tokenizer.bpe(),
                 max_id,
                 None if rule_set else pat_str,
             )
+            # Ids inside the range that name no token decode as nothing
+            # natively; here they are unknown ids.
+            core.gaps = frozenset(i for i, t in enumerate(tokens) if t is None)
+            return core
         return cls(None, None, max_id, pat_str, dict(ranks))
 
     # ---- encode
@@ -751,7 +756,9 @@ class _Core:
     # ---- decode
 
     def has_id(self, token: int) -> bool:
-        return self.decoder is None or token in self.decoder
+        if self.decoder is not None:
+            return token in self.decoder
+        return token not in self.gaps
 
     def decode(self, tokens: list[int]) -> bytes:
         if self.decoder is not None:
