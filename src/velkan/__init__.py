@@ -1,12 +1,32 @@
-"""velkan: exact, fast byte-pair encoding for OpenAI's cl100k_base and o200k_base.
+"""velkan: exact, fast byte-pair encoding for OpenAI's encodings.
 
-The tokenizer lives in the extension module ``velkan.bpe``; get one with
-``velkan.bpe.openai.cl100k_base()`` or ``velkan.bpe.openai.o200k_base()``.
+``import velkan as tiktoken`` runs tiktoken-style code: ``get_encoding``,
+``encoding_for_model`` and ``Encoding`` have tiktoken's names and behaviour.
+The native tokenizers live in the extension module ``velkan.bpe``
+(``velkan.bpe.openai.cl100k_base()`` and friends).
 """
 
 __version__ = "0.1.0"
 
 # After the version: the extension's helpers import it.
+from velkan import _pickling  # noqa: E402, F401  (registers pickling of native objects)
 from velkan import bpe as bpe  # noqa: E402
+from velkan.encoding import (  # noqa: E402
+    Encoding,
+    encoding_for_model,
+    encoding_name_for_model,
+    get_encoding,
+    list_encoding_names,
+)
+from velkan.load import load_tiktoken_bpe  # noqa: E402
 
-__all__ = ["__version__", "bpe"]
+__all__ = [
+    "__version__",
+    "bpe",
+    "Encoding",
+    "encoding_for_model",
+    "encoding_name_for_model",
+    "get_encoding",
+    "list_encoding_names",
+    "load_tiktoken_bpe",
+]
