@@ -9,6 +9,7 @@
 
 #include "core/encoding.h"
 #include "core/pair_table.h"
+#include "driver/piece_cache.h"
 #include "presplit/rule_set.h"
 
 namespace velkan {
@@ -17,6 +18,7 @@ struct EncodingHandle {
   const BytePairEncoding* encoding = nullptr;
   RuleSet rule_set = RuleSet::kWhole;  // kWhole: texts are encoded as one piece
   PairFilter pair_filter;              // of encoding->pair_table; empty: none
+  mutable PieceCache piece_cache;      // pieces already encoded; thread-safe
 };
 
 }  // namespace velkan
