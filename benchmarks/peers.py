@@ -5,8 +5,8 @@ repo's rank files, behind one small interface:
     encode_batch(texts, threads) -> list of lists (None when unsupported)
 
 tiktoken is required. HF tokenizers, tokendagger, gigatoken, splintr-rs and
-riptoken are used when they are installed; a peer that is not exact on the benchmark's texts is still timed
-but flagged in the report."""
+riptoken are used when they are installed; a peer that is not exact on the
+benchmark's texts is still timed but flagged in the report."""
 
 import hashlib
 import json
@@ -209,7 +209,9 @@ class Gigatoken(Peer):
         import gigatoken
 
         tok = gigatoken.Tokenizer.from_tiktoken(
-            os.path.join(RANKS, vocab + ".tiktoken"), pretokenizer=vocab.split("_")[0], special_tokens={}
+            os.path.join(RANKS, vocab + ".tiktoken"),
+            pretokenizer=vocab.split("_")[0],
+            special_tokens={},
         )
         self.tok = tok
         self.compat = tok.as_tiktoken()
