@@ -32,7 +32,7 @@ import texts as texts_mod  # noqa: E402
 
 VOCABULARIES = ("cl100k_base", "o200k_base")
 TOOLS = ("velkan", "velkan count", "tiktoken", "gigatoken", "splintr-rs", "riptoken")
-ROWS = ("english", "code", "multilingual", "short")
+ROWS = texts_mod.CORPORA + ("short",)
 
 
 def rss_bytes():
