@@ -204,6 +204,34 @@ def table(results):
     return "\n".join(lines)
 
 
+def goals(results):
+    """velkan against the fastest exact peer, row by row, with the goals:
+    encode at or above the peer's encode cold and warm, count at least 1.5x
+    the peer's warm encode."""
+    lines = [
+        "| row | vocabulary | encode cold | encode warm | count warm vs peer's warm encode"
+        " | met (>= 1x, >= 1x, >= 1.5x) |",
+        "|---|---|---|---|---|---|",
+    ]
+    for row in ROWS:
+        for vocab, by_tool in results.items():
+            peers = [t for t in by_tool if not t.startswith("velkan") and by_tool[t]["exact"]]
+            if "velkan" not in by_tool or "velkan count" not in by_tool or not peers:
+                continue
+            r = lambda t, k, b=by_tool, w=row: b[t]["rows"][w][k]  # noqa: E731
+            cold_peer = max(peers, key=lambda t: r(t, "cold_mb_s"))
+            warm_peer = max(peers, key=lambda t: r(t, "warm_mb_s"))
+            cold = r("velkan", "cold_mb_s") / r(cold_peer, "cold_mb_s")
+            warm = r("velkan", "warm_mb_s") / r(warm_peer, "warm_mb_s")
+            count = r("velkan count", "warm_mb_s") / r(warm_peer, "warm_mb_s")
+            met = ["yes" if x >= g else "**no**" for x, g in ((cold, 1), (warm, 1), (count, 1.5))]
+            lines.append(
+                "| %s | %s | %.2fx (%s) | %.2fx (%s) | %.2fx | %s |"
+                % (row, vocab, cold, cold_peer, warm, warm_peer, count, ", ".join(met))
+            )
+    return "\n".join(lines)
+
+
 def main(argv=None):
     argv = sys.argv[1:] if argv is None else argv
     if argv and argv[0] == "--child":
@@ -222,6 +250,8 @@ def main(argv=None):
         with open(args.json, "w") as f:
             json.dump(results, f, indent=1, sort_keys=True)
     print(table(results))
+    print()
+    print(goals(results))
 
 
 if __name__ == "__main__":
