@@ -4,9 +4,9 @@ repo's rank files, behind one small interface:
     encode(text) -> list of ids      count(text) -> int
     encode_batch(texts, threads) -> list of lists (None when unsupported)
 
-tiktoken is required. HF tokenizers and tokendagger are used when they are
-installed; a peer that is not exact on the benchmark's texts is still timed
-but flagged in the report."""
+tiktoken is required. HF tokenizers, tokendagger, gigatoken, splintr-rs and
+riptoken are used when they are installed; a peer that is not exact on the
+benchmark's texts is still timed but flagged in the report."""
 
 import hashlib
 import json
@@ -202,7 +202,57 @@ class TokenDagger(Peer):
         self.encode = self.enc.encode_ordinary
 
 
-OPTIONAL = (HfTokenizers, TokenDagger)
+class Gigatoken(Peer):
+    name = "gigatoken"
+
+    def __init__(self, vocab):
+        import gigatoken
+
+        tok = gigatoken.Tokenizer.from_tiktoken(
+            os.path.join(RANKS, vocab + ".tiktoken"),
+            pretokenizer=vocab.split("_")[0],
+            special_tokens={},
+        )
+        self.tok = tok
+        self.compat = tok.as_tiktoken()
+        self.encode = self.compat.encode_ordinary
+
+    def encode_batch(self, texts, threads):
+        # Its pool, like HF's, is sized by RAYON_NUM_THREADS (set by run.py).
+        return self.tok.encode_batch_list(texts, parallel=True)
+
+
+class Splintr(Peer):
+    name = "splintr-rs"
+
+    def __init__(self, vocab):
+        import splintr
+
+        # Its regex engine has no possessive quantifiers; it ships its own
+        # spelling of the two patterns (the parity check still compares ids).
+        own = {"cl100k_base": "CL100K_BASE_PATTERN", "o200k_base": "O200K_BASE_PATTERN"}
+        pattern = getattr(splintr, own.get(vocab, ""), PATTERNS[vocab])
+        self.tok = splintr.Tokenizer(os.path.join(RANKS, vocab + ".tiktoken"), pattern, {})
+        self.encode = self.tok.encode_ordinary
+
+    def encode_batch(self, texts, threads):
+        return self.tok.encode_batch(texts)
+
+
+class Riptoken(Peer):
+    name = "riptoken"
+
+    def __init__(self, vocab):
+        import riptoken
+
+        self.core = riptoken.CoreBPE(load_ranks(vocab), {}, PATTERNS[vocab])
+        self.encode = self.core.encode_ordinary
+
+    def encode_batch(self, texts, threads):
+        return self.core.encode_ordinary_batch(texts)
+
+
+OPTIONAL = (HfTokenizers, TokenDagger, Gigatoken, Splintr, Riptoken)
 
 
 def make_peers(vocab, optional=True, log=print):

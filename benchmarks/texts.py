@@ -6,7 +6,7 @@ import random
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CORPORA_DIR = os.path.join(HERE, "corpora")
-CORPORA = ("english", "code", "multilingual")
+CORPORA = ("english", "code", "multilingual", "docs", "scripts", "typographic")
 
 
 def load_corpora():

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/encoder.h"
@@ -122,45 +124,66 @@ TEST_P(Driver, RecentPiecesGiveTheSameIds) {
   EXPECT_EQ(piecewise_count(h, u8(text), text.size()), by_pieces(h, text).size());
 }
 
-TEST(PieceCache, SizeFollowsTheText) {
-  EXPECT_EQ(PieceCache(0).slot_count(), PieceCache::kMinSlots);
-  EXPECT_EQ(PieceCache(4096).slot_count(), PieceCache::kMinSlots);
-  EXPECT_EQ(PieceCache(64 * 1024).slot_count(), 512u);
-  EXPECT_EQ(PieceCache(1 << 30).slot_count(), PieceCache::kMaxSlots);
-}
-
 TEST(PieceCache, FindsWhatWasPutAndForgetsOverwrittenSlots) {
   PieceCache cache;
-  for (uint32_t i = 0; i < PieceCache::kActivation; i++) {
-    EXPECT_FALSE(cache.active());
-    cache.note_encoder_run();
-  }
-  ASSERT_TRUE(cache.active());
+  uint32_t out[PieceCache::kMaxIds];
   const std::string a = "tokenizer", b = std::string(PieceCache::kMaxBytes, 'b');
+  const PieceCache::Key ka = PieceCache::key_of(u8(a), a.size());
+  EXPECT_EQ(cache.find(ka, out), 0u);
   const uint32_t ids[] = {1, 2, 3};
-  cache.put(u8(a), a.size(), ids, 3);
-  const PieceCache::Slot* hit = cache.find(u8(a), a.size());
-  ASSERT_NE(hit, nullptr);
-  EXPECT_EQ(std::vector<uint32_t>(hit->ids, hit->ids + hit->count),
-            std::vector<uint32_t>({1, 2, 3}));
-  EXPECT_EQ(cache.find(u8(a), a.size() - 1), nullptr);  // a prefix is another piece
+  cache.put(ka, ids, 3);
+  ASSERT_EQ(cache.find(ka, out), 3u);
+  EXPECT_EQ(std::vector<uint32_t>(out, out + 3), std::vector<uint32_t>({1, 2, 3}));
+  // A prefix is another piece, and so is the piece with a zero byte added.
+  EXPECT_EQ(cache.find(PieceCache::key_of(u8(a), a.size() - 1), out), 0u);
+  const std::string padded = a + std::string(1, '\0');
+  EXPECT_EQ(cache.find(PieceCache::key_of(u8(padded), padded.size()), out), 0u);
+  EXPECT_TRUE(PieceCache::cacheable(b.size()));
   EXPECT_FALSE(PieceCache::cacheable(b.size() + 1));
   // A piece with the same slot replaces the first.
-  const uint32_t mask = cache.slot_count() - 1;
   std::string other = "w00000";
-  for (int k = 0; (PieceCache::slot_of(u8(other), other.size()) & mask) !=
-                  (PieceCache::slot_of(u8(a), a.size()) & mask);
-       k++) {
+  for (int k = 0; PieceCache::key_of(u8(other), other.size()).slot != ka.slot; k++) {
     for (int d = 0, rest = k; d < 5; d++, rest /= 10)
       other[5 - d] = static_cast<char>('0' + rest % 10);
   }
-  cache.put(u8(other), other.size(), ids, 1);
-  EXPECT_EQ(cache.find(u8(a), a.size()), nullptr);
-  EXPECT_NE(cache.find(u8(other), other.size()), nullptr);
+  const PieceCache::Key ko = PieceCache::key_of(u8(other), other.size());
+  cache.put(ko, ids, 1);
+  EXPECT_EQ(cache.find(ka, out), 0u);
+  EXPECT_EQ(cache.find(ko, out), 1u);
   // Too many ids: not stored.
+  const PieceCache::Key kb = PieceCache::key_of(u8(b), b.size());
   const std::vector<uint32_t> many(PieceCache::kMaxIds + 1, 7);
-  cache.put(u8(b), b.size(), many.data(), many.size());
-  EXPECT_EQ(cache.find(u8(b), b.size()), nullptr);
+  cache.put(kb, many.data(), many.size());
+  EXPECT_EQ(cache.find(kb, out), 0u);
+  // A copy starts empty.
+  cache.put(ka, ids, 2);
+  EXPECT_EQ(PieceCache(cache).find(ka, out), 0u);
+}
+
+// Threads encoding the same pieces at once through one shared cache: every
+// result equals the single-threaded one (a torn slot must never be a hit).
+TEST_P(Driver, SharedCacheIsExactUnderConcurrentUse) {
+  const EncodingHandle& h = handle_of(GetParam());
+  std::mt19937 rng(3);
+  std::string text;
+  for (int i = 0; i < 4000; i++) {
+    std::string word(3 + rng() % 14, 'a');
+    for (char& c : word) c = static_cast<char>('a' + rng() % 26);
+    text += " " + word;
+  }
+  const std::vector<uint32_t> expected = by_pieces(h, text);
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; t++) {
+    threads.emplace_back([&] {
+      for (int round = 0; round < 3; round++) {
+        if (piecewise_encode(h, u8(text), text.size()) != expected) wrong++;
+        if (piecewise_count(h, u8(text), text.size()) != expected.size()) wrong++;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 // Invalid UTF-8 always ends and every byte is encoded exactly once.

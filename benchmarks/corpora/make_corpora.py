@@ -11,6 +11,7 @@ import glob
 import html
 import os
 import re
+import subprocess
 import sysconfig
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -111,8 +112,110 @@ def multilingual():
     return "".join(parts)
 
 
+# Manual pages as man shows them (groff's UTF-8 output: curly quotes, dashes
+# and hyphens in the English ones), about 24 KB per language, in Debian 12's
+# man-db, dpkg, shadow and other packages; each under its package's licence
+# (see /usr/share/doc/<package>/copyright; SOURCES.md lists them).
+MAN_LANGUAGES = (
+    "",
+    "de",
+    "fr",
+    "es",
+    "it",
+    "pt_BR",
+    "pl",
+    "ru",
+    "ja",
+    "zh_CN",
+    "ko",
+    "sv",
+    "nl",
+    "tr",
+    "cs",
+)
+
+
+def man_page(path):
+    env = dict(os.environ, MANWIDTH="80", LANG="C.UTF-8", MAN_KEEP_FORMATTING="")
+    shown = subprocess.run(["man", "-l", path], capture_output=True, env=env).stdout
+    plain = subprocess.run(["col", "-b"], input=shown, capture_output=True).stdout
+    return plain.decode("utf-8", errors="replace")
+
+
+MAN_ENGLISH = ("man", "apropos", "dpkg", "dpkg-query", "apt-get", "passwd", "chage", "login")
+
+
+def man_pages(language, limit=24_000):
+    folder = os.path.join("/usr/share/man", language, "man1")
+    if language:
+        paths = sorted(glob.glob(os.path.join(folder, "*.1.gz")))
+    else:
+        paths = [os.path.join(folder, n + ".1.gz") for n in MAN_ENGLISH]
+    text, used = "", []
+    for path in paths:
+        if len(text.encode("utf-8")) >= limit:
+            break
+        if os.path.exists(path):
+            text += man_page(path)
+            used.append(path)
+    return clip(text, limit), used
+
+
+def docs():
+    parts, used = [], []
+    for language in MAN_LANGUAGES:
+        text, paths = man_pages(language)
+        parts.append(text)
+        used += paths
+    owners = subprocess.run(["dpkg", "-S"] + used, capture_output=True, text=True).stdout
+    print("docs: packages", sorted({line.split(":")[0] for line in owners.splitlines()}))
+    return "".join(parts)
+
+
+# Scripting and systems languages other than those in code.txt: Perl
+# (Debian's debconf and dpkg modules), POSIX shell (dpkg, gettext, bzip2 and
+# gdb scripts) and C++ (GCC 12's standard library headers).
+SCRIPTS = (
+    ("/usr/share/perl5/Debconf/*.pm", 100_000),
+    ("/usr/share/perl5/Dpkg/*.pm", 60_000),
+    (
+        "/usr/bin/dpkg-maintscript-helper /usr/bin/gettext.sh /usr/bin/bzdiff /usr/bin/gettextize",
+        80_000,
+    ),
+    ("/usr/include/c++/12/bits/stl_vector.h /usr/include/c++/12/bits/stl_algo.h", 120_000),
+)
+
+
+def scripts():
+    parts = []
+    for patterns, limit in SCRIPTS:
+        paths = sorted(p for pattern in patterns.split() for p in glob.glob(pattern))
+        text = "".join(open(p, encoding="utf-8", errors="replace").read() for p in paths)
+        parts.append(clip(text, limit))
+    return "".join(parts)
+
+
+# Typographic English: GNU manuals in Info form (curly quotes, en and em
+# dashes), GFDL-1.3 without invariant sections.
+def typographic():
+    import gzip
+
+    parts = []
+    for name, limit in (("coreutils", 160_000), ("sed", 60_000), ("grep", 40_000)):
+        with gzip.open("/usr/share/info/%s.info.gz" % name, "rt", encoding="utf-8") as f:
+            parts.append(clip(f.read(), limit))
+    return "".join(parts)
+
+
 def main():
-    for name, make in (("english", english), ("code", code), ("multilingual", multilingual)):
+    for name, make in (
+        ("english", english),
+        ("code", code),
+        ("multilingual", multilingual),
+        ("docs", docs),
+        ("scripts", scripts),
+        ("typographic", typographic),
+    ):
         text = make()
         with open(os.path.join(HERE, name + ".txt"), "w", encoding="utf-8", newline="") as f:
             f.write(text)

@@ -1,105 +1,169 @@
-// A small cache of recently encoded pieces for one driver call: piece bytes
-// to their token ids. Only pieces that needed the backtracking encoder go in.
+// The process-wide cache of encoded pieces for one vocabulary: piece bytes to
+// their token ids, shared by every call and every pool worker that uses the
+// vocabulary's handle. Only pieces that needed the backtracking encoder go in.
 //
-// Performance notes: in long texts most pieces that are not a token by
+// Performance notes: in real text most pieces that are not a token by
 // themselves come back (about two in three in the benchmark's English, code
-// and multilingual corpora: inflected words, identifiers, CJK phrases), and
-// encoding one costs hundreds of instructions and several cache misses in the
-// pair table, where a hit costs a hash, one probe and a compare. The cache is
-// direct-mapped (a miss overwrites), holds pieces of at most kMaxBytes bytes
-// and kMaxIds ids, is made only once a call has met kActivation such pieces
-// (short texts never pay for it) and is freed with the call. Its size follows
-// the text, one slot per 128 bytes between kMinSlots and kMaxSlots (240 KiB),
-// since making and clearing a large table would cost a 4 KiB document more
-// than the cache saves it. Alternatives left out: a cache shared across calls
-// (needs locking or per-thread state), LRU sets (more work per probe for few
-// more hits).
+// and multilingual corpora: inflected words, identifiers, CJK phrases), also
+// across documents, and encoding one costs hundreds of instructions and
+// several cache misses in the pair table, where a hit costs a hash, one probe
+// and a compare. A cache per call (tried first) never knew the pieces of the
+// previous document, and making it cost short texts more than it saved them.
+//
+// The table is direct-mapped (a new piece replaces whatever held its slot)
+// with kSlots slots of 128 bytes: 2 MiB per vocabulary, made with the
+// vocabulary's handle and resident from its first use (one huge page where
+// the system gives one). Readers take no
+// lock: each slot has a version word that a writer makes odd while it writes
+// and even again after (a seqlock); a reader copies the slot and keeps the
+// copy only if the version was even and unchanged. A writer that finds its
+// slot being written by another thread leaves the piece out. So a hit returns
+// exactly the ids one encoder run stored for exactly those bytes. After fork
+// the child inherits the table; a slot caught mid-write is odd for good and
+// just never hits again.
 
 #ifndef VELKAN_DRIVER_PIECE_CACHE_H_
 #define VELKAN_DRIVER_PIECE_CACHE_H_
 
+#include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace velkan {
 
 class PieceCache {
  public:
-  static constexpr uint32_t kMinSlots = 64;  // powers of two
-  static constexpr uint32_t kMaxSlots = 2048;
-  static constexpr uint32_t kMaxBytes = 56;    // longer pieces are not cached
-  static constexpr uint32_t kMaxIds = 14;      // nor pieces of more ids
-  static constexpr uint32_t kActivation = 32;  // encoder runs before the cache is made
+  static constexpr uint32_t kSlots = 16384;  // a power of two
+  static constexpr uint32_t kWords = 6;
+  static constexpr uint32_t kMaxBytes = kWords * 8;  // longer pieces are not cached
+  static constexpr uint32_t kMaxIds = 18;            // nor pieces of more ids
 
-  struct Slot {
-    uint32_t length;  // 0: empty
-    uint32_t count;
-    uint8_t bytes[kMaxBytes];
+  struct alignas(64) Slot {
+    uint32_t version;  // odd while a writer is at it
+    uint32_t shape;    // length | count << 8; 0: empty
+    uint64_t words[kWords];
     uint32_t ids[kMaxIds];
   };
-  static_assert(sizeof(Slot) == 120);
+  static_assert(sizeof(Slot) == 128);
 
-  // A cache for a text of the given length, made on demand.
-  explicit PieceCache(uint64_t text_length = UINT64_MAX) {
-    while (slots_count_ < kMaxSlots && uint64_t{slots_count_} * 128 < text_length)
-      slots_count_ *= 2;
-  }
-
-  uint32_t slot_count() const { return slots_count_; }
-
-  // Counts an encoder run and makes the table once there were kActivation.
-  void note_encoder_run() {
-    if (!slots_ && ++runs_ >= kActivation) slots_ = std::make_unique<Slot[]>(slots_count_);
-  }
-
-  bool active() const { return slots_ != nullptr; }
+  PieceCache() : slots_(allocate()) {}
+  // A copy of a handle starts with an empty cache of its own.
+  PieceCache(const PieceCache&) : PieceCache() {}
+  PieceCache& operator=(const PieceCache&) = delete;
 
   static bool cacheable(uint64_t length) { return length != 0 && length <= kMaxBytes; }
 
-  // The cached ids of the piece, or null. The piece must be cacheable and the
-  // cache active.
-  const Slot* find(const uint8_t* piece, uint64_t length) const {
-    const Slot& slot = slots_[slot_of(piece, length) & (slots_count_ - 1)];
-    if (slot.length == length && std::memcmp(slot.bytes, piece, length) == 0) return &slot;
-    return nullptr;
-  }
+  // A piece as the table compares it: its bytes in zero-padded words.
+  struct Key {
+    uint64_t words[kWords];
+    uint32_t length;
+    uint32_t slot;
+  };
 
-  // Stores the piece's ids, replacing whatever held its slot. Pieces too long
-  // or of more than kMaxIds ids are left out.
-  void put(const uint8_t* piece, uint64_t length, const uint32_t* ids, uint64_t count) {
-    if (count > kMaxIds || !cacheable(length)) return;
-    Slot& slot = slots_[slot_of(piece, length) & (slots_count_ - 1)];
-    slot.length = static_cast<uint32_t>(length);
-    slot.count = static_cast<uint32_t>(count);
-    std::memcpy(slot.bytes, piece, length);
-    std::memcpy(slot.ids, ids, count * sizeof(uint32_t));
-  }
-
-  // A hash of the piece (the slot is its low bits): eight bytes at a time,
-  // each mixed in with a multiply; the tail read without going past the piece.
-  static uint32_t slot_of(const uint8_t* p, uint64_t length) {
+  // The piece must be cacheable.
+  static Key key_of(const uint8_t* piece, uint64_t length) {
+    Key key{};
+    std::memcpy(key.words, piece, length);
+    key.length = static_cast<uint32_t>(length);
     uint64_t h = length * 0x9E3779B97F4A7C15ULL;
-    uint64_t left = length;
-    for (; left >= 8; left -= 8, p += 8) {
-      uint64_t v;
-      std::memcpy(&v, p, 8);
-      h = (h ^ v) * 0xBF58476D1CE4E5B9ULL;
+    for (uint32_t i = 0; i < (length + 7) / 8; i++) {
+      h = (h ^ key.words[i]) * 0xBF58476D1CE4E5B9ULL;
       h ^= h >> 29;
     }
-    if (left != 0) {
-      uint64_t v = 0;
-      std::memcpy(&v, p, left);
-      h = (h ^ v) * 0x94D049BB133111EBULL;
-    }
     h ^= h >> 32;
-    return static_cast<uint32_t>(h);
+    key.slot = static_cast<uint32_t>(h) & (kSlots - 1);
+    return key;
+  }
+
+  // Copies the piece's ids into out (room for kMaxIds) and returns their
+  // number, or 0 when the piece is not in the table.
+  uint32_t find(const Key& key, uint32_t* out) const {
+    Slot& slot = slots_[key.slot];
+    const uint32_t before = std::atomic_ref<uint32_t>(slot.version).load(std::memory_order_acquire);
+    if (before & 1) return 0;
+    const uint32_t shape = std::atomic_ref<uint32_t>(slot.shape).load(std::memory_order_relaxed);
+    if ((shape & 0xFF) != key.length) return 0;
+    const uint32_t words = (key.length + 7) / 8;
+    for (uint32_t i = 0; i < words; i++) {
+      if (std::atomic_ref<uint64_t>(slot.words[i]).load(std::memory_order_relaxed) != key.words[i])
+        return 0;
+    }
+    const uint32_t count = shape >> 8;
+    for (uint32_t i = 0; i < count && i < kMaxIds; i++)
+      out[i] = std::atomic_ref<uint32_t>(slot.ids[i]).load(std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    if (std::atomic_ref<uint32_t>(slot.version).load(std::memory_order_relaxed) != before) return 0;
+    return count;
+  }
+
+  // Stores the piece's ids in its slot. Pieces of no or more than kMaxIds
+  // ids are left out, and so is the piece when another thread is writing
+  // the slot.
+  void put(const Key& key, const uint32_t* ids, uint64_t count) {
+    if (count == 0 || count > kMaxIds) return;
+    Slot& slot = slots_[key.slot];
+    std::atomic_ref<uint32_t> version(slot.version);
+    uint32_t v = version.load(std::memory_order_relaxed);
+    if ((v & 1) || !version.compare_exchange_strong(v, v + 1, std::memory_order_acquire)) return;
+    std::atomic_thread_fence(std::memory_order_release);
+    std::atomic_ref<uint32_t>(slot.shape)
+        .store(key.length | static_cast<uint32_t>(count) << 8, std::memory_order_relaxed);
+    for (uint32_t i = 0; i < kWords; i++)
+      std::atomic_ref<uint64_t>(slot.words[i]).store(key.words[i], std::memory_order_relaxed);
+    for (uint32_t i = 0; i < count; i++)
+      std::atomic_ref<uint32_t>(slot.ids[i]).store(ids[i], std::memory_order_relaxed);
+    version.store(v + 2, std::memory_order_release);
   }
 
  private:
-  std::unique_ptr<Slot[]> slots_;
-  uint32_t slots_count_ = kMinSlots;
-  uint32_t runs_ = 0;
+  static constexpr size_t kBytes = size_t{kSlots} * sizeof(Slot);
+
+  // Zeroed memory for the table. On Linux one huge page where the system
+  // has them: its first use is one page fault rather than 512 (a tenth of a
+  // first 100 KB text's time), and the slots' random probes miss the TLB
+  // less.
+  struct Release {
+    void operator()(Slot* p) const {
+#if defined(__linux__)
+      munmap(p, kBytes);
+#else
+      std::free(p);
+#endif
+    }
+  };
+  using Table = std::unique_ptr<Slot[], Release>;
+
+  static Table allocate() {
+#if defined(__linux__)
+    // Twice the size, then the unaligned ends given back.
+    void* raw =
+        mmap(nullptr, 2 * kBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) throw std::bad_alloc();
+    const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
+    const uintptr_t aligned = (start + kBytes - 1) & ~uintptr_t{kBytes - 1};
+    if (aligned > start) munmap(raw, aligned - start);
+    if (aligned + kBytes < start + 2 * kBytes)
+      munmap(reinterpret_cast<void*>(aligned + kBytes), start + 2 * kBytes - aligned - kBytes);
+    void* table = reinterpret_cast<void*>(aligned);
+#if defined(MADV_HUGEPAGE)
+    madvise(table, kBytes, MADV_HUGEPAGE);  // only a hint: fine if refused
+#endif
+    return Table(static_cast<Slot*>(table));
+#else
+    void* table = std::calloc(kSlots, sizeof(Slot));
+    if (table == nullptr) throw std::bad_alloc();
+    return Table(static_cast<Slot*>(table));
+#endif
+  }
+
+  Table slots_;
 };
 
 }  // namespace velkan

@@ -61,17 +61,19 @@ void for_each_piece(const EncodingHandle& handle, const uint8_t* text, uint64_t 
 // has no left neighbour and ends at the piece's end, so it is accepted and the
 // run is over. Otherwise the second walk, for that first candidate, finds the
 // path's cache lines loaded.
-// The other pieces go through the cache of recent pieces (piece_cache.h).
+// The other pieces go through the vocabulary's cache of pieces already
+// encoded (piece_cache.h).
 struct PieceEncoder {
   const BytePairEncoding& bpe;
   const PairFilter* filter;  // null when the handle has none
+  PieceCache& cache;
   EncoderScratch scratch;
-  PieceCache cache;
+  uint32_t hit[PieceCache::kMaxIds];
 
-  PieceEncoder(const EncodingHandle& handle, uint64_t text_length)
+  explicit PieceEncoder(const EncodingHandle& handle)
       : bpe(*handle.encoding),
         filter(handle.pair_filter.words.empty() ? nullptr : &handle.pair_filter),
-        cache(text_length) {}
+        cache(handle.piece_cache) {}
 
   template <typename OnIds>
   void encode(const uint8_t* piece, uint64_t len, OnIds on_ids) {
@@ -81,21 +83,23 @@ struct PieceEncoder {
       on_ids(&id, 1);
       return;
     }
-    const bool cached = cache.active() && PieceCache::cacheable(len);
-    if (cached) {
-      if (const PieceCache::Slot* hit = cache.find(piece, len)) {
-        on_ids(hit->ids, hit->count);
-        return;
-      }
+    if (!PieceCache::cacheable(len)) {
+      on_ids(scratch.tokens.get(), run_encoder(piece, len));
+      return;
     }
-    const int32_t first = bpe_next_match(bpe, piece, len);
-    const uint64_t n = encoder_encode_piece(bpe, piece, len, first, scratch, filter);
-    if (cached) {
-      cache.put(piece, len, scratch.tokens.get(), n);
-    } else {
-      cache.note_encoder_run();
+    const PieceCache::Key key = PieceCache::key_of(piece, len);
+    if (const uint32_t n = cache.find(key, hit)) {
+      on_ids(hit, n);
+      return;
     }
+    const uint64_t n = run_encoder(piece, len);
+    cache.put(key, scratch.tokens.get(), n);
     on_ids(scratch.tokens.get(), n);
+  }
+
+  uint64_t run_encoder(const uint8_t* piece, uint64_t len) {
+    const int32_t first = bpe_next_match(bpe, piece, len);
+    return encoder_encode_piece(bpe, piece, len, first, scratch, filter);
   }
 };
 
@@ -132,7 +136,7 @@ std::vector<uint32_t> encode_pieces(const EncodingHandle& handle, const uint8_t*
   // batches keep one buffer per text until they are turned into lists.
   out.reserve(static_cast<size_t>(length < 256 ? length : 256));
   InterruptPoint<kChecked> point{interrupt};
-  PieceEncoder encoder(handle, length);
+  PieceEncoder encoder(handle);
   for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
     if (point.stop_at(start)) return false;
     encoder.encode(text + start, end - start,
@@ -147,7 +151,7 @@ uint64_t count_pieces(const EncodingHandle& handle, const uint8_t* text, uint64_
                       const Interrupt* interrupt) {
   uint64_t total = 0;
   InterruptPoint<kChecked> point{interrupt};
-  PieceEncoder encoder(handle, length);
+  PieceEncoder encoder(handle);
   for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
     if (point.stop_at(start)) return false;
     encoder.encode(text + start, end - start, [&](const uint32_t*, uint64_t n) { total += n; });
@@ -163,7 +167,7 @@ uint64_t count_pieces_till_limit(const EncodingHandle& handle, const uint8_t* te
   uint64_t total = 0;
   bool over = false;
   InterruptPoint<kChecked> point{interrupt};
-  PieceEncoder encoder(handle, length);
+  PieceEncoder encoder(handle);
   for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
     if (point.stop_at(start)) return false;
     const uint64_t allowance = limit - total;

@@ -13,6 +13,7 @@
 
 #include "core/encoding.h"
 #include "core/pair_table.h"
+#include "driver/piece_cache.h"
 #include "presplit/rule_set.h"
 
 namespace velkan {
@@ -22,6 +23,7 @@ struct EncodingHandle {
   RuleSet rule_set = RuleSet::kWhole;             // kWhole: texts are encoded as one piece
   PairFilter pair_filter;                         // of encoding->pair_table; empty: none
   std::shared_ptr<const BytePairEncoding> owned;  // the encoding, when not the cache's
+  mutable PieceCache piece_cache;                 // pieces already encoded; thread-safe
 };
 
 }  // namespace velkan
