@@ -11,6 +11,7 @@
 
 #include "driver/piecewise.h"
 #include "pool/worker_pool.h"
+#include "python/budget_methods.h"
 #include "python/convert.h"
 #include "python/objects.h"
 #include "python/py_ref.h"
@@ -597,6 +598,12 @@ PyMethodDef tokenizer_methods[] = {
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(tokenizer_decode_batch_parallel)),
      METH_FASTCALL, decode_batch_parallel_doc},
     {"bpe", tokenizer_bpe, METH_NOARGS, bpe_doc},
+    {"chunks", budget_method(tokenizer_chunks), METH_VARARGS | METH_KEYWORDS, kChunksDoc},
+    {"chunk_spans", budget_method(tokenizer_chunk_spans), METH_VARARGS | METH_KEYWORDS,
+     kChunkSpansDoc},
+    {"truncate", budget_method(tokenizer_truncate), METH_VARARGS | METH_KEYWORDS, kTruncateDoc},
+    {"encode_with_offsets", tokenizer_encode_with_offsets, METH_O, kEncodeWithOffsetsDoc},
+    {"decoder", tokenizer_decoder, METH_NOARGS, kDecoderDoc},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 
