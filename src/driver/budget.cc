@@ -305,6 +305,13 @@ uint64_t budget_truncate_right(const EncodingHandle& handle, const uint8_t* text
                                  pieces[static_cast<size_t>(last)].end, max_tokens) == kOverLimit) {
     last--;
   }
+  // Split alone, a longer prefix can end differently and need fewer tokens
+  // than its pieces in the whole text: take the next piece while it fits.
+  while (static_cast<size_t>(last + 1) < pieces.size() &&
+         span_count(handle, counter, text, pieces, 0, pieces[static_cast<size_t>(last + 1)].end,
+                    max_tokens) != kOverLimit) {
+    last++;
+  }
   if (last >= 0) return pieces[static_cast<size_t>(last)].end;
   return cut_inside_piece(handle, text, length, 0, pieces[0].end, max_tokens);
 }

@@ -187,7 +187,11 @@ PyObject* tokenizer_truncate(PyObject* self, PyObject* args, PyObject* kwargs) {
     } else {
       start = budget_truncate_left(*handle, text.data(), text.size(), limit);
     }
-    if (start == 0 && end == text.size()) return Py_NewRef(arg);
+    // The text itself when nothing is cut (other bytes-like input always
+    // gives bytes).
+    if (start == 0 && end == text.size() && (is_str || PyBytes_CheckExact(arg))) {
+      return Py_NewRef(arg);
+    }
     if (!is_str) return slice_of(arg, text, false, start, end, 0, 0);
     // Character offsets of a str cut: the kept part is decoded from UTF-8.
     return PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(text.data() + start),

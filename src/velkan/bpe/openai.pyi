@@ -1,12 +1,15 @@
 # Type stubs for velkan.bpe.openai, created by the extension module velkan.bpe.
 
 from collections.abc import Sequence
-from typing import TypeVar, final
+from typing import TypeVar, final, overload
+
+from velkan._budget import StreamDecoder
 
 from . import BytePairEncoding
 
 # A text: a str (encoded as UTF-8) or its UTF-8 bytes in any bytes-like object.
 _Text = str | bytes | bytearray | memoryview
+_Bytes = bytes | bytearray | memoryview
 # Element types of batches: lists are invariant, so the methods are generic
 # over them, and a List[str] or a List[List[int]] passes as it is.
 _T = TypeVar("_T", bound=_Text)
@@ -31,6 +34,19 @@ class Tokenizer:
         self, batch: list[_Ids], options: object = None, /
     ) -> list[str | None]: ...
     def bpe(self) -> BytePairEncoding: ...
+    @overload
+    def chunks(self, text: str, max_tokens: int, *, overlap: int = 0) -> list[str]: ...
+    @overload
+    def chunks(self, text: _Bytes, max_tokens: int, *, overlap: int = 0) -> list[bytes]: ...
+    def chunk_spans(
+        self, text: _Text, max_tokens: int, *, overlap: int = 0
+    ) -> list[tuple[int, int]]: ...
+    @overload
+    def truncate(self, text: str, max_tokens: int, *, side: str = "right") -> str: ...
+    @overload
+    def truncate(self, text: _Bytes, max_tokens: int, *, side: str = "right") -> bytes: ...
+    def encode_with_offsets(self, text: _Text, /) -> tuple[list[int], list[int]]: ...
+    def decoder(self) -> StreamDecoder: ...
 
 @final
 class ParallelOptions:
