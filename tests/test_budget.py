@@ -262,3 +262,59 @@ def test_bad_text():
         tok.truncate("a\ud800b", 10)
     assert tok.truncate(bytearray(b"abc"), 10) == b"abc"
     assert tok.chunks(b"hello world", 1) == [b"hello", b" world"]
+
+
+# ---- command line --------------------------------------------------------------
+
+
+def velkan_cli(*args, stdin=b""):
+    import subprocess
+    import sys
+
+    return subprocess.run(
+        [sys.executable, "-m", "velkan", *args], input=stdin, capture_output=True, timeout=60
+    )
+
+
+def test_cli_chunk_writes_json_lines(tmp_path):
+    import json
+
+    text = EDGE_TEXTS["paragraphs"] + "é" * 50
+    path = tmp_path / "doc.txt"
+    path.write_text(text, encoding="utf-8")
+    out = velkan_cli("chunk", "-e", "cl100k_base", "--max-tokens", "30", str(path), "-")
+    assert out.returncode == 0, out.stderr
+    records = [json.loads(line) for line in out.stdout.decode().splitlines()]
+    mine = [r for r in records if r["file"] == str(path)]
+    assert [r["index"] for r in mine] == list(range(len(mine)))
+    assert "".join(r["text"] for r in mine) == text
+    tok = tokenizer("cl100k_base")
+    for r in mine:
+        assert text[r["start"] : r["end"]] == r["text"]
+        assert r["tokens"] == tok.count(r["text"]) <= 30
+    assert [r for r in records if r["file"] == "-"] == []  # empty stdin: no chunks
+
+
+@pytest.mark.parametrize(
+    "args, stdin, status, message",
+    [
+        (["chunk", "--max-tokens", "0"], b"x", 2, b"must be at least 1"),
+        (["chunk", "--max-tokens", "4", "--overlap", "4"], b"x", 2, b"--overlap must be less"),
+        (["chunk", "--max-tokens", "4"], b"\xff\xfe", 1, b"not valid UTF-8 at byte 0"),
+        (["chunk", "--max-tokens", "4", "/nonexistent/x"], b"", 1, b"/nonexistent/x"),
+        (["truncate", "--max-tokens", "2", "/nonexistent/x"], b"", 1, b"/nonexistent/x"),
+        (["truncate", "--max-tokens", "1", "--side", "up"], b"", 2, b"invalid choice"),
+    ],
+)
+def test_cli_budget_errors(args, stdin, status, message):
+    out = velkan_cli(*args, stdin=stdin)
+    assert out.returncode == status
+    assert message in out.stderr
+
+
+@pytest.mark.parametrize("side, expected", [("right", b"Hello world"), ("left", " 世!".encode())])
+def test_cli_truncate(side, expected):
+    text = "Hello world, 世!".encode()
+    out = velkan_cli("truncate", "-e", "o200k", "--max-tokens", "2", "--side", side, stdin=text)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout == expected
