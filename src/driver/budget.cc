@@ -126,7 +126,14 @@ bool fits(const EncodingHandle& handle, const uint8_t* text, uint64_t a, uint64_
 uint64_t cut_inside_piece(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
                           uint64_t a, uint64_t b, uint64_t max) {
   const BytePairEncoding& bpe = *handle.encoding;
-  const std::vector<uint32_t> ids = bpe_encode(bpe, text + a, b - a);
+  // Encode only a window at the start that holds more than max tokens, so
+  // that cutting a long piece into many chunks stays linear.
+  uint64_t window = std::min(b - a, max * 16 + 64);
+  std::vector<uint32_t> ids = bpe_encode(bpe, text + a, window);
+  while (ids.size() <= max && window < b - a) {
+    window = std::min(b - a, window * 2);
+    ids = bpe_encode(bpe, text + a, window);
+  }
   // Token ends, the candidates from the fullest down.
   std::vector<uint64_t> ends;
   uint64_t pos = a;
@@ -260,7 +267,11 @@ std::vector<ByteSpan> budget_chunks(const EncodingHandle& handle, const uint8_t*
       chunk_end = cut_inside_piece(handle, text, length, chunk_start, head.end, max_tokens);
       if (chunk_end == chunk_start) throw BudgetTooSmall(chunk_start);
       head.start = chunk_end;
-      head.tokens = counter.count(text + chunk_end, head.end - chunk_end);
+      // Only whether the rest fits matters for the next window; the limited
+      // count stops early, so a long piece cut into many chunks stays linear.
+      const uint64_t rest = bpe_count_till_limit(*handle.encoding, text + chunk_end,
+                                                 head.end - chunk_end, max_tokens);
+      head.tokens = rest == kOverLimit || rest > max_tokens ? max_tokens + 1 : rest;
       tokens = piecewise_count(handle, text + chunk_start, chunk_end - chunk_start);
       next = i;
     } else {
