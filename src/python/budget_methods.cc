@@ -222,8 +222,13 @@ PyObject* tokenizer_encode_with_offsets(PyObject* self, PyObject* arg) {
   });
 }
 
-PyObject* tokenizer_decoder(PyObject* self, PyObject*) {
+PyObject* tokenizer_decoder(PyObject* self, PyObject* const*, Py_ssize_t nargs) {
+  // The encoding first, as every method of an object without one refuses.
   if (budget_handle(self) == nullptr) return nullptr;
+  if (nargs != 0) {
+    PyErr_Format(PyExc_TypeError, "decoder() takes no arguments (%zd given)", nargs);
+    return nullptr;
+  }
   const PyRef module(PyImport_ImportModule("velkan._budget"));
   if (module == nullptr) return nullptr;
   const PyRef type(PyObject_GetAttrString(module.get(), "StreamDecoder"));

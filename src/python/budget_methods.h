@@ -14,7 +14,7 @@ PyObject* tokenizer_chunks(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* tokenizer_chunk_spans(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* tokenizer_truncate(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* tokenizer_encode_with_offsets(PyObject* self, PyObject* arg);
-PyObject* tokenizer_decoder(PyObject* self, PyObject* unused);
+PyObject* tokenizer_decoder(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
 
 extern const char kChunksDoc[];
 extern const char kChunkSpansDoc[];

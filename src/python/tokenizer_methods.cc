@@ -603,7 +603,7 @@ PyMethodDef tokenizer_methods[] = {
      kChunkSpansDoc},
     {"truncate", budget_method(tokenizer_truncate), METH_VARARGS | METH_KEYWORDS, kTruncateDoc},
     {"encode_with_offsets", tokenizer_encode_with_offsets, METH_O, kEncodeWithOffsetsDoc},
-    {"decoder", tokenizer_decoder, METH_NOARGS, kDecoderDoc},
+    {"decoder", budget_method(tokenizer_decoder), METH_FASTCALL, kDecoderDoc},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 
