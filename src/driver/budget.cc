@@ -336,7 +336,8 @@ uint64_t budget_truncate_left(const EncodingHandle& handle, const uint8_t* text,
   PieceCounter counter(*handle.encoding);
   for (;;) {
     uint64_t base = window >= length ? 0 : length - window;
-    while (!char_boundary(text, length, base)) base++;
+    // The whole text (base 0) is never moved: it may start with a stray byte.
+    while (base > 0 && !char_boundary(text, length, base)) base++;
     const std::vector<Piece> pieces = pieces_of(handle, counter, text + base, length - base);
     // The window's first piece starts wherever the window does: never a cut
     // unless the window is the whole text.
@@ -347,7 +348,9 @@ uint64_t budget_truncate_left(const EncodingHandle& handle, const uint8_t* text,
       total += pieces[k - 1].tokens;
       k--;
     }
-    if (k == first && base > 0) {
+    // Everything after the window's first piece fits (or the window holds
+    // no piece after it, as when it starts in a run of stray bytes): grow.
+    if (k <= first && base > 0) {
       window *= 2;
       continue;
     }
