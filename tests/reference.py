@@ -55,13 +55,21 @@ TRICKY = (
 )
 
 
-def load_ranks(name):
-    ranks = {}
+def rank_file_bytes(name):
+    """The published rank file of a vocabulary, as its bytes (a file stored as
+    the lines after another's is joined back)."""
+    parts = []
     for file_name in RANK_FILE_BASE.get(name, (name + ".tiktoken",)):
         with open(os.path.join(RANKS, file_name), "rb") as f:
-            for line in f:
-                token, rank = line.split()
-                ranks[base64.b64decode(token)] = int(rank)
+            parts.append(f.read())
+    return b"".join(parts)
+
+
+def load_ranks(name):
+    ranks = {}
+    for line in rank_file_bytes(name).splitlines():
+        token, rank = line.split()
+        ranks[base64.b64decode(token)] = int(rank)
     return ranks
 
 

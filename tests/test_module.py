@@ -64,6 +64,11 @@ def test_method_sets():
         "decode_batch",
         "decode_batch_parallel",
         "bpe",
+        "chunks",
+        "chunk_spans",
+        "truncate",
+        "encode_with_offsets",
+        "decoder",
     }
     assert methods(ParallelOptions) == {"min_batch_size", "chunk_size", "max_threads"}
 

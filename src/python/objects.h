@@ -20,6 +20,10 @@ struct BytePairEncodingObject {
   // Non-zero: released with the object. Always 0 today (every object borrows
   // a cached encoding); kept for objects over an encoding of their own.
   int32_t owns;
+  // The tokenizer whose own encoding (a vocabulary of one's own) this object
+  // borrows, held so that the encoding outlives the object; null for the
+  // process's cached encodings.
+  PyObject* owner;
 };
 
 struct TokenizerObject {

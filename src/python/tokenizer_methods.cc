@@ -11,6 +11,7 @@
 
 #include "driver/piecewise.h"
 #include "pool/worker_pool.h"
+#include "python/budget_methods.h"
 #include "python/convert.h"
 #include "python/objects.h"
 #include "python/py_ref.h"
@@ -526,15 +527,17 @@ PyObject* tokenizer_decode_batch_parallel(PyObject* self, PyObject* const* args,
 PyObject* tokenizer_bpe(PyObject* self, PyObject*) {
   const EncodingHandle* handle = handle_of(self);
   if (handle == nullptr) return nullptr;
-  if (handle->owned) {  // the object would outlive the encoding it borrows
-    PyErr_SetString(PyExc_ValueError, "bpe(): only the embedded vocabularies have one");
-    return nullptr;
-  }
   BytePairEncodingObject* object = PyObject_New(BytePairEncodingObject, &BytePairEncodingType);
   if (object == nullptr) return nullptr;
-  // Borrowed: cached encodings live as long as the process.
+  // Borrowed: cached encodings live as long as the process; an encoding of
+  // the tokenizer's own lives as long as the tokenizer, which the object holds.
   object->encoding = handle->encoding;
   object->owns = 0;
+  object->owner = nullptr;
+  if (handle->owned) {
+    Py_INCREF(self);
+    object->owner = self;
+  }
   return reinterpret_cast<PyObject*>(object);
 }
 
@@ -601,6 +604,12 @@ PyMethodDef tokenizer_methods[] = {
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(tokenizer_decode_batch_parallel)),
      METH_FASTCALL, decode_batch_parallel_doc},
     {"bpe", tokenizer_bpe, METH_NOARGS, bpe_doc},
+    {"chunks", budget_method(tokenizer_chunks), METH_VARARGS | METH_KEYWORDS, kChunksDoc},
+    {"chunk_spans", budget_method(tokenizer_chunk_spans), METH_VARARGS | METH_KEYWORDS,
+     kChunkSpansDoc},
+    {"truncate", budget_method(tokenizer_truncate), METH_VARARGS | METH_KEYWORDS, kTruncateDoc},
+    {"encode_with_offsets", tokenizer_encode_with_offsets, METH_O, kEncodeWithOffsetsDoc},
+    {"decoder", budget_method(tokenizer_decoder), METH_FASTCALL, kDecoderDoc},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 

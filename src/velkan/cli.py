@@ -3,6 +3,8 @@
     velkan count [FILE ...]     tokens per file and in total, like wc
     velkan encode [TEXT]        token ids of TEXT (or of stdin)
     velkan decode [ID ...]      text of the ids (or of the ids on stdin)
+    velkan chunk --max-tokens N [FILE ...]   chunks of at most N tokens, as JSON lines
+    velkan truncate --max-tokens N [FILE]    the longest start (or end) within N tokens
     velkan cache info|clear     the cached images that make the first use fast
     velkan write-images [DIR]   images into the package directory (for packagers)
 
@@ -551,6 +553,86 @@ def cmd_decode(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int
     return EXIT_OK
 
 
+# ---- budgets -------------------------------------------------------------------
+
+
+def positive_tokens(text: str) -> int:
+    """A token budget, as argparse type: at least 1."""
+    value = limit_value(text)
+    if value < 1:
+        raise argparse.ArgumentTypeError("must be at least 1: %d" % value)
+    return value
+
+
+def _read_input(path: str) -> bytes:
+    if path == "-":
+        return sys.stdin.buffer.read()
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def cmd_chunk(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
+    paths: list[str] = args.files or ["-"]
+    if paths.count("-") > 1:
+        parser.error("'-' (standard input) may be given only once")
+    if not args.files and sys.stdin.isatty():
+        parser.error("no FILE given and standard input is a terminal: give files or pipe text in")
+    if args.overlap >= args.max_tokens:
+        parser.error(
+            "--overlap must be less than --max-tokens (%d), got %d"
+            % (args.max_tokens, args.overlap)
+        )
+    tok = tokenizer(args.encoding)
+    status = EXIT_OK
+    for path in paths:
+        try:
+            data = _read_input(path)
+            text = data.decode("utf-8")
+        except OSError as e:
+            print("velkan: %s: %s" % (path, e.strerror or e), file=sys.stderr)
+            status = EXIT_ERROR
+            continue
+        except UnicodeDecodeError as e:
+            # Offsets and the JSON text are characters: the file must be text.
+            print("velkan: %s: not valid UTF-8 at byte %d" % (path, e.start), file=sys.stderr)
+            status = EXIT_ERROR
+            continue
+        try:
+            spans = tok.chunk_spans(text, args.max_tokens, overlap=args.overlap)
+        except ValueError as e:
+            print("velkan: %s: %s" % (path, e), file=sys.stderr)
+            status = EXIT_ERROR
+            continue
+        out = sys.stdout
+        for index, (start, end) in enumerate(spans):
+            piece = text[start:end]
+            record = {
+                "file": path,
+                "index": index,
+                "start": start,
+                "end": end,
+                "tokens": tok.count(piece),
+                "text": piece,
+            }
+            out.write(json.dumps(record, ensure_ascii=False) + "\n")
+    return status
+
+
+def cmd_truncate(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
+    path = args.file or "-"
+    if path == "-" and sys.stdin.isatty():
+        parser.error("no FILE given and standard input is a terminal: give a file or pipe text in")
+    try:
+        data = _read_input(path)
+    except OSError as e:
+        raise InputError("%s: %s" % (path, e.strerror or e)) from None
+    # Bytes in, bytes out: cuts fall between characters, and text that is not
+    # UTF-8 is kept as the bytes it is.
+    kept = tokenizer(args.encoding).truncate(data, args.max_tokens, side=args.side)
+    sys.stdout.buffer.write(kept)
+    return EXIT_OK
+
+
 # ---- images --------------------------------------------------------------------
 
 
@@ -639,6 +721,39 @@ def build_parser() -> argparse.ArgumentParser:
         "ids", nargs="*", metavar="ID", help="ids (default: stdin, space-separated or a JSON list)"
     )
     p.set_defaults(run=cmd_decode, subparser=p)
+
+    p = with_encoding(
+        sub.add_parser(
+            "chunk",
+            help="split files into chunks of at most N tokens (JSON lines)",
+            description="Writes one JSON object per chunk: file, index, start and end "
+            "(character offsets), tokens and text. Cuts prefer blank lines, then line "
+            "breaks, sentence ends and whitespace. Special tokens count as ordinary text.",
+        )
+    )
+    p.add_argument("files", nargs="*", metavar="FILE", help="files to split; '-' or none: stdin")
+    p.add_argument("--max-tokens", type=positive_tokens, required=True, metavar="N")
+    p.add_argument(
+        "--overlap",
+        type=limit_value,
+        default=0,
+        metavar="K",
+        help="start each chunk with up to K tokens of the previous one's end",
+    )
+    p.set_defaults(run=cmd_chunk, subparser=p)
+
+    p = with_encoding(
+        sub.add_parser("truncate", help="the longest start (or end) of a file within N tokens")
+    )
+    p.add_argument("file", nargs="?", metavar="FILE", help="file to cut; '-' or none: stdin")
+    p.add_argument("--max-tokens", type=limit_value, required=True, metavar="N")
+    p.add_argument(
+        "--side",
+        choices=("right", "left"),
+        default="right",
+        help="right: keep the start (default); left: keep the end",
+    )
+    p.set_defaults(run=cmd_truncate, subparser=p)
 
     p = sub.add_parser("cache", help="show or remove the cached images")
     p.add_argument("action", choices=("info", "clear"), help="info: where and how large; clear")

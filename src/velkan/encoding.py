@@ -425,27 +425,27 @@ class Encoding:
     # ---- budgets (velkan._budget does the work) ---------------------------------
 
     def chunks(self, *args: Any, **kwargs: Any) -> Any:
-        from velkan import _budget  # type: ignore[attr-defined]
+        from velkan import _budget
 
         return _budget.chunks(self, *args, **kwargs)
 
     def chunk_spans(self, *args: Any, **kwargs: Any) -> Any:
-        from velkan import _budget  # type: ignore[attr-defined]
+        from velkan import _budget
 
         return _budget.chunk_spans(self, *args, **kwargs)
 
     def truncate(self, *args: Any, **kwargs: Any) -> Any:
-        from velkan import _budget  # type: ignore[attr-defined]
+        from velkan import _budget
 
         return _budget.truncate(self, *args, **kwargs)
 
     def encode_with_offsets(self, *args: Any, **kwargs: Any) -> Any:
-        from velkan import _budget  # type: ignore[attr-defined]
+        from velkan import _budget
 
         return _budget.encode_with_offsets(self, *args, **kwargs)
 
     def decoder(self, *args: Any, **kwargs: Any) -> Any:
-        from velkan import _budget  # type: ignore[attr-defined]
+        from velkan import _budget
 
         return _budget.decoder(self, *args, **kwargs)
 
@@ -547,7 +547,7 @@ def _numpy() -> Any:
     try:
         import numpy
     except ImportError as e:
-        raise ImportError(
+        raise ModuleNotFoundError(
             "this method returns numpy arrays and needs numpy: pip install numpy"
         ) from e
     return numpy
@@ -667,10 +667,21 @@ class _Core:
         core = _builtin_cores.get(rank_file)
         if core is None:
             import velkan.bpe.openai as openai
+            from velkan import _encodings_data
 
             tokenizer = getattr(openai, rank_file)()
             bpe = tokenizer.bpe()
             core = cls(tokenizer, bpe, _max_ordinary_id(rank_file), None)
+            # Ranks left to a special token (p50k_base's 50256) have no
+            # ordinary token: natively they decode to nothing.
+            below = {
+                i
+                for facts in _encodings_data.ENCODINGS.values()
+                if facts.rank_file == rank_file
+                for i in facts.special_tokens.values()
+                if i <= core.max_ordinary_id
+            }
+            core.gaps = frozenset(i for i in below if not bpe.decode_tokens([i]))
             _builtin_cores[rank_file] = core
         return core
 
@@ -697,7 +708,13 @@ class _Core:
             tokens: list[bytes | None] = [None] * (max_id + 1)
             for b, i in ranks.items():
                 tokens[i] = b
-            tokenizer = from_ranks(name, tokens, rule_set or "whole")
+            try:
+                tokenizer = from_ranks(name, tokens, rule_set or "whole")
+            except ValueError:
+                # Vocabularies the native core refuses (a single byte without
+                # a token, an empty token) are accepted by tiktoken until a
+                # text needs what is missing: encode them in Python, exactly.
+                return cls(None, None, max_id, pat_str, dict(ranks))
             core = cls(
                 tokenizer if rule_set else None,
                 tokenizer.bpe(),
@@ -771,7 +788,9 @@ class _Core:
             return dict(self.ranks)
         if self.built_ranks is None:
             decode = self.bpe.decode_tokens
-            self.built_ranks = {decode([i]): i for i in range(self.max_ordinary_id + 1)}
+            self.built_ranks = {
+                decode([i]): i for i in range(self.max_ordinary_id + 1) if i not in self.gaps
+            }
         # A copy: callers may change theirs.
         return dict(self.built_ranks)
 

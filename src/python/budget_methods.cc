@@ -1,0 +1,264 @@
+// Token budgets on Tokenizer: the linear work is in driver/budget.cc; here
+// arguments are checked and UTF-8 byte offsets become character offsets (for
+// str input; bytes-like input keeps byte offsets).
+
+#include "python/budget_methods.h"
+
+#include <string>
+#include <vector>
+
+#include "driver/budget.h"
+#include "python/convert.h"
+#include "python/objects.h"
+#include "python/py_ref.h"
+
+namespace velkan {
+namespace {
+
+const EncodingHandle* budget_handle(PyObject* self) {
+  const EncodingHandle* handle = reinterpret_cast<TokenizerObject*>(self)->handle;
+  if (handle == nullptr) {
+    PyErr_SetString(PyExc_ValueError,
+                    "Tokenizer has no encoding; get one from velkan.bpe.openai.cl100k_base() "
+                    "or o200k_base()");
+  }
+  return handle;
+}
+
+// Turns increasing byte offsets of a UTF-8 text into character offsets in
+// one forward pass. A byte inside a character maps to that character.
+class CharOffsets {
+ public:
+  CharOffsets(const uint8_t* text, uint64_t length, bool chars)
+      : text_(text), length_(length), chars_(chars) {}
+  uint64_t at(uint64_t byte) {
+    if (!chars_) return byte;
+    for (; pos_ < byte && pos_ < length_; pos_++) count_ += (text_[pos_] & 0xC0) != 0x80;
+    const bool inside = byte < length_ && (text_[byte] & 0xC0) == 0x80 && count_ > 0;
+    return count_ - (inside ? 1 : 0);
+  }
+
+ private:
+  const uint8_t* text_;
+  uint64_t length_;
+  bool chars_;
+  uint64_t pos_ = 0;
+  uint64_t count_ = 0;
+};
+
+// A slice of the argument, as its own type.
+PyObject* slice_of(PyObject* text, const TextArg& bytes, bool is_str, uint64_t byte_start,
+                   uint64_t byte_end, uint64_t char_start, uint64_t char_end) {
+  if (is_str) {
+    return PyUnicode_Substring(text, static_cast<Py_ssize_t>(char_start),
+                               static_cast<Py_ssize_t>(char_end));
+  }
+  return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data() + byte_start),
+                                   static_cast<Py_ssize_t>(byte_end - byte_start));
+}
+
+bool parse_text(PyObject* arg, TextArg& text, const char* function) {
+  const TextArg::Result result = text.parse(arg);
+  if (result == TextArg::kWrongType) text_type_error(function, "text", arg);
+  return result == TextArg::kOk;
+}
+
+// Shared by chunks and chunk_spans: spans as (byte, char) offsets.
+struct ChunkResult {
+  std::vector<ByteSpan> spans;
+  std::vector<uint64_t> char_starts;
+  std::vector<uint64_t> char_ends;
+};
+
+bool run_chunks(PyObject* self, PyObject* args, PyObject* kwargs, const char* function,
+                PyObject** text_out, TextArg& text, ChunkResult& result) {
+  const EncodingHandle* handle = budget_handle(self);
+  if (handle == nullptr) return false;
+  static const char* keywords[] = {"text", "max_tokens", "overlap", nullptr};
+  PyObject* arg;
+  long long max_tokens;
+  long long overlap = 0;
+  std::string format = std::string("OL|$L:") + function;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, format.c_str(), const_cast<char**>(keywords), &arg,
+                                   &max_tokens, &overlap)) {
+    return false;
+  }
+  if (max_tokens < 1) {
+    PyErr_Format(PyExc_ValueError, "%s: max_tokens must be at least 1, got %lld", function,
+                 max_tokens);
+    return false;
+  }
+  if (overlap < 0 || overlap >= max_tokens) {
+    PyErr_Format(PyExc_ValueError,
+                 "%s: overlap must be at least 0 and less than max_tokens (%lld), got %lld",
+                 function, max_tokens, overlap);
+    return false;
+  }
+  if (!parse_text(arg, text, function)) return false;
+  *text_out = arg;
+  const bool is_str = PyUnicode_Check(arg);
+  try {
+    result.spans = budget_chunks(*handle, text.data(), text.size(),
+                                 static_cast<uint64_t>(max_tokens), static_cast<uint64_t>(overlap));
+  } catch (const BudgetTooSmall& e) {
+    CharOffsets at(text.data(), text.size(), is_str);
+    PyErr_Format(PyExc_ValueError,
+                 "%s: max_tokens=%lld is too small for the character at offset %llu, which "
+                 "needs more tokens on its own",
+                 function, max_tokens, static_cast<unsigned long long>(at.at(e.offset)));
+    return false;
+  }
+  CharOffsets starts(text.data(), text.size(), is_str);
+  CharOffsets ends(text.data(), text.size(), is_str);
+  for (const ByteSpan& span : result.spans) {
+    result.char_starts.push_back(starts.at(span.start));
+    result.char_ends.push_back(ends.at(span.end));
+  }
+  return true;
+}
+
+}  // namespace
+
+PyObject* tokenizer_chunks(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guard_memory([&]() -> PyObject* {
+    TextArg text;
+    ChunkResult result;
+    PyObject* arg = nullptr;
+    if (!run_chunks(self, args, kwargs, "chunks", &arg, text, result)) return nullptr;
+    const bool is_str = PyUnicode_Check(arg);
+    std::vector<PyRef> items;
+    items.reserve(result.spans.size());
+    for (size_t i = 0; i < result.spans.size(); i++) {
+      items.emplace_back(slice_of(arg, text, is_str, result.spans[i].start, result.spans[i].end,
+                                  result.char_starts[i], result.char_ends[i]));
+      if (items.back() == nullptr) return nullptr;
+    }
+    return refs_to_list(items);
+  });
+}
+
+PyObject* tokenizer_chunk_spans(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guard_memory([&]() -> PyObject* {
+    TextArg text;
+    ChunkResult result;
+    PyObject* arg = nullptr;
+    if (!run_chunks(self, args, kwargs, "chunk_spans", &arg, text, result)) return nullptr;
+    std::vector<PyRef> items;
+    items.reserve(result.spans.size());
+    for (size_t i = 0; i < result.spans.size(); i++) {
+      items.emplace_back(Py_BuildValue("(KK)",
+                                       static_cast<unsigned long long>(result.char_starts[i]),
+                                       static_cast<unsigned long long>(result.char_ends[i])));
+      if (items.back() == nullptr) return nullptr;
+    }
+    return refs_to_list(items);
+  });
+}
+
+PyObject* tokenizer_truncate(PyObject* self, PyObject* args, PyObject* kwargs) {
+  const EncodingHandle* handle = budget_handle(self);
+  if (handle == nullptr) return nullptr;
+  static const char* keywords[] = {"text", "max_tokens", "side", nullptr};
+  PyObject* arg;
+  long long max_tokens;
+  const char* side = "right";
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OL|$s:truncate", const_cast<char**>(keywords),
+                                   &arg, &max_tokens, &side)) {
+    return nullptr;
+  }
+  if (max_tokens < 0) {
+    PyErr_Format(PyExc_ValueError, "truncate: max_tokens must be at least 0, got %lld", max_tokens);
+    return nullptr;
+  }
+  const std::string which(side);
+  if (which != "right" && which != "left") {
+    PyErr_Format(PyExc_ValueError, "truncate: side must be 'right' or 'left', got '%s'", side);
+    return nullptr;
+  }
+  return guard_memory([&]() -> PyObject* {
+    TextArg text;
+    if (!parse_text(arg, text, "truncate")) return nullptr;
+    const bool is_str = PyUnicode_Check(arg);
+    const uint64_t limit = static_cast<uint64_t>(max_tokens);
+    uint64_t start = 0;
+    uint64_t end = text.size();
+    if (which == "right") {
+      end = budget_truncate_right(*handle, text.data(), text.size(), limit);
+    } else {
+      start = budget_truncate_left(*handle, text.data(), text.size(), limit);
+    }
+    // The text itself when nothing is cut (other bytes-like input always
+    // gives bytes).
+    if (start == 0 && end == text.size() && (is_str || PyBytes_CheckExact(arg))) {
+      return Py_NewRef(arg);
+    }
+    if (!is_str) return slice_of(arg, text, false, start, end, 0, 0);
+    // Character offsets of a str cut: the kept part is decoded from UTF-8.
+    return PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(text.data() + start),
+                                static_cast<Py_ssize_t>(end - start), "strict");
+  });
+}
+
+PyObject* tokenizer_encode_with_offsets(PyObject* self, PyObject* arg) {
+  const EncodingHandle* handle = budget_handle(self);
+  if (handle == nullptr) return nullptr;
+  return guard_memory([&]() -> PyObject* {
+    TextArg text;
+    if (!parse_text(arg, text, "encode_with_offsets")) return nullptr;
+    std::vector<uint32_t> ids;
+    std::vector<uint64_t> starts;
+    budget_encode_with_offsets(*handle, text.data(), text.size(), ids, starts);
+    CharOffsets at(text.data(), text.size(), PyUnicode_Check(arg));
+    const PyRef id_list(tokens_to_list(ids.data(), ids.size()));
+    if (id_list == nullptr) return nullptr;
+    std::vector<PyRef> offsets(starts.size());
+    for (size_t i = 0; i < starts.size(); i++) {
+      offsets[i].reset(PyLong_FromUnsignedLongLong(at.at(starts[i])));
+      if (offsets[i] == nullptr) return nullptr;
+    }
+    const PyRef offset_list(refs_to_list(offsets));
+    if (offset_list == nullptr) return nullptr;
+    return PyTuple_Pack(2, id_list.get(), offset_list.get());
+  });
+}
+
+PyObject* tokenizer_decoder(PyObject* self, PyObject* const*, Py_ssize_t nargs) {
+  // The encoding first, as every method of an object without one refuses.
+  if (budget_handle(self) == nullptr) return nullptr;
+  if (nargs != 0) {
+    PyErr_Format(PyExc_TypeError, "decoder() takes no arguments (%zd given)", nargs);
+    return nullptr;
+  }
+  const PyRef module(PyImport_ImportModule("velkan._budget"));
+  if (module == nullptr) return nullptr;
+  const PyRef type(PyObject_GetAttrString(module.get(), "StreamDecoder"));
+  if (type == nullptr) return nullptr;
+  return PyObject_CallOneArg(type.get(), self);
+}
+
+const char kChunksDoc[] =
+    "chunks($self, text, max_tokens, *, overlap=0)\n--\n\n"
+    "Split text into chunks that each encode, on their own, to at most\n"
+    "max_tokens ordinary tokens. Cuts prefer a blank line, then a line break,\n"
+    "then a sentence end, then whitespace, then any piece boundary. With\n"
+    "overlap=0 the chunks joined give the text back; overlap=k starts each\n"
+    "chunk after the first with up to k tokens of the previous chunk's end.";
+const char kChunkSpansDoc[] =
+    "chunk_spans($self, text, max_tokens, *, overlap=0)\n--\n\n"
+    "The cuts of chunks() as (start, end): character offsets for str (byte\n"
+    "offsets for bytes).";
+const char kTruncateDoc[] =
+    "truncate($self, text, max_tokens, *, side='right')\n--\n\n"
+    "The longest prefix (side='left': suffix) of text that encodes to at most\n"
+    "max_tokens ordinary tokens. Cost grows with the part kept.";
+const char kEncodeWithOffsetsDoc[] =
+    "encode_with_offsets($self, text, /)\n--\n\n"
+    "(ids, starts): the ids of encode(text) and where each token starts, as a\n"
+    "character offset for str (a token starting inside a character gets that\n"
+    "character's offset) or a byte offset for bytes.";
+const char kDecoderDoc[] =
+    "decoder($self, /)\n--\n\n"
+    "An incremental decoder: feed(ids) returns the complete text so far and\n"
+    "holds back an unfinished UTF-8 sequence; flush() returns the rest.";
+
+}  // namespace velkan

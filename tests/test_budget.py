@@ -1,0 +1,320 @@
+"""Token budgets: chunks, chunk_spans, truncate, encode_with_offsets and the
+streaming decoder, on the native Tokenizer and through velkan._budget (native
+and slow path)."""
+
+import random
+
+import pytest
+import regex
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+from reference import PATTERNS, TRICKY, VOCABULARIES, tokenizer
+from velkan import _budget
+
+tricky_text = st.lists(st.sampled_from(TRICKY + [" ", "\n\n", ". ", "。"]), max_size=80).map(
+    "".join
+)
+
+
+class NativeEncoding:
+    """Stands in for velkan.Encoding: the agreed attribute only."""
+
+    def __init__(self, name):
+        self._tokenizer = tokenizer(name)
+
+
+class SlowEncoding:
+    """An Encoding without a native rule set: only tiktoken's surface."""
+
+    def __init__(self, name):
+        self._tok = tokenizer(name)
+        self._tokenizer = None
+
+    def encode_ordinary(self, text):
+        return self._tok.encode(text)
+
+    def decode_single_token_bytes(self, token):
+        return self._tok.bpe().decode_tokens([token])
+
+    def decode_bytes(self, ids):
+        return self._tok.bpe().decode_tokens(ids)
+
+
+def count(name, text):
+    return tokenizer(name).count(text)
+
+
+def piece_ends(name, text):
+    """Character offsets where the whole text's pieces end."""
+    return [m.end() for m in regex.finditer(PATTERNS[name], text)]
+
+
+def piece_sum(name, text, start, end):
+    """Tokens of text[start:end] as the sum of the whole text's pieces in it."""
+    bpe = tokenizer(name).bpe()
+    total = 0
+    for m in regex.finditer(PATTERNS[name], text):
+        if m.start() >= start and m.end() <= end:
+            total += bpe.count(m.group().encode())
+    return total
+
+
+def check_chunks(name, text, max_tokens, spans):
+    assert all(count(name, text[a:b]) <= max_tokens for a, b in spans)
+    assert "".join(text[a:b] for a, b in spans) == text
+    assert all(a < b for a, b in spans)
+
+
+@pytest.mark.parametrize("name", VOCABULARIES)
+@settings(max_examples=300, deadline=None)
+@given(text=tricky_text, max_tokens=st.integers(1, 40))
+def test_chunks_keep_the_budget_the_text_and_are_full(name, text, max_tokens):
+    tok = tokenizer(name)
+    try:
+        spans = tok.chunk_spans(text, max_tokens)
+    except ValueError as e:
+        # Only a character that needs more tokens than the budget may refuse.
+        assert "too small" in str(e)
+        assert any(count(name, ch) > max_tokens for ch in text)
+        return
+    check_chunks(name, text, max_tokens, spans)
+    assert tok.chunks(text, max_tokens) == [text[a:b] for a, b in spans]
+    ends = set(piece_ends(name, text))
+    # Fullness: a chunk that ends at a piece boundary of some level could not
+    # have reached the next boundary of that level.
+    for a, b in spans[:-1]:
+        if a not in ends and a != 0 or b not in ends:
+            continue
+        level = _budget._level(text, b)
+        later = [e for e in sorted(ends) if e > b and _budget._level(text, e) >= level]
+        if later:
+            e = later[0]
+            assert piece_sum(name, text, a, e) > max_tokens or count(name, text[a:e]) > max_tokens
+
+
+@pytest.mark.parametrize("name", VOCABULARIES)
+@settings(max_examples=200, deadline=None)
+@given(text=tricky_text, max_tokens=st.integers(2, 40), data=st.data())
+def test_overlapping_chunks(name, text, max_tokens, data):
+    overlap = data.draw(st.integers(1, max_tokens - 1))
+    try:
+        spans = tokenizer(name).chunk_spans(text, max_tokens, overlap=overlap)
+    except ValueError:
+        return
+    if not text:
+        assert spans == []
+        return
+    assert spans[0][0] == 0 and spans[-1][1] == len(text)
+    for (a, b), (c, d) in zip(spans, spans[1:]):
+        assert a < c <= b < d  # each starts inside the previous one, or at its end
+        assert piece_sum(name, text, c, b) <= overlap
+    assert all(count(name, text[a:b]) <= max_tokens for a, b in spans)
+
+
+@pytest.mark.parametrize("name", VOCABULARIES)
+@settings(max_examples=300, deadline=None)
+@given(text=tricky_text, max_tokens=st.integers(0, 60))
+def test_truncate_is_maximal(name, text, max_tokens):
+    tok = tokenizer(name)
+    right = tok.truncate(text, max_tokens)
+    assert text.startswith(right) and count(name, right) <= max_tokens
+    longer = [e for e in piece_ends(name, text) if e > len(right)]
+    if longer:
+        assert count(name, text[: longer[0]]) > max_tokens
+    left = tok.truncate(text, max_tokens, side="left")
+    assert text.endswith(left) and count(name, left) <= max_tokens
+    if len(text.encode()) <= 64:  # one window: the pieces are the whole text's
+        start = len(text) - len(left)
+        earlier = [m.start() for m in regex.finditer(PATTERNS[name], text) if m.start() < start]
+        if earlier and start < len(text):
+            assert count(name, text[earlier[-1] :]) > max_tokens
+
+
+@pytest.mark.parametrize("name", VOCABULARIES)
+@settings(max_examples=300, deadline=None)
+@given(text=tricky_text)
+def test_offsets_agree_with_token_bytes(name, text):
+    tok = tokenizer(name)
+    ids, starts = tok.encode_with_offsets(text)
+    assert ids == tok.encode(text)
+    data = text.encode()
+    byte_ids, byte_starts = tok.encode_with_offsets(data)
+    assert byte_ids == ids
+    pos = 0
+    for token, start, byte_start in zip(ids, starts, byte_starts):
+        assert byte_start == pos
+        # The character the token's first byte belongs to.
+        assert start == sum(1 for b in data[: pos + 1] if b & 0xC0 != 0x80) - 1
+        pos += len(tok.bpe().decode_tokens([token]))
+
+
+@pytest.mark.parametrize("name", VOCABULARIES)
+@settings(max_examples=200, deadline=None)
+@given(text=tricky_text, cuts=st.lists(st.integers(0, 200), max_size=10))
+def test_streaming_decoder_equals_decode(name, text, cuts):
+    tok = tokenizer(name)
+    ids = tok.encode(text)
+    rng = random.Random(len(ids))
+    ids += [rng.randrange(100000) for _ in range(3)]  # may end in part of a character
+    expected = tok.bpe().decode_tokens(ids).decode("utf-8", "replace")
+    bounds = sorted({min(c, len(ids)) for c in cuts} | {0, len(ids)})
+    for source in (tok, SlowEncoding(name)):
+        decoder = source.decoder() if source is tok else _budget.decoder(source)
+        parts = [decoder.feed(ids[a:b]) for a, b in zip(bounds, bounds[1:])]
+        assert "".join(parts) + decoder.flush() == expected
+        one = _budget.StreamDecoder(source)
+        assert "".join(one.feed([i]) for i in ids) + one.flush() == expected
+
+
+def test_decoder_holds_back_an_unfinished_character():
+    tok = tokenizer("cl100k_base")
+    ids = tok.encode("世")
+    assert len(ids) == 2
+    d = tok.decoder()
+    assert d.feed(ids[:1]) == ""
+    assert d.feed(ids[1:]) == "世"
+    assert d.feed(ids[:1]) == "" and d.flush() == "\ufffd"
+    with pytest.raises(TypeError, match="Encoding or Tokenizer"):
+        _budget.StreamDecoder(object())
+
+
+EDGE_TEXTS = {
+    "empty": "",
+    "short": "Hello world.",
+    "enormous word": "a" * 3000 + "b" * 1000,
+    "whitespace only": " \t\n\n  \n" * 40,
+    "cjk without spaces": "我们今天去公园散步然后回家吃饭" * 30,
+    "paragraphs": ("A sentence here. Another one!\nA line.\n\n" * 20),
+}
+
+
+@pytest.mark.parametrize("name", VOCABULARIES)
+@pytest.mark.parametrize("kind", sorted(EDGE_TEXTS))
+@pytest.mark.parametrize("max_tokens", [1, 7, 64, 100000])
+def test_edge_cases(name, kind, max_tokens):
+    text = EDGE_TEXTS[kind]
+    tok = tokenizer(name)
+    try:
+        spans = tok.chunk_spans(text, max_tokens)
+    except ValueError:
+        assert kind == "cjk without spaces" and max_tokens == 1
+        return
+    check_chunks(name, text, max_tokens, spans)
+    if count(name, text) <= max_tokens:
+        assert spans == ([(0, len(text))] if text else [])
+        assert tok.truncate(text, max_tokens) == text
+    for side in ("left", "right"):
+        kept = tok.truncate(text, max_tokens, side=side)
+        assert count(name, kept) <= max_tokens
+        assert kept or not text or max_tokens < 4  # a character fits 4 tokens
+    for enc in (NativeEncoding(name), SlowEncoding(name)):
+        check_chunks(name, text, max_tokens, _budget.chunk_spans(enc, text, max_tokens))
+        assert "".join(_budget.chunks(enc, text, max_tokens)) == text
+        assert count(name, _budget.truncate(enc, text, max_tokens, side="left")) <= max_tokens
+        assert _budget.encode_with_offsets(enc, text) == tok.encode_with_offsets(text)
+
+
+def test_paragraphs_are_cut_at_blank_lines():
+    tok = tokenizer("cl100k_base")
+    text = EDGE_TEXTS["paragraphs"]
+    chunks = tok.chunks(text, 64)
+    assert all(c.endswith("\n\n") for c in chunks[:-1])
+    assert len(chunks) > 1
+
+
+@pytest.mark.parametrize("name", VOCABULARIES)
+@settings(max_examples=100, deadline=None)
+@given(text=tricky_text, max_tokens=st.integers(1, 30))
+def test_slow_path_keeps_the_budget_and_the_text(name, text, max_tokens):
+    enc = SlowEncoding(name)
+    try:
+        spans = _budget.chunk_spans(enc, text, max_tokens)
+    except ValueError:
+        return
+    check_chunks(name, text, max_tokens, spans)
+    kept = _budget.truncate(enc, text, max_tokens)
+    assert text.startswith(kept) and count(name, kept) <= max_tokens
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda t: t.chunks("x", 0), "max_tokens must be at least 1"),
+        (lambda t: t.chunk_spans("x", 5, overlap=5), "overlap must be"),
+        (lambda t: t.chunks("x", 5, overlap=-1), "overlap must be"),
+        (lambda t: t.truncate("x", -1), "max_tokens must be at least 0"),
+        (lambda t: t.truncate("x", 3, side="middle"), "side must be"),
+        (lambda t: _budget.chunks(SlowEncoding("cl100k_base"), "x", 0), "max_tokens"),
+        (lambda t: _budget.truncate(SlowEncoding("cl100k_base"), "x", 1, side="up"), "side"),
+    ],
+)
+def test_bad_arguments(call, message):
+    with pytest.raises(ValueError, match=message):
+        call(tokenizer("cl100k_base"))
+
+
+def test_bad_text():
+    tok = tokenizer("o200k_base")
+    with pytest.raises(TypeError, match="chunks: text must be str or bytes"):
+        tok.chunks(5, 10)
+    with pytest.raises(UnicodeEncodeError):
+        tok.truncate("a\ud800b", 10)
+    assert tok.truncate(bytearray(b"abc"), 10) == b"abc"
+    assert tok.chunks(b"hello world", 1) == [b"hello", b" world"]
+
+
+# ---- command line --------------------------------------------------------------
+
+
+def velkan_cli(*args, stdin=b""):
+    import subprocess
+    import sys
+
+    return subprocess.run(
+        [sys.executable, "-m", "velkan", *args], input=stdin, capture_output=True, timeout=60
+    )
+
+
+def test_cli_chunk_writes_json_lines(tmp_path):
+    import json
+
+    text = EDGE_TEXTS["paragraphs"] + "é" * 50
+    path = tmp_path / "doc.txt"
+    path.write_text(text, encoding="utf-8")
+    out = velkan_cli("chunk", "-e", "cl100k_base", "--max-tokens", "30", str(path), "-")
+    assert out.returncode == 0, out.stderr
+    records = [json.loads(line) for line in out.stdout.decode().splitlines()]
+    mine = [r for r in records if r["file"] == str(path)]
+    assert [r["index"] for r in mine] == list(range(len(mine)))
+    assert "".join(r["text"] for r in mine) == text
+    tok = tokenizer("cl100k_base")
+    for r in mine:
+        assert text[r["start"] : r["end"]] == r["text"]
+        assert r["tokens"] == tok.count(r["text"]) <= 30
+    assert [r for r in records if r["file"] == "-"] == []  # empty stdin: no chunks
+
+
+@pytest.mark.parametrize(
+    "args, stdin, status, message",
+    [
+        (["chunk", "--max-tokens", "0"], b"x", 2, b"must be at least 1"),
+        (["chunk", "--max-tokens", "4", "--overlap", "4"], b"x", 2, b"--overlap must be less"),
+        (["chunk", "--max-tokens", "4"], b"\xff\xfe", 1, b"not valid UTF-8 at byte 0"),
+        (["chunk", "--max-tokens", "4", "/nonexistent/x"], b"", 1, b"/nonexistent/x"),
+        (["truncate", "--max-tokens", "2", "/nonexistent/x"], b"", 1, b"/nonexistent/x"),
+        (["truncate", "--max-tokens", "1", "--side", "up"], b"", 2, b"invalid choice"),
+    ],
+)
+def test_cli_budget_errors(args, stdin, status, message):
+    out = velkan_cli(*args, stdin=stdin)
+    assert out.returncode == status
+    assert message in out.stderr
+
+
+@pytest.mark.parametrize("side, expected", [("right", b"Hello world"), ("left", " 世!".encode())])
+def test_cli_truncate(side, expected):
+    text = "Hello world, 世!".encode()
+    out = velkan_cli("truncate", "-e", "o200k", "--max-tokens", "2", "--side", side, stdin=text)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout == expected
