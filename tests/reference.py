@@ -6,29 +6,17 @@ import functools
 import glob
 import os
 
+from velkan import _encodings_data as _facts
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 RANKS = os.path.join(ROOT, "src", "vocab", "data")
 
-# OpenAI's pre-split patterns for the embedded vocabularies.
-R50K_PATTERN = (
-    r"""'(?:[sdmt]|ll|ve|re)| ?\p{L}++| ?\p{N}++| ?[^\s\p{L}\p{N}]++|\s++$|\s+(?!\S)|\s"""
-)
+# OpenAI's pre-split patterns for the embedded vocabularies: tiktoken's own
+# spellings, which tests/test_encodings_data.py checks against tiktoken.
 PATTERNS = {
-    "r50k_base": R50K_PATTERN,
-    "p50k_base": R50K_PATTERN,
-    "cl100k_base": r"""'(?i:[sdmt]|ll|ve|re)|[^\r\n\p{L}\p{N}]?+\p{L}++|\p{N}{1,3}+| ?[^\s\p{L}\p{N}]++[\r\n]*+|\s++$|\s*[\r\n]|\s+(?!\S)|\s""",  # noqa: E501
-    "o200k_base": "|".join(
-        [
-            r"""[^\r\n\p{L}\p{N}]?[\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}]*[\p{Ll}\p{Lm}\p{Lo}\p{M}]+(?i:'s|'t|'re|'ve|'m|'ll|'d)?""",
-            r"""[^\r\n\p{L}\p{N}]?[\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}]+[\p{Ll}\p{Lm}\p{Lo}\p{M}]*(?i:'s|'t|'re|'ve|'m|'ll|'d)?""",
-            r"""\p{N}{1,3}""",
-            r""" ?[^\s\p{L}\p{N}]+[\r\n/]*""",
-            r"""\s*[\r\n]+""",
-            r"""\s+(?!\S)""",
-            r"""\s+""",
-        ]
-    ),
+    name: _facts.ENCODINGS[name].pat_str
+    for name in ("r50k_base", "p50k_base", "cl100k_base", "o200k_base")
 }
 
 VOCABULARIES = ("cl100k_base", "o200k_base")

@@ -9,7 +9,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import velkan.bpe.openai as openai
-from reference import PATTERNS, R50K_PATTERN, corpus, load_ranks
+from reference import PATTERNS, corpus, load_ranks
 
 BYTES = [bytes([b]) for b in range(256)]
 
@@ -40,7 +40,9 @@ def test_gaps_are_allowed_and_never_produced():
     # As tiktoken allows them: ranks 256 and 258 hold nothing.
     tokens = BYTES + [None, b"ab", None, b"abc"]
     ranks = {t: i for i, t in enumerate(tokens) if t is not None}
-    ref = tiktoken.Encoding("gaps", pat_str=R50K_PATTERN, mergeable_ranks=ranks, special_tokens={})
+    ref = tiktoken.Encoding(
+        "gaps", pat_str=PATTERNS["r50k_base"], mergeable_ranks=ranks, special_tokens={}
+    )
     own = openai._from_ranks("gaps", tokens, "r50k")
     for text in ["abc ab abcabc", "xabcab", ""]:
         assert own.encode(text) == ref.encode_ordinary(text)
@@ -85,7 +87,7 @@ NOT_MERGE_CLOSED = [
 @pytest.mark.parametrize("tokens", NOT_MERGE_CLOSED)
 def test_vocabularies_merging_cannot_close_encode_like_tiktoken(tokens):
     ranks = {t: i for i, t in enumerate(tokens)}
-    for rule_set, pattern in [("whole", r"[\s\S]+"), ("r50k", R50K_PATTERN)]:
+    for rule_set, pattern in [("whole", r"[\s\S]+"), ("r50k", PATTERNS["r50k_base"])]:
         ref = tiktoken.Encoding("r", pat_str=pattern, mergeable_ranks=ranks, special_tokens={})
         own = openai._from_ranks("r", tokens, rule_set)
         for text in ["abcd", "abc", "xabcdabcd abcd", "abcabc ab", "", "a" * 1000 + "bcd"]:
@@ -116,7 +118,7 @@ def merge_vocabularies(draw):
 @given(tokens=merge_vocabularies(), texts=st.lists(st.text("abc ", max_size=40), max_size=5))
 def test_random_vocabularies_encode_like_tiktoken(tokens, texts):
     ranks = {t: i for i, t in enumerate(tokens)}
-    for rule_set, pattern in [("whole", r"[\s\S]+"), ("r50k", R50K_PATTERN)]:
+    for rule_set, pattern in [("whole", r"[\s\S]+"), ("r50k", PATTERNS["r50k_base"])]:
         ref = tiktoken.Encoding("r", pat_str=pattern, mergeable_ranks=ranks, special_tokens={})
         own = openai._from_ranks("r", tokens, rule_set)
         for text in texts:

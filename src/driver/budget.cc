@@ -6,9 +6,8 @@
 
 #include "core/automaton.h"
 #include "core/encoder.h"
+#include "driver/piece_walk.h"
 #include "driver/piecewise.h"
-#include "presplit/rule_set.h"
-#include "presplit/unicode.h"
 
 namespace velkan {
 namespace {
@@ -18,37 +17,6 @@ struct Piece {
   uint64_t end;
   uint64_t tokens;
 };
-
-// The pieces of text[0, length) as the driver splits them (the same walk as
-// piecewise.cc, dropped last characters included). on_piece(start, end)
-// returns false to stop.
-template <typename Rules, typename OnPiece>
-void walk_pieces_with(const uint8_t* text, uint64_t length, OnPiece on_piece) {
-  uint64_t pos = 0;
-  SplitMatch match;
-  while (pos < length && Rules::split(text, length, pos, &match)) {
-    const uint64_t start = match.start;
-    uint64_t end = match.end;
-    if (match.drop_last && end > start) {
-      uint64_t p = end - 1;
-      while (p > start && (text[p] & 0xC0) == 0x80) p--;
-      if (p == start) {
-        // Invalid UTF-8: drop the last character as the splitter decoded it.
-        for (uint64_t q = start; q < end; q += decode_utf8(text + q, text + end).length) p = q;
-      }
-      if (p > start) end = p;
-    }
-    pos = end;
-    if (end > start && !on_piece(start, end)) return;
-  }
-}
-
-template <typename OnPiece>
-void walk_pieces(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
-                 OnPiece on_piece) {
-  visit_rule_set(handle.rule_set,
-                 [&](auto rules) { walk_pieces_with<decltype(rules)>(text, length, on_piece); });
-}
 
 // Token counts of pieces, remembered per distinct piece for the call: real
 // text repeats its words, and a lookup costs far less than an encoder run.
@@ -82,7 +50,7 @@ std::vector<Piece> pieces_of(const EncodingHandle& handle, PieceCounter& counter
                              uint64_t stop_after = UINT64_MAX) {
   std::vector<Piece> pieces;
   uint64_t total = 0;
-  walk_pieces(handle, text, length, [&](uint64_t start, uint64_t end) {
+  for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
     const uint64_t n = counter.count(text + start, end - start);
     pieces.push_back({start, end, n});
     total += n;
@@ -100,7 +68,7 @@ uint64_t span_count(const EncodingHandle& handle, PieceCounter& counter, const u
   const uint64_t base = pieces[first].start;
   size_t k = first;
   uint64_t total = 0;
-  walk_pieces(handle, text + base, end - base, [&](uint64_t start, uint64_t stop) {
+  for_each_piece(handle, text + base, end - base, [&](uint64_t start, uint64_t stop) {
     while (k < pieces.size() && pieces[k].start < base + start) k++;
     if (k < pieces.size() && pieces[k].start == base + start && pieces[k].end == base + stop) {
       total += pieces[k].tokens;
@@ -367,7 +335,7 @@ uint64_t budget_truncate_left(const EncodingHandle& handle, const uint8_t* text,
 void budget_encode_with_offsets(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
                                 std::vector<uint32_t>& ids, std::vector<uint64_t>& starts) {
   const BytePairEncoding& bpe = *handle.encoding;
-  walk_pieces(handle, text, length, [&](uint64_t start, uint64_t end) {
+  for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
     const int32_t whole = automaton_whole_token(bpe.forward_automaton, text + start, end - start);
     if (whole != -1) {
       ids.push_back(static_cast<uint32_t>(whole));

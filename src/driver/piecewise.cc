@@ -3,55 +3,10 @@
 #include "core/automaton.h"
 #include "core/encoder.h"
 #include "driver/piece_cache.h"
-#include "presplit/rule_set.h"
-#include "presplit/unicode.h"
+#include "driver/piece_walk.h"
 
 namespace velkan {
 namespace {
-
-// Start of the last character of text[start, end) as the splitters decode
-// it: decoding runs forward from start, so only a forward walk knows.
-uint64_t last_character_start(const uint8_t* text, uint64_t start, uint64_t end) {
-  uint64_t last = start;
-  for (uint64_t p = start; p < end; p += decode_utf8(text + p, text + end).length) last = p;
-  return last;
-}
-
-// Walks the pieces of a text and calls on_piece(start, end) for each. When a
-// match asks to drop its last character, the piece ends before that
-// character and the next piece starts with it. on_piece returns false to stop.
-template <typename Rules, typename OnPiece>
-void for_each_piece_with(const uint8_t* text, uint64_t length, OnPiece on_piece) {
-  uint64_t pos = 0;
-  SplitMatch match;
-  while (pos < length && Rules::split(text, length, pos, &match)) {
-    const uint64_t start = match.start;
-    uint64_t end = match.end;
-    if (match.drop_last && end > start) {
-      uint64_t p = end - 1;
-      while (p > start && (text[p] & 0xC0) == 0x80) p--;
-      // On invalid UTF-8 the scan over continuation bytes can disagree with
-      // the splitter's decoder and trim the match to nothing, which would ask
-      // for the same piece again. Then drop exactly the last character as the
-      // splitter decoded it: the longest decodable tail that ends at end.
-      if (p == start) p = last_character_start(text, start, end);
-      // A match of one character cannot give one up (splitters never ask
-      // for that); keep it whole rather than stall.
-      if (p > start) end = p;
-    }
-    pos = end;
-    if (end > start && !on_piece(start, end)) return;
-  }
-}
-
-// The rule set's split is inlined into the walk: visit_rule_set instantiates
-// it once per rule set (presplit/rule_set.h).
-template <typename OnPiece>
-void for_each_piece(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
-                    OnPiece on_piece) {
-  visit_rule_set(handle.rule_set,
-                 [&](auto rules) { for_each_piece_with<decltype(rules)>(text, length, on_piece); });
-}
 
 // Encodes one piece and hands its ids to on_ids(ids, n). Most pieces of
 // real text are a token by themselves (" the", "ing", "\n\n"): a walk from the

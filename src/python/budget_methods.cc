@@ -15,15 +15,7 @@
 namespace velkan {
 namespace {
 
-const EncodingHandle* budget_handle(PyObject* self) {
-  const EncodingHandle* handle = reinterpret_cast<TokenizerObject*>(self)->handle;
-  if (handle == nullptr) {
-    PyErr_SetString(PyExc_ValueError,
-                    "Tokenizer has no encoding; get one from velkan.bpe.openai.cl100k_base() "
-                    "or o200k_base()");
-  }
-  return handle;
-}
+const EncodingHandle* budget_handle(PyObject* self) { return tokenizer_handle(self); }
 
 // Turns increasing byte offsets of a UTF-8 text into character offsets in
 // one forward pass. A byte inside a character maps to that character.

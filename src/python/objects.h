@@ -45,6 +45,10 @@ extern PyTypeObject ParallelOptionsType;
 
 extern PyMethodDef bpe_methods[];
 extern PyMethodDef tokenizer_methods[];
+
+// The handle of a Tokenizer object, or null with ValueError set when the
+// object was made by calling the type directly (it has no encoding).
+const EncodingHandle* tokenizer_handle(PyObject* self);
 extern PyMethodDef openai_functions[];
 
 // Adds the constructor and is_cached_* of every registry entry to module

@@ -17,10 +17,8 @@
 #include "python/py_ref.h"
 
 namespace velkan {
-namespace {
 
-// An object made by calling the type directly has no encoding.
-const EncodingHandle* handle_of(PyObject* self) {
+const EncodingHandle* tokenizer_handle(PyObject* self) {
   const EncodingHandle* handle = reinterpret_cast<TokenizerObject*>(self)->handle;
   if (handle == nullptr) {
     PyErr_SetString(PyExc_ValueError,
@@ -29,6 +27,10 @@ const EncodingHandle* handle_of(PyObject* self) {
   }
   return handle;
 }
+
+namespace {
+
+const EncodingHandle* handle_of(PyObject* self) { return tokenizer_handle(self); }
 
 double seconds_now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();

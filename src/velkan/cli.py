@@ -59,54 +59,6 @@ SHORT_NAMES = {
     "cl100k": "cl100k_base",
     "o200k": "o200k_base",
 }
-# The size of each encoding's id range, gaps included (p50k_base's rank
-# 50256 is <|endoftext|>, not an ordinary token).
-VOCABULARY_SIZES = {
-    "r50k_base": 50256,
-    "p50k_base": 50281,
-    "cl100k_base": 100256,
-    "o200k_base": 199998,
-}
-# Ids inside that range with no ordinary token.
-GAPS = {"p50k_base": {50256}}
-
-# Model names, as tiktoken 0.14 maps them, for the models whose encodings
-# velkan has. Exact names first, then prefixes of dated or fine-tuned names.
-MODELS = {
-    "gpt-5": "o200k_base",
-    "gpt-4.1": "o200k_base",
-    "gpt-4o": "o200k_base",
-    "o1": "o200k_base",
-    "o3": "o200k_base",
-    "o4-mini": "o200k_base",
-    "gpt-4": "cl100k_base",
-    "gpt-3.5-turbo": "cl100k_base",
-    "gpt-3.5": "cl100k_base",
-    "gpt-35-turbo": "cl100k_base",
-    "davinci-002": "cl100k_base",
-    "babbage-002": "cl100k_base",
-    "text-embedding-ada-002": "cl100k_base",
-    "text-embedding-3-small": "cl100k_base",
-    "text-embedding-3-large": "cl100k_base",
-}
-MODEL_PREFIXES = {
-    "o1-": "o200k_base",
-    "o3-": "o200k_base",
-    "o4-mini-": "o200k_base",
-    "gpt-5-": "o200k_base",
-    "gpt-4.1-": "o200k_base",
-    "chatgpt-4o-": "o200k_base",
-    "gpt-4o-": "o200k_base",
-    "gpt-4-": "cl100k_base",
-    "gpt-3.5-turbo-": "cl100k_base",
-    "gpt-35-turbo-": "cl100k_base",
-    "ft:gpt-4o": "o200k_base",
-    "ft:gpt-4": "cl100k_base",
-    "ft:gpt-3.5-turbo": "cl100k_base",
-    "ft:davinci-002": "cl100k_base",
-    "ft:babbage-002": "cl100k_base",
-}
-
 EXIT_OK, EXIT_ERROR, EXIT_USAGE, EXIT_OVER_LIMIT = 0, 1, 2, 3
 LIMIT_MAX = 2**63 - 1
 
@@ -165,15 +117,35 @@ def encoding_name(value: str) -> str:
 
 def model_encoding(model: str) -> str:
     """The encoding of an OpenAI model name, as argparse type."""
-    if model in MODELS:
-        return MODELS[model]
-    for prefix, name in MODEL_PREFIXES.items():
-        if model.startswith(prefix):
-            return name
-    raise argparse.ArgumentTypeError(
-        "unknown model %r: velkan knows the models of cl100k_base and o200k_base "
-        "(e.g. gpt-4o, gpt-4.1, o3, gpt-4, gpt-3.5-turbo); give the encoding with -e" % model
-    )
+    from velkan.encoding import encoding_name_for_model
+
+    try:
+        return encoding_name_for_model(model)
+    except KeyError:
+        raise argparse.ArgumentTypeError(
+            "unknown model %r (e.g. gpt-4o, gpt-4.1, o3, gpt-4, gpt-3.5-turbo, "
+            "text-davinci-003, gpt2); give the encoding with -e" % model
+        ) from None
+
+
+def vocabulary_size(vocabulary: str) -> int:
+    """The size of a vocabulary's id range, gaps included."""
+    import velkan.bpe.openai as openai
+
+    return next(size for name, _image, size in openai._vocabularies() if name == vocabulary)
+
+
+def vocabulary_gaps(vocabulary: str) -> set[int]:
+    """Ids inside the range that name no ordinary token: ranks the rank file
+    leaves to a special token (p50k_base's 50256)."""
+    size = vocabulary_size(vocabulary)
+    return {
+        i
+        for facts in _ENCODING_FACTS.values()
+        if facts.rank_file == vocabulary
+        for i in facts.special_tokens.values()
+        if i < size
+    }
 
 
 def limit_value(text: str) -> int:
@@ -507,7 +479,8 @@ _ID = re.compile(r"[0-9]+", re.ASCII)
 
 def parse_ids(words: Sequence[str], encoding: str) -> list[int]:
     """Token ids from words of ASCII digits, each inside the vocabulary."""
-    size = VOCABULARY_SIZES[vocabulary_of(encoding)]
+    size = vocabulary_size(vocabulary_of(encoding))
+    gaps = vocabulary_gaps(vocabulary_of(encoding))
     ids = []
     for word in words:
         if not _ID.fullmatch(word):
@@ -517,7 +490,7 @@ def parse_ids(words: Sequence[str], encoding: str) -> list[int]:
         value = int(word)
         if value >= size:
             raise InputError("token id %d is outside %s (0 to %d)" % (value, encoding, size - 1))
-        if value in GAPS.get(vocabulary_of(encoding), ()):
+        if value in gaps:
             raise InputError(
                 "token id %d is a special token of %s, not ordinary text" % (value, encoding)
             )
