@@ -173,7 +173,9 @@ constexpr int kLevels = 5;
 }  // namespace
 
 std::vector<ByteSpan> budget_chunks(const EncodingHandle& handle, const uint8_t* text,
-                                    uint64_t length, uint64_t max_tokens, uint64_t overlap) {
+                                    uint64_t length, uint64_t max_tokens, uint64_t overlap,
+                                    uint64_t* too_small_at) {
+  *too_small_at = kBudgetFits;
   std::vector<ByteSpan> out;
   PieceCounter counter(*handle.encoding);
   std::vector<Piece> pieces = pieces_of(handle, counter, text, length);
@@ -233,7 +235,10 @@ std::vector<ByteSpan> budget_chunks(const EncodingHandle& handle, const uint8_t*
       // the rest of it as a piece of its own.
       Piece& head = pieces[i];
       chunk_end = cut_inside_piece(handle, text, length, chunk_start, head.end, max_tokens);
-      if (chunk_end == chunk_start) throw BudgetTooSmall(chunk_start);
+      if (chunk_end == chunk_start) {
+        *too_small_at = chunk_start;
+        return {};
+      }
       head.start = chunk_end;
       // Only whether the rest fits matters for the next window; the limited
       // count stops early, so a long piece cut into many chunks stays linear.

@@ -7,21 +7,15 @@
 #define VELKAN_DRIVER_BUDGET_H_
 
 #include <cstdint>
-#include <stdexcept>
 #include <vector>
 
 #include "vocab/encoding_handle.h"
 
 namespace velkan {
 
-// Thrown when a single character needs more tokens than the budget, so no
-// cut between characters can respect it. offset: the character's first byte.
-class BudgetTooSmall : public std::runtime_error {
- public:
-  explicit BudgetTooSmall(uint64_t byte_offset)
-      : std::runtime_error("budget too small for one character"), offset(byte_offset) {}
-  uint64_t offset;
-};
+// What budget_chunks leaves in *too_small_at when every cut respects the
+// budget.
+inline constexpr uint64_t kBudgetFits = UINT64_MAX;
 
 struct ByteSpan {
   uint64_t start;
@@ -31,9 +25,13 @@ struct ByteSpan {
 
 // Cuts text into spans whose text, encoded alone, has at most max_tokens
 // tokens. With overlap 0 the spans tile the text. Requires
-// 0 <= overlap < max_tokens. Throws BudgetTooSmall.
+// 0 <= overlap < max_tokens. When a single character needs more tokens than
+// the budget, so that no cut between characters can respect it, returns no
+// spans and sets *too_small_at to that character's first byte; otherwise sets
+// it to kBudgetFits. (No exception: the core throws nothing but bad_alloc.)
 std::vector<ByteSpan> budget_chunks(const EncodingHandle& handle, const uint8_t* text,
-                                    uint64_t length, uint64_t max_tokens, uint64_t overlap);
+                                    uint64_t length, uint64_t max_tokens, uint64_t overlap,
+                                    uint64_t* too_small_at);
 
 // End of the longest prefix (at a character boundary) that encodes to at most
 // max_tokens tokens. Work is proportional to the prefix.

@@ -89,15 +89,15 @@ bool run_chunks(PyObject* self, PyObject* args, PyObject* kwargs, const char* fu
   if (!parse_text(arg, text, function)) return false;
   *text_out = arg;
   const bool is_str = PyUnicode_Check(arg);
-  try {
-    result.spans = budget_chunks(*handle, text.data(), text.size(),
-                                 static_cast<uint64_t>(max_tokens), static_cast<uint64_t>(overlap));
-  } catch (const BudgetTooSmall& e) {
+  uint64_t too_small_at;
+  result.spans = budget_chunks(*handle, text.data(), text.size(), static_cast<uint64_t>(max_tokens),
+                               static_cast<uint64_t>(overlap), &too_small_at);
+  if (too_small_at != kBudgetFits) {
     CharOffsets at(text.data(), text.size(), is_str);
     PyErr_Format(PyExc_ValueError,
                  "%s: max_tokens=%lld is too small for the character at offset %llu, which "
                  "needs more tokens on its own",
-                 function, max_tokens, static_cast<unsigned long long>(at.at(e.offset)));
+                 function, max_tokens, static_cast<unsigned long long>(at.at(too_small_at)));
     return false;
   }
   CharOffsets starts(text.data(), text.size(), is_str);
