@@ -39,7 +39,9 @@ struct PieceEncoder {
       return;
     }
     if (!PieceCache::cacheable(len)) {
-      on_ids(scratch.tokens.get(), run_encoder(piece, len));
+      // The run first: it may (re)allocate the buffer the ids are read from.
+      const uint64_t n = run_encoder(piece, len);
+      on_ids(scratch.tokens.get(), n);
       return;
     }
     const PieceCache::Key key = PieceCache::key_of(piece, len);
