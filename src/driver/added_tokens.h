@@ -3,8 +3,8 @@
 // an allowed subset starts. A text without the specials' first bytes costs a
 // memchr (or a table scan) and nothing more.
 
-#ifndef VELKAN_DRIVER_SPECIAL_TOKENS_H_
-#define VELKAN_DRIVER_SPECIAL_TOKENS_H_
+#ifndef VELKAN_DRIVER_ADDED_TOKENS_H_
+#define VELKAN_DRIVER_ADDED_TOKENS_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -129,4 +129,4 @@ class SpecialTokenFinder {
 
 }  // namespace velkan
 
-#endif  // VELKAN_DRIVER_SPECIAL_TOKENS_H_
+#endif  // VELKAN_DRIVER_ADDED_TOKENS_H_

@@ -1,4 +1,4 @@
-#include "driver/special_tokens.h"
+#include "driver/added_tokens.h"
 
 #include <algorithm>
 #include <bit>

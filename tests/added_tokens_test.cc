@@ -2,7 +2,7 @@
 // set, against a plain search on random texts, with o200k_harmony's 1091
 // tokens, and a disabled measurement of its cost on text without specials.
 
-#include "driver/special_tokens.h"
+#include "driver/added_tokens.h"
 
 #include <gtest/gtest.h>
 
