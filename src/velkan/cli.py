@@ -34,6 +34,7 @@ from __future__ import annotations
 
 import argparse
 import errno
+import importlib
 import json
 import os
 import re
@@ -43,7 +44,7 @@ import time
 from collections.abc import Iterator, Sequence
 from typing import IO, TYPE_CHECKING, Any, Callable
 
-from velkan import __version__
+from velkan import __version__, _datasets
 from velkan._encodings_data import ENCODINGS as _ENCODING_FACTS
 
 if TYPE_CHECKING:
@@ -320,12 +321,53 @@ class Progress:
             self.stream.flush()
 
 
+class TqdmProgress:
+    """The same interface over a tqdm bar in bytes (tqdm draws, times and
+    clears it)."""
+
+    def __init__(self, total_bytes: int | None, label: str) -> None:
+        tqdm = importlib.import_module("tqdm").tqdm
+        self.bar: Any = tqdm(
+            total=total_bytes,
+            unit="B",
+            unit_scale=True,
+            unit_divisor=1024,
+            desc=label,
+            leave=False,
+            file=sys.stderr,
+            mininterval=0.2,
+            delay=1.0,  # nothing for work over in a second
+        )
+
+    def advance(self, read: int = 0, done: int = 0) -> None:
+        if done:
+            self.bar.update(done)
+
+    def close(self) -> None:
+        self.bar.close()
+
+
+def make_progress(total_bytes: int | None, label: str = "counting") -> Progress | TqdmProgress:
+    """A progress bar on stderr when it is a terminal: tqdm's where it is
+    installed, else a line of our own; nothing is drawn otherwise."""
+    if sys.stderr.isatty():
+        try:
+            return TqdmProgress(total_bytes, label)
+        except ImportError:
+            pass
+    return Progress(total_bytes)
+
+
 # ---- count -------------------------------------------------------------------
 
 
-def expand_inputs(paths: Sequence[str], recursive: bool) -> tuple[list[str], dict[str, str]]:
+def expand_inputs(
+    paths: Sequence[str], recursive: bool, data_only: bool = False
+) -> tuple[list[str], dict[str, str]]:
     """The inputs to count, directories expanded when recursive, and
-    {path: error} for the paths that cannot be counted."""
+    {path: error} for the paths that cannot be counted. With data_only, a
+    directory's hidden files and the _SUCCESS and _metadata files that
+    dataset writers leave beside their shards are passed over."""
     inputs: list[str] = []
     errors: dict[str, str] = {}
     for path in paths:
@@ -335,7 +377,11 @@ def expand_inputs(paths: Sequence[str], recursive: bool) -> tuple[list[str], dic
                 continue
             for folder, dirs, files in os.walk(path):
                 dirs.sort()
+                if data_only:
+                    dirs[:] = [d for d in dirs if _datasets.is_data_file(d)]
                 for name in sorted(files):
+                    if data_only and not _datasets.is_data_file(name):
+                        continue
                     full = os.path.join(folder, name)
                     if os.path.isfile(full):
                         inputs.append(full)
@@ -355,7 +401,7 @@ def file_size(path: str) -> int | None:
 
 
 def count_inputs(
-    tok: Tokenizer, paths: Sequence[str], limit: int | None, progress: Progress
+    tok: Tokenizer, paths: Sequence[str], limit: int | None, progress: Progress | TqdmProgress
 ) -> tuple[list[int | None], dict[int, str]]:
     """(counts, {index: error}): counts[i] is the count of paths[i], None where
     it could not be read. With a limit, an input's count stops growing soon
@@ -401,41 +447,169 @@ def count_inputs(
     return counts, errors
 
 
+def count_text_inputs(
+    tok: Tokenizer,
+    encoding: str,
+    paths: Sequence[str],
+    limit: int | None,
+    progress: Progress | TqdmProgress,
+) -> tuple[list[int | None], dict[int, str]]:
+    """count_inputs through the encoding's streaming encoder where it has one
+    (no input is ever held whole, whatever its breaks), else chunk by chunk."""
+    if _datasets.text_stream(encoding) is None:
+        return count_inputs(tok, paths, limit, progress)
+    counts: list[int | None] = []
+    errors: dict[int, str] = {}
+    for index, path in enumerate(paths):
+        stream = _datasets.text_stream(encoding)
+        count = 0
+        try:
+            for block in _datasets.text_blocks(path):
+                count += stream.feed_count(block)
+                progress.advance(read=len(block), done=len(block))
+                if limit is not None and count > limit:
+                    break  # over the limit: the rest cannot change that
+            else:
+                count += stream.finish_count()
+            counts.append(count)
+        except OSError as e:
+            errors[index] = e.strerror or str(e)
+            counts.append(None)
+    return counts, errors
+
+
+def _each_line(source: _datasets.Source, position: int, tokens: int | None, error: str) -> str:
+    key = "row" if source.kind == "parquet" else "line"
+    record: dict[str, Any] = {"path": source.path, key: position}
+    if tokens is None:
+        record["error"] = error
+    else:
+        record["tokens"] = tokens
+    return json.dumps(record)
+
+
+def count_records(
+    tok: Tokenizer,
+    sources: Sequence[_datasets.Source],
+    progress: Progress | TqdmProgress,
+    reporter: _datasets.BadRecords,
+    each: bool,
+    as_json: bool,
+) -> list[_datasets.Tally]:
+    """Counts the records of JSON lines and Parquet inputs; with each, prints
+    one count per record in input order ('-' for a skipped one)."""
+    tallies = [_datasets.Tally(s.path) for s in sources]
+    batches = _datasets.all_batches(sources, tallies)
+    out = sys.stdout
+    for batch, counts in _datasets.pipelined(batches, lambda t: _datasets.count_texts(tok, t)):
+        tally = tallies[batch.source]
+        tally.tokens += sum(counts)
+        tally.records += len(counts)
+        reporter.add(tally, [m for _, m in batch.bad])
+        progress.advance(done=batch.size)
+        if each:
+            source = sources[batch.source]
+            good = [(p, n, "") for p, n in zip(batch.positions, counts)]
+            bad = [(p, None, m) for p, m in batch.bad]
+            for position, n, message in sorted(good + bad, key=lambda item: item[0]):
+                if as_json:
+                    out.write(_each_line(source, position, n, message) + "\n")
+                else:
+                    out.write("-\n" if n is None else "%d\n" % n)
+    for tally in tallies:
+        reporter.close(tally)
+    return tallies
+
+
 def cmd_count(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
     paths: list[str] = args.files or ["-"]
     if paths.count("-") > 1:
         parser.error("'-' (standard input) may be given only once")
     if not args.files and sys.stdin.isatty():
         parser.error("no FILE given and standard input is a terminal: give files or pipe text in")
-    inputs, dir_errors = expand_inputs(paths, args.recursive)
+    has_records = args.field is not None or args.column is not None
+    if args.each and not has_records:
+        parser.error("--each counts records: give --field (JSON lines) or --column (Parquet)")
+    if args.each and args.limit is not None:
+        parser.error("--limit applies to whole files; it does not go with --each")
+    if args.scheduler is not None:
+        if "-" in paths:
+            parser.error("--scheduler reads files by their paths: standard input cannot be sent")
+        if args.each or args.limit is not None:
+            parser.error("--scheduler gives totals per file: no --each or --limit")
+    if "-" in paths and args.column is not None and args.field is None:
+        parser.error("Parquet cannot be read from standard input: give a file")
+    inputs, dir_errors = expand_inputs(paths, args.recursive, data_only=has_records)
+    sources = _datasets.make_sources(inputs, args.field, args.column)
     tok = tokenizer(args.encoding)
     sizes = [file_size(p) for p in inputs]
     total = None if any(s is None for s in sizes) else sum(s or 0 for s in sizes)
-    progress = Progress(total)
+    reporter = _datasets.BadRecords()
+    progress = make_progress(total)
     try:
-        counts, read_errors = count_inputs(tok, inputs, args.limit, progress)
+        if args.scheduler is not None:
+            tallies = _datasets.count_on_cluster(
+                args.scheduler,
+                args.encoding,
+                sources,
+                reporter,
+                on_done=lambda i: progress.advance(done=sizes[i] or 0),
+            )
+        elif has_records:
+            tallies = count_records(tok, sources, progress, reporter, args.each, args.json)
+        else:
+            counts, read_errors = count_text_inputs(
+                tok, args.encoding, inputs, args.limit, progress
+            )
+            tallies = [
+                _datasets.Tally(p, n or 0, 1, 0, read_errors.get(i))
+                for i, (p, n) in enumerate(zip(inputs, counts))
+            ]
+    except _datasets.FileError as e:
+        raise InputError(str(e)) from None
     finally:
         progress.close()
     errors = [(p, m) for p, m in dir_errors.items()]
-    errors += [(inputs[i], m) for i, m in sorted(read_errors.items())]
+    errors += [(t.path, t.error) for t in tallies if t.error is not None]
     for path, message in errors:
         print("velkan: %s: %s" % (path, message), file=sys.stderr)
-    rows = [(p, n) for p, n in zip(inputs, counts) if n is not None]
+    # An input that failed part-way keeps the records read before the failure.
+    if has_records:
+        kept = [t for t in tallies if t.error is None or t.records > 0]
+    else:
+        kept = [t for t in tallies if t.error is None]
+    rows = [(t.path, t.tokens) for t in kept]
+    skipped = sum(t.skipped for t in tallies)
+    if skipped:
+        print(
+            "velkan: %d bad record(s) skipped; the counts are of the %d good ones"
+            % (skipped, sum(t.records for t in tallies)),
+            file=sys.stderr,
+        )
     limit = args.limit
     over = sum(1 for _, n in rows if limit is not None and n > limit)
-    if args.json:
+    if args.each:
+        pass  # the counts are out, record by record
+    elif args.json:
         files: list[dict[str, Any]] = []
-        for path, n in rows:
+        for t in kept:
+            entry: dict[str, Any] = {"path": t.path}
             if limit is None:
-                files.append({"path": path, "tokens": n})
+                entry["tokens"] = t.tokens
             else:
-                fits = n <= limit
-                files.append({"path": path, "tokens": n if fits else None, "fits": fits})
+                fits = t.tokens <= limit
+                entry.update(tokens=t.tokens if fits else None, fits=fits)
+            if has_records:
+                entry.update(records=t.records, skipped=t.skipped)
+            files.append(entry)
         result: dict[str, Any] = {"encoding": args.encoding, "files": files}
         if limit is None:
             result["total"] = sum(n for _, n in rows)
         else:
             result["limit"] = limit
+        if has_records:
+            result["records"] = sum(t.records for t in kept)
+            result["skipped"] = skipped
         if errors:
             result["errors"] = [{"path": p, "error": m} for p, m in errors]
         print(json.dumps(result))
@@ -450,7 +624,7 @@ def cmd_count(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
             print("%10d %s" % (n, path))
         if len(rows) > 1:
             print("%10d total" % sum(n for _, n in rows))
-    if errors:
+    if errors or skipped:
         return EXIT_ERROR
     return EXIT_OVER_LIMIT if over else EXIT_OK
 
@@ -458,20 +632,187 @@ def cmd_count(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
 # ---- encode, decode ------------------------------------------------------------
 
 
+class IdsOut:
+    """Where encode's ids go: a token file (--output), or stdout, a line per
+    record (space-separated, or a JSON list with --json)."""
+
+    def __init__(self, output: str | None, as_json: bool) -> None:
+        self.writer = None if output is None else _datasets.token_writer(output)
+        self.as_json = as_json
+        self.records = 0
+        self.tokens = 0
+        self.part: list[int] = []  # the record being written in parts (plain files)
+        self.started = False
+
+    def records_batch(self, batch: list[list[int]]) -> None:
+        self.records += len(batch)
+        self.tokens += sum(len(ids) for ids in batch)
+        if self.writer is not None:
+            self.writer.write(batch)
+            return
+        out = sys.stdout
+        for ids in batch:
+            out.write((json.dumps(ids) if self.as_json else " ".join(map(str, ids))) + "\n")
+
+    def record_part(self, ids: list[int]) -> None:
+        """Ids of a record that comes in parts; end_record closes it."""
+        self.tokens += len(ids)
+        if self.writer is not None:
+            self.part += ids
+            return
+        if not ids:
+            return
+        sep = ", " if self.as_json else " "
+        text = sep.join(map(str, ids))
+        if self.as_json and not self.started:
+            text = "[" + text
+        elif self.started:
+            text = sep + text
+        self.started = True
+        sys.stdout.write(text)
+
+    def end_record(self) -> None:
+        self.records += 1
+        if self.writer is not None:
+            self.writer.write([self.part])
+            self.part = []
+            return
+        if self.as_json:
+            sys.stdout.write("]\n" if self.started else "[]\n")
+        else:
+            sys.stdout.write("\n")
+        self.started = False
+
+    def close(self, ok: bool) -> None:
+        if self.writer is None:
+            return
+        if ok:
+            self.writer.close()
+        else:
+            self.writer.abort()
+
+
+def encode_text_input(
+    tok: Tokenizer, encoding: str, path: str, out: IdsOut, progress: Progress | TqdmProgress
+) -> None:
+    """The ids of a plain input, written as they become certain."""
+    stream = _datasets.text_stream(encoding)
+    if stream is not None:
+        for block in _datasets.text_blocks(path):
+            out.record_part(stream.feed(block))
+            progress.advance(done=len(block))
+        out.record_part(stream.finish())
+    else:
+        source = sys.stdin.buffer if path == "-" else open(path, "rb")  # noqa: SIM115
+        try:
+            batch: list[bytes] = []
+
+            def flush() -> None:
+                for ids in tok.encode_batch_parallel(batch)[0] if batch else []:
+                    out.record_part(ids)
+                progress.advance(done=sum(len(c) for c in batch))
+                batch.clear()
+
+            for chunk in iter_chunks(source):
+                batch.append(chunk)
+                if sum(len(c) for c in batch) >= BATCH_BYTES:
+                    flush()
+            flush()
+        finally:
+            if source is not sys.stdin.buffer:
+                source.close()
+    out.end_record()
+
+
 def cmd_encode(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
-    if args.text is not None:
+    has_records = args.field is not None or args.column is not None
+    if args.text is not None and args.inputs:
+        parser.error("give TEXT or --input, not both")
+    if args.output is not None:
+        suffix = os.path.splitext(args.output)[1].lower()
+        if suffix != ".npy" and suffix not in _datasets.PARQUET_SUFFIXES:
+            parser.error("--output must end in .npy or .parquet, got %r" % args.output)
+    if args.text is not None and not has_records:
         # argv holds undecodable bytes as lone surrogates: give back the bytes.
         try:
             text = os.fsencode(args.text)
         except UnicodeEncodeError as e:
             raise InputError("TEXT is not encodable: %s" % e) from None
-    else:
-        if sys.stdin.isatty():
-            parser.error("no TEXT given and standard input is a terminal")
-        text = sys.stdin.buffer.read()
-    ids = tokenizer(args.encoding).encode(text)
-    print(json.dumps(ids) if args.json else " ".join(map(str, ids)))
-    return EXIT_OK
+        ids = tokenizer(args.encoding).encode(text)
+        if args.output is None:
+            print(json.dumps(ids) if args.json else " ".join(map(str, ids)))
+            return EXIT_OK
+        single = IdsOut(args.output, False)
+        single.records_batch([ids])
+        single.close(True)
+        return EXIT_OK
+    if args.text is not None:
+        parser.error("--field and --column read files: give them with --input")
+    paths: list[str] = args.inputs or ["-"]
+    if paths.count("-") > 1:
+        parser.error("'-' (standard input) may be given only once")
+    if not args.inputs and sys.stdin.isatty():
+        parser.error("no TEXT given and standard input is a terminal")
+    if "-" in paths and args.column is not None and args.field is None:
+        parser.error("Parquet cannot be read from standard input: give a file")
+    inputs, dir_errors = expand_inputs(paths, args.recursive, data_only=has_records)
+    sources = _datasets.make_sources(inputs, args.field, args.column)
+    tok = tokenizer(args.encoding)
+    sizes = [file_size(p) for p in inputs]
+    total = None if any(s is None for s in sizes) else sum(s or 0 for s in sizes)
+    tallies = [_datasets.Tally(s.path) for s in sources]
+    reporter = _datasets.BadRecords()
+    try:
+        out = IdsOut(args.output, args.json)
+    except OSError as e:
+        raise InputError("%s: %s" % (args.output, e.strerror or e)) from None
+    progress = make_progress(total, "encoding")
+    ok = False
+    try:
+        if has_records:
+            batches = _datasets.all_batches(sources, tallies)
+            work = lambda t: _datasets.encode_texts(tok, t)  # noqa: E731
+            for batch, encoded in _datasets.pipelined(batches, work):
+                tally = tallies[batch.source]
+                tally.records += len(encoded)
+                reporter.add(tally, [m for _, m in batch.bad])
+                out.records_batch(encoded)
+                progress.advance(done=batch.size)
+        else:
+            for tally in tallies:
+                try:
+                    encode_text_input(tok, args.encoding, tally.path, out, progress)
+                    tally.records = 1
+                except (OSError, NoBoundary) as e:
+                    tally.error = (e.strerror or str(e)) if isinstance(e, OSError) else str(e)
+                    if out.writer is None and out.started:
+                        sys.stdout.write("\n")
+                    out.part, out.started = [], False
+        ok = True
+    finally:
+        progress.close()
+        out.close(ok)
+    for tally in tallies:
+        reporter.close(tally)
+    errors = [(p, m) for p, m in dir_errors.items()]
+    errors += [(t.path, t.error) for t in tallies if t.error is not None]
+    for path, message in errors:
+        print("velkan: %s: %s" % (path, message), file=sys.stderr)
+    skipped = sum(t.skipped for t in tallies)
+    if skipped:
+        print(
+            "velkan: %d bad record(s) skipped; %d good ones encoded" % (skipped, out.records),
+            file=sys.stderr,
+        )
+    if args.output is not None:
+        npy = args.output.lower().endswith(".npy")
+        also = " and %s" % _datasets.offsets_path(args.output) if npy else ""
+        print(
+            "velkan: %d records, %d tokens written to %s%s"
+            % (out.records, out.tokens, args.output, also),
+            file=sys.stderr,
+        )
+    return EXIT_ERROR if errors or skipped else EXIT_OK
 
 
 _ID = re.compile(r"[0-9]+", re.ASCII)
@@ -672,7 +1013,32 @@ def build_parser() -> argparse.ArgumentParser:
         )
         return p
 
-    p = with_encoding(sub.add_parser("count", help="count the tokens of files"))
+    def with_records(p: argparse.ArgumentParser) -> None:
+        p.add_argument(
+            "--field",
+            metavar="NAME",
+            help="the inputs are JSON lines (also .gz, .bz2, .xz): use each line's "
+            "string field NAME",
+        )
+        p.add_argument(
+            "--column",
+            metavar="NAME",
+            help="the inputs are Parquet files: use the string column NAME (rows are "
+            "numbered from 0); with --field too, files named *.parquet are Parquet "
+            "and the others JSON lines. Needs pyarrow",
+        )
+
+    p = with_encoding(
+        sub.add_parser(
+            "count",
+            help="count the tokens of files",
+            description="Tokens per file and in total. Plain files are counted whole; "
+            "with --field or --column each JSON line or Parquet row is a record. A bad "
+            "record (invalid JSON, a missing field, a value that is not a string) is "
+            "reported with its file and line or row and skipped, the good ones are "
+            "counted, and the exit status is 1.",
+        )
+    )
     p.add_argument("files", nargs="*", metavar="FILE", help="files to count; '-' or none: stdin")
     p.add_argument("-r", "--recursive", action="store_true", help="count the files in directories")
     p.add_argument(
@@ -682,11 +1048,58 @@ def build_parser() -> argparse.ArgumentParser:
         help="report whether each file fits in N tokens (exit status 3 if one does not)",
     )
     p.add_argument("--json", action="store_true", help="machine-readable output")
+    with_records(p)
+    p.add_argument(
+        "--each",
+        action="store_true",
+        help="with --field or --column: one count per record, in input order, instead of "
+        "per file ('-' for a skipped record; with --json a JSON line each)",
+    )
+    p.add_argument(
+        "--scheduler",
+        metavar="ADDRESS",
+        help="count on the Dask cluster whose scheduler is at ADDRESS (tcp://host:8786); "
+        "the workers read the files by their paths. Needs velkan[dask]",
+    )
     p.set_defaults(run=cmd_count, subparser=p)
 
-    p = with_encoding(sub.add_parser("encode", help="text to token ids"))
+    p = with_encoding(
+        sub.add_parser(
+            "encode",
+            help="text to token ids",
+            description="Token ids of TEXT, of standard input, or of the files and "
+            "directories given with --input: a line per record (a plain file is one "
+            "record), or a token file with --output.",
+            epilog="Token files. IDS.npy: every id as uint32, record after record, with "
+            "IDS.offsets.npy beside it: int64, one more value than records; record i is "
+            "ids[offsets[i]:offsets[i + 1]]. Both are plain .npy files: "
+            "numpy.load('ids.npy', mmap_mode='r') maps the ids without reading them, "
+            "as training loaders read a flat token file. IDS.parquet: one row per "
+            "record, one column 'ids' of large_list<uint32> (pyarrow, pandas, Polars, "
+            "Hugging Face datasets and Spark read it; Arrow keeps the offsets). Records "
+            "keep the input order; skipped bad records leave no row. A file appears "
+            "only when complete.",
+        )
+    )
     p.add_argument("text", nargs="?", help="text to encode (default: stdin)")
+    p.add_argument(
+        "-i",
+        "--input",
+        dest="inputs",
+        nargs="+",
+        action="extend",
+        metavar="PATH",
+        help="files (or directories, with -r) to encode; '-': stdin",
+    )
+    p.add_argument("-r", "--recursive", action="store_true", help="encode the files in directories")
     p.add_argument("--json", action="store_true", help="print a JSON list")
+    with_records(p)
+    p.add_argument(
+        "-o",
+        "--output",
+        metavar="IDS.npy|IDS.parquet",
+        help="write ids and offsets to a token file (layout below) instead of stdout",
+    )
     p.set_defaults(run=cmd_encode, subparser=p)
 
     p = with_encoding(sub.add_parser("decode", help="token ids to text"))

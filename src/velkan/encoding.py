@@ -245,6 +245,27 @@ class Encoding:
         )
         return flat, offsets
 
+    def encode_batch_to_arrow(
+        self,
+        texts: Sequence[str],
+        *,
+        num_threads: int = 8,
+        allowed_special: AllowedSpecial = set(),  # noqa: B006
+        disallowed_special: DisallowedSpecial = "all",
+    ) -> Any:
+        """Encodes texts into a pyarrow ``LargeListArray`` of ``uint32`` ids, one
+        list per text, over the buffers of ``encode_batch_to_numpy`` (no copy).
+        Needs pyarrow (``pip install 'velkan[arrow]'``)."""
+        from velkan import _arrow
+
+        return _arrow.encode_batch_to_arrow(
+            self,
+            texts,
+            num_threads=num_threads,
+            allowed_special=allowed_special,
+            disallowed_special=disallowed_special,
+        )
+
     def encode_with_unstable(
         self,
         text: str,
