@@ -34,8 +34,8 @@ Text = Union[str, bytes]
 # being read and their Python objects stay far below the memory goal.
 BATCH_BYTES = 8 * 1024 * 1024
 BATCH_RECORDS = 8192
-# Rows asked of Parquet at a time (a row group is read a column chunk at a time).
-PARQUET_ROWS = 4096
+# Rows asked of Parquet at a time, gathered into batches of BATCH_BYTES.
+PARQUET_ROWS = 1024
 # Bytes of a plain file fed at a time.
 BLOCK_BYTES = 4 * 1024 * 1024
 
@@ -178,7 +178,8 @@ def jsonl_records(
             try:
                 line = stream.readline()
             except (OSError, EOFError, ValueError) as e:
-                raise FileError("unreadable after line %d: %s" % (line_no, e)) from None
+                yield batch  # the lines read before the damage count
+                raise FileError("unreadable after line %d (%s)" % (line_no, _one_line(e))) from None
             if not line:
                 break
             line_no += 1
@@ -235,7 +236,7 @@ def parquet_records(source: Source, index: int) -> Iterator[Batch]:
     try:
         reader = pq.ParquetFile(source.path)
     except (OSError, pa.ArrowException) as e:
-        raise FileError("not a readable Parquet file (%s)" % e) from None
+        raise FileError("not a readable Parquet file (%s)" % _one_line(e)) from None
     with reader:
         schema = reader.schema_arrow
         if column not in schema.names:
@@ -256,26 +257,38 @@ def parquet_records(source: Source, index: int) -> Iterator[Batch]:
         file_bytes = os.path.getsize(source.path)
         row = 0
         reported = 0
-        batches = reader.iter_batches(batch_size=PARQUET_ROWS, columns=[column])
+        batch, size = Batch(index, [], []), 0
+        chunks = reader.iter_batches(batch_size=PARQUET_ROWS, columns=[column])
         while True:
             try:
-                chunk = next(batches, None)
+                chunk = next(chunks, None)
             except (OSError, pa.ArrowException) as e:
-                raise FileError("unreadable from row %d on (%s)" % (row, e)) from None
+                yield batch  # the rows read before the damage count
+                raise FileError("unreadable from row %d on (%s)" % (row, _one_line(e))) from None
+            if chunk is not None:
+                values = chunk.column(0).to_pylist()
+                for offset, value in enumerate(values):
+                    if value is None:
+                        message = "row %d: %r is null" % (row + offset, column)
+                        batch.bad.append((row + offset, message))
+                        continue
+                    batch.texts.append(value)
+                    batch.positions.append(row + offset)
+                row += len(values)
+                size += chunk.nbytes
+            if chunk is None or size >= BATCH_BYTES or len(batch.texts) >= BATCH_RECORDS:
+                done = file_bytes * min(row, rows) // rows
+                batch.size, reported = done - reported, done
+                yield batch
+                batch, size = Batch(index, [], []), 0
             if chunk is None:
                 break
-            values = chunk.column(0).to_pylist()
-            batch = Batch(index, [], [])
-            for offset, value in enumerate(values):
-                if value is None:
-                    batch.bad.append((row + offset, "row %d: %r is null" % (row + offset, column)))
-                    continue
-                batch.texts.append(value)
-                batch.positions.append(row + offset)
-            row += len(values)
-            done = file_bytes * min(row, rows) // rows
-            batch.size, reported = done - reported, done
-            yield batch
+
+
+def _one_line(error: BaseException) -> str:
+    # Library messages can span lines and carry the damaged bytes themselves.
+    text = " ".join(str(error).split())
+    return "".join(c if c.isprintable() else "?" for c in text)
 
 
 def text_blocks(path: str) -> Iterator[bytes]:
