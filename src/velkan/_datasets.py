@@ -551,6 +551,8 @@ class BadRecords:
 
 # Bytes of a JSON lines file given to one task.
 PART_BYTES = 64 * 1024 * 1024
+# Seconds to wait for the scheduler to answer.
+SCHEDULER_TIMEOUT = 30.0
 
 
 @dataclass
@@ -623,7 +625,6 @@ def count_on_cluster(
     sources: Sequence[Source],
     reporter: BadRecords,
     on_done: Callable[[int], None] | None = None,
-    timeout: float = 30.0,
 ) -> list[Tally]:
     """Counts every source on the Dask cluster whose scheduler is at address.
     The workers read the inputs by their paths: a shared filesystem, as
@@ -637,7 +638,7 @@ def count_on_cluster(
         ) from e
     tallies = [Tally(s.path) for s in sources]
     try:
-        client = Client(address, timeout=timeout)
+        client = Client(address, timeout=SCHEDULER_TIMEOUT)
     except (OSError, TimeoutError) as e:
         raise FileError("cannot reach the Dask scheduler at %s (%s)" % (address, e)) from None
     with client:
