@@ -1,7 +1,9 @@
 """Datasets on one machine: JSON lines and Parquet records counted and
 encoded by the command line, bad records, token files, Arrow arrays."""
 
+import contextlib
 import gzip
+import io
 import json
 import os
 import subprocess
@@ -359,6 +361,27 @@ def test_plain_inputs_go_through_the_stream_when_there_is_one(tmp_path, monkeypa
     assert run(capsys, "count", path)[1].split() == [str(len(expected)), path]
     assert streams[-1].fed == -(-len(text.encode()) // 1000)  # block by block
     assert [int(i) for i in run(capsys, "encode", "-i", path)[1].split()] == expected
+
+
+@pytest.mark.parametrize("terminal", [True, False])
+def test_progress_bar_on_a_terminal_only(tmp_path, monkeypatch, terminal):
+    pytest.importorskip("tqdm")
+
+    class Screen(io.StringIO):
+        def isatty(self):
+            return terminal
+
+    screen = Screen()
+    monkeypatch.setattr(sys, "stderr", screen)
+    monkeypatch.setattr(cli, "PROGRESS_DELAY", 0)
+    write_jsonl(tmp_path / "a.jsonl", texts())
+    with contextlib.redirect_stdout(io.StringIO()):
+        assert cli.main(["count", "--field", "text", str(tmp_path / "a.jsonl")]) == 0
+    drawn = screen.getvalue()
+    if terminal:
+        assert "counting:" in drawn and "B/s" in drawn  # a bar in bytes
+    else:
+        assert drawn == ""
 
 
 # ---- bounded memory ---------------------------------------------------------------

@@ -321,6 +321,10 @@ class Progress:
             self.stream.flush()
 
 
+# Seconds of work before a progress bar appears.
+PROGRESS_DELAY = 1.0
+
+
 class TqdmProgress:
     """The same interface over a tqdm bar in bytes (tqdm draws, times and
     clears it)."""
@@ -336,7 +340,7 @@ class TqdmProgress:
             leave=False,
             file=sys.stderr,
             mininterval=0.2,
-            delay=1.0,  # nothing for work over in a second
+            delay=PROGRESS_DELAY,  # nothing for work over in a moment
         )
 
     def advance(self, read: int = 0, done: int = 0) -> None:
