@@ -305,6 +305,12 @@ def test_failed_encode_leaves_no_token_file(tmp_path, monkeypatch, capsys):
     assert sorted(os.listdir(tmp_path)) == ["a.jsonl"]
 
 
+def test_no_token_file_when_no_input_could_be_read(tmp_path):
+    out = velkan("encode", "--field", "text", "-i", "missing.jsonl", "-o", "x.npy", cwd=tmp_path)
+    assert out.returncode == 1 and b"missing.jsonl: No such file" in out.stderr
+    assert os.listdir(tmp_path) == []
+
+
 def test_npy_header_is_rewritten_for_any_length(tmp_path):
     # The header keeps its width whatever the final count: numpy reads it.
     for length in (0, 1, 10**12):

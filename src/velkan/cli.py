@@ -792,7 +792,10 @@ def cmd_encode(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int
                     if out.writer is None and out.started:
                         sys.stdout.write("\n")
                     out.part, out.started = [], False
-        ok = True
+        # Nothing read at all, only failures: no token file that looks like
+        # an empty dataset.
+        failed = bool(dir_errors) or any(t.error is not None for t in tallies)
+        ok = out.records > 0 or not failed
     finally:
         progress.close()
         out.close(ok)
@@ -808,7 +811,7 @@ def cmd_encode(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int
             "velkan: %d bad record(s) skipped; %d good ones encoded" % (skipped, out.records),
             file=sys.stderr,
         )
-    if args.output is not None:
+    if args.output is not None and ok:
         npy = args.output.lower().endswith(".npy")
         also = " and %s" % _datasets.offsets_path(args.output) if npy else ""
         print(
