@@ -133,6 +133,17 @@ def test_cli_counts_on_an_existing_cluster(client, dataset, monkeypatch, capsys,
     assert capsys.readouterr().out.split()[0] == str(enc.count(texts[0]))
 
 
+def test_a_failed_task_is_the_input_error_not_a_traceback(client, monkeypatch, capsys, tmp_path):
+    def lost(*args):
+        raise RuntimeError("worker lost")
+
+    monkeypatch.setattr(_datasets, "count_part", lost)  # shipped by value to the worker
+    (tmp_path / "a.txt").write_text("x")
+    status = cli.main(["count", "--scheduler", client.scheduler.address, str(tmp_path / "a.txt")])
+    err = capsys.readouterr().err
+    assert status == 1 and "a.txt: the cluster failed to count it (worker lost)" in err
+
+
 def test_unreachable_scheduler_is_a_clear_error(capsys, tmp_path, monkeypatch):
     monkeypatch.setattr(_datasets, "SCHEDULER_TIMEOUT", 2.0)
     (tmp_path / "a.txt").write_text("x")

@@ -651,8 +651,11 @@ def count_on_cluster(
                 jobs.append((index, future))
         lines = [0] * len(sources)
         for index, future in jobs:  # in order: line numbers add up part by part
-            part: PartResult = future.result()
             tally = tallies[index]
+            try:
+                part: PartResult = future.result()
+            except Exception as e:  # a lost worker, a task the cluster gave up on
+                part = PartResult(error="the cluster failed to count it (%s)" % _one_line(e))
             tally.tokens += part.tokens
             tally.records += part.records
             messages = []
