@@ -176,6 +176,15 @@ def test_bad_records_are_capped_in_the_report(tmp_path):
     assert out.stdout.split() == [b"1", b"d.jsonl"]
 
 
+# pyarrow reports a damaged file with a C++ exception, which the preloaded
+# sanitizer runtime cannot throw (its __cxa_throw finds no real one): the
+# process aborts inside pyarrow, before any code of ours runs again.
+needs_cxx_throw = pytest.mark.skipif(
+    CHECKED, reason="pyarrow's C++ exceptions abort under the preloaded sanitizer runtime"
+)
+
+
+@needs_cxx_throw
 @pytest.mark.parametrize(
     "make, message",
     [
@@ -200,6 +209,7 @@ def test_unreadable_parquet_is_reported_and_others_counted(tmp_path, make, messa
     ]
 
 
+@needs_cxx_throw
 def test_truncated_parquet_keeps_the_rows_read(tmp_path):
     items = ["row %d of many" % i for i in range(2000)]
     path = tmp_path / "t.parquet"
