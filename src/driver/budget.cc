@@ -1,11 +1,10 @@
 #include "driver/budget.h"
 
 #include <algorithm>
-#include <string_view>
-#include <unordered_map>
 
 #include "core/automaton.h"
 #include "core/encoder.h"
+#include "driver/piece_cache.h"
 #include "driver/piece_walk.h"
 #include "driver/piecewise.h"
 
@@ -18,29 +17,39 @@ struct Piece {
   uint64_t tokens;
 };
 
-// Token counts of pieces, remembered per distinct piece for the call: real
-// text repeats its words, and a lookup costs far less than an encoder run.
-// Keys view the caller's text, which outlives the counter; the table stops
-// growing at kMaxEntries so memory stays bounded.
+// Token counts of pieces through the vocabulary's shared cache of encoded
+// pieces (piece_cache.h), the same way count goes: a piece that is a token by
+// itself is one walk over the automaton; another is most often in the cache
+// from an earlier call or an earlier chunk, and else the encoder runs once and
+// leaves it there for every later call and thread.
 class PieceCounter {
  public:
-  explicit PieceCounter(const BytePairEncoding& bpe) : bpe_(bpe) {}
+  explicit PieceCounter(const EncodingHandle& handle)
+      : bpe_(*handle.encoding),
+        filter_(handle.pair_filter.words.empty() ? nullptr : &handle.pair_filter),
+        cache_(handle.piece_cache) {}
+
   uint64_t count(const uint8_t* piece, uint64_t len) {
     if (automaton_whole_token(bpe_.forward_automaton, piece, len) != -1) return 1;
-    if (len > kMaxKeyBytes) return bpe_count(bpe_, piece, len);
-    const std::string_view key(reinterpret_cast<const char*>(piece), static_cast<size_t>(len));
-    const auto found = known_.find(key);
-    if (found != known_.end()) return found->second;
-    const uint64_t n = bpe_count(bpe_, piece, len);
-    if (known_.size() < kMaxEntries) known_.emplace(key, n);
+    if (!PieceCache::cacheable(len)) return run(piece, len);
+    const PieceCache::Key key = PieceCache::key_of(piece, len);
+    if (const uint32_t n = cache_.find(key, hit_)) return n;
+    const uint64_t n = run(piece, len);
+    cache_.put(key, scratch_.tokens.get(), n);
     return n;
   }
 
  private:
-  static constexpr uint64_t kMaxKeyBytes = 64;
-  static constexpr size_t kMaxEntries = size_t{1} << 16;
+  uint64_t run(const uint8_t* piece, uint64_t len) {
+    return encoder_encode_piece(bpe_, piece, len, bpe_next_match(bpe_, piece, len), scratch_,
+                                filter_);
+  }
+
   const BytePairEncoding& bpe_;
-  std::unordered_map<std::string_view, uint64_t> known_;
+  const PairFilter* filter_;
+  PieceCache& cache_;
+  EncoderScratch scratch_;
+  uint32_t hit_[PieceCache::kMaxIds];
 };
 
 // Pieces with their token counts, stopping once more than stop_after tokens
@@ -177,7 +186,7 @@ std::vector<ByteSpan> budget_chunks(const EncodingHandle& handle, const uint8_t*
                                     uint64_t* too_small_at) {
   *too_small_at = kBudgetFits;
   std::vector<ByteSpan> out;
-  PieceCounter counter(*handle.encoding);
+  PieceCounter counter(handle);
   std::vector<Piece> pieces = pieces_of(handle, counter, text, length);
   const size_t n = pieces.size();
   size_t i = 0;  // first piece of the chunk; pieces[i].start may be a cut inside it
@@ -277,7 +286,7 @@ std::vector<ByteSpan> budget_chunks(const EncodingHandle& handle, const uint8_t*
 uint64_t budget_truncate_right(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
                                uint64_t max_tokens) {
   if (length == 0 || max_tokens == 0) return 0;
-  PieceCounter counter(*handle.encoding);
+  PieceCounter counter(handle);
   const std::vector<Piece> pieces = pieces_of(handle, counter, text, length, max_tokens);
   long last = -1;
   uint64_t total = 0;
@@ -306,7 +315,7 @@ uint64_t budget_truncate_left(const EncodingHandle& handle, const uint8_t* text,
   // Split a window at the end big enough for the budget (a token rarely
   // covers more than 8 bytes), growing it when the whole window fits.
   uint64_t window = std::max<uint64_t>(64, max_tokens * 8);
-  PieceCounter counter(*handle.encoding);
+  PieceCounter counter(handle);
   for (;;) {
     uint64_t base = window >= length ? 0 : length - window;
     // The whole text (base 0) is never moved: it may start with a stray byte.
