@@ -58,6 +58,9 @@ std::vector<Piece> pieces_of(const EncodingHandle& handle, PieceCounter& counter
                              const uint8_t* text, uint64_t length,
                              uint64_t stop_after = UINT64_MAX) {
   std::vector<Piece> pieces;
+  // About one piece per four bytes in most text: growing the array by
+  // doubling would copy it about once more.
+  if (stop_after == UINT64_MAX) pieces.reserve(static_cast<size_t>(length / 4 + 16));
   uint64_t total = 0;
   for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
     const uint64_t n = counter.count(text + start, end - start);
@@ -320,14 +323,23 @@ uint64_t budget_truncate_left(const EncodingHandle& handle, const uint8_t* text,
     uint64_t base = window >= length ? 0 : length - window;
     // The whole text (base 0) is never moved: it may start with a stray byte.
     while (base > 0 && !char_boundary(text, length, base)) base++;
-    const std::vector<Piece> pieces = pieces_of(handle, counter, text + base, length - base);
+    // Split the window, but count only from its end back to the first piece
+    // that no longer fits: the work follows the part kept.
+    std::vector<Piece> pieces;
+    for_each_piece(handle, text + base, length - base, [&](uint64_t start, uint64_t end) {
+      pieces.push_back({start, end, 0});
+      return true;
+    });
     // The window's first piece starts wherever the window does: never a cut
     // unless the window is the whole text.
     const size_t first = base == 0 ? 0 : 1;
     size_t k = pieces.size();
     uint64_t total = 0;
-    while (k > first && total + pieces[k - 1].tokens <= max_tokens) {
-      total += pieces[k - 1].tokens;
+    while (k > first) {
+      const Piece& piece = pieces[k - 1];
+      const uint64_t n = counter.count(text + base + piece.start, piece.end - piece.start);
+      if (total + n > max_tokens) break;
+      total += n;
       k--;
     }
     // Everything after the window's first piece fits (or the window holds
@@ -336,10 +348,9 @@ uint64_t budget_truncate_left(const EncodingHandle& handle, const uint8_t* text,
       window *= 2;
       continue;
     }
-    while (k < pieces.size() && span_count(handle, counter, text + base, pieces, k, length - base,
-                                           max_tokens) == kOverLimit) {
-      k++;
-    }
+    // No check of the suffix alone is needed: split from a piece's start to
+    // the same end, it gives exactly the window's pieces from there (the
+    // walk carries nothing but its position), so it has total tokens.
     if (k < pieces.size()) return base + pieces[k].start;
     const Piece& tail = pieces.back();
     return cut_inside_piece_from_right(handle, text, length, base + tail.start, length, max_tokens);
