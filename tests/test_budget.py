@@ -193,7 +193,7 @@ EDGE_TEXTS = {
 
 @pytest.mark.parametrize("name", ALL_VOCABULARIES)
 @pytest.mark.parametrize("kind", sorted(EDGE_TEXTS))
-@pytest.mark.parametrize("max_tokens", [1, 7, 64, 100000])
+@pytest.mark.parametrize("max_tokens", [1, 7, 64, 100000, 2**62])
 def test_edge_cases(name, kind, max_tokens):
     text = EDGE_TEXTS[kind]
     tok = tokenizer(name)

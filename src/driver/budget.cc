@@ -110,7 +110,7 @@ uint64_t cut_inside_piece(const EncodingHandle& handle, const uint8_t* text, uin
   const BytePairEncoding& bpe = *handle.encoding;
   // Encode only a window at the start that holds more than max tokens, so
   // that cutting a long piece into many chunks stays linear.
-  uint64_t window = std::min(b - a, max * 16 + 64);
+  uint64_t window = max >= (b - a) / 16 ? b - a : max * 16 + 64;  // no overflow
   std::vector<uint32_t> ids = bpe_encode(bpe, text + a, window);
   while (ids.size() <= max && window < b - a) {
     window = std::min(b - a, window * 2);
@@ -319,7 +319,9 @@ uint64_t budget_truncate_left(const EncodingHandle& handle, const uint8_t* text,
   if (length == 0 || max_tokens == 0) return length;
   // Split a window at the end big enough for the budget (a token rarely
   // covers more than 8 bytes), growing it when the whole window fits.
-  uint64_t window = std::max<uint64_t>(64, max_tokens * 8);
+  // (A budget of 2^61 or more would overflow the product; it takes the
+  // whole text anyway.)
+  uint64_t window = max_tokens >= length / 8 ? length : std::max<uint64_t>(64, max_tokens * 8);
   PieceCounter counter(handle);
   for (;;) {
     uint64_t base = window >= length ? 0 : length - window;
