@@ -110,7 +110,8 @@ uint64_t cut_inside_piece(const EncodingHandle& handle, const uint8_t* text, uin
   const BytePairEncoding& bpe = *handle.encoding;
   // Encode only a window at the start that holds more than max tokens, so
   // that cutting a long piece into many chunks stays linear.
-  uint64_t window = max >= (b - a) / 16 ? b - a : max * 16 + 64;  // no overflow
+  // (Compared before multiplying: a budget near 2^64 / 16 would overflow.)
+  uint64_t window = max >= (b - a) / 16 ? b - a : std::min(b - a, max * 16 + 64);
   std::vector<uint32_t> ids = bpe_encode(bpe, text + a, window);
   while (ids.size() <= max && window < b - a) {
     window = std::min(b - a, window * 2);
