@@ -59,10 +59,14 @@ std::vector<Piece> pieces_of(const EncodingHandle& handle, PieceCounter& counter
                              uint64_t stop_after = UINT64_MAX) {
   std::vector<Piece> pieces;
   // About one piece per four bytes in most text: growing the array by
-  // doubling would copy it about once more. (Splitting on demand a batch at
-  // a time and dropping the pieces behind the chunk, so that memory follows
-  // the budget, made chunking 5 to 10% slower; left out.)
-  if (stop_after == UINT64_MAX) pieces.reserve(static_cast<size_t>(length / 4 + 16));
+  // doubling would copy it about once more. Capped, so that a huge text
+  // asks for no more than it will use. (Splitting on demand a batch at a
+  // time and dropping the pieces behind the chunk, so that memory follows the
+  // budget, made chunking 5 to 10% slower; left out.)
+  constexpr uint64_t kMaxReserved = uint64_t{1} << 22;
+  if (stop_after == UINT64_MAX) {
+    pieces.reserve(static_cast<size_t>(std::min(length / 4 + 16, kMaxReserved)));
+  }
   uint64_t total = 0;
   for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
     const uint64_t n = counter.count(text + start, end - start);
