@@ -2,6 +2,7 @@
 streaming decoder, on the native Tokenizer and through velkan._budget (native
 and slow path)."""
 
+import os
 import random
 
 import pytest
@@ -192,7 +193,7 @@ EDGE_TEXTS = {
 
 @pytest.mark.parametrize("name", ALL_VOCABULARIES)
 @pytest.mark.parametrize("kind", sorted(EDGE_TEXTS))
-@pytest.mark.parametrize("max_tokens", [1, 7, 64, 100000])
+@pytest.mark.parametrize("max_tokens", [1, 7, 64, 100000, 2**62])
 def test_edge_cases(name, kind, max_tokens):
     text = EDGE_TEXTS[kind]
     tok = tokenizer(name)
@@ -214,6 +215,48 @@ def test_edge_cases(name, kind, max_tokens):
         assert "".join(_budget.chunks(enc, text, max_tokens)) == text
         assert count(name, _budget.truncate(enc, text, max_tokens, side="left")) <= max_tokens
         assert _budget.encode_with_offsets(enc, text) == tok.encode_with_offsets(text)
+
+
+CORPORA_DIR = os.path.join(
+    os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "benchmarks", "corpora"
+)
+CORPORA = ("english", "code", "multilingual", "docs", "scripts", "typographic")
+
+
+def corpus_slice(label, size=40000):
+    """size characters from the middle of a committed corpus: real text, long
+    enough that chunking and truncation go through many pieces, windows and
+    the shared cache of encoded pieces."""
+    with open(os.path.join(CORPORA_DIR, label + ".txt"), encoding="utf-8") as f:
+        text = f.read()
+    middle = len(text) // 2
+    return text[middle : middle + size]
+
+
+@pytest.mark.parametrize("name", ALL_VOCABULARIES)
+@pytest.mark.parametrize("label", CORPORA)
+def test_real_text_budgets(name, label):
+    tok = tokenizer(name)
+    text = corpus_slice(label)
+    for max_tokens in (64, 512):
+        spans = tok.chunk_spans(text, max_tokens)
+        check_chunks(name, text, max_tokens, spans)
+        # Filled: a cut at a piece boundary leaves most of the budget used.
+        assert sum(count(name, text[a:b]) for a, b in spans[:-1]) >= 0.7 * max_tokens * (
+            len(spans) - 1
+        )
+        # Again, now that every piece is in the shared cache: the same cuts.
+        assert tok.chunk_spans(text, max_tokens) == spans
+    starts = [m.start() for m in regex.finditer(PATTERNS[name], text)]
+    ends = [m.end() for m in regex.finditer(PATTERNS[name], text)]
+    for max_tokens in (100, 3000):
+        right = tok.truncate(text, max_tokens)
+        assert text.startswith(right) and count(name, right) <= max_tokens
+        assert count(name, text[: min(e for e in ends if e > len(right))]) > max_tokens
+        left = tok.truncate(text, max_tokens, side="left")
+        assert text.endswith(left) and count(name, left) <= max_tokens
+        start = len(text) - len(left)
+        assert count(name, text[max(s for s in starts if s < start) :]) > max_tokens
 
 
 def test_paragraphs_are_cut_at_blank_lines():

@@ -1,11 +1,10 @@
 #include "driver/budget.h"
 
 #include <algorithm>
-#include <string_view>
-#include <unordered_map>
 
 #include "core/automaton.h"
 #include "core/encoder.h"
+#include "driver/piece_cache.h"
 #include "driver/piece_walk.h"
 #include "driver/piecewise.h"
 
@@ -18,29 +17,39 @@ struct Piece {
   uint64_t tokens;
 };
 
-// Token counts of pieces, remembered per distinct piece for the call: real
-// text repeats its words, and a lookup costs far less than an encoder run.
-// Keys view the caller's text, which outlives the counter; the table stops
-// growing at kMaxEntries so memory stays bounded.
+// Token counts of pieces through the vocabulary's shared cache of encoded
+// pieces (piece_cache.h), the same way count goes: a piece that is a token by
+// itself is one walk over the automaton; another is most often in the cache
+// from an earlier call or an earlier chunk, and else the encoder runs once and
+// leaves it there for every later call and thread.
 class PieceCounter {
  public:
-  explicit PieceCounter(const BytePairEncoding& bpe) : bpe_(bpe) {}
+  explicit PieceCounter(const EncodingHandle& handle)
+      : bpe_(*handle.encoding),
+        filter_(handle.pair_filter.words.empty() ? nullptr : &handle.pair_filter),
+        cache_(handle.piece_cache) {}
+
   uint64_t count(const uint8_t* piece, uint64_t len) {
     if (automaton_whole_token(bpe_.forward_automaton, piece, len) != -1) return 1;
-    if (len > kMaxKeyBytes) return bpe_count(bpe_, piece, len);
-    const std::string_view key(reinterpret_cast<const char*>(piece), static_cast<size_t>(len));
-    const auto found = known_.find(key);
-    if (found != known_.end()) return found->second;
-    const uint64_t n = bpe_count(bpe_, piece, len);
-    if (known_.size() < kMaxEntries) known_.emplace(key, n);
+    if (!PieceCache::cacheable(len)) return run(piece, len);
+    const PieceCache::Key key = PieceCache::key_of(piece, len);
+    if (const uint32_t n = cache_.find(key, hit_)) return n;
+    const uint64_t n = run(piece, len);
+    cache_.put(key, scratch_.tokens.get(), n);
     return n;
   }
 
  private:
-  static constexpr uint64_t kMaxKeyBytes = 64;
-  static constexpr size_t kMaxEntries = size_t{1} << 16;
+  uint64_t run(const uint8_t* piece, uint64_t len) {
+    return encoder_encode_piece(bpe_, piece, len, bpe_next_match(bpe_, piece, len), scratch_,
+                                filter_);
+  }
+
   const BytePairEncoding& bpe_;
-  std::unordered_map<std::string_view, uint64_t> known_;
+  const PairFilter* filter_;
+  PieceCache& cache_;
+  EncoderScratch scratch_;
+  uint32_t hit_[PieceCache::kMaxIds];
 };
 
 // Pieces with their token counts, stopping once more than stop_after tokens
@@ -49,6 +58,15 @@ std::vector<Piece> pieces_of(const EncodingHandle& handle, PieceCounter& counter
                              const uint8_t* text, uint64_t length,
                              uint64_t stop_after = UINT64_MAX) {
   std::vector<Piece> pieces;
+  // About one piece per four bytes in most text: growing the array by
+  // doubling would copy it about once more. Capped, so that a huge text
+  // asks for no more than it will use. (Splitting on demand a batch at a
+  // time and dropping the pieces behind the chunk, so that memory follows the
+  // budget, made chunking 5 to 10% slower; left out.)
+  constexpr uint64_t kMaxReserved = uint64_t{1} << 22;
+  if (stop_after == UINT64_MAX) {
+    pieces.reserve(static_cast<size_t>(std::min(length / 4 + 16, kMaxReserved)));
+  }
   uint64_t total = 0;
   for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
     const uint64_t n = counter.count(text + start, end - start);
@@ -96,7 +114,8 @@ uint64_t cut_inside_piece(const EncodingHandle& handle, const uint8_t* text, uin
   const BytePairEncoding& bpe = *handle.encoding;
   // Encode only a window at the start that holds more than max tokens, so
   // that cutting a long piece into many chunks stays linear.
-  uint64_t window = std::min(b - a, max * 16 + 64);
+  // (Compared before multiplying: a budget near 2^64 / 16 would overflow.)
+  uint64_t window = max >= (b - a) / 16 ? b - a : std::min(b - a, max * 16 + 64);
   std::vector<uint32_t> ids = bpe_encode(bpe, text + a, window);
   while (ids.size() <= max && window < b - a) {
     window = std::min(b - a, window * 2);
@@ -177,7 +196,7 @@ std::vector<ByteSpan> budget_chunks(const EncodingHandle& handle, const uint8_t*
                                     uint64_t* too_small_at) {
   *too_small_at = kBudgetFits;
   std::vector<ByteSpan> out;
-  PieceCounter counter(*handle.encoding);
+  PieceCounter counter(handle);
   std::vector<Piece> pieces = pieces_of(handle, counter, text, length);
   const size_t n = pieces.size();
   size_t i = 0;  // first piece of the chunk; pieces[i].start may be a cut inside it
@@ -277,7 +296,7 @@ std::vector<ByteSpan> budget_chunks(const EncodingHandle& handle, const uint8_t*
 uint64_t budget_truncate_right(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
                                uint64_t max_tokens) {
   if (length == 0 || max_tokens == 0) return 0;
-  PieceCounter counter(*handle.encoding);
+  PieceCounter counter(handle);
   const std::vector<Piece> pieces = pieces_of(handle, counter, text, length, max_tokens);
   long last = -1;
   uint64_t total = 0;
@@ -305,20 +324,31 @@ uint64_t budget_truncate_left(const EncodingHandle& handle, const uint8_t* text,
   if (length == 0 || max_tokens == 0) return length;
   // Split a window at the end big enough for the budget (a token rarely
   // covers more than 8 bytes), growing it when the whole window fits.
-  uint64_t window = std::max<uint64_t>(64, max_tokens * 8);
-  PieceCounter counter(*handle.encoding);
+  // (A budget of 2^61 or more would overflow the product; it takes the
+  // whole text anyway.)
+  uint64_t window = max_tokens >= length / 8 ? length : std::max<uint64_t>(64, max_tokens * 8);
+  PieceCounter counter(handle);
   for (;;) {
     uint64_t base = window >= length ? 0 : length - window;
     // The whole text (base 0) is never moved: it may start with a stray byte.
     while (base > 0 && !char_boundary(text, length, base)) base++;
-    const std::vector<Piece> pieces = pieces_of(handle, counter, text + base, length - base);
+    // Split the window, but count only from its end back to the first piece
+    // that no longer fits: the work follows the part kept.
+    std::vector<Piece> pieces;
+    for_each_piece(handle, text + base, length - base, [&](uint64_t start, uint64_t end) {
+      pieces.push_back({start, end, 0});
+      return true;
+    });
     // The window's first piece starts wherever the window does: never a cut
     // unless the window is the whole text.
     const size_t first = base == 0 ? 0 : 1;
     size_t k = pieces.size();
     uint64_t total = 0;
-    while (k > first && total + pieces[k - 1].tokens <= max_tokens) {
-      total += pieces[k - 1].tokens;
+    while (k > first) {
+      const Piece& piece = pieces[k - 1];
+      const uint64_t n = counter.count(text + base + piece.start, piece.end - piece.start);
+      if (total + n > max_tokens) break;
+      total += n;
       k--;
     }
     // Everything after the window's first piece fits (or the window holds
@@ -327,10 +357,9 @@ uint64_t budget_truncate_left(const EncodingHandle& handle, const uint8_t* text,
       window *= 2;
       continue;
     }
-    while (k < pieces.size() && span_count(handle, counter, text + base, pieces, k, length - base,
-                                           max_tokens) == kOverLimit) {
-      k++;
-    }
+    // No check of the suffix alone is needed: split from a piece's start to
+    // the same end, it gives exactly the window's pieces from there (the
+    // walk carries nothing but its position), so it has total tokens.
     if (k < pieces.size()) return base + pieces[k].start;
     const Piece& tail = pieces.back();
     return cut_inside_piece_from_right(handle, text, length, base + tail.start, length, max_tokens);
