@@ -9,8 +9,9 @@ namespace velkan {
 namespace {
 
 // Encodes one piece and hands its ids to on_ids(ids, n). Most pieces of
-// real text are a token by themselves (" the", "ing", "\n\n"): a walk from the
-// automaton's root tells, and then the encoder, its scratch and its bitfield
+// real text are a token by themselves (" the", "ing", "\n\n"): the handle's
+// table of short tokens (short_tokens.h) or, for a longer piece, a walk from
+// the automaton's root tells, and then the encoder, its scratch and its bitfield
 // are not touched at all. Encoding would reach the same answer: its first
 // candidate, the longest token that is a prefix, is then the whole piece; it
 // has no left neighbour and ends at the piece's end, so it is accepted and the
@@ -21,6 +22,7 @@ namespace {
 struct PieceEncoder {
   const BytePairEncoding& bpe;
   const PairFilter* filter;  // null when the handle has none
+  const ShortTokens& short_tokens;
   PieceCache& cache;
   EncoderScratch scratch;
   uint32_t hit[PieceCache::kMaxIds];
@@ -28,12 +30,17 @@ struct PieceEncoder {
   explicit PieceEncoder(const EncodingHandle& handle)
       : bpe(*handle.encoding),
         filter(handle.pair_filter.words.empty() ? nullptr : &handle.pair_filter),
+        short_tokens(handle.short_tokens),
         cache(handle.piece_cache) {}
 
+  // readable: the bytes that may be read from piece on (to the text's end).
   template <typename OnIds>
-  void encode(const uint8_t* piece, uint64_t len, OnIds on_ids) {
-    const int32_t whole = automaton_whole_token(bpe.forward_automaton, piece, len);
-    if (whole != -1) {
+  void encode(const uint8_t* piece, uint64_t len, uint64_t readable, OnIds on_ids) {
+    int32_t whole = short_tokens.find(piece, len, readable);
+    if (whole == ShortTokens::kUnknown) {
+      whole = automaton_whole_token(bpe.forward_automaton, piece, len);
+    }
+    if (whole >= 0) {
       const uint32_t id = static_cast<uint32_t>(whole);
       on_ids(&id, 1);
       return;
@@ -96,7 +103,7 @@ std::vector<uint32_t> encode_pieces(const EncodingHandle& handle, const uint8_t*
   PieceEncoder encoder(handle);
   for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
     if (point.stop_at(start)) return false;
-    encoder.encode(text + start, end - start,
+    encoder.encode(text + start, end - start, length - start,
                    [&](const uint32_t* ids, uint64_t n) { out.insert(out.end(), ids, ids + n); });
     return true;
   });
@@ -111,7 +118,8 @@ uint64_t count_pieces(const EncodingHandle& handle, const uint8_t* text, uint64_
   PieceEncoder encoder(handle);
   for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
     if (point.stop_at(start)) return false;
-    encoder.encode(text + start, end - start, [&](const uint32_t*, uint64_t n) { total += n; });
+    encoder.encode(text + start, end - start, length - start,
+                   [&](const uint32_t*, uint64_t n) { total += n; });
     return true;
   });
   return total;
@@ -135,7 +143,8 @@ uint64_t count_pieces_till_limit(const EncodingHandle& handle, const uint8_t* te
       // count: take it the fast way (the same answer as the limited count,
       // which gave up on no piece this short).
       count = 0;
-      encoder.encode(text + start, len, [&](const uint32_t*, uint64_t n) { count = n; });
+      encoder.encode(text + start, len, length - start,
+                     [&](const uint32_t*, uint64_t n) { count = n; });
     } else {
       // Could exceed the allowance: the limited count gives up early.
       count = bpe_count_till_limit(bpe, text + start, len, allowance);
