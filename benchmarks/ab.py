@@ -1,6 +1,6 @@
 """In-process A/B of two velkan builds: the installed one ("new") against the
 extension module of another build ("old"), both loaded into one process and
-timed in alternation on the same documents, warm:
+timed in alternation on the same documents:
 
     python benchmarks/ab.py OLD_SITE_DIR [--vocab cl100k_base] [--rows english,code]
                             [--rounds 15] [--new-first]
@@ -10,7 +10,10 @@ venv's site-packages before rebuilding). Each row's documents (the B half of
 coldwarm.py's 8 KB documents) are timed in chunks of eight, each chunk
 `--rounds` times per build, and the best time of each chunk is kept: an
 interruption by another process spoils a round, not the figure. Both builds
-first make the A half's pass and must give the same ids. Whichever build runs
+first make the A half's pass and must give the same ids on B, so the piece
+cache already holds B's pieces when the timing starts: this measures the
+hot path (the split, the whole-token walk, cache hits, the result), not the
+encoder on pieces never seen (coldwarm.py's warm column). Whichever build runs
 second in a round gains a little from the first one's work on the same
 texts; `--new-first` swaps them, so run both ways.
 """

@@ -28,9 +28,9 @@ struct PieceEncoder {
   EncoderScratch scratch;
   uint32_t hit[PieceCache::kMaxIds];
 
-  // Performance notes: the table of short tokens (short_tokens.h) made warm
-  // counts 1.10x to 1.13x faster on English, code and short texts, but warm
-  // encodes 0.97x: its slots are spread over megabytes, and an encode also
+  // Performance notes: the table of short tokens (short_tokens.h) made counts
+  // 1.07x to 1.13x faster on English, code and short texts, but encodes
+  // 0.90x to 0.97x: its slots are spread over megabytes, and an encode also
   // touches an int object per id, so the two evict each other where the
   // automaton's shared upper levels stay cached. So only counts use it.
   explicit PieceEncoder(const EncodingHandle& handle)

@@ -5,12 +5,13 @@
 // themselves (" the", "ing", "\n\n"). The automaton walk that answers this
 // reads two arrays per byte and the state array at the end, each read
 // depending on the one before. Here a piece is one 8-byte word and a probe
-// reads one 16-byte slot; the table also says "not a token" at once. Warm
-// counts ran 1.07x to 1.13x faster on English, code and short texts (0.94x
-// to 0.98x on multilingual text, whose pieces are mostly longer); encodes
-// did not gain (see piecewise.cc), so only counts ask it. Size: 16 bytes per
-// slot, a power of two at least 1.5 times the short tokens: cl100k_base
-// 2 MiB, o200k_base 4 MiB, built with the handle in a few milliseconds.
+// reads one 16-byte slot; the table also says "not a token" at once. Counts
+// of cached documents ran 1.07x to 1.13x faster on English, code and short
+// texts (0.94x to 0.98x on multilingual text, whose pieces are mostly
+// longer); encodes did not gain (see piecewise.cc), so only counts ask it.
+// Size: 16 bytes per slot, a power of two at least 1.5 times the short
+// tokens: cl100k_base 2 MiB, o200k_base 4 MiB, built with the handle in a
+// few milliseconds.
 
 #ifndef VELKAN_DRIVER_SHORT_TOKENS_H_
 #define VELKAN_DRIVER_SHORT_TOKENS_H_
