@@ -388,6 +388,7 @@ PyObject* openai_from_ranks(PyObject*, PyObject* args) {
     bpe->merge_by_rank = bpe_needs_rank_merge(*bpe);
     auto handle = std::make_unique<EncodingHandle>();
     handle->pair_filter = pair_filter_build(bpe->pair_table);
+    handle->short_tokens.build(*bpe);
     handle->owned = std::move(bpe);
     handle->encoding = handle->owned.get();
     handle->rule_set = *rule_set;

@@ -88,6 +88,7 @@ const EncodingHandle& encoding_cache_get(size_t index, std::span<const std::stri
   BytePairEncodingPtr encoding = load_or_build(info, image_paths, report);
   auto handle = std::make_unique<EncodingHandle>();
   handle->pair_filter = pair_filter_build(encoding->pair_table);
+  handle->short_tokens.build(*encoding);
   handle->rule_set = info.rule_set;
   handle->encoding = encoding.release();  // lives as long as the process
   report.made_here = true;

@@ -1,0 +1,102 @@
+"""In-process A/B of two velkan builds: the installed one ("new") against the
+extension module of another build ("old"), both loaded into one process and
+timed in alternation on the same documents:
+
+    python benchmarks/ab.py OLD_SITE_DIR [--vocab cl100k_base] [--rows english,code]
+                            [--rounds 15] [--new-first]
+
+OLD_SITE_DIR holds the other build's `velkan` package (copy it out of a
+venv's site-packages before rebuilding). Each row's documents (the B half of
+coldwarm.py's 8 KB documents) are timed in chunks of eight, each chunk
+`--rounds` times per build, and the best time of each chunk is kept: an
+interruption by another process spoils a round, not the figure. Both builds
+first make the A half's pass and must give the same ids on B, so the piece
+cache already holds B's pieces when the timing starts: this measures the
+hot path (the split, the whole-token walk, cache hits, the result), not the
+encoder on pieces never seen (coldwarm.py's warm column). Whichever build runs
+second in a round gains a little from the first one's work on the same
+texts; `--new-first` swaps them, so run both ways.
+"""
+
+import argparse
+import importlib.util
+import os
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+import coldwarm  # noqa: E402
+
+
+def load_old(site_dir):
+    """velkan.bpe.openai of the build in site_dir, beside the installed one."""
+    import velkan.bpe.openai  # noqa: F401  (the installed build first)
+
+    saved = {k: v for k, v in sys.modules.items() if k.startswith("velkan.bpe")}
+    for k in saved:
+        del sys.modules[k]
+    path = next(
+        os.path.join(site_dir, "velkan", f)
+        for f in os.listdir(os.path.join(site_dir, "velkan"))
+        if f.startswith("bpe.") and f.endswith(".so")
+    )
+    spec = importlib.util.spec_from_file_location("velkan.bpe", path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    old = sys.modules.get("velkan.bpe.openai") or module.openai
+    sys.modules.update(saved)
+    return old, saved["velkan.bpe.openai"]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("old_site_dir")
+    parser.add_argument("--vocab", default="cl100k_base")
+    parser.add_argument("--rows", default=",".join(coldwarm.ROWS))
+    parser.add_argument("--rounds", type=int, default=15)
+    parser.add_argument("--new-first", action="store_true")
+    parser.add_argument("--cpu", type=int, default=0)
+    args = parser.parse_args()
+    os.sched_setaffinity(0, {args.cpu})
+    old_openai, new_openai = load_old(args.old_site_dir)
+    tools = {
+        "old": getattr(old_openai, args.vocab)(),
+        "new": getattr(new_openai, args.vocab)(),
+    }
+    if args.new_first:
+        tools = {"new": tools["new"], "old": tools["old"]}
+    rows = coldwarm.halves()
+    for row in args.rows.split(","):
+        a, b = rows[row]
+        size = sum(len(d.encode("utf-8")) for d in b)
+        chunks = [b[k : k + 8] for k in range(0, len(b), 8)]
+        for kind in ("encode", "count"):
+            fns = {name: getattr(tok, kind) for name, tok in tools.items()}
+            for fn in fns.values():
+                for d in a:
+                    fn(d)
+            if [fns["old"](d) for d in b] != [fns["new"](d) for d in b]:
+                sys.exit(f"{row}: the builds' {kind} results differ")
+            total = dict.fromkeys(fns, 0.0)
+            for chunk in chunks:
+                best = dict.fromkeys(fns, float("inf"))
+                for _ in range(args.rounds):
+                    for name, fn in fns.items():
+                        t = time.perf_counter()
+                        for d in chunk:
+                            fn(d)
+                        best[name] = min(best[name], time.perf_counter() - t)
+                for name in total:
+                    total[name] += best[name]
+            old, new = total["old"], total["new"]
+            print(
+                f"{args.vocab} {row:13s} {kind:6s} old {size / old / 1e6:6.1f} "
+                f"new {size / new / 1e6:6.1f} MB/s  {old / new:.2f}x",
+                flush=True,
+            )
+
+
+if __name__ == "__main__":
+    main()
