@@ -203,7 +203,8 @@ struct BatchOptions {
 struct EncodedBatch {
   std::vector<std::vector<uint32_t>> results;
   std::vector<uint32_t> refused;  // per text: the disallowed token's index, or UINT32_MAX
-  long threads = 1;
+  long threads = 1;               // the most threads that worked at once
+  long allowed_threads = 1;       // the threads the batch could have: pool size, capped
   double seconds = 0;
 };
 
@@ -259,7 +260,7 @@ bool encode_texts(const EncodingHandle& handle, PyObject* list, const char* func
   if (!plain) out.refused.assign(n, UINT32_MAX);
   SpecialBatchWork work{&handle, &special, &texts, &out};
   const double start = seconds_now();
-  if (run_serially(texts) || options.num_threads == 1) {
+  if (run_serially(texts)) {
     if (!for_each_text_checking_signals(texts, [&](size_t i, const Interrupt* hook) {
           if (plain) {
             out.results[i] = piecewise_encode(handle, texts.data[i], texts.lengths[i], hook);
@@ -270,6 +271,8 @@ bool encode_texts(const EncodingHandle& handle, PyObject* list, const char* func
       return false;
     }
     out.threads = 1;
+    WorkerPool* pool = worker_pool_get();
+    out.allowed_threads = pool != nullptr ? pool->thread_count : 1;
   } else {
     PoolBatch batch{&handle,
                     texts.data.data(),
@@ -284,8 +287,13 @@ bool encode_texts(const EncodingHandle& handle, PyObject* list, const char* func
     batch.context = &work;
     batch.max_threads = static_cast<int32_t>(std::min<Py_ssize_t>(options.num_threads, INT32_MAX));
     if (!run_batch_released(batch, &out.threads)) return false;
+    WorkerPool* pool = worker_pool_get();
+    out.allowed_threads = pool != nullptr ? pool->thread_count : 1;
   }
   out.seconds = seconds_now() - start;
+  if (options.num_threads > 0 && options.num_threads < out.allowed_threads) {
+    out.allowed_threads = static_cast<long>(options.num_threads);
+  }
   for (const uint32_t index : out.refused) {
     if (index != UINT32_MAX) {
       special.raise_disallowed(index);
@@ -331,7 +339,7 @@ PyObject* tokenizer_encode_batch_parallel(PyObject* self, PyObject* args, PyObje
     PyObject* outer = results_to_list(batch.results, &total);
     if (outer == nullptr) return nullptr;
     return Py_BuildValue("(Nndl)", outer, static_cast<Py_ssize_t>(total), batch.seconds,
-                         batch.threads);
+                         batch.allowed_threads);
   });
 }
 
@@ -520,14 +528,16 @@ PyDoc_STRVAR(encode_batch_parallel_doc,
              "(allowed_special None: no token allowed); the first text with a disallowed\n"
              "special token raises ValueError, and NotImplemented comes back when the\n"
              "arguments need the general path.\n\n"
-             "Return (ids, total, seconds, threads): threads is the most threads that\n"
-             "worked at once. options (a ParallelOptions) is accepted and ignored.");
+             "Return (ids, total, seconds, threads): threads is the pool's size, or\n"
+             "num_threads when that is smaller. options (a ParallelOptions) is accepted and\n"
+             "ignored.");
 PyDoc_STRVAR(encode_batch_flat_doc,
              "encode_batch_flat($self, texts, /, *, num_threads=0, specials=None, "
              "allowed_special=None, disallowed_special='all')\n--\n\n"
              "encode_batch_parallel without a Python int per id. Return (ids, offsets,\n"
              "threads): ids a bytearray of native-endian uint32 values, offsets one of\n"
-             "len(texts) + 1 int64 values; the ids of text i are ids[offsets[i]:offsets[i + 1]].");
+             "len(texts) + 1 int64 values (the ids of text i are ids[offsets[i]:offsets[i + 1]]),\n"
+             "and the most threads that worked on the batch at once.");
 PyDoc_STRVAR(count_batch_doc,
              "count_batch($self, texts, /, *, num_threads=0)\n--\n\n"
              "Return the number of tokens of each text (str or bytes-like) as a list of int,\n"
