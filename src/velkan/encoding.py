@@ -172,9 +172,9 @@ class Encoding:
 
     def _encode_allowed(self, text: str, allowed: frozenset[str]) -> list[int]:
         if self._native is not None:
-            ids = self._native.encode_special(text, self._specials, allowed, ())
-            if ids is not NotImplemented:
-                return ids  # type: ignore[no-any-return]
+            found = self._native.encode_special(text, self._specials, allowed, ())
+            if found is not NotImplemented:
+                return found  # type: ignore[no-any-return]
         if not allowed or (self._special_prefix and self._special_prefix not in text):
             return self._core.encode_ordinary(text)
         ids: list[int] = []
