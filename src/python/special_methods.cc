@@ -432,7 +432,9 @@ PyTypeObject SpecialTokensType = [] {
       "SpecialTokens(special_tokens)\n--\n\n"
       "An encoding's special tokens (a dict of text to id), found in texts natively.\n"
       "Tokenizer.encode_special and the batch methods take it with the allowed and\n"
-      "disallowed subsets.";
+      "disallowed subsets. The subsets given as frozensets are resolved once and kept\n"
+      "(at most 64 distinct ones; then the cache starts anew); other collections are\n"
+      "read on every call.";
   t.tp_flags = Py_TPFLAGS_DEFAULT;
   t.tp_new = special_tokens_new;
   t.tp_dealloc = special_tokens_dealloc;
