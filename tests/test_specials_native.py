@@ -311,7 +311,7 @@ def test_encoding_batches_equal_the_list_path(name, kwargs):
     enc = velkan.get_encoding(name)
     texts = ["hello", "", "héllo 世界 " * 50, "bad \ud800 x", f"a{EOT}b" if kwargs else "c"] * 40
     lists = [enc.encode(t, **kwargs) for t in texts]
-    for threads in (1, 4, 8):
+    for threads in (1, 4, 8, None, 0):
         assert enc.encode_batch(texts, num_threads=threads, **kwargs) == lists
         ids, offsets = enc.encode_batch_to_numpy(texts, num_threads=threads, **kwargs)
         assert ids.dtype == np.uint32 and offsets.dtype == np.int64

@@ -224,7 +224,7 @@ class Encoding:
         try:
             result = native.encode_batch_flat(
                 texts,
-                num_threads=max(1, num_threads),
+                num_threads=_threads(num_threads),
                 specials=self._specials,
                 allowed_special=allowed_special,
                 disallowed_special=disallowed_special,
@@ -256,7 +256,7 @@ class Encoding:
             # One native call: the worker pool, without the interpreter lock.
             try:
                 batch: list[list[int]] = tokenizer.encode_batch_parallel(
-                    texts, num_threads=max(1, num_threads)
+                    texts, num_threads=_threads(num_threads)
                 )[0]
                 return batch
             except UnicodeEncodeError:
@@ -279,7 +279,7 @@ class Encoding:
             try:
                 result = native.encode_batch_parallel(
                     text,
-                    num_threads=max(1, num_threads),
+                    num_threads=_threads(num_threads),
                     specials=self._specials,
                     allowed_special=allowed_special,
                     disallowed_special=disallowed_special,
@@ -375,7 +375,7 @@ class Encoding:
             and all(type(t) is str for t in texts)
         ):
             try:
-                counts: list[int] = tokenizer.count_batch(texts, num_threads=max(1, num_threads))
+                counts: list[int] = tokenizer.count_batch(texts, num_threads=_threads(num_threads))
                 return counts
             except UnicodeEncodeError:
                 pass  # lone surrogates: text by text below
@@ -596,9 +596,10 @@ class Encoding:
     def _map(fn: Callable[[Any], Any], items: Sequence[Any], num_threads: int) -> list[Any]:
         # The native calls release the interpreter lock on long texts, so
         # threads run them side by side; small batches are not worth a pool.
-        if num_threads <= 1 or len(items) < 2:
+        threads = _threads(num_threads) or len(items)
+        if threads <= 1 or len(items) < 2:
             return [fn(x) for x in items]
-        with ThreadPoolExecutor(min(num_threads, len(items))) as e:
+        with ThreadPoolExecutor(min(threads, len(items))) as e:
             return list(e.map(fn, items))
 
     def _allowed_set(self, allowed_special: AllowedSpecial) -> frozenset[str]:
@@ -682,6 +683,14 @@ def _numpy() -> Any:
             "this method returns numpy arrays and needs numpy: pip install numpy"
         ) from e
     return numpy
+
+
+def _threads(num_threads: int | None) -> int:
+    # The cap on a batch's threads: None (as ThreadPoolExecutor takes it) is
+    # no cap (0); below one is one.
+    if num_threads is None:
+        return 0
+    return max(1, num_threads)
 
 
 def _native_specials(special_tokens: dict[str, int]) -> Any:
