@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "embedded_encodings.h"
+
 namespace velkan {
 namespace {
 
@@ -167,6 +169,54 @@ std::optional<std::pair<uint64_t, uint32_t>> plain_find(const std::vector<std::s
     if (best) return best;
   }
   return std::nullopt;
+}
+
+TEST(SpecialTokensTest, Minus) {
+  for (const size_t count : std::initializer_list<size_t>{0, 1, 64, 65, 1091}) {
+    const SpecialSet all = SpecialSet::all(count);
+    SpecialSet some(count);
+    for (size_t i = 0; i < count; i += 3) some.insert(i);
+    const SpecialSet rest = all.minus(some);
+    EXPECT_EQ(rest.size() + some.size(), count);
+    for (size_t i = 0; i < count; ++i) ASSERT_NE(rest.contains(i), some.contains(i)) << i;
+    EXPECT_TRUE(all.minus(all).empty());
+    EXPECT_EQ(all.minus(SpecialSet()).size(), count);  // an empty set of no count
+  }
+}
+
+// Specials found in the text stand for their ids; the text between them is
+// encoded on its own, so pre-splitting restarts after each special.
+TEST(SpecialTokensTest, EncodeWithSpecials) {
+  const EncodingHandle& h = embedded_handle(false);
+  const std::vector<std::string> tokens = {"<|endoftext|>", "<|end|>", "<|e"};
+  const std::vector<uint32_t> ids = {100257, 900001, 900002};
+  const auto finder = make_finder(tokens);
+  const auto plain = [&](const std::string& text) {
+    return piecewise_encode(h, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  };
+  const auto encode = [&](const std::string& text, const SpecialSet& allowed) {
+    std::vector<uint32_t> out = {7};  // appended to
+    encode_with_specials(h, *finder, ids.data(), allowed,
+                         reinterpret_cast<const uint8_t*>(text.data()), text.size(), out);
+    return std::vector<uint32_t>(out.begin() + 1, out.end());
+  };
+  const auto join = [](std::initializer_list<std::vector<uint32_t>> parts) {
+    std::vector<uint32_t> all;
+    for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+  };
+  SpecialSet end_only(tokens.size());
+  end_only.insert(1);
+  const SpecialSet all = SpecialSet::all(tokens.size());
+  const std::string text = "a  <|end|>  b<|endoftext|><|end|>\xff<|e";
+  EXPECT_EQ(encode(text, SpecialSet(tokens.size())), plain(text));
+  EXPECT_EQ(encode(text, end_only),
+            join({plain("a  "), {900001}, plain("  b<|endoftext|>"), {900001}, plain("\xff<|e")}));
+  EXPECT_EQ(
+      encode(text, all),
+      join({plain("a  "), {900001}, plain("  b"), {100257}, {900001}, plain("\xff"), {900002}}));
+  EXPECT_EQ(encode("", all), std::vector<uint32_t>{});
+  EXPECT_EQ(encode("<|end|><|end|>", all), (std::vector<uint32_t>{900001, 900001}));
 }
 
 TEST(SpecialTokensTest, AgreesWithPlainSearch) {

@@ -148,6 +148,42 @@ TEST(WorkerPool, CountJobsAgreeWithTheDriver) {
   }
 }
 
+// A capped batch never has more jobs running than its cap, reports how many
+// ran at once, and still gives every text's result; JOB_CALL runs the
+// batch's own function on each text.
+TEST(WorkerPool, CappedBatchesKeepToTheirThreads) {
+  WorkerPool* pool = worker_pool_get();
+  ASSERT_NE(pool, nullptr);
+  const EncodingHandle& h = handle_for(true, true);
+  const auto texts = mixed_texts(4000, 11);
+  Batch batch(texts);
+  const int64_t n = static_cast<int64_t>(texts.size());
+  for (const int32_t cap : {1, 2, 3, 0}) {
+    std::vector<uint64_t> counts(texts.size(), 99);
+    PoolBatch b{&h,      batch.data.data(), batch.lengths.data(), n, JOB_COUNT, 0,
+                nullptr, nullptr,           counts.data()};
+    int32_t used = -1;
+    b.max_threads = cap;
+    b.threads_used = &used;
+    ASSERT_EQ(pool_run_batch(*pool, b), BatchOutcome::kDone);
+    EXPECT_GE(used, 1);
+    EXPECT_LE(used, cap > 0 ? std::min(cap, pool->thread_count) : pool->thread_count);
+    for (size_t i = 0; i < texts.size(); i++) {
+      ASSERT_EQ(counts[i], piecewise_count(h, batch.data[i], batch.lengths[i])) << cap << " " << i;
+    }
+  }
+  std::vector<int> seen(texts.size(), 0);
+  PoolBatch b{&h,     batch.data.data(), batch.lengths.data(), n, JOB_CALL, 0, nullptr, nullptr,
+              nullptr};
+  b.call = [](void* context, int64_t index, const Interrupt*) {
+    (*static_cast<std::vector<int>*>(context))[static_cast<size_t>(index)]++;
+  };
+  b.context = &seen;
+  b.max_threads = 2;
+  ASSERT_EQ(pool_run_batch(*pool, b), BatchOutcome::kDone);
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), n);
+}
+
 TEST(WorkerPool, AnInterruptCancelsTheRestOfTheBatch) {
   WorkerPool* pool = worker_pool_get();
   ASSERT_NE(pool, nullptr);

@@ -21,6 +21,7 @@ def test_module_tree():
     assert public(velkan.bpe) == {"BytePairEncoding", "openai"}
     assert public(velkan.bpe.openai) == {
         "Tokenizer",
+        "SpecialTokens",
         "ParallelOptions",
         "cl100k_base",
         "o200k_base",
@@ -60,6 +61,8 @@ def test_method_sets():
         "encode",
         "encode_batch",
         "encode_batch_parallel",
+        "encode_batch_flat",
+        "encode_special",
         "decode",
         "decode_batch",
         "decode_batch_parallel",

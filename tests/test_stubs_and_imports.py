@@ -19,10 +19,33 @@ from velkan.bpe.openai import ParallelOptions, Tokenizer
 PARAMETERS = {
     (Tokenizer, "count"): ["self", "text"],
     (Tokenizer, "count_till_limit"): ["self", "text", "limit"],
-    (Tokenizer, "count_batch"): ["self", "texts"],
+    (Tokenizer, "count_batch"): ["self", "texts", "num_threads"],
     (Tokenizer, "encode"): ["self", "text"],
     (Tokenizer, "encode_batch"): ["self", "texts"],
-    (Tokenizer, "encode_batch_parallel"): ["self", "texts", "options"],
+    (Tokenizer, "encode_batch_parallel"): [
+        "self",
+        "texts",
+        "options",
+        "num_threads",
+        "specials",
+        "allowed_special",
+        "disallowed_special",
+    ],
+    (Tokenizer, "encode_batch_flat"): [
+        "self",
+        "texts",
+        "num_threads",
+        "specials",
+        "allowed_special",
+        "disallowed_special",
+    ],
+    (Tokenizer, "encode_special"): [
+        "self",
+        "text",
+        "specials",
+        "allowed_special",
+        "disallowed_special",
+    ],
     (Tokenizer, "decode"): ["self", "ids"],
     (Tokenizer, "decode_batch"): ["self", "batch"],
     (Tokenizer, "decode_batch_parallel"): ["self", "batch", "options"],
@@ -38,8 +61,10 @@ def test_methods_have_signatures_and_docstrings(cls, name):
     method = getattr(cls, name)
     signature = inspect.signature(method)
     assert list(signature.parameters) == PARAMETERS[cls, name]
-    # Positional only, as the methods parse them.
-    assert all(p.kind is p.POSITIONAL_ONLY for p in signature.parameters.values())
+    # Positional only, as the methods parse them; options after them by keyword.
+    kinds = [p.kind for p in signature.parameters.values()]
+    assert kinds == sorted(kinds)
+    assert set(kinds) <= {inspect.Parameter.POSITIONAL_ONLY, inspect.Parameter.KEYWORD_ONLY}
     assert len(inspect.getdoc(method)) > 30
 
 

@@ -22,6 +22,16 @@ void SpecialSet::insert(size_t index) {
   ++members_;
 }
 
+SpecialSet SpecialSet::minus(const SpecialSet& other) const {
+  SpecialSet out = *this;
+  out.members_ = 0;
+  for (size_t w = 0; w < out.words_.size(); ++w) {
+    if (w < other.words_.size()) out.words_[w] &= ~other.words_[w];
+    out.members_ += static_cast<size_t>(std::popcount(out.words_[w]));
+  }
+  return out;
+}
+
 std::unique_ptr<const SpecialTokenFinder> SpecialTokenFinder::build(
     const std::vector<std::string>& tokens, std::string* error) {
   if (tokens.size() >= kNoToken) {
@@ -162,6 +172,27 @@ std::optional<SpecialMatch> SpecialTokenFinder::find(const uint8_t* text, uint64
     if (std::optional<SpecialMatch> m = match_at(text, length, pos, allowed)) return m;
   }
   return std::nullopt;
+}
+
+void encode_with_specials(const EncodingHandle& handle, const SpecialTokenFinder& finder,
+                          const uint32_t* ids, const SpecialSet& allowed, const uint8_t* text,
+                          uint64_t length, std::vector<uint32_t>& out, const Interrupt* interrupt) {
+  const auto append = [&](uint64_t from, uint64_t to) {
+    if (to <= from) return;
+    std::vector<uint32_t> part = piecewise_encode(handle, text + from, to - from, interrupt);
+    if (out.empty()) {
+      out = std::move(part);
+    } else {
+      out.insert(out.end(), part.begin(), part.end());
+    }
+  };
+  uint64_t pos = 0;
+  while (std::optional<SpecialMatch> m = finder.find(text, length, pos, allowed)) {
+    append(pos, m->start);
+    out.push_back(ids[m->index]);
+    pos = m->end;
+  }
+  append(pos, length);
 }
 
 }  // namespace velkan

@@ -14,6 +14,9 @@
 #include <string_view>
 #include <vector>
 
+#include "driver/piecewise.h"
+#include "vocab/encoding_handle.h"
+
 namespace velkan {
 
 // A subset of an encoding's special tokens, by their index in the list the
@@ -31,6 +34,9 @@ class SpecialSet {
 
   // Adds token index; an index at or past the count is ignored.
   void insert(size_t index);
+
+  // The members of this set that are not in other (of the same count).
+  SpecialSet minus(const SpecialSet& other) const;
 
   bool contains(size_t index) const {
     return index < count_ && (words_[index / 64] >> (index % 64)) & 1;
@@ -126,6 +132,15 @@ class SpecialTokenFinder {
   uint64_t first_byte_words_[4] = {};
   bool few_first_bytes_ = false;
 };
+
+// The token ids of a text in which the special tokens of allowed stand for
+// their ids (ids[index], by the finder's index): the text between them is
+// encoded piecewise, each stretch on its own, as if it were a whole text.
+// Appends to out.
+void encode_with_specials(const EncodingHandle& handle, const SpecialTokenFinder& finder,
+                          const uint32_t* ids, const SpecialSet& allowed, const uint8_t* text,
+                          uint64_t length, std::vector<uint32_t>& out,
+                          const Interrupt* interrupt = nullptr);
 
 }  // namespace velkan
 

@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <sched.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -65,33 +66,51 @@ bool batch_cancelled(void* waiter) {
   return static_cast<BatchWaiter*>(waiter)->cancelled.load(std::memory_order_relaxed);
 }
 
+void run_texts(const PoolJob& job, int64_t first, int64_t end, const Interrupt& cancel) {
+  for (int64_t i = first; i < end; i++) {
+    if (batch_cancelled(job.waiter)) break;
+    const uint8_t* text = job.texts[i];
+    const uint64_t length = job.lengths[i];
+    switch (job.kind) {
+    case JOB_ENCODE:
+      job.out_tokens[i] = piecewise_encode(*job.handle, text, length, &cancel);
+      if (job.out_num_tokens != nullptr) job.out_num_tokens[i] = job.out_tokens[i].size();
+      break;
+    case JOB_COUNT:
+      job.out_count[i] = piecewise_count(*job.handle, text, length, &cancel);
+      break;
+    case JOB_COUNT_TILL_LIMIT:
+      job.out_count[i] = piecewise_count_till_limit(*job.handle, text, length, job.limit, &cancel);
+      break;
+    case JOB_CALL:
+      job.call(job.context, i, &cancel);
+      break;
+    default:
+      break;
+    }
+  }
+}
+
 void run_job(const PoolJob& job) {
   const Interrupt cancel{batch_cancelled, job.waiter};
   bool failed = false;
+  const int32_t running = job.waiter->running.fetch_add(1) + 1;
+  int32_t peak = job.waiter->peak.load();
+  while (peak < running && !job.waiter->peak.compare_exchange_weak(peak, running)) {
+  }
   try {
-    for (int64_t i = job.first; i < job.end; i++) {
-      if (batch_cancelled(job.waiter)) break;
-      const uint8_t* text = job.texts[i];
-      const uint64_t length = job.lengths[i];
-      switch (job.kind) {
-      case JOB_ENCODE:
-        job.out_tokens[i] = piecewise_encode(*job.handle, text, length, &cancel);
-        if (job.out_num_tokens != nullptr) job.out_num_tokens[i] = job.out_tokens[i].size();
-        break;
-      case JOB_COUNT:
-        job.out_count[i] = piecewise_count(*job.handle, text, length, &cancel);
-        break;
-      case JOB_COUNT_TILL_LIMIT:
-        job.out_count[i] =
-            piecewise_count_till_limit(*job.handle, text, length, job.limit, &cancel);
-        break;
-      default:
-        break;
+    if (job.shared == nullptr) {
+      run_texts(job, job.first, job.end, cancel);
+    } else {
+      const size_t runs = job.shared->starts.size() - 1;
+      for (size_t k; (k = job.shared->next.fetch_add(1)) < runs;) {
+        run_texts(job, job.shared->starts[k], job.shared->starts[k + 1], cancel);
       }
     }
   } catch (const std::bad_alloc&) {
     failed = true;  // the rest of the run is left empty; the batch fails anyway
   }
+  job.waiter->running.fetch_sub(1);
   finish_job(job.waiter, failed);
 }
 
@@ -187,13 +206,31 @@ WorkerPool* worker_pool_get() {
 
 BatchOutcome pool_run_batch(WorkerPool& pool, const PoolBatch& batch, const Interrupt* interrupt) {
   BatchWaiter waiter;
-  const uint64_t per_run = run_weight(batch, pool.thread_count);
+  const bool capped = batch.max_threads > 0 && batch.max_threads < pool.thread_count;
+  const int threads = capped ? batch.max_threads : pool.thread_count;
+  const uint64_t per_run = run_weight(batch, threads);
+  // Capped: the runs are cut first and shared by max_threads jobs.
+  PoolRuns runs;
+  if (capped) {
+    runs.starts.push_back(0);
+    while (runs.starts.back() < batch.n) {
+      int64_t end = runs.starts.back();
+      uint64_t weight = 0;
+      while (end < batch.n && weight < per_run) weight += batch.lengths[end++] + kTextWeight;
+      runs.starts.push_back(end);
+    }
+  }
+  const int64_t jobs = capped ? std::min<int64_t>(threads, std::ssize(runs.starts) - 1) : batch.n;
   bool stopped = false;
   int64_t first = 0;
-  while (first < batch.n && !stopped) {
+  while (first < jobs && !stopped) {
     int64_t end = first;
-    uint64_t weight = 0;
-    while (end < batch.n && weight < per_run) weight += batch.lengths[end++] + kTextWeight;
+    if (capped) {
+      end = first + 1;  // one job, many runs
+    } else {
+      uint64_t weight = 0;
+      while (end < batch.n && weight < per_run) weight += batch.lengths[end++] + kTextWeight;
+    }
     const PoolJob job{batch.handle,
                       batch.texts,
                       batch.lengths,
@@ -204,7 +241,10 @@ BatchOutcome pool_run_batch(WorkerPool& pool, const PoolBatch& batch, const Inte
                       batch.out_tokens,
                       batch.out_num_tokens,
                       batch.out_counts,
-                      &waiter};
+                      &waiter,
+                      batch.call,
+                      batch.context,
+                      capped ? &runs : nullptr};
     {
       std::lock_guard<std::mutex> waiter_guard(waiter.lock);
       waiter.remaining++;
@@ -231,6 +271,7 @@ BatchOutcome pool_run_batch(WorkerPool& pool, const PoolBatch& batch, const Inte
     // Queued and running jobs still point at the waiter and the arrays.
     while (waiter.remaining > 0) waiter.done.wait(guard);
   }
+  if (batch.threads_used != nullptr) *batch.threads_used = waiter.peak.load();
   if (stopped) return BatchOutcome::kInterrupted;
   return waiter.failed ? BatchOutcome::kOutOfMemory : BatchOutcome::kDone;
 }

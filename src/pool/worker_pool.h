@@ -21,7 +21,19 @@ namespace velkan {
 inline constexpr int kMaxPoolThreads = 256;
 inline constexpr int kPoolRingSize = 4096;
 
-enum JobKind : int32_t { JOB_ENCODE = 0, JOB_COUNT = 1, JOB_COUNT_TILL_LIMIT = 2 };
+// JOB_CALL runs the batch's own function on each text (special tokens,
+// checks, other outputs) and leaves the output arrays alone.
+enum JobKind : int32_t { JOB_ENCODE = 0, JOB_COUNT = 1, JOB_COUNT_TILL_LIMIT = 2, JOB_CALL = 3 };
+
+// JOB_CALL's work on text index of the batch; may throw std::bad_alloc.
+using PoolCall = void (*)(void* context, int64_t index, const Interrupt* interrupt);
+
+// The runs of a batch whose threads are capped: each of the few jobs takes
+// the next run until none is left, so the runs stay evenly shared.
+struct PoolRuns {
+  std::vector<int64_t> starts;  // run k is texts[starts[k], starts[k + 1])
+  std::atomic<size_t> next{0};
+};
 
 // Completion of one batch; lives on the submitter's stack.
 struct BatchWaiter {
@@ -32,6 +44,10 @@ struct BatchWaiter {
   // Set by the submitter to give up: jobs not started are skipped, running
   // ones stop at their next interrupt check. Read without the lock.
   std::atomic<bool> cancelled{false};
+  // Jobs running now and the most that ever ran at once: the threads the
+  // batch really used.
+  std::atomic<int32_t> running{0};
+  std::atomic<int32_t> peak{0};
 };
 
 // A run of consecutive texts of one batch, texts[first] to texts[end - 1].
@@ -49,6 +65,9 @@ struct PoolJob {
   uint64_t* out_num_tokens;           // JOB_ENCODE: receive their number (may be null)
   uint64_t* out_count;                // the count kinds: receive the results
   BatchWaiter* waiter;
+  PoolCall call;     // JOB_CALL only
+  void* context;     // JOB_CALL only
+  PoolRuns* shared;  // not null: ignore first/end and take runs from here
 };
 
 struct WorkerPool {
@@ -83,6 +102,12 @@ struct PoolBatch {
   std::vector<uint32_t>* out_tokens;
   uint64_t* out_num_tokens;
   uint64_t* out_counts;
+  PoolCall call = nullptr;  // JOB_CALL only
+  void* context = nullptr;  // JOB_CALL only
+  // At most this many threads work on the batch at once; 0: all of them.
+  int32_t max_threads = 0;
+  // Receives the most threads that worked on the batch at once (may be null).
+  int32_t* threads_used = nullptr;
 };
 
 enum class BatchOutcome { kDone, kOutOfMemory, kInterrupted };

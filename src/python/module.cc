@@ -8,6 +8,7 @@
 #include "pool/thread_ready.h"
 #include "python/objects.h"
 #include "python/py_ref.h"
+#include "python/special_methods.h"
 
 namespace velkan {
 namespace {
@@ -172,7 +173,7 @@ PyObject* as_object(PyTypeObject* type) { return reinterpret_cast<PyObject*>(typ
 // `from velkan.bpe import openai` does.
 int bpe_exec(PyObject* module) {
   if (PyType_Ready(&BytePairEncodingType) < 0 || PyType_Ready(&TokenizerType) < 0 ||
-      PyType_Ready(&ParallelOptionsType) < 0) {
+      PyType_Ready(&ParallelOptionsType) < 0 || PyType_Ready(&SpecialTokensType) < 0) {
     return -1;
   }
   const PyRef openai(PyModule_Create2(&openai_module, PYTHON_API_VERSION));
@@ -180,6 +181,7 @@ int bpe_exec(PyObject* module) {
   if (add_vocabulary_functions(openai.get()) < 0 ||
       add_object(openai.get(), "Tokenizer", as_object(&TokenizerType)) < 0 ||
       add_object(openai.get(), "ParallelOptions", as_object(&ParallelOptionsType)) < 0 ||
+      add_object(openai.get(), "SpecialTokens", as_object(&SpecialTokensType)) < 0 ||
       add_object(module, "BytePairEncoding", as_object(&BytePairEncodingType)) < 0 ||
       add_object(module, "openai", openai.get()) < 0) {
     return -1;

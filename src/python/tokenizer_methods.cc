@@ -2,7 +2,10 @@
 // velkan.bpe.openai: whole-text encode, count, limit and decode, single and
 // batched, and the cached vocabulary constructors.
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -11,10 +14,12 @@
 
 #include "driver/piecewise.h"
 #include "pool/worker_pool.h"
+#include "python/batch.h"
 #include "python/budget_methods.h"
 #include "python/convert.h"
 #include "python/objects.h"
 #include "python/py_ref.h"
+#include "python/special_methods.h"
 
 namespace velkan {
 
@@ -34,225 +39,6 @@ const EncodingHandle* handle_of(PyObject* self) { return tokenizer_handle(self);
 
 double seconds_now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-// ---- signals -------------------------------------------------------------------
-
-// The driver's interrupt hook for calls that hold the interpreter lock: runs
-// pending signal handlers, so Ctrl-C stops a long call with
-// KeyboardInterrupt. raised tells the caller that an exception is set.
-struct SignalCheck {
-  bool raised = false;
-  Interrupt hook{[](void* self) {
-                   auto* check = static_cast<SignalCheck*>(self);
-                   check->raised = PyErr_CheckSignals() != 0;
-                   return check->raised;
-                 },
-                 this};
-  SignalCheck() = default;
-  SignalCheck(const SignalCheck&) = delete;
-  SignalCheck& operator=(const SignalCheck&) = delete;
-};
-
-// The same for a submitter that waits for the pool without the lock: takes
-// the lock back to run the handlers, then lets it go again.
-struct ReleasedSignalCheck {
-  PyThreadState* saved = nullptr;
-  bool raised = false;
-  Interrupt hook{[](void* self) {
-                   auto* check = static_cast<ReleasedSignalCheck*>(self);
-                   PyEval_RestoreThread(check->saved);
-                   check->raised = PyErr_CheckSignals() != 0;
-                   check->saved = PyEval_SaveThread();
-                   return check->raised;
-                 },
-                 this};
-  ReleasedSignalCheck() = default;
-  ReleasedSignalCheck(const ReleasedSignalCheck&) = delete;
-  ReleasedSignalCheck& operator=(const ReleasedSignalCheck&) = delete;
-};
-
-// ---- single texts ---------------------------------------------------------------
-
-// Texts from this size up are encoded and counted without the interpreter
-// lock, so that other Python threads (a server's) run meanwhile. Performance
-// notes: letting the lock go and taking it back costs about a microsecond
-// when no other thread wants it and a thread switch when one does; a 64 KiB
-// text takes some 300 microseconds, so the handover is lost in the noise there.
-constexpr uint64_t kReleaseLockBytes = 64 * 1024;
-
-// Runs work(bytes, length, interrupt) on a text: with the lock held for
-// short texts, without it for long ones (a writable buffer is copied first,
-// since another thread could change it meanwhile). False with the error set
-// when a signal handler raised; std::bad_alloc passes through with the lock
-// held again.
-template <typename Work>
-bool run_on_text(const TextArg& text, Work work) {
-  if (text.size() < kReleaseLockBytes) {
-    SignalCheck check;
-    work(text.data(), text.size(), &check.hook);
-    return !check.raised;
-  }
-  std::string copy;
-  const uint8_t* data = text.data();
-  if (text.writable()) {
-    copy.assign(reinterpret_cast<const char*>(data), text.size());
-    data = reinterpret_cast<const uint8_t*>(copy.data());
-  }
-  ReleasedSignalCheck check;
-  bool out_of_memory = false;
-  check.saved = PyEval_SaveThread();
-  // Nothing below touches a Python object until the lock is back.
-  try {
-    work(data, text.size(), &check.hook);
-  } catch (const std::bad_alloc&) {
-    out_of_memory = true;
-  }
-  PyEval_RestoreThread(check.saved);
-  if (out_of_memory) throw std::bad_alloc();
-  return !check.raised;
-}
-
-// ---- batches -------------------------------------------------------------------
-
-// The texts of a batch as bytes, with what keeps them alive and unchanged
-// while the interpreter lock is released, even if another thread changes the
-// list: a new reference to each str and bytes element, the held buffer of
-// each other bytes-like element and, when asked, a copy of writable ones.
-struct BatchTexts {
-  std::vector<const uint8_t*> data;
-  std::vector<uint64_t> lengths;
-  std::vector<PyRef> owners;
-  std::deque<TextArg> buffers;
-  std::deque<std::string> copies;
-  uint64_t total_bytes = 0;
-
-  // False with the interpreter's error set when an element is neither str
-  // nor bytes-like or has no bytes (lone surrogates).
-  bool collect(PyObject* list, const char* function, bool copy_writable) {
-    const size_t n = static_cast<size_t>(PyList_GET_SIZE(list));
-    data.reserve(n);
-    lengths.reserve(n);
-    owners.reserve(n);
-    // The length is read on every round: a buffer export may run Python code.
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); i++) {
-      PyRef item = py_ref_borrowed(PyList_GET_ITEM(list, i));
-      TextArg text;
-      const TextArg::Result result = text.parse(item.get());
-      if (result != TextArg::kOk) {
-        if (result == TextArg::kWrongType) {
-          PyErr_Format(PyExc_TypeError, "%s: texts[%zd] must be str or bytes, not %.200s", function,
-                       i, Py_TYPE(item.get())->tp_name);
-        }
-        return false;
-      }
-      data.push_back(text.data());
-      lengths.push_back(text.size());
-      total_bytes += text.size();
-      if (PyUnicode_Check(item.get()) || PyBytes_Check(item.get())) {
-        owners.push_back(std::move(item));
-      } else if (text.writable() && copy_writable) {
-        // The copy is read; the buffer goes back at once (a held bytearray
-        // could not be resized by its owner meanwhile).
-        copies.emplace_back(reinterpret_cast<const char*>(text.data()), text.size());
-        data.back() = reinterpret_cast<const uint8_t*>(copies.back().data());
-      } else {
-        buffers.push_back(std::move(text));
-      }
-    }
-    return true;
-  }
-
-  size_t size() const { return data.size(); }
-};
-
-// Batches below this many bytes (each text counted with a fixed cost) are
-// done on the calling thread with the lock held: handing them to the pool
-// costs more than it saves.
-constexpr uint64_t kSerialBatchWeight = 64 * 1024;
-constexpr uint64_t kTextWeight = 64;
-
-bool run_serially(const BatchTexts& texts) {
-  return texts.total_bytes + kTextWeight * texts.size() < kSerialBatchWeight;
-}
-
-// Runs fn(i, interrupt) for every text of a batch on the calling thread, with
-// the lock held, checking for signals between texts about every
-// kInterruptEveryBytes and inside longer ones. False with KeyboardInterrupt
-// (or whatever a handler raised) set when a signal handler raised.
-template <typename Fn>
-bool for_each_text_checking_signals(const BatchTexts& texts, Fn fn) {
-  SignalCheck check;
-  uint64_t next_check = kInterruptEveryBytes;
-  uint64_t done = 0;
-  for (size_t i = 0; i < texts.size(); i++) {
-    fn(i, &check.hook);
-    if (check.raised) return false;
-    done += texts.lengths[i];
-    if (done >= next_check) {
-      next_check = done + kInterruptEveryBytes;
-      if (PyErr_CheckSignals() != 0) return false;
-    }
-  }
-  return true;
-}
-
-// Runs a batch on the pool (or, without one, on this thread) with the lock
-// released. False with the error set when it ran out of memory or a signal
-// handler raised.
-// threads receives the number of threads that did the work.
-bool run_batch_released(PoolBatch batch, long* threads) {
-  BatchOutcome outcome = BatchOutcome::kDone;
-  ReleasedSignalCheck check;
-  check.saved = PyEval_SaveThread();
-  // Nothing below touches a Python object until the lock is back.
-  try {
-    WorkerPool* pool = worker_pool_get();
-    *threads = pool != nullptr ? pool->thread_count : 1;
-    if (pool != nullptr) {
-      outcome = pool_run_batch(*pool, batch, &check.hook);
-    } else {
-      for (int64_t i = 0; i < batch.n && !check.raised; i++) {
-        if (batch.kind == JOB_ENCODE) {
-          batch.out_tokens[i] =
-              piecewise_encode(*batch.handle, batch.texts[i], batch.lengths[i], &check.hook);
-        } else {
-          batch.out_counts[i] =
-              piecewise_count(*batch.handle, batch.texts[i], batch.lengths[i], &check.hook);
-        }
-      }
-      if (check.raised) outcome = BatchOutcome::kInterrupted;
-    }
-  } catch (const std::bad_alloc&) {
-    outcome = BatchOutcome::kOutOfMemory;
-  }
-  PyEval_RestoreThread(check.saved);
-  if (outcome == BatchOutcome::kOutOfMemory) {
-    PyErr_NoMemory();
-    return false;
-  }
-  if (outcome == BatchOutcome::kInterrupted) {
-    // Cancelled by a handler that raised; should it have returned normally
-    // (the hook only stops on an exception) the error is still reported.
-    if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
-    return false;
-  }
-  return true;
-}
-
-// The list of lists of ids, or null. Frees each result as it goes. The inner
-// lists are made first and the outer list only when all exist: making a list
-// may start the garbage collector, which runs Python code, and no Python code
-// may see a list with empty slots.
-PyObject* results_to_list(std::vector<std::vector<uint32_t>>& results, uint64_t* total) {
-  std::vector<PyRef> inner(results.size());
-  for (size_t i = 0; i < results.size(); i++) {
-    inner[i].reset(tokens_to_list(results[i].data(), results[i].size()));
-    if (inner[i] == nullptr) return nullptr;
-    *total += results[i].size();
-    std::vector<uint32_t>().swap(results[i]);
-  }
-  return refs_to_list(inner);
 }
 
 // Decodes ids to a str; None when an id is out of range or the bytes are not
@@ -404,51 +190,221 @@ PyObject* tokenizer_encode_batch(PyObject* self, PyObject* arg) {
   });
 }
 
-PyObject* tokenizer_encode_batch_parallel(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+// The keyword arguments the batch methods share.
+struct BatchOptions {
+  Py_ssize_t num_threads = 0;  // at most this many threads; 0: the whole pool
+  PyObject* specials = Py_None;
+  PyObject* allowed = nullptr;     // default: none
+  PyObject* disallowed = nullptr;  // default: "all"
+};
+
+// An encoded batch: the ids of each text, or of the first text with a
+// disallowed special token, the token's index.
+struct EncodedBatch {
+  std::vector<std::vector<uint32_t>> results;
+  std::vector<uint32_t> refused;  // per text: the disallowed token's index, or UINT32_MAX
+  long threads = 1;               // the most threads that worked at once
+  long allowed_threads = 1;       // the threads the batch could have: pool size, capped
+  double seconds = 0;
+};
+
+// What the workers of a batch with special tokens run for each text.
+struct SpecialBatchWork {
+  const EncodingHandle* handle;
+  const SpecialArgs* special;
+  const BatchTexts* texts;
+  EncodedBatch* out;
+
+  static void run(void* context, int64_t index, const Interrupt* interrupt) {
+    auto* work = static_cast<SpecialBatchWork*>(context);
+    const auto i = static_cast<size_t>(index);
+    const uint8_t* text = work->texts->data[i];
+    const uint64_t length = work->texts->lengths[i];
+    if (const std::optional<uint32_t> bad = work->special->first_disallowed(text, length)) {
+      work->out->refused[i] = *bad;
+      return;
+    }
+    work->special->encode(*work->handle, text, length, work->out->results[i], interrupt);
+  }
+};
+
+// Encodes a list of texts with the options; false with the error set (a
+// disallowed special token raises tiktoken's ValueError for the first text
+// that has one). *unsupported (no error set) when the special-token
+// arguments need the caller's general path.
+// texts is the caller's, freed after the results are converted: freeing its
+// large arrays first would raise the allocator's mmap threshold and leave the
+// results' memory fragmented.
+bool encode_texts(const EncodingHandle& handle, PyObject* list, const char* function,
+                  const BatchOptions& options, BatchTexts& texts, EncodedBatch& out,
+                  bool* unsupported) {
+  SpecialArgs special;
+  PyRef all;
+  PyObject* allowed = options.allowed != nullptr ? options.allowed : Py_None;
+  PyObject* disallowed = options.disallowed;
+  if (disallowed == nullptr) {
+    all.reset(PyUnicode_FromString("all"));
+    if (all == nullptr) return false;
+    disallowed = all.get();
+  }
+  const SpecialArgs::Result result = special.parse(options.specials, allowed, disallowed);
+  if (result == SpecialArgs::kFailed) return false;
+  if (result == SpecialArgs::kUnsupported) {
+    *unsupported = true;
+    return false;
+  }
+  if (!texts.collect(list, function, true)) return false;
+  const size_t n = texts.size();
+  out.results.resize(n);
+  const bool plain = !special.checks() && !special.allows();
+  if (!plain) out.refused.assign(n, UINT32_MAX);
+  SpecialBatchWork work{&handle, &special, &texts, &out};
+  const double start = seconds_now();
+  if (run_serially(texts)) {
+    if (!for_each_text_checking_signals(texts, [&](size_t i, const Interrupt* hook) {
+          if (plain) {
+            out.results[i] = piecewise_encode(handle, texts.data[i], texts.lengths[i], hook);
+          } else {
+            SpecialBatchWork::run(&work, static_cast<int64_t>(i), hook);
+          }
+        })) {
+      return false;
+    }
+    out.threads = 1;
+    WorkerPool* pool = worker_pool_get();
+    out.allowed_threads = pool != nullptr ? pool->thread_count : 1;
+  } else {
+    PoolBatch batch{&handle,
+                    texts.data.data(),
+                    texts.lengths.data(),
+                    static_cast<int64_t>(n),
+                    plain ? JOB_ENCODE : JOB_CALL,
+                    0,
+                    out.results.data(),
+                    nullptr,
+                    nullptr};
+    batch.call = SpecialBatchWork::run;
+    batch.context = &work;
+    batch.max_threads = static_cast<int32_t>(std::min<Py_ssize_t>(options.num_threads, INT32_MAX));
+    if (!run_batch_released(batch, &out.threads)) return false;
+    WorkerPool* pool = worker_pool_get();
+    out.allowed_threads = pool != nullptr ? pool->thread_count : 1;
+  }
+  out.seconds = seconds_now() - start;
+  if (options.num_threads > 0 && options.num_threads < out.allowed_threads) {
+    out.allowed_threads = static_cast<long>(options.num_threads);
+  }
+  for (const uint32_t index : out.refused) {
+    if (index != UINT32_MAX) {
+      special.raise_disallowed(index);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool num_threads_ok(const char* function, Py_ssize_t num_threads) {
+  if (num_threads >= 0) return true;
+  PyErr_Format(PyExc_ValueError, "%s: num_threads must not be negative, got %zd", function,
+               num_threads);
+  return false;
+}
+
+PyObject* tokenizer_encode_batch_parallel(PyObject* self, PyObject* args, PyObject* kwargs) {
   const EncodingHandle* handle = handle_of(self);
   if (handle == nullptr) return nullptr;
-  // The optional second argument (ParallelOptions) is accepted and ignored.
-  if (!check_arity("encode_batch_parallel", nargs, 1, 2)) return nullptr;
-  if (!check_list("encode_batch_parallel", "texts", args[0])) return nullptr;
+  static const char* keywords[] = {
+      "", "", "num_threads", "specials", "allowed_special", "disallowed_special", nullptr};
+  PyObject* texts = nullptr;
+  PyObject* parallel_options = nullptr;  // a ParallelOptions, accepted and ignored
+  BatchOptions options;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O$nOOO:encode_batch_parallel",
+                                   const_cast<char**>(keywords), &texts, &parallel_options,
+                                   &options.num_threads, &options.specials, &options.allowed,
+                                   &options.disallowed)) {
+    return nullptr;
+  }
+  if (!check_list("encode_batch_parallel", "texts", texts)) return nullptr;
+  if (!num_threads_ok("encode_batch_parallel", options.num_threads)) return nullptr;
   return guard_memory([&]() -> PyObject* {
-    BatchTexts texts;
-    if (!texts.collect(args[0], "encode_batch_parallel", true)) return nullptr;
-    const size_t n = texts.size();
-    std::vector<std::vector<uint32_t>> results(n);
-    long threads = 1;
-    const double start = seconds_now();
-    if (run_serially(texts)) {
-      if (!for_each_text_checking_signals(texts, [&](size_t i, const Interrupt* hook) {
-            results[i] = piecewise_encode(*handle, texts.data[i], texts.lengths[i], hook);
-          })) {
-        return nullptr;
-      }
-      WorkerPool* pool = worker_pool_get();
-      threads = pool != nullptr ? pool->thread_count : 1;
-    } else {
-      const PoolBatch batch{handle,
-                            texts.data.data(),
-                            texts.lengths.data(),
-                            static_cast<int64_t>(n),
-                            JOB_ENCODE,
-                            0,
-                            results.data(),
-                            nullptr,
-                            nullptr};
-      if (!run_batch_released(batch, &threads)) return nullptr;
+    BatchTexts items;
+    EncodedBatch batch;
+    bool unsupported = false;
+    if (!encode_texts(*handle, texts, "encode_batch_parallel", options, items, batch,
+                      &unsupported)) {
+      if (unsupported) Py_RETURN_NOTIMPLEMENTED;
+      return nullptr;
     }
-    const double elapsed = seconds_now() - start;
     uint64_t total = 0;
-    PyObject* outer = results_to_list(results, &total);
+    PyObject* outer = results_to_list(batch.results, &total);
     if (outer == nullptr) return nullptr;
-    return Py_BuildValue("(Nndl)", outer, static_cast<Py_ssize_t>(total), elapsed, threads);
+    return Py_BuildValue("(Nndl)", outer, static_cast<Py_ssize_t>(total), batch.seconds,
+                         batch.allowed_threads);
   });
 }
 
-PyObject* tokenizer_count_batch(PyObject* self, PyObject* arg) {
+// The ids of all texts one after another as the bytes of uint32 values, and
+// len(texts) + 1 int64 offsets: no Python int is made per id.
+PyObject* tokenizer_encode_batch_flat(PyObject* self, PyObject* args, PyObject* kwargs) {
   const EncodingHandle* handle = handle_of(self);
   if (handle == nullptr) return nullptr;
+  static const char* keywords[] = {
+      "", "num_threads", "specials", "allowed_special", "disallowed_special", nullptr};
+  PyObject* texts = nullptr;
+  BatchOptions options;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$nOOO:encode_batch_flat",
+                                   const_cast<char**>(keywords), &texts, &options.num_threads,
+                                   &options.specials, &options.allowed, &options.disallowed)) {
+    return nullptr;
+  }
+  if (!check_list("encode_batch_flat", "texts", texts)) return nullptr;
+  if (!num_threads_ok("encode_batch_flat", options.num_threads)) return nullptr;
+  return guard_memory([&]() -> PyObject* {
+    BatchTexts items;
+    EncodedBatch batch;
+    bool unsupported = false;
+    if (!encode_texts(*handle, texts, "encode_batch_flat", options, items, batch, &unsupported)) {
+      if (unsupported) Py_RETURN_NOTIMPLEMENTED;
+      return nullptr;
+    }
+    const size_t n = batch.results.size();
+    uint64_t total = 0;
+    for (const auto& ids : batch.results) total += ids.size();
+    const PyRef ids(
+        PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(total * sizeof(uint32_t))));
+    const PyRef offsets(
+        PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>((n + 1) * sizeof(int64_t))));
+    if (ids == nullptr || offsets == nullptr) return nullptr;
+    char* id_bytes = PyByteArray_AS_STRING(ids.get());
+    char* offset_bytes = PyByteArray_AS_STRING(offsets.get());
+    int64_t at = 0;
+    std::memcpy(offset_bytes, &at, sizeof at);
+    for (size_t i = 0; i < n; i++) {
+      std::vector<uint32_t>& part = batch.results[i];
+      if (!part.empty()) {
+        std::memcpy(id_bytes + static_cast<size_t>(at) * sizeof(uint32_t), part.data(),
+                    part.size() * sizeof(uint32_t));
+      }
+      at += static_cast<int64_t>(part.size());
+      std::memcpy(offset_bytes + (i + 1) * sizeof(int64_t), &at, sizeof at);
+      std::vector<uint32_t>().swap(part);
+    }
+    return Py_BuildValue("(OOl)", ids.get(), offsets.get(), batch.threads);
+  });
+}
+
+PyObject* tokenizer_count_batch(PyObject* self, PyObject* args, PyObject* kwargs) {
+  const EncodingHandle* handle = handle_of(self);
+  if (handle == nullptr) return nullptr;
+  static const char* keywords[] = {"", "num_threads", nullptr};
+  PyObject* arg = nullptr;
+  Py_ssize_t num_threads = 0;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$n:count_batch", const_cast<char**>(keywords),
+                                   &arg, &num_threads)) {
+    return nullptr;
+  }
   if (!check_list("count_batch", "texts", arg)) return nullptr;
+  if (!num_threads_ok("count_batch", num_threads)) return nullptr;
   return guard_memory([&]() -> PyObject* {
     BatchTexts texts;
     if (!texts.collect(arg, "count_batch", true)) return nullptr;
@@ -461,9 +417,10 @@ PyObject* tokenizer_count_batch(PyObject* self, PyObject* arg) {
         return nullptr;
       }
     } else {
-      const PoolBatch batch{
+      PoolBatch batch{
           handle,  texts.data.data(), texts.lengths.data(), static_cast<int64_t>(n), JOB_COUNT, 0,
           nullptr, nullptr,           counts.data()};
+      batch.max_threads = static_cast<int32_t>(std::min<Py_ssize_t>(num_threads, INT32_MAX));
       long threads;
       if (!run_batch_released(batch, &threads)) return nullptr;
     }
@@ -562,16 +519,30 @@ PyDoc_STRVAR(encode_batch_doc,
              "Return (ids, total, seconds): a list of id lists in the order of texts, the\n"
              "total number of tokens and the seconds spent encoding.");
 PyDoc_STRVAR(encode_batch_parallel_doc,
-             "encode_batch_parallel($self, texts, options=None, /)\n--\n\n"
+             "encode_batch_parallel($self, texts, options=None, /, *, num_threads=0, "
+             "specials=None, allowed_special=None, disallowed_special='all')\n--\n\n"
              "Encode a list of texts (str or bytes-like) on the worker threads, without the\n"
-             "interpreter lock; small batches are encoded on the calling thread.\n\n"
-             "Return (ids, total, seconds, threads). options (a ParallelOptions) is\n"
-             "accepted and ignored.");
+             "interpreter lock, at most num_threads at once (0: the whole pool); small\n"
+             "batches are encoded on the calling thread.\n\n"
+             "With specials (a SpecialTokens), each text is encoded as encode_special does\n"
+             "(allowed_special None: no token allowed); the first text with a disallowed\n"
+             "special token raises ValueError, and NotImplemented comes back when the\n"
+             "arguments need the general path.\n\n"
+             "Return (ids, total, seconds, threads): threads is the pool's size, or\n"
+             "num_threads when that is smaller. options (a ParallelOptions) is accepted and\n"
+             "ignored.");
+PyDoc_STRVAR(encode_batch_flat_doc,
+             "encode_batch_flat($self, texts, /, *, num_threads=0, specials=None, "
+             "allowed_special=None, disallowed_special='all')\n--\n\n"
+             "encode_batch_parallel without a Python int per id. Return (ids, offsets,\n"
+             "threads): ids a bytearray of native-endian uint32 values, offsets one of\n"
+             "len(texts) + 1 int64 values (the ids of text i are ids[offsets[i]:offsets[i + 1]]),\n"
+             "and the most threads that worked on the batch at once.");
 PyDoc_STRVAR(count_batch_doc,
-             "count_batch($self, texts, /)\n--\n\n"
+             "count_batch($self, texts, /, *, num_threads=0)\n--\n\n"
              "Return the number of tokens of each text (str or bytes-like) as a list of int,\n"
-             "counted on the worker threads without the interpreter lock (small batches on\n"
-             "the calling thread).");
+             "counted on at most num_threads worker threads (0: the whole pool) without the\n"
+             "interpreter lock (small batches on the calling thread).");
 PyDoc_STRVAR(decode_doc,
              "decode($self, ids, /)\n--\n\n"
              "Return the text of a sequence of token ids, or None when an id is not in the\n"
@@ -598,8 +569,16 @@ PyMethodDef tokenizer_methods[] = {
     {"encode_batch", tokenizer_encode_batch, METH_O, encode_batch_doc},
     {"encode_batch_parallel",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(tokenizer_encode_batch_parallel)),
-     METH_FASTCALL, encode_batch_parallel_doc},
-    {"count_batch", tokenizer_count_batch, METH_O, count_batch_doc},
+     METH_VARARGS | METH_KEYWORDS, encode_batch_parallel_doc},
+    {"encode_batch_flat",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(tokenizer_encode_batch_flat)),
+     METH_VARARGS | METH_KEYWORDS, encode_batch_flat_doc},
+    {"encode_special",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(tokenizer_encode_special)),
+     METH_FASTCALL, kEncodeSpecialDoc},
+    {"count_batch",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(tokenizer_count_batch)),
+     METH_VARARGS | METH_KEYWORDS, count_batch_doc},
     {"decode", tokenizer_decode, METH_O, decode_doc},
     {"decode_batch", tokenizer_decode_batch, METH_O, decode_batch_doc},
     {"decode_batch_parallel",

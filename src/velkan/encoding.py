@@ -79,6 +79,21 @@ class Encoding:
         # id -> bytes; where two texts share an id the later one wins, as in tiktoken.
         self._special_bytes = {i: s.encode("utf-8") for s, i in special_tokens.items()}
         self._special_prefix = _common_prefix(list(special_tokens))
+        self._all_specials = frozenset(special_tokens)
+        # The special tokens searched natively (None when their texts cannot
+        # be: the general paths below then do the work).
+        self._specials = _native_specials(special_tokens)
+        # Native whole-text calls: a tokenizer that splits the text itself.
+        self._native = core.tokenizer if core.split is None and self._specials is not None else None
+        # Native decoding: a byte-pair encoding that holds the ordinary ids
+        # and refuses the ids that name no token.
+        self._native_bpe = (
+            core.bpe
+            if core.decoder is None
+            and self._specials is not None
+            and not any(core.bpe.decode_tokens([i]) for i in core.gaps)
+            else None
+        )
 
     @classmethod
     def _builtin_encoding(cls, name: str) -> Encoding:
@@ -131,18 +146,20 @@ class Encoding:
         ``allowed_special="all"`` to turn every special token on, or
         ``disallowed_special=()`` to turn the check off.
         """
-        if (
-            not allowed_special
-            and disallowed_special == "all"
-            and type(text) is str
-            and self._special_prefix
-            and self._special_prefix not in text
-        ):
-            # The common call: no special token can be in the text.
+        native = self._native
+        if native is not None:
+            # One native call checks, finds the allowed tokens and encodes;
+            # NotImplemented leaves the unusual arguments to the code below.
             try:
-                return self._core.encode_ordinary(text)
+                ids = native.encode_special(
+                    text, self._specials, allowed_special, disallowed_special
+                )
             except UnicodeEncodeError:
-                return self._core.encode_ordinary(_replace_surrogates(text))
+                ids = native.encode_special(
+                    _replace_surrogates(text), self._specials, allowed_special, disallowed_special
+                )
+            if ids is not NotImplemented:
+                return ids  # type: ignore[no-any-return]
         if not isinstance(text, str):
             # What tiktoken's own check says of bytes.
             raise TypeError("cannot use a string pattern on a bytes-like object")
@@ -154,6 +171,10 @@ class Encoding:
             return self._encode_allowed(_replace_surrogates(text), allowed)
 
     def _encode_allowed(self, text: str, allowed: frozenset[str]) -> list[int]:
+        if self._native is not None:
+            found = self._native.encode_special(text, self._specials, allowed, ())
+            if found is not NotImplemented:
+                return found  # type: ignore[no-any-return]
         if not allowed or (self._special_prefix and self._special_prefix not in text):
             return self._core.encode_ordinary(text)
         ids: list[int] = []
@@ -175,11 +196,50 @@ class Encoding:
     ) -> npt.NDArray[np.uint32]:
         """Encodes a string into a numpy ``uint32`` array of tokens."""
         numpy = _numpy()
+        # Lone surrogates raise UnicodeEncodeError here, as in tiktoken.
+        flat = self._flat([text], 1, allowed_special, disallowed_special, strict=True)
+        if flat is not None:
+            array: npt.NDArray[np.uint32] = numpy.frombuffer(flat[0], dtype=numpy.uint32)
+            return array
         ids = self.encode(
             text, allowed_special=allowed_special, disallowed_special=disallowed_special
         )
-        array: npt.NDArray[np.uint32] = numpy.array(ids, dtype=numpy.uint32)
-        return array
+        if isinstance(text, str):
+            text.encode("utf-8")  # lone surrogates raise, as in tiktoken
+        return numpy.array(ids, dtype=numpy.uint32)  # type: ignore[no-any-return]
+
+    def _flat(
+        self,
+        texts: list[str],
+        num_threads: int,
+        allowed_special: object,
+        disallowed_special: object,
+        strict: bool = False,
+    ) -> tuple[bytearray, bytearray] | None:
+        # All ids in one buffer and the offsets in another, natively; None
+        # when the texts or arguments need the general path.
+        native = self._native
+        if native is None or not all(type(t) is str for t in texts):
+            return None
+        try:
+            result = native.encode_batch_flat(
+                texts,
+                num_threads=_threads(num_threads),
+                specials=self._specials,
+                allowed_special=allowed_special,
+                disallowed_special=disallowed_special,
+            )
+        except UnicodeEncodeError:
+            if strict:
+                # The check reads the text as it is, before the encoding fails.
+                allowed = self._allowed_set(allowed_special)  # type: ignore[arg-type]
+                for text in texts:
+                    self._check_disallowed(text, allowed, disallowed_special)  # type: ignore[arg-type]
+                raise
+            return None
+        if result is NotImplemented:
+            return None
+        return result[0], result[1]
 
     def encode_ordinary_batch(self, text: list[str], *, num_threads: int = 8) -> list[list[int]]:
         """Encodes a list of strings, in parallel, ignoring special tokens."""
@@ -187,13 +247,20 @@ class Encoding:
 
     def _ordinary_batch(self, texts: list[str], num_threads: int) -> list[list[int]]:
         tokenizer = self._core.tokenizer
-        if tokenizer is not None and self._core.split is None and num_threads > 1:
+        if (
+            tokenizer is not None
+            and self._core.split is None
+            and isinstance(texts, list)
+            and all(type(t) is str for t in texts)
+        ):
             # One native call: the worker pool, without the interpreter lock.
             try:
-                batch: list[list[int]] = tokenizer.encode_batch_parallel(texts)[0]
+                batch: list[list[int]] = tokenizer.encode_batch_parallel(
+                    texts, num_threads=_threads(num_threads)
+                )[0]
                 return batch
-            except (UnicodeEncodeError, TypeError):
-                pass  # lone surrogates or odd items: text by text below
+            except UnicodeEncodeError:
+                pass  # lone surrogates: text by text below
         return self._map(self.encode_ordinary, texts, num_threads)
 
     def encode_batch(
@@ -206,6 +273,21 @@ class Encoding:
     ) -> list[list[int]]:
         """Encodes a list of strings, in parallel. See ``encode`` for the special
         token arguments."""
+        native = self._native
+        if native is not None and type(text) is list and all(type(t) is str for t in text):
+            # One native call on the worker pool, at most num_threads at once.
+            try:
+                result = native.encode_batch_parallel(
+                    text,
+                    num_threads=_threads(num_threads),
+                    specials=self._specials,
+                    allowed_special=allowed_special,
+                    disallowed_special=disallowed_special,
+                )
+            except UnicodeEncodeError:
+                result = NotImplemented  # lone surrogates: text by text below
+            if result is not NotImplemented:
+                return result[0]  # type: ignore[no-any-return]
         allowed = self._allowed_set(allowed_special)
         disallowed: DisallowedSpecial = (
             self._disallowed_set(allowed, disallowed_special) if disallowed_special else ()
@@ -232,6 +314,10 @@ class Encoding:
         ``int64`` array of ``len(texts) + 1`` offsets: text i has the ids
         ``ids[offsets[i]:offsets[i + 1]]``."""
         np = _numpy()
+        flat = self._flat(list(texts), num_threads, allowed_special, disallowed_special)
+        if flat is not None:
+            # Zero-copy views of the native buffers.
+            return np.frombuffer(flat[0], dtype=np.uint32), np.frombuffer(flat[1], dtype=np.int64)
         batch = self.encode_batch(
             list(texts),
             num_threads=num_threads,
@@ -302,12 +388,27 @@ class Encoding:
 
     def count_batch(self, texts: Sequence[str], *, num_threads: int = 8) -> list[int]:
         """``count`` of each text."""
-        return self._map(self.count, list(texts), num_threads)
+        texts = list(texts)
+        tokenizer = self._core.tokenizer
+        if (
+            tokenizer is not None
+            and self._core.split is None
+            and all(type(t) is str for t in texts)
+        ):
+            try:
+                counts: list[int] = tokenizer.count_batch(texts, num_threads=_threads(num_threads))
+                return counts
+            except UnicodeEncodeError:
+                pass  # lone surrogates: text by text below
+        return self._map(self.count, texts, num_threads)
 
     # ---- decoding ---------------------------------------------------------------
 
     def decode_bytes(self, tokens: Sequence[int]) -> bytes:
         """Decodes tokens into bytes."""
+        if self._native_bpe is not None:
+            data: bytes = self._specials.decode(self._native_bpe, tokens)
+            return data
         out: list[bytes] = []
         run: list[int] = []
         limit = self._core.max_ordinary_id
@@ -330,11 +431,17 @@ class Encoding:
     def decode(self, tokens: Sequence[int], errors: str = "replace") -> str:
         """Decodes tokens into a string. Bytes that are not UTF-8 are handled by
         ``errors`` as ``bytes.decode`` does (lossy by default)."""
+        if self._native_bpe is not None and type(errors) is str:
+            text: str = self._specials.decode(self._native_bpe, tokens, errors)
+            return text
         return self.decode_bytes(tokens).decode("utf-8", errors=errors)
 
     def decode_single_token_bytes(self, token: int) -> bytes:
         """The bytes of one token, special tokens included; ``KeyError`` when
         there is no such token."""
+        if self._native_bpe is not None:
+            data: bytes = self._specials.tokens_bytes(self._native_bpe, (token,))[0]
+            return data
         _check_id(token)
         if token <= self._core.max_ordinary_id and self._core.has_id(token):
             return self._core.decode([token])
@@ -345,12 +452,20 @@ class Encoding:
 
     def decode_tokens_bytes(self, tokens: Sequence[int]) -> list[bytes]:
         """The bytes of each token."""
+        if self._native_bpe is not None:
+            pieces: list[bytes] = self._specials.tokens_bytes(self._native_bpe, tokens)
+            return pieces
         return [self.decode_single_token_bytes(t) for t in tokens]
 
     def decode_with_offsets(self, tokens: Sequence[int]) -> tuple[str, list[int]]:
         """The text and, for each token, the index of the first character that
         holds any of its bytes. Raises ``UnicodeDecodeError`` when the bytes are
         not UTF-8."""
+        if self._native_bpe is not None:
+            result: tuple[str, list[int]] = self._specials.tokens_bytes(
+                self._native_bpe, tokens, True
+            )
+            return result
         pieces = self.decode_tokens_bytes(tokens)
         offsets = []
         chars = 0
@@ -366,12 +481,18 @@ class Encoding:
         self, batch: Sequence[Sequence[int]], *, errors: str = "replace", num_threads: int = 8
     ) -> list[str]:
         """Decodes a batch of token lists into strings."""
+        if self._native_bpe is not None and type(errors) is str:
+            texts: list[str] = self._specials.decode_batch(self._native_bpe, batch, errors)
+            return texts
         return self._map(functools.partial(self.decode, errors=errors), batch, num_threads)
 
     def decode_bytes_batch(
         self, batch: Sequence[Sequence[int]], *, num_threads: int = 8
     ) -> list[bytes]:
         """Decodes a batch of token lists into bytes."""
+        if self._native_bpe is not None:
+            data: list[bytes] = self._specials.decode_batch(self._native_bpe, batch)
+            return data
         return self._map(self.decode_bytes, batch, num_threads)
 
     # ---- vocabulary -------------------------------------------------------------
@@ -496,14 +617,15 @@ class Encoding:
     def _map(fn: Callable[[Any], Any], items: Sequence[Any], num_threads: int) -> list[Any]:
         # The native calls release the interpreter lock on long texts, so
         # threads run them side by side; small batches are not worth a pool.
-        if num_threads <= 1 or len(items) < 2:
+        threads = _threads(num_threads) or len(items)
+        if threads <= 1 or len(items) < 2:
             return [fn(x) for x in items]
-        with ThreadPoolExecutor(min(num_threads, len(items))) as e:
+        with ThreadPoolExecutor(min(threads, len(items))) as e:
             return list(e.map(fn, items))
 
     def _allowed_set(self, allowed_special: AllowedSpecial) -> frozenset[str]:
         if allowed_special == "all":
-            return frozenset(self._special_tokens)
+            return self._all_specials
         if isinstance(allowed_special, frozenset):
             return allowed_special
         if isinstance(allowed_special, str):
@@ -515,7 +637,7 @@ class Encoding:
         self, allowed: frozenset[str], disallowed_special: DisallowedSpecial
     ) -> frozenset[str]:
         if disallowed_special == "all":
-            return frozenset(self._special_tokens) - allowed
+            return self._all_specials - allowed
         if isinstance(disallowed_special, frozenset):
             return disallowed_special
         return frozenset(disallowed_special)
@@ -525,10 +647,20 @@ class Encoding:
     ) -> None:
         if not disallowed_special:
             return
+        if self._specials is not None and type(text) is str:
+            try:
+                if self._specials.check(text, allowed, disallowed_special) is None:
+                    return
+            except UnicodeEncodeError:
+                pass  # lone surrogates: the search below reads str
         disallowed = self._disallowed_set(allowed, disallowed_special)
         if not disallowed:
             return
-        if self._special_prefix and self._special_prefix not in text:
+        if (
+            self._special_prefix
+            and self._special_prefix not in text
+            and disallowed <= self._all_specials
+        ):
             return
         match = _special_regex(disallowed).search(text)
         if match is not None:
@@ -572,6 +704,23 @@ def _numpy() -> Any:
             "this method returns numpy arrays and needs numpy: pip install numpy"
         ) from e
     return numpy
+
+
+def _threads(num_threads: int | None) -> int:
+    # The cap on a batch's threads: None (as ThreadPoolExecutor takes it) is
+    # no cap (0); below one is one.
+    if num_threads is None:
+        return 0
+    return max(1, num_threads)
+
+
+def _native_specials(special_tokens: dict[str, int]) -> Any:
+    import velkan.bpe.openai as openai
+
+    try:
+        return openai.SpecialTokens(special_tokens)
+    except (UnicodeEncodeError, ValueError, TypeError):
+        return None  # texts with lone surrogates, ids out of range: searched in Python
 
 
 def _common_prefix(strings: list[str]) -> str:

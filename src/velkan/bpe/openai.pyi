@@ -1,7 +1,7 @@
 # Type stubs for velkan.bpe.openai, created by the extension module velkan.bpe.
 
 from collections.abc import Sequence
-from typing import TypeVar, final, overload
+from typing import Any, TypeVar, final, overload
 
 from velkan._budget import StreamDecoder
 
@@ -22,12 +22,38 @@ class Tokenizer:
 
     def count(self, text: _Text, /) -> int: ...
     def count_till_limit(self, text: _Text, limit: int, /) -> int | None: ...
-    def count_batch(self, texts: list[_T], /) -> list[int]: ...
+    def count_batch(self, texts: list[_T], /, *, num_threads: int = 0) -> list[int]: ...
     def encode(self, text: _Text, /) -> list[int]: ...
     def encode_batch(self, texts: list[_T], /) -> tuple[list[list[int]], int, float]: ...
     def encode_batch_parallel(
-        self, texts: list[_T], options: object = None, /
+        self,
+        texts: list[_T],
+        options: object = None,
+        /,
+        *,
+        num_threads: int = 0,
+        specials: SpecialTokens | None = None,
+        allowed_special: object = None,
+        disallowed_special: object = "all",
     ) -> tuple[list[list[int]], int, float, int]: ...
+    def encode_batch_flat(
+        self,
+        texts: list[_T],
+        /,
+        *,
+        num_threads: int = 0,
+        specials: SpecialTokens | None = None,
+        allowed_special: object = None,
+        disallowed_special: object = "all",
+    ) -> tuple[bytearray, bytearray, int]: ...
+    def encode_special(
+        self,
+        text: str,
+        specials: SpecialTokens | None,
+        allowed_special: object,
+        disallowed_special: object,
+        /,
+    ) -> list[int]: ...
     def decode(self, ids: Sequence[int], /) -> str | None: ...
     def decode_batch(self, batch: list[_Ids], /) -> list[str | None]: ...
     def decode_batch_parallel(
@@ -47,6 +73,24 @@ class Tokenizer:
     def truncate(self, text: _Bytes, max_tokens: int, *, side: str = "right") -> bytes: ...
     def encode_with_offsets(self, text: _Text, /) -> tuple[list[int], list[int]]: ...
     def decoder(self) -> StreamDecoder: ...
+
+@final
+class SpecialTokens:
+    """An encoding's special tokens (a dict of text to id), found in texts
+    natively."""
+
+    def __new__(cls, special_tokens: dict[str, int]) -> SpecialTokens: ...
+    def __len__(self) -> int: ...
+    def decode(
+        self, bpe: BytePairEncoding, tokens: object, errors: str | None = None, /
+    ) -> Any: ...
+    def decode_batch(
+        self, bpe: BytePairEncoding, batch: object, errors: str | None = None, /
+    ) -> list[Any]: ...
+    def tokens_bytes(
+        self, bpe: BytePairEncoding, tokens: object, with_offsets: bool = False, /
+    ) -> Any: ...
+    def check(self, text: str, allowed_special: object, disallowed_special: object, /) -> None: ...
 
 @final
 class ParallelOptions:

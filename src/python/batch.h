@@ -1,0 +1,164 @@
+// Shared by the Tokenizer's methods: running native work on one text or a
+// batch with the interpreter lock held or released, Ctrl-C checks, and the
+// texts of a batch kept alive while the lock is released.
+
+#ifndef VELKAN_PYTHON_BATCH_H_
+#define VELKAN_PYTHON_BATCH_H_
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <deque>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "driver/piecewise.h"
+#include "pool/worker_pool.h"
+#include "python/convert.h"
+#include "python/py_ref.h"
+
+namespace velkan {
+
+// ---- signals -------------------------------------------------------------------
+
+// The driver's interrupt hook for calls that hold the interpreter lock: runs
+// pending signal handlers, so Ctrl-C stops a long call with
+// KeyboardInterrupt. raised tells the caller that an exception is set.
+struct SignalCheck {
+  bool raised = false;
+  Interrupt hook{[](void* self) {
+                   auto* check = static_cast<SignalCheck*>(self);
+                   check->raised = PyErr_CheckSignals() != 0;
+                   return check->raised;
+                 },
+                 this};
+  SignalCheck() = default;
+  SignalCheck(const SignalCheck&) = delete;
+  SignalCheck& operator=(const SignalCheck&) = delete;
+};
+
+// The same for a submitter that waits for the pool without the lock: takes
+// the lock back to run the handlers, then lets it go again.
+struct ReleasedSignalCheck {
+  PyThreadState* saved = nullptr;
+  bool raised = false;
+  Interrupt hook{[](void* self) {
+                   auto* check = static_cast<ReleasedSignalCheck*>(self);
+                   PyEval_RestoreThread(check->saved);
+                   check->raised = PyErr_CheckSignals() != 0;
+                   check->saved = PyEval_SaveThread();
+                   return check->raised;
+                 },
+                 this};
+  ReleasedSignalCheck() = default;
+  ReleasedSignalCheck(const ReleasedSignalCheck&) = delete;
+  ReleasedSignalCheck& operator=(const ReleasedSignalCheck&) = delete;
+};
+
+// ---- single texts ---------------------------------------------------------------
+
+// Texts from this size up are encoded and counted without the interpreter
+// lock, so that other Python threads (a server's) run meanwhile. Performance
+// notes: letting the lock go and taking it back costs about a microsecond
+// when no other thread wants it and a thread switch when one does; a 64 KiB
+// text takes some 300 microseconds, so the handover is lost in the noise there.
+inline constexpr uint64_t kReleaseLockBytes = 64 * 1024;
+
+// Runs work(bytes, length, interrupt) on a text: with the lock held for
+// short texts, without it for long ones (a writable buffer is copied first,
+// since another thread could change it meanwhile). False with the error set
+// when a signal handler raised; std::bad_alloc passes through with the lock
+// held again.
+template <typename Work>
+bool run_on_text(const TextArg& text, Work work) {
+  if (text.size() < kReleaseLockBytes) {
+    SignalCheck check;
+    work(text.data(), text.size(), &check.hook);
+    return !check.raised;
+  }
+  std::string copy;
+  const uint8_t* data = text.data();
+  if (text.writable()) {
+    copy.assign(reinterpret_cast<const char*>(data), text.size());
+    data = reinterpret_cast<const uint8_t*>(copy.data());
+  }
+  ReleasedSignalCheck check;
+  bool out_of_memory = false;
+  check.saved = PyEval_SaveThread();
+  // Nothing below touches a Python object until the lock is back.
+  try {
+    work(data, text.size(), &check.hook);
+  } catch (const std::bad_alloc&) {
+    out_of_memory = true;
+  }
+  PyEval_RestoreThread(check.saved);
+  if (out_of_memory) throw std::bad_alloc();
+  return !check.raised;
+}
+
+// ---- batches -------------------------------------------------------------------
+
+// The texts of a batch as bytes, with what keeps them alive and unchanged
+// while the interpreter lock is released, even if another thread changes the
+// list: a new reference to each str and bytes element, the held buffer of
+// each other bytes-like element and, when asked, a copy of writable ones.
+struct BatchTexts {
+  std::vector<const uint8_t*> data;
+  std::vector<uint64_t> lengths;
+  std::vector<PyRef> owners;
+  std::deque<TextArg> buffers;
+  std::deque<std::string> copies;
+  uint64_t total_bytes = 0;
+
+  // False with the interpreter's error set when an element is neither str
+  // nor bytes-like or has no bytes (lone surrogates).
+  bool collect(PyObject* list, const char* function, bool copy_writable);
+
+  size_t size() const { return data.size(); }
+};
+
+// Batches below this many bytes (each text counted with a fixed cost) are
+// done on the calling thread with the lock held: handing them to the pool
+// costs more than it saves.
+inline constexpr uint64_t kSerialBatchWeight = 64 * 1024;
+inline constexpr uint64_t kTextWeight = 64;
+
+inline bool run_serially(const BatchTexts& texts) {
+  return texts.total_bytes + kTextWeight * texts.size() < kSerialBatchWeight;
+}
+
+// Runs fn(i, interrupt) for every text of a batch on the calling thread, with
+// the lock held, checking for signals between texts about every
+// kInterruptEveryBytes and inside longer ones. False with KeyboardInterrupt
+// (or whatever a handler raised) set when a signal handler raised.
+template <typename Fn>
+bool for_each_text_checking_signals(const BatchTexts& texts, Fn fn) {
+  SignalCheck check;
+  uint64_t next_check = kInterruptEveryBytes;
+  uint64_t done = 0;
+  for (size_t i = 0; i < texts.size(); i++) {
+    fn(i, &check.hook);
+    if (check.raised) return false;
+    done += texts.lengths[i];
+    if (done >= next_check) {
+      next_check = done + kInterruptEveryBytes;
+      if (PyErr_CheckSignals() != 0) return false;
+    }
+  }
+  return true;
+}
+
+// Runs a batch on the pool (or, without one, on this thread) with the lock
+// released, with at most batch.max_threads threads when that is above 0.
+// False with the error set when it ran out of memory or a signal handler
+// raised. threads receives the most threads that worked at once.
+bool run_batch_released(const PoolBatch& batch, long* threads);
+
+// The list of lists of ids, or null. Frees each result as it goes; total
+// receives the number of ids.
+PyObject* results_to_list(std::vector<std::vector<uint32_t>>& results, uint64_t* total);
+
+}  // namespace velkan
+
+#endif  // VELKAN_PYTHON_BATCH_H_

@@ -1,0 +1,599 @@
+// velkan.bpe.openai.SpecialTokens: an encoding's special tokens, searched
+// natively for encode (allowed and disallowed subsets) and looked up by id for
+// decode, with tiktoken's results and error messages.
+
+#include "python/special_methods.h"
+
+#include <climits>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "python/batch.h"
+#include "python/convert.h"
+#include "python/objects.h"
+
+namespace velkan {
+
+// Subsets built from frozensets are kept per object, at most this many: a
+// program uses a few distinct sets over and over, and a program that makes
+// new ones without end must not grow without end (the cache is then emptied
+// and filled anew).
+constexpr Py_ssize_t kCachedSubsets = 64;
+
+struct SpecialTokensData {
+  std::unique_ptr<const SpecialTokenFinder> finder;
+  std::vector<uint32_t> ids;                     // by the finder's index
+  std::vector<PyRef> names;                      // the tokens' texts, by index
+  SpecialSet all;                                // every token
+  PyRef index_of;                                // dict: text -> index
+  PyRef subsets;                                 // dict: frozenset -> capsule of a Subset
+  std::unordered_map<uint32_t, uint32_t> by_id;  // id -> index; the later text wins
+};
+
+namespace {
+
+struct SpecialTokensObject {
+  PyObject_HEAD SpecialTokensData* data;  // null when made by the type without arguments
+};
+
+// A subset of the tokens and whether its set named strings that are no
+// special token.
+struct Subset {
+  SpecialSet set;
+  bool unknown = false;
+};
+
+const char kSubsetCapsule[] = "velkan.special_subset";
+
+void free_subset(PyObject* capsule) {
+  std::default_delete<Subset>()(
+      static_cast<Subset*>(PyCapsule_GetPointer(capsule, kSubsetCapsule)));
+}
+
+const SpecialTokensData* data_of(PyObject* self) {
+  const SpecialTokensData* data = reinterpret_cast<SpecialTokensObject*>(self)->data;
+  if (data == nullptr) PyErr_SetString(PyExc_ValueError, "SpecialTokens has no tokens");
+  return data;
+}
+
+// Fills subset from an iterable of str; strings that are no special token
+// (and items that are no str) set unknown. False with the error set.
+bool fill_subset(const SpecialTokensData& data, PyObject* iterable, Subset& subset) {
+  subset.set = SpecialSet(data.ids.size());
+  const PyRef iterator(PyObject_GetIter(iterable));
+  if (iterator == nullptr) return false;
+  while (PyRef item{PyIter_Next(iterator.get())}) {
+    if (!PyUnicode_Check(item.get())) {
+      subset.unknown = true;
+      continue;
+    }
+    PyObject* index = PyDict_GetItemWithError(data.index_of.get(), item.get());
+    if (index == nullptr) {
+      if (PyErr_Occurred()) return false;
+      subset.unknown = true;
+      continue;
+    }
+    subset.set.insert(PyLong_AsSize_t(index));
+  }
+  return !PyErr_Occurred();
+}
+
+bool is_all(PyObject* arg) {
+  return PyUnicode_Check(arg) && PyUnicode_CompareWithASCIIString(arg, "all") == 0;
+}
+
+// ---- the type ----------------------------------------------------------------------
+
+PyObject* special_tokens_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"special_tokens", nullptr};
+  PyObject* mapping = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!:SpecialTokens", const_cast<char**>(keywords),
+                                   &PyDict_Type, &mapping)) {
+    return nullptr;
+  }
+  return guard_memory([&]() -> PyObject* {
+    auto data = std::make_unique<SpecialTokensData>();
+    data->index_of.reset(PyDict_New());
+    data->subsets.reset(PyDict_New());
+    if (data->index_of == nullptr || data->subsets == nullptr) return nullptr;
+    std::vector<std::string> texts;
+    PyObject *key, *value;
+    for (Py_ssize_t pos = 0; PyDict_Next(mapping, &pos, &key, &value);) {
+      if (!PyUnicode_Check(key)) {
+        PyErr_Format(PyExc_TypeError, "SpecialTokens: token texts must be str, not %.200s",
+                     Py_TYPE(key)->tp_name);
+        return nullptr;
+      }
+      const unsigned long id = PyLong_Check(value) ? PyLong_AsUnsignedLong(value) : ULONG_MAX;
+      if (id > UINT32_MAX) {
+        PyErr_Clear();
+        PyErr_Format(PyExc_ValueError,
+                     "SpecialTokens: the id of %R must be an int from 0 to 2**32 - 1, got %R", key,
+                     value);
+        return nullptr;
+      }
+      Py_ssize_t size;
+      const char* utf8 = PyUnicode_AsUTF8AndSize(key, &size);
+      if (utf8 == nullptr) return nullptr;
+      const PyRef index(PyLong_FromSize_t(texts.size()));
+      if (index == nullptr || PyDict_SetItem(data->index_of.get(), key, index.get()) < 0) {
+        return nullptr;
+      }
+      data->by_id[static_cast<uint32_t>(id)] = static_cast<uint32_t>(texts.size());
+      data->ids.push_back(static_cast<uint32_t>(id));
+      data->names.push_back(py_ref_borrowed(key));
+      texts.emplace_back(utf8, static_cast<size_t>(size));
+    }
+    std::string error;
+    data->finder = SpecialTokenFinder::build(texts, &error);
+    if (data->finder == nullptr) {
+      PyErr_Format(PyExc_ValueError, "SpecialTokens: %s", error.c_str());
+      return nullptr;
+    }
+    data->all = SpecialSet::all(texts.size());
+    PyObject* self = type->tp_alloc(type, 0);
+    if (self == nullptr) return nullptr;
+    reinterpret_cast<SpecialTokensObject*>(self)->data = data.release();
+    return self;
+  });
+}
+
+void special_tokens_dealloc(PyObject* self) {
+  auto* o = reinterpret_cast<SpecialTokensObject*>(self);
+  std::default_delete<SpecialTokensData>()(o->data);
+  Py_TYPE(self)->tp_free(self);
+}
+
+Py_ssize_t special_tokens_length(PyObject* self) {
+  const SpecialTokensData* data = reinterpret_cast<SpecialTokensObject*>(self)->data;
+  return data == nullptr ? 0 : static_cast<Py_ssize_t>(data->ids.size());
+}
+
+// ---- decoding ------------------------------------------------------------------------
+
+// One id as tiktoken converts it: anything with __index__, as a C long, then
+// to 32 bits.
+bool id_of(PyObject* item, uint32_t* id) {
+  const PyRef index(PyNumber_Index(item));
+  if (index == nullptr) return false;
+  const long value = PyLong_AsLong(index.get());
+  if (value == -1 && PyErr_Occurred()) return false;
+  if (value < 0 || static_cast<unsigned long>(value) > UINT32_MAX) {
+    PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+    return false;
+  }
+  *id = static_cast<uint32_t>(value);
+  return true;
+}
+
+// The ids of a sequence, all converted before any is looked up (as tiktoken
+// reads them). False with the error set.
+bool sequence_ids(PyObject* tokens, std::vector<uint32_t>& ids) {
+  if (PyUnicode_Check(tokens)) {
+    PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    return false;
+  }
+  if (!PySequence_Check(tokens)) {
+    PyErr_Format(PyExc_TypeError, "'%.200s' object is not an instance of 'Sequence'",
+                 Py_TYPE(tokens)->tp_name);
+    return false;
+  }
+  const PyRef items(PySequence_Fast(tokens, "expected a sequence"));
+  if (items == nullptr) return false;
+  const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
+  ids.resize(static_cast<size_t>(n));
+  for (Py_ssize_t i = 0; i < n; i++) {
+    if (!id_of(PySequence_Fast_GET_ITEM(items.get(), i), &ids[static_cast<size_t>(i)])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The bytes of one token, ordinary or special; false when there is none.
+bool token_bytes(const BytePairEncoding& bpe, const SpecialTokensData& data, uint32_t id,
+                 const uint8_t** bytes, uint64_t* length) {
+  if (id < bpe.num_tokens && bpe.token_length(id) > 0) {
+    *bytes = bpe.token_data(id);
+    *length = bpe.token_length(id);
+    return true;
+  }
+  const auto found = data.by_id.find(id);
+  if (found == data.by_id.end()) return false;
+  const std::string_view text = data.finder->token(found->second);
+  *bytes = reinterpret_cast<const uint8_t*>(text.data());
+  *length = text.size();
+  return true;
+}
+
+// The bytes of all ids into out; false with tiktoken's KeyError set.
+bool decode_into(const BytePairEncoding& bpe, const SpecialTokensData& data,
+                 const std::vector<uint32_t>& ids, std::string& out) {
+  out.clear();
+  for (const uint32_t id : ids) {
+    const uint8_t* bytes;
+    uint64_t length;
+    if (!token_bytes(bpe, data, id, &bytes, &length)) {
+      const PyRef message(PyUnicode_FromFormat("Invalid token for decoding: %u", id));
+      if (message != nullptr) PyErr_SetObject(PyExc_KeyError, message.get());
+      return false;
+    }
+    out.append(reinterpret_cast<const char*>(bytes), length);
+  }
+  return true;
+}
+
+const BytePairEncoding* bpe_arg(PyObject* arg) {
+  if (!PyObject_TypeCheck(arg, &BytePairEncodingType)) {
+    PyErr_Format(PyExc_TypeError, "expected a BytePairEncoding, not %.200s", Py_TYPE(arg)->tp_name);
+    return nullptr;
+  }
+  const BytePairEncoding* bpe = reinterpret_cast<BytePairEncodingObject*>(arg)->encoding;
+  if (bpe == nullptr) PyErr_SetString(PyExc_ValueError, "BytePairEncoding has no encoding");
+  return bpe;
+}
+
+// errors: None gives bytes, a str the text decoded with that error handler.
+PyObject* decoded(const std::string& bytes, PyObject* errors) {
+  if (errors == Py_None) {
+    return PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()));
+  }
+  const char* handler = PyUnicode_AsUTF8(errors);
+  if (handler == nullptr) return nullptr;
+  return PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), handler);
+}
+
+bool check_errors_arg(PyObject* errors) {
+  if (errors == Py_None || PyUnicode_Check(errors)) return true;
+  PyErr_Format(PyExc_TypeError, "decode() argument 'errors' must be str, not %.200s",
+               Py_TYPE(errors)->tp_name);
+  return false;
+}
+
+// decode(bpe, tokens, errors=None): bytes when errors is None, else str.
+PyObject* special_tokens_decode(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+  const SpecialTokensData* data = data_of(self);
+  if (data == nullptr) return nullptr;
+  if (nargs < 2 || nargs > 3) {
+    PyErr_SetString(PyExc_TypeError, "decode(bpe, tokens, errors=None) takes 2 or 3 arguments");
+    return nullptr;
+  }
+  const BytePairEncoding* bpe = bpe_arg(args[0]);
+  if (bpe == nullptr) return nullptr;
+  PyObject* errors = nargs == 3 ? args[2] : Py_None;
+  if (!check_errors_arg(errors)) return nullptr;
+  return guard_memory([&]() -> PyObject* {
+    std::vector<uint32_t> ids;
+    std::string bytes;
+    if (!sequence_ids(args[1], ids) || !decode_into(*bpe, *data, ids, bytes)) return nullptr;
+    return decoded(bytes, errors);
+  });
+}
+
+// decode_batch(bpe, batch, errors=None): decode of each item, in order; the
+// first item that fails raises.
+PyObject* special_tokens_decode_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+  const SpecialTokensData* data = data_of(self);
+  if (data == nullptr) return nullptr;
+  if (nargs < 2 || nargs > 3) {
+    PyErr_SetString(PyExc_TypeError,
+                    "decode_batch(bpe, batch, errors=None) takes 2 or 3 arguments");
+    return nullptr;
+  }
+  const BytePairEncoding* bpe = bpe_arg(args[0]);
+  if (bpe == nullptr) return nullptr;
+  PyObject* errors = nargs == 3 ? args[2] : Py_None;
+  if (!check_errors_arg(errors)) return nullptr;
+  return guard_memory([&]() -> PyObject* {
+    const PyRef items(PySequence_List(args[1]));
+    if (items == nullptr) return nullptr;
+    const Py_ssize_t n = PyList_GET_SIZE(items.get());
+    std::vector<PyRef> out;
+    out.reserve(static_cast<size_t>(n));
+    std::vector<uint32_t> ids;
+    std::string bytes;
+    for (Py_ssize_t i = 0; i < n; i++) {
+      if (!sequence_ids(PyList_GET_ITEM(items.get(), i), ids) ||
+          !decode_into(*bpe, *data, ids, bytes)) {
+        return nullptr;
+      }
+      out.emplace_back(decoded(bytes, errors));
+      if (out.back() == nullptr) return nullptr;
+    }
+    return refs_to_list(out);
+  });
+}
+
+// tokens_bytes(bpe, tokens, with_offsets=False): the bytes of each token,
+// each id converted and looked up in turn (KeyError names the id alone);
+// with_offsets gives (text, offsets) as tiktoken's decode_with_offsets.
+PyObject* special_tokens_tokens_bytes(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+  const SpecialTokensData* data = data_of(self);
+  if (data == nullptr) return nullptr;
+  if (nargs < 2 || nargs > 3) {
+    PyErr_SetString(PyExc_TypeError,
+                    "tokens_bytes(bpe, tokens, with_offsets=False) takes 2 or 3 arguments");
+    return nullptr;
+  }
+  const BytePairEncoding* bpe = bpe_arg(args[0]);
+  if (bpe == nullptr) return nullptr;
+  const int with_offsets = nargs == 3 ? PyObject_IsTrue(args[2]) : 0;
+  if (with_offsets < 0) return nullptr;
+  return guard_memory([&]() -> PyObject* {
+    const PyRef items(PySequence_List(args[1]));
+    if (items == nullptr) return nullptr;
+    const Py_ssize_t n = PyList_GET_SIZE(items.get());
+    std::vector<PyRef> pieces;
+    std::vector<PyRef> offsets;
+    std::string all;
+    uint64_t chars = 0;
+    pieces.reserve(static_cast<size_t>(n));
+    for (Py_ssize_t i = 0; i < n; i++) {
+      uint32_t id;
+      if (!id_of(PyList_GET_ITEM(items.get(), i), &id)) return nullptr;
+      const uint8_t* bytes;
+      uint64_t length;
+      if (!token_bytes(*bpe, *data, id, &bytes, &length)) {
+        const PyRef key(PyUnicode_FromFormat("%u", id));
+        if (key != nullptr) PyErr_SetObject(PyExc_KeyError, key.get());
+        return nullptr;
+      }
+      if (!with_offsets) {
+        pieces.emplace_back(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes),
+                                                      static_cast<Py_ssize_t>(length)));
+        if (pieces.back() == nullptr) return nullptr;
+        continue;
+      }
+      // A token that starts with a continuation byte belongs to the
+      // character begun before it.
+      const bool inside = length > 0 && bytes[0] >= 0x80 && bytes[0] < 0xC0;
+      offsets.emplace_back(PyLong_FromUnsignedLongLong(chars > 0 && inside ? chars - 1 : chars));
+      if (offsets.back() == nullptr) return nullptr;
+      for (uint64_t k = 0; k < length; k++) chars += !(bytes[k] >= 0x80 && bytes[k] < 0xC0);
+      all.append(reinterpret_cast<const char*>(bytes), length);
+    }
+    if (!with_offsets) return refs_to_list(pieces);
+    const PyRef text(
+        PyUnicode_DecodeUTF8(all.data(), static_cast<Py_ssize_t>(all.size()), "strict"));
+    if (text == nullptr) return nullptr;
+    PyObject* list = refs_to_list(offsets);
+    if (list == nullptr) return nullptr;
+    return Py_BuildValue("(ON)", text.get(), list);
+  });
+}
+
+// check(text, allowed_special, disallowed_special): tiktoken's ValueError
+// when a disallowed special token is in text (a str), else None.
+PyObject* special_tokens_check(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+  if (data_of(self) == nullptr) return nullptr;
+  if (nargs != 3) {
+    PyErr_SetString(PyExc_TypeError,
+                    "check(text, allowed_special, disallowed_special) takes 3 arguments");
+    return nullptr;
+  }
+  if (!PyUnicode_Check(args[0])) Py_RETURN_NOTIMPLEMENTED;
+  return guard_memory([&]() -> PyObject* {
+    SpecialArgs special;
+    const SpecialArgs::Result result = special.parse(self, args[1], args[2]);
+    if (result == SpecialArgs::kFailed) return nullptr;
+    if (result == SpecialArgs::kUnsupported) Py_RETURN_NOTIMPLEMENTED;
+    if (!special.checks()) Py_RETURN_NONE;
+    TextArg text;
+    if (text.parse(args[0]) != TextArg::kOk) return nullptr;  // lone surrogates
+    if (const std::optional<uint32_t> bad = special.first_disallowed(text.data(), text.size())) {
+      return special.raise_disallowed(*bad);
+    }
+    Py_RETURN_NONE;
+  });
+}
+
+PyMethodDef special_tokens_methods[] = {
+    {"decode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(special_tokens_decode)),
+     METH_FASTCALL,
+     "decode($self, bpe, tokens, errors=None, /)\n--\n\n"
+     "The bytes of the tokens (ordinary ones from bpe, else special), or with\n"
+     "errors a str decoded with that error handler. KeyError for an unknown id."},
+    {"decode_batch",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(special_tokens_decode_batch)),
+     METH_FASTCALL,
+     "decode_batch($self, bpe, batch, errors=None, /)\n--\n\n"
+     "decode() of each item of batch, as a list."},
+    {"tokens_bytes",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(special_tokens_tokens_bytes)),
+     METH_FASTCALL,
+     "tokens_bytes($self, bpe, tokens, with_offsets=False, /)\n--\n\n"
+     "The bytes of each token as a list; with_offsets: (text, offsets), the index\n"
+     "of the character where each token starts. KeyError for an unknown id."},
+    {"check", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(special_tokens_check)),
+     METH_FASTCALL,
+     "check($self, text, allowed_special, disallowed_special, /)\n--\n\n"
+     "Raise tiktoken's ValueError when a special token of disallowed_special (\"all\":\n"
+     "every one not in allowed_special) is in text (a str); None otherwise.\n"
+     "NotImplemented when the arguments need the general path (disallowed strings\n"
+     "that are no special token, a text that is no str)."},
+    {nullptr, nullptr, 0, nullptr} /* sentinel */
+};
+
+PySequenceMethods special_tokens_sequence = [] {
+  PySequenceMethods m{};
+  m.sq_length = special_tokens_length;
+  return m;
+}();
+
+}  // namespace
+
+PyTypeObject SpecialTokensType = [] {
+  PyTypeObject t{};
+  Py_SET_REFCNT(reinterpret_cast<PyObject*>(&t), 1);
+  t.tp_name = "velkan.bpe.openai.SpecialTokens";
+  t.tp_basicsize = sizeof(SpecialTokensObject);
+  t.tp_doc =
+      "SpecialTokens(special_tokens)\n--\n\n"
+      "An encoding's special tokens (a dict of text to id), found in texts natively.\n"
+      "Tokenizer.encode_special and the batch methods take it with the allowed and\n"
+      "disallowed subsets. The subsets given as frozensets are resolved once and kept\n"
+      "(at most 64 distinct ones; then the cache starts anew); other collections are\n"
+      "read on every call.";
+  t.tp_flags = Py_TPFLAGS_DEFAULT;
+  t.tp_new = special_tokens_new;
+  t.tp_dealloc = special_tokens_dealloc;
+  t.tp_methods = special_tokens_methods;
+  t.tp_as_sequence = &special_tokens_sequence;
+  return t;
+}();
+
+// ---- SpecialArgs ----------------------------------------------------------------------
+
+bool SpecialArgs::resolve(PyObject* set, const SpecialSet** out, PyRef& holder, SpecialSet& scratch,
+                          bool* unknown) {
+  const SpecialTokensData& data = *data_;
+  if (PyFrozenSet_CheckExact(set)) {
+    if (PySet_GET_SIZE(set) == 0) return true;
+    PyObject* found = PyDict_GetItemWithError(data.subsets.get(), set);
+    if (found == nullptr) {
+      if (PyErr_Occurred()) return false;
+      auto subset = std::make_unique<Subset>();
+      if (!fill_subset(data, set, *subset)) return false;
+      PyRef capsule(PyCapsule_New(subset.get(), kSubsetCapsule, free_subset));
+      if (capsule == nullptr) return false;
+      subset.release();
+      if (PyDict_GET_SIZE(data.subsets.get()) >= kCachedSubsets) PyDict_Clear(data.subsets.get());
+      if (PyDict_SetItem(data.subsets.get(), set, capsule.get()) < 0) return false;
+      holder = std::move(capsule);
+    } else {
+      holder = py_ref_borrowed(found);
+    }
+    const auto* subset =
+        static_cast<const Subset*>(PyCapsule_GetPointer(holder.get(), kSubsetCapsule));
+    *out = &subset->set;
+    *unknown = subset->unknown;
+    return true;
+  }
+  // Other collections change, so they are read on every call.
+  if (PyObject_Length(set) == 0) return !PyErr_Occurred();
+  Subset subset;
+  if (!fill_subset(data, set, subset)) return false;
+  scratch = std::move(subset.set);
+  *out = &scratch;
+  *unknown = subset.unknown;
+  return true;
+}
+
+SpecialArgs::Result SpecialArgs::parse(PyObject* specials, PyObject* allowed,
+                                       PyObject* disallowed) {
+  if (specials == Py_None) return kOk;
+  if (!PyObject_TypeCheck(specials, &SpecialTokensType)) {
+    PyErr_Format(PyExc_TypeError, "specials must be SpecialTokens or None, not %.200s",
+                 Py_TYPE(specials)->tp_name);
+    return kFailed;
+  }
+  data_ = data_of(specials);
+  if (data_ == nullptr) return kFailed;
+  specials_ = py_ref_borrowed(specials);
+  bool unknown = false;
+  if (allowed == Py_None) {
+    allowed_ = nullptr;
+  } else if (is_all(allowed)) {
+    allowed_ = &data_->all;
+  } else if (PyAnySet_Check(allowed)) {
+    // Strings that are no special token are never found: no matter.
+    if (!resolve(allowed, &allowed_, allowed_holder_, allowed_scratch_, &unknown)) return kFailed;
+  } else {
+    return kUnsupported;
+  }
+  if (is_all(disallowed)) {
+    if (allowed_ == nullptr || allowed_->empty()) {
+      disallowed_ = &data_->all;
+    } else if (!allowed_->full()) {
+      disallowed_scratch_ = data_->all.minus(*allowed_);
+      disallowed_ = &disallowed_scratch_;
+    }
+    return kOk;
+  }
+  if (PyAnySet_Check(disallowed) || PyList_Check(disallowed) || PyTuple_Check(disallowed)) {
+    unknown = false;
+    if (!resolve(disallowed, &disallowed_, disallowed_holder_, disallowed_scratch_, &unknown)) {
+      return kFailed;
+    }
+    return unknown ? kUnsupported : kOk;
+  }
+  return disallowed == Py_None ? kOk : kUnsupported;
+}
+
+std::optional<uint32_t> SpecialArgs::first_disallowed(const uint8_t* text, uint64_t length) const {
+  if (!checks()) return std::nullopt;
+  const std::optional<SpecialMatch> m = data_->finder->find(text, length, 0, *disallowed_);
+  if (!m) return std::nullopt;
+  return m->index;
+}
+
+PyObject* SpecialArgs::raise_disallowed(uint32_t index) const {
+  PyObject* token = data_->names[index].get();
+  // tiktoken's words: callers match on them.
+  const PyRef message(PyUnicode_FromFormat(
+      "Encountered text corresponding to disallowed special token %R.\n"
+      "If you want this text to be encoded as a special token, pass it to `allowed_special`, "
+      "e.g. `allowed_special={%R, ...}`.\n"
+      "If you want this text to be encoded as normal text, disable the check for this token by "
+      "passing `disallowed_special=(enc.special_tokens_set - {%R})`.\n"
+      "To disable this check for all special tokens, pass `disallowed_special=()`.\n",
+      token, token, token));
+  if (message != nullptr) PyErr_SetObject(PyExc_ValueError, message.get());
+  return nullptr;
+}
+
+void SpecialArgs::encode(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
+                         std::vector<uint32_t>& out, const Interrupt* interrupt) const {
+  if (!allows()) {
+    std::vector<uint32_t> ids = piecewise_encode(handle, text, length, interrupt);
+    if (out.empty()) {
+      out = std::move(ids);
+    } else {
+      out.insert(out.end(), ids.begin(), ids.end());
+    }
+    return;
+  }
+  encode_with_specials(handle, *data_->finder, data_->ids.data(), *allowed_, text, length, out,
+                       interrupt);
+}
+
+// ---- Tokenizer.encode_special ----------------------------------------------------------
+
+const char kEncodeSpecialDoc[] =
+    "encode_special($self, text, specials, allowed_special, disallowed_special, /)\n--\n\n"
+    "Encode text (str) as tiktoken's Encoding.encode does: ValueError when a special\n"
+    "token of disallowed_special (\"all\": every one not allowed) is in it, else the\n"
+    "ids with the tokens of allowed_special (\"all\" or a set) as their ids.\n"
+    "NotImplemented when the arguments need the general path (a text that is no str,\n"
+    "disallowed strings that are no special token).";
+
+PyObject* tokenizer_encode_special(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+  const EncodingHandle* handle = tokenizer_handle(self);
+  if (handle == nullptr) return nullptr;
+  if (nargs != 4) {
+    PyErr_Format(PyExc_TypeError, "encode_special() takes exactly 4 arguments (%zd given)", nargs);
+    return nullptr;
+  }
+  if (!PyUnicode_Check(args[0])) Py_RETURN_NOTIMPLEMENTED;
+  return guard_memory([&]() -> PyObject* {
+    SpecialArgs special;
+    const SpecialArgs::Result result = special.parse(args[1], args[2], args[3]);
+    if (result == SpecialArgs::kFailed) return nullptr;
+    if (result == SpecialArgs::kUnsupported) Py_RETURN_NOTIMPLEMENTED;
+    TextArg text;
+    if (text.parse(args[0]) != TextArg::kOk) return nullptr;  // lone surrogates
+    if (const std::optional<uint32_t> bad = special.first_disallowed(text.data(), text.size())) {
+      return special.raise_disallowed(*bad);
+    }
+    std::vector<uint32_t> ids;
+    if (!run_on_text(text, [&](const uint8_t* data, uint64_t n, const Interrupt* hook) {
+          special.encode(*handle, data, n, ids, hook);
+        })) {
+      return nullptr;
+    }
+    return tokens_to_list(ids.data(), ids.size());
+  });
+}
+
+}  // namespace velkan
