@@ -1,0 +1,177 @@
+#include "driver/stream.h"
+
+#include "core/automaton.h"
+#include "core/encoder.h"
+#include "driver/piece_cache.h"
+#include "driver/piece_walk.h"
+#include "presplit/split_common.h"
+
+namespace velkan {
+namespace {
+
+// When is a piece's end certain? Every rule of the four rule sets scans, from
+// where its piece starts, an optional first character (a space or a prefix)
+// and then runs of one kind: letters (with marks in o200k), at most three
+// numbers, symbols followed by CR, LF and '/', or whitespace; after a word, a
+// contraction reads up to three bytes more. Two places stop every scan:
+//  (a) a letter or number followed by a symbol that is neither a mark, an
+//      apostrophe nor '/': every run that holds the letter stops at the
+//      symbol, so a piece ends there, and every run before it stops at the
+//      letter at the latest;
+//  (b) a whitespace run (with any '/' among it) and the character after it,
+//      for pieces that start before the run's last whitespace character:
+//      their runs either stop before the whitespace or are whitespace, CR,
+//      LF or '/' runs, and none of those takes that character.
+// The rules that test for the end of the text (`\s+$`) test it only at the
+// end of a run, which in both cases lies inside the buffer.
+
+// Bytes read past the character that stops a scan: the rest of that
+// character, or a contraction's apostrophe and two letters.
+constexpr uint64_t kReadPast = 4;
+
+struct Char {
+  uint32_t length;
+  uint32_t flags;
+  bool valid;  // a whole UTF-8 sequence; a lone byte may grow into one later
+};
+
+inline Char char_at(const uint8_t* p, const uint8_t* end) {
+  if (p[0] < 0x80) return {1, kAsciiFlags[p[0]], true};
+  const DecodedChar c = decode_utf8(p, end);
+  return {c.length, char_flags(c.value), c.length > 1};
+}
+
+inline bool ends_word(const Char& before, const Char& c, uint8_t byte) {
+  return before.valid && (before.flags & (kCharLetter | kCharNumber)) && c.valid &&
+         is_symbol_char(c.flags) && !(c.flags & kCharMark) && byte != '\'' && byte != '/';
+}
+
+// For the piece that starts at s, a position c > s such that every piece that
+// starts in [s, c) comes out the same whatever follows the buffer; 0 when
+// the buffer cannot tell yet.
+uint64_t certain_from(const uint8_t* text, uint64_t length, uint64_t s) {
+  const uint8_t* const end = text + length;
+  const uint8_t* p = text + s;
+  Char before = char_at(p, end);
+  p += before.length;
+  // The first character may be a prefix of any kind: whitespace counts from
+  // the second one on.
+  while (p < end) {
+    const Char c = char_at(p, end);
+    if (c.flags & kCharWhite) break;
+    if (ends_word(before, c, *p)) return static_cast<uint64_t>(p - text);
+    before = c;
+    p += c.length;
+  }
+  const uint8_t* last_white = p;
+  while (p < end) {
+    const Char c = char_at(p, end);
+    if (c.flags & kCharWhite) {
+      last_white = p;
+    } else if (*p != '/') {
+      break;
+    }
+    p += c.length;
+  }
+  if (static_cast<uint64_t>(end - p) < kReadPast) return 0;
+  return static_cast<uint64_t>(last_white - text);
+}
+
+// Walks the certain pieces of text[0, length) and returns where they end.
+// on_piece(start, end) returns false to stop (then the answer means nothing).
+template <typename OnPiece>
+uint64_t walk_certain(RuleSet rule_set, const uint8_t* text, uint64_t length, OnPiece on_piece) {
+  if (rule_set == RuleSet::kWhole) return 0;
+  uint64_t covered = 0;
+  uint64_t stop = length;
+  visit_rule_set(rule_set, [&](auto rules) {
+    for_each_piece_with<decltype(rules)>(text, length, [&](uint64_t start, uint64_t end) {
+      if (start >= covered) {
+        covered = certain_from(text, length, start);
+        if (covered == 0) {
+          stop = start;
+          return false;
+        }
+      }
+      return on_piece(start, end);
+    });
+  });
+  return stop;
+}
+
+// The ids of one piece: a whole token straight from the automaton, else the
+// vocabulary's cache of pieces already encoded, else the encoder.
+struct PieceIds {
+  const BytePairEncoding& bpe;
+  const PairFilter* filter;
+  PieceCache& cache;
+  EncoderScratch scratch;
+  uint32_t hit[PieceCache::kMaxIds];
+
+  explicit PieceIds(const EncodingHandle& handle)
+      : bpe(*handle.encoding),
+        filter(handle.pair_filter.words.empty() ? nullptr : &handle.pair_filter),
+        cache(handle.piece_cache) {}
+
+  // Returns the ids' number; they are then at *ids.
+  uint64_t encode(const uint8_t* piece, uint64_t len, const uint32_t** ids) {
+    const int32_t whole = automaton_whole_token(bpe.forward_automaton, piece, len);
+    if (whole != -1) {
+      hit[0] = static_cast<uint32_t>(whole);
+      *ids = hit;
+      return 1;
+    }
+    const bool cacheable = PieceCache::cacheable(len);
+    PieceCache::Key key{};
+    if (cacheable) {
+      key = PieceCache::key_of(piece, len);
+      if (const uint32_t n = cache.find(key, hit)) {
+        *ids = hit;
+        return n;
+      }
+    }
+    const uint64_t n =
+        encoder_encode_piece(bpe, piece, len, bpe_next_match(bpe, piece, len), scratch, filter);
+    if (cacheable) cache.put(key, scratch.tokens.get(), n);
+    *ids = scratch.tokens.get();
+    return n;
+  }
+};
+
+}  // namespace
+
+uint64_t stream_certain_end(RuleSet rule_set, const uint8_t* text, uint64_t length) {
+  return walk_certain(rule_set, text, length, [](uint64_t, uint64_t) { return true; });
+}
+
+uint64_t stream_encode_prefix(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
+                              bool last, std::vector<uint32_t>* ids, uint64_t* count,
+                              const Interrupt* interrupt) {
+  if (last) {
+    if (ids != nullptr) {
+      std::vector<uint32_t> all = piecewise_encode(handle, text, length, interrupt);
+      ids->insert(ids->end(), all.begin(), all.end());
+    } else {
+      *count += piecewise_count(handle, text, length, interrupt);
+    }
+    return length;
+  }
+  PieceIds encoder(handle);
+  uint64_t next_check = interrupt != nullptr ? kInterruptEveryBytes : UINT64_MAX;
+  return walk_certain(handle.rule_set, text, length, [&](uint64_t start, uint64_t end) {
+    if (start >= next_check) {
+      next_check = start + kInterruptEveryBytes;
+      if (interrupt->requested(interrupt->context)) return false;
+    }
+    const uint32_t* piece_ids;
+    const uint64_t n = encoder.encode(text + start, end - start, &piece_ids);
+    if (ids != nullptr) {
+      ids->insert(ids->end(), piece_ids, piece_ids + n);
+    } else {
+      *count += n;
+    }
+    return true;
+  });
+}
+
+}  // namespace velkan
