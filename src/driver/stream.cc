@@ -14,10 +14,10 @@ namespace {
 // and then runs of one kind: letters (with marks in o200k), at most three
 // numbers, symbols followed by CR, LF and '/', or whitespace; after a word, a
 // contraction reads up to three bytes more. Two places stop every scan:
-//  (a) a letter or number followed by a symbol that is neither a mark, an
-//      apostrophe nor '/': every run that holds the letter stops at the
-//      symbol, so a piece ends there, and every run before it stops at the
-//      letter at the latest;
+//  (a) a letter or number followed by a symbol that is neither a mark nor
+//      an apostrophe: every run that holds the letter stops at the symbol,
+//      so a piece ends there, and every run before it stops at the letter
+//      at the latest (a symbol run's CR, LF and '/' too);
 //  (b) a whitespace run (with any '/' among it) and the character after it,
 //      for pieces that start before the run's last whitespace character:
 //      their runs either stop before the whitespace or are whitespace, CR,
@@ -43,7 +43,7 @@ inline Char char_at(const uint8_t* p, const uint8_t* end) {
 
 inline bool ends_word(const Char& before, const Char& c, uint8_t byte) {
   return before.valid && (before.flags & (kCharLetter | kCharNumber)) && c.valid &&
-         is_symbol_char(c.flags) && !(c.flags & kCharMark) && byte != '\'' && byte != '/';
+         is_symbol_char(c.flags) && !(c.flags & kCharMark) && byte != '\'';
 }
 
 // For the piece that starts at s, a position c > s such that every piece that
