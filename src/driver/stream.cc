@@ -77,12 +77,33 @@ uint64_t certain_from(const uint8_t* text, uint64_t length, uint64_t s) {
   return static_cast<uint64_t>(last_white - text);
 }
 
+// A quick first answer for the bulk of a buffer, from its end backwards: the
+// last place where (a) or (b) holds between ASCII bytes. An ASCII byte starts
+// a character wherever decoding began, so no forward decoding is needed;
+// every piece that starts before the answer is certain, and the forward scan
+// above runs only for the pieces after it. 0 when there is none.
+uint64_t certain_before_ascii_end(const uint8_t* text, uint64_t length) {
+  if (length < kReadPast + 1) return 0;
+  for (uint64_t x = length - kReadPast; x > 0; x--) {
+    const uint8_t c = text[x];
+    const uint8_t b = text[x - 1];
+    if (c >= 0x80 || b >= 0x80) continue;
+    const uint32_t before = kAsciiFlags[b];
+    const uint32_t flags = kAsciiFlags[c];
+    // (b): pieces that start before this whitespace character.
+    if ((before & kCharWhite) && !(flags & kCharWhite) && c != '/') return x - 1;
+    // (a): a symbol right after a letter or number ends a piece.
+    if ((before & (kCharLetter | kCharNumber)) && flags == 0 && c != '\'') return x;
+  }
+  return 0;
+}
+
 // Walks the certain pieces of text[0, length) and returns where they end.
 // on_piece(start, end) returns false to stop (then the answer means nothing).
 template <typename OnPiece>
 uint64_t walk_certain(RuleSet rule_set, const uint8_t* text, uint64_t length, OnPiece on_piece) {
   if (rule_set == RuleSet::kWhole) return 0;
-  uint64_t covered = 0;
+  uint64_t covered = certain_before_ascii_end(text, length);
   uint64_t stop = length;
   visit_rule_set(rule_set, [&](auto rules) {
     for_each_piece_with<decltype(rules)>(text, length, [&](uint64_t start, uint64_t end) {

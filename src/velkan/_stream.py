@@ -227,22 +227,29 @@ class Stream:
         if pos < hold:
             segment = buf[pos:hold] if pos or hold < len(buf) else buf
             got, used = self._prefix(segment, last, want_ids)
-            out += got
             if used == 0 and len(segment) >= _RETRY_BYTES:
                 self._wait_until = 2 * len(buf)
+            if pos == 0:
+                out = got  # the common case: no copy of the ids
+            else:
+                out += got
             pos += used
         if pos:
             del buf[:pos]
         return out
 
-    def _native_prefix(self, data: bytes | bytearray, last: bool, want_ids: bool) -> tuple[Any, int]:
+    def _native_prefix(
+        self, data: bytes | bytearray, last: bool, want_ids: bool
+    ) -> tuple[Any, int]:
         if want_ids:
             got: tuple[Any, int] = self._native._encode_prefix(data, last)
         else:
             got = self._native._count_prefix(data, last)
         return got
 
-    def _custom_prefix(self, data: bytes | bytearray, last: bool, want_ids: bool) -> tuple[Any, int]:
+    def _custom_prefix(
+        self, data: bytes | bytearray, last: bool, want_ids: bool
+    ) -> tuple[Any, int]:
         # Whole characters only: a cut inside one waits for its other bytes.
         text, valid = codecs.utf_8_decode(bytes(data), "strict", last)
         core = self._enc._core
