@@ -23,7 +23,8 @@ namespace {
 //      their runs either stop before the whitespace or are whitespace, CR,
 //      LF or '/' runs, and none of those takes that character.
 // The rules that test for the end of the text (`\s+$`) test it only at the
-// end of a run, which in both cases lies inside the buffer.
+// end of a run, which in both cases lies inside the buffer. Besides, a piece
+// that starts with three numbers is certain where numbers go three at a time.
 
 // Bytes read past the character that stops a scan: the rest of that
 // character, or a contraction's apostrophe and two letters.
@@ -49,9 +50,21 @@ inline bool ends_word(const Char& before, const Char& c, uint8_t byte) {
 // For the piece that starts at s, a position c > s such that every piece that
 // starts in [s, c) comes out the same whatever follows the buffer; 0 when
 // the buffer cannot tell yet.
-uint64_t certain_from(const uint8_t* text, uint64_t length, uint64_t s) {
+uint64_t certain_from(const uint8_t* text, uint64_t length, uint64_t s, bool numbers_by_three) {
   const uint8_t* const end = text + length;
   const uint8_t* p = text + s;
+  if (numbers_by_three) {
+    // `\p{N}{1,3}` reads no further than three numbers: a long number comes
+    // out three at a time however it goes on.
+    int n = 0;
+    const uint8_t* q = p;
+    for (; n < 3 && q < end; n++) {
+      const Char c = char_at(q, end);
+      if (!c.valid || !(c.flags & kCharNumber)) break;
+      q += c.length;
+    }
+    if (n == 3) return static_cast<uint64_t>(q - text);
+  }
   Char before = char_at(p, end);
   p += before.length;
   // The first character may be a prefix of any kind: whitespace counts from
@@ -103,12 +116,14 @@ uint64_t certain_before_ascii_end(const uint8_t* text, uint64_t length) {
 template <typename OnPiece>
 uint64_t walk_certain(RuleSet rule_set, const uint8_t* text, uint64_t length, OnPiece on_piece) {
   if (rule_set == RuleSet::kWhole) return 0;
+  // Every rule set but r50k's takes numbers three at a time.
+  const bool numbers_by_three = rule_set != RuleSet::kR50k;
   uint64_t covered = certain_before_ascii_end(text, length);
   uint64_t stop = length;
   visit_rule_set(rule_set, [&](auto rules) {
     for_each_piece_with<decltype(rules)>(text, length, [&](uint64_t start, uint64_t end) {
       if (start >= covered) {
-        covered = certain_from(text, length, start);
+        covered = certain_from(text, length, start, numbers_by_three);
         if (covered == 0) {
           stop = start;
           return false;
