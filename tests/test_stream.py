@@ -210,3 +210,17 @@ def test_ids_come_as_soon_as_they_are_certain(name):
     assert tokenizer._count_prefix(b"one two three four", True) == (4, 18)
     with pytest.raises(TypeError, match="takes exactly 2 arguments"):
         tokenizer._encode_prefix(b"x")
+
+
+@pytest.mark.parametrize("kind", [str, bytes])
+def test_large_parts_and_unknown_allowed_names(kind):
+    enc = velkan.get_encoding("o200k_base")
+    text = "Große Worte, 12345 Zahlen und <|endoftext|> Zeichen!\n" * 4000
+    data = text if kind is str else text.encode()
+    stream = enc.stream(allowed_special="all")
+    half = len(data) // 2  # parts of 100 KiB and more are encoded without the lock
+    ids = stream.feed(data[:half]) + stream.feed(data[half:]) + stream.finish()
+    assert ids == enc.encode(text, allowed_special="all")
+    # A name the encoding lacks never matches: its text stays text.
+    stream = enc.stream(allowed_special={"<|nothing|>"}, disallowed_special=())
+    assert stream.feed("a <|nothing|> b") + stream.finish() == enc.encode("a <|nothing|> b")

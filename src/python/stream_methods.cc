@@ -1,5 +1,7 @@
 #include "python/stream_methods.h"
 
+#include <new>
+#include <string>
 #include <vector>
 
 #include "driver/stream.h"
@@ -10,12 +12,20 @@
 namespace velkan {
 namespace {
 
-// Ctrl-C during a long buffer: the driver asks between pieces.
+// Buffers from this size up are encoded without the interpreter lock, as
+// Tokenizer.encode does with long texts, so that other threads run meanwhile.
+constexpr uint64_t kReleaseLockBytes = 64 * 1024;
+
+// Ctrl-C during a long buffer: the driver asks between pieces, taking the
+// lock back for the handlers when it was let go (saved is then set).
 struct SignalHook {
+  PyThreadState* saved = nullptr;
   bool raised = false;
   Interrupt hook{[](void* self) {
                    auto* check = static_cast<SignalHook*>(self);
+                   if (check->saved != nullptr) PyEval_RestoreThread(check->saved);
                    check->raised = PyErr_CheckSignals() != 0;
+                   if (check->saved != nullptr) check->saved = PyEval_SaveThread();
                    return check->raised;
                  },
                  this};
@@ -45,8 +55,30 @@ PyObject* prefix_of(PyObject* self, PyObject* const* args, Py_ssize_t nargs, con
     std::vector<uint32_t> ids;
     uint64_t count = 0;
     SignalHook check;
-    const uint64_t consumed = stream_encode_prefix(*handle, text.data(), text.size(), last != 0,
-                                                   want_ids ? &ids : nullptr, &count, &check.hook);
+    uint64_t consumed = 0;
+    if (text.size() < kReleaseLockBytes) {
+      consumed = stream_encode_prefix(*handle, text.data(), text.size(), last != 0,
+                                      want_ids ? &ids : nullptr, &count, &check.hook);
+    } else {
+      // A stream's buffer is a bytearray its owner may change meanwhile.
+      std::string copy;
+      const uint8_t* data = text.data();
+      if (text.writable()) {
+        copy.assign(reinterpret_cast<const char*>(data), text.size());
+        data = reinterpret_cast<const uint8_t*>(copy.data());
+      }
+      bool out_of_memory = false;
+      check.saved = PyEval_SaveThread();
+      // Nothing below touches a Python object until the lock is back.
+      try {
+        consumed = stream_encode_prefix(*handle, data, text.size(), last != 0,
+                                        want_ids ? &ids : nullptr, &count, &check.hook);
+      } catch (const std::bad_alloc&) {
+        out_of_memory = true;
+      }
+      PyEval_RestoreThread(check.saved);
+      if (out_of_memory) throw std::bad_alloc();
+    }
     if (check.raised) return nullptr;
     PyRef result(want_ids ? tokens_to_list(ids.data(), ids.size())
                           : PyLong_FromUnsignedLongLong(count));

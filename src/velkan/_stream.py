@@ -76,7 +76,9 @@ class Stream:
             enc._disallowed_set(allowed, disallowed_special) if disallowed_special else frozenset()
         )
         self._enc = enc
-        self._allowed = {s.encode("utf-8"): enc._special_tokens[s] for s in allowed}
+        # Allowed names the encoding lacks can never match, as in encode.
+        specials = enc._special_tokens
+        self._allowed = {s.encode("utf-8"): specials[s] for s in allowed if s in specials}
         allowed_bytes = frozenset(self._allowed)
         disallowed_bytes = frozenset(s.encode("utf-8") for s in disallowed)
         self._allowed_re = _bytes_regex(allowed_bytes)
