@@ -77,8 +77,8 @@ class Stream:
         )
         self._enc = enc
         # Allowed names the encoding lacks can never match, as in encode.
-        specials = enc._special_tokens
-        self._allowed = {s.encode("utf-8"): specials[s] for s in allowed if s in specials}
+        known = enc._special_tokens
+        self._allowed = {s.encode("utf-8"): known[s] for s in allowed if s in known}
         allowed_bytes = frozenset(self._allowed)
         disallowed_bytes = frozenset(s.encode("utf-8") for s in disallowed)
         self._allowed_re = _bytes_regex(allowed_bytes)
