@@ -91,6 +91,7 @@ class Stream:
         # still grow into that token.
         self._partials = frozenset(t[:k] for t in specials for k in range(1, len(t)))
         self._max_partial = max(map(len, specials), default=1) - 1
+        self._first_bytes = frozenset(t[:1] for t in specials)
         tokenizer = enc._tokenizer
         self._native = tokenizer
         self._prefix: Callable[[bytes | bytearray, bool, bool], tuple[Any, int]] = (
@@ -206,6 +207,9 @@ class Stream:
         (the buffer's end when none does)."""
         buf = self._buf
         n = len(buf)
+        tail = max(pos, n - self._max_partial)
+        if not any(buf.find(b, tail) != -1 for b in self._first_bytes):
+            return n
         for k in range(min(self._max_partial, n - pos), 0, -1):
             if bytes(buf[n - k :]) in self._partials:
                 return n - k
