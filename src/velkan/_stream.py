@@ -94,10 +94,16 @@ class Stream:
         self._first_bytes = frozenset(t[:1] for t in specials)
         tokenizer = enc._tokenizer
         self._native = tokenizer
-        self._prefix: Callable[[bytes | bytearray, bool, bool], tuple[Any, int]] = (
+        self._prefix: Callable[[bytes, bool, bool], tuple[Any, int]] = (
             self._native_prefix if tokenizer is not None else self._custom_prefix
         )
-        self._buf = bytearray()
+        # What is held: _buf, then the parts in _pending (kept apart while a
+        # long unfinished piece waits, so that no part is copied per feed).
+        self._buf = b""
+        self._pending: list[bytes] = []
+        self._pending_size = 0
+        # The last bytes fed, for a disallowed token cut across two parts.
+        self._recent = b""
         self._kind: type | None = None
         self._high_surrogate = ""  # a str part's last character, when half a pair
         self._wait_until = 0  # see _RETRY_BYTES
@@ -126,12 +132,15 @@ class Stream:
         return n
 
     def __repr__(self) -> str:
-        state = "finished" if self._done else "%d bytes held" % len(self._buf)
+        state = "finished" if self._done else "%d bytes held" % self._held_bytes()
         return "<velkan stream of %r, %s>" % (self._enc.name, state)
+
+    def _held_bytes(self) -> int:
+        return len(self._buf) + self._pending_size
 
     # ---- parts in --------------------------------------------------------------------
 
-    def _append(self, data: Data) -> None:
+    def _bytes_of(self, data: Data) -> bytes:
         if isinstance(data, str):
             kind: type = str
         elif isinstance(data, (bytes, bytearray, memoryview)):
@@ -147,37 +156,44 @@ class Stream:
                 "stream.feed: this stream was fed %s, so every part must be %s, not %s"
                 % (self._kind.__name__, self._kind.__name__, type(data).__name__)
             )
-        if isinstance(data, str):
-            data = self._high_surrogate + data
-            self._high_surrogate = ""
-            # Half a surrogate pair waits for its other half.
-            if data and "\ud800" <= data[-1] <= "\udbff":
-                self._high_surrogate = data[-1]
-                data = data[:-1]
-            try:
-                self._buf += data.encode("utf-8")
-            except UnicodeEncodeError:
-                from velkan.encoding import _replace_surrogates
+        if not isinstance(data, str):
+            return data if type(data) is bytes else bytes(data)
+        data = self._high_surrogate + data
+        self._high_surrogate = ""
+        # Half a surrogate pair waits for its other half.
+        if data and "\ud800" <= data[-1] <= "\udbff":
+            self._high_surrogate = data[-1]
+            data = data[:-1]
+        try:
+            return data.encode("utf-8")
+        except UnicodeEncodeError:
+            from velkan.encoding import _replace_surrogates
 
-                self._buf += _replace_surrogates(data).encode("utf-8")
-        else:
-            self._buf += data
+            return _replace_surrogates(data).encode("utf-8")
 
     def _run(self, data: Data | None, last: bool, want_ids: bool) -> Any:
         if self._done:
             raise ValueError("stream is finished: make a new one with Encoding.stream()")
-        old = len(self._buf)
         if data is not None:
-            self._append(data)
+            part = self._bytes_of(data)
         elif self._high_surrogate:
             # A lone high surrogate at the very end: U+FFFD, as encode gives.
-            self._buf += "\ufffd".encode()
+            part = "\ufffd".encode()
             self._high_surrogate = ""
+        else:
+            part = b""
         try:
-            self._check_disallowed(old)
-            if not last and len(self._buf) < self._wait_until:
+            self._check_disallowed(part)
+            if not last and self._held_bytes() + len(part) < self._wait_until:
+                self._pending.append(part)
+                self._pending_size += len(part)
                 return [] if want_ids else 0
-            return self._take(last, want_ids)
+            if self._pending:
+                self._pending.append(part)
+                part = b"".join(self._pending)
+                self._pending = []
+                self._pending_size = 0
+            return self._take(self._buf + part if self._buf else part, last, want_ids)
         except BaseException:
             self._done = True  # a stream that raised cannot tell what it gave
             raise
@@ -187,41 +203,43 @@ class Stream:
 
     # ---- special tokens ------------------------------------------------------------
 
-    def _check_disallowed(self, old: int) -> None:
-        if self._disallowed_re is None:
+    def _check_disallowed(self, part: bytes) -> None:
+        if self._disallowed_re is None or not part:
             return
-        # Text before old was searched already; a token begun there is held.
-        start = max(0, old - self._max_disallowed + 1)
+        keep = self._max_disallowed - 1
+        # A token cut between the parts fed so far and this one lies in these.
+        seam = self._recent + part[:keep]
+        self._recent = (self._recent + part)[-keep:] if keep else b""
         # One byte of the tokens' common start first: a byte search runs at
         # memory speed, a search for two bytes several times slower.
-        if self._buf.find(self._disallowed_prefix[-1:], start) == -1:
-            return
-        match = self._disallowed_re.search(self._buf, start)
-        if match is not None:
-            from velkan.encoding import raise_disallowed_special_token
+        needle = self._disallowed_prefix[-1:]
+        for region in (seam, part):
+            if region.find(needle) == -1:
+                continue
+            match = self._disallowed_re.search(region)
+            if match is not None:
+                from velkan.encoding import raise_disallowed_special_token
 
-            raise_disallowed_special_token(match.group().decode("utf-8"))
+                raise_disallowed_special_token(match.group().decode("utf-8"))
 
-    def _hold_from(self, pos: int) -> int:
+    def _hold_from(self, buf: bytes) -> int:
         """Where the buffer's tail that may grow into a special token starts
         (the buffer's end when none does)."""
-        buf = self._buf
         n = len(buf)
-        tail = max(pos, n - self._max_partial)
+        tail = max(0, n - self._max_partial)
         if not any(buf.find(b, tail) != -1 for b in self._first_bytes):
             return n
-        for k in range(min(self._max_partial, n - pos), 0, -1):
-            if bytes(buf[n - k :]) in self._partials:
+        for k in range(min(self._max_partial, n), 0, -1):
+            if buf[n - k :] in self._partials:
                 return n - k
         return n
 
     # ---- encoding ---------------------------------------------------------------------
 
-    def _take(self, last: bool, want_ids: bool) -> Any:
-        buf = self._buf
+    def _take(self, buf: bytes, last: bool, want_ids: bool) -> Any:
         out: Any = [] if want_ids else 0
         pos = 0
-        hold = len(buf) if last or not self._partials else self._hold_from(0)
+        hold = len(buf) if last or not self._partials else self._hold_from(buf)
         if self._allowed_re is not None and buf.find(self._allowed_prefix[-1:]) != -1:
             while True:
                 match = self._allowed_re.search(buf, pos)
@@ -242,24 +260,19 @@ class Stream:
             else:
                 out += got
             pos += used
-        if pos:
-            del buf[:pos]
+        self._buf = buf[pos:]
         return out
 
-    def _native_prefix(
-        self, data: bytes | bytearray, last: bool, want_ids: bool
-    ) -> tuple[Any, int]:
+    def _native_prefix(self, data: bytes, last: bool, want_ids: bool) -> tuple[Any, int]:
         if want_ids:
             got: tuple[Any, int] = self._native._encode_prefix(data, last)
         else:
             got = self._native._count_prefix(data, last)
         return got
 
-    def _custom_prefix(
-        self, data: bytes | bytearray, last: bool, want_ids: bool
-    ) -> tuple[Any, int]:
+    def _custom_prefix(self, data: bytes, last: bool, want_ids: bool) -> tuple[Any, int]:
         # Whole characters only: a cut inside one waits for its other bytes.
-        text, valid = codecs.utf_8_decode(bytes(data), "strict", last)
+        text, valid = codecs.utf_8_decode(data, "strict", last)
         core = self._enc._core
         if last:
             ids = core.encode_ordinary(text)
