@@ -72,6 +72,8 @@ def test_method_sets():
         "truncate",
         "encode_with_offsets",
         "decoder",
+        "_encode_prefix",
+        "_count_prefix",
     }
     assert methods(ParallelOptions) == {"min_batch_size", "chunk_size", "max_threads"}
 

@@ -20,6 +20,7 @@
 #include "python/objects.h"
 #include "python/py_ref.h"
 #include "python/special_methods.h"
+#include "python/stream_methods.h"
 
 namespace velkan {
 
@@ -591,6 +592,8 @@ PyMethodDef tokenizer_methods[] = {
     {"truncate", budget_method(tokenizer_truncate), METH_VARARGS | METH_KEYWORDS, kTruncateDoc},
     {"encode_with_offsets", tokenizer_encode_with_offsets, METH_O, kEncodeWithOffsetsDoc},
     {"decoder", budget_method(tokenizer_decoder), METH_FASTCALL, kDecoderDoc},
+    {"_encode_prefix", stream_method(tokenizer_encode_prefix), METH_FASTCALL, kEncodePrefixDoc},
+    {"_count_prefix", stream_method(tokenizer_count_prefix), METH_FASTCALL, kCountPrefixDoc},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 

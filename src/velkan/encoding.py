@@ -26,6 +26,8 @@ if TYPE_CHECKING:
     import numpy as np
     import numpy.typing as npt
 
+    from velkan import _stream
+
 AllowedSpecial = Union[Literal["all"], AbstractSet[str]]
 DisallowedSpecial = Union[Literal["all"], Collection[str]]
 
@@ -563,6 +565,20 @@ class Encoding:
             del tokens[-n:]
         tokens += self._core.encode_piece(tail)
         return tokens
+
+    def stream(
+        self,
+        *,
+        allowed_special: AllowedSpecial = set(),  # noqa: B006
+        disallowed_special: DisallowedSpecial = "all",
+    ) -> _stream.Stream:
+        """A streaming encoder: ``feed`` it parts of a text (str, or bytes cut
+        anywhere), get back the ids already certain, and the rest from
+        ``finish()``; together they are ``encode`` of the whole text. Memory
+        stays near the longest piece. See ``velkan._stream.Stream``."""
+        from velkan import _stream
+
+        return _stream.Stream(self, allowed_special, disallowed_special)
 
     # ---- budgets (velkan._budget does the work) ---------------------------------
 

@@ -1,0 +1,213 @@
+#include "driver/stream.h"
+
+#include "core/automaton.h"
+#include "core/encoder.h"
+#include "driver/piece_cache.h"
+#include "driver/piece_walk.h"
+#include "presplit/split_common.h"
+
+namespace velkan {
+namespace {
+
+// When is a piece's end certain? Every rule of the four rule sets scans, from
+// where its piece starts, an optional first character (a space or a prefix)
+// and then runs of one kind: letters (with marks in o200k), at most three
+// numbers, symbols followed by CR, LF and '/', or whitespace; after a word, a
+// contraction reads up to three bytes more. Two places stop every scan:
+//  (a) a letter or number followed by a symbol that is neither a mark nor
+//      an apostrophe: every run that holds the letter stops at the symbol,
+//      so a piece ends there, and every run before it stops at the letter
+//      at the latest (a symbol run's CR, LF and '/' too);
+//  (b) a whitespace run (with any '/' among it) and the character after it,
+//      for pieces that start before the run's last whitespace character:
+//      their runs either stop before the whitespace or are whitespace, CR,
+//      LF or '/' runs, and none of those takes that character.
+// The rules that test for the end of the text (`\s+$`) test it only at the
+// end of a run, which in both cases lies inside the buffer. Besides, a piece
+// that starts with three numbers is certain where numbers go three at a time.
+
+// Bytes read past the character that stops a scan: the rest of that
+// character, or a contraction's apostrophe and two letters.
+constexpr uint64_t kReadPast = 4;
+
+struct Char {
+  uint32_t length;
+  uint32_t flags;
+  bool valid;  // a whole UTF-8 sequence; a lone byte may grow into one later
+};
+
+inline Char char_at(const uint8_t* p, const uint8_t* end) {
+  if (p[0] < 0x80) return {1, kAsciiFlags[p[0]], true};
+  const DecodedChar c = decode_utf8(p, end);
+  return {c.length, char_flags(c.value), c.length > 1};
+}
+
+inline bool ends_word(const Char& before, const Char& c, uint8_t byte) {
+  return before.valid && (before.flags & (kCharLetter | kCharNumber)) && c.valid &&
+         is_symbol_char(c.flags) && !(c.flags & kCharMark) && byte != '\'';
+}
+
+// For the piece that starts at s, a position c > s such that every piece that
+// starts in [s, c) comes out the same whatever follows the buffer; 0 when
+// the buffer cannot tell yet.
+uint64_t certain_from(const uint8_t* text, uint64_t length, uint64_t s, bool numbers_by_three) {
+  const uint8_t* const end = text + length;
+  const uint8_t* p = text + s;
+  if (numbers_by_three) {
+    // `\p{N}{1,3}` reads no further than three numbers: a long number comes
+    // out three at a time however it goes on.
+    int n = 0;
+    const uint8_t* q = p;
+    for (; n < 3 && q < end; n++) {
+      const Char c = char_at(q, end);
+      if (!c.valid || !(c.flags & kCharNumber)) break;
+      q += c.length;
+    }
+    if (n == 3) return static_cast<uint64_t>(q - text);
+  }
+  Char before = char_at(p, end);
+  p += before.length;
+  // The first character may be a prefix of any kind: whitespace counts from
+  // the second one on.
+  while (p < end) {
+    const Char c = char_at(p, end);
+    if (c.flags & kCharWhite) break;
+    if (ends_word(before, c, *p)) return static_cast<uint64_t>(p - text);
+    before = c;
+    p += c.length;
+  }
+  const uint8_t* last_white = p;
+  while (p < end) {
+    const Char c = char_at(p, end);
+    if (c.flags & kCharWhite) {
+      last_white = p;
+    } else if (*p != '/') {
+      break;
+    }
+    p += c.length;
+  }
+  if (static_cast<uint64_t>(end - p) < kReadPast) return 0;
+  return static_cast<uint64_t>(last_white - text);
+}
+
+// A quick first answer for the bulk of a buffer, from its end backwards: the
+// last place where (a) or (b) holds between ASCII bytes. An ASCII byte starts
+// a character wherever decoding began, so no forward decoding is needed;
+// every piece that starts before the answer is certain, and the forward scan
+// above runs only for the pieces after it. 0 when there is none.
+uint64_t certain_before_ascii_end(const uint8_t* text, uint64_t length) {
+  if (length < kReadPast + 1) return 0;
+  for (uint64_t x = length - kReadPast; x > 0; x--) {
+    const uint8_t c = text[x];
+    const uint8_t b = text[x - 1];
+    if (c >= 0x80 || b >= 0x80) continue;
+    const uint32_t before = kAsciiFlags[b];
+    const uint32_t flags = kAsciiFlags[c];
+    // (b): pieces that start before this whitespace character.
+    if ((before & kCharWhite) && !(flags & kCharWhite) && c != '/') return x - 1;
+    // (a): a symbol right after a letter or number ends a piece.
+    if ((before & (kCharLetter | kCharNumber)) && flags == 0 && c != '\'') return x;
+  }
+  return 0;
+}
+
+// Walks the certain pieces of text[0, length) and returns where they end.
+// on_piece(start, end) returns false to stop (then the answer means nothing).
+template <typename OnPiece>
+uint64_t walk_certain(RuleSet rule_set, const uint8_t* text, uint64_t length, OnPiece on_piece) {
+  if (rule_set == RuleSet::kWhole) return 0;
+  // Every rule set but r50k's takes numbers three at a time.
+  const bool numbers_by_three = rule_set != RuleSet::kR50k;
+  uint64_t covered = certain_before_ascii_end(text, length);
+  uint64_t stop = length;
+  visit_rule_set(rule_set, [&](auto rules) {
+    for_each_piece_with<decltype(rules)>(text, length, [&](uint64_t start, uint64_t end) {
+      if (start >= covered) {
+        covered = certain_from(text, length, start, numbers_by_three);
+        if (covered == 0) {
+          stop = start;
+          return false;
+        }
+      }
+      return on_piece(start, end);
+    });
+  });
+  return stop;
+}
+
+// The ids of one piece: a whole token straight from the automaton, else the
+// vocabulary's cache of pieces already encoded, else the encoder.
+struct PieceIds {
+  const BytePairEncoding& bpe;
+  const PairFilter* filter;
+  PieceCache& cache;
+  EncoderScratch scratch;
+  uint32_t hit[PieceCache::kMaxIds];
+
+  explicit PieceIds(const EncodingHandle& handle)
+      : bpe(*handle.encoding),
+        filter(handle.pair_filter.words.empty() ? nullptr : &handle.pair_filter),
+        cache(handle.piece_cache) {}
+
+  // Returns the ids' number; they are then at *ids.
+  uint64_t encode(const uint8_t* piece, uint64_t len, const uint32_t** ids) {
+    const int32_t whole = automaton_whole_token(bpe.forward_automaton, piece, len);
+    if (whole != -1) {
+      hit[0] = static_cast<uint32_t>(whole);
+      *ids = hit;
+      return 1;
+    }
+    const bool cacheable = PieceCache::cacheable(len);
+    PieceCache::Key key{};
+    if (cacheable) {
+      key = PieceCache::key_of(piece, len);
+      if (const uint32_t n = cache.find(key, hit)) {
+        *ids = hit;
+        return n;
+      }
+    }
+    const uint64_t n =
+        encoder_encode_piece(bpe, piece, len, bpe_next_match(bpe, piece, len), scratch, filter);
+    if (cacheable) cache.put(key, scratch.tokens.get(), n);
+    *ids = scratch.tokens.get();
+    return n;
+  }
+};
+
+}  // namespace
+
+uint64_t stream_certain_end(RuleSet rule_set, const uint8_t* text, uint64_t length) {
+  return walk_certain(rule_set, text, length, [](uint64_t, uint64_t) { return true; });
+}
+
+uint64_t stream_encode_prefix(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
+                              bool last, std::vector<uint32_t>* ids, uint64_t* count,
+                              const Interrupt* interrupt) {
+  if (last) {
+    if (ids != nullptr) {
+      std::vector<uint32_t> all = piecewise_encode(handle, text, length, interrupt);
+      ids->insert(ids->end(), all.begin(), all.end());
+    } else {
+      *count += piecewise_count(handle, text, length, interrupt);
+    }
+    return length;
+  }
+  PieceIds encoder(handle);
+  uint64_t next_check = interrupt != nullptr ? kInterruptEveryBytes : UINT64_MAX;
+  return walk_certain(handle.rule_set, text, length, [&](uint64_t start, uint64_t end) {
+    if (start >= next_check) {
+      next_check = start + kInterruptEveryBytes;
+      if (interrupt->requested(interrupt->context)) return false;
+    }
+    const uint32_t* piece_ids;
+    const uint64_t n = encoder.encode(text + start, end - start, &piece_ids);
+    if (ids != nullptr) {
+      ids->insert(ids->end(), piece_ids, piece_ids + n);
+    } else {
+      *count += n;
+    }
+    return true;
+  });
+}
+
+}  // namespace velkan
