@@ -229,9 +229,10 @@ def test_endless_input_without_a_boundary_is_refused(tmp_path):
         ):
             pass
     if os.path.exists("/dev/zero"):
-        out = velkan("count", "/dev/zero")
-        assert out.returncode == 1
-        assert b"/dev/zero: no certain token boundary" in out.stderr
+        for command in (["count"], ["encode", "-i"]):
+            out = velkan(*command, "/dev/zero")
+            assert out.returncode == 1
+            assert b"/dev/zero: no certain token boundary" in out.stderr
 
 
 def test_progress_on_a_terminal():

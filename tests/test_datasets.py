@@ -357,8 +357,12 @@ class FakeStream:
     def finish_count(self):
         return len(self.finish())
 
+    @property
+    def held_bytes(self):
+        return len(self.data)
 
-def test_plain_inputs_go_through_the_stream_when_there_is_one(tmp_path, monkeypatch, capsys):
+
+def test_plain_inputs_are_encoded_through_the_stream(tmp_path, monkeypatch, capsys):
     from velkan.encoding import Encoding
 
     streams = []
@@ -374,9 +378,10 @@ def test_plain_inputs_go_through_the_stream_when_there_is_one(tmp_path, monkeypa
     (tmp_path / "a.txt").write_text(text)
     path = str(tmp_path / "a.txt")
     expected = reference(ENC).encode_ordinary(text)
+    # Counting cuts the input itself and counts on the pool.
     assert run(capsys, "count", path)[1].split() == [str(len(expected)), path]
-    assert streams[-1].fed == -(-len(text.encode()) // 1000)  # block by block
     assert [int(i) for i in run(capsys, "encode", "-i", path)[1].split()] == expected
+    assert streams[-1].fed == -(-len(text.encode()) // 1000)  # block by block
 
 
 @pytest.mark.parametrize("terminal", [True, False])

@@ -575,19 +575,11 @@ def count_part(encoding: str, source: Source, start: int, end: int | None) -> Pa
     result = PartResult()
     try:
         if source.kind == "text":
-            count = 0
-            stream = text_stream(encoding)
-            if stream is not None:
-                for block in text_blocks(source.path):
-                    count += stream.feed_count(block)
-                count += stream.finish_count()
-            else:
-                from velkan.cli import count_stream
+            from velkan.cli import count_stream
 
-                with open(source.path, "rb") as f:
-                    counted = count_stream(tok, f)
-                    assert counted is not None
-                    count = counted
+            with open(source.path, "rb") as f:
+                count = count_stream(tok, f)
+            assert count is not None
             result.tokens, result.records = count, 1
             return result
         if source.kind == "jsonl":

@@ -135,6 +135,12 @@ class Stream:
         state = "finished" if self._done else "%d bytes held" % self._held_bytes()
         return "<velkan stream of %r, %s>" % (self._enc.name, state)
 
+    @property
+    def held_bytes(self) -> int:
+        """Bytes fed but not yet encoded: the unfinished tail (a caller that
+        must bound memory checks it after each feed)."""
+        return self._held_bytes()
+
     def _held_bytes(self) -> int:
         return len(self._buf) + self._pending_size
 

@@ -102,6 +102,13 @@ class NoBoundary(InputError):
     """An input with no certain piece boundary in MAX_STRETCH_BYTES."""
 
 
+def _no_boundary_message(max_stretch: int) -> str:
+    return (
+        "no certain token boundary in %d MB (a line or word break); "
+        "velkan counts exactly or not at all, and holds at most that much" % (max_stretch >> 20)
+    )
+
+
 # ---- choosing the encoding -------------------------------------------------------
 
 
@@ -232,11 +239,7 @@ def iter_chunks(
         if cut is None:
             searched = len(pending)
             if len(pending) > max_stretch:
-                raise NoBoundary(
-                    "no certain token boundary in %d MB (a line or word break); "
-                    "velkan counts exactly or not at all, and holds at most that much"
-                    % (max_stretch >> 20)
-                )
+                raise NoBoundary(_no_boundary_message(max_stretch))
             continue
         yield bytes(pending[:cut])
         del pending[:cut]
@@ -451,37 +454,6 @@ def count_inputs(
     return counts, errors
 
 
-def count_text_inputs(
-    tok: Tokenizer,
-    encoding: str,
-    paths: Sequence[str],
-    limit: int | None,
-    progress: Progress | TqdmProgress,
-) -> tuple[list[int | None], dict[int, str]]:
-    """count_inputs through the encoding's streaming encoder where it has one
-    (no input is ever held whole, whatever its breaks), else chunk by chunk."""
-    if _datasets.text_stream(encoding) is None:
-        return count_inputs(tok, paths, limit, progress)
-    counts: list[int | None] = []
-    errors: dict[int, str] = {}
-    for index, path in enumerate(paths):
-        stream = _datasets.text_stream(encoding)
-        count = 0
-        try:
-            for block in _datasets.text_blocks(path):
-                count += stream.feed_count(block)
-                progress.advance(read=len(block), done=len(block))
-                if limit is not None and count > limit:
-                    break  # over the limit: the rest cannot change that
-            else:
-                count += stream.finish_count()
-            counts.append(count)
-        except OSError as e:
-            errors[index] = e.strerror or str(e)
-            counts.append(None)
-    return counts, errors
-
-
 def _each_line(source: _datasets.Source, position: int, tokens: int | None, error: str) -> str:
     key = "row" if source.kind == "parquet" else "line"
     record: dict[str, Any] = {"path": source.path, key: position}
@@ -562,9 +534,9 @@ def cmd_count(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
         elif has_records:
             tallies = count_records(tok, sources, progress, reporter, args.each, args.json)
         else:
-            counts, read_errors = count_text_inputs(
-                tok, args.encoding, inputs, args.limit, progress
-            )
+            # Plain inputs: cut at certain piece boundaries and counted in
+            # batches on the pool (faster than one stream on one thread).
+            counts, read_errors = count_inputs(tok, inputs, args.limit, progress)
             tallies = [
                 _datasets.Tally(p, n or 0, 1, 0, read_errors.get(i))
                 for i, (p, n) in enumerate(zip(inputs, counts))
@@ -705,6 +677,8 @@ def encode_text_input(
         for block in _datasets.text_blocks(path):
             out.record_part(stream.feed(block))
             progress.advance(done=len(block))
+            if stream.held_bytes > MAX_STRETCH_BYTES:
+                raise NoBoundary(_no_boundary_message(MAX_STRETCH_BYTES))
         out.record_part(stream.finish())
     else:
         source = sys.stdin.buffer if path == "-" else open(path, "rb")  # noqa: SIM115
