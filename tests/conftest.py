@@ -1,5 +1,5 @@
-"""Suite-wide set-up: a private image cache, and the slow packaging test only
-on request."""
+"""Suite-wide set-up: a private image cache, and the slow tests only on
+request."""
 
 import atexit
 import os
@@ -17,13 +17,17 @@ os.environ["VELKAN_CACHE_DIR"] = _CACHE
 atexit.register(shutil.rmtree, _CACHE, True)
 
 
+# Tests left out of the everyday run (it must stay quick), each run on request:
+# by its marker (-m NAME) or its environment variable. CI runs both.
+_ON_REQUEST = {"packaging": "VELKAN_PACKAGING", "slow": "VELKAN_SLOW"}
+
+
 def pytest_collection_modifyitems(config, items):
-    wanted = os.environ.get("VELKAN_PACKAGING") == "1" or "packaging" in (
-        config.getoption("markexpr") or ""
-    )
-    if wanted:
-        return
-    skip = pytest.mark.skip(reason="packaging test: VELKAN_PACKAGING=1 or -m packaging runs it")
-    for item in items:
-        if "packaging" in item.keywords:
-            item.add_marker(skip)
+    markexpr = config.getoption("markexpr") or ""
+    for marker, variable in _ON_REQUEST.items():
+        if os.environ.get(variable) == "1" or marker in markexpr:
+            continue
+        skip = pytest.mark.skip(reason=f"{marker} test: {variable}=1 or -m {marker} runs it")
+        for item in items:
+            if marker in item.keywords:
+                item.add_marker(skip)

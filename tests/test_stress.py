@@ -41,6 +41,7 @@ def mixed_texts(n, seed):
 # ---- threads -------------------------------------------------------------------------
 
 
+@pytest.mark.slow
 def test_parallel_batches_from_many_threads():
     # 8 threads submit parallel batches of both vocabularies while two more
     # encode and decode single texts; every result equals sequential encoding.
@@ -138,6 +139,7 @@ def calls(tok):
     }
 
 
+@pytest.mark.slow
 @pytest.mark.skipif(CHECKED, reason="the sanitizer's allocator holds freed memory back")
 def test_resident_memory_stays_flat():
     # A million calls per method on tiny input: a leak of even a few bytes a
@@ -159,6 +161,7 @@ def test_resident_memory_stays_flat():
     assert grown == {}
 
 
+@pytest.mark.slow
 def test_python_objects_do_not_accumulate():
     # tracemalloc sees every Python allocation: after the calls, whatever they
     # made must be gone again, however many calls there were.
