@@ -73,6 +73,8 @@ def test_sdist_to_wheel_in_a_fresh_environment(tmp_path):
     leftovers = [n for n in files if not n.endswith((".py", ".pyi", ".so", "py.typed"))]
     assert not leftovers
     print("wheel %s: %d bytes" % (wheel.name, wheel.stat().st_size))
+    # Every embedded vocabulary included, the wheel stays small to download.
+    assert wheel.stat().st_size < 3_000_000
     run(python, "-m", "pip", "install", "--no-deps", "--force-reinstall", str(wheel))
 
     location = run(python, "-c", "import velkan.bpe; print(velkan.bpe.__file__)").stdout
