@@ -14,22 +14,13 @@ import pyarrow as pa
 import pyarrow.parquet as pq
 import pytest
 from sizes import CHECKED
+from test_cli import velkan
 
 from reference import corpus, reference
 from velkan import _datasets, cli, get_encoding
 from velkan._arrow import list_array
 
 ENC = "o200k_base"
-
-
-def velkan(*args, stdin=b"", cwd=None):
-    return subprocess.run(
-        [sys.executable, "-m", "velkan", *args],
-        input=stdin,
-        cwd=cwd,
-        capture_output=True,
-        timeout=300,
-    )
 
 
 def run(capsys, *args):
@@ -253,6 +244,10 @@ def test_directories_with_data_files_only(tmp_path, capsys):
         (["count", "--field", "t", "--each", "--limit", "3", "x"], "--limit applies"),
         (["encode", "-i", "x", "--output", "ids.txt"], "--output must end in .npy or .parquet"),
         (["encode", "some text", "-i", "x"], "TEXT or --input"),
+        (["encode", "-i", "-", "-i", "-"], "may be given only once"),
+        (["chunk", "--max-tokens", "5", "-", "-"], "may be given only once"),
+        (["encode", "--column", "t", "-i", "-"], "Parquet cannot be read from standard input"),
+        (["encode", "--column", "t", "-i", "-", "-i", "-"], "may be given only once"),
     ],
 )
 def test_usage_errors(args, message):

@@ -192,6 +192,34 @@ def test_special_tokens_without_a_table_says_so():
         tok.encode_special("x", {}, set(), "all")
 
 
+@pytest.mark.parametrize(
+    "call, error, message",
+    [
+        (lambda s, b: s.decode(b), TypeError, r"decode\(bpe, tokens, errors=None\) takes 2 or 3"),
+        (lambda s, b: s.decode_batch(b, [], None, 1), TypeError, r"decode_batch\(bpe, batch, "),
+        (lambda s, b: s.tokens_bytes(), TypeError, r"tokens_bytes\(bpe, tokens, with_offsets="),
+        (lambda s, b: s.decode("bpe", [1]), TypeError, "expected a BytePairEncoding, not str"),
+        (lambda s, b: s.tokens_bytes(None, [1]), TypeError, "expected a BytePairEncoding"),
+        (lambda s, b: s.decode(b, [1], b"strict"), TypeError, "'errors' must be str, not bytes"),
+        (lambda s, b: s.decode_batch(b, [[1]], 1), TypeError, "'errors' must be str, not int"),
+    ],
+)
+def test_native_decoding_checks_its_arguments(call, error, message):
+    enc = velkan.get_encoding("cl100k_base")
+    with pytest.raises(error, match=message):
+        call(enc._specials, enc._native_bpe)
+
+
+def test_native_decoding_takes_the_optional_argument():
+    enc = velkan.get_encoding("cl100k_base")
+    specials, bpe = enc._specials, enc._native_bpe
+    ids = enc.encode("hi") + [enc.eot_token]
+    assert specials.decode(bpe, ids) == b"hi<|endoftext|>"
+    assert specials.decode(bpe, ids, "strict") == "hi<|endoftext|>"
+    assert specials.decode_batch(bpe, [ids, []], None) == [b"hi<|endoftext|>", b""]
+    assert specials.tokens_bytes(bpe, ids, True)[0] == "hi<|endoftext|>"
+
+
 # ---- decoding --------------------------------------------------------------------------
 
 

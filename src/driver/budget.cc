@@ -4,7 +4,7 @@
 
 #include "core/automaton.h"
 #include "core/encoder.h"
-#include "driver/piece_cache.h"
+#include "driver/piece_ids.h"
 #include "driver/piece_walk.h"
 #include "driver/piecewise.h"
 
@@ -17,44 +17,9 @@ struct Piece {
   uint64_t tokens;
 };
 
-// Token counts of pieces through the vocabulary's shared cache of encoded
-// pieces (piece_cache.h), the same way count goes: a piece that is a token by
-// itself is one walk over the automaton; another is most often in the cache
-// from an earlier call or an earlier chunk, and else the encoder runs once and
-// leaves it there for every later call and thread.
-class PieceCounter {
- public:
-  explicit PieceCounter(const EncodingHandle& handle)
-      : bpe_(*handle.encoding),
-        filter_(handle.pair_filter.words.empty() ? nullptr : &handle.pair_filter),
-        cache_(handle.piece_cache) {}
-
-  uint64_t count(const uint8_t* piece, uint64_t len) {
-    if (automaton_whole_token(bpe_.forward_automaton, piece, len) != -1) return 1;
-    if (!PieceCache::cacheable(len)) return run(piece, len);
-    const PieceCache::Key key = PieceCache::key_of(piece, len);
-    if (const uint32_t n = cache_.find(key, hit_)) return n;
-    const uint64_t n = run(piece, len);
-    cache_.put(key, scratch_.tokens.get(), n);
-    return n;
-  }
-
- private:
-  uint64_t run(const uint8_t* piece, uint64_t len) {
-    return encoder_encode_piece(bpe_, piece, len, bpe_next_match(bpe_, piece, len), scratch_,
-                                filter_);
-  }
-
-  const BytePairEncoding& bpe_;
-  const PairFilter* filter_;
-  PieceCache& cache_;
-  EncoderScratch scratch_;
-  uint32_t hit_[PieceCache::kMaxIds];
-};
-
 // Pieces with their token counts, stopping once more than stop_after tokens
 // are collected (the piece that passes it is kept).
-std::vector<Piece> pieces_of(const EncodingHandle& handle, PieceCounter& counter,
+std::vector<Piece> pieces_of(const EncodingHandle& handle, PieceIds<false>& counter,
                              const uint8_t* text, uint64_t length,
                              uint64_t stop_after = UINT64_MAX) {
   std::vector<Piece> pieces;
@@ -81,7 +46,7 @@ std::vector<Piece> pieces_of(const EncodingHandle& handle, PieceCounter& counter
 // most max (else kOverLimit), where end is the end of some piece. Split alone,
 // the span gives the same pieces as the whole text except perhaps near its
 // end (a match may look past it); only pieces that differ are encoded.
-uint64_t span_count(const EncodingHandle& handle, PieceCounter& counter, const uint8_t* text,
+uint64_t span_count(const EncodingHandle& handle, PieceIds<false>& counter, const uint8_t* text,
                     const std::vector<Piece>& pieces, size_t first, uint64_t end, uint64_t max) {
   const uint64_t base = pieces[first].start;
   size_t k = first;
@@ -196,7 +161,7 @@ std::vector<ByteSpan> budget_chunks(const EncodingHandle& handle, const uint8_t*
                                     uint64_t* too_small_at) {
   *too_small_at = kBudgetFits;
   std::vector<ByteSpan> out;
-  PieceCounter counter(handle);
+  PieceIds<false> counter(handle);
   std::vector<Piece> pieces = pieces_of(handle, counter, text, length);
   const size_t n = pieces.size();
   size_t i = 0;  // first piece of the chunk; pieces[i].start may be a cut inside it
@@ -296,7 +261,7 @@ std::vector<ByteSpan> budget_chunks(const EncodingHandle& handle, const uint8_t*
 uint64_t budget_truncate_right(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
                                uint64_t max_tokens) {
   if (length == 0 || max_tokens == 0) return 0;
-  PieceCounter counter(handle);
+  PieceIds<false> counter(handle);
   const std::vector<Piece> pieces = pieces_of(handle, counter, text, length, max_tokens);
   long last = -1;
   uint64_t total = 0;
@@ -327,7 +292,7 @@ uint64_t budget_truncate_left(const EncodingHandle& handle, const uint8_t* text,
   // (A budget of 2^61 or more would overflow the product; it takes the
   // whole text anyway.)
   uint64_t window = max_tokens >= length / 8 ? length : std::max<uint64_t>(64, max_tokens * 8);
-  PieceCounter counter(handle);
+  PieceIds<false> counter(handle);
   for (;;) {
     uint64_t base = window >= length ? 0 : length - window;
     // The whole text (base 0) is never moved: it may start with a stray byte.

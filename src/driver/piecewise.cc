@@ -1,78 +1,11 @@
 #include "driver/piecewise.h"
 
-#include "core/automaton.h"
 #include "core/encoder.h"
-#include "driver/piece_cache.h"
+#include "driver/piece_ids.h"
 #include "driver/piece_walk.h"
 
 namespace velkan {
 namespace {
-
-// Encodes one piece and hands its ids to on_ids(ids, n). Most pieces of
-// real text are a token by themselves (" the", "ing", "\n\n"): a walk from the
-// automaton's root tells (counts ask the handle's table of short tokens
-// first, see below), and then the encoder, its scratch and its bitfield
-// are not touched at all. Encoding would reach the same answer: its first
-// candidate, the longest token that is a prefix, is then the whole piece; it
-// has no left neighbour and ends at the piece's end, so it is accepted and the
-// run is over. Otherwise the second walk, for that first candidate, finds the
-// path's cache lines loaded.
-// The other pieces go through the vocabulary's cache of pieces already
-// encoded (piece_cache.h).
-template <bool kShortTokens>
-struct PieceEncoder {
-  const BytePairEncoding& bpe;
-  const PairFilter* filter;         // null when the handle has none
-  const ShortTokens& short_tokens;  // asked when kShortTokens
-  PieceCache& cache;
-  EncoderScratch scratch;
-  uint32_t hit[PieceCache::kMaxIds];
-
-  // Performance notes: the table of short tokens (short_tokens.h) made counts
-  // 1.07x to 1.13x faster on English, code and short texts, but encodes
-  // 0.90x to 0.97x: its slots are spread over megabytes, and an encode also
-  // touches an int object per id, so the two evict each other where the
-  // automaton's shared upper levels stay cached. So only counts use it.
-  explicit PieceEncoder(const EncodingHandle& handle)
-      : bpe(*handle.encoding),
-        filter(handle.pair_filter.words.empty() ? nullptr : &handle.pair_filter),
-        short_tokens(handle.short_tokens),
-        cache(handle.piece_cache) {}
-
-  // readable: the bytes that may be read from piece on (to the text's end).
-  template <typename OnIds>
-  void encode(const uint8_t* piece, uint64_t len, uint64_t readable, OnIds on_ids) {
-    int32_t whole = ShortTokens::kUnknown;
-    if constexpr (kShortTokens) whole = short_tokens.find(piece, len, readable);
-    if (whole == ShortTokens::kUnknown) {
-      whole = automaton_whole_token(bpe.forward_automaton, piece, len);
-    }
-    if (whole >= 0) {
-      const uint32_t id = static_cast<uint32_t>(whole);
-      on_ids(&id, 1);
-      return;
-    }
-    if (!PieceCache::cacheable(len)) {
-      // The run first: it may (re)allocate the buffer the ids are read from.
-      const uint64_t n = run_encoder(piece, len);
-      on_ids(scratch.tokens.get(), n);
-      return;
-    }
-    const PieceCache::Key key = PieceCache::key_of(piece, len);
-    if (const uint32_t n = cache.find(key, hit)) {
-      on_ids(hit, n);
-      return;
-    }
-    const uint64_t n = run_encoder(piece, len);
-    cache.put(key, scratch.tokens.get(), n);
-    on_ids(scratch.tokens.get(), n);
-  }
-
-  uint64_t run_encoder(const uint8_t* piece, uint64_t len) {
-    const int32_t first = bpe_next_match(bpe, piece, len);
-    return encoder_encode_piece(bpe, piece, len, first, scratch, filter);
-  }
-};
 
 // Where a walk over the pieces asks its interrupt hook: once it has passed the
 // next check point. Only the checked instantiation of each loop has the test,
@@ -107,7 +40,7 @@ std::vector<uint32_t> encode_pieces(const EncodingHandle& handle, const uint8_t*
   // batches keep one buffer per text until they are turned into lists.
   out.reserve(static_cast<size_t>(length < 256 ? length : 256));
   InterruptPoint<kChecked> point{interrupt};
-  PieceEncoder<false> encoder(handle);
+  PieceIds<false> encoder(handle);
   for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
     if (point.stop_at(start)) return false;
     encoder.encode(text + start, end - start, length - start, [&](const uint32_t* ids, uint64_t n) {
@@ -129,7 +62,7 @@ uint64_t count_pieces(const EncodingHandle& handle, const uint8_t* text, uint64_
                       const Interrupt* interrupt) {
   uint64_t total = 0;
   InterruptPoint<kChecked> point{interrupt};
-  PieceEncoder<true> encoder(handle);
+  PieceIds<true> encoder(handle);
   for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
     if (point.stop_at(start)) return false;
     encoder.encode(text + start, end - start, length - start,
@@ -146,7 +79,7 @@ uint64_t count_pieces_till_limit(const EncodingHandle& handle, const uint8_t* te
   uint64_t total = 0;
   bool over = false;
   InterruptPoint<kChecked> point{interrupt};
-  PieceEncoder<true> encoder(handle);
+  PieceIds<true> encoder(handle);
   for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
     if (point.stop_at(start)) return false;
     const uint64_t allowance = limit - total;

@@ -1,8 +1,6 @@
 #include "driver/stream.h"
 
-#include "core/automaton.h"
-#include "core/encoder.h"
-#include "driver/piece_cache.h"
+#include "driver/piece_ids.h"
 #include "driver/piece_walk.h"
 #include "presplit/split_common.h"
 
@@ -135,45 +133,6 @@ uint64_t walk_certain(RuleSet rule_set, const uint8_t* text, uint64_t length, On
   return stop;
 }
 
-// The ids of one piece: a whole token straight from the automaton, else the
-// vocabulary's cache of pieces already encoded, else the encoder.
-struct PieceIds {
-  const BytePairEncoding& bpe;
-  const PairFilter* filter;
-  PieceCache& cache;
-  EncoderScratch scratch;
-  uint32_t hit[PieceCache::kMaxIds];
-
-  explicit PieceIds(const EncodingHandle& handle)
-      : bpe(*handle.encoding),
-        filter(handle.pair_filter.words.empty() ? nullptr : &handle.pair_filter),
-        cache(handle.piece_cache) {}
-
-  // Returns the ids' number; they are then at *ids.
-  uint64_t encode(const uint8_t* piece, uint64_t len, const uint32_t** ids) {
-    const int32_t whole = automaton_whole_token(bpe.forward_automaton, piece, len);
-    if (whole != -1) {
-      hit[0] = static_cast<uint32_t>(whole);
-      *ids = hit;
-      return 1;
-    }
-    const bool cacheable = PieceCache::cacheable(len);
-    PieceCache::Key key{};
-    if (cacheable) {
-      key = PieceCache::key_of(piece, len);
-      if (const uint32_t n = cache.find(key, hit)) {
-        *ids = hit;
-        return n;
-      }
-    }
-    const uint64_t n =
-        encoder_encode_piece(bpe, piece, len, bpe_next_match(bpe, piece, len), scratch, filter);
-    if (cacheable) cache.put(key, scratch.tokens.get(), n);
-    *ids = scratch.tokens.get();
-    return n;
-  }
-};
-
 }  // namespace
 
 uint64_t stream_certain_end(RuleSet rule_set, const uint8_t* text, uint64_t length) {
@@ -192,20 +151,21 @@ uint64_t stream_encode_prefix(const EncodingHandle& handle, const uint8_t* text,
     }
     return length;
   }
-  PieceIds encoder(handle);
+  PieceIds<false> encoder(handle);
   uint64_t next_check = interrupt != nullptr ? kInterruptEveryBytes : UINT64_MAX;
   return walk_certain(handle.rule_set, text, length, [&](uint64_t start, uint64_t end) {
     if (start >= next_check) {
       next_check = start + kInterruptEveryBytes;
       if (interrupt->requested(interrupt->context)) return false;
     }
-    const uint32_t* piece_ids;
-    const uint64_t n = encoder.encode(text + start, end - start, &piece_ids);
-    if (ids != nullptr) {
-      ids->insert(ids->end(), piece_ids, piece_ids + n);
-    } else {
-      *count += n;
-    }
+    encoder.encode(text + start, end - start, length - start,
+                   [&](const uint32_t* piece_ids, uint64_t n) {
+                     if (ids != nullptr) {
+                       ids->insert(ids->end(), piece_ids, piece_ids + n);
+                     } else {
+                       *count += n;
+                     }
+                   });
     return true;
   });
 }

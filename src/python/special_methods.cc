@@ -244,25 +244,38 @@ PyObject* decoded(const std::string& bytes, PyObject* errors) {
   return PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), handler);
 }
 
-bool check_errors_arg(PyObject* errors) {
-  if (errors == Py_None || PyUnicode_Check(errors)) return true;
+// The optional third argument errors of decode and decode_batch (None when
+// absent), or null with TypeError when it is neither None nor a str.
+PyObject* errors_arg(PyObject* const* args, Py_ssize_t nargs) {
+  PyObject* errors = nargs == 3 ? args[2] : Py_None;
+  if (errors == Py_None || PyUnicode_Check(errors)) return errors;
   PyErr_Format(PyExc_TypeError, "decode() argument 'errors' must be str, not %.200s",
                Py_TYPE(errors)->tp_name);
-  return false;
+  return nullptr;
+}
+
+// What decode, decode_batch and tokens_bytes, each called as
+// signature(bpe, items, optional), check first: the receiver's data, the
+// argument count and the bpe argument. False with the error set.
+bool bpe_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, const char* signature,
+              const SpecialTokensData** data, const BytePairEncoding** bpe) {
+  *data = data_of(self);
+  if (*data == nullptr) return false;
+  if (nargs < 2 || nargs > 3) {
+    PyErr_Format(PyExc_TypeError, "%s takes 2 or 3 arguments", signature);
+    return false;
+  }
+  *bpe = bpe_arg(args[0]);
+  return *bpe != nullptr;
 }
 
 // decode(bpe, tokens, errors=None): bytes when errors is None, else str.
 PyObject* special_tokens_decode(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
-  const SpecialTokensData* data = data_of(self);
-  if (data == nullptr) return nullptr;
-  if (nargs < 2 || nargs > 3) {
-    PyErr_SetString(PyExc_TypeError, "decode(bpe, tokens, errors=None) takes 2 or 3 arguments");
-    return nullptr;
-  }
-  const BytePairEncoding* bpe = bpe_arg(args[0]);
-  if (bpe == nullptr) return nullptr;
-  PyObject* errors = nargs == 3 ? args[2] : Py_None;
-  if (!check_errors_arg(errors)) return nullptr;
+  const SpecialTokensData* data = nullptr;
+  const BytePairEncoding* bpe = nullptr;
+  if (!bpe_call(self, args, nargs, "decode(bpe, tokens, errors=None)", &data, &bpe)) return nullptr;
+  PyObject* errors = errors_arg(args, nargs);
+  if (errors == nullptr) return nullptr;
   return guard_memory([&]() -> PyObject* {
     std::vector<uint32_t> ids;
     std::string bytes;
@@ -274,17 +287,12 @@ PyObject* special_tokens_decode(PyObject* self, PyObject* const* args, Py_ssize_
 // decode_batch(bpe, batch, errors=None): decode of each item, in order; the
 // first item that fails raises.
 PyObject* special_tokens_decode_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
-  const SpecialTokensData* data = data_of(self);
-  if (data == nullptr) return nullptr;
-  if (nargs < 2 || nargs > 3) {
-    PyErr_SetString(PyExc_TypeError,
-                    "decode_batch(bpe, batch, errors=None) takes 2 or 3 arguments");
+  const SpecialTokensData* data = nullptr;
+  const BytePairEncoding* bpe = nullptr;
+  if (!bpe_call(self, args, nargs, "decode_batch(bpe, batch, errors=None)", &data, &bpe))
     return nullptr;
-  }
-  const BytePairEncoding* bpe = bpe_arg(args[0]);
-  if (bpe == nullptr) return nullptr;
-  PyObject* errors = nargs == 3 ? args[2] : Py_None;
-  if (!check_errors_arg(errors)) return nullptr;
+  PyObject* errors = errors_arg(args, nargs);
+  if (errors == nullptr) return nullptr;
   return guard_memory([&]() -> PyObject* {
     const PyRef items(PySequence_List(args[1]));
     if (items == nullptr) return nullptr;
@@ -309,15 +317,10 @@ PyObject* special_tokens_decode_batch(PyObject* self, PyObject* const* args, Py_
 // each id converted and looked up in turn (KeyError names the id alone);
 // with_offsets gives (text, offsets) as tiktoken's decode_with_offsets.
 PyObject* special_tokens_tokens_bytes(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
-  const SpecialTokensData* data = data_of(self);
-  if (data == nullptr) return nullptr;
-  if (nargs < 2 || nargs > 3) {
-    PyErr_SetString(PyExc_TypeError,
-                    "tokens_bytes(bpe, tokens, with_offsets=False) takes 2 or 3 arguments");
+  const SpecialTokensData* data = nullptr;
+  const BytePairEncoding* bpe = nullptr;
+  if (!bpe_call(self, args, nargs, "tokens_bytes(bpe, tokens, with_offsets=False)", &data, &bpe))
     return nullptr;
-  }
-  const BytePairEncoding* bpe = bpe_arg(args[0]);
-  if (bpe == nullptr) return nullptr;
   const int with_offsets = nargs == 3 ? PyObject_IsTrue(args[2]) : 0;
   if (with_offsets < 0) return nullptr;
   return guard_memory([&]() -> PyObject* {

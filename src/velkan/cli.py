@@ -42,7 +42,7 @@ import signal
 import sys
 import time
 from collections.abc import Iterator, Sequence
-from typing import IO, TYPE_CHECKING, Any, Callable
+from typing import IO, TYPE_CHECKING, Any, Callable, NamedTuple
 
 from velkan import __version__, _datasets
 from velkan._encodings_data import ENCODINGS as _ENCODING_FACTS
@@ -397,6 +397,48 @@ def expand_inputs(
     return inputs, errors
 
 
+NO_FILE = "no FILE given and standard input is a terminal: give files or pipe text in"
+
+
+def input_paths(parser: argparse.ArgumentParser, given: list[str], no_input: str) -> list[str]:
+    """The paths given, or standard input ("-") when none is; "-" twice and
+    a terminal as standard input (no_input says what to do instead) are usage
+    errors."""
+    paths = given or ["-"]
+    if paths.count("-") > 1:
+        parser.error("'-' (standard input) may be given only once")
+    if not given and sys.stdin.isatty():
+        parser.error(no_input)
+    return paths
+
+
+class Inputs(NamedTuple):
+    """What count and encode read: the files (directories expanded), each
+    one's source and size (None when unknown, as for standard input), their
+    total (None when any size is unknown) and {path: error} for the paths
+    that cannot be read."""
+
+    files: list[str]
+    sources: list[_datasets.Source]
+    sizes: list[int | None]
+    total: int | None
+    dir_errors: dict[str, str]
+
+
+def open_inputs(
+    parser: argparse.ArgumentParser, paths: list[str], args: argparse.Namespace
+) -> Inputs:
+    """The Inputs of paths as args (--field, --column, --recursive) read them."""
+    if "-" in paths and args.column is not None and args.field is None:
+        parser.error("Parquet cannot be read from standard input: give a file")
+    has_records = args.field is not None or args.column is not None
+    files, dir_errors = expand_inputs(paths, args.recursive, data_only=has_records)
+    sources = _datasets.make_sources(files, args.field, args.column)
+    sizes = [file_size(p) for p in files]
+    total = None if any(s is None for s in sizes) else sum(s or 0 for s in sizes)
+    return Inputs(files, sources, sizes, total, dir_errors)
+
+
 def file_size(path: str) -> int | None:
     if path == "-":
         return None
@@ -498,11 +540,7 @@ def count_records(
 
 
 def cmd_count(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
-    paths: list[str] = args.files or ["-"]
-    if paths.count("-") > 1:
-        parser.error("'-' (standard input) may be given only once")
-    if not args.files and sys.stdin.isatty():
-        parser.error("no FILE given and standard input is a terminal: give files or pipe text in")
+    paths = input_paths(parser, args.files, NO_FILE)
     has_records = args.field is not None or args.column is not None
     if args.each and not has_records:
         parser.error("--each counts records: give --field (JSON lines) or --column (Parquet)")
@@ -513,13 +551,8 @@ def cmd_count(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
             parser.error("--scheduler reads files by their paths: standard input cannot be sent")
         if args.each or args.limit is not None:
             parser.error("--scheduler gives totals per file: no --each or --limit")
-    if "-" in paths and args.column is not None and args.field is None:
-        parser.error("Parquet cannot be read from standard input: give a file")
-    inputs, dir_errors = expand_inputs(paths, args.recursive, data_only=has_records)
-    sources = _datasets.make_sources(inputs, args.field, args.column)
+    inputs, sources, sizes, total, dir_errors = open_inputs(parser, paths, args)
     tok = tokenizer(args.encoding)
-    sizes = [file_size(p) for p in inputs]
-    total = None if any(s is None for s in sizes) else sum(s or 0 for s in sizes)
     reporter = _datasets.BadRecords()
     progress = make_progress(total)
     try:
@@ -726,18 +759,9 @@ def cmd_encode(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int
         return EXIT_OK
     if args.text is not None:
         parser.error("--field and --column read files: give them with --input")
-    paths: list[str] = args.inputs or ["-"]
-    if paths.count("-") > 1:
-        parser.error("'-' (standard input) may be given only once")
-    if not args.inputs and sys.stdin.isatty():
-        parser.error("no TEXT given and standard input is a terminal")
-    if "-" in paths and args.column is not None and args.field is None:
-        parser.error("Parquet cannot be read from standard input: give a file")
-    inputs, dir_errors = expand_inputs(paths, args.recursive, data_only=has_records)
-    sources = _datasets.make_sources(inputs, args.field, args.column)
+    paths = input_paths(parser, args.inputs, "no TEXT given and standard input is a terminal")
+    _, sources, _, total, dir_errors = open_inputs(parser, paths, args)
     tok = tokenizer(args.encoding)
-    sizes = [file_size(p) for p in inputs]
-    total = None if any(s is None for s in sizes) else sum(s or 0 for s in sizes)
     tallies = [_datasets.Tally(s.path) for s in sources]
     reporter = _datasets.BadRecords()
     try:
@@ -867,11 +891,7 @@ def _read_input(path: str) -> bytes:
 
 
 def cmd_chunk(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
-    paths: list[str] = args.files or ["-"]
-    if paths.count("-") > 1:
-        parser.error("'-' (standard input) may be given only once")
-    if not args.files and sys.stdin.isatty():
-        parser.error("no FILE given and standard input is a terminal: give files or pipe text in")
+    paths = input_paths(parser, args.files, NO_FILE)
     if args.overlap >= args.max_tokens:
         parser.error(
             "--overlap must be less than --max-tokens (%d), got %d"

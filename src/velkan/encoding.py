@@ -220,16 +220,9 @@ class Encoding:
     ) -> tuple[bytearray, bytearray] | None:
         # All ids in one buffer and the offsets in another, natively; None
         # when the texts or arguments need the general path.
-        native = self._native
-        if native is None or not all(type(t) is str for t in texts):
-            return None
         try:
-            result = native.encode_batch_flat(
-                texts,
-                num_threads=_threads(num_threads),
-                specials=self._specials,
-                allowed_special=allowed_special,
-                disallowed_special=disallowed_special,
+            result = self._native_batch(
+                True, texts, num_threads, allowed_special, disallowed_special
             )
         except UnicodeEncodeError:
             if strict:
@@ -243,19 +236,47 @@ class Encoding:
             return None
         return result[0], result[1]
 
+    def _native_batch(
+        self,
+        flat: bool,
+        texts: object,
+        num_threads: int,
+        allowed_special: object,
+        disallowed_special: object,
+    ) -> Any:
+        # One native call on the worker pool, at most num_threads at once:
+        # (lists, None) or, when flat, (ids buffer, offsets buffer).
+        # NotImplemented when the texts (a list of str only) or arguments need
+        # the general path; UnicodeEncodeError on lone surrogates.
+        native = self._native
+        if native is None or type(texts) is not list or not all(type(t) is str for t in texts):
+            return NotImplemented
+        call = native.encode_batch_flat if flat else native.encode_batch_parallel
+        return call(
+            texts,
+            num_threads=_threads(num_threads),
+            specials=self._specials,
+            allowed_special=allowed_special,
+            disallowed_special=disallowed_special,
+        )
+
+    def _batch_tokenizer(self, texts: object) -> Any:
+        # The native tokenizer when it takes these texts (a list of str) in
+        # one call on the worker pool, without the interpreter lock; else None.
+        tokenizer = self._core.tokenizer
+        if tokenizer is None or self._core.split is not None:
+            return None
+        if not isinstance(texts, list) or not all(type(t) is str for t in texts):
+            return None
+        return tokenizer
+
     def encode_ordinary_batch(self, text: list[str], *, num_threads: int = 8) -> list[list[int]]:
         """Encodes a list of strings, in parallel, ignoring special tokens."""
         return self._ordinary_batch(text, num_threads)
 
     def _ordinary_batch(self, texts: list[str], num_threads: int) -> list[list[int]]:
-        tokenizer = self._core.tokenizer
-        if (
-            tokenizer is not None
-            and self._core.split is None
-            and isinstance(texts, list)
-            and all(type(t) is str for t in texts)
-        ):
-            # One native call: the worker pool, without the interpreter lock.
+        tokenizer = self._batch_tokenizer(texts)
+        if tokenizer is not None:
             try:
                 batch: list[list[int]] = tokenizer.encode_batch_parallel(
                     texts, num_threads=_threads(num_threads)
@@ -275,21 +296,14 @@ class Encoding:
     ) -> list[list[int]]:
         """Encodes a list of strings, in parallel. See ``encode`` for the special
         token arguments."""
-        native = self._native
-        if native is not None and type(text) is list and all(type(t) is str for t in text):
-            # One native call on the worker pool, at most num_threads at once.
-            try:
-                result = native.encode_batch_parallel(
-                    text,
-                    num_threads=_threads(num_threads),
-                    specials=self._specials,
-                    allowed_special=allowed_special,
-                    disallowed_special=disallowed_special,
-                )
-            except UnicodeEncodeError:
-                result = NotImplemented  # lone surrogates: text by text below
-            if result is not NotImplemented:
-                return result[0]  # type: ignore[no-any-return]
+        try:
+            result = self._native_batch(
+                False, text, num_threads, allowed_special, disallowed_special
+            )
+        except UnicodeEncodeError:
+            result = NotImplemented  # lone surrogates: text by text below
+        if result is not NotImplemented:
+            return result[0]  # type: ignore[no-any-return]
         allowed = self._allowed_set(allowed_special)
         disallowed: DisallowedSpecial = (
             self._disallowed_set(allowed, disallowed_special) if disallowed_special else ()
@@ -391,12 +405,8 @@ class Encoding:
     def count_batch(self, texts: Sequence[str], *, num_threads: int = 8) -> list[int]:
         """``count`` of each text."""
         texts = list(texts)
-        tokenizer = self._core.tokenizer
-        if (
-            tokenizer is not None
-            and self._core.split is None
-            and all(type(t) is str for t in texts)
-        ):
+        tokenizer = self._batch_tokenizer(texts)
+        if tokenizer is not None:
             try:
                 counts: list[int] = tokenizer.count_batch(texts, num_threads=_threads(num_threads))
                 return counts
