@@ -1,9 +1,11 @@
 """One cold start, run by run.py in a fresh interpreter:
 
-    python coldstart.py velkan|tiktoken VOCAB REPO_ROOT
+    python coldstart.py velkan|velkan-custom|tiktoken VOCAB REPO_ROOT
 
 Times the import, the first tokenizer (velkan: build or image load;
-tiktoken: reading and parsing its rank file, then building its encoder) and
+velkan-custom: reading the rank file less its last token, a vocabulary of
+one's own, and building a velkan.Encoding from it; tiktoken: reading and
+parsing its rank file, then building its encoder) and
 the first encode of a short text, and reads the resident memory after each
 step. Prints one JSON object."""
 
@@ -40,6 +42,20 @@ def main():
         tok = getattr(openai, vocab)()
         t2 = time.perf_counter()
         ids = tok.encode(TEXT)
+    elif impl == "velkan-custom":
+        import velkan
+
+        t1 = time.perf_counter()
+        rss1 = rss_bytes()
+        ranks = velkan.load_tiktoken_bpe(os.path.join(RANKS, vocab + ".tiktoken"))
+        # Without its last merge the vocabulary is no built-in one, and still a
+        # valid byte-pair vocabulary (no token is made from the last one).
+        del ranks[max(ranks, key=ranks.__getitem__)]
+        tok = velkan.Encoding(
+            "custom", pat_str=PATTERNS[vocab], mergeable_ranks=ranks, special_tokens={}
+        )
+        t2 = time.perf_counter()
+        ids = tok.encode_ordinary(TEXT)
     else:
         import tiktoken
         import tiktoken.load

@@ -262,14 +262,20 @@ def coldstart(rounds):
                 ignore=shutil.ignore_patterns("precomputed_*.bin", "__pycache__"),
             )
         velkan.images.write_images(os.path.join(imaged, "velkan"))
-        configs = {"velkan": plain, "velkan (images)": imaged, "tiktoken": None}
+        configs = {
+            "velkan": plain,
+            "velkan (images)": imaged,
+            "velkan (custom vocabulary)": plain,
+            "tiktoken": None,
+        }
+        impls = {"tiktoken": "tiktoken", "velkan (custom vocabulary)": "velkan-custom"}
         out = {}
         for vocab in VOCABULARIES:
             samples = {k: [] for k in configs}
             for _ in range(rounds):
                 for k, path in configs.items():
                     samples[k].append(
-                        _run_coldstart("tiktoken" if k == "tiktoken" else "velkan", vocab, path)
+                        _run_coldstart(impls.get(k, "velkan"), vocab, path)
                     )
             out[vocab] = {
                 k: {f: statistics.median(s[f] for s in v) for f in v[0]} for k, v in samples.items()

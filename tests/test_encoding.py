@@ -4,6 +4,8 @@ errors compared; the special-token matrix; round trips; pickling; numpy."""
 import hashlib
 import os
 import pickle
+import subprocess
+import sys
 import tempfile
 from concurrent.futures import ProcessPoolExecutor
 
@@ -283,6 +285,20 @@ def test_custom_small_vocabulary_in_python():
         velkan.Encoding(
             "tiny", pat_str=r"\w+", mergeable_ranks=ranks, special_tokens={}, explicit_n_vocab=9
         )
+
+
+def test_custom_vocabulary_builds_no_builtin_one():
+    # Only a vocabulary of a built-in one's size is compared with it; making
+    # the others to compare would cost their memory in every process.
+    script = (
+        "import velkan, velkan.encoding as e\n"
+        "ranks = {bytes([i]): i for i in range(256)}\n"
+        "ranks[b'ab'] = 256\n"
+        "velkan.Encoding('tiny', pat_str=r'\\w+|\\W+', mergeable_ranks=ranks, special_tokens={})\n"
+        "print(len(e._builtin_cores))\n"
+    )
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True)
+    assert out.stdout.strip() == "0"
 
 
 def test_import_as_tiktoken_surface():

@@ -892,8 +892,12 @@ class _Core:
         for facts in _encodings_data.ENCODINGS.values():
             if not hasattr(openai, facts.rank_file):
                 continue
+            # The size first: building a built-in vocabulary only to compare
+            # would cost every custom Encoding the memory of all of them.
+            if len(ranks) != _max_ordinary_id(facts.rank_file) + 1:
+                continue
             base = cls.builtin(facts.rank_file)
-            if len(ranks) != base.max_ordinary_id + 1 or not _same_ranks(base, ranks):
+            if not _same_ranks(base, ranks):
                 continue
             if rule_set == facts.rule_set:
                 return base
