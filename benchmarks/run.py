@@ -274,9 +274,7 @@ def coldstart(rounds):
             samples = {k: [] for k in configs}
             for _ in range(rounds):
                 for k, path in configs.items():
-                    samples[k].append(
-                        _run_coldstart(impls.get(k, "velkan"), vocab, path)
-                    )
+                    samples[k].append(_run_coldstart(impls.get(k, "velkan"), vocab, path))
             out[vocab] = {
                 k: {f: statistics.median(s[f] for s in v) for f in v[0]} for k, v in samples.items()
             }
