@@ -301,6 +301,29 @@ def test_custom_vocabulary_builds_no_builtin_one():
     assert out.stdout.strip() == "0"
 
 
+@pytest.mark.parametrize(
+    "module, names",
+    [
+        ("core", ["Encoding"]),
+        ("load", ["load_tiktoken_bpe"]),
+        ("model", ["MODEL_TO_ENCODING", "MODEL_PREFIX_TO_ENCODING", "encoding_for_model"]),
+        ("registry", ["get_encoding", "list_encoding_names"]),
+    ],
+)
+def test_tiktoken_submodules(module, names):
+    # `import velkan as tiktoken` code reaches these as tiktoken.<module>.<name>.
+    import importlib
+
+    theirs = importlib.import_module("tiktoken." + module)
+    ours = getattr(velkan, module)
+    for name in names:
+        assert hasattr(theirs, name)
+        value = getattr(ours, name)
+        if name.isupper():
+            assert value == getattr(theirs, name)
+    assert velkan.model.encoding_for_model("gpt-4o").name == "o200k_base"
+
+
 def test_import_as_tiktoken_surface():
     tiktoken = _tiktoken()
     for name in [

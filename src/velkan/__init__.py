@@ -20,6 +20,10 @@ from velkan.encoding import (  # noqa: E402
 )
 from velkan.load import load_tiktoken_bpe  # noqa: E402
 
+# tiktoken's submodules, so that `tiktoken.model.MODEL_TO_ENCODING` and the
+# like keep working after `import velkan as tiktoken`.
+from velkan import core, load, model, registry  # noqa: E402, F401
+
 __all__ = [
     "__version__",
     "bpe",

@@ -1,0 +1,5 @@
+"""``Encoding``, where tiktoken keeps it (``tiktoken.core``)."""
+
+from velkan.encoding import Encoding
+
+__all__ = ["Encoding"]
