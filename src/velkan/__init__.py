@@ -8,8 +8,17 @@ The native tokenizers live in the extension module ``velkan.bpe``
 
 __version__ = "0.1.0"
 
-# After the version: the extension's helpers import it.
-from velkan import _pickling  # noqa: E402, F401  (registers pickling of native objects)
+# After the version: the extension's helpers import it. _pickling registers
+# pickling of the native objects; core, load, model and registry are
+# tiktoken's submodules, so that `tiktoken.model.MODEL_TO_ENCODING` and the
+# like keep working after `import velkan as tiktoken`.
+from velkan import (  # noqa: E402, F401
+    _pickling,
+    core,
+    load,
+    model,
+    registry,
+)
 from velkan import bpe as bpe  # noqa: E402
 from velkan.encoding import (  # noqa: E402
     Encoding,
@@ -19,10 +28,6 @@ from velkan.encoding import (  # noqa: E402
     list_encoding_names,
 )
 from velkan.load import load_tiktoken_bpe  # noqa: E402
-
-# tiktoken's submodules, so that `tiktoken.model.MODEL_TO_ENCODING` and the
-# like keep working after `import velkan as tiktoken`.
-from velkan import core, load, model, registry  # noqa: E402, F401
 
 __all__ = [
     "__version__",
