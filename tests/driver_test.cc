@@ -12,6 +12,7 @@
 #include "core/encoder.h"
 #include "driver/piece_cache.h"
 #include "driver/piecewise.h"
+#include "driver/short_tokens.h"
 #include "embedded_encodings.h"
 #include "presplit/rule_set.h"
 #include "presplit/split_cl100k.h"
@@ -113,7 +114,7 @@ TEST_P(Driver, ShortPiecesAtTheTextEndAndBeforeOtherBytes) {
   const BytePairEncoding& bpe = *h.encoding;
   for (uint32_t id = 0; id < bpe.num_tokens; id += 13) {
     const uint64_t len = bpe.token_length(id);
-    if (len > 8) continue;
+    if (len > ShortTokens::kMaxBytes) continue;
     const std::string token(reinterpret_cast<const char*>(bpe.token_data(id)), len);
     for (const std::string& text : {token, "x" + token, token + "re\xff", "  " + token + " 1"}) {
       std::vector<uint8_t> exact(text.begin(), text.end());
