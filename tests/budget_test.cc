@@ -42,10 +42,12 @@ bool boundary(const std::string& s, uint64_t p) {
   return p >= s.size() || !valid(s) || (static_cast<uint8_t>(s[p]) & 0xC0) != 0x80;
 }
 
-// Texts mixing words, line breaks, multi-byte characters and stray bytes.
+// Texts mixing words (some of them tokens of nine to sixteen bytes), line
+// breaks, multi-byte characters and stray bytes.
 std::vector<std::string> texts() {
-  const std::vector<std::string> parts = {"word", " ",    "\n",       "\n\n", ". ", "世界", "é",
-                                          "\xff", "\x80", "\xe4\xb8", "777",  "!!", "  "};
+  const std::vector<std::string> parts = {"word", " ",  "\n",   "\n\n",         ". ",
+                                          "世界", "é",  "\xff", "\x80",         "\xe4\xb8",
+                                          "777",  "!!", "  ",   " information", " tokenization"};
   std::mt19937 rng(7);
   std::vector<std::string> out = {"", std::string(2000, 'a'), "\xe4\xb8\x96\xe4\xb8"};
   for (int i = 0; i < 200; i++) {

@@ -12,6 +12,7 @@
 #include "core/encoder.h"
 #include "driver/piece_cache.h"
 #include "driver/piecewise.h"
+#include "driver/short_tokens.h"
 #include "embedded_encodings.h"
 #include "presplit/rule_set.h"
 #include "presplit/split_cl100k.h"
@@ -102,6 +103,26 @@ TEST_P(Driver, WithoutSplitterTheTextIsOnePiece) {
   EXPECT_EQ(piecewise_count(h, u8(text), text.size()),
             bpe_count(*h.encoding, u8(text), text.size()));
   EXPECT_EQ(piecewise_count_till_limit(h, u8(text), text.size(), 2), kOverLimit);
+}
+
+// Short pieces are read as whole words: a piece at the very end of its
+// buffer must be read no further than the text (sanitizer builds catch an
+// overread: each text has a heap buffer of exactly its size), and the bytes
+// after a piece inside the text must not change its ids.
+TEST_P(Driver, ShortPiecesAtTheTextEndAndBeforeOtherBytes) {
+  const EncodingHandle& h = handle_of(GetParam());
+  const BytePairEncoding& bpe = *h.encoding;
+  for (uint32_t id = 0; id < bpe.num_tokens; id += 13) {
+    const uint64_t len = bpe.token_length(id);
+    if (len > ShortTokens::kMaxBytes) continue;
+    const std::string token(reinterpret_cast<const char*>(bpe.token_data(id)), len);
+    for (const std::string& text : {token, "x" + token, token + "re\xff", "  " + token + " 1"}) {
+      std::vector<uint8_t> exact(text.begin(), text.end());
+      const std::vector<uint32_t> want = by_pieces(h, text);
+      ASSERT_EQ(piecewise_encode(h, exact.data(), exact.size()), want) << id;
+      ASSERT_EQ(piecewise_count(h, exact.data(), exact.size()), want.size()) << id;
+    }
+  }
 }
 
 // Long texts turn on the cache of recent pieces: repeated pieces come from it,

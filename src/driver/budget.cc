@@ -19,7 +19,7 @@ struct Piece {
 
 // Pieces with their token counts, stopping once more than stop_after tokens
 // are collected (the piece that passes it is kept).
-std::vector<Piece> pieces_of(const EncodingHandle& handle, PieceIds<false>& counter,
+std::vector<Piece> pieces_of(const EncodingHandle& handle, PieceIds<true>& counter,
                              const uint8_t* text, uint64_t length,
                              uint64_t stop_after = UINT64_MAX) {
   std::vector<Piece> pieces;
@@ -34,7 +34,7 @@ std::vector<Piece> pieces_of(const EncodingHandle& handle, PieceIds<false>& coun
   }
   uint64_t total = 0;
   for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
-    const uint64_t n = counter.count(text + start, end - start);
+    const uint64_t n = counter.count(text + start, end - start, length - start);
     pieces.push_back({start, end, n});
     total += n;
     return total <= stop_after;
@@ -46,7 +46,7 @@ std::vector<Piece> pieces_of(const EncodingHandle& handle, PieceIds<false>& coun
 // most max (else kOverLimit), where end is the end of some piece. Split alone,
 // the span gives the same pieces as the whole text except perhaps near its
 // end (a match may look past it); only pieces that differ are encoded.
-uint64_t span_count(const EncodingHandle& handle, PieceIds<false>& counter, const uint8_t* text,
+uint64_t span_count(const EncodingHandle& handle, PieceIds<true>& counter, const uint8_t* text,
                     const std::vector<Piece>& pieces, size_t first, uint64_t end, uint64_t max) {
   const uint64_t base = pieces[first].start;
   size_t k = first;
@@ -56,7 +56,7 @@ uint64_t span_count(const EncodingHandle& handle, PieceIds<false>& counter, cons
     if (k < pieces.size() && pieces[k].start == base + start && pieces[k].end == base + stop) {
       total += pieces[k].tokens;
     } else {
-      total += counter.count(text + base + start, stop - start);
+      total += counter.count(text + base + start, stop - start, end - base - start);
     }
     return total <= max;
   });
@@ -161,7 +161,7 @@ std::vector<ByteSpan> budget_chunks(const EncodingHandle& handle, const uint8_t*
                                     uint64_t* too_small_at) {
   *too_small_at = kBudgetFits;
   std::vector<ByteSpan> out;
-  PieceIds<false> counter(handle);
+  PieceIds<true> counter(handle);
   std::vector<Piece> pieces = pieces_of(handle, counter, text, length);
   const size_t n = pieces.size();
   size_t i = 0;  // first piece of the chunk; pieces[i].start may be a cut inside it
@@ -261,7 +261,7 @@ std::vector<ByteSpan> budget_chunks(const EncodingHandle& handle, const uint8_t*
 uint64_t budget_truncate_right(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
                                uint64_t max_tokens) {
   if (length == 0 || max_tokens == 0) return 0;
-  PieceIds<false> counter(handle);
+  PieceIds<true> counter(handle);
   const std::vector<Piece> pieces = pieces_of(handle, counter, text, length, max_tokens);
   long last = -1;
   uint64_t total = 0;
@@ -292,7 +292,7 @@ uint64_t budget_truncate_left(const EncodingHandle& handle, const uint8_t* text,
   // (A budget of 2^61 or more would overflow the product; it takes the
   // whole text anyway.)
   uint64_t window = max_tokens >= length / 8 ? length : std::max<uint64_t>(64, max_tokens * 8);
-  PieceIds<false> counter(handle);
+  PieceIds<true> counter(handle);
   for (;;) {
     uint64_t base = window >= length ? 0 : length - window;
     // The whole text (base 0) is never moved: it may start with a stray byte.
@@ -311,7 +311,8 @@ uint64_t budget_truncate_left(const EncodingHandle& handle, const uint8_t* text,
     uint64_t total = 0;
     while (k > first) {
       const Piece& piece = pieces[k - 1];
-      const uint64_t n = counter.count(text + base + piece.start, piece.end - piece.start);
+      const uint64_t n = counter.count(text + base + piece.start, piece.end - piece.start,
+                                       length - base - piece.start);
       if (total + n > max_tokens) break;
       total += n;
       k--;

@@ -40,7 +40,7 @@ std::vector<uint32_t> encode_pieces(const EncodingHandle& handle, const uint8_t*
   // batches keep one buffer per text until they are turned into lists.
   out.reserve(static_cast<size_t>(length < 256 ? length : 256));
   InterruptPoint<kChecked> point{interrupt};
-  PieceIds<false> encoder(handle);
+  PieceIds<true> encoder(handle);
   for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
     if (point.stop_at(start)) return false;
     encoder.encode(text + start, end - start, length - start, [&](const uint32_t* ids, uint64_t n) {

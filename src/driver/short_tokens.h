@@ -1,17 +1,25 @@
-// Every token of at most eight bytes in a hash table keyed by its bytes, so
-// that the driver tells whether a short piece is a token with one probe.
+// Every token of at most eight bytes, and every ASCII token of nine to
+// sixteen, in hash tables keyed by their bytes, so that the driver tells
+// whether a short piece is a token with one probe.
 //
 // Performance notes: most pieces of real text are short and a token by
-// themselves (" the", "ing", "\n\n"). The automaton walk that answers this
-// reads two arrays per byte and the state array at the end, each read
-// depending on the one before. Here a piece is one 8-byte word and a probe
-// reads one 16-byte slot; the table also says "not a token" at once. Counts
-// of cached documents ran 1.07x to 1.13x faster on English, code and short
-// texts (0.94x to 0.98x on multilingual text, whose pieces are mostly
-// longer); encodes did not gain (see piecewise.cc), so only counts ask it.
-// Size: 16 bytes per slot, a power of two at least 1.5 times the short
-// tokens: cl100k_base 2 MiB, o200k_base 4 MiB, built with the handle in a
-// few milliseconds.
+// themselves (" the", "ing", "\n\n", " different"). The automaton walk that
+// answers this reads two arrays per byte and the state array at the end,
+// each read depending on the one before. Here a piece is one or two 8-byte
+// words and a probe reads one slot; the table also says "not a token" at
+// once. Tokens of up to eight bytes alone: hot counts 1.07x to 1.13x on
+// English, code and short texts (0.94x to 0.98x on multilingual text), hot
+// encodes 1.01x to 1.17x (piece_ids.h). The ASCII tokens of nine to sixteen
+// bytes added, against that: hot encodes and counts 1.08x to 1.26x on
+// English, code, scripts, typographic and short texts, 1.01x to 1.09x on
+// docs, 0.99x to 1.03x on multilingual text (cl100k_base and o200k_base,
+// both orders). With the non-ASCII ones of nine to sixteen bytes too,
+// cl100k_base's multilingual counts ran 0.96x: its longer CJK and accented
+// pieces are mostly not tokens, and the walk gives up on them within a few
+// bytes, sooner than a probe that misses.
+// Size: a power of two of slots at least 1.5 times the tokens, 16 bytes a
+// slot up to eight bytes, 32 beyond: cl100k_base 2 + 1 MiB, o200k_base
+// 4 + 2 MiB, built with the handle in a few milliseconds.
 
 #ifndef VELKAN_DRIVER_SHORT_TOKENS_H_
 #define VELKAN_DRIVER_SHORT_TOKENS_H_
@@ -27,26 +35,42 @@ namespace velkan {
 
 class ShortTokens {
  public:
-  static constexpr uint64_t kMaxBytes = 8;
+  static constexpr uint64_t kMaxBytes = 16;
+  static constexpr uint64_t kWordBytes = 8;  // up to here one word, then two
 
-  // Fills the table with every token of at most kMaxBytes bytes. A table
+  // Fills the tables with every token of at most kMaxBytes bytes. A table
   // never built is empty: find() then answers kUnknown for every piece.
   void build(const BytePairEncoding& bpe) {
-    uint32_t count = 0;
-    for (uint32_t id = 0; id < bpe.num_tokens; id++) count += bpe.token_length(id) <= kMaxBytes;
-    const uint32_t bits = static_cast<uint32_t>(std::bit_width(uint64_t{count} * 3 / 2 | 1));
-    std::vector<Slot> slots(size_t{1} << bits);
+    uint32_t counts[2] = {0, 0};
     for (uint32_t id = 0; id < bpe.num_tokens; id++) {
+      if (listed(bpe, id)) counts[bpe.token_length(id) > kWordBytes]++;
+    }
+    const auto bits_for = [](uint32_t count) {
+      return static_cast<uint32_t>(std::bit_width(uint64_t{count} * 3 / 2 | 1));
+    };
+    const uint32_t bits = bits_for(counts[0]);
+    const uint32_t long_bits = bits_for(counts[1]);
+    std::vector<Slot> slots(size_t{1} << bits);
+    std::vector<LongSlot> long_slots(size_t{1} << long_bits);
+    for (uint32_t id = 0; id < bpe.num_tokens; id++) {
+      if (!listed(bpe, id)) continue;
       const uint32_t len = bpe.token_length(id);
-      if (len == 0 || len > kMaxBytes) continue;
-      uint64_t word = 0;
-      std::memcpy(&word, bpe.token_data(id), len);
-      uint64_t i = slot_of(word, len, bits);
-      while (slots[i].length != 0) i = (i + 1) & (slots.size() - 1);
-      slots[i] = Slot{word, id, len};
+      uint64_t words[2] = {0, 0};
+      std::memcpy(words, bpe.token_data(id), len);
+      if (len <= kWordBytes) {
+        uint64_t i = slot_of(words[0], len, bits);
+        while (slots[i].length != 0) i = (i + 1) & (slots.size() - 1);
+        slots[i] = Slot{words[0], id, len};
+      } else {
+        uint64_t i = slot_of(words[0] ^ rotate(words[1]), len, long_bits);
+        while (long_slots[i].length != 0) i = (i + 1) & (long_slots.size() - 1);
+        long_slots[i] = LongSlot{{words[0], words[1]}, id, len, 0};
+      }
     }
     slots_ = std::move(slots);
+    long_slots_ = std::move(long_slots);
     shift_ = 64 - bits;
+    long_shift_ = 64 - long_bits;
   }
 
   bool empty() const { return slots_.empty(); }
@@ -55,11 +79,13 @@ class ShortTokens {
   static constexpr int32_t kUnknown = -2;   // the table cannot tell: ask the automaton
 
   // The id of the token whose bytes are exactly piece[0, len), kNotToken, or
-  // kUnknown for a piece longer than kMaxBytes (or an empty table). readable
-  // is how many bytes may be read from piece on (at least len): with eight or
-  // more the piece is read as one word and masked.
+  // kUnknown for a piece longer than kMaxBytes, a piece of more than
+  // kWordBytes with a non-ASCII byte, or an empty table. readable
+  // is how many bytes may be read from piece on (at least len): with enough
+  // the piece is read as whole words and masked.
   int32_t find(const uint8_t* piece, uint64_t len, uint64_t readable) const {
     if (len > kMaxBytes || len == 0 || slots_.empty()) return kUnknown;
+    if (len > kWordBytes) return find_long(piece, len, readable);
     uint64_t word = 0;
     if (std::endian::native == std::endian::little && readable >= 8) {
       std::memcpy(&word, piece, 8);
@@ -76,13 +102,59 @@ class ShortTokens {
   }
 
  private:
-  // Little-endian bytes zero-padded: a piece's word and length are its key
+  // Little-endian bytes zero-padded: a piece's words and length are its key
   // (the length tells "a" from "a\0").
   struct Slot {
     uint64_t word = 0;
     uint32_t id = 0;
     uint32_t length = 0;  // 0: empty
   };
+  // ASCII tokens of nine to sixteen bytes; 32 bytes so that a slot never straddles
+  // two cache lines.
+  struct LongSlot {
+    uint64_t words[2] = {0, 0};
+    uint32_t id = 0;
+    uint32_t length = 0;  // 0: empty
+    uint64_t unused = 0;
+  };
+  static_assert(sizeof(LongSlot) == 32);
+
+  int32_t find_long(const uint8_t* piece, uint64_t len, uint64_t readable) const {
+    uint64_t words[2] = {0, 0};
+    if (std::endian::native == std::endian::little && readable >= 16) {
+      std::memcpy(words, piece, 16);
+      if (len < 16) words[1] &= (uint64_t{1} << (8 * (len - 8))) - 1;
+    } else {
+      std::memcpy(words, piece, len);
+    }
+    if (((words[0] | words[1]) & kHighBits) != 0) return kUnknown;
+    const uint64_t mask = long_slots_.size() - 1;
+    for (uint64_t i = slot_of(words[0] ^ rotate(words[1]), len, 64 - long_shift_);;
+         i = (i + 1) & mask) {
+      const LongSlot& slot = long_slots_[i];
+      if (slot.words[0] == words[0] && slot.words[1] == words[1] && slot.length == len)
+        return static_cast<int32_t>(slot.id);
+      if (slot.length == 0) return kNotToken;
+    }
+  }
+
+  static constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+
+  // Whether a token is in a table: up to eight bytes any token, nine to
+  // sixteen only ASCII ones.
+  static bool listed(const BytePairEncoding& bpe, uint32_t id) {
+    const uint32_t len = bpe.token_length(id);
+    if (len == 0 || len > kMaxBytes) return false;
+    if (len <= kWordBytes) return true;
+    const uint8_t* bytes = bpe.token_data(id);
+    for (uint32_t i = 0; i < len; i++) {
+      if (bytes[i] & 0x80) return false;
+    }
+    return true;
+  }
+
+  // Keeps the second word's bytes from cancelling the first's in the xor.
+  static uint64_t rotate(uint64_t word) { return std::rotl(word * 0xBF58476D1CE4E5B9ULL, 31); }
 
   static uint64_t slot_of(uint64_t word, uint64_t len, uint32_t bits) {
     // Multiplying carries every byte into the top bits, which pick the slot.
@@ -91,7 +163,9 @@ class ShortTokens {
   }
 
   std::vector<Slot> slots_;
+  std::vector<LongSlot> long_slots_;
   uint32_t shift_ = 64;
+  uint32_t long_shift_ = 64;
 };
 
 }  // namespace velkan

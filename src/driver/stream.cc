@@ -151,7 +151,7 @@ uint64_t stream_encode_prefix(const EncodingHandle& handle, const uint8_t* text,
     }
     return length;
   }
-  PieceIds<false> encoder(handle);
+  PieceIds<true> encoder(handle);
   uint64_t next_check = interrupt != nullptr ? kInterruptEveryBytes : UINT64_MAX;
   return walk_certain(handle.rule_set, text, length, [&](uint64_t start, uint64_t end) {
     if (start >= next_check) {
