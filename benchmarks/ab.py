@@ -19,7 +19,7 @@ texts; `--new-first` swaps them, so run both ways.
 """
 
 import argparse
-import importlib.util
+import importlib
 import os
 import sys
 import time
@@ -37,14 +37,16 @@ def load_old(site_dir):
     saved = {k: v for k, v in sys.modules.items() if k.startswith("velkan.bpe")}
     for k in saved:
         del sys.modules[k]
-    path = next(
-        os.path.join(site_dir, "velkan", f)
-        for f in os.listdir(os.path.join(site_dir, "velkan"))
-        if f.startswith("bpe.") and f.endswith(".so")
-    )
-    spec = importlib.util.spec_from_file_location("velkan.bpe", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    # The installed package's Python code, the other build's extension: the
+    # package's search path points at site_dir while velkan.bpe is imported.
+    import velkan
+
+    package_path = list(velkan.__path__)
+    velkan.__path__[:] = [os.path.join(site_dir, "velkan")]
+    try:
+        module = importlib.import_module("velkan.bpe")
+    finally:
+        velkan.__path__[:] = package_path
     old = sys.modules.get("velkan.bpe.openai") or module.openai
     sys.modules.update(saved)
     return old, saved["velkan.bpe.openai"]

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 SECONDS_EACH=${1:-60}
 shift || true
 TARGETS=("$@")
-[ ${#TARGETS[@]} -eq 0 ] && TARGETS=(split encode image driver budget special)
+[ ${#TARGETS[@]} -eq 0 ] && TARGETS=(split encode image driver budget added_tokens)
 
 CLANG_VERSION=14  # Debian bookworm's clang
 CXX=clang++-$CLANG_VERSION
@@ -30,7 +30,7 @@ cmake --build "$BUILD" --parallel
 # Longest input per target: whole images for the loader, short texts for the
 # quadratic checks of the others.
 declare -A MAX_LEN=([split]=2048 [encode]=1024 [image]=200000 [driver]=4096 [budget]=2048
-  [special]=1024)
+  [added_tokens]=1024)
 
 run_one() {
   local t=$1
