@@ -1,6 +1,7 @@
 """Hit rates of velkan's piece cache (src/driver/piece_cache.h) per corpus,
-cold and warm as coldwarm.py defines them, by replaying the pieces through a
-model of the table (same hash, slots and limits):
+cold and warm as coldwarm.py measures them (each in its own process over all
+rows), by replaying the pieces through a model of the tables (same hash,
+slots and limits):
 
     python benchmarks/cache_hits.py [VOCAB ...]
 
@@ -8,6 +9,7 @@ Counts only the pieces that reach the cache: those that are not a token by
 themselves. A deterministic figure, unlike times on a shared machine."""
 
 import os
+import random
 import sys
 
 import regex
@@ -21,37 +23,50 @@ import coldwarm  # noqa: E402
 
 from reference import PATTERNS, load_ranks  # noqa: E402
 
-SLOTS, WORDS, MAX_IDS = 16384, 6, 18
+SHORT_BYTES, MAX_BYTES = 16, 48
+SLOTS = {False: 65536, True: 16384}  # by "longer than SHORT_BYTES"
+MAX_IDS = {False: 10, True: 18}
 M = (1 << 64) - 1
 
 
-def slot_of(piece):
+def slots_of(piece):
+    """The two slots the piece may live in, as PieceCache::key_of picks them."""
     words = (piece + bytes(-len(piece) % 8)) if len(piece) % 8 else piece
     h = (len(piece) * 0x9E3779B97F4A7C15) & M
     for i in range(0, len(words), 8):
         h = ((h ^ int.from_bytes(words[i : i + 8], "little")) * 0xBF58476D1CE4E5B9) & M
         h ^= h >> 29
-    h ^= h >> 32
-    return h & 0xFFFFFFFF & (SLOTS - 1)
+    h = (h * 0x94D049BB133111EB) & M
+    mask = SLOTS[len(piece) > SHORT_BYTES] - 1
+    return ((h >> 40) & mask, (h >> 20) & mask)
 
 
 class Model:
     def __init__(self, enc, ranks):
-        self.enc, self.ranks, self.slots = enc, ranks, [None] * SLOTS
+        self.enc, self.ranks = enc, ranks
+        self.tables = {long: [None] * n for long, n in SLOTS.items()}
+        self.random = random.Random(1)
 
     def run(self, texts, pattern):
         lookups = hits = 0
         for text in texts:
             for m in pattern.finditer(text):
                 piece = m.group().encode("utf-8")
-                if piece in self.ranks or len(piece) > WORDS * 8:
+                if piece in self.ranks or len(piece) > MAX_BYTES:
                     continue
                 lookups += 1
-                slot = slot_of(piece)
-                if self.slots[slot] == piece:
+                long = len(piece) > SHORT_BYTES
+                table = self.tables[long]
+                first, second = slots_of(piece)
+                if piece in (table[first], table[second]):
                     hits += 1
-                elif len(self.enc.encode_ordinary(m.group())) <= MAX_IDS:
-                    self.slots[slot] = piece
+                elif len(self.enc.encode_ordinary(m.group())) <= MAX_IDS[long]:
+                    if table[first] is None:
+                        table[first] = piece
+                    elif table[second] is None:
+                        table[second] = piece
+                    else:
+                        table[self.random.choice((first, second))] = piece
         return lookups, hits
 
 
@@ -64,12 +79,17 @@ def main():
             vocab, pat_str=PATTERNS[vocab], mergeable_ranks=ranks, special_tokens={}
         )
         pattern = regex.compile(PATTERNS[vocab])
+        # One cache per process, in coldwarm.py's order: every row's B half
+        # (cold); each row's A half, then its B half (warm).
+        model = Model(enc, ranks)
+        cold = {row: model.run(b, pattern) for row, (a, b) in rows.items()}
+        warm = {}
+        model = Model(enc, ranks)
         for row, (a, b) in rows.items():
-            model = Model(enc, ranks)
-            n_cold, h_cold = model.run(b, pattern)
-            model = Model(enc, ranks)
             model.run(a, pattern)
-            n_warm, h_warm = model.run(b, pattern)
+            warm[row] = model.run(b, pattern)
+        for row in rows:
+            (n_cold, h_cold), (n_warm, h_warm) = cold[row], warm[row]
             print(
                 "%s %-12s pieces to the cache: %6d, hits cold %4.1f%%, warm %4.1f%%"
                 % (vocab, row, n_cold, 100 * h_cold / max(n_cold, 1), 100 * h_warm / max(n_warm, 1))

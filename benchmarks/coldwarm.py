@@ -4,11 +4,11 @@ its own fresh process pinned to one core:
     python benchmarks/coldwarm.py [--quick] [--processes N] [--json PATH]
 
 The corpora are cut into documents of about 8 KB, dealt alternately into
-halves A and B; short texts (20 to 100 bytes) likewise. In each process,
-right after the tokenizer is made, *cold* is the first pass over B of every
-row in turn (one encode call per document); then comes a pass over A, and
-*warm* is the next pass over B: a cache then knows the language but has never
-seen those documents. Every row's ids are hashed and compared with
+halves A and B; short texts (20 to 100 bytes) likewise. *Cold* is the first
+pass over B of every row in turn, right after the tokenizer is made. *Warm*
+runs in another fresh process: for each row a pass over A, then the timed
+pass over B, so a cache knows the language but has never seen those
+documents. Every row's ids are hashed and compared with
 tiktoken's, so an inexact peer is marked. The tools run one after another,
 interleaved over N processes each (3; 1 with --quick); figures are medians
 of the processes' CPU time (the core is shared with other work).
@@ -55,7 +55,7 @@ def halves():
     return out
 
 
-def child(tool, vocab, cpu):
+def child(tool, vocab, cpu, phase):
     os.sched_setaffinity(0, {cpu})
     import peers as peers_mod
 
@@ -90,22 +90,18 @@ def child(tool, vocab, cpu):
 
     result = {"load_seconds": load_seconds, "rss_start": rss_start, "rss_loaded": rss_loaded}
     sizes = {row: sum(len(d.encode("utf-8")) for d in b) for row, (a, b) in rows.items()}
-    cold = {}
+    timed = {}
     for row in ROWS:
+        if phase == "warm":
+            one_pass(rows[row][0])
         seconds, out = one_pass(rows[row][1])
-        cold[row] = (seconds, digest(out) if tool != "velkan count" else sum(out))
-    warm = {}
-    for row in ROWS:
-        one_pass(rows[row][0])
-        seconds, _ = one_pass(rows[row][1])
-        warm[row] = seconds
+        timed[row] = (seconds, digest(out) if tool != "velkan count" else sum(out))
     result["rows"] = {
         row: {
             "bytes": sizes[row],
             "texts": len(rows[row][1]),
-            "cold": cold[row][0],
-            "warm": warm[row],
-            "check": cold[row][1],
+            phase: timed[row][0],
+            "check": timed[row][1],
         }
         for row in ROWS
     }
@@ -124,17 +120,27 @@ def run(tools, processes, log):
             for tool in tools:
                 cpu = cpus[k % len(cpus)]
                 k += 1
-                p = subprocess.run(
-                    [sys.executable, os.path.abspath(__file__), "--child", tool, vocab, str(cpu)],
-                    capture_output=True,
-                    text=True,
-                    env=env,
-                )
-                if p.returncode != 0:
-                    if rep == 0:
-                        log("  %s unavailable for %s: %s" % (tool, vocab, p.stderr.strip()[-200:]))
-                    continue
-                raw[vocab][tool].append(json.loads(p.stdout.strip().splitlines()[-1]))
+                phases = {}
+                for phase in ("cold", "warm"):
+                    command = [sys.executable, os.path.abspath(__file__), "--child"]
+                    command += [tool, vocab, str(cpu), phase]
+                    p = subprocess.run(command, capture_output=True, text=True, env=env)
+                    if p.returncode != 0:
+                        if rep == 0:
+                            log(
+                                "  %s unavailable for %s: %s"
+                                % (tool, vocab, p.stderr.strip()[-200:])
+                            )
+                        break
+                    phases[phase] = json.loads(p.stdout.strip().splitlines()[-1])
+                else:
+                    cold, warm = phases["cold"], phases["warm"]
+                    for row in ROWS:
+                        if warm["rows"][row]["check"] != cold["rows"][row]["check"]:
+                            cold["rows"][row]["check"] = "differs between processes"
+                        cold["rows"][row]["warm"] = warm["rows"][row]["warm"]
+                    cold["rss_end"] = warm["rss_end"]
+                    raw[vocab][tool].append(cold)
     out = {}
     for vocab, by_tool in raw.items():
         ref = by_tool.get("tiktoken") or []
@@ -235,7 +241,7 @@ def goals(results):
 def main(argv=None):
     argv = sys.argv[1:] if argv is None else argv
     if argv and argv[0] == "--child":
-        child(argv[1], argv[2], int(argv[3]))
+        child(argv[1], argv[2], int(argv[3]), argv[4])
         return
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="one process per tool")

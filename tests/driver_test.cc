@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <thread>
@@ -148,37 +149,90 @@ TEST_P(Driver, RecentPiecesGiveTheSameIds) {
 TEST(PieceCache, FindsWhatWasPutAndForgetsOverwrittenSlots) {
   PieceCache cache;
   uint32_t out[PieceCache::kMaxIds];
-  const std::string a = "tokenizer", b = std::string(PieceCache::kMaxBytes, 'b');
-  const PieceCache::Key ka = PieceCache::key_of(u8(a), a.size());
-  EXPECT_EQ(cache.find(ka, out), 0u);
   const uint32_t ids[] = {1, 2, 3};
-  cache.put(ka, ids, 3);
-  ASSERT_EQ(cache.find(ka, out), 3u);
-  EXPECT_EQ(std::vector<uint32_t>(out, out + 3), std::vector<uint32_t>({1, 2, 3}));
-  // A prefix is another piece, and so is the piece with a zero byte added.
-  EXPECT_EQ(cache.find(PieceCache::key_of(u8(a), a.size() - 1), out), 0u);
-  const std::string padded = a + std::string(1, '\0');
-  EXPECT_EQ(cache.find(PieceCache::key_of(u8(padded), padded.size()), out), 0u);
-  EXPECT_TRUE(PieceCache::cacheable(b.size()));
-  EXPECT_FALSE(PieceCache::cacheable(b.size() + 1));
-  // A piece with the same slot replaces the first.
-  std::string other = "w00000";
-  for (int k = 0; PieceCache::key_of(u8(other), other.size()).slot != ka.slot; k++) {
-    for (int d = 0, rest = k; d < 5; d++, rest /= 10)
-      other[5 - d] = static_cast<char>('0' + rest % 10);
+  const std::vector<std::string> pieces = {"tokenizer", std::string(PieceCache::kMaxBytes, 'b')};
+  for (const std::string& a : pieces) {
+    const PieceCache::Key ka = PieceCache::key_of(u8(a), a.size());
+    EXPECT_EQ(cache.find(ka, out), 0u);
+    cache.put(ka, ids, 3, 0);
+    ASSERT_EQ(cache.find(ka, out), 3u);
+    EXPECT_EQ(std::vector<uint32_t>(out, out + 3), std::vector<uint32_t>({1, 2, 3}));
+    // A prefix is another piece, and so is the piece with a zero byte added.
+    EXPECT_EQ(cache.find(PieceCache::key_of(u8(a), a.size() - 1), out), 0u);
+    const std::string padded = a + std::string(1, '\0');
+    if (PieceCache::cacheable(padded.size())) {
+      EXPECT_EQ(cache.find(PieceCache::key_of(u8(padded), padded.size()), out), 0u);
+    }
+    // Pieces that share a slot with it: it stays while the other slot is
+    // free, and a later one evicts whichever slot the choice names.
+    std::vector<PieceCache::Key> sharing;
+    std::string other = a;
+    for (int k = 0; sharing.size() < 2; k++) {
+      for (int d = 0, rest = k; d < 6; d++, rest /= 10)
+        other[other.size() - 1 - static_cast<size_t>(d)] = static_cast<char>('0' + rest % 10);
+      const PieceCache::Key ko = PieceCache::key_of(u8(other), other.size());
+      const bool shares = ko.slots[0] == ka.slots[0] || ko.slots[1] == ka.slots[0] ||
+                          ko.slots[0] == ka.slots[1] || ko.slots[1] == ka.slots[1];
+      if (shares && ko.slots[0] != ko.slots[1]) sharing.push_back(ko);
+    }
+    cache.put(sharing[0], ids, 1, 0);
+    EXPECT_EQ(cache.find(sharing[0], out), 1u);
+    EXPECT_EQ(cache.find(ka, out), 3u);
+    // Too many ids: not stored.
+    const std::vector<uint32_t> many(PieceCache::kMaxIds + 1, 7);
+    const PieceCache::Key kb = PieceCache::key_of(u8(a), a.size() - 1);
+    cache.put(kb, many.data(), many.size(), 0);
+    EXPECT_EQ(cache.find(kb, out), 0u);
+    // A copy starts empty.
+    EXPECT_EQ(PieceCache(cache).find(ka, out), 0u);
   }
-  const PieceCache::Key ko = PieceCache::key_of(u8(other), other.size());
-  cache.put(ko, ids, 1);
-  EXPECT_EQ(cache.find(ka, out), 0u);
-  EXPECT_EQ(cache.find(ko, out), 1u);
-  // Too many ids: not stored.
-  const PieceCache::Key kb = PieceCache::key_of(u8(b), b.size());
-  const std::vector<uint32_t> many(PieceCache::kMaxIds + 1, 7);
-  cache.put(kb, many.data(), many.size());
-  EXPECT_EQ(cache.find(kb, out), 0u);
-  // A copy starts empty.
-  cache.put(ka, ids, 2);
-  EXPECT_EQ(PieceCache(cache).find(ka, out), 0u);
+  // A short piece holds at most ten ids.
+  const std::string c = "abcdefghijklmnop";
+  const PieceCache::Key kc = PieceCache::key_of(u8(c), c.size());
+  const std::vector<uint32_t> eleven(11, 5), ten(10, 6);
+  cache.put(kc, eleven.data(), eleven.size(), 0);
+  EXPECT_EQ(cache.find(kc, out), 0u);
+  cache.put(kc, ten.data(), ten.size(), 0);
+  EXPECT_EQ(cache.find(kc, out), 10u);
+}
+
+// Every piece has two slots: with both taken, a new piece evicts the one the
+// choice names and leaves the other's piece alone.
+TEST(PieceCache, TwoSlotsPerPieceEvictByChoice) {
+  // Pieces named stem + a number, made in a buffer of the longest cacheable
+  // size (g++ cannot see that key_of reads only the piece of a temporary).
+  const auto numbered = [](const std::string& stem, int k) {
+    uint8_t bytes[PieceCache::kMaxBytes] = {};
+    const int n = std::snprintf(reinterpret_cast<char*>(bytes), sizeof bytes, "%s%d",
+                                stem.c_str(), k);
+    return PieceCache::key_of(bytes, static_cast<uint64_t>(n));
+  };
+  // A piece that may live in slot (as its first one when first is set).
+  const auto piece_for = [&](uint32_t slot, const std::string& stem, bool first) {
+    for (int k = 0;; k++) {
+      const PieceCache::Key found = numbered(stem, k);
+      if (found.slots[0] == found.slots[1]) continue;
+      if (found.slots[0] == slot || (!first && found.slots[1] == slot)) return found;
+    }
+  };
+  for (uint64_t choice : {0, 1}) {
+    for (const std::string& stem : std::vector<std::string>{"alpha", std::string(30, 'x')}) {
+      PieceCache cache;
+      uint32_t out[PieceCache::kMaxIds];
+      const uint32_t one = 1, two = 2, three = 3;
+      const PieceCache::Key a = numbered(stem, 0);
+      cache.put(a, &one, 1, 0);  // both slots free: the first
+      const PieceCache::Key c = piece_for(a.slots[0], stem + "c", false);
+      const uint64_t shared = c.slots[0] == a.slots[0] ? 0 : 1;
+      const PieceCache::Key d = piece_for(c.slots[1 - shared], stem + "d", true);
+      cache.put(d, &two, 1, 0);
+      cache.put(c, &three, 1, choice == 0 ? shared : 1 - shared);
+      ASSERT_EQ(cache.find(c, out), 1u);
+      EXPECT_EQ(out[0], 3u);
+      EXPECT_EQ(cache.find(a, out), choice == 0 ? 0u : 1u);
+      EXPECT_EQ(cache.find(d, out), choice == 0 ? 1u : 0u);
+    }
+  }
 }
 
 // Threads encoding the same pieces at once through one shared cache: every

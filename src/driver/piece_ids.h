@@ -71,7 +71,10 @@ class PieceIds {
       return;
     }
     const uint64_t n = run_encoder(piece, len);
-    cache_.put(key, scratch_.tokens.get(), n);
+    // The slot to evict, when both of the piece's are taken: a cheap random
+    // bit, the top one of a linear congruential generator.
+    random_ = random_ * 6364136223846793005ULL + 1442695040888963407ULL;
+    cache_.put(key, scratch_.tokens.get(), n, random_ >> 63);
     on_ids(scratch_.tokens.get(), n);
   }
 
@@ -96,6 +99,7 @@ class PieceIds {
   PieceCache& cache_;
   EncoderScratch scratch_;
   uint32_t hit_[PieceCache::kMaxIds];
+  uint64_t random_ = reinterpret_cast<uintptr_t>(this);
 };
 
 }  // namespace velkan
