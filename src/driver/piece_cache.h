@@ -10,8 +10,9 @@
 // pieces of the previous document, and making it cost short texts more than
 // it saved them. The first shared table (16,384 direct-mapped slots of 128
 // bytes) forgot too much: over the benchmark's six corpora in one process
-// (about 30,000 distinct pieces reach it) a second pass found 62% to 82% of
-// its pieces; this layout finds 97% to 99% (benchmarks/cache_hits.py).
+// (about 30,000 distinct pieces reach it) a second pass found 57% to 80% of
+// its pieces; this layout finds 97% to 99%. On documents never seen it
+// finds what an unbounded cache would (benchmarks/cache_hits.py).
 //
 // Layout: two tables by piece length, since most such pieces are short.
 // Pieces of up to 16 bytes and 10 ids take 64-byte slots (65,536 of them,
