@@ -203,8 +203,8 @@ TEST(PieceCache, TwoSlotsPerPieceEvictByChoice) {
   // size (g++ cannot see that key_of reads only the piece of a temporary).
   const auto numbered = [](const std::string& stem, int k) {
     uint8_t bytes[PieceCache::kMaxBytes] = {};
-    const int n = std::snprintf(reinterpret_cast<char*>(bytes), sizeof bytes, "%s%d",
-                                stem.c_str(), k);
+    const int n =
+        std::snprintf(reinterpret_cast<char*>(bytes), sizeof bytes, "%s%d", stem.c_str(), k);
     return PieceCache::key_of(bytes, static_cast<uint64_t>(n));
   };
   // A piece that may live in slot (as its first one when first is set).

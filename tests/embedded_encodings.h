@@ -28,8 +28,7 @@ inline const EncodingHandle& embedded_handle(bool o200k, bool split = true) {
     EncodingHandle h;
     h.encoding = &embedded_encoding(o);
     h.rule_set = s ? (o ? RuleSet::kO200k : RuleSet::kCl100k) : RuleSet::kWhole;
-    h.pair_filter = pair_filter_build(h.encoding->pair_table);
-    h.short_tokens.build(*h.encoding);
+    handle_finish(h);
     return h;
   };
   static const EncodingHandle handles[2][2] = {{make(false, false), make(false, true)},

@@ -16,13 +16,13 @@
 //
 // Layout: two tables by piece length, since most such pieces are short.
 // Pieces of up to 16 bytes and 10 ids take 64-byte slots (65,536 of them,
-// 4 MiB); longer ones, up to 48 bytes and 18 ids, 128-byte slots (16,384, 2
-// MiB): 6 MiB per vocabulary, the whole bound, made with the vocabulary's
-// handle and resident from first use (huge pages where the system gives
-// them). Every piece may live in either of two slots chosen by its hash; a
-// new piece takes an empty one, else evicts one of the two at random (the
-// writer's own generator): over direct mapping that keeps far more of a
-// working set that fills the table.
+// 4 MiB); longer ones, up to 48 bytes and 18 ids, 128-byte slots (16,384,
+// 2 MiB): 6 MiB per vocabulary, the whole bound, made with the vocabulary's
+// handle and resident from first use (driver/huge_pages.h). Every piece may
+// live in either of two slots chosen by its hash; a new piece takes an empty
+// one, else evicts one of the two at random (the writer's own generator):
+// over direct mapping that keeps far more of a working set that fills the
+// table.
 //
 // Readers take no lock: each slot has a version word that a writer makes odd
 // while it writes and even again after (a seqlock); a reader copies the slot
@@ -37,22 +37,17 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <new>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
+#include "driver/huge_pages.h"
 
 namespace velkan {
 
 class PieceCache {
  public:
-  static constexpr uint32_t kShortBytes = 16;  // up to here the small slots
-  static constexpr uint32_t kMaxBytes = 48;    // longer pieces are not cached
-  static constexpr uint32_t kMaxIds = 18;      // nor pieces of more ids
+  static constexpr uint32_t kShortBytes = 16;     // up to here the small slots
+  static constexpr uint32_t kMaxBytes = 48;       // longer pieces are not cached
+  static constexpr uint32_t kMaxIds = 18;         // nor pieces of more ids
   static constexpr uint32_t kShortSlots = 65536;  // powers of two
   static constexpr uint32_t kLongSlots = 16384;
 
@@ -83,7 +78,7 @@ class PieceCache {
     return key;
   }
 
-  PieceCache() : memory_(allocate()) {}
+  PieceCache() : memory_(kBytes) {}
   // A copy of a handle starts with an empty cache of its own.
   PieceCache(const PieceCache&) : PieceCache() {}
   PieceCache& operator=(const PieceCache&) = delete;
@@ -130,9 +125,9 @@ class PieceCache {
   static constexpr size_t kShortBytesTotal = size_t{kShortSlots} * sizeof(ShortSlot);
   static constexpr size_t kBytes = kShortBytesTotal + size_t{kLongSlots} * sizeof(LongSlot);
 
-  ShortSlot* short_slots() const { return reinterpret_cast<ShortSlot*>(memory_.get()); }
+  ShortSlot* short_slots() const { return memory_.as<ShortSlot>(); }
   LongSlot* long_slots() const {
-    return reinterpret_cast<LongSlot*>(memory_.get() + kShortBytesTotal);
+    return reinterpret_cast<LongSlot*>(memory_.data() + kShortBytesTotal);
   }
 
   template <typename S>
@@ -181,48 +176,13 @@ class PieceCache {
     version.store(v + 2, std::memory_order_release);
   }
 
-  // Zeroed memory for both tables. On Linux on huge pages where the system
-  // has them: a first use is a few page faults rather than hundreds (a
-  // tenth of a first 100 KB text's time), and the slots' random probes miss
-  // the TLB less.
-  static constexpr size_t kHugePage = size_t{2} << 20;
-  static_assert(kBytes % kHugePage == 0);
+  // Both tables in one buffer, on huge pages where the system has them:
+  // a first use is a few page faults rather than hundreds (a tenth of a
+  // first 100 KB text's time), and the slots' random probes miss the TLB
+  // less.
+  static_assert(kBytes % HugePageBuffer::kHugePage == 0);
 
-  struct Release {
-    void operator()(uint8_t* p) const {
-#if defined(__linux__)
-      munmap(p, kBytes);
-#else
-      std::free(p);
-#endif
-    }
-  };
-  using Memory = std::unique_ptr<uint8_t[], Release>;
-
-  static Memory allocate() {
-#if defined(__linux__)
-    // A huge page more, then the unaligned ends given back.
-    const size_t mapped = kBytes + kHugePage;
-    void* raw = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED) throw std::bad_alloc();
-    const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
-    const uintptr_t aligned = (start + kHugePage - 1) & ~uintptr_t{kHugePage - 1};
-    if (aligned > start) munmap(raw, aligned - start);
-    if (aligned + kBytes < start + mapped)
-      munmap(reinterpret_cast<void*>(aligned + kBytes), start + mapped - aligned - kBytes);
-    void* memory = reinterpret_cast<void*>(aligned);
-#if defined(MADV_HUGEPAGE)
-    madvise(memory, kBytes, MADV_HUGEPAGE);  // only a hint: fine if refused
-#endif
-    return Memory(static_cast<uint8_t*>(memory));
-#else
-    void* memory = std::calloc(kBytes, 1);
-    if (memory == nullptr) throw std::bad_alloc();
-    return Memory(static_cast<uint8_t*>(memory));
-#endif
-  }
-
-  Memory memory_;
+  HugePageBuffer memory_;
 };
 
 }  // namespace velkan

@@ -27,9 +27,9 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <vector>
 
 #include "core/encoding.h"
+#include "driver/huge_pages.h"
 
 namespace velkan {
 
@@ -50,8 +50,10 @@ class ShortTokens {
     };
     const uint32_t bits = bits_for(counts[0]);
     const uint32_t long_bits = bits_for(counts[1]);
-    std::vector<Slot> slots(size_t{1} << bits);
-    std::vector<LongSlot> long_slots(size_t{1} << long_bits);
+    const uint64_t size = uint64_t{1} << bits, long_size = uint64_t{1} << long_bits;
+    HugePageBuffer memory(size * sizeof(Slot)), long_memory(long_size * sizeof(LongSlot));
+    Slot* slots = memory.as<Slot>();
+    LongSlot* long_slots = long_memory.as<LongSlot>();
     for (uint32_t id = 0; id < bpe.num_tokens; id++) {
       if (!listed(bpe, id)) continue;
       const uint32_t len = bpe.token_length(id);
@@ -59,21 +61,25 @@ class ShortTokens {
       std::memcpy(words, bpe.token_data(id), len);
       if (len <= kWordBytes) {
         uint64_t i = slot_of(words[0], len, bits);
-        while (slots[i].length != 0) i = (i + 1) & (slots.size() - 1);
+        while (slots[i].length != 0) i = (i + 1) & (size - 1);
         slots[i] = Slot{words[0], id, len};
       } else {
         uint64_t i = slot_of(words[0] ^ rotate(words[1]), len, long_bits);
-        while (long_slots[i].length != 0) i = (i + 1) & (long_slots.size() - 1);
+        while (long_slots[i].length != 0) i = (i + 1) & (long_size - 1);
         long_slots[i] = LongSlot{{words[0], words[1]}, id, len, 0};
       }
     }
-    slots_ = std::move(slots);
-    long_slots_ = std::move(long_slots);
+    memory_ = std::move(memory);
+    long_memory_ = std::move(long_memory);
+    slots_ = slots;
+    long_slots_ = long_slots;
+    mask_ = size - 1;
+    long_mask_ = long_size - 1;
     shift_ = 64 - bits;
     long_shift_ = 64 - long_bits;
   }
 
-  bool empty() const { return slots_.empty(); }
+  bool empty() const { return slots_ == nullptr; }
 
   static constexpr int32_t kNotToken = -1;  // no token has exactly these bytes
   static constexpr int32_t kUnknown = -2;   // the table cannot tell: ask the automaton
@@ -84,7 +90,7 @@ class ShortTokens {
   // is how many bytes may be read from piece on (at least len): with enough
   // the piece is read as whole words and masked.
   int32_t find(const uint8_t* piece, uint64_t len, uint64_t readable) const {
-    if (len > kMaxBytes || len == 0 || slots_.empty()) return kUnknown;
+    if (len > kMaxBytes || len == 0 || slots_ == nullptr) return kUnknown;
     if (len > kWordBytes) return find_long(piece, len, readable);
     uint64_t word = 0;
     if (std::endian::native == std::endian::little && readable >= 8) {
@@ -93,8 +99,7 @@ class ShortTokens {
     } else {
       std::memcpy(&word, piece, len);
     }
-    const uint64_t mask = slots_.size() - 1;
-    for (uint64_t i = slot_of(word, len, 64 - shift_);; i = (i + 1) & mask) {
+    for (uint64_t i = slot_of(word, len, 64 - shift_);; i = (i + 1) & mask_) {
       const Slot& slot = slots_[i];
       if (slot.word == word && slot.length == len) return static_cast<int32_t>(slot.id);
       if (slot.length == 0) return kNotToken;
@@ -128,9 +133,8 @@ class ShortTokens {
       std::memcpy(words, piece, len);
     }
     if (((words[0] | words[1]) & kHighBits) != 0) return kUnknown;
-    const uint64_t mask = long_slots_.size() - 1;
     for (uint64_t i = slot_of(words[0] ^ rotate(words[1]), len, 64 - long_shift_);;
-         i = (i + 1) & mask) {
+         i = (i + 1) & long_mask_) {
       const LongSlot& slot = long_slots_[i];
       if (slot.words[0] == words[0] && slot.words[1] == words[1] && slot.length == len)
         return static_cast<int32_t>(slot.id);
@@ -162,8 +166,12 @@ class ShortTokens {
     return h >> (64 - bits);
   }
 
-  std::vector<Slot> slots_;
-  std::vector<LongSlot> long_slots_;
+  // On huge pages (driver/huge_pages.h): a probe is a random read in a table
+  // of several MiB.
+  HugePageBuffer memory_, long_memory_;
+  const Slot* slots_ = nullptr;
+  const LongSlot* long_slots_ = nullptr;
+  uint64_t mask_ = 0, long_mask_ = 0;
   uint32_t shift_ = 64;
   uint32_t long_shift_ = 64;
 };

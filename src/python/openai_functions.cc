@@ -387,11 +387,10 @@ PyObject* openai_from_ranks(PyObject*, PyObject* args) {
     // encoded by merging ranks instead, which is exact for any vocabulary.
     bpe->merge_by_rank = bpe_needs_rank_merge(*bpe);
     auto handle = std::make_unique<EncodingHandle>();
-    handle->pair_filter = pair_filter_build(bpe->pair_table);
-    handle->short_tokens.build(*bpe);
     handle->owned = std::move(bpe);
     handle->encoding = handle->owned.get();
     handle->rule_set = *rule_set;
+    handle_finish(*handle);
     TokenizerObject* object = PyObject_New(TokenizerObject, &TokenizerType);
     if (object == nullptr) return nullptr;
     object->handle = handle.release();

@@ -87,10 +87,10 @@ const EncodingHandle& encoding_cache_get(size_t index, std::span<const std::stri
   EncodingMade report;
   BytePairEncodingPtr encoding = load_or_build(info, image_paths, report);
   auto handle = std::make_unique<EncodingHandle>();
-  handle->pair_filter = pair_filter_build(encoding->pair_table);
-  handle->short_tokens.build(*encoding);
+  handle->encoding = encoding.get();
+  handle_finish(*handle);
+  encoding.release();  // lives as long as the process
   handle->rule_set = info.rule_set;
-  handle->encoding = encoding.release();  // lives as long as the process
   report.made_here = true;
   if (made != nullptr) *made = std::move(report);
   const EncodingHandle* published = handle.release();

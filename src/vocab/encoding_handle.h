@@ -28,6 +28,11 @@ struct EncodingHandle {
   ShortTokens short_tokens;                       // of encoding; empty: the automaton answers
 };
 
+// Derives what a handle adds to its encoding (the pair filter, the short-
+// token tables) and asks for huge pages under the encoding's most read
+// arrays. handle.encoding must be set; call once, before the handle is shared.
+void handle_finish(EncodingHandle& handle);
+
 }  // namespace velkan
 
 #endif  // VELKAN_VOCAB_ENCODING_HANDLE_H_
