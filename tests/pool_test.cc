@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -208,6 +210,85 @@ TEST(WorkerPool, AnInterruptCancelsTheRestOfTheBatch) {
   EXPECT_LT(seconds.count(), 5.0);
   // The pool is free for the next batch.
   EXPECT_EQ(encode_and_compare(*pool, h, mixed_texts(100, 3)), 0);
+}
+
+// A batch with done flags and a progress function: every call sees a flag
+// only for texts whose result is complete, the submitter is called while the
+// workers still run, and at the end every text is flagged. ThreadSanitizer
+// checks the result reads against the workers' writes.
+TEST(WorkerPool, ProgressSeesOnlyFinishedResults) {
+  WorkerPool* pool = worker_pool_get();
+  ASSERT_NE(pool, nullptr);
+  const EncodingHandle& h = handle_for(true, true);
+  const auto texts = mixed_texts(3000, 5);
+  Batch batch(texts);
+  const size_t n = texts.size();
+  std::vector<std::vector<uint32_t>> expected(n);
+  for (size_t i = 0; i < n; i++) expected[i] = piecewise_encode(h, batch.data[i], batch.lengths[i]);
+  for (const int32_t cap : {0, 1}) {
+    struct Watch {
+      std::vector<std::vector<uint32_t>>* results;
+      const std::vector<std::vector<uint32_t>>* expected;
+      std::unique_ptr<std::atomic<uint8_t>[]> done;
+      size_t n;
+      int calls = 0;
+      int wrong = 0;
+      size_t most_seen = 0;
+    } watch{nullptr, &expected, std::make_unique<std::atomic<uint8_t>[]>(n), n};
+    std::vector<std::vector<uint32_t>> results(n);
+    watch.results = &results;
+    PoolBatch b{&h,
+                batch.data.data(),
+                batch.lengths.data(),
+                static_cast<int64_t>(n),
+                JOB_ENCODE,
+                0,
+                results.data(),
+                nullptr,
+                nullptr};
+    b.max_threads = cap;
+    b.done = watch.done.get();
+    b.progress = [](void* context) {
+      auto* w = static_cast<Watch*>(context);
+      w->calls++;
+      size_t seen = 0;
+      for (size_t i = 0; i < w->n; i++) {
+        if (w->done[i].load(std::memory_order_acquire) == 0) continue;
+        seen++;
+        if ((*w->results)[i] != (*w->expected)[i]) w->wrong++;
+      }
+      w->most_seen = std::max(w->most_seen, seen);
+    };
+    b.progress_context = &watch;
+    ASSERT_EQ(pool_run_batch(*pool, b), BatchOutcome::kDone);
+    EXPECT_EQ(watch.wrong, 0) << cap;
+    EXPECT_GE(watch.calls, 1) << cap;
+    for (size_t i = 0; i < n; i++) {
+      ASSERT_EQ(watch.done[i].load(), 1) << cap << " " << i;
+      ASSERT_EQ(results[i], expected[i]) << cap << " " << i;
+    }
+  }
+  // An interrupt still stops a batch whose submitter makes progress calls.
+  const std::vector<std::string> long_texts(64, std::string(2 << 20, 'x') + " words");
+  Batch long_batch(long_texts);
+  std::vector<std::vector<uint32_t>> results(long_texts.size());
+  std::unique_ptr<std::atomic<uint8_t>[]> done =
+      std::make_unique<std::atomic<uint8_t>[]>(long_texts.size());
+  int asked = 0;
+  const Interrupt stop{[](void* k) { return ++*static_cast<int*>(k) >= 2; }, &asked};
+  PoolBatch b{&h,
+              long_batch.data.data(),
+              long_batch.lengths.data(),
+              static_cast<int64_t>(long_texts.size()),
+              JOB_ENCODE,
+              0,
+              results.data(),
+              nullptr,
+              nullptr};
+  b.done = done.get();
+  b.progress = [](void*) {};
+  EXPECT_EQ(pool_run_batch(*pool, b, &stop), BatchOutcome::kInterrupted);
+  EXPECT_EQ(asked, 2);
 }
 
 TEST(WorkerPool, ThreadTargetFromTheEnvironment) {

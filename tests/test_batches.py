@@ -54,6 +54,34 @@ def test_user_code_never_sees_a_half_built_list(method):
     assert out.stdout.split() == ["True"]
 
 
+def test_lists_made_while_the_pool_runs_are_whole_and_in_order():
+    # The result lists are made while the workers still encode; the collector
+    # runs often meanwhile, walks every list it knows and starts batches of
+    # its own from the submitting thread.
+    out = run("""
+        import gc
+        import velkan.bpe.openai as o
+        t = o.o200k_base()
+        texts = [("word %d " % i) * (i % 300) + "\u4e2d\u6587" * (i % 7) for i in range(3000)]
+        expected = t.encode_batch(texts)[0]
+        nested = []
+        def walk(phase, info):
+            if phase != "start" or len(nested) > 20:
+                return
+            for obj in gc.get_objects():
+                if type(obj) is list:
+                    [x for x in obj]
+            nested.append(t.encode_batch_parallel(texts[:400])[0] == expected[:400])
+        gc.set_threshold(50, 2, 2)
+        gc.callbacks.append(walk)
+        results = [t.encode_batch_parallel(texts, num_threads=n)[0] for n in (0, 1, 2)]
+        gc.callbacks.remove(walk)
+        print(all(r == expected for r in results), len(nested) > 0 and all(nested))
+    """)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.split() == ["True", "True"]
+
+
 # ---- memory and speed per text --------------------------------------------------------
 
 

@@ -59,7 +59,7 @@ void finish_job(BatchWaiter* waiter, bool failed) {
   if (failed) waiter->failed = true;
   // Signalled under the lock: once the submitter sees 0 it may destroy the
   // waiter, and no worker touches it after unlocking.
-  if (--waiter->remaining == 0) waiter->done.notify_one();
+  if (--waiter->remaining == 0 || waiter->wake_each_job) waiter->done.notify_one();
 }
 
 bool batch_cancelled(void* waiter) {
@@ -87,6 +87,10 @@ void run_texts(const PoolJob& job, int64_t first, int64_t end, const Interrupt& 
       break;
     default:
       break;
+    }
+    // A text stopped by a cancel is not done; its run ends at the next test.
+    if (job.done != nullptr && !batch_cancelled(job.waiter)) {
+      job.done[i].store(1, std::memory_order_release);
     }
   }
 }
@@ -173,6 +177,31 @@ bool wait_polling(std::unique_lock<std::mutex>& guard, std::condition_variable& 
   return true;
 }
 
+// wait_polling for a batch with a progress function: calls it (the lock let
+// go) whenever a job ends and at least every kProgressMilliseconds, and asks
+// the interrupt hook about every kInterruptPollMilliseconds.
+bool wait_with_progress(std::unique_lock<std::mutex>& guard, BatchWaiter& waiter,
+                        const PoolBatch& batch, const Interrupt* interrupt) {
+  auto next_poll =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kInterruptPollMilliseconds);
+  while (waiter.remaining != 0) {
+    guard.unlock();
+    batch.progress(batch.progress_context);
+    bool stop = false;
+    if (interrupt != nullptr && std::chrono::steady_clock::now() >= next_poll) {
+      next_poll =
+          std::chrono::steady_clock::now() + std::chrono::milliseconds(kInterruptPollMilliseconds);
+      stop = interrupt->requested(interrupt->context);
+    }
+    guard.lock();
+    if (stop) return false;
+    if (waiter.remaining != 0) {
+      waiter.done.wait_for(guard, std::chrono::milliseconds(kProgressMilliseconds));
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int processor_count() {
@@ -206,6 +235,7 @@ WorkerPool* worker_pool_get() {
 
 BatchOutcome pool_run_batch(WorkerPool& pool, const PoolBatch& batch, const Interrupt* interrupt) {
   BatchWaiter waiter;
+  waiter.wake_each_job = batch.progress != nullptr;
   const bool capped = batch.max_threads > 0 && batch.max_threads < pool.thread_count;
   const int threads = capped ? batch.max_threads : pool.thread_count;
   const uint64_t per_run = run_weight(batch, threads);
@@ -244,7 +274,8 @@ BatchOutcome pool_run_batch(WorkerPool& pool, const PoolBatch& batch, const Inte
                       &waiter,
                       batch.call,
                       batch.context,
-                      capped ? &runs : nullptr};
+                      capped ? &runs : nullptr,
+                      batch.done};
     {
       std::lock_guard<std::mutex> waiter_guard(waiter.lock);
       waiter.remaining++;
@@ -264,6 +295,9 @@ BatchOutcome pool_run_batch(WorkerPool& pool, const PoolBatch& batch, const Inte
     first = end;
   }
   std::unique_lock<std::mutex> guard(waiter.lock);
+  if (!stopped && batch.progress != nullptr) {
+    stopped = !wait_with_progress(guard, waiter, batch, interrupt);
+  }
   if (stopped ||
       !wait_polling(guard, waiter.done, interrupt, [&] { return waiter.remaining == 0; })) {
     stopped = true;

@@ -28,6 +28,9 @@ enum JobKind : int32_t { JOB_ENCODE = 0, JOB_COUNT = 1, JOB_COUNT_TILL_LIMIT = 2
 // JOB_CALL's work on text index of the batch; may throw std::bad_alloc.
 using PoolCall = void (*)(void* context, int64_t index, const Interrupt* interrupt);
 
+// What a batch's submitter does while it waits (see PoolBatch::progress).
+using PoolProgress = void (*)(void* context);
+
 // The runs of a batch whose threads are capped: each of the few jobs takes
 // the next run until none is left, so the runs stay evenly shared.
 struct PoolRuns {
@@ -48,6 +51,7 @@ struct BatchWaiter {
   // batch really used.
   std::atomic<int32_t> running{0};
   std::atomic<int32_t> peak{0};
+  bool wake_each_job = false;  // signal done at every job's end, not only the last
 };
 
 // A run of consecutive texts of one batch, texts[first] to texts[end - 1].
@@ -65,9 +69,10 @@ struct PoolJob {
   uint64_t* out_num_tokens;           // JOB_ENCODE: receive their number (may be null)
   uint64_t* out_count;                // the count kinds: receive the results
   BatchWaiter* waiter;
-  PoolCall call;     // JOB_CALL only
-  void* context;     // JOB_CALL only
-  PoolRuns* shared;  // not null: ignore first/end and take runs from here
+  PoolCall call;               // JOB_CALL only
+  void* context;               // JOB_CALL only
+  PoolRuns* shared;            // not null: ignore first/end and take runs from here
+  std::atomic<uint8_t>* done;  // not null: done[i] set once text i's result is stored
 };
 
 struct WorkerPool {
@@ -108,12 +113,22 @@ struct PoolBatch {
   int32_t max_threads = 0;
   // Receives the most threads that worked on the batch at once (may be null).
   int32_t* threads_used = nullptr;
+  // Not null: done[i] is set to 1 (a release store) once text i's result
+  // is stored, and the submitter calls progress(progress_context) whenever a
+  // job ends and at least every kProgressMilliseconds while it waits, with
+  // no pool lock held, so that it can use the results that are ready while
+  // the workers make the others. Both or neither.
+  std::atomic<uint8_t>* done = nullptr;
+  PoolProgress progress = nullptr;
+  void* progress_context = nullptr;
 };
 
 enum class BatchOutcome { kDone, kOutOfMemory, kInterrupted };
 
 // How long the submitter waits between two questions to its interrupt hook.
 inline constexpr int kInterruptPollMilliseconds = 20;
+// The longest wait between two progress calls of a batch that has them.
+inline constexpr int kProgressMilliseconds = 2;
 
 // Runs the batch on the pool's threads and returns when every job is over;
 // results keep the order of the texts. The texts are handed out in runs of

@@ -38,12 +38,36 @@ bool BatchTexts::collect(PyObject* list, const char* function, bool copy_writabl
   return true;
 }
 
+namespace {
+
+// A batch's progress function as the pool calls it (without the lock): the
+// caller's function runs with the lock taken back.
+struct LockedProgress {
+  ReleasedSignalCheck* check;
+  PoolProgress progress;
+  void* context;
+
+  static void run(void* self) {
+    auto* p = static_cast<LockedProgress*>(self);
+    PyEval_RestoreThread(p->check->saved);
+    p->progress(p->context);
+    p->check->saved = PyEval_SaveThread();
+  }
+};
+
+}  // namespace
+
 bool run_batch_released(const PoolBatch& batch_in, long* threads) {
   BatchOutcome outcome = BatchOutcome::kDone;
   ReleasedSignalCheck check;
   int32_t used = 1;
   PoolBatch batch = batch_in;
   batch.threads_used = &used;
+  LockedProgress locked{&check, batch_in.progress, batch_in.progress_context};
+  if (batch.progress != nullptr) {
+    batch.progress = LockedProgress::run;
+    batch.progress_context = &locked;
+  }
   check.saved = PyEval_SaveThread();
   // Nothing below touches a Python object until the lock is back.
   try {
@@ -88,14 +112,51 @@ bool run_batch_released(const PoolBatch& batch_in, long* threads) {
 // may start the garbage collector, which runs Python code, and no Python code
 // may see a list with empty slots.
 PyObject* results_to_list(std::vector<std::vector<uint32_t>>& results, uint64_t* total) {
-  std::vector<PyRef> inner(results.size());
-  for (size_t i = 0; i < results.size(); i++) {
-    inner[i].reset(tokens_to_list(results[i].data(), results[i].size()));
-    if (inner[i] == nullptr) return nullptr;
-    *total += results[i].size();
-    std::vector<uint32_t>().swap(results[i]);
+  ResultLists lists(results);
+  if (!lists.convert(results.size())) return nullptr;
+  *total = lists.total;
+  return refs_to_list(lists.lists);
+}
+
+ResultLists::ResultLists(std::vector<std::vector<uint32_t>>& results_in) : results(results_in) {}
+
+bool ResultLists::convert(size_t end) {
+  if (lists.size() != results.size()) lists.resize(results.size());
+  for (; next < end; next++) {
+    lists[next].reset(tokens_to_list(results[next].data(), results[next].size()));
+    if (lists[next] == nullptr) return false;
+    total += results[next].size();
+    std::vector<uint32_t>().swap(results[next]);
   }
-  return refs_to_list(inner);
+  return true;
+}
+
+void ResultLists::progress(void* self) {
+  auto* p = static_cast<ResultLists*>(self);
+  if (p->failed) return;
+  size_t end = p->next;
+  while (end < p->results.size() && p->done[end].load(std::memory_order_acquire) != 0) end++;
+  // An error cannot stay set while the lock is let go again (a signal
+  // check would run with it); it is raised once the batch is over.
+  if (!p->convert(end)) {
+    PyErr_Clear();
+    p->failed = true;
+  }
+}
+
+void ResultLists::attach(PoolBatch& batch) {
+  lists.resize(results.size());
+  done = std::make_unique<std::atomic<uint8_t>[]>(results.size());
+  batch.done = done.get();
+  batch.progress = progress;
+  batch.progress_context = this;
+}
+
+PyObject* ResultLists::finish(uint64_t* total_out) {
+  if (failed) return PyErr_NoMemory();
+  if (!convert(results.size())) return nullptr;
+  *total_out = total;
+  return refs_to_list(lists);
 }
 
 }  // namespace velkan
