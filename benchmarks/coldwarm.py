@@ -238,6 +238,39 @@ def goals(results):
     return "\n".join(lines)
 
 
+def chart(results, path):
+    """Warm MB/s of every tool on every row, one panel per vocabulary, with
+    each tool's cold figure as a dot on its bar."""
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    fig, axes = plt.subplots(1, len(results), figsize=(12, 4.2), dpi=72, sharey=True)
+    axes = axes if len(results) > 1 else [axes]
+    for ax, (vocab, by_tool) in zip(axes, results.items()):
+        tools = [t for t in TOOLS if t in by_tool] + [t for t in by_tool if t not in TOOLS]
+        width = 0.8 / len(tools)
+        for k, tool in enumerate(tools):
+            xs = [i + (k - (len(tools) - 1) / 2) * width for i in range(len(ROWS))]
+            rows = by_tool[tool]["rows"]
+            label = tool + ("" if by_tool[tool]["exact"] else " (inexact)")
+            bars = ax.bar(xs, [rows[r]["warm_mb_s"] for r in ROWS], width, label=label)
+            ax.plot(xs, [rows[r]["cold_mb_s"] for r in ROWS], ".", color="black", markersize=4)
+            if tool == "velkan":
+                for bar in bars:
+                    bar.set_edgecolor("black")
+        ax.set_xticks(range(len(ROWS)))
+        ax.set_xticklabels(ROWS, rotation=20, fontsize=8)
+        ax.set_title("%s: MB/s warm (bars) and cold (dots), one core" % vocab, fontsize=9)
+        ax.grid(axis="y", alpha=0.3)
+    axes[0].set_ylabel("MB/s (higher is better)")
+    axes[0].legend(fontsize=7, ncol=2)
+    fig.tight_layout()
+    fig.savefig(path)
+    plt.close(fig)
+
+
 def main(argv=None):
     argv = sys.argv[1:] if argv is None else argv
     if argv and argv[0] == "--child":
@@ -248,6 +281,7 @@ def main(argv=None):
     parser.add_argument("--processes", type=int, default=None)
     parser.add_argument("--tools", default=",".join(TOOLS))
     parser.add_argument("--json", default=None, help="write the results here")
+    parser.add_argument("--chart", default=None, help="draw the results here (PNG; matplotlib)")
     args = parser.parse_args(argv)
     processes = args.processes or (1 if args.quick else 3)
     log = lambda *a: print(*a, file=sys.stderr, flush=True)  # noqa: E731
@@ -255,6 +289,11 @@ def main(argv=None):
     if args.json:
         with open(args.json, "w") as f:
             json.dump(results, f, indent=1, sort_keys=True)
+    if args.chart:
+        try:
+            chart(results, args.chart)
+        except ImportError:
+            log("matplotlib is not installed: no chart")
     print(table(results))
     print()
     print(goals(results))
