@@ -76,19 +76,20 @@ class HugePageBuffer {
 
 // Asks that the whole huge pages inside [data, data + bytes) be huge pages,
 // now: memory already written (a loaded vocabulary's arrays) is collapsed in
-// place, its contents kept. A hint; nothing happens where unsupported.
+// place, its contents kept. Nothing happens where unsupported, or when the
+// system has no huge page free at once; the range is not marked for the
+// kernel's background collapsing either, which would otherwise copy it
+// later, in the middle of the first encodes.
 inline void advise_huge_pages(const void* data, size_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
+#if defined(__linux__)
   const uintptr_t start = reinterpret_cast<uintptr_t>(data);
   const uintptr_t first =
       (start + HugePageBuffer::kHugePage - 1) & ~(HugePageBuffer::kHugePage - 1);
   const uintptr_t last = (start + bytes) & ~(HugePageBuffer::kHugePage - 1);
   if (last <= first) return;
-  void* range = reinterpret_cast<void*>(first);
-  madvise(range, last - first, MADV_HUGEPAGE);
   // Linux 6.1 and later; older kernels refuse the unknown advice.
   constexpr int kCollapse = 25;  // MADV_COLLAPSE, absent from older headers
-  madvise(range, last - first, kCollapse);
+  madvise(reinterpret_cast<void*>(first), last - first, kCollapse);
 #else
   (void)data;
   (void)bytes;
