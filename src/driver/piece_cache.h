@@ -18,7 +18,7 @@
 // Pieces of up to 16 bytes and 10 ids take 64-byte slots (65,536 of them,
 // 4 MiB); longer ones, up to 48 bytes and 18 ids, 128-byte slots (16,384,
 // 2 MiB): 6 MiB per vocabulary, the whole bound, made with the vocabulary's
-// handle and resident from first use (driver/huge_pages.h). Every piece may
+// handle and resident from then on (driver/huge_pages.h). Every piece may
 // live in either of two slots chosen by its hash; a new piece takes an empty
 // one, else evicts one of the two at random (the writer's own generator):
 // over direct mapping that keeps far more of a working set that fills the
@@ -78,7 +78,14 @@ class PieceCache {
     return key;
   }
 
-  PieceCache() : memory_(kBytes) {}
+  // The tables are faulted in here, with the vocabulary: on huge pages a
+  // first touch may make the kernel compact memory to find one, which
+  // stalled the first encodes of a process by milliseconds.
+  PieceCache() : memory_(kBytes) {
+    for (size_t at = 0; at < kBytes; at += HugePageBuffer::kHugePage) {
+      std::atomic_ref<uint8_t>(memory_.data()[at]).store(0, std::memory_order_relaxed);
+    }
+  }
   // A copy of a handle starts with an empty cache of its own.
   PieceCache(const PieceCache&) : PieceCache() {}
   PieceCache& operator=(const PieceCache&) = delete;
