@@ -30,15 +30,16 @@ M = (1 << 64) - 1
 
 
 def slots_of(piece):
-    """The two slots the piece may live in, as PieceCache::key_of picks them."""
+    """The two slots the piece may live in (a pair of neighbours), as
+    PieceCache::key_of picks them."""
     words = (piece + bytes(-len(piece) % 8)) if len(piece) % 8 else piece
     h = (len(piece) * 0x9E3779B97F4A7C15) & M
     for i in range(0, len(words), 8):
         h = ((h ^ int.from_bytes(words[i : i + 8], "little")) * 0xBF58476D1CE4E5B9) & M
         h ^= h >> 29
     h = (h * 0x94D049BB133111EB) & M
-    mask = SLOTS[len(piece) > SHORT_BYTES] - 1
-    return ((h >> 40) & mask, (h >> 20) & mask)
+    first = (h >> 40) & (SLOTS[len(piece) > SHORT_BYTES] - 1)
+    return (first, first ^ 1)
 
 
 class Model:
