@@ -271,6 +271,31 @@ def chart(results, path):
     plt.close(fig)
 
 
+def combine(runs):
+    """Results of several runs in one: each figure the median of the runs'
+    (on a shared machine one run can catch a busy minute)."""
+    out = {}
+    for vocab in runs[0]:
+        out[vocab] = {}
+        tools = [t for t in TOOLS if t in runs[0][vocab]]
+        for tool in tools + [t for t in runs[0][vocab] if t not in tools]:
+            entry = runs[0][vocab][tool]
+            entries = [r[vocab][tool] for r in runs if tool in r.get(vocab, {})]
+            med = lambda key, es=entries: statistics.median(e[key] for e in es)  # noqa: E731
+            combined = {k: med(k) for k in ("load_seconds", "rss_loaded", "rss_end")}
+            combined["exact"] = all(e["exact"] for e in entries)
+            combined["rows"] = {
+                row: dict(
+                    entry["rows"][row],
+                    cold_mb_s=statistics.median(e["rows"][row]["cold_mb_s"] for e in entries),
+                    warm_mb_s=statistics.median(e["rows"][row]["warm_mb_s"] for e in entries),
+                )
+                for row in entry["rows"]
+            }
+            out[vocab][tool] = combined
+    return out
+
+
 def main(argv=None):
     argv = sys.argv[1:] if argv is None else argv
     if argv and argv[0] == "--child":
@@ -282,10 +307,20 @@ def main(argv=None):
     parser.add_argument("--tools", default=",".join(TOOLS))
     parser.add_argument("--json", default=None, help="write the results here")
     parser.add_argument("--chart", default=None, help="draw the results here (PNG; matplotlib)")
+    parser.add_argument(
+        "--combine", nargs="+", metavar="JSON", help="no run: the medians of earlier --json files"
+    )
     args = parser.parse_args(argv)
     processes = args.processes or (1 if args.quick else 3)
     log = lambda *a: print(*a, file=sys.stderr, flush=True)  # noqa: E731
-    results = run(args.tools.split(","), processes, log)
+    if args.combine:
+        runs = []
+        for path in args.combine:
+            with open(path) as f:
+                runs.append(json.load(f))
+        results = combine(runs)
+    else:
+        results = run(args.tools.split(","), processes, log)
     if args.json:
         with open(args.json, "w") as f:
             json.dump(results, f, indent=1, sort_keys=True)
