@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "pool/thread_ready.h"
+#include "python/added_token_methods.h"
 #include "python/objects.h"
 #include "python/py_ref.h"
-#include "python/special_methods.h"
 
 namespace velkan {
 namespace {

@@ -14,12 +14,12 @@
 
 #include "driver/piecewise.h"
 #include "pool/worker_pool.h"
+#include "python/added_token_methods.h"
 #include "python/batch.h"
 #include "python/budget_methods.h"
 #include "python/convert.h"
 #include "python/objects.h"
 #include "python/py_ref.h"
-#include "python/special_methods.h"
 #include "python/stream_methods.h"
 
 namespace velkan {

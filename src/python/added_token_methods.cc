@@ -2,7 +2,7 @@
 // natively for encode (allowed and disallowed subsets) and looked up by id for
 // decode, with tiktoken's results and error messages.
 
-#include "python/special_methods.h"
+#include "python/added_token_methods.h"
 
 #include <climits>
 #include <memory>

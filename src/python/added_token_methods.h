@@ -2,8 +2,8 @@
 // (an encoding's special tokens, found natively) and what the Tokenizer's
 // methods need to honour allowed and disallowed subsets of them.
 
-#ifndef VELKAN_PYTHON_SPECIAL_METHODS_H_
-#define VELKAN_PYTHON_SPECIAL_METHODS_H_
+#ifndef VELKAN_PYTHON_ADDED_TOKEN_METHODS_H_
+#define VELKAN_PYTHON_ADDED_TOKEN_METHODS_H_
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
@@ -67,4 +67,4 @@ extern const char kEncodeSpecialDoc[];
 
 }  // namespace velkan
 
-#endif  // VELKAN_PYTHON_SPECIAL_METHODS_H_
+#endif  // VELKAN_PYTHON_ADDED_TOKEN_METHODS_H_
