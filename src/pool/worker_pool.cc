@@ -178,15 +178,19 @@ bool wait_polling(std::unique_lock<std::mutex>& guard, std::condition_variable& 
 }
 
 // wait_polling for a batch with a progress function: calls it (the lock let
-// go) whenever a job ends and at least every kProgressMilliseconds, and asks
-// the interrupt hook about every kInterruptPollMilliseconds.
+// go) once, then whenever more texts are done from the start on (checked
+// when a job ends and every kProgressMilliseconds), and asks the interrupt
+// hook about every kInterruptPollMilliseconds. A call with nothing new to
+// use would only cost the caller (the binding takes the interpreter lock).
 bool wait_with_progress(std::unique_lock<std::mutex>& guard, BatchWaiter& waiter,
                         const PoolBatch& batch, const Interrupt* interrupt) {
   auto next_poll =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kInterruptPollMilliseconds);
+  int64_t ready = 0;  // texts done from the start on
+  bool call = true;
   while (waiter.remaining != 0) {
     guard.unlock();
-    batch.progress(batch.progress_context);
+    if (call) batch.progress(batch.progress_context);
     bool stop = false;
     if (interrupt != nullptr && std::chrono::steady_clock::now() >= next_poll) {
       next_poll =
@@ -198,6 +202,9 @@ bool wait_with_progress(std::unique_lock<std::mutex>& guard, BatchWaiter& waiter
     if (waiter.remaining != 0) {
       waiter.done.wait_for(guard, std::chrono::milliseconds(kProgressMilliseconds));
     }
+    const int64_t before = ready;
+    while (ready < batch.n && batch.done[ready].load(std::memory_order_acquire) != 0) ready++;
+    call = ready > before;
   }
   return true;
 }

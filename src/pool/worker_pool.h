@@ -114,10 +114,12 @@ struct PoolBatch {
   // Receives the most threads that worked on the batch at once (may be null).
   int32_t* threads_used = nullptr;
   // Not null: done[i] is set to 1 (a release store) once text i's result
-  // is stored, and the submitter calls progress(progress_context) whenever a
-  // job ends and at least every kProgressMilliseconds while it waits, with
-  // no pool lock held, so that it can use the results that are ready while
-  // the workers make the others. Both or neither.
+  // is stored, and while it waits the submitter calls
+  // progress(progress_context) once and then whenever more texts are done
+  // from the first on (looked at when a job ends and every
+  // kProgressMilliseconds), with no pool lock held, so that it can use the
+  // results that are ready while the workers make the others. Both or
+  // neither.
   std::atomic<uint8_t>* done = nullptr;
   PoolProgress progress = nullptr;
   void* progress_context = nullptr;
@@ -127,7 +129,8 @@ enum class BatchOutcome { kDone, kOutOfMemory, kInterrupted };
 
 // How long the submitter waits between two questions to its interrupt hook.
 inline constexpr int kInterruptPollMilliseconds = 20;
-// The longest wait between two progress calls of a batch that has them.
+// How often a waiting submitter looks for newly done texts of a batch with
+// a progress function.
 inline constexpr int kProgressMilliseconds = 2;
 
 // Runs the batch on the pool's threads and returns when every job is over;
