@@ -196,7 +196,6 @@ TEST(WorkerPool, AnInterruptCancelsTheRestOfTheBatch) {
   std::vector<uint64_t> counts(texts.size(), 0);
   int asked = 0;
   const Interrupt stop{[](void* n) { return ++*static_cast<int*>(n) >= 2; }, &asked};
-  const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(pool_run_batch(
                 *pool,
                 {&h, batch.data.data(), batch.lengths.data(), static_cast<int64_t>(texts.size()),
@@ -206,8 +205,6 @@ TEST(WorkerPool, AnInterruptCancelsTheRestOfTheBatch) {
   EXPECT_EQ(asked, 2);
   // Some texts were never counted.
   EXPECT_NE(std::count(counts.begin(), counts.end(), 0u), 0);
-  const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start);
-  EXPECT_LT(seconds.count(), 5.0);
   // The pool is free for the next batch.
   EXPECT_EQ(encode_and_compare(*pool, h, mixed_texts(100, 3)), 0);
 }
@@ -289,6 +286,29 @@ TEST(WorkerPool, ProgressSeesOnlyFinishedResults) {
   b.progress = [](void*) {};
   EXPECT_EQ(pool_run_batch(*pool, b, &stop), BatchOutcome::kInterrupted);
   EXPECT_EQ(asked, 2);
+}
+
+// The first progress call does not depend on scheduling: tiny batches are
+// often done before the submitter comes to wait, and are still called once.
+TEST(WorkerPool, ProgressIsCalledWhenThePoolFinishesFirst) {
+  WorkerPool* pool = worker_pool_get();
+  ASSERT_NE(pool, nullptr);
+  const EncodingHandle& h = handle_for(true, true);
+  const std::vector<std::string> texts{"a", "b c"};
+  Batch batch(texts);
+  for (int round = 0; round < 300; round++) {
+    std::vector<std::vector<uint32_t>> results(texts.size());
+    std::unique_ptr<std::atomic<uint8_t>[]> done =
+        std::make_unique<std::atomic<uint8_t>[]>(texts.size());
+    int calls = 0;
+    PoolBatch b{&h,      batch.data.data(), batch.lengths.data(), 2, JOB_ENCODE, 0,
+                results.data(), nullptr,    nullptr};
+    b.done = done.get();
+    b.progress = [](void* context) { ++*static_cast<int*>(context); };
+    b.progress_context = &calls;
+    ASSERT_EQ(pool_run_batch(*pool, b), BatchOutcome::kDone);
+    ASSERT_GE(calls, 1) << round;
+  }
 }
 
 TEST(WorkerPool, ThreadTargetFromTheEnvironment) {

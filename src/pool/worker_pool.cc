@@ -178,8 +178,9 @@ bool wait_polling(std::unique_lock<std::mutex>& guard, std::condition_variable& 
 }
 
 // wait_polling for a batch with a progress function: calls it (the lock let
-// go) once, then whenever more texts are done from the start on (checked
-// when a job ends and every kProgressMilliseconds), and asks the interrupt
+// go) once, even when every job is over already, then whenever more texts
+// are done from the start on (checked when a job ends and every
+// kProgressMilliseconds), and asks the interrupt
 // hook about every kInterruptPollMilliseconds. A call with nothing new to
 // use would only cost the caller (the binding takes the interpreter lock).
 bool wait_with_progress(std::unique_lock<std::mutex>& guard, BatchWaiter& waiter,
@@ -188,7 +189,8 @@ bool wait_with_progress(std::unique_lock<std::mutex>& guard, BatchWaiter& waiter
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kInterruptPollMilliseconds);
   int64_t ready = 0;  // texts done from the start on
   bool call = true;
-  while (waiter.remaining != 0) {
+  // The first call does not depend on how the threads were scheduled.
+  do {
     guard.unlock();
     if (call) batch.progress(batch.progress_context);
     bool stop = false;
@@ -205,7 +207,7 @@ bool wait_with_progress(std::unique_lock<std::mutex>& guard, BatchWaiter& waiter
     const int64_t before = ready;
     while (ready < batch.n && batch.done[ready].load(std::memory_order_acquire) != 0) ready++;
     call = ready > before;
-  }
+  } while (waiter.remaining != 0);
   return true;
 }
 

@@ -115,7 +115,8 @@ struct PoolBatch {
   int32_t* threads_used = nullptr;
   // Not null: done[i] is set to 1 (a release store) once text i's result
   // is stored, and while it waits the submitter calls
-  // progress(progress_context) once and then whenever more texts are done
+  // progress(progress_context) once (even if the pool was done before it
+  // came to wait) and then whenever more texts are done
   // from the first on (looked at when a job ends and every
   // kProgressMilliseconds), with no pool lock held, so that it can use the
   // results that are ready while the workers make the others. Both or
