@@ -43,13 +43,13 @@ namespace {
 // A batch's progress function as the pool calls it (without the lock): the
 // caller's function runs with the lock taken back.
 struct LockedProgress {
-  ReleasedSignalCheck* check;
+  SignalCheck* check;
   PoolProgress progress;
   void* context;
 
   static void run(void* self) {
     auto* p = static_cast<LockedProgress*>(self);
-    PyEval_RestoreThread(p->check->saved);
+    lock_take_back(p->check->saved);
     p->progress(p->context);
     p->check->saved = PyEval_SaveThread();
   }
@@ -59,7 +59,7 @@ struct LockedProgress {
 
 bool run_batch_released(const PoolBatch& batch_in, long* threads) {
   BatchOutcome outcome = BatchOutcome::kDone;
-  ReleasedSignalCheck check;
+  SignalCheck check;
   int32_t used = 1;
   PoolBatch batch = batch_in;
   batch.threads_used = &used;
@@ -68,7 +68,7 @@ bool run_batch_released(const PoolBatch& batch_in, long* threads) {
     batch.progress = LockedProgress::run;
     batch.progress_context = &locked;
   }
-  check.saved = PyEval_SaveThread();
+  check.release();
   // Nothing below touches a Python object until the lock is back.
   try {
     WorkerPool* pool = worker_pool_get();
@@ -92,7 +92,7 @@ bool run_batch_released(const PoolBatch& batch_in, long* threads) {
   } catch (const std::bad_alloc&) {
     outcome = BatchOutcome::kOutOfMemory;
   }
-  PyEval_RestoreThread(check.saved);
+  check.take_back();
   *threads = used;
   if (outcome == BatchOutcome::kOutOfMemory) {
     PyErr_NoMemory();

@@ -18,45 +18,10 @@
 #include "driver/piecewise.h"
 #include "pool/worker_pool.h"
 #include "python/convert.h"
+#include "python/interpreter_lock.h"
 #include "python/py_ref.h"
 
 namespace velkan {
-
-// ---- signals -------------------------------------------------------------------
-
-// The driver's interrupt hook for calls that hold the interpreter lock: runs
-// pending signal handlers, so Ctrl-C stops a long call with
-// KeyboardInterrupt. raised tells the caller that an exception is set.
-struct SignalCheck {
-  bool raised = false;
-  Interrupt hook{[](void* self) {
-                   auto* check = static_cast<SignalCheck*>(self);
-                   check->raised = PyErr_CheckSignals() != 0;
-                   return check->raised;
-                 },
-                 this};
-  SignalCheck() = default;
-  SignalCheck(const SignalCheck&) = delete;
-  SignalCheck& operator=(const SignalCheck&) = delete;
-};
-
-// The same for a submitter that waits for the pool without the lock: takes
-// the lock back to run the handlers, then lets it go again.
-struct ReleasedSignalCheck {
-  PyThreadState* saved = nullptr;
-  bool raised = false;
-  Interrupt hook{[](void* self) {
-                   auto* check = static_cast<ReleasedSignalCheck*>(self);
-                   PyEval_RestoreThread(check->saved);
-                   check->raised = PyErr_CheckSignals() != 0;
-                   check->saved = PyEval_SaveThread();
-                   return check->raised;
-                 },
-                 this};
-  ReleasedSignalCheck() = default;
-  ReleasedSignalCheck(const ReleasedSignalCheck&) = delete;
-  ReleasedSignalCheck& operator=(const ReleasedSignalCheck&) = delete;
-};
 
 // ---- single texts ---------------------------------------------------------------
 
@@ -85,16 +50,16 @@ bool run_on_text(const TextArg& text, Work work) {
     copy.assign(reinterpret_cast<const char*>(data), text.size());
     data = reinterpret_cast<const uint8_t*>(copy.data());
   }
-  ReleasedSignalCheck check;
+  SignalCheck check;
   bool out_of_memory = false;
-  check.saved = PyEval_SaveThread();
+  check.release();
   // Nothing below touches a Python object until the lock is back.
   try {
     work(data, text.size(), &check.hook);
   } catch (const std::bad_alloc&) {
     out_of_memory = true;
   }
-  PyEval_RestoreThread(check.saved);
+  check.take_back();
   if (out_of_memory) throw std::bad_alloc();
   return !check.raised;
 }

@@ -27,6 +27,7 @@
 #include "core/rank_merge.h"
 #include "pool/worker_pool.h"
 #include "python/convert.h"
+#include "python/interpreter_lock.h"
 #include "python/objects.h"
 #include "python/py_ref.h"
 #include "vocab/encoding_cache.h"
@@ -151,7 +152,8 @@ const EncodingHandle* cached_handle(size_t index) {
     // thread that does: the maker may need the lock to finish (it never
     // calls Python, but a waiter holding the lock would stall every thread).
     std::string failure;
-    Py_BEGIN_ALLOW_THREADS
+    {
+      LockReleased released;
       try {
         handle = &encoding_cache_get(index, paths, &made);
       } catch (const std::bad_alloc&) {
@@ -159,7 +161,7 @@ const EncodingHandle* cached_handle(size_t index) {
       } catch (const std::exception& e) {
         failure = e.what();  // a lock or thread failure of the system
       }
-    Py_END_ALLOW_THREADS
+    }
     if (out_of_memory) {
       PyErr_NoMemory();
       return nullptr;
@@ -253,13 +255,14 @@ PyObject* openai_save_image(PyObject*, PyObject* args) {
     if (handle == nullptr) return nullptr;
     int error = 0;
     bool out_of_memory = false;
-    Py_BEGIN_ALLOW_THREADS
+    {
+      LockReleased released;
       try {
         error = write_file(*path, bpe_to_image(*handle->encoding));
       } catch (const std::bad_alloc&) {
         out_of_memory = true;
       }
-    Py_END_ALLOW_THREADS
+    }
     if (out_of_memory) return PyErr_NoMemory();
     if (error != 0) {
       errno = error;
@@ -374,13 +377,14 @@ PyObject* openai_from_ranks(PyObject*, PyObject* args) {
     }
     BytePairEncodingPtr bpe;
     bool out_of_memory = false;
-    Py_BEGIN_ALLOW_THREADS
+    {
+      LockReleased released;
       try {
         bpe = bpe_build(bytes.data(), starts.data(), static_cast<uint32_t>(n));
       } catch (const std::bad_alloc&) {
         out_of_memory = true;
       }
-    Py_END_ALLOW_THREADS
+    }
     if (out_of_memory) return PyErr_NoMemory();
     // The backtracking encoder reaches a token only through the two lower
     // tokens that merge into it; a vocabulary with a token that has none is

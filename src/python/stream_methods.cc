@@ -6,6 +6,7 @@
 
 #include "driver/stream.h"
 #include "python/convert.h"
+#include "python/interpreter_lock.h"
 #include "python/objects.h"
 #include "python/py_ref.h"
 
@@ -15,24 +16,6 @@ namespace {
 // Buffers from this size up are encoded without the interpreter lock, as
 // Tokenizer.encode does with long texts, so that other threads run meanwhile.
 constexpr uint64_t kReleaseLockBytes = 64 * 1024;
-
-// Ctrl-C during a long buffer: the driver asks between pieces, taking the
-// lock back for the handlers when it was let go (saved is then set).
-struct SignalHook {
-  PyThreadState* saved = nullptr;
-  bool raised = false;
-  Interrupt hook{[](void* self) {
-                   auto* check = static_cast<SignalHook*>(self);
-                   if (check->saved != nullptr) PyEval_RestoreThread(check->saved);
-                   check->raised = PyErr_CheckSignals() != 0;
-                   if (check->saved != nullptr) check->saved = PyEval_SaveThread();
-                   return check->raised;
-                 },
-                 this};
-  SignalHook() = default;
-  SignalHook(const SignalHook&) = delete;
-  SignalHook& operator=(const SignalHook&) = delete;
-};
 
 // Both methods take (data, last): data a str or bytes-like object, last
 // whether the text ends with it.
@@ -54,7 +37,7 @@ PyObject* prefix_of(PyObject* self, PyObject* const* args, Py_ssize_t nargs, con
   return guard_memory([&]() -> PyObject* {
     std::vector<uint32_t> ids;
     uint64_t count = 0;
-    SignalHook check;
+    SignalCheck check;
     uint64_t consumed = 0;
     if (text.size() < kReleaseLockBytes) {
       consumed = stream_encode_prefix(*handle, text.data(), text.size(), last != 0,
@@ -68,7 +51,7 @@ PyObject* prefix_of(PyObject* self, PyObject* const* args, Py_ssize_t nargs, con
         data = reinterpret_cast<const uint8_t*>(copy.data());
       }
       bool out_of_memory = false;
-      check.saved = PyEval_SaveThread();
+      check.release();
       // Nothing below touches a Python object until the lock is back.
       try {
         consumed = stream_encode_prefix(*handle, data, text.size(), last != 0,
@@ -76,7 +59,7 @@ PyObject* prefix_of(PyObject* self, PyObject* const* args, Py_ssize_t nargs, con
       } catch (const std::bad_alloc&) {
         out_of_memory = true;
       }
-      PyEval_RestoreThread(check.saved);
+      check.take_back();
       if (out_of_memory) throw std::bad_alloc();
     }
     if (check.raised) return nullptr;
