@@ -1,0 +1,240 @@
+// Times each stage of the hot path alone, on the committed corpora, beside a
+// floor measured on the same machine: how far each stage is from what the
+// hardware allows. Build with -DVELKAN_BUILD_BENCHMARKS=ON, then
+//
+//   build/bench/velkan_stages [--vocab cl100k|o200k] [--rounds N] [corpus...]
+//
+// Stages (ns per byte and per piece, best of the rounds):
+//   memchr floor   a pass of memchr over the text (the split's floor)
+//   split          the rule set's split alone, pieces counted
+//   line floor     one read of a random cache line per piece, in a buffer
+//                  the size of the short-token tables (the probe's floor)
+//   probe          the short-token tables asked for every piece
+//   walk           the automaton's whole-token walk for every piece
+//   cache hit      the piece cache for the pieces that are no token (warm)
+//   encoder N-M    the backtracking encoder on those pieces, by length
+//   count, encode  the whole walk (piecewise_count, piecewise_encode)
+// The corpora are read from benchmarks/corpora/ (VELKAN_CORPORA_DIR).
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/automaton.h"
+#include "core/build.h"
+#include "core/encoder.h"
+#include "driver/piece_cache.h"
+#include "driver/piece_walk.h"
+#include "driver/piecewise.h"
+#include "vocab/embedded.h"
+#include "vocab/encoding_handle.h"
+
+namespace velkan {
+namespace {
+
+struct Piece {
+  uint64_t start, len;
+};
+
+template <typename F>
+double best_seconds(int rounds, F f) {
+  double best = 1e30;
+  for (int r = 0; r < rounds; r++) {
+    const auto t0 = std::chrono::steady_clock::now();
+    f();
+    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+  }
+  return best;
+}
+
+// Keeps a value alive without a store the compiler could drop.
+double d(uint64_t v) { return static_cast<double>(v); }
+
+template <typename T>
+void keep(const T& value) {
+  asm volatile("" : : "r,m"(value) : "memory");
+}
+
+void row(const char* corpus, const char* stage, double seconds, uint64_t bytes, uint64_t pieces,
+         const char* note = "") {
+  std::printf("| %-12s | %-14s | %8.3f | %8.2f | %s |\n", corpus, stage, seconds * 1e9 / d(bytes),
+              pieces == 0 ? 0.0 : seconds * 1e9 / d(pieces), note);
+}
+
+void run_corpus(const EncodingHandle& h, const std::string& name, const std::string& text,
+                int rounds) {
+  const auto* data = reinterpret_cast<const uint8_t*>(text.data());
+  const uint64_t n = text.size();
+  std::vector<Piece> pieces;
+  for_each_piece(h, data, n, [&](uint64_t s, uint64_t e) {
+    pieces.push_back({s, e - s});
+    return true;
+  });
+  const uint64_t np = pieces.size();
+  const char* c = name.c_str();
+
+  row(c, "memchr floor", best_seconds(rounds, [&] { keep(std::memchr(data, 0xFF, n)); }), n, np);
+
+  row(c, "split", best_seconds(rounds, [&] {
+        uint64_t count = 0;
+        for_each_piece(h, data, n, [&](uint64_t, uint64_t) {
+          count++;
+          return true;
+        });
+        keep(count);
+      }),
+      n, np);
+
+  {
+    const size_t lines = (size_t{6} << 20) / 64;  // a short-token table's size
+    std::vector<uint64_t> buffer(lines * 8, 1);
+    std::vector<uint32_t> where(np);
+    std::mt19937 random(1);
+    for (auto& w : where) w = static_cast<uint32_t>(random() % lines);
+    row(c, "line floor", best_seconds(rounds, [&] {
+          uint64_t sum = 0;
+          for (uint32_t w : where) sum += buffer[size_t{w} * 8];
+          keep(sum);
+        }),
+        n, np, "independent reads");
+  }
+
+  uint64_t hits = 0, unknown = 0;
+  row(c, "probe", best_seconds(rounds, [&] {
+        hits = unknown = 0;
+        for (const Piece& p : pieces) {
+          const int32_t id = h.short_tokens.find(data + p.start, p.len, n - p.start);
+          hits += id >= 0;
+          unknown += id == ShortTokens::kUnknown;
+        }
+      }),
+      n, np);
+  char note[96];
+  std::snprintf(note, sizeof note, "%.1f%% tokens, %.1f%% left to the walk",
+                100.0 * d(hits) / d(np), 100.0 * d(unknown) / d(np));
+  std::printf("| %-12s | %-14s |          |          | %s |\n", c, "", note);
+
+  const BytePairEncoding& bpe = *h.encoding;
+  std::vector<Piece> others;  // pieces that are no token
+  row(c, "walk", best_seconds(rounds, [&] {
+        uint64_t tokens = 0;
+        for (const Piece& p : pieces) {
+          tokens += automaton_whole_token(bpe.forward_automaton, data + p.start, p.len) >= 0;
+        }
+        keep(tokens);
+      }),
+      n, np);
+  for (const Piece& p : pieces) {
+    if (automaton_whole_token(bpe.forward_automaton, data + p.start, p.len) < 0) {
+      others.push_back(p);
+    }
+  }
+  std::snprintf(note, sizeof note, "%zu pieces (%.1f%%) are no token", others.size(),
+                100.0 * static_cast<double>(others.size()) / static_cast<double>(np));
+  std::printf("| %-12s | %-14s |          |          | %s |\n", c, "", note);
+
+  {
+    PieceCache cache;
+    EncoderScratch scratch;
+    uint32_t out[PieceCache::kMaxIds];
+    for (const Piece& p : others) {
+      if (!PieceCache::cacheable(p.len)) continue;
+      const int32_t first = bpe_next_match(bpe, data + p.start, p.len);
+      const uint64_t k = encoder_encode_piece(bpe, data + p.start, p.len, first, scratch);
+      cache.put(PieceCache::key_of(data + p.start, p.len), scratch.tokens.get(), k, 0);
+    }
+    uint64_t found = 0;
+    row(c, "cache hit", best_seconds(rounds, [&] {
+          found = 0;
+          for (const Piece& p : others) {
+            if (!PieceCache::cacheable(p.len)) continue;
+            found += cache.find(PieceCache::key_of(data + p.start, p.len), out) != 0;
+          }
+        }),
+        n, others.size());
+    std::snprintf(note, sizeof note, "%.1f%% of them found", 100.0 * static_cast<double>(found) /
+                                                                 static_cast<double>(others.size()));
+    std::printf("| %-12s | %-14s |          |          | %s |\n", c, "", note);
+  }
+
+  const uint64_t bounds[][2] = {{1, 4}, {5, 8}, {9, 16}, {17, 32}, {33, 1u << 30}};
+  for (const auto& b : bounds) {
+    std::vector<Piece> some;
+    uint64_t bytes = 0;
+    for (const Piece& p : others) {
+      if (p.len >= b[0] && p.len <= b[1]) {
+        some.push_back(p);
+        bytes += p.len;
+      }
+    }
+    if (some.empty()) continue;
+    EncoderScratch scratch;
+    const double s = best_seconds(rounds, [&] {
+      uint64_t total = 0;
+      for (const Piece& p : some) {
+        const int32_t first = bpe_next_match(bpe, data + p.start, p.len);
+        total += encoder_encode_piece(bpe, data + p.start, p.len, first, scratch,
+                                      h.pair_filter.words.empty() ? nullptr : &h.pair_filter);
+      }
+      keep(total);
+    });
+    char stage[32];
+    std::snprintf(stage, sizeof stage, b[1] > 1000 ? "encoder %llu+" : "encoder %llu-%llu",
+                  static_cast<unsigned long long>(b[0]), static_cast<unsigned long long>(b[1]));
+    std::snprintf(note, sizeof note, "%zu pieces, ns/byte of those pieces", some.size());
+    row(c, stage, s * static_cast<double>(bytes) / static_cast<double>(n), bytes, some.size(),
+        note);
+  }
+
+  piecewise_count(h, data, n);  // the shared cache learns the corpus: hot
+  row(c, "count (hot)", best_seconds(rounds, [&] { keep(piecewise_count(h, data, n)); }), n, np);
+  row(c, "encode (hot)", best_seconds(rounds, [&] { keep(piecewise_encode(h, data, n).size()); }),
+      n, np);
+}
+
+}  // namespace
+}  // namespace velkan
+
+int main(int argc, char** argv) {
+  using namespace velkan;
+  bool o200k = false;
+  int rounds = 7;
+  std::vector<std::string> corpora;
+  for (int i = 1; i < argc; i++) {
+    const std::string arg = argv[i];
+    if (arg == "--vocab" && i + 1 < argc) {
+      o200k = std::string(argv[++i]).find("o200k") != std::string::npos;
+    } else if (arg == "--rounds" && i + 1 < argc) {
+      rounds = std::max(1, std::atoi(argv[++i]));
+    } else {
+      corpora.push_back(arg);
+    }
+  }
+  if (corpora.empty()) {
+    corpora = {"english", "code", "multilingual", "docs", "scripts", "typographic"};
+  }
+  BytePairEncodingPtr bpe = o200k ? bpe_build(o200k_token_bytes, o200k_token_starts, kO200kTokens)
+                                  : bpe_build(cl100k_token_bytes, cl100k_token_starts, kCl100kTokens);
+  EncodingHandle handle;
+  handle.encoding = bpe.get();
+  handle.rule_set = o200k ? RuleSet::kO200k : RuleSet::kCl100k;
+  handle_finish(handle);
+  std::printf("%s, best of %d rounds\n\n", o200k ? "o200k_base" : "cl100k_base", rounds);
+  std::printf("| corpus | stage | ns/byte | ns/piece | note |\n|---|---|---|---|---|\n");
+  for (const std::string& name : corpora) {
+    std::ifstream in(std::string(VELKAN_CORPORA_DIR "/") + name + ".txt");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (text.empty()) {
+      std::fprintf(stderr, "no corpus %s\n", name.c_str());
+      return 2;
+    }
+    run_corpus(handle, name, text, rounds);
+  }
+  return 0;
+}
