@@ -1,9 +1,14 @@
-// Splitters on any bytes: the PieceSplitter contract at every position, and a
+// Splitters on any bytes: the PieceSplitter contract at every position, a
 // walk like the driver's whose pieces are non-empty, in order and cover the
-// input exactly. Both rule sets run on every input.
+// input exactly, and the driver's own walk (blocks where a rule set has
+// them) giving the same pieces. Every rule set runs on every input.
 
 #include <cstring>
 
+#include <utility>
+#include <vector>
+
+#include "driver/piece_walk.h"
 #include "fuzz_util.h"
 #include "presplit/rule_set.h"
 #include "presplit/unicode.h"
@@ -60,8 +65,10 @@ void check_contract(PieceSplitter split, const ExactCopy& text, bool code_points
 // The consumer's walk: a flagged match loses its last character (stepping back
 // over continuation bytes, or the last decoded character when that finds
 // nothing), and that character starts the next piece.
-void check_walk(PieceSplitter split, const ExactCopy& text, bool code_points) {
+std::vector<std::pair<size_t, size_t>> check_walk(PieceSplitter split, const ExactCopy& text,
+                                                  bool code_points) {
   const size_t n = text.size;
+  std::vector<std::pair<size_t, size_t>> pieces;
   size_t pos = 0;
   SplitMatch m;
   while (pos < n && split(text.data(), n, pos, &m)) {
@@ -77,9 +84,25 @@ void check_walk(PieceSplitter split, const ExactCopy& text, bool code_points) {
       if (p > m.start) end = p;
     }
     FUZZ_CHECK(end > pos);  // non-empty and in order
+    pieces.emplace_back(pos, end);
     pos = end;
   }
   if (code_points) FUZZ_CHECK(pos == n);  // covered exactly
+  return pieces;
+}
+
+// The driver's walk (with blocks, for the rule sets that have them) cuts
+// exactly where the splitter alone does.
+void check_driver_walk(RuleSet rules, const ExactCopy& text,
+                       const std::vector<std::pair<size_t, size_t>>& want) {
+  std::vector<std::pair<size_t, size_t>> got;
+  visit_rule_set(rules, [&](auto r) {
+    for_each_piece_with<decltype(r)>(text.data(), text.size, [&](uint64_t start, uint64_t end) {
+      got.emplace_back(start, end);
+      return true;
+    });
+  });
+  FUZZ_CHECK(got == want);
 }
 
 }  // namespace
@@ -94,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
        {RuleSet::kCl100k, RuleSet::kO200k, RuleSet::kR50k, RuleSet::kCl100kLegacy}) {
     const PieceSplitter split = piece_splitter(rules);
     check_contract(split, text, code_points);
-    check_walk(split, text, code_points);
+    check_driver_walk(rules, text, check_walk(split, text, code_points));
   }
   return 0;
 }

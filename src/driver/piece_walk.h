@@ -6,7 +6,10 @@
 #ifndef VELKAN_DRIVER_PIECE_WALK_H_
 #define VELKAN_DRIVER_PIECE_WALK_H_
 
+#include <bit>
+#include <concepts>
 #include <cstdint>
+#include <cstring>
 
 #include "presplit/rule_set.h"
 #include "presplit/unicode.h"
@@ -22,14 +25,51 @@ inline uint64_t last_character_start(const uint8_t* text, uint64_t start, uint64
   return last;
 }
 
+template <typename Rules>
+concept BlockRules = requires(const uint8_t* block) {
+  { Rules::block_starts(block) } -> std::same_as<uint64_t>;
+};
+
 // Walks the pieces of a text and calls on_piece(start, end) for each. When a
 // match asks to drop its last character, the piece ends before that
 // character and the next piece starts with it. on_piece returns false to stop.
+//
+// A rule set with blocks (rule_set.h) marks the pieces of a block at once
+// where the block begins with eight ASCII bytes; a block that yields no
+// whole piece (text the masks cannot decide) leaves the next 16, 32, ...
+// up to 512 bytes to the split, until a block succeeds again, so that text
+// in other scripts pays almost nothing for the attempts.
 template <typename Rules, typename OnPiece>
 void for_each_piece_with(const uint8_t* text, uint64_t length, OnPiece on_piece) {
   uint64_t pos = 0;
   SplitMatch match;
-  while (pos < length && Rules::split(text, length, pos, &match)) {
+  [[maybe_unused]] uint64_t split_until = 0;  // no blocks before here
+  [[maybe_unused]] uint32_t failures = 0;
+  while (pos < length) {
+    if constexpr (BlockRules<Rules>) {
+      uint64_t head = 0;
+      if (length - pos >= Rules::kBlockBytes) std::memcpy(&head, text + pos, 8);
+      if (pos >= split_until && length - pos >= Rules::kBlockBytes &&
+          (head & 0x8080808080808080ULL) == 0) {
+        uint64_t starts = Rules::block_starts(text + pos);
+        starts &= starts - 1;  // bit 0: pos itself
+        if (starts != 0) {
+          uint64_t start = 0;
+          do {
+            const uint64_t next = static_cast<uint64_t>(std::countr_zero(starts));
+            starts &= starts - 1;
+            if (!on_piece(pos + start, pos + next)) return;
+            start = next;
+          } while (starts != 0);
+          pos += start;
+          failures = 0;
+          continue;
+        }
+        failures += failures < 6;
+        split_until = pos + (uint64_t{8} << failures);
+      }
+    }
+    if (!Rules::split(text, length, pos, &match)) return;
     const uint64_t start = match.start;
     uint64_t end = match.end;
     if (match.drop_last && end > start) {

@@ -6,7 +6,12 @@
 //
 // A rule set type has
 //   static bool split(const uint8_t* text, uint64_t length, uint64_t pos, SplitMatch* out);
-// with the PieceSplitter contract (split_match.h). Adding one: its rules
+// with the PieceSplitter contract (split_match.h), and may have
+//   static constexpr uint64_t kBlockBytes;
+//   static uint64_t block_starts(const uint8_t* block);
+// which marks the piece starts of kBlockBytes bytes at a piece start at once
+// (split_cl100k_blocks.h gives the contract); the walk over a text's pieces
+// (driver/piece_walk.h) then uses it where it can. Adding one: its rules
 // header, an enumerator, a case below, and a name in rule_set_name.
 
 #ifndef VELKAN_PRESPLIT_RULE_SET_H_
@@ -15,6 +20,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "presplit/split_cl100k_blocks.h"
 #include "presplit/split_cl100k_legacy_rules.h"
 #include "presplit/split_cl100k_rules.h"
 #include "presplit/split_match.h"
@@ -45,6 +51,12 @@ struct Cl100kRules {
                                            SplitMatch* out) {
     return cl100k_rules::split(text, length, pos, out);
   }
+#if VELKAN_HAVE_BLOCK_SPLIT
+  static constexpr uint64_t kBlockBytes = cl100k_blocks::kBlockBytes;
+  [[gnu::always_inline]] static uint64_t block_starts(const uint8_t* block) {
+    return cl100k_blocks::piece_starts(cl100k_blocks::classify(block));
+  }
+#endif
 };
 
 struct O200kRules {
