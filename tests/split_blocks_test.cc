@@ -1,5 +1,6 @@
 // The walk over a text's pieces with blocks (rule sets that mark 64 bytes'
-// pieces at once) against the same walk with the scalar rules alone: every
+// pieces at once: cl100k_base's and o200k_base's) against the same walk with
+// the scalar rules alone: every
 // piece must be the same, on the corpora, on the reference cases run
 // together, and on random texts made of what the block rules must get right
 // (runs of whitespace and line breaks, lone and repeated symbols, numbers,
@@ -21,9 +22,11 @@
 namespace velkan {
 namespace {
 
-struct Cl100kScalarRules {
+// The rule sets with blocks, and the same rules without them.
+template <typename Rules>
+struct ScalarOnly {
   static bool split(const uint8_t* text, uint64_t length, uint64_t pos, SplitMatch* out) {
-    return cl100k_rules::split(text, length, pos, out);
+    return Rules::split(text, length, pos, out);
   }
 };
 
@@ -50,17 +53,25 @@ std::string first_difference(const std::string& text, const Cuts& want, const Cu
 }
 
 // Compares the walks on text and on text after every padding of 0 to 63
-// letters (so that blocks begin at every phase); true when all agree.
-bool same_pieces(const std::string& text, bool every_phase) {
+// letters (so that blocks begin at every phase), for both rule sets; true
+// when all agree.
+template <typename Rules>
+bool same_pieces_with(const std::string& text, bool every_phase, const char* name) {
   for (size_t pad = 0; pad < (every_phase ? 64u : 1u); pad++) {
     const std::string padded = std::string(pad, 'x') + text;
-    const Cuts want = cuts<Cl100kScalarRules>(padded), got = cuts<Cl100kRules>(padded);
+    const Cuts want = cuts<ScalarOnly<Rules>>(padded), got = cuts<Rules>(padded);
     if (want != got) {
-      ADD_FAILURE() << "padding " << pad << ", " << first_difference(padded, want, got);
+      ADD_FAILURE() << name << ", padding " << pad << ", " << first_difference(padded, want, got);
       return false;
     }
   }
   return true;
+}
+
+bool same_pieces(const std::string& text, bool every_phase) {
+  static_assert(BlockRules<Cl100kRules> == (VELKAN_HAVE_BLOCK_SPLIT != 0));
+  return same_pieces_with<Cl100kRules>(text, every_phase, "cl100k") &&
+         same_pieces_with<O200kRules>(text, every_phase, "o200k");
 }
 
 std::string read_file(const std::string& path) {
@@ -103,7 +114,7 @@ TEST(SplitBlocksTest, ReferenceCasesRunTogether) {
 
 TEST(SplitBlocksTest, RandomTexts) {
   const std::vector<std::string> parts = {
-      "a",   "Zz",  "word", " ",    "  ",     "\t",       "\v",       "\f",   "\n",
+      "a",   "Zz",  "word", "HTML", "aB", "/", "//", "\n/", ";\n//", " ",    "  ",     "\t",       "\v",       "\f",   "\n",
       "\r",  "\r\n", "\n\n", "1",  "123",    "2024",     ".",        "(",    "...",
       "'",   "'s",  "'LL",  "'re", "-",      "/",        "\x1f",     "\x7f", std::string(1, '\0'),
       "é",   "Ž",   "ɐ",    "ʰ",   "×",      "÷",        "ſ",        "\xc2\xa0", "\xc2\x85",

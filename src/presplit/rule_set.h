@@ -10,7 +10,7 @@
 //   static constexpr uint64_t kBlockBytes;
 //   static uint64_t block_starts(const uint8_t* block);
 // which marks the piece starts of kBlockBytes bytes at a piece start at once
-// (split_cl100k_blocks.h gives the contract); the walk over a text's pieces
+// (split_blocks.h gives the contract); the walk over a text's pieces
 // (driver/piece_walk.h) then uses it where it can. Adding one: its rules
 // header, an enumerator, a case below, and a name in rule_set_name.
 
@@ -20,7 +20,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "presplit/split_cl100k_blocks.h"
+#include "presplit/split_blocks.h"
 #include "presplit/split_cl100k_legacy_rules.h"
 #include "presplit/split_cl100k_rules.h"
 #include "presplit/split_match.h"
@@ -52,9 +52,9 @@ struct Cl100kRules {
     return cl100k_rules::split(text, length, pos, out);
   }
 #if VELKAN_HAVE_BLOCK_SPLIT
-  static constexpr uint64_t kBlockBytes = cl100k_blocks::kBlockBytes;
+  static constexpr uint64_t kBlockBytes = split_blocks::kBlockBytes;
   [[gnu::always_inline]] static uint64_t block_starts(const uint8_t* block) {
-    return cl100k_blocks::piece_starts(cl100k_blocks::classify(block));
+    return split_blocks::piece_starts<false>(split_blocks::classify<true>(block));
   }
 #endif
 };
@@ -64,6 +64,12 @@ struct O200kRules {
                                            SplitMatch* out) {
     return o200k_rules::split(text, length, pos, out);
   }
+#if VELKAN_HAVE_BLOCK_SPLIT
+  static constexpr uint64_t kBlockBytes = split_blocks::kBlockBytes;
+  [[gnu::always_inline]] static uint64_t block_starts(const uint8_t* block) {
+    return split_blocks::piece_starts<true>(split_blocks::classify<false>(block));
+  }
+#endif
 };
 
 struct R50kRules {
