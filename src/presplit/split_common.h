@@ -71,12 +71,30 @@ inline constexpr std::array<uint8_t, 128> kAsciiFlags = [] {
   return flags;
 }();
 
-// The flags of any value. Every Zs, Zl and Zp character is White_Space, and
-// the only other one above ASCII is U+0085, so this agrees with is_whitespace.
-inline uint32_t char_flags(uint32_t value) {
-  if (value < 0x80) return kAsciiFlags[value];
+// The flags of any value from its category. Every Zs, Zl and Zp character is
+// White_Space, and the only other one above ASCII is U+0085, so this agrees
+// with is_whitespace.
+inline uint32_t char_flags_of_category(uint32_t value) {
   const uint32_t flags = kFlagsOfCategory[static_cast<int>(char_category(value))];
   return value == 0x85 ? flags | kCharWhite : flags;
+}
+
+// The flags of every code point of the Basic Multilingual Plane, a byte each
+// (64 KiB, made when the library is loaded, in well under a millisecond):
+// text in other scripts then costs one load per character where the
+// category tables cost three that depend on each other.
+inline const std::array<uint8_t, 0x10000> kBmpFlags = [] {
+  std::array<uint8_t, 0x10000> flags{};
+  for (uint32_t v = 0; v < 0x10000; v++) {
+    flags[v] = static_cast<uint8_t>(v < 0x80 ? kAsciiFlags[v] : char_flags_of_category(v));
+  }
+  return flags;
+}();
+
+// The flags of any value.
+inline uint32_t char_flags(uint32_t value) {
+  if (value < 0x10000) return kBmpFlags[value];
+  return char_flags_of_category(value);
 }
 
 struct ScannedChar {
