@@ -179,7 +179,7 @@ bool sequence_ids(PyObject* tokens, std::vector<uint32_t>& ids) {
                  Py_TYPE(tokens)->tp_name);
     return false;
   }
-  const PyRef items(PySequence_Fast(tokens, "expected a sequence"));
+  const PyRef items = sequence_snapshot(tokens, "expected a sequence");
   if (items == nullptr) return false;
   const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
   ids.resize(static_cast<size_t>(n));
@@ -453,9 +453,9 @@ bool SpecialArgs::resolve(PyObject* set, const SpecialSet** out, PyRef& holder, 
   const SpecialTokensData& data = *data_;
   if (PyFrozenSet_CheckExact(set)) {
     if (PySet_GET_SIZE(set) == 0) return true;
-    PyObject* found = PyDict_GetItemWithError(data.subsets.get(), set);
+    PyRef found;
+    if (!dict_item(data.subsets.get(), set, found)) return false;
     if (found == nullptr) {
-      if (PyErr_Occurred()) return false;
       auto subset = std::make_unique<Subset>();
       if (!fill_subset(data, set, *subset)) return false;
       PyRef capsule(PyCapsule_New(subset.get(), kSubsetCapsule, free_subset));
@@ -465,7 +465,7 @@ bool SpecialArgs::resolve(PyObject* set, const SpecialSet** out, PyRef& holder, 
       if (PyDict_SetItem(data.subsets.get(), set, capsule.get()) < 0) return false;
       holder = std::move(capsule);
     } else {
-      holder = py_ref_borrowed(found);
+      holder = std::move(found);
     }
     const auto* subset =
         static_cast<const Subset*>(PyCapsule_GetPointer(holder.get(), kSubsetCapsule));

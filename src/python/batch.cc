@@ -11,7 +11,8 @@ bool BatchTexts::collect(PyObject* list, const char* function, bool copy_writabl
   owners.reserve(n);
   // The length is read on every round: a buffer export may run Python code.
   for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); i++) {
-    PyRef item = py_ref_borrowed(PyList_GET_ITEM(list, i));
+    PyRef item = list_item(list, i);
+    if (item == nullptr) return false;
     TextArg text;
     const TextArg::Result result = text.parse(item.get());
     if (result != TextArg::kOk) {

@@ -1,5 +1,6 @@
 #include "python/convert.h"
 
+#include <atomic>
 #include <climits>
 #include <memory>
 #include <new>
@@ -21,18 +22,28 @@ namespace {
 // Larger ids, which no vocabulary here produces, are made as before.
 constexpr uint32_t kCachedIds = 200000;
 
-PyObject** id_ints() {
-  static std::unique_ptr<PyObject*[]> table(new (std::nothrow) PyObject*[kCachedIds]());
+// The slots are atomic for free-threaded CPython, where two threads may
+// make the same id's int at once: one of them is kept, the other dropped.
+// (With the interpreter lock they are plain loads and stores.)
+using IdInts = std::atomic<PyObject*>;
+
+IdInts* id_ints() {
+  static std::unique_ptr<IdInts[]> table(new (std::nothrow) IdInts[kCachedIds]());
   return table.get();
 }
 
-PyObject* id_int(PyObject** table, uint32_t id) {
+PyObject* id_int(IdInts* table, uint32_t id) {
   if (id >= kCachedIds || table == nullptr) return PyLong_FromUnsignedLong(id);
-  PyObject* value = table[id];
+  PyObject* value = table[id].load(std::memory_order_acquire);
   if (value == nullptr) {
-    value = PyLong_FromUnsignedLong(id);
-    if (value == nullptr) return nullptr;
-    table[id] = value;  // the table's reference, never released
+    PyObject* made = PyLong_FromUnsignedLong(id);
+    if (made == nullptr) return nullptr;
+    // The table's reference, never released.
+    if (table[id].compare_exchange_strong(value, made, std::memory_order_acq_rel)) {
+      value = made;
+    } else {
+      Py_DECREF(made);  // another thread's came first
+    }
   }
   Py_INCREF(value);
   return value;
@@ -43,7 +54,7 @@ PyObject* id_int(PyObject** table, uint32_t id) {
 PyObject* tokens_to_list(const uint32_t* ids, uint64_t n) {
   PyObject* list = PyList_New(static_cast<Py_ssize_t>(n));
   if (list == nullptr) return nullptr;
-  PyObject** table = id_ints();
+  IdInts* table = id_ints();
   for (uint64_t i = 0; i < n; i++) {
     PyObject* value = id_int(table, ids[i]);
     if (value == nullptr) {
@@ -130,14 +141,19 @@ bool sequence_to_ids(PyObject* sequence, std::vector<uint32_t>& ids, const Argum
     // Python code that changes the list.
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(sequence); i++) {
       uint32_t id;
+#ifdef Py_GIL_DISABLED
+      const PyRef item = list_item(sequence, i);
+      if (item == nullptr || !id_of(item.get(), name, &id)) return false;
+#else
       if (!id_of(PyList_GET_ITEM(sequence, i), name, &id)) return false;
+#endif
       ids.push_back(id);
     }
     return true;
   }
   // Tuples as they are; anything else (range, array) as a new tuple or list
   // that nobody else can change.
-  const PyRef fast(PySequence_Fast(sequence, ""));
+  const PyRef fast = sequence_snapshot(sequence, "");
   if (fast == nullptr) return false;
   const Py_ssize_t n = PySequence_Fast_GET_SIZE(fast.get());
   ids.reserve(static_cast<size_t>(n));

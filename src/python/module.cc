@@ -196,6 +196,14 @@ PyModuleDef_Slot bpe_slots[] = {
     // static and shared by all interpreters.
     {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_SUPPORTED},
 #endif
+#ifdef Py_mod_gil
+    // Free-threaded CPython keeps its lock off: the native core is immutable
+    // or locked (encoding cache, worker pool) or lock-free (piece cache), and
+    // the binding's own shared state takes no borrowed reference that
+    // another thread could free (py_ref.h) and makes ints atomically
+    // (convert.cc).
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
     {0, nullptr} /* sentinel */
 };
 

@@ -75,4 +75,14 @@ PyModuleDef module = {
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit__image_writer(void) { return PyModule_Create(&module); }
+PyMODINIT_FUNC PyInit__image_writer(void) {
+  PyObject* m = PyModule_Create(&module);
+#ifdef Py_GIL_DISABLED
+  // Its one function shares nothing between threads.
+  if (m != nullptr && PyUnstable_Module_SetGIL(m, Py_MOD_GIL_NOT_USED) < 0) {
+    Py_DECREF(m);
+    return nullptr;
+  }
+#endif
+  return m;
+}
