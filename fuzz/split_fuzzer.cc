@@ -4,7 +4,6 @@
 // them) giving the same pieces. Every rule set runs on every input.
 
 #include <cstring>
-
 #include <utility>
 #include <vector>
 

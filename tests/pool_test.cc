@@ -301,8 +301,9 @@ TEST(WorkerPool, ProgressIsCalledWhenThePoolFinishesFirst) {
     std::unique_ptr<std::atomic<uint8_t>[]> done =
         std::make_unique<std::atomic<uint8_t>[]>(texts.size());
     int calls = 0;
-    PoolBatch b{&h,      batch.data.data(), batch.lengths.data(), 2, JOB_ENCODE, 0,
-                results.data(), nullptr,    nullptr};
+    PoolBatch b{
+        &h,     batch.data.data(), batch.lengths.data(), 2, JOB_ENCODE, 0, results.data(), nullptr,
+        nullptr};
     b.done = done.get();
     b.progress = [](void* context) { ++*static_cast<int*>(context); };
     b.progress_context = &calls;

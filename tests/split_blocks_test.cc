@@ -113,12 +113,23 @@ TEST(SplitBlocksTest, ReferenceCasesRunTogether) {
 }
 
 TEST(SplitBlocksTest, RandomTexts) {
-  const std::vector<std::string> parts = {
-      "a",   "Zz",  "word", "HTML", "aB", "/", "//", "\n/", ";\n//", " ",    "  ",     "\t",       "\v",       "\f",   "\n",
-      "\r",  "\r\n", "\n\n", "1",  "123",    "2024",     ".",        "(",    "...",
-      "'",   "'s",  "'LL",  "'re", "-",      "/",        "\x1f",     "\x7f", std::string(1, '\0'),
-      "é",   "Ž",   "ɐ",    "ʰ",   "×",      "÷",        "ſ",        "\xc2\xa0", "\xc2\x85",
-      "日本", "ж",   "’",    "\xc3", "\x80",  "\xff",     "\xe2\x80"};
+  const std::vector<std::string> parts = {"a",       "Zz",       "word",
+                                          "HTML",    "aB",       "/",
+                                          "//",      "\n/",      ";\n//",
+                                          " ",       "  ",       "\t",
+                                          "\v",      "\f",       "\n",
+                                          "\r",      "\r\n",     "\n\n",
+                                          "1",       "123",      "2024",
+                                          ".",       "(",        "...",
+                                          "'",       "'s",       "'LL",
+                                          "'re",     "-",        "/",
+                                          "\x1f",    "\x7f",     std::string(1, '\0'),
+                                          "é",       "Ž",        "ɐ",
+                                          "ʰ",       "×",        "÷",
+                                          "ſ",       "\xc2\xa0", "\xc2\x85",
+                                          "日本",    "ж",        "’",
+                                          "\xc3",    "\x80",     "\xff",
+                                          "\xe2\x80"};
   std::mt19937 random(11);
   for (int round = 0; round < 20000; round++) {
     std::string text;
@@ -129,9 +140,9 @@ TEST(SplitBlocksTest, RandomTexts) {
 }
 
 TEST(SplitBlocksTest, LongRuns) {
-  for (const std::string& run : {std::string(100, 'a'), std::string(100, ' '),
-                                 std::string(100, '\n'), std::string(100, '7'),
-                                 std::string(100, '.'), std::string(50, '\r') + "\n"}) {
+  for (const std::string& run :
+       {std::string(100, 'a'), std::string(100, ' '), std::string(100, '\n'), std::string(100, '7'),
+        std::string(100, '.'), std::string(50, '\r') + "\n"}) {
     for (const char* around : {"x", " ", "\n", ".", "1", "é", " y"}) {
       EXPECT_TRUE(same_pieces(std::string(around) + run + around + run + "end", true));
     }

@@ -48,7 +48,8 @@ double best_seconds(int rounds, F f) {
   for (int r = 0; r < rounds; r++) {
     const auto t0 = std::chrono::steady_clock::now();
     f();
-    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    best = std::min(best,
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
   }
   return best;
 }
@@ -81,14 +82,16 @@ void run_corpus(const EncodingHandle& h, const std::string& name, const std::str
 
   row(c, "memchr floor", best_seconds(rounds, [&] { keep(std::memchr(data, 0xFF, n)); }), n, np);
 
-  row(c, "split", best_seconds(rounds, [&] {
-        uint64_t count = 0;
-        for_each_piece(h, data, n, [&](uint64_t, uint64_t) {
-          count++;
-          return true;
-        });
-        keep(count);
-      }),
+  row(c, "split",
+      best_seconds(rounds,
+                   [&] {
+                     uint64_t count = 0;
+                     for_each_piece(h, data, n, [&](uint64_t, uint64_t) {
+                       count++;
+                       return true;
+                     });
+                     keep(count);
+                   }),
       n, np);
 
   {
@@ -97,23 +100,27 @@ void run_corpus(const EncodingHandle& h, const std::string& name, const std::str
     std::vector<uint32_t> where(np);
     std::mt19937 random(1);
     for (auto& w : where) w = static_cast<uint32_t>(random() % lines);
-    row(c, "line floor", best_seconds(rounds, [&] {
-          uint64_t sum = 0;
-          for (uint32_t w : where) sum += buffer[size_t{w} * 8];
-          keep(sum);
-        }),
+    row(c, "line floor",
+        best_seconds(rounds,
+                     [&] {
+                       uint64_t sum = 0;
+                       for (uint32_t w : where) sum += buffer[size_t{w} * 8];
+                       keep(sum);
+                     }),
         n, np, "independent reads");
   }
 
   uint64_t hits = 0, unknown = 0;
-  row(c, "probe", best_seconds(rounds, [&] {
-        hits = unknown = 0;
-        for (const Piece& p : pieces) {
-          const int32_t id = h.short_tokens.find(data + p.start, p.len, n - p.start);
-          hits += id >= 0;
-          unknown += id == ShortTokens::kUnknown;
-        }
-      }),
+  row(c, "probe",
+      best_seconds(rounds,
+                   [&] {
+                     hits = unknown = 0;
+                     for (const Piece& p : pieces) {
+                       const int32_t id = h.short_tokens.find(data + p.start, p.len, n - p.start);
+                       hits += id >= 0;
+                       unknown += id == ShortTokens::kUnknown;
+                     }
+                   }),
       n, np);
   char note[96];
   std::snprintf(note, sizeof note, "%.1f%% tokens, %.1f%% left to the walk",
@@ -122,13 +129,16 @@ void run_corpus(const EncodingHandle& h, const std::string& name, const std::str
 
   const BytePairEncoding& bpe = *h.encoding;
   std::vector<Piece> others;  // pieces that are no token
-  row(c, "walk", best_seconds(rounds, [&] {
-        uint64_t tokens = 0;
-        for (const Piece& p : pieces) {
-          tokens += automaton_whole_token(bpe.forward_automaton, data + p.start, p.len) >= 0;
-        }
-        keep(tokens);
-      }),
+  row(c, "walk",
+      best_seconds(rounds,
+                   [&] {
+                     uint64_t tokens = 0;
+                     for (const Piece& p : pieces) {
+                       tokens +=
+                           automaton_whole_token(bpe.forward_automaton, data + p.start, p.len) >= 0;
+                     }
+                     keep(tokens);
+                   }),
       n, np);
   for (const Piece& p : pieces) {
     if (automaton_whole_token(bpe.forward_automaton, data + p.start, p.len) < 0) {
@@ -150,16 +160,18 @@ void run_corpus(const EncodingHandle& h, const std::string& name, const std::str
       cache.put(PieceCache::key_of(data + p.start, p.len), scratch.tokens.get(), k, 0);
     }
     uint64_t found = 0;
-    row(c, "cache hit", best_seconds(rounds, [&] {
-          found = 0;
-          for (const Piece& p : others) {
-            if (!PieceCache::cacheable(p.len)) continue;
-            found += cache.find(PieceCache::key_of(data + p.start, p.len), out) != 0;
-          }
-        }),
+    row(c, "cache hit",
+        best_seconds(rounds,
+                     [&] {
+                       found = 0;
+                       for (const Piece& p : others) {
+                         if (!PieceCache::cacheable(p.len)) continue;
+                         found += cache.find(PieceCache::key_of(data + p.start, p.len), out) != 0;
+                       }
+                     }),
         n, others.size());
-    std::snprintf(note, sizeof note, "%.1f%% of them found", 100.0 * static_cast<double>(found) /
-                                                                 static_cast<double>(others.size()));
+    std::snprintf(note, sizeof note, "%.1f%% of them found",
+                  100.0 * static_cast<double>(found) / static_cast<double>(others.size()));
     std::printf("| %-12s | %-14s |          |          | %s |\n", c, "", note);
   }
 
@@ -219,8 +231,9 @@ int main(int argc, char** argv) {
   if (corpora.empty()) {
     corpora = {"english", "code", "multilingual", "docs", "scripts", "typographic"};
   }
-  BytePairEncodingPtr bpe = o200k ? bpe_build(o200k_token_bytes, o200k_token_starts, kO200kTokens)
-                                  : bpe_build(cl100k_token_bytes, cl100k_token_starts, kCl100kTokens);
+  BytePairEncodingPtr bpe = o200k
+                                ? bpe_build(o200k_token_bytes, o200k_token_starts, kO200kTokens)
+                                : bpe_build(cl100k_token_bytes, cl100k_token_starts, kCl100kTokens);
   EncodingHandle handle;
   handle.encoding = bpe.get();
   handle.rule_set = o200k ? RuleSet::kO200k : RuleSet::kCl100k;

@@ -144,7 +144,8 @@ template <bool kO200k>
     for (uint64_t rest = seeds; rest != 0; rest &= rest - 1) {
       const uint32_t s = static_cast<uint32_t>(std::countr_zero(rest));
       const uint32_t n = static_cast<uint32_t>(std::countr_zero(~(tail >> s)));
-      taken |= (n + s >= 64 ? ~uint64_t{0} : (uint64_t{1} << (s + n)) - 1) & ~((uint64_t{1} << s) - 1);
+      taken |=
+          (n + s >= 64 ? ~uint64_t{0} : (uint64_t{1} << (s + n)) - 1) & ~((uint64_t{1} << s) - 1);
     }
   } else {
     // Each seed begins its run of line breaks (a symbol stands before it).
@@ -161,8 +162,8 @@ template <bool kO200k>
   // of a whitespace run that is no line break, or a lone symbol that no
   // space took.
   const uint64_t prefix = ((white & ~brk) | (single_symbol & ~(space << 1))) << 1;
-  uint64_t starts = 1 | (letter & ~(letter << 1) & ~prefix) | (symbol_start & ~(space << 1)) |
-                    w_start;
+  uint64_t starts =
+      1 | (letter & ~(letter << 1) & ~prefix) | (symbol_start & ~(space << 1)) | w_start;
   if constexpr (kO200k) {
     const uint64_t upper = c.upper & valid;
     starts |= upper & ((letter & ~upper) << 1);
