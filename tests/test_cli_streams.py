@@ -7,7 +7,6 @@ import gzip
 import io
 import json
 import os
-import resource
 import signal
 import subprocess
 import sys
@@ -66,8 +65,14 @@ def test_overlong_json_line_is_a_bad_record(tmp_path, capsys, monkeypatch):
 def test_deeply_nested_record_is_a_bad_record(tmp_path, command):
     deep = b'{"text": ' + b"[" * 200_000 + b"]" * 200_000 + b"}"
     (tmp_path / "d.jsonl").write_bytes(b'{"text": "good"}\n' + deep + b'\n{"text": "also"}\n')
-    out = velkan(command, "--field", "text", *(["-i"] if command == "encode" else []), "d.jsonl",
-                 cwd=tmp_path)
+    out = velkan(
+        command,
+        "--field",
+        "text",
+        *(["-i"] if command == "encode" else []),
+        "d.jsonl",
+        cwd=tmp_path,
+    )
     err = out.stderr.decode()
     assert out.returncode == 1 and "Traceback" not in err
     assert "d.jsonl: line 2: nested too deeply" in err
@@ -100,7 +105,7 @@ def test_streamed_chunks_are_those_of_the_whole_text(name):
                 io.BytesIO(text.encode()),
                 max_tokens,
                 overlap,
-                lambda a, b, piece: got.append((a, b, piece)),
+                lambda a, b, piece, got=got: got.append((a, b, piece)),
                 read_bytes=97,
                 max_stretch=1 << 30,
             )
@@ -193,7 +198,7 @@ def test_large_inputs_stay_in_bounded_memory(args, block):
 @pytest.mark.parametrize(
     "stdin, status, expected",
     [
-        (b"[1, 2,3]", 0, b"\"#$"),
+        (b"[1, 2,3]", 0, b'"#$'),
         (b"  [ 1 ,\n 2 ] \n", 0, b'"#'),
         (b"[]", 0, b""),
         (b"[1,,2]", 1, b"invalid JSON"),
@@ -326,8 +331,9 @@ def test_a_cache_that_is_not_the_users_own_is_passed_over(tmp_path, how):
     err = first_use(root)
     assert "not using the image cache" in err
     assert os.listdir(elsewhere) == []
-    assert os.listdir(root) == (["%s" % os.path.basename(version_folder(root))]
-                                if how == "link" else [])
+    assert os.listdir(root) == (
+        ["%s" % os.path.basename(version_folder(root))] if how == "link" else []
+    )
 
 
 def test_temporary_image_files_follow_no_planted_link(tmp_path):
@@ -384,7 +390,9 @@ def test_dictionary_encoded_parquet_strings_are_read(tmp_path, capsys):
     table = pa.table({"text": pa.array(values).dictionary_encode()})
     pq.write_table(table, tmp_path / "d.parquet", use_dictionary=True)
     assert pa.types.is_dictionary(pq.ParquetFile(tmp_path / "d.parquet").schema_arrow[0].type)
-    status, out, err = run(capsys, "count", "--column", "text", "--json", str(tmp_path / "d.parquet"))
+    status, out, err = run(
+        capsys, "count", "--column", "text", "--json", str(tmp_path / "d.parquet")
+    )
     assert status == 1 and "row 2: 'text' is null" in err  # the null is the one bad record
     enc = get_encoding("o200k_base")
     assert json.loads(out)["total"] == sum(enc.count(v) for v in values if v is not None)
@@ -395,7 +403,11 @@ def test_dictionary_encoded_parquet_strings_are_read(tmp_path, capsys):
     [
         ("encode_batch", 5, "encode_batch: texts[3] must be str, not int"),
         ("encode_batch", b"x", "encode_batch: texts[3] must be str, not bytes"),
-        ("encode_ordinary_batch", None, "encode_ordinary_batch: texts[3] must be str or bytes, not NoneType"),
+        (
+            "encode_ordinary_batch",
+            None,
+            "encode_ordinary_batch: texts[3] must be str or bytes, not NoneType",
+        ),
         ("count_batch", 2.5, "count_batch: texts[3] must be str or bytes, not float"),
     ],
 )

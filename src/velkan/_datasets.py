@@ -191,10 +191,10 @@ def jsonl_records(
             line_no += 1
             offset += consumed
             size += consumed
+            problem: str | None
             if line is None:
-                value, problem = "", "longer than %s (the most a record may be)" % _size(
-                    MAX_RECORD_BYTES
-                )
+                value = ""
+                problem = "longer than %s (the most a record may be)" % _size(MAX_RECORD_BYTES)
             elif not line.strip():
                 continue
             else:

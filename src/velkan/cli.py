@@ -771,8 +771,7 @@ def cmd_encode(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int
         for target in targets:
             if os.path.isdir(target):
                 parser.error(
-                    "--output: %s is a directory; give the path of the token file to write"
-                    % target
+                    "--output: %s is a directory; give the path of the token file to write" % target
                 )
     if args.text is not None and not has_records:
         # argv holds undecodable bytes as lone surrogates: give back the bytes.
@@ -1013,12 +1012,7 @@ def _restart_at(text: str, s: int) -> bool:
     before, here = text[s - 1], text[s]
     if before == "\n":
         return here.isascii() and here.isalnum()
-    return (
-        here == " "
-        and "!" <= before <= "~"
-        and text[s + 1].isascii()
-        and text[s + 1].isalpha()
-    )
+    return here == " " and "!" <= before <= "~" and text[s + 1].isascii() and text[s + 1].isalpha()
 
 
 # Bytes chunked at a time: chunk_spans holds about twelve times its text.
@@ -1099,7 +1093,7 @@ def cmd_chunk(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
     for path in paths:
         index = 0
 
-        def emit(start: int, end: int, piece: str) -> None:
+        def emit(start: int, end: int, piece: str, path: str = path) -> None:
             nonlocal index
             record = {
                 "file": path,
