@@ -1289,7 +1289,8 @@ def build_parser() -> argparse.ArgumentParser:
             help="count the tokens of files",
             description="Tokens per file and in total. Plain files are counted whole; "
             "with --field or --column each JSON line or Parquet row is a record. A bad "
-            "record (invalid JSON, a missing field, a value that is not a string) is "
+            "record (invalid JSON, JSON nested too deeply, a line over 64 MB, a missing "
+            "field, a value that is not a string) is "
             "reported with its file and line or row and skipped, the good ones are "
             "counted, and the exit status is 1.",
         )
