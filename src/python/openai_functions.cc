@@ -10,9 +10,11 @@
 // released; afterwards velkan.images._encoding_ready(name, loaded_path or
 // None, refused_paths) is told what happened. Neither call's error survives.
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <array>
 #include <cerrno>
-#include <cstdio>
 #include <exception>
 #include <memory>
 #include <new>
@@ -229,13 +231,23 @@ PyObject* openai_vocabularies(PyObject*, PyObject*) {
   return result.release();
 }
 
-// Writes all of bytes to path (created or truncated); errno on failure.
+// Writes all of bytes to path, which must not exist (O_EXCL; O_NOFOLLOW: a
+// link planted at the name is not followed); errno on failure.
 int write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return errno;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return errno;
   int error = 0;
-  if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) error = errno ? errno : EIO;
-  if (std::fclose(file) != 0 && error == 0) error = errno ? errno : EIO;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      error = wrote < 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<size_t>(wrote);
+  }
+  if (::close(fd) != 0 && error == 0) error = errno;
   return error;
 }
 

@@ -3,9 +3,10 @@ plain files in bounded memory, counted or encoded in batches on the native
 worker pool, and token arrays written as .npy or Parquet.
 
 A record is one JSON line's field, one Parquet row's column, or a whole plain
-file. A bad record (malformed JSON, a missing field, a value that is not a
-string, a null) is reported with its file and line or row and skipped; the
-good ones around it are still counted. A file that cannot be read at all is
+file. A bad record (malformed JSON, JSON nested too deeply to parse, a line
+longer than MAX_RECORD_BYTES, a missing field, a value that is not a string,
+a null) is reported with its file and line or row and skipped; the good ones
+around it are still counted. A file that cannot be read at all is
 reported once; the records read before the failure stay counted.
 """
 
@@ -38,6 +39,11 @@ BATCH_RECORDS = 8192
 PARQUET_ROWS = 1024
 # Bytes of a plain file fed at a time.
 BLOCK_BYTES = 4 * 1024 * 1024
+# The longest JSON line (without its line feed) read as a record. A line is
+# held whole while it is parsed, and its text as a str (up to four bytes a
+# character) besides, so one longer line is reported as a bad record and
+# skipped in blocks instead of being read into memory.
+MAX_RECORD_BYTES = 64 * 1024 * 1024
 
 PARQUET_SUFFIXES = (".parquet", ".pq", ".parq")
 _OPENERS: dict[str, Callable[..., Any]] = {
@@ -176,18 +182,23 @@ def jsonl_records(
         line_no = 0
         while end is None or offset < end:
             try:
-                line = stream.readline()
+                line, consumed = _read_line(stream)
             except (OSError, EOFError, ValueError) as e:
                 yield batch  # the lines read before the damage count
                 raise FileError("unreadable after line %d (%s)" % (line_no, _one_line(e))) from None
-            if not line:
+            if not consumed:
                 break
             line_no += 1
-            offset += len(line)
-            size += len(line)
-            if not line.strip():
+            offset += consumed
+            size += consumed
+            problem: str | None
+            if line is None:
+                value = ""
+                problem = "longer than %s (the most a record may be)" % _size(MAX_RECORD_BYTES)
+            elif not line.strip():
                 continue
-            value, problem = _field(line, name)
+            else:
+                value, problem = _field(line, name)
             if problem is not None:
                 batch.bad.append((line_no, "line %d: %s" % (line_no, problem)))
             else:
@@ -204,6 +215,26 @@ def jsonl_records(
             stream.close()
 
 
+def _size(n: int) -> str:
+    return "%d MB" % (n >> 20) if n % (1 << 20) == 0 else "%d bytes" % n
+
+
+def _read_line(stream: IO[bytes]) -> tuple[bytes | None, int]:
+    """(the next line, bytes consumed); (None, bytes consumed) for a line
+    longer than MAX_RECORD_BYTES, whose rest is read and dropped in blocks;
+    (b"", 0) at the end."""
+    line = stream.readline(MAX_RECORD_BYTES + 1)
+    if len(line) <= MAX_RECORD_BYTES or line.endswith(b"\n"):
+        return line, len(line)
+    consumed = len(line)
+    del line
+    while True:
+        rest = stream.readline(BLOCK_BYTES)
+        consumed += len(rest)
+        if not rest or rest.endswith(b"\n"):
+            return None, consumed
+
+
 def _field(line: bytes, name: str) -> tuple[str, str | None]:
     """(the string in the line's field, None) or ("", what is wrong)."""
     try:
@@ -214,6 +245,12 @@ def _field(line: bytes, name: str) -> tuple[str, str | None]:
         return "", "not valid UTF-8 (byte %d of the line)" % (e.start + 1)
     except ValueError as e:
         return "", "not valid JSON (%s)" % e
+    except RecursionError:
+        # The parser recurses per level: past the interpreter's limit the
+        # line is a bad record, not the end of the run.
+        return "", "nested too deeply to parse (more than about %d levels)" % (
+            sys.getrecursionlimit()
+        )
     if not isinstance(record, dict):
         return "", "%s, not a JSON object" % _type_name(record)
     if name not in record:
@@ -244,14 +281,10 @@ def parquet_records(source: Source, index: int) -> Iterator[Batch]:
                 "no column %r (the columns are %s)" % (column, ", ".join(schema.names) or "none")
             )
         kind = schema.field(column).type
-        if not (
-            pa.types.is_string(kind)
-            or pa.types.is_large_string(kind)
-            or pa.types.is_binary(kind)
-            or pa.types.is_large_binary(kind)
-            or getattr(pa.types, "is_string_view", lambda _: False)(kind)
-            or getattr(pa.types, "is_binary_view", lambda _: False)(kind)
-        ):
+        # A dictionary-encoded column (pandas categoricals, Spark and Polars
+        # writers) reads as its values.
+        values_kind = kind.value_type if pa.types.is_dictionary(kind) else kind
+        if not _is_text_type(pa, values_kind):
             raise FileError("column %r holds %s, not strings" % (column, kind))
         rows = max(1, reader.metadata.num_rows)
         file_bytes = os.path.getsize(source.path)
@@ -283,6 +316,17 @@ def parquet_records(source: Source, index: int) -> Iterator[Batch]:
                 batch, size = Batch(index, [], []), 0
             if chunk is None:
                 break
+
+
+def _is_text_type(pa: Any, kind: Any) -> bool:
+    return bool(
+        pa.types.is_string(kind)
+        or pa.types.is_large_string(kind)
+        or pa.types.is_binary(kind)
+        or pa.types.is_large_binary(kind)
+        or getattr(pa.types, "is_string_view", lambda _: False)(kind)
+        or getattr(pa.types, "is_binary_view", lambda _: False)(kind)
+    )
 
 
 def _one_line(error: BaseException) -> str:
@@ -378,11 +422,14 @@ def text_stream(encoding_name: str) -> Any:
 
 class TokenWriter:
     """Writes records' ids to a file that appears under its name only when
-    complete: a failed run leaves no truncated file that looks whole."""
+    complete: a failed run leaves no truncated file that looks whole. The
+    file is written as PATH.partPID; one left by a run that was killed
+    (SIGKILL cannot be caught) is removed by the next run to the same path."""
 
     def __init__(self, path: str) -> None:
         self.path = path
-        self.temp = "%s.part%d" % (path, os.getpid())
+        self.temp = _part_path(path)
+        _remove_stale_parts(path)
 
     def write(self, batch: list[list[int]]) -> None:
         raise NotImplementedError
@@ -411,10 +458,16 @@ class NpyWriter(TokenWriter):
     def __init__(self, path: str) -> None:
         super().__init__(path)
         self.offsets_path = offsets_path(path)
-        self.offsets_temp = "%s.part%d" % (self.offsets_path, os.getpid())
+        self.offsets_temp = _part_path(self.offsets_path)
+        _remove_stale_parts(self.offsets_path)
         self.order = "<" if sys.byteorder == "little" else ">"
         self.ids = open(self.temp, "wb")  # noqa: SIM115
-        self.offsets = open(self.offsets_temp, "wb")  # noqa: SIM115
+        try:
+            self.offsets = open(self.offsets_temp, "wb")  # noqa: SIM115
+        except BaseException:
+            self.ids.close()
+            _remove(self.temp)
+            raise
         self.ids.write(_npy_header(self.order + "u4", 0))
         self.offsets.write(_npy_header(self.order + "i8", 0))
         self.total = 0
@@ -435,15 +488,28 @@ class NpyWriter(TokenWriter):
         self.records += len(batch)
 
     def close(self) -> None:
-        for f, descr, length in (
-            (self.ids, "u4", self.total),
-            (self.offsets, "i8", self.records + 1),
-        ):
-            f.seek(0)
-            f.write(_npy_header(self.order + descr, length))
-            f.close()
-        os.replace(self.temp, self.path)
-        os.replace(self.offsets_temp, self.offsets_path)
+        try:
+            for f, descr, length in (
+                (self.ids, "u4", self.total),
+                (self.offsets, "i8", self.records + 1),
+            ):
+                f.seek(0)
+                f.write(_npy_header(self.order + descr, length))
+                f.close()
+            # Two files cannot be renamed at once: the old offsets go first
+            # and the new ones come last, and when they cannot come the new
+            # ids go again, so that no ids file ever sits beside offsets of
+            # another run (an ids file alone is no dataset; a loader fails).
+            _remove(self.offsets_path)
+            os.replace(self.temp, self.path)
+            try:
+                os.replace(self.offsets_temp, self.offsets_path)
+            except BaseException:
+                _remove(self.path)
+                raise
+        except BaseException:
+            self.abort()
+            raise
 
     def abort(self) -> None:
         for f, temp in ((self.ids, self.temp), (self.offsets, self.offsets_temp)):
@@ -478,12 +544,18 @@ class ParquetWriter(TokenWriter):
         self.writer.write_table(table)
 
     def close(self) -> None:
-        self.writer.close()
-        os.replace(self.temp, self.path)
+        try:
+            self.writer.close()
+            os.replace(self.temp, self.path)
+        except BaseException:
+            _remove(self.temp)
+            raise
 
     def abort(self) -> None:
-        self.writer.close()
-        _remove(self.temp)
+        try:
+            self.writer.close()
+        finally:
+            _remove(self.temp)
 
 
 def offsets_path(path: str) -> str:
@@ -496,6 +568,39 @@ def _remove(path: str) -> None:
         os.remove(path)
     except OSError:
         pass
+
+
+def _part_path(path: str) -> str:
+    return "%s.part%d" % (path, os.getpid())
+
+
+def _remove_stale_parts(path: str) -> None:
+    """Removes PATH.partPID files whose process is gone: left by a run that
+    was killed. Those of running processes (another run) are kept."""
+    folder = os.path.dirname(path) or "."
+    prefix = os.path.basename(path) + ".part"
+    try:
+        names = os.listdir(folder)
+    except OSError:
+        return
+    for name in names:
+        digits = name[len(prefix) :]
+        if not name.startswith(prefix) or not digits.isdigit():
+            continue
+        pid = int(digits)
+        if pid == os.getpid() or _process_exists(pid):
+            continue
+        _remove(os.path.join(folder, name))
+
+
+def _process_exists(pid: int) -> bool:
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except (PermissionError, OverflowError, ValueError):
+        return True  # another user's process, or nothing to risk
+    return True
 
 
 def token_writer(path: str) -> TokenWriter:
@@ -633,6 +738,12 @@ def count_on_cluster(
         client = Client(address, timeout=SCHEDULER_TIMEOUT)
     except (OSError, TimeoutError) as e:
         raise FileError("cannot reach the Dask scheduler at %s (%s)" % (address, e)) from None
+    except (ValueError, TypeError) as e:
+        # Dask parses the address before connecting.
+        raise FileError(
+            "not a Dask scheduler address: %r (%s); expected one like tcp://host:8786"
+            % (address, _one_line(e))
+        ) from None
     with client:
         jobs = []
         for index, source in enumerate(sources):

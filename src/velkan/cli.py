@@ -33,8 +33,10 @@ error instead of giving a wrong count.
 from __future__ import annotations
 
 import argparse
+import base64
 import errno
 import importlib
+import itertools
 import json
 import os
 import re
@@ -496,9 +498,25 @@ def count_inputs(
     return counts, errors
 
 
+def json_path(path: str) -> dict[str, str]:
+    """{"path": path} for JSON output. A file name that is not valid in the
+    file system's encoding holds undecodable bytes as lone surrogates, which
+    strict JSON readers refuse: there "path" shows U+FFFD for each such byte
+    and "path_base64" gives the name's bytes, base64-encoded, to open it by."""
+    try:
+        path.encode("utf-8")
+    except UnicodeEncodeError:
+        raw = os.fsencode(path)
+        return {
+            "path": raw.decode(sys.getfilesystemencoding(), "replace"),
+            "path_base64": base64.b64encode(raw).decode("ascii"),
+        }
+    return {"path": path}
+
+
 def _each_line(source: _datasets.Source, position: int, tokens: int | None, error: str) -> str:
     key = "row" if source.kind == "parquet" else "line"
-    record: dict[str, Any] = {"path": source.path, key: position}
+    record: dict[str, Any] = {**json_path(source.path), key: position}
     if tokens is None:
         record["error"] = error
     else:
@@ -576,6 +594,10 @@ def cmd_count(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
             ]
     except _datasets.FileError as e:
         raise InputError(str(e)) from None
+    except ImportError as e:
+        if args.scheduler is None:
+            raise
+        raise InputError(str(e)) from None
     finally:
         progress.close()
     errors = [(p, m) for p, m in dir_errors.items()]
@@ -602,7 +624,7 @@ def cmd_count(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
     elif args.json:
         files: list[dict[str, Any]] = []
         for t in kept:
-            entry: dict[str, Any] = {"path": t.path}
+            entry: dict[str, Any] = json_path(t.path)
             if limit is None:
                 entry["tokens"] = t.tokens
             else:
@@ -620,7 +642,7 @@ def cmd_count(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
             result["records"] = sum(t.records for t in kept)
             result["skipped"] = skipped
         if errors:
-            result["errors"] = [{"path": p, "error": m} for p, m in errors]
+            result["errors"] = [{**json_path(p), "error": m} for p, m in errors]
         print(json.dumps(result))
     elif limit is not None:
         for path, n in rows:
@@ -743,6 +765,14 @@ def cmd_encode(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int
         suffix = os.path.splitext(args.output)[1].lower()
         if suffix != ".npy" and suffix not in _datasets.PARQUET_SUFFIXES:
             parser.error("--output must end in .npy or .parquet, got %r" % args.output)
+        targets = [args.output]
+        if suffix == ".npy":
+            targets.append(_datasets.offsets_path(args.output))
+        for target in targets:
+            if os.path.isdir(target):
+                parser.error(
+                    "--output: %s is a directory; give the path of the token file to write" % target
+                )
     if args.text is not None and not has_records:
         # argv holds undecodable bytes as lone surrogates: give back the bytes.
         try:
@@ -771,6 +801,8 @@ def cmd_encode(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int
     progress = make_progress(total, "encoding")
     ok = False
     try:
+        if out.writer is not None:
+            _terminate_on_signals()
         if has_records:
             batches = _datasets.all_batches(sources, tallies)
             work = lambda t: _datasets.encode_texts(tok, t)  # noqa: E731
@@ -821,14 +853,20 @@ def cmd_encode(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int
 
 
 _ID = re.compile(r"[0-9]+", re.ASCII)
+# The longest word read as a token id (leading zeros and all): a longer one
+# is no id, and is not gathered whole from an endless input.
+MAX_ID_WORD = 1024
+# Ids decoded and written at a time.
+DECODE_IDS = 1 << 16
 
 
-def parse_ids(words: Sequence[str], encoding: str) -> list[int]:
-    """Token ids from words of ASCII digits, each inside the vocabulary."""
+def id_checker(encoding: str) -> Callable[[str], int]:
+    """A function from a word of ASCII digits to its token id, inside the
+    vocabulary; raises InputError otherwise."""
     size = vocabulary_size(vocabulary_of(encoding))
     gaps = vocabulary_gaps(vocabulary_of(encoding))
-    ids = []
-    for word in words:
+
+    def check(word: str) -> int:
         if not _ID.fullmatch(word):
             if word.startswith("-") and _ID.fullmatch(word[1:]):
                 raise InputError("token id %s is outside %s (0 to %d)" % (word, encoding, size - 1))
@@ -840,39 +878,115 @@ def parse_ids(words: Sequence[str], encoding: str) -> list[int]:
             raise InputError(
                 "token id %d is a special token of %s, not ordinary text" % (value, encoding)
             )
-        ids.append(value)
-    return ids
+        return value
+
+    return check
+
+
+def parse_ids(words: Sequence[str], encoding: str) -> list[int]:
+    """Token ids from words of ASCII digits, each inside the vocabulary."""
+    check = id_checker(encoding)
+    return [check(word) for word in words]
+
+
+def _words(stream: IO[bytes], read_bytes: int = READ_BYTES) -> Iterator[str]:
+    """The whitespace-separated words of a stream, read a block at a time
+    (bytes that are not ASCII read as U+FFFD, one each)."""
+    carry = ""
+    while True:
+        block = stream.read(read_bytes)
+        if not block:
+            break
+        text = carry + block.decode("ascii", "replace")
+        words = text.split()
+        carry = ""
+        if words and not text[-1].isspace():
+            carry = words.pop()
+            if len(carry) > MAX_ID_WORD:
+                raise InputError(
+                    "not a token id: %r... (a word of more than %d characters)"
+                    % (carry[:20], MAX_ID_WORD)
+                )
+        yield from words
+    if carry:
+        yield carry
+
+
+_JSON_INT = re.compile(r"-?(?:0|[1-9][0-9]*)", re.ASCII)
+
+
+def _json_id_words(first: str, words: Iterator[str]) -> Iterator[str]:
+    """The numbers of a JSON list of whole numbers, as words, from the
+    whitespace-separated words of its text (first starts with "["), without
+    holding the list."""
+    state = "first"  # first: a value or "]"; value: a value; next: "," or "]"; done
+    for word in itertools.chain([first[1:]], words):
+        for part in re.split(r"([\[\],])", word):
+            if not part:
+                continue
+            if state == "done":
+                raise InputError("invalid JSON: extra data after the list")
+            if part == "[":
+                raise InputError("expected a JSON list of whole numbers")
+            if part == "]":
+                if state in ("first", "next"):
+                    state = "done"
+                    continue
+                raise InputError("invalid JSON: a value was expected before ']'")
+            if part == ",":
+                if state == "next":
+                    state = "value"
+                    continue
+                raise InputError("invalid JSON: a value was expected before ','")
+            if state not in ("first", "value"):
+                raise InputError("invalid JSON: ',' or ']' was expected before %r" % part[:20])
+            if not _JSON_INT.fullmatch(part):
+                raise InputError("expected a JSON list of whole numbers")
+            state = "next"
+            yield part
+    if state != "done":
+        raise InputError("invalid JSON: the list is not closed with ']'")
 
 
 def cmd_decode(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
     if args.ids:
-        words = list(args.ids)
+        words: Iterator[str] = iter(list(args.ids))
     else:
         if sys.stdin.isatty():
             parser.error("no ID given and standard input is a terminal")
-        raw = sys.stdin.buffer.read().decode("ascii", "replace").strip()
-        if raw.startswith("["):
-            try:
-                values = json.loads(raw)
-            except ValueError as e:
-                raise InputError("invalid JSON: %s" % e) from None
-            if not isinstance(values, list) or not all(
-                type(v) is int
-                for v in values  # not bool, not float
-            ):
-                raise InputError("expected a JSON list of whole numbers")
-            words = [str(v) for v in values]
+        # Read, checked and decoded a block at a time: memory stays bounded
+        # on any input, endless ones too.
+        words = _words(sys.stdin.buffer)
+        first = next(words, None)
+        if first is None:
+            words = iter(())
+        elif first.startswith("["):
+            words = _json_id_words(first, words)
         else:
-            words = raw.split()
-    ids = parse_ids(words, args.encoding)
-    # Raw bytes: a token sequence may cut a character in two.
-    sys.stdout.buffer.write(tokenizer(args.encoding).bpe().decode_tokens(ids))
+            words = itertools.chain([first], words)
+    check = id_checker(args.encoding)
+    bpe = tokenizer(args.encoding).bpe()
+    out = sys.stdout.buffer
+    ids: list[int] = []
+    for word in words:
+        ids.append(check(word))
+        if len(ids) >= DECODE_IDS:
+            # Raw bytes: a token sequence may cut a character in two, and the
+            # parts written one after the other are the bytes of the whole.
+            out.write(bpe.decode_tokens(ids))
+            ids.clear()
+    out.write(bpe.decode_tokens(ids))
     if sys.stdout.isatty():
-        sys.stdout.buffer.write(b"\n")
+        out.write(b"\n")
     return EXIT_OK
 
 
 # ---- budgets -------------------------------------------------------------------
+#
+# chunk and truncate read their input as count does, in chunks cut where a
+# piece boundary is certain, so that memory stays bounded and the results are
+# those of the whole input. An input with no certain boundary in
+# MAX_STRETCH_BYTES is refused as count refuses it.
 
 
 def positive_tokens(text: str) -> int:
@@ -883,11 +997,87 @@ def positive_tokens(text: str) -> int:
     return value
 
 
-def _read_input(path: str) -> bytes:
+def _open_input(path: str) -> IO[bytes]:
     if path == "-":
-        return sys.stdin.buffer.read()
-    with open(path, "rb") as f:
-        return f.read()
+        return sys.stdin.buffer
+    return open(path, "rb")  # noqa: SIM115
+
+
+def _restart_at(text: str, s: int) -> bool:
+    """Whether character s of text is a certain piece boundary where chunking
+    can start afresh: the boundaries of iter_chunks. Neither looks back
+    across it for a better cut (the blank-line test stops at the letter)."""
+    if s <= 0 or s + 1 >= len(text):
+        return False
+    before, here = text[s - 1], text[s]
+    if before == "\n":
+        return here.isascii() and here.isalnum()
+    return here == " " and "!" <= before <= "~" and text[s + 1].isascii() and text[s + 1].isalpha()
+
+
+# Bytes chunked at a time: chunk_spans holds about twelve times its text.
+CHUNK_READ_BYTES = 1024 * 1024
+
+
+def chunk_stream(
+    tok: Tokenizer,
+    stream: IO[bytes],
+    max_tokens: int,
+    overlap: int,
+    emit: Callable[[int, int, str], None],
+    read_bytes: int = CHUNK_READ_BYTES,
+    max_stretch: int = MAX_STRETCH_BYTES,
+) -> None:
+    """emit(start, end, text) for each of chunk_spans(whole input), in order,
+    holding a bounded part of the input. The text from the last restart point
+    is chunked again each time more is read; the chunks that end before its
+    last certain boundary are those of the whole input (the same pieces and
+    cut levels), and chunking starts afresh at the start of such a chunk
+    when that is a certain boundary and the chunk before it is done too.
+    Raises UnicodeDecodeError (its start counted in the whole input),
+    ValueError for a budget too small, NoBoundary past max_stretch bytes
+    without a restart point."""
+    pending = bytearray()
+    base_chars = base_bytes = 0
+    due = read_bytes
+    chunks = iter_chunks(stream, read_bytes, max_stretch)
+    while True:
+        chunk = next(chunks, None)
+        last = chunk is None
+        if chunk is not None:
+            pending += chunk
+            if len(pending) < due:
+                continue
+        try:
+            text = pending.decode("utf-8")
+        except UnicodeDecodeError as e:
+            e.start += base_bytes
+            raise
+        spans = tok.chunk_spans(text, max_tokens, overlap=overlap)
+        keep = len(spans)
+        if not last:
+            keep = 0
+            for k in range(len(spans) - 1, 0, -1):
+                if spans[k][1] < len(text) and _restart_at(text, spans[k][0]):
+                    keep = k
+                    break
+        for start, end in spans[:keep]:
+            emit(base_chars + start, base_chars + end, text[start:end])
+        if last:
+            return
+        if keep:
+            restart = spans[keep][0]
+            cut = len(text[:restart].encode("utf-8"))
+            del pending[:cut]
+            base_chars += restart
+            base_bytes += cut
+        elif len(pending) > max_stretch:
+            raise NoBoundary(
+                "no place in %d MB where chunking can resume exactly (a line or word break "
+                "at a chunk's start)" % (max_stretch >> 20)
+            )
+        # Chunked again only once it has doubled: linear on any input.
+        due = max(read_bytes, 2 * len(pending))
 
 
 def cmd_chunk(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
@@ -899,28 +1089,12 @@ def cmd_chunk(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
         )
     tok = tokenizer(args.encoding)
     status = EXIT_OK
+    out = sys.stdout
     for path in paths:
-        try:
-            data = _read_input(path)
-            text = data.decode("utf-8")
-        except OSError as e:
-            print("velkan: %s: %s" % (path, e.strerror or e), file=sys.stderr)
-            status = EXIT_ERROR
-            continue
-        except UnicodeDecodeError as e:
-            # Offsets and the JSON text are characters: the file must be text.
-            print("velkan: %s: not valid UTF-8 at byte %d" % (path, e.start), file=sys.stderr)
-            status = EXIT_ERROR
-            continue
-        try:
-            spans = tok.chunk_spans(text, args.max_tokens, overlap=args.overlap)
-        except ValueError as e:
-            print("velkan: %s: %s" % (path, e), file=sys.stderr)
-            status = EXIT_ERROR
-            continue
-        out = sys.stdout
-        for index, (start, end) in enumerate(spans):
-            piece = text[start:end]
+        index = 0
+
+        def emit(start: int, end: int, piece: str, path: str = path) -> None:
+            nonlocal index
             record = {
                 "file": path,
                 "index": index,
@@ -929,22 +1103,102 @@ def cmd_chunk(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
                 "tokens": tok.count(piece),
                 "text": piece,
             }
+            index += 1
             out.write(json.dumps(record, ensure_ascii=False) + "\n")
+
+        try:
+            stream = _open_input(path)
+            try:
+                chunk_stream(tok, stream, args.max_tokens, args.overlap, emit)
+            finally:
+                if stream is not sys.stdin.buffer:
+                    stream.close()
+        except OSError as e:
+            print("velkan: %s: %s" % (path, e.strerror or e), file=sys.stderr)
+            status = EXIT_ERROR
+        except UnicodeDecodeError as e:
+            # Offsets and the JSON text are characters: the file must be text.
+            print("velkan: %s: not valid UTF-8 at byte %d" % (path, e.start), file=sys.stderr)
+            status = EXIT_ERROR
+        except (ValueError, NoBoundary) as e:
+            print("velkan: %s: %s" % (path, e), file=sys.stderr)
+            status = EXIT_ERROR
     return status
+
+
+def truncate_stream(
+    tok: Tokenizer,
+    stream: IO[bytes],
+    max_tokens: int,
+    side: str,
+    write: Callable[[bytes], object],
+    read_bytes: int = READ_BYTES,
+    max_stretch: int = MAX_STRETCH_BYTES,
+) -> None:
+    """Writes tok.truncate(whole input, max_tokens, side=side), reading the
+    input in chunks cut at certain piece boundaries, where counts add up.
+    Right: chunks are written while they fit and reading stops at the first
+    that does not (only the start is read). Left: only the chunks whose
+    successors hold at most max_tokens tokens are kept (memory follows the
+    budget, not the input)."""
+    if side == "right":
+        left = max_tokens
+        if left == 0:
+            return
+        for chunk in iter_chunks(stream, read_bytes, max_stretch):
+            n = tok.count(chunk)
+            if n <= left:
+                write(chunk)
+                left -= n
+                continue
+            # Every longer start holds this chunk's tokens and more.
+            write(tok.truncate(chunk, left, side="right"))
+            return
+        return
+    tail: list[tuple[bytes, int]] = []
+    first = 0  # tail[first:] is kept
+    total = 0  # tokens of tail[first:]
+    for chunk in iter_chunks(stream, read_bytes, max_stretch):
+        n = tok.count(chunk)
+        tail.append((chunk, n))
+        total += n
+        # A chunk followed by more than max_tokens tokens is in no suffix.
+        while total - tail[first][1] > max_tokens:
+            total -= tail[first][1]
+            first += 1
+        if first > len(tail) // 2:
+            del tail[:first]
+            first = 0
+    kept = tail[first:]
+    if not kept:
+        return
+    head, n = kept[0]
+    after = total - n
+    write(head if total <= max_tokens else tok.truncate(head, max_tokens - after, side="left"))
+    for chunk, _ in kept[1:]:
+        write(chunk)
 
 
 def cmd_truncate(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
     path = args.file or "-"
     if path == "-" and sys.stdin.isatty():
         parser.error("no FILE given and standard input is a terminal: give a file or pipe text in")
+    tok = tokenizer(args.encoding)
     try:
-        data = _read_input(path)
+        stream = _open_input(path)
     except OSError as e:
         raise InputError("%s: %s" % (path, e.strerror or e)) from None
     # Bytes in, bytes out: cuts fall between characters, and text that is not
     # UTF-8 is kept as the bytes it is.
-    kept = tokenizer(args.encoding).truncate(data, args.max_tokens, side=args.side)
-    sys.stdout.buffer.write(kept)
+    try:
+        truncate_stream(tok, stream, args.max_tokens, args.side, sys.stdout.buffer.write)
+    except OSError as e:
+        if e.errno == errno.EPIPE:
+            raise
+        raise InputError("%s: %s" % (path, e.strerror or e)) from None
+    finally:
+        if stream is not sys.stdin.buffer:
+            stream.close()
     return EXIT_OK
 
 
@@ -1035,7 +1289,8 @@ def build_parser() -> argparse.ArgumentParser:
             help="count the tokens of files",
             description="Tokens per file and in total. Plain files are counted whole; "
             "with --field or --column each JSON line or Parquet row is a record. A bad "
-            "record (invalid JSON, a missing field, a value that is not a string) is "
+            "record (invalid JSON, JSON nested too deeply, a line over 64 MB, a missing "
+            "field, a value that is not a string) is "
             "reported with its file and line or row and skipped, the good ones are "
             "counted, and the exit status is 1.",
         )
@@ -1079,7 +1334,10 @@ def build_parser() -> argparse.ArgumentParser:
             "record, one column 'ids' of large_list<uint32> (pyarrow, pandas, Polars, "
             "Hugging Face datasets and Spark read it; Arrow keeps the offsets). Records "
             "keep the input order; skipped bad records leave no row. A file appears "
-            "only when complete.",
+            "only when complete: it is written as PATH.partPID, which Ctrl-C, SIGTERM "
+            "and SIGHUP remove; one left by a run killed with SIGKILL is removed by the "
+            "next run to the same path. IDS.offsets.npy is put in place last: an "
+            "IDS.npy without it is incomplete.",
         )
     )
     p.add_argument("text", nargs="?", help="text to encode (default: stdin)")
@@ -1158,6 +1416,38 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
+class Terminated(BaseException):
+    """SIGTERM or SIGHUP, raised like KeyboardInterrupt so that the
+    partial token files are removed on the way out."""
+
+    def __init__(self, signum: int) -> None:
+        super().__init__(signum)
+        self.signum = signum
+
+
+def _raise_terminated(signum: int, _frame: object) -> None:
+    raise Terminated(signum)
+
+
+def _terminate_on_signals() -> None:
+    # Only signals left at their default: one ignored on purpose (nohup's
+    # SIGHUP) stays ignored.
+    for signum in (signal.SIGTERM, signal.SIGHUP):
+        try:
+            if signal.getsignal(signum) is signal.SIG_DFL:
+                signal.signal(signum, _raise_terminated)
+        except (ValueError, OSError):  # not the main thread
+            pass
+
+
+def _die_of(signum: int) -> int:
+    # Cleaned up: end as the signal would have, so the parent sees it.
+    sys.stdout.flush()
+    signal.signal(signum, signal.SIG_DFL)
+    os.kill(os.getpid(), signum)
+    return 128 + signum
+
+
 def _quiet_broken_pipe() -> int:
     # Like other Unix tools: the reader went away, nothing to report. Later
     # flushes at exit go nowhere.
@@ -1196,3 +1486,5 @@ def main(argv: Sequence[str] | None = None) -> int:
         return EXIT_ERROR
     except KeyboardInterrupt:
         return 128 + signal.SIGINT
+    except Terminated as e:
+        return _die_of(e.signum)

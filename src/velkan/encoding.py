@@ -284,6 +284,7 @@ class Encoding:
                 return batch
             except UnicodeEncodeError:
                 pass  # lone surrogates: text by text below
+        _check_texts("encode_ordinary_batch", texts, bytes_too=True)
         return self._map(self.encode_ordinary, texts, num_threads)
 
     def encode_batch(
@@ -304,6 +305,7 @@ class Encoding:
             result = NotImplemented  # lone surrogates: text by text below
         if result is not NotImplemented:
             return result[0]  # type: ignore[no-any-return]
+        _check_texts("encode_batch", text, bytes_too=False)
         allowed = self._allowed_set(allowed_special)
         disallowed: DisallowedSpecial = (
             self._disallowed_set(allowed, disallowed_special) if disallowed_special else ()
@@ -412,6 +414,7 @@ class Encoding:
                 return counts
             except UnicodeEncodeError:
                 pass  # lone surrogates: text by text below
+        _check_texts("count_batch", texts, bytes_too=True)
         return self._map(self.count, texts, num_threads)
 
     # ---- decoding ---------------------------------------------------------------
@@ -713,6 +716,19 @@ def _replace_surrogates(text: str) -> str:
 
 def _all_space(data: bytes) -> bool:
     return all(b in b" \n\t" for b in data)
+
+
+def _check_texts(function: str, texts: object, bytes_too: bool) -> None:
+    # Before the texts are mapped one by one: the error names the element,
+    # not a pattern or a single-text call the caller never made.
+    if not isinstance(texts, (list, tuple)):
+        return
+    for i, t in enumerate(texts):
+        if not (isinstance(t, str) or (bytes_too and isinstance(t, bytes))):
+            raise TypeError(
+                "%s: texts[%d] must be %s, not %s"
+                % (function, i, "str or bytes" if bytes_too else "str", type(t).__name__)
+            )
 
 
 def _check_id(t: object) -> None:

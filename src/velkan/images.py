@@ -15,20 +15,32 @@ damaged file can cost time but never change a token id; a cache image the
 module refused is replaced.
 
 Writing is safe against crashes and concurrent first runs: the image goes to
-a temporary file in the same directory which is renamed into place when
-complete (a reader sees the whole image or none), a lock file created with
-O_EXCL lets one process of many write it, and a failed write (a full disk)
-removes its temporary file.
+a temporary file in the same directory, created exclusively (O_EXCL, and
+O_NOFOLLOW: no planted link is followed), which is renamed into place when
+complete (a reader sees the whole image or none); an flock on a lock file lets
+one process of many write it, and the kernel releases it when its writer dies,
+so a killed writer blocks no later one; a failed write (a full disk) removes
+its temporary file. A cache image that cannot be read (empty, not a regular
+file, unreadable) is replaced like one the module refused.
+
+A cache directory is used only when it is the user's own: the cache root and
+the version folder must be owned by the user and not writable by others, and
+the version folder must not be a symbolic link (as pip and ccache require of
+theirs). Otherwise the cache is passed over, reading and writing, with one
+warning per process: another user could plant files or links there.
 """
 
 from __future__ import annotations
 
 import atexit
 import errno
+import fcntl
 import os
+import stat
 import struct
 import threading
 import time
+import warnings
 from collections.abc import Iterable
 from typing import Callable
 
@@ -51,11 +63,14 @@ VOCABULARIES: dict[str, tuple[str, int]] = _registry()  # name: (image file name
 # another layout is never offered (it would be refused, costing a read).
 IMAGE_FORMAT = 1
 
-# A lock or temporary file older than this was left by a process that died.
+# A temporary file older than this was left by a process that died.
 STALE_SECONDS = 600.0
 
 _TEMP_SUFFIX = ".tmp"
 _LOCK_SUFFIX = ".lock"
+# A temporary file is made new, never opened through a link or over a file
+# that is there (umask applies to its 0o644: images are no secret).
+_TEMP_FLAGS = os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW | os.O_CLOEXEC
 
 
 def package_dir() -> str:
@@ -82,9 +97,55 @@ def cache_dir() -> str | None:
     return os.path.join(root, "%s-image%d" % (__version__, IMAGE_FORMAT))
 
 
+def _untrusted(path: str, follow: bool) -> str | None:
+    """Why the directory at path must not hold the cache, or None (also when
+    it does not exist yet: it is made private)."""
+    try:
+        st = os.stat(path) if follow else os.lstat(path)
+    except FileNotFoundError:
+        return None
+    except OSError as e:
+        return e.strerror or str(e)
+    if stat.S_ISLNK(st.st_mode):
+        return "it is a symbolic link"
+    if not stat.S_ISDIR(st.st_mode):
+        return "it is not a directory"
+    if st.st_uid != os.geteuid():
+        return "it is owned by another user (uid %d)" % st.st_uid
+    if st.st_mode & stat.S_IWOTH:
+        return "it is writable by other users"
+    return None
+
+
+_warned = False
+
+
+def trusted_cache_dir() -> str | None:
+    """cache_dir() when the cache may be used there; None when disabled or
+    when the root or the version folder is not the user's own (warned once)."""
+    global _warned
+    root, directory = cache_root(), cache_dir()
+    if root is None or directory is None:
+        return None
+    for path, follow in ((root, True), (directory, False)):
+        problem = _untrusted(path, follow)
+        if problem is not None:
+            if not _warned:
+                _warned = True
+                warnings.warn(
+                    "velkan: not using the image cache at %s: %s; set VELKAN_CACHE_DIR "
+                    "to a directory of your own" % (path, problem),
+                    RuntimeWarning,
+                    stacklevel=2,
+                )
+            return None
+    return directory
+
+
 def cache_image_path(name: str) -> str | None:
-    """Where the cached image of vocabulary `name` lives, or None when disabled."""
-    directory = cache_dir()
+    """Where the cached image of vocabulary `name` lives, or None when the
+    cache is disabled or not the user's own."""
+    directory = trusted_cache_dir()
     return None if directory is None else os.path.join(directory, VOCABULARIES[name][0])
 
 
@@ -134,8 +195,10 @@ def _start_cache_write(name: str, loaded: str | None, refused: list[str]) -> Non
     if target is None:
         return
     refused_file = _identity(target) if target in refused else None
-    if refused_file is None and os.path.exists(target):
-        return  # written by another process since this one looked
+    if refused_file is None and os.path.lexists(target):
+        if _readable_image(target):
+            return  # written by another process since this one looked
+        refused_file = _identity(target)  # the loader could not open it
     thread = threading.Thread(
         target=_write_cache_image_quietly,
         args=(name, target, refused_file),
@@ -153,10 +216,24 @@ FileIdentity = tuple[int, int, int]
 
 def _identity(path: str) -> FileIdentity | None:
     try:
-        st = os.stat(path)
+        st = os.lstat(path)
     except OSError:
         return None
     return (st.st_ino, st.st_size, st.st_mtime_ns)
+
+
+def _readable_image(path: str) -> bool:
+    """Whether the loader can open path: a regular, readable file of a size
+    it trusts (what the binding's image reader asks of a file)."""
+    try:
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
+    except OSError:
+        return False
+    try:
+        st = os.fstat(fd)
+        return stat.S_ISREG(st.st_mode) and 0 < st.st_size <= 2**31 - 1
+    finally:
+        os.close(fd)
 
 
 def _write_cache_image_quietly(name: str, target: str, refused: FileIdentity | None) -> None:
@@ -168,38 +245,80 @@ def _write_cache_image_quietly(name: str, target: str, refused: FileIdentity | N
         pass
 
 
-def _remove_stale(directory: str) -> None:
-    """Removes temporary and lock files left behind by processes that died."""
+def _remove_stale(directory: str, target: str | None = None) -> None:
+    """Removes temporary files left behind by processes that died: those of
+    target at once (the caller holds its lock, so their writers are gone),
+    others once older than STALE_SECONDS."""
     now = time.time()
+    mine = None if target is None else os.path.basename(target) + "."
     try:
         entries = os.listdir(directory)
     except OSError:
         return
     for entry in entries:
-        if not entry.endswith((_TEMP_SUFFIX, _LOCK_SUFFIX)):
+        if not entry.endswith(_TEMP_SUFFIX):
             continue
         path = os.path.join(directory, entry)
         try:
-            if now - os.stat(path).st_mtime > STALE_SECONDS:
+            if (mine is not None and entry.startswith(mine)) or (
+                now - os.lstat(path).st_mtime > STALE_SECONDS
+            ):
                 os.unlink(path)
         except OSError:
             pass
 
 
+def _make_private_dirs(directory: str) -> None:
+    # The root and the version folder, neither writable by others whatever
+    # the umask (the check refuses such a folder).
+    root = os.path.dirname(directory)
+    os.makedirs(root, 0o755, exist_ok=True)
+    try:
+        os.mkdir(directory, 0o755)
+    except FileExistsError:
+        pass
+
+
+def _take_lock(path: str) -> int | None:
+    """A descriptor of path holding an exclusive flock, or None while another
+    process holds it. The kernel drops the lock when its holder dies."""
+    for _ in range(8):
+        fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_NOFOLLOW | os.O_CLOEXEC, 0o644)
+        try:
+            fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            os.close(fd)
+            return None
+        except BaseException:
+            os.close(fd)
+            raise
+        # A writer that finished removed the file it locked: lock the one
+        # now at the path, or two writers would think they hold the lock.
+        try:
+            same = os.path.samestat(os.fstat(fd), os.lstat(path))
+        except FileNotFoundError:
+            same = False
+        if same:
+            return fd
+        os.close(fd)
+    return None
+
+
 def write_cache_image(name: str, target: str, refused: FileIdentity | None = None) -> bool:
     """Writes the image of encoding `name` to `target` unless another process
     is writing it or a file is there already, other than `refused` (the
-    identity of a file the module would not load). True when written."""
+    identity of a file the module would not load), or the directory is not
+    the user's own. True when written."""
     directory = os.path.dirname(target)
-    os.makedirs(directory, exist_ok=True)
-    _remove_stale(directory)
-    lock = target + _LOCK_SUFFIX
-    try:
-        fd = os.open(lock, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644)
-    except FileExistsError:
+    _make_private_dirs(directory)
+    for folder, follow in ((os.path.dirname(directory), True), (directory, False)):
+        if _untrusted(folder, follow) is not None:
+            return False
+    fd = _take_lock(target + _LOCK_SUFFIX)
+    if fd is None:
         return False  # another process is writing it
     try:
-        os.close(fd)
+        _remove_stale(directory, target)
         present = _identity(target)
         if present is not None and present != refused:
             return False  # finished by another process meanwhile
@@ -207,9 +326,10 @@ def write_cache_image(name: str, target: str, refused: FileIdentity | None = Non
         return True
     finally:
         try:
-            os.unlink(lock)
+            os.unlink(target + _LOCK_SUFFIX)
         except OSError:
             pass
+        os.close(fd)
 
 
 def _write_atomically(name: str, target: str) -> int:
@@ -218,12 +338,17 @@ def _write_atomically(name: str, target: str) -> int:
     temporary file is removed and the target left as it was."""
     temp = "%s.%d.%d%s" % (target, os.getpid(), threading.get_ident(), _TEMP_SUFFIX)
     try:
+        os.unlink(temp)  # one of this name is a dead process's (unlink follows no link)
+    except FileNotFoundError:
+        pass
+    try:
         save = _native_saver()
         if save is not None:
-            save(name, temp)
+            save(name, temp)  # opened as below, natively
         else:
             image = build_image(name)
-            with open(temp, "wb") as f:
+            fd = os.open(temp, _TEMP_FLAGS, 0o644)
+            with open(fd, "wb") as f:
                 f.write(image)
                 f.flush()
                 os.fsync(f.fileno())
@@ -321,7 +446,8 @@ def clear_cache() -> list[str]:
         return removed
     for sub in sorted(os.listdir(root)):
         folder = os.path.join(root, sub)
-        if not os.path.isdir(folder) or "-image" not in sub:
+        # A linked folder is not velkan's: what it points at is left alone.
+        if os.path.islink(folder) or not os.path.isdir(folder) or "-image" not in sub:
             continue
         for entry in os.listdir(folder):
             if not entry.startswith("precomputed_"):
