@@ -10,7 +10,7 @@ import regex
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from reference import ALL_VOCABULARIES, PATTERNS, TRICKY, tokenizer
+from reference import ALL_VOCABULARIES, PATTERNS, TRICKY, reference, tokenizer
 from velkan import _budget
 
 tricky_text = st.lists(st.sampled_from(TRICKY + [" ", "\n\n", ". ", "。"]), max_size=80).map(
@@ -59,6 +59,51 @@ def piece_sum(name, text, start, end):
         if m.start() >= start and m.end() <= end:
             total += bpe.count(m.group().encode())
     return total
+
+
+def tiktoken_count(name, text):
+    return len(reference(name).encode_ordinary(text))
+
+
+# A text whose cut falls inside one long pre-split piece: a run of CJK after a
+# space, a long number (r50k takes digits without a limit), a long word, a
+# long run of spaces or of punctuation, a run of two-byte letters; with
+# something before it (the right side's kept part) and after it (the left's).
+long_piece_text = st.builds(
+    lambda head, run, times, tail: head + run * times + tail,
+    st.sampled_from(["", "Summary: ", "Total: ", "x ", "\n", "Hi.  "]),
+    st.sampled_from(
+        ["日本語の文章を読む", "1234567890", "Donaudampfschiff", " ", "-=*", "раб", "e\u0301"]
+    ),
+    st.integers(1, 250),
+    st.sampled_from(["", " end", "\n", ".", " 世界"]),
+)
+
+
+def assert_maximal_truncation(name, text, max_tokens, right, left):
+    """Each kept part fits (as tiktoken counts it) and could not keep one
+    more character."""
+    assert text.startswith(right) and tiktoken_count(name, right) <= max_tokens
+    if len(right) < len(text):
+        assert tiktoken_count(name, text[: len(right) + 1]) > max_tokens
+    assert text.endswith(left) and tiktoken_count(name, left) <= max_tokens
+    if len(left) < len(text):
+        assert tiktoken_count(name, text[len(text) - len(left) - 1 :]) > max_tokens
+
+
+def assert_chunks_filled(name, text, max_tokens, spans):
+    """A chunk that ends inside a piece of the whole text could not keep one
+    more character; one less than half full could not either, unless the
+    piece after it fits the budget alone (a piece is cut inside only when it
+    must be)."""
+    ends = set(piece_ends(name, text))
+    pieces_at = {m.start(): m.group() for m in regex.finditer(PATTERNS[name], text)}
+    for a, b in spans[:-1]:
+        one_more = tiktoken_count(name, text[a : b + 1]) > max_tokens
+        if b not in ends:
+            assert one_more, (a, b)
+        elif 2 * tiktoken_count(name, text[a:b]) < max_tokens and not one_more:
+            assert b in pieces_at and tiktoken_count(name, pieces_at[b]) <= max_tokens, (a, b)
 
 
 def check_chunks(name, text, max_tokens, spans):
@@ -124,12 +169,88 @@ def test_truncate_is_maximal(name, text, max_tokens):
     if longer:
         assert count(name, text[: longer[0]]) > max_tokens
     left = tok.truncate(text, max_tokens, side="left")
+    assert_maximal_truncation(name, text, max_tokens, right, left)
     assert text.endswith(left) and count(name, left) <= max_tokens
     if len(text.encode()) <= 64:  # one window: the pieces are the whole text's
         start = len(text) - len(left)
         earlier = [m.start() for m in regex.finditer(PATTERNS[name], text) if m.start() < start]
         if earlier and start < len(text):
             assert count(name, text[earlier[-1] :]) > max_tokens
+
+
+@pytest.mark.parametrize("name", ALL_VOCABULARIES)
+@settings(max_examples=150, deadline=None)
+@given(text=long_piece_text, max_tokens=st.integers(0, 120))
+def test_truncate_cuts_inside_a_long_piece(name, text, max_tokens):
+    tok = tokenizer(name)
+    right = tok.truncate(text, max_tokens)
+    left = tok.truncate(text, max_tokens, side="left")
+    assert_maximal_truncation(name, text, max_tokens, right, left)
+
+
+@pytest.mark.parametrize("name", ALL_VOCABULARIES)
+@settings(max_examples=150, deadline=None)
+@given(text=st.one_of(long_piece_text, tricky_text), max_tokens=st.integers(1, 120))
+def test_chunks_are_filled_inside_long_pieces(name, text, max_tokens):
+    try:
+        spans = tokenizer(name).chunk_spans(text, max_tokens)
+    except ValueError:
+        assert any(count(name, ch) > max_tokens for ch in text)
+        return
+    check_chunks(name, text, max_tokens, spans)
+    assert_chunks_filled(name, text, max_tokens, spans)
+
+
+@pytest.mark.parametrize(
+    "name, text, max_tokens, side, kept",
+    [
+        # The faults as reported: 8, 6 and 4 characters were kept.
+        ("cl100k_base", "Summary: " + "日本語の文章を読む" * 300, 500, "right", 458),
+        ("r50k_base", "Total: " + "1234567890" * 400, 300, "right", 605),
+        ("cl100k_base", "日本語の文章を読む" * 300 + " end", 500, "left", 453),
+    ],
+)
+def test_truncate_keeps_the_budget_it_has(name, text, max_tokens, side, kept):
+    for enc in (tokenizer(name), SlowEncoding(name)):
+        part = _budget.truncate(enc, text, max_tokens, side=side)
+        assert len(part) == kept
+    assert tiktoken_count(name, part) == max_tokens
+    # Chunks fill the first chunk in the same way.
+    first = tokenizer(name).chunk_spans(text, max_tokens)[0]
+    assert first[1] - first[0] >= 450
+
+
+@pytest.mark.parametrize("name", ALL_VOCABULARIES)
+@settings(max_examples=60, deadline=None)
+@given(text=st.one_of(long_piece_text, tricky_text), max_tokens=st.integers(1, 60))
+def test_slow_path_cuts_inside_pieces_and_is_maximal(name, text, max_tokens):
+    enc = SlowEncoding(name)
+    try:
+        spans = _budget.chunk_spans(enc, text, max_tokens)
+    except ValueError:
+        assert any(count(name, ch) > max_tokens for ch in text)
+        return
+    check_chunks(name, text, max_tokens, spans)
+    right = _budget.truncate(enc, text, max_tokens)
+    left = _budget.truncate(enc, text, max_tokens, side="left")
+    assert_maximal_truncation(name, text, max_tokens, right, left)
+
+
+def test_slow_path_cuts_between_characters_of_one_piece():
+    # A pattern with no native rule set: "раб" is one piece, and no token of
+    # it ends between its characters, but each character is one token.
+    import velkan
+
+    base = velkan.get_encoding("cl100k_base")
+    enc = velkan.Encoding(
+        "spaces", pat_str=r"\S+|\s+", mergeable_ranks=base._mergeable_ranks, special_tokens={}
+    )
+    assert enc._tokenizer is None
+    parts = enc.chunks("раб", 1)
+    assert "".join(parts) == "раб" and all(len(enc.encode_ordinary(p)) == 1 for p in parts)
+    text = "раб" * 20
+    parts = enc.chunks(text, 7)
+    assert "".join(parts) == text and all(len(enc.encode_ordinary(p)) <= 7 for p in parts)
 
 
 @pytest.mark.parametrize("name", ALL_VOCABULARIES)
