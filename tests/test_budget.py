@@ -11,6 +11,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 from reference import ALL_VOCABULARIES, PATTERNS, TRICKY, reference, tokenizer
+from sizes import size
 from velkan import _budget
 
 tricky_text = st.lists(st.sampled_from(TRICKY + [" ", "\n\n", ". ", "。"]), max_size=80).map(
@@ -483,3 +484,88 @@ def test_cli_truncate(side, expected):
     out = velkan_cli("truncate", "-e", "o200k", "--max-tokens", "2", "--side", side, stdin=text)
     assert out.returncode == 0, out.stderr
     assert out.stdout == expected
+
+
+# ---- long texts: Ctrl-C and other threads ----------------------------------------
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        "t.chunks(big, 500)",
+        "t.chunk_spans(big, 500, overlap=50)",
+        "t.chunk_spans(big.encode(), 500)",
+        "t.truncate(big, 10**12)",
+        "t.truncate(big, 10**12, side='left')",
+        "t.truncate(big, 3_000_000)",
+        "t.encode_with_offsets(big)",
+    ],
+)
+def test_ctrl_c_stops_long_budget_calls(call):
+    # A timer signal whose handler raises KeyboardInterrupt, as Ctrl-C's does,
+    # arrives 0.1 s into a call that takes about a second or more: the call
+    # stops with that exception, and the tokenizer works afterwards.
+    import subprocess
+    import sys
+    import textwrap
+
+    code = textwrap.dedent(f"""
+        import signal
+        import velkan.bpe.openai as o
+        t = o.cl100k_base()
+        words = " ".join("w%d" % i for i in range(100_000))
+        big = (words + " ") * {size(50, 10)}
+        signal.signal(signal.SIGALRM, signal.default_int_handler)
+        signal.setitimer(signal.ITIMER_REAL, 0.1)
+        try:
+            {call}
+            print("finished")
+        except KeyboardInterrupt:
+            print("interrupted")
+        print(t.chunks("after an interrupt", 2) == ["after an", " interrupt"])
+    """)
+    out = subprocess.run(
+        [sys.executable, "-c", code], capture_output=True, text=True, timeout=600
+    )
+    assert out.returncode == 0, out.stderr
+    # How soon is not asserted: a loaded machine may take any time.
+    assert out.stdout.split() == ["interrupted", "True"]
+
+
+@pytest.mark.parametrize(
+    "call",
+    ["chunk_spans", "chunks", "truncate", "truncate_left", "encode_with_offsets"],
+)
+def test_long_budget_calls_let_other_threads_run(call):
+    import threading
+    import time
+
+    tok = tokenizer("cl100k_base")
+    words = " ".join("w%d" % i for i in range(20_000))
+    text = (words + "\n") * size(30, 5)
+    run = {
+        "chunk_spans": lambda: tok.chunk_spans(text, 300),
+        "chunks": lambda: tok.chunks(text, 300),
+        "truncate": lambda: tok.truncate(text, 10**9),
+        "truncate_left": lambda: tok.truncate(text, 10**9, side="left"),
+        "encode_with_offsets": lambda: tok.encode_with_offsets(text),
+    }[call]
+    expected = run()
+    progress = [0]
+    stop = False
+
+    def spin():
+        while not stop:
+            progress[0] += 1
+
+    spinner = threading.Thread(target=spin)
+    spinner.start()
+    try:
+        time.sleep(0.05)
+        before = progress[0]
+        assert run() == expected
+        during = progress[0] - before
+    finally:
+        stop = True
+        spinner.join()
+    assert during > 1000

@@ -34,8 +34,8 @@ struct ByteSpan {
 // When a single character needs more tokens than the budget, so that no cut
 // between characters can respect it, returns no spans and sets *too_small_at
 // to that character's first byte; otherwise sets it to kBudgetFits. (No
-// exception: the core throws nothing but bad_alloc.) Memory: 24 bytes per
-// piece of the text (about 5 to 6 bytes per byte of English).
+// exception: the core throws nothing but bad_alloc.) Memory: 16 bytes per
+// piece of the text (about 2.5 bytes per byte of English).
 std::vector<ByteSpan> budget_chunks(const EncodingHandle& handle, const uint8_t* text,
                                     uint64_t length, uint64_t max_tokens, uint64_t overlap,
                                     uint64_t* too_small_at, const Interrupt* interrupt = nullptr);
