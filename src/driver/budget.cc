@@ -10,10 +10,19 @@
 #include "driver/piecewise.h"
 #include "driver/stream.h"
 
+// How often the budget functions ask their interrupt hook, in bytes of work.
+// Fuzz builds ask every few bytes, so that short inputs reach every path an
+// interrupt can take.
+#ifndef VELKAN_BUDGET_ASK_EVERY_BYTES
+#define VELKAN_BUDGET_ASK_EVERY_BYTES kInterruptEveryBytes
+#endif
+
 namespace velkan {
 namespace {
 
-// The caller's interrupt hook, asked about once every kInterruptEveryBytes of
+constexpr uint64_t kAskEveryBytes = VELKAN_BUDGET_ASK_EVERY_BYTES;
+
+// The caller's interrupt hook, asked about once every kAskEveryBytes of
 // work (splitting and counting alike, however often a span is walked), and
 // never again once it said stop: the binding's hook must not be asked twice
 // after a handler raised. hook() hands the same check to the driver's own
@@ -30,7 +39,7 @@ class Checkpoint {
     if (outer_ == nullptr) return false;
     done_ += bytes;
     if (done_ < next_) return false;
-    next_ = done_ + kInterruptEveryBytes;
+    next_ = done_ + kAskEveryBytes;
     return ask(this);
   }
   bool stopped() const { return stopped_; }
@@ -46,7 +55,7 @@ class Checkpoint {
   const Interrupt* outer_;
   Interrupt hook_{ask, this};
   uint64_t done_ = 0;
-  uint64_t next_ = kInterruptEveryBytes;
+  uint64_t next_ = kAskEveryBytes;
   bool stopped_ = false;
 };
 
