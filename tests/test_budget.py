@@ -495,33 +495,49 @@ def test_cli_truncate(side, expected):
         "t.chunks(big, 500)",
         "t.chunk_spans(big, 500, overlap=50)",
         "t.chunk_spans(big.encode(), 500)",
-        "t.truncate(big, 10**12)",
-        "t.truncate(big, 10**12, side='left')",
-        "t.truncate(big, 3_000_000)",
+        # truncate is about as fast as count: a longer text.
+        "t.truncate(huge, 10**12)",
+        "t.truncate(huge, 10**12, side='left')",
+        "t.truncate(huge, 30_000_000)",
         "t.encode_with_offsets(big)",
     ],
 )
 def test_ctrl_c_stops_long_budget_calls(call):
     # A timer signal whose handler raises KeyboardInterrupt, as Ctrl-C's does,
     # arrives 0.1 s into a call that takes about a second or more: the call
-    # stops with that exception, and the tokenizer works afterwards.
+    # itself ends with that exception (a profile hook sees it leave the native
+    # method by an exception, not return and be interrupted after), and the
+    # tokenizer works afterwards.
     import subprocess
     import sys
     import textwrap
 
+    method = call.split("(")[0].split(".")[1]
     code = textwrap.dedent(f"""
+        import functools
+        import io
         import signal
+        import sys
         import velkan.bpe.openai as o
         t = o.cl100k_base()
         words = " ".join("w%d" % i for i in range(100_000))
         big = (words + " ") * {size(50, 10)}
+        huge = big * 4
+        # The profile function runs no bytecode (a Python one would take the
+        # pending KeyboardInterrupt itself and be switched off).
+        log = io.StringIO()
         signal.signal(signal.SIGALRM, signal.default_int_handler)
         signal.setitimer(signal.ITIMER_REAL, 0.1)
+        sys.setprofile(functools.partial(print, sep="|", file=log))
         try:
             {call}
-            print("finished")
+            outcome = "finished"
         except KeyboardInterrupt:
-            print("interrupted")
+            outcome = "interrupted"
+        sys.setprofile(None)
+        ends = [line.split("|")[1] for line in log.getvalue().splitlines()
+                if line.split("|")[1] in ("c_return", "c_exception") and " {method} " in line]
+        print(outcome, ",".join(ends))
         print(t.chunks("after an interrupt", 2) == ["after an", " interrupt"])
     """)
     out = subprocess.run(
@@ -529,7 +545,7 @@ def test_ctrl_c_stops_long_budget_calls(call):
     )
     assert out.returncode == 0, out.stderr
     # How soon is not asserted: a loaded machine may take any time.
-    assert out.stdout.split() == ["interrupted", "True"]
+    assert out.stdout.split() == ["interrupted", "c_exception", "True"]
 
 
 @pytest.mark.parametrize(
@@ -537,35 +553,53 @@ def test_ctrl_c_stops_long_budget_calls(call):
     ["chunk_spans", "chunks", "truncate", "truncate_left", "encode_with_offsets"],
 )
 def test_long_budget_calls_let_other_threads_run(call):
+    # A Python thread counts while the call runs. Its counter is read by a
+    # profile function that runs no bytecode, at the native method's call and
+    # return: nothing lets the lock go between a reading and the method, so
+    # the thread can only have counted in between if the method let it go.
+    import functools
+    import io
+    import itertools
+    import sys
     import threading
     import time
 
     tok = tokenizer("cl100k_base")
     words = " ".join("w%d" % i for i in range(20_000))
     text = (words + "\n") * size(30, 5)
-    run = {
-        "chunk_spans": lambda: tok.chunk_spans(text, 300),
-        "chunks": lambda: tok.chunks(text, 300),
-        "truncate": lambda: tok.truncate(text, 10**9),
-        "truncate_left": lambda: tok.truncate(text, 10**9, side="left"),
-        "encode_with_offsets": lambda: tok.encode_with_offsets(text),
+    method, args = {
+        "chunk_spans": ("chunk_spans", (text, 300)),
+        "chunks": ("chunks", (text, 300)),
+        "truncate": ("truncate", (text, 10**9)),
+        "truncate_left": ("truncate", (text, 10**9)),
+        "encode_with_offsets": ("encode_with_offsets", (text,)),
     }[call]
-    expected = run()
-    progress = [0]
+    kwargs = {"side": "left"} if call == "truncate_left" else {}
+    expected = getattr(tok, method)(*args, **kwargs)
+    counter = itertools.count()
     stop = False
 
     def spin():
         while not stop:
-            progress[0] += 1
+            next(counter)
 
+    log = io.StringIO()
     spinner = threading.Thread(target=spin)
     spinner.start()
     try:
         time.sleep(0.05)
-        before = progress[0]
-        assert run() == expected
-        during = progress[0] - before
+        sys.setprofile(functools.partial(print, counter, sep="|", file=log))
+        try:
+            result = getattr(tok, method)(*args, **kwargs)
+        finally:
+            sys.setprofile(None)
+        assert result == expected
     finally:
         stop = True
         spinner.join()
-    assert during > 1000
+    seen = [
+        int(line.split("|")[0][len("count(") : -1])
+        for line in log.getvalue().splitlines()
+        if line.split("|")[2] in ("c_call", "c_return") and " %s " % method in line
+    ]
+    assert len(seen) == 2 and seen[1] > seen[0]
