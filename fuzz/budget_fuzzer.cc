@@ -114,8 +114,8 @@ void check_chunks(const EncodingHandle& handle, const ExactCopy& text, uint64_t 
     // budget lets it be, to the character.
     if (s.end < n) {
       if (pieces.empty()) pieces = pieces_of(handle, t, n);
-      const bool piece_end = std::any_of(pieces.begin(), pieces.end(),
-                                         [&](const Piece& p) { return p.end == s.end; });
+      const bool piece_end =
+          std::any_of(pieces.begin(), pieces.end(), [&](const Piece& p) { return p.end == s.end; });
       if (!piece_end) {
         FUZZ_CHECK(count_of(handle, t, s.start, next_boundary(t, n, s.end)) > max_tokens);
       }
@@ -201,8 +201,8 @@ void check_interrupts(const EncodingHandle& handle, const ExactCopy& text, uint6
   const uint8_t* t = text.data();
   const uint64_t n = text.size;
   uint64_t plain_too_small = 0;
-  const std::vector<ByteSpan> plain = budget_chunks(handle, t, n, max_tokens, overlap,
-                                                    &plain_too_small);
+  const std::vector<ByteSpan> plain =
+      budget_chunks(handle, t, n, max_tokens, overlap, &plain_too_small);
   std::vector<uint32_t> plain_ids;
   std::vector<uint64_t> plain_starts;
   budget_encode_with_offsets(handle, t, n, plain_ids, plain_starts);

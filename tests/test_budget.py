@@ -9,9 +9,9 @@ import pytest
 import regex
 from hypothesis import given, settings
 from hypothesis import strategies as st
+from sizes import size
 
 from reference import ALL_VOCABULARIES, PATTERNS, TRICKY, reference, tokenizer
-from sizes import size
 from velkan import _budget
 
 tricky_text = st.lists(st.sampled_from(TRICKY + [" ", "\n\n", ". ", "。"]), max_size=80).map(
@@ -540,9 +540,7 @@ def test_ctrl_c_stops_long_budget_calls(call):
         print(outcome, ",".join(ends))
         print(t.chunks("after an interrupt", 2) == ["after an", " interrupt"])
     """)
-    out = subprocess.run(
-        [sys.executable, "-c", code], capture_output=True, text=True, timeout=600
-    )
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=600)
     assert out.returncode == 0, out.stderr
     # How soon is not asserted: a loaded machine may take any time.
     assert out.stdout.split() == ["interrupted", "c_exception", "True"]

@@ -115,8 +115,8 @@ Pieces pieces_of(const EncodingHandle& handle, PieceIds<true>& counter, const ui
 // the span gives the same pieces as the whole text except perhaps near its
 // end (a match may look past it); only pieces that differ are encoded.
 uint64_t span_count(const EncodingHandle& handle, PieceIds<true>& counter, const uint8_t* text,
-                    uint64_t length, const Pieces& pieces, size_t first, uint64_t end,
-                    uint64_t max, Checkpoint& check) {
+                    uint64_t length, const Pieces& pieces, size_t first, uint64_t end, uint64_t max,
+                    Checkpoint& check) {
   const uint64_t base = pieces[first].start;
   size_t k = first;
   uint64_t total = 0;
@@ -212,8 +212,8 @@ struct Cut {
 // whatever follows (as a stream finds it, counting the pieces before it in
 // the same pass), so a cut deep in a long piece costs counts of about the
 // piece's part kept.
-Cut longest_prefix(const EncodingHandle& handle, const uint8_t* text, uint64_t length, uint64_t from, uint64_t good, uint64_t cap, uint64_t max,
-                   Checkpoint& check) {
+Cut longest_prefix(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
+                   uint64_t from, uint64_t good, uint64_t cap, uint64_t max, Checkpoint& check) {
   // The pieces of any text[from, c) with c >= good that start before anchor
   // are those of text[from, good), with before tokens.
   uint64_t before = 0;
@@ -245,8 +245,8 @@ Cut longest_prefix(const EncodingHandle& handle, const uint8_t* text, uint64_t l
   uint64_t found_at = good;
   auto fits = [&](uint64_t c) {
     if (check.stop_after(c - anchor)) return false;
-    const uint64_t n = piecewise_count_till_limit(handle, text + anchor, c - anchor, max - before,
-                                                  check.hook());
+    const uint64_t n =
+        piecewise_count_till_limit(handle, text + anchor, c - anchor, max - before, check.hook());
     if (n == kOverLimit || check.stopped()) return false;
     if (c > found_at) {
       found_at = c;
@@ -254,8 +254,8 @@ Cut longest_prefix(const EncodingHandle& handle, const uint8_t* text, uint64_t l
     }
     return true;
   };
-  const uint64_t end =
-      longest_fit(text, length, good, cap + 1, guess, [](uint64_t k) { return k; }, fits, check);
+  const uint64_t end = longest_fit(
+      text, length, good, cap + 1, guess, [](uint64_t k) { return k; }, fits, check);
   if (end == found_at) return {end, found_tokens};
   return {end, end == good ? good_tokens : piecewise_count(handle, text + from, end - from)};
 }

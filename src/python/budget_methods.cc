@@ -93,23 +93,23 @@ bool run_chunks(PyObject* self, PyObject* args, PyObject* kwargs, const char* fu
   *text_out = arg;
   const bool is_str = PyUnicode_Check(arg);
   uint64_t too_small_at = kBudgetFits;
-  const bool done = run_on_text(text, [&](const uint8_t* data, uint64_t size,
-                                          const Interrupt* interrupt) {
-    result.spans = budget_chunks(*handle, data, size, static_cast<uint64_t>(max_tokens),
-                                 static_cast<uint64_t>(overlap), &too_small_at, interrupt);
-    if (too_small_at != kBudgetFits) {
-      too_small_at = CharOffsets(data, size, is_str).at(too_small_at);
-      return;
-    }
-    CharOffsets starts(data, size, is_str);
-    CharOffsets ends(data, size, is_str);
-    result.char_starts.reserve(result.spans.size());
-    result.char_ends.reserve(result.spans.size());
-    for (const ByteSpan& span : result.spans) {
-      result.char_starts.push_back(starts.at(span.start));
-      result.char_ends.push_back(ends.at(span.end));
-    }
-  });
+  const bool done =
+      run_on_text(text, [&](const uint8_t* data, uint64_t size, const Interrupt* interrupt) {
+        result.spans = budget_chunks(*handle, data, size, static_cast<uint64_t>(max_tokens),
+                                     static_cast<uint64_t>(overlap), &too_small_at, interrupt);
+        if (too_small_at != kBudgetFits) {
+          too_small_at = CharOffsets(data, size, is_str).at(too_small_at);
+          return;
+        }
+        CharOffsets starts(data, size, is_str);
+        CharOffsets ends(data, size, is_str);
+        result.char_starts.reserve(result.spans.size());
+        result.char_ends.reserve(result.spans.size());
+        for (const ByteSpan& span : result.spans) {
+          result.char_starts.push_back(starts.at(span.start));
+          result.char_ends.push_back(ends.at(span.end));
+        }
+      });
   if (!done) return false;
   if (too_small_at != kBudgetFits) {
     PyErr_Format(PyExc_ValueError,
@@ -199,14 +199,14 @@ PyObject* tokenizer_truncate(PyObject* self, PyObject* args, PyObject* kwargs) {
     const uint64_t limit = static_cast<uint64_t>(max_tokens);
     uint64_t start = 0;
     uint64_t end = text.size();
-    const bool done = run_on_text(text, [&](const uint8_t* data, uint64_t size,
-                                            const Interrupt* interrupt) {
-      if (which == "right") {
-        end = budget_truncate_right(*handle, data, size, limit, interrupt);
-      } else {
-        start = budget_truncate_left(*handle, data, size, limit, interrupt);
-      }
-    });
+    const bool done =
+        run_on_text(text, [&](const uint8_t* data, uint64_t size, const Interrupt* interrupt) {
+          if (which == "right") {
+            end = budget_truncate_right(*handle, data, size, limit, interrupt);
+          } else {
+            start = budget_truncate_left(*handle, data, size, limit, interrupt);
+          }
+        });
     if (!done) return nullptr;
     // The text itself when nothing is cut (other bytes-like input always
     // gives bytes).
@@ -229,13 +229,13 @@ PyObject* tokenizer_encode_with_offsets(PyObject* self, PyObject* arg) {
     std::vector<uint32_t> ids;
     std::vector<uint64_t> starts;
     const bool is_str = PyUnicode_Check(arg);
-    const bool done = run_on_text(text, [&](const uint8_t* data, uint64_t size,
-                                            const Interrupt* interrupt) {
-      budget_encode_with_offsets(*handle, data, size, ids, starts, interrupt);
-      // Character offsets in place, with the lock still let go.
-      CharOffsets at(data, size, is_str);
-      for (uint64_t& start : starts) start = at.at(start);
-    });
+    const bool done =
+        run_on_text(text, [&](const uint8_t* data, uint64_t size, const Interrupt* interrupt) {
+          budget_encode_with_offsets(*handle, data, size, ids, starts, interrupt);
+          // Character offsets in place, with the lock still let go.
+          CharOffsets at(data, size, is_str);
+          for (uint64_t& start : starts) start = at.at(start);
+        });
     if (!done) return nullptr;
     // Each array is freed as soon as its list exists: at the peak, the two
     // lists (an int object and a pointer per token in each) and the offsets.

@@ -229,8 +229,9 @@ def _slow_chunk_spans(enc: Any, text: str, max_tokens: int, overlap: int) -> lis
         cut = e
         if bounds[e] < n:
             best = {
-                level: max((k for k in range(b + 1, e + 1) if _level(text, bounds[k]) >= level),
-                           default=-1)
+                level: max(
+                    (k for k in range(b + 1, e + 1) if _level(text, bounds[k]) >= level), default=-1
+                )
                 for level in range(5)
             }
             for level in range(4, -1, -1):
@@ -242,15 +243,15 @@ def _slow_chunk_spans(enc: Any, text: str, max_tokens: int, overlap: int) -> lis
             cut -= 1
         end = bounds[cut] if cut > b else start
         if end < n and (
-            cut == b
-            or 2 * (counts[cut] - base) < max_tokens
-            and not fits(end, bounds[cut + 1])
+            cut == b or 2 * (counts[cut] - base) < max_tokens and not fits(end, bounds[cut + 1])
         ):
             # Inside the stretch up to the next cut, at the longest character
             # boundary that fits.
             stop = bounds[cut + 1]
             if not fits(start, stop):
-                end = start + _longest_fit(end - start, stop - start, lambda k: fits(start, start + k))
+                end = start + _longest_fit(
+                    end - start, stop - start, lambda k, s=start: fits(s, s + k)
+                )
             else:
                 end = stop
             if end == start:
