@@ -133,6 +133,98 @@ TEST_P(Budget, OffsetsFollowTokenLengths) {
   }
 }
 
+// The next character boundary after p, as the budget functions cut.
+uint64_t next_boundary(const std::string& s, uint64_t p) {
+  do p++;
+  while (p < s.size() && (static_cast<uint8_t>(s[p]) & 0xC0) == 0x80);
+  return p;
+}
+
+TEST_P(Budget, TruncateKeepsEveryCharacterThatFitsInsideALongPiece) {
+  const EncodingHandle& h = embedded_handle(GetParam());
+  const std::string cjk = "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\xe3\x81\xae";  // 日本語の
+  std::string run;
+  for (int i = 0; i < 400; i++) run += cjk;
+  for (const std::string& t : {"Summary: " + run, run + " end", "Total: " + std::string(3000, '7'),
+                               "Gap:" + std::string(5000, ' ') + "x"}) {
+    for (const uint64_t max : {1u, 7u, 100u, 500u}) {
+      const uint64_t end = budget_truncate_right(h, u8(t), t.size(), max);
+      ASSERT_LE(count_of(h, t, 0, end), max);
+      if (end < t.size()) {
+        ASSERT_GT(count_of(h, t, 0, next_boundary(t, end)), max);
+      }
+      const uint64_t start = budget_truncate_left(h, u8(t), t.size(), max);
+      ASSERT_LE(count_of(h, t, start, t.size()), max);
+      if (start > 0) {
+        uint64_t before = start - 1;
+        while (before > 0 && (static_cast<uint8_t>(t[before]) & 0xC0) == 0x80) before--;
+        ASSERT_GT(count_of(h, t, before, t.size()), max);
+      }
+    }
+  }
+}
+
+// A hook that says stop at its first question and counts the questions.
+struct StopNow {
+  int asked = 0;
+  Interrupt hook{[](void* self) {
+                   static_cast<StopNow*>(self)->asked++;
+                   return true;
+                 },
+                 this};
+};
+
+// A hook that never says stop.
+struct NeverStop {
+  int asked = 0;
+  Interrupt hook{[](void* self) {
+                   static_cast<NeverStop*>(self)->asked++;
+                   return false;
+                 },
+                 this};
+};
+
+TEST(BudgetInterrupts, LongCallsAskTheHookAndStopOnce) {
+  const EncodingHandle& h = embedded_handle(false);
+  std::string t;
+  while (t.size() < kInterruptEveryBytes + kInterruptEveryBytes / 4) {
+    t += "some words, and some more words\n";
+  }
+  const uint64_t n = t.size();
+  uint64_t too_small_at = 0;
+  {
+    StopNow stop;
+    budget_chunks(h, u8(t), n, 500, 50, &too_small_at, &stop.hook);
+    EXPECT_EQ(stop.asked, 1);
+    NeverStop go;
+    const auto spans = budget_chunks(h, u8(t), n, 500, 50, &too_small_at, &go.hook);
+    EXPECT_GE(go.asked, 1);
+    ASSERT_FALSE(spans.empty());
+    EXPECT_EQ(spans.back().end, n);
+  }
+  for (const bool right : {true, false}) {
+    StopNow stop;
+    const uint64_t limit = UINT64_MAX / 4;  // the whole text fits: every byte is counted
+    if (right) {
+      budget_truncate_right(h, u8(t), n, limit, &stop.hook);
+    } else {
+      budget_truncate_left(h, u8(t), n, limit, &stop.hook);
+    }
+    EXPECT_EQ(stop.asked, 1);
+    NeverStop go;
+    EXPECT_EQ(right ? budget_truncate_right(h, u8(t), n, limit, &go.hook)
+                    : budget_truncate_left(h, u8(t), n, limit, &go.hook),
+              right ? n : 0u);
+    EXPECT_GE(go.asked, 1);
+  }
+  StopNow stop;
+  std::vector<uint32_t> ids;
+  std::vector<uint64_t> starts;
+  budget_encode_with_offsets(h, u8(t), n, ids, starts, &stop.hook);
+  EXPECT_EQ(stop.asked, 1);
+  EXPECT_LT(ids.size(), piecewise_count(h, u8(t), n));
+}
+
 TEST(BudgetErrors, ACharacterOverTheBudgetIsReported) {
   const EncodingHandle& h = embedded_handle(false);
   const std::string t = "ab \xe4\xb8\x96";  // 世 is two cl100k tokens

@@ -9,8 +9,9 @@ import pytest
 import regex
 from hypothesis import given, settings
 from hypothesis import strategies as st
+from sizes import size
 
-from reference import ALL_VOCABULARIES, PATTERNS, TRICKY, tokenizer
+from reference import ALL_VOCABULARIES, PATTERNS, TRICKY, reference, tokenizer
 from velkan import _budget
 
 tricky_text = st.lists(st.sampled_from(TRICKY + [" ", "\n\n", ". ", "。"]), max_size=80).map(
@@ -59,6 +60,51 @@ def piece_sum(name, text, start, end):
         if m.start() >= start and m.end() <= end:
             total += bpe.count(m.group().encode())
     return total
+
+
+def tiktoken_count(name, text):
+    return len(reference(name).encode_ordinary(text))
+
+
+# A text whose cut falls inside one long pre-split piece: a run of CJK after a
+# space, a long number (r50k takes digits without a limit), a long word, a
+# long run of spaces or of punctuation, a run of two-byte letters; with
+# something before it (the right side's kept part) and after it (the left's).
+long_piece_text = st.builds(
+    lambda head, run, times, tail: head + run * times + tail,
+    st.sampled_from(["", "Summary: ", "Total: ", "x ", "\n", "Hi.  "]),
+    st.sampled_from(
+        ["日本語の文章を読む", "1234567890", "Donaudampfschiff", " ", "-=*", "раб", "e\u0301"]
+    ),
+    st.integers(1, 250),
+    st.sampled_from(["", " end", "\n", ".", " 世界"]),
+)
+
+
+def assert_maximal_truncation(name, text, max_tokens, right, left):
+    """Each kept part fits (as tiktoken counts it) and could not keep one
+    more character."""
+    assert text.startswith(right) and tiktoken_count(name, right) <= max_tokens
+    if len(right) < len(text):
+        assert tiktoken_count(name, text[: len(right) + 1]) > max_tokens
+    assert text.endswith(left) and tiktoken_count(name, left) <= max_tokens
+    if len(left) < len(text):
+        assert tiktoken_count(name, text[len(text) - len(left) - 1 :]) > max_tokens
+
+
+def assert_chunks_filled(name, text, max_tokens, spans):
+    """A chunk that ends inside a piece of the whole text could not keep one
+    more character; one less than half full could not either, unless the
+    piece after it fits the budget alone (a piece is cut inside only when it
+    must be)."""
+    ends = set(piece_ends(name, text))
+    pieces_at = {m.start(): m.group() for m in regex.finditer(PATTERNS[name], text)}
+    for a, b in spans[:-1]:
+        one_more = tiktoken_count(name, text[a : b + 1]) > max_tokens
+        if b not in ends:
+            assert one_more, (a, b)
+        elif 2 * tiktoken_count(name, text[a:b]) < max_tokens and not one_more:
+            assert b in pieces_at and tiktoken_count(name, pieces_at[b]) <= max_tokens, (a, b)
 
 
 def check_chunks(name, text, max_tokens, spans):
@@ -124,12 +170,88 @@ def test_truncate_is_maximal(name, text, max_tokens):
     if longer:
         assert count(name, text[: longer[0]]) > max_tokens
     left = tok.truncate(text, max_tokens, side="left")
+    assert_maximal_truncation(name, text, max_tokens, right, left)
     assert text.endswith(left) and count(name, left) <= max_tokens
     if len(text.encode()) <= 64:  # one window: the pieces are the whole text's
         start = len(text) - len(left)
         earlier = [m.start() for m in regex.finditer(PATTERNS[name], text) if m.start() < start]
         if earlier and start < len(text):
             assert count(name, text[earlier[-1] :]) > max_tokens
+
+
+@pytest.mark.parametrize("name", ALL_VOCABULARIES)
+@settings(max_examples=150, deadline=None)
+@given(text=long_piece_text, max_tokens=st.integers(0, 120))
+def test_truncate_cuts_inside_a_long_piece(name, text, max_tokens):
+    tok = tokenizer(name)
+    right = tok.truncate(text, max_tokens)
+    left = tok.truncate(text, max_tokens, side="left")
+    assert_maximal_truncation(name, text, max_tokens, right, left)
+
+
+@pytest.mark.parametrize("name", ALL_VOCABULARIES)
+@settings(max_examples=150, deadline=None)
+@given(text=st.one_of(long_piece_text, tricky_text), max_tokens=st.integers(1, 120))
+def test_chunks_are_filled_inside_long_pieces(name, text, max_tokens):
+    try:
+        spans = tokenizer(name).chunk_spans(text, max_tokens)
+    except ValueError:
+        assert any(count(name, ch) > max_tokens for ch in text)
+        return
+    check_chunks(name, text, max_tokens, spans)
+    assert_chunks_filled(name, text, max_tokens, spans)
+
+
+@pytest.mark.parametrize(
+    "name, text, max_tokens, side, kept",
+    [
+        # The faults as reported: 8, 6 and 4 characters were kept.
+        ("cl100k_base", "Summary: " + "日本語の文章を読む" * 300, 500, "right", 458),
+        ("r50k_base", "Total: " + "1234567890" * 400, 300, "right", 605),
+        ("cl100k_base", "日本語の文章を読む" * 300 + " end", 500, "left", 453),
+    ],
+)
+def test_truncate_keeps_the_budget_it_has(name, text, max_tokens, side, kept):
+    for enc in (tokenizer(name), SlowEncoding(name)):
+        part = _budget.truncate(enc, text, max_tokens, side=side)
+        assert len(part) == kept
+    assert tiktoken_count(name, part) == max_tokens
+    # Chunks fill the first chunk in the same way.
+    first = tokenizer(name).chunk_spans(text, max_tokens)[0]
+    assert first[1] - first[0] >= 450
+
+
+@pytest.mark.parametrize("name", ALL_VOCABULARIES)
+@settings(max_examples=60, deadline=None)
+@given(text=st.one_of(long_piece_text, tricky_text), max_tokens=st.integers(1, 60))
+def test_slow_path_cuts_inside_pieces_and_is_maximal(name, text, max_tokens):
+    enc = SlowEncoding(name)
+    try:
+        spans = _budget.chunk_spans(enc, text, max_tokens)
+    except ValueError:
+        assert any(count(name, ch) > max_tokens for ch in text)
+        return
+    check_chunks(name, text, max_tokens, spans)
+    right = _budget.truncate(enc, text, max_tokens)
+    left = _budget.truncate(enc, text, max_tokens, side="left")
+    assert_maximal_truncation(name, text, max_tokens, right, left)
+
+
+def test_slow_path_cuts_between_characters_of_one_piece():
+    # A pattern with no native rule set: "раб" is one piece, and no token of
+    # it ends between its characters, but each character is one token.
+    import velkan
+
+    base = velkan.get_encoding("cl100k_base")
+    enc = velkan.Encoding(
+        "spaces", pat_str=r"\S+|\s+", mergeable_ranks=base._mergeable_ranks, special_tokens={}
+    )
+    assert enc._tokenizer is None
+    parts = enc.chunks("раб", 1)
+    assert "".join(parts) == "раб" and all(len(enc.encode_ordinary(p)) == 1 for p in parts)
+    text = "раб" * 20
+    parts = enc.chunks(text, 7)
+    assert "".join(parts) == text and all(len(enc.encode_ordinary(p)) <= 7 for p in parts)
 
 
 @pytest.mark.parametrize("name", ALL_VOCABULARIES)
@@ -362,3 +484,120 @@ def test_cli_truncate(side, expected):
     out = velkan_cli("truncate", "-e", "o200k", "--max-tokens", "2", "--side", side, stdin=text)
     assert out.returncode == 0, out.stderr
     assert out.stdout == expected
+
+
+# ---- long texts: Ctrl-C and other threads ----------------------------------------
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        "t.chunks(big, 500)",
+        "t.chunk_spans(big, 500, overlap=50)",
+        "t.chunk_spans(big.encode(), 500)",
+        # truncate is about as fast as count: a longer text.
+        "t.truncate(huge, 10**12)",
+        "t.truncate(huge, 10**12, side='left')",
+        "t.truncate(huge, 30_000_000)",
+        "t.encode_with_offsets(big)",
+    ],
+)
+def test_ctrl_c_stops_long_budget_calls(call):
+    # A timer signal whose handler raises KeyboardInterrupt, as Ctrl-C's does,
+    # arrives 0.1 s into a call that takes about a second or more: the call
+    # itself ends with that exception (a profile hook sees it leave the native
+    # method by an exception, not return and be interrupted after), and the
+    # tokenizer works afterwards.
+    import subprocess
+    import sys
+    import textwrap
+
+    method = call.split("(")[0].split(".")[1]
+    code = textwrap.dedent(f"""
+        import functools
+        import io
+        import signal
+        import sys
+        import velkan.bpe.openai as o
+        t = o.cl100k_base()
+        words = " ".join("w%d" % i for i in range(100_000))
+        big = (words + " ") * {size(50, 10)}
+        huge = big * 4
+        # The profile function runs no bytecode (a Python one would take the
+        # pending KeyboardInterrupt itself and be switched off).
+        log = io.StringIO()
+        signal.signal(signal.SIGALRM, signal.default_int_handler)
+        signal.setitimer(signal.ITIMER_REAL, 0.1)
+        sys.setprofile(functools.partial(print, sep="|", file=log))
+        try:
+            {call}
+            outcome = "finished"
+        except KeyboardInterrupt:
+            outcome = "interrupted"
+        sys.setprofile(None)
+        ends = [line.split("|")[1] for line in log.getvalue().splitlines()
+                if line.split("|")[1] in ("c_return", "c_exception") and " {method} " in line]
+        print(outcome, ",".join(ends))
+        print(t.chunks("after an interrupt", 2) == ["after an", " interrupt"])
+    """)
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=600)
+    assert out.returncode == 0, out.stderr
+    # How soon is not asserted: a loaded machine may take any time.
+    assert out.stdout.split() == ["interrupted", "c_exception", "True"]
+
+
+@pytest.mark.parametrize(
+    "call",
+    ["chunk_spans", "chunks", "truncate", "truncate_left", "encode_with_offsets"],
+)
+def test_long_budget_calls_let_other_threads_run(call):
+    # A Python thread counts while the call runs. Its counter is read by a
+    # profile function that runs no bytecode, at the native method's call and
+    # return: nothing lets the lock go between a reading and the method, so
+    # the thread can only have counted in between if the method let it go.
+    import functools
+    import io
+    import itertools
+    import sys
+    import threading
+    import time
+
+    tok = tokenizer("cl100k_base")
+    words = " ".join("w%d" % i for i in range(20_000))
+    text = (words + "\n") * size(30, 5)
+    method, args = {
+        "chunk_spans": ("chunk_spans", (text, 300)),
+        "chunks": ("chunks", (text, 300)),
+        "truncate": ("truncate", (text, 10**9)),
+        "truncate_left": ("truncate", (text, 10**9)),
+        "encode_with_offsets": ("encode_with_offsets", (text,)),
+    }[call]
+    kwargs = {"side": "left"} if call == "truncate_left" else {}
+    expected = getattr(tok, method)(*args, **kwargs)
+    counter = itertools.count()
+    stop = False
+
+    def spin():
+        while not stop:
+            next(counter)
+
+    log = io.StringIO()
+    spinner = threading.Thread(target=spin)
+    spinner.start()
+    try:
+        time.sleep(0.05)
+        sys.setprofile(functools.partial(print, counter, sep="|", file=log))
+        try:
+            result = getattr(tok, method)(*args, **kwargs)
+        finally:
+            sys.setprofile(None)
+        assert result == expected
+    finally:
+        stop = True
+        spinner.join()
+    seen = [
+        int(line.split("|")[0][len("count(") : -1])
+        for line in log.getvalue().splitlines()
+        if line.split("|")[2] in ("c_call", "c_return") and " %s " % method in line
+    ]
+    assert len(seen) == 2 and seen[1] > seen[0]

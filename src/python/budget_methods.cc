@@ -1,6 +1,8 @@
 // Token budgets on Tokenizer: the linear work is in driver/budget.cc; here
 // arguments are checked and UTF-8 byte offsets become character offsets (for
-// str input; bytes-like input keeps byte offsets).
+// str input; bytes-like input keeps byte offsets). Long texts are worked on
+// without the interpreter lock and Ctrl-C stops them, as encode does
+// (run_on_text).
 
 #include "python/budget_methods.h"
 
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "driver/budget.h"
+#include "python/batch.h"
 #include "python/convert.h"
 #include "python/objects.h"
 #include "python/py_ref.h"
@@ -89,24 +92,46 @@ bool run_chunks(PyObject* self, PyObject* args, PyObject* kwargs, const char* fu
   if (!parse_text(arg, text, function)) return false;
   *text_out = arg;
   const bool is_str = PyUnicode_Check(arg);
-  uint64_t too_small_at;
-  result.spans = budget_chunks(*handle, text.data(), text.size(), static_cast<uint64_t>(max_tokens),
-                               static_cast<uint64_t>(overlap), &too_small_at);
+  uint64_t too_small_at = kBudgetFits;
+  const bool done =
+      run_on_text(text, [&](const uint8_t* data, uint64_t size, const Interrupt* interrupt) {
+        result.spans = budget_chunks(*handle, data, size, static_cast<uint64_t>(max_tokens),
+                                     static_cast<uint64_t>(overlap), &too_small_at, interrupt);
+        if (too_small_at != kBudgetFits) {
+          too_small_at = CharOffsets(data, size, is_str).at(too_small_at);
+          return;
+        }
+        CharOffsets starts(data, size, is_str);
+        CharOffsets ends(data, size, is_str);
+        result.char_starts.reserve(result.spans.size());
+        result.char_ends.reserve(result.spans.size());
+        for (const ByteSpan& span : result.spans) {
+          result.char_starts.push_back(starts.at(span.start));
+          result.char_ends.push_back(ends.at(span.end));
+        }
+      });
+  if (!done) return false;
   if (too_small_at != kBudgetFits) {
-    CharOffsets at(text.data(), text.size(), is_str);
     PyErr_Format(PyExc_ValueError,
                  "%s: max_tokens=%lld is too small for the character at offset %llu, which "
                  "needs more tokens on its own",
-                 function, max_tokens, static_cast<unsigned long long>(at.at(too_small_at)));
+                 function, max_tokens, static_cast<unsigned long long>(too_small_at));
     return false;
   }
-  CharOffsets starts(text.data(), text.size(), is_str);
-  CharOffsets ends(text.data(), text.size(), is_str);
-  for (const ByteSpan& span : result.spans) {
-    result.char_starts.push_back(starts.at(span.start));
-    result.char_ends.push_back(ends.at(span.end));
-  }
   return true;
+}
+
+// A list of ints from offsets, built straight into the list (no array of
+// references beside it: a long text has one offset per token).
+PyObject* offsets_to_list(const std::vector<uint64_t>& offsets) {
+  PyRef list(PyList_New(static_cast<Py_ssize_t>(offsets.size())));
+  if (list == nullptr) return nullptr;
+  for (size_t i = 0; i < offsets.size(); i++) {
+    PyObject* item = PyLong_FromUnsignedLongLong(offsets[i]);
+    if (item == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  return list.release();
 }
 
 }  // namespace
@@ -174,11 +199,15 @@ PyObject* tokenizer_truncate(PyObject* self, PyObject* args, PyObject* kwargs) {
     const uint64_t limit = static_cast<uint64_t>(max_tokens);
     uint64_t start = 0;
     uint64_t end = text.size();
-    if (which == "right") {
-      end = budget_truncate_right(*handle, text.data(), text.size(), limit);
-    } else {
-      start = budget_truncate_left(*handle, text.data(), text.size(), limit);
-    }
+    const bool done =
+        run_on_text(text, [&](const uint8_t* data, uint64_t size, const Interrupt* interrupt) {
+          if (which == "right") {
+            end = budget_truncate_right(*handle, data, size, limit, interrupt);
+          } else {
+            start = budget_truncate_left(*handle, data, size, limit, interrupt);
+          }
+        });
+    if (!done) return nullptr;
     // The text itself when nothing is cut (other bytes-like input always
     // gives bytes).
     if (start == 0 && end == text.size() && (is_str || PyBytes_CheckExact(arg))) {
@@ -199,17 +228,23 @@ PyObject* tokenizer_encode_with_offsets(PyObject* self, PyObject* arg) {
     if (!parse_text(arg, text, "encode_with_offsets")) return nullptr;
     std::vector<uint32_t> ids;
     std::vector<uint64_t> starts;
-    budget_encode_with_offsets(*handle, text.data(), text.size(), ids, starts);
-    CharOffsets at(text.data(), text.size(), PyUnicode_Check(arg));
+    const bool is_str = PyUnicode_Check(arg);
+    const bool done =
+        run_on_text(text, [&](const uint8_t* data, uint64_t size, const Interrupt* interrupt) {
+          budget_encode_with_offsets(*handle, data, size, ids, starts, interrupt);
+          // Character offsets in place, with the lock still let go.
+          CharOffsets at(data, size, is_str);
+          for (uint64_t& start : starts) start = at.at(start);
+        });
+    if (!done) return nullptr;
+    // Each array is freed as soon as its list exists: at the peak, the two
+    // lists (an int object and a pointer per token in each) and the offsets.
     const PyRef id_list(tokens_to_list(ids.data(), ids.size()));
     if (id_list == nullptr) return nullptr;
-    std::vector<PyRef> offsets(starts.size());
-    for (size_t i = 0; i < starts.size(); i++) {
-      offsets[i].reset(PyLong_FromUnsignedLongLong(at.at(starts[i])));
-      if (offsets[i] == nullptr) return nullptr;
-    }
-    const PyRef offset_list(refs_to_list(offsets));
+    std::vector<uint32_t>().swap(ids);
+    const PyRef offset_list(offsets_to_list(starts));
     if (offset_list == nullptr) return nullptr;
+    std::vector<uint64_t>().swap(starts);
     return PyTuple_Pack(2, id_list.get(), offset_list.get());
   });
 }
@@ -232,22 +267,28 @@ const char kChunksDoc[] =
     "chunks($self, text, max_tokens, *, overlap=0)\n--\n\n"
     "Split text into chunks that each encode, on their own, to at most\n"
     "max_tokens ordinary tokens. Cuts prefer a blank line, then a line break,\n"
-    "then a sentence end, then whitespace, then any piece boundary. With\n"
-    "overlap=0 the chunks joined give the text back; overlap=k starts each\n"
-    "chunk after the first with up to k tokens of the previous chunk's end.";
+    "then a sentence end, then whitespace, then any piece boundary. A piece\n"
+    "longer than the budget is cut inside, at the longest character boundary\n"
+    "that fits (also where the chunk before it would be less than half full).\n"
+    "With overlap=0 the chunks joined give the text back; overlap=k starts each\n"
+    "chunk after the first with up to k tokens of the previous chunk's end.\n"
+    "Memory: 16 bytes per pre-split piece of the text while it works (about\n"
+    "2.6 times an English text), besides the chunks.";
 const char kChunkSpansDoc[] =
     "chunk_spans($self, text, max_tokens, *, overlap=0)\n--\n\n"
     "The cuts of chunks() as (start, end): character offsets for str (byte\n"
-    "offsets for bytes).";
+    "offsets for bytes). Memory as for chunks().";
 const char kTruncateDoc[] =
     "truncate($self, text, max_tokens, *, side='right')\n--\n\n"
     "The longest prefix (side='left': suffix) of text that encodes to at most\n"
-    "max_tokens ordinary tokens. Cost grows with the part kept.";
+    "max_tokens ordinary tokens, cut between characters: one more character\n"
+    "would not fit. Cost grows with the part kept.";
 const char kEncodeWithOffsetsDoc[] =
     "encode_with_offsets($self, text, /)\n--\n\n"
     "(ids, starts): the ids of encode(text) and where each token starts, as a\n"
     "character offset for str (a token starting inside a character gets that\n"
-    "character's offset) or a byte offset for bytes.";
+    "character's offset) or a byte offset for bytes. Memory: two lists with\n"
+    "an int object per offset, about 12 times an English text at the peak.";
 const char kDecoderDoc[] =
     "decoder($self, /)\n--\n\n"
     "An incremental decoder: feed(ids) returns the complete text so far and\n"

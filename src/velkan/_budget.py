@@ -10,6 +10,7 @@ tokens are text like any other here, as with ``encode_ordinary``.
 
 from __future__ import annotations
 
+import bisect
 import codecs
 from collections.abc import Iterable, Sequence
 from typing import Any, Protocol
@@ -78,17 +79,22 @@ def truncate(enc: Any, text: str, max_tokens: int, *, side: str = "right") -> st
     if side not in ("right", "left"):
         raise ValueError("truncate: side must be 'right' or 'left', got %r" % (side,))
     n = len(text)
-    # Slow path: the longest part found by a binary search over characters,
-    # since counts grow with the text kept.
-    lo, hi = 0, n  # length kept
-    while lo < hi:
-        mid = (lo + hi + 1) // 2
-        part = text[:mid] if side == "right" else text[n - mid :]
-        if len(enc.encode_ordinary(part)) <= max_tokens:
-            lo = mid
-        else:
-            hi = mid - 1
-    return text[:lo] if side == "right" else text[n - lo :]
+
+    def fits(kept: int) -> bool:
+        part = text[:kept] if side == "right" else text[n - kept :]
+        return len(enc.encode_ordinary(part)) <= max_tokens
+
+    if fits(n):
+        return text
+    # Slow path: lengths that double from about the budget while the part
+    # fits, so that the work follows the part kept, then a bisection between
+    # one that fits and one that does not: the part cannot keep one more
+    # character.
+    good, bad = 0, min(n, 4 * max_tokens + 16)
+    while bad < n and fits(bad):
+        good, bad = bad, min(n, 2 * bad)
+    kept = _longest_fit(good, bad, fits)
+    return text[:kept] if side == "right" else text[n - kept :]
 
 
 def encode_with_offsets(enc: Any, text: str) -> tuple[list[int], list[int]]:
@@ -144,6 +150,18 @@ class StreamDecoder:
 # ---- the slow path, for encodings without a native rule set --------------------
 
 
+def _longest_fit(good: int, bad: int, fits: Any) -> int:
+    """The n in [good, bad) with fits(n) and not fits(n + 1), by bisection,
+    given fits(good) and not fits(bad)."""
+    while bad - good > 1:
+        middle = (good + bad) // 2
+        if fits(middle):
+            good = middle
+        else:
+            bad = middle
+    return good
+
+
 def _char_index(data: bytes) -> list[int]:
     """For each byte offset (and the end), the index of the character it is in."""
     index = []
@@ -175,63 +193,83 @@ def _level(text: str, i: int) -> int:
 
 def _slow_chunk_spans(enc: Any, text: str, max_tokens: int, overlap: int) -> list[tuple[int, int]]:
     """Cuts at token boundaries of the whole text's encoding (character
-    boundaries only), each chunk checked by encoding it alone."""
+    boundaries only), each chunk checked by encoding it alone. Where no such
+    cut fits, or the chunk would be less than half full before a stretch
+    between cuts longer than the budget, the cut goes at the longest
+    character boundary that fits, as the native path cuts inside a piece."""
     data = text.encode("utf-8")
     char_of = _char_index(data)
     ids = enc.encode_ordinary(text)
-    # Character offsets where a token starts at a character boundary.
+    # Character offsets where a token starts at a character boundary, and the
+    # tokens before each (for the window; each chunk is checked exactly).
     bounds = [0]
+    counts = [0]
     pos = 0
-    for token in ids:
+    for number, token in enumerate(ids, 1):
         pos += len(enc.decode_single_token_bytes(token))
         if pos == len(data) or data[pos] & 0xC0 != 0x80:
             c = char_of[pos]
             if c != bounds[-1]:
                 bounds.append(c)
-    token_at: dict[int, int] = {}  # bound -> tokens before it (approximate, for the window)
-    pos, count = 0, 0
-    for token in ids:
-        if pos < len(data) and data[pos] & 0xC0 != 0x80:
-            token_at.setdefault(char_of[pos], count)
-        pos += len(enc.decode_single_token_bytes(token))
-        count += 1
-    token_at[len(text)] = count
+                counts.append(number)
+    n = len(text)
+
+    def fits(start: int, end: int) -> bool:
+        return len(enc.encode_ordinary(text[start:end])) <= max_tokens
+
     spans: list[tuple[int, int]] = []
-    b = 0  # index into bounds of the chunk start
+    start = 0
     last_end = 0
-    while bounds[b] < len(text):
-        start = bounds[b]
-        e = b + 1
-        while e + 1 < len(bounds) and token_at[bounds[e + 1]] - token_at[start] <= max_tokens:
+    while start < n:
+        b = bisect.bisect_right(bounds, start) - 1  # the last cut at or before start
+        base = counts[b]
+        e = b
+        while e + 1 < len(bounds) and counts[e + 1] - base <= max_tokens:
             e += 1
-        candidates = range(b + 1, e + 1)
-        best = {
-            level: max((k for k in candidates if _level(text, bounds[k]) >= level), default=-1)
-            for level in range(5)
-        }
         cut = e
-        if bounds[e] < len(text):
+        if bounds[e] < n:
+            best = {
+                level: max(
+                    (k for k in range(b + 1, e + 1) if _level(text, bounds[k]) >= level), default=-1
+                )
+                for level in range(5)
+            }
             for level in range(4, -1, -1):
                 k = best[level]
-                if k >= 0 and 2 * (token_at[bounds[k]] - token_at[start]) >= max_tokens:
+                if k >= 0 and 2 * (counts[k] - base) >= max_tokens:
                     cut = k
                     break
-        while cut > b and len(enc.encode_ordinary(text[start : bounds[cut]])) > max_tokens:
+        while cut > b and not fits(start, bounds[cut]):
             cut -= 1
-        if cut == b:
-            raise ValueError(
-                "chunks: max_tokens=%d is too small for the character at offset %d"
-                % (max_tokens, start)
-            )
-        end = bounds[cut]
+        end = bounds[cut] if cut > b else start
+        if end < n and (
+            cut == b or 2 * (counts[cut] - base) < max_tokens and not fits(end, bounds[cut + 1])
+        ):
+            # Inside the stretch up to the next cut, at the longest character
+            # boundary that fits.
+            stop = bounds[cut + 1]
+            if not fits(start, stop):
+                end = start + _longest_fit(
+                    end - start, stop - start, lambda k, s=start: fits(s, s + k)
+                )
+            else:
+                end = stop
+            if end == start:
+                raise ValueError(
+                    "chunks: max_tokens=%d is too small for the character at offset %d"
+                    % (max_tokens, start)
+                )
+            spans.append((start, end))
+            start = last_end = end
+            continue
         if end <= last_end:
-            b = next(k for k in range(len(bounds)) if bounds[k] >= last_end)
+            start = bounds[bisect.bisect_left(bounds, last_end)]
             continue
         spans.append((start, end))
         last_end = end
         nb = cut
         if overlap:
-            while nb - 1 > b and token_at[end] - token_at[bounds[nb - 1]] <= overlap:
+            while nb - 1 > b and bounds[nb - 1] > start and counts[cut] - counts[nb - 1] <= overlap:
                 nb -= 1
-        b = nb
+        start = bounds[nb]
     return spans
