@@ -297,3 +297,19 @@ def test_custom_patterns_the_stream_cannot_bound_are_held_till_finish(pattern):
     stream = enc.stream()
     assert stream.feed("ab " * 50) == []
     assert stream.finish() == enc.encode("ab " * 50)
+
+
+def test_a_custom_piece_that_never_ends_is_split_rarely():
+    # Each try probes all the held text: tried again only once it doubled, a
+    # long line in small parts is split O(log n) times, not once per part.
+    enc = custom_encoding(r"[^\n]+|\n+")
+    stream = enc.stream()
+    tries = []
+    prefix = stream._prefix
+    stream._prefix = lambda data, last, want: tries.append(len(data)) or prefix(data, last, want)
+    line = "words and more words " * 20000
+    ids = []
+    for i in range(0, len(line), 64):
+        ids += stream.feed(line[i : i + 64])
+    assert ids == [] and len(tries) < 200
+    assert ids + stream.feed("\nx") + stream.finish() == enc.encode(line + "\nx")

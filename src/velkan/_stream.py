@@ -34,6 +34,8 @@ Data = Union[str, bytes, bytearray, memoryview]
 # doubled: a piece that never ends (a huge whitespace run) is then split
 # O(log n) times, not once per part.
 _RETRY_BYTES = 256 * 1024
+# The same for a pattern split here, whose every try probes the held text.
+_CUSTOM_RETRY_BYTES = 4096
 # Characters kept before a cut for the assertions of a custom pattern that
 # look back one character (\b, \B, \m, \M).
 _CONTEXT = 4
@@ -268,7 +270,8 @@ class Stream:
         if pos < hold:
             segment = buf[pos:hold] if pos or hold < len(buf) else buf
             got, used = self._prefix(segment, last, want_ids)
-            if used == 0 and len(segment) >= _RETRY_BYTES:
+            retry = _RETRY_BYTES if self._native is not None else _CUSTOM_RETRY_BYTES
+            if used == 0 and len(segment) >= retry:
                 self._wait_until = 2 * len(buf)
             if pos == 0:
                 out = got  # the common case: no copy of the ids
