@@ -82,7 +82,7 @@ TEST(WorkerPool, IsOneProcessWideInstance) {
   for (auto& t : threads) t.join();
   ASSERT_NE(seen[0], nullptr);
   for (WorkerPool* p : seen) EXPECT_EQ(p, seen[0]);
-  EXPECT_EQ(seen[0]->thread_count, processor_count());
+  EXPECT_EQ(seen[0]->thread_count.load(), processor_count());
   EXPECT_GE(processor_count(), 1);
   EXPECT_LE(processor_count(), kMaxPoolThreads);
 }
@@ -169,7 +169,7 @@ TEST(WorkerPool, CappedBatchesKeepToTheirThreads) {
     b.threads_used = &used;
     ASSERT_EQ(pool_run_batch(*pool, b), BatchOutcome::kDone);
     EXPECT_GE(used, 1);
-    EXPECT_LE(used, cap > 0 ? std::min(cap, pool->thread_count) : pool->thread_count);
+    EXPECT_LE(used, cap > 0 ? std::min(cap, pool->thread_count.load()) : pool->thread_count.load());
     for (size_t i = 0; i < texts.size(); i++) {
       ASSERT_EQ(counts[i], piecewise_count(h, batch.data[i], batch.lengths[i])) << cap << " " << i;
     }

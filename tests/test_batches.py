@@ -198,6 +198,38 @@ def test_parallel_batches_under_an_address_space_limit(pool_first):
     assert out.stdout.split() == ["True", "True"]
 
 
+@pytest.mark.skipif(CHECKED, reason="the sanitizer reserves more address space than the limit")
+@pytest.mark.skipif(len(os.sched_getaffinity(0)) < 2, reason="needs two processors")
+def test_a_pool_made_without_memory_for_threads_grows_later():
+    # Too little address space for a thread's stack: the first batch runs on
+    # the caller's thread with the right ids, and once the limit is lifted the
+    # pool starts its threads (it stayed at one for the rest of the process).
+    out = run("""
+        import resource
+        import velkan.bpe.openai as o
+        t = o.cl100k_base()
+        texts = ["some text %d " % i * 50 for i in range(2000)]
+        expected = [t.encode(x) for x in texts]
+        with open("/proc/self/statm") as f:
+            used = int(f.read().split()[0]) * resource.getpagesize()
+        soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+        resource.setrlimit(resource.RLIMIT_AS, (used + 6_000_000, hard))
+        try:
+            ids, _, _, allowed = t.encode_batch_parallel(texts)
+            under = [ids == expected, allowed, o.get_num_threads()]
+        except MemoryError:
+            under = ["MemoryError"]
+        resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+        ids, _, _, allowed = t.encode_batch_parallel(texts)
+        print(under, [ids == expected, allowed, o.get_num_threads()])
+    """)
+    assert out.returncode == 0, out.stderr
+    under, after = out.stdout.strip().split("] [")
+    assert under in ("[True, 1, 1", "['MemoryError'"), out.stdout
+    threads = min(len(os.sched_getaffinity(0)), 256)
+    assert after == "True, %d, %d]" % (threads, threads), out.stdout
+
+
 # ---- signals ---------------------------------------------------------------------------
 
 

@@ -381,3 +381,26 @@ def test_custom_vocabulary_goes_to_the_native_constructor(monkeypatch):
         enc.decode_single_token_bytes(gap)
     velkan.Encoding("other", pat_str=r"\w+|\W+", mergeable_ranks=ranks, special_tokens={})
     assert calls[-1] == ("other", 100256, "whole")
+
+
+@pytest.mark.parametrize(
+    "text",
+    [
+        EOT + "!",
+        "hi" + EOT + "!",
+        "hi " + EOT + "!!",
+        EOT + "|>",
+        EOT + "|>!",
+        "a" + EOT + " x",
+        EOT + EOT + "'s",
+        "x " + EOT,
+    ],
+)
+def test_encode_with_unstable_around_allowed_special_tokens(pair, text):
+    # The last piece is cut from the text after the last special token: one
+    # followed by a short tail ("<|endoftext|>!") was dropped, or raised.
+    reference, ours = pair
+    for allowed in ("all", {EOT}):
+        expected = reference.encode_with_unstable(text, allowed_special=allowed)
+        got = ours.encode_with_unstable(text, allowed_special=allowed)
+        assert _sorted_unstable(got) == _sorted_unstable(expected), (text, allowed)

@@ -76,6 +76,47 @@ def test_harmony_shares_an_id():
     assert max(tokens.values()) == 201087
 
 
+def tiktoken_encoding(name, monkeypatch):
+    """tiktoken's Encoding for name, its rank files read from the repository."""
+    tiktoken = pytest.importorskip("tiktoken")
+    openai_public = pytest.importorskip("tiktoken_ext.openai_public")
+    from reference import load_ranks
+
+    monkeypatch.setattr(
+        openai_public,
+        "load_tiktoken_bpe",
+        lambda url, expected_hash=None: load_ranks(
+            url.rsplit("/", 1)[-1].removesuffix(".tiktoken")
+        ),
+    )
+    monkeypatch.setattr(
+        openai_public, "data_gym_to_mergeable_bpe_ranks", lambda **kwargs: load_ranks("r50k_base")
+    )
+    return tiktoken.Encoding(**openai_public.ENCODING_CONSTRUCTORS[name]())
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_special_tokens_decode_as_in_tiktoken(name, monkeypatch):
+    # Every special token's id, through every decoding call, gives tiktoken's
+    # text; o200k_harmony's 200018 is shared by two texts.
+    import velkan
+
+    theirs = tiktoken_encoding(name, monkeypatch)
+    mine = velkan.get_encoding(name)
+    assert mine._special_tokens == theirs._special_tokens
+    assert list(mine._special_tokens) == list(theirs._special_tokens)
+    assert mine.special_tokens_set == theirs.special_tokens_set
+    assert (mine.n_vocab, mine.max_token_value) == (theirs.n_vocab, theirs.max_token_value)
+    ids = sorted(set(theirs._special_tokens.values()))
+    expected = [theirs.decode_single_token_bytes(i) for i in ids]
+    assert [mine.decode_single_token_bytes(i) for i in ids] == expected
+    assert mine.decode_tokens_bytes(ids) == expected
+    assert mine.decode_bytes(ids) == theirs.decode_bytes(ids) == b"".join(expected)
+    assert mine.decode(ids) == theirs.decode(ids)
+    for text, token in theirs._special_tokens.items():
+        assert mine.encode(text, allowed_special="all") == [token]
+
+
 def test_model_tables_match_tiktoken():
     model = pytest.importorskip("tiktoken.model")
     # Order matters for the prefixes: the first match wins.

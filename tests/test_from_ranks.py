@@ -2,11 +2,15 @@
 tiktoken.Encoding built from the same ranks."""
 
 import functools
+import json
+import subprocess
+import sys
 
 import pytest
 import tiktoken
 from hypothesis import given, settings
 from hypothesis import strategies as st
+from sizes import CHECKED
 
 import velkan.bpe.openai as openai
 from reference import PATTERNS, corpus, load_ranks
@@ -151,3 +155,71 @@ def test_bpe_of_a_tokenizer_of_ones_own_outlives_it():
     gc.collect()
     assert bpe.encode_via_backtracking(b"ababx") == [257, ord("x")]
     assert bpe.decode_tokens([257, 256]) == b"ababab"
+
+
+@pytest.mark.parametrize(
+    "ranks, message",
+    [
+        ({**{t: i for i, t in enumerate(BYTES)}, b"ab": 97}, r"b'a' and b'ab' share rank 97"),
+        (
+            {**{t: i for i, t in enumerate(BYTES)}, b"ab": 256, b"bc": 256},
+            r"b'ab' and b'bc' share rank 256",
+        ),
+    ],
+)
+def test_encoding_refuses_two_tokens_of_one_rank(ranks, message):
+    # tiktoken refuses them too (a PanicException); accepted, one of the two
+    # tokens could never be decoded.
+    import velkan
+
+    with pytest.raises(ValueError, match=message):
+        velkan.Encoding(
+            "dup", pat_str=PATTERNS["r50k_base"], mergeable_ranks=ranks, special_tokens={}
+        )
+
+
+SPARSE_CHILD = r"""
+import json, resource, sys
+import velkan
+ranks = {bytes([b]): b for b in range(256)}
+ranks.update({b"ab": 300, b"abc": 10**6, b"bc": int(sys.argv[1])})
+with open("/proc/self/status") as f:
+    vm = next(int(l.split()[1]) * 1024 for l in f if l.startswith("VmSize:"))
+resource.setrlimit(resource.RLIMIT_AS, (vm + 512 * 2**20, resource.RLIM_INFINITY))
+enc = velkan.Encoding("sparse", pat_str=sys.argv[2], mergeable_ranks=ranks,
+                      special_tokens={"<|end|>": int(sys.argv[1]) + 1})
+texts = json.loads(sys.argv[3])
+out = [enc.encode(t, allowed_special="all") for t in texts]
+assert [enc.decode(ids) for ids in out] == texts
+assert enc.decode_single_token_bytes(int(sys.argv[1])) == b"bc"
+assert enc.n_vocab == int(sys.argv[1]) + 2
+print(json.dumps(out))
+"""
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc/self/status")
+@pytest.mark.skipif(CHECKED, reason="the sanitizer reserves more address space than the limit")
+@pytest.mark.parametrize("pattern", ["r50k_base", "cl100k_base"])
+@pytest.mark.parametrize("top", [10**7, 10**9])
+def test_a_rank_far_above_the_others_builds_in_bounded_memory(pattern, top):
+    # Nothing may be sized by the largest rank: under half a gigabyte of
+    # address space, a vocabulary of 259 tokens with a rank of 10**9 builds
+    # and encodes as tiktoken does.
+    pytest.importorskip("resource")
+    ranks = {bytes([b]): b for b in range(256)}
+    ranks.update({b"ab": 300, b"abc": 10**6, b"bc": top})
+    ref = tiktoken.Encoding(
+        "sparse",
+        pat_str=PATTERNS[pattern],
+        mergeable_ranks=ranks,
+        special_tokens={"<|end|>": top + 1},
+    )
+    texts = ["abc bc abcbc", "xbcab<|end|>b", "", "\u00e9bc"]
+    proc = subprocess.run(
+        [sys.executable, "-c", SPARSE_CHILD, str(top), PATTERNS[pattern], json.dumps(texts)],
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
+    assert proc.returncode == 0, proc.stderr[-2000:]
+    assert json.loads(proc.stdout) == [ref.encode(t, allowed_special="all") for t in texts]

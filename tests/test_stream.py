@@ -2,6 +2,8 @@
 those of the whole text, with special tokens, invalid UTF-8, counts and
 bounded memory."""
 
+import functools
+
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
@@ -224,3 +226,90 @@ def test_large_parts_and_unknown_allowed_names(kind):
     # A name the encoding lacks never matches: its text stays text.
     stream = enc.stream(allowed_special={"<|nothing|>"}, disallowed_special=())
     assert stream.feed("a <|nothing|> b") + stream.finish() == enc.encode("a <|nothing|> b")
+
+
+# Patterns no native rule set splits, whose pieces span whitespace, read ahead
+# (look-aheads, $, \b, lazy and possessive repeats) or skip text; the last ones
+# have what the stream cannot bound and are held till finish.
+CUSTOM_PATTERNS = [
+    r"[^\n]+|\n+",
+    r"[^\n]*\n?",
+    r"\S+|\s+",
+    r"a(?!bc)|\w|\s+|.",
+    r"\w+$|\w+|\s+(?!\S)|\s|.",
+    r"(?i:ab|a)+|\b\w|\B.|.",
+    r"\d+?|\w{2,3}+|\s|.",
+    r"(?s).{1,3}",
+    r" ?[^\s\d]++(?=\s)| ?\S+|\s+",
+    r"(?:ab|a)\s*(?=b)|x",
+    r"\p{L}+\s*|[^\s\p{L}]+\s*|\s+",
+    r"(?=[^a])\w+|(?!x)\s+\Z|\s|.",
+    r"(?<=a)b|.",
+    r"\w+(?!\b\w)|.",
+    r"(?>\s+$)|\s|.",
+]
+CUSTOM_ALPHABET = list("ab c\nx1") + ["  ", "\n\n", "ab", "abc", "bc", "é", "中", "12"]
+CUSTOM_ALPHABET += ["<|endoftext|>", "words and words ", "a" * 20, " " * 12]
+
+
+@functools.cache
+def custom_encoding(pattern):
+    base = velkan.get_encoding("cl100k_base")
+    return velkan.Encoding(
+        "custom",
+        pat_str=pattern,
+        mergeable_ranks=base._mergeable_ranks,
+        special_tokens=base._special_tokens,
+    )
+
+
+@pytest.mark.parametrize("pattern", CUSTOM_PATTERNS)
+@settings(max_examples=120, deadline=None)
+@given(text=st.lists(st.sampled_from(CUSTOM_ALPHABET), max_size=16).map("".join))
+def test_custom_patterns_cut_at_every_position_give_encode(pattern, text):
+    enc = custom_encoding(pattern)
+    for allowed in (set(), "all"):
+        expected = enc.encode(text, allowed_special=allowed, disallowed_special=())
+        one_by_one = enc.stream(allowed_special=allowed, disallowed_special=())
+        assert streamed(one_by_one, list(text)) == expected, (pattern, text)
+        for cut in range(len(text) + 1):
+            stream = enc.stream(allowed_special=allowed, disallowed_special=())
+            assert streamed(stream, [text[:cut], text[cut:]]) == expected, (pattern, text, cut)
+
+
+def test_a_custom_pattern_spanning_whitespace_streams_in_bounded_memory():
+    # [^\n]+ pieces hold spaces: once a line ends it is certain, and only the
+    # unfinished line waits.
+    enc = custom_encoding(r"[^\n]+|\n+")
+    text = "".join("line %d of words and spaces  \n" % i for i in range(20000))
+    stream = enc.stream()
+    got, held = [], 0
+    for i in range(0, len(text), 4096):
+        got += stream.feed(text[i : i + 4096])
+        held = max(held, stream.held_bytes)
+    assert got + stream.finish() == enc.encode(text)
+    assert held < 4096 + 64
+
+
+@pytest.mark.parametrize("pattern", [r"(?<=a)b|.", r"\G.", r"(?x) a | .", r"(?m)a$|."])
+def test_custom_patterns_the_stream_cannot_bound_are_held_till_finish(pattern):
+    enc = custom_encoding(pattern)
+    stream = enc.stream()
+    assert stream.feed("ab " * 50) == []
+    assert stream.finish() == enc.encode("ab " * 50)
+
+
+def test_a_custom_piece_that_never_ends_is_split_rarely():
+    # Each try probes all the held text: tried again only once it doubled, a
+    # long line in small parts is split O(log n) times, not once per part.
+    enc = custom_encoding(r"[^\n]+|\n+")
+    stream = enc.stream()
+    tries = []
+    prefix = stream._prefix
+    stream._prefix = lambda data, last, want: tries.append(len(data)) or prefix(data, last, want)
+    line = "words and more words " * 20000
+    ids = []
+    for i in range(0, len(line), 64):
+        ids += stream.feed(line[i : i + 64])
+    assert ids == [] and len(tries) < 200
+    assert ids + stream.feed("\nx") + stream.finish() == enc.encode(line + "\nx")

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <chrono>
@@ -21,37 +22,83 @@ namespace {
 struct PoolSlot {
   std::once_flag once;
   WorkerPool* pool = nullptr;
+  int32_t target = 0;  // the threads the pool should have
+  // Held while threads are added (tried again by later batches while the pool
+  // has fewer than target: memory may have been short when it was made).
+  std::mutex grow_lock;
 };
 
 PoolSlot* pool_slot = nullptr;
 std::once_flag pool_slot_once;
 
-void worker_main(WorkerPool* pool);
+// What a new thread tells the thread that started it.
+struct ThreadStart {
+  std::mutex lock;
+  std::condition_variable told;
+  int state = 0;  // 0: not yet, 1: ready to work, 2: gave up (memory short)
+};
+
+// Address space a new thread must find free before it touches its
+// thread-local data: glibc allocates a loaded library's on first use and
+// ends the process (status 127) when that allocation fails, so a thread
+// that finds memory short gives up instead.
+constexpr size_t kThreadStartReserve = size_t{1} << 20;
+
+bool memory_for_thread_start() {
+  void* probe = mmap(nullptr, kThreadStartReserve, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (probe == MAP_FAILED) return false;
+  munmap(probe, kThreadStartReserve);
+  return true;
+}
+
+void worker_main(WorkerPool* pool, ThreadStart* start);
 
 // In a fork child only the forking thread exists: the parent's workers are
 // gone and the pool's mutex may be held by one of them. Abandon that pool; the
 // child makes its own on first use.
 void forget_pool_in_child() { pool_slot = std::make_unique<PoolSlot>().release(); }
 
+// Starts threads until the pool has slot.target or one cannot start. Each is
+// waited for until it is ready, so that nothing of this process allocates
+// while it touches its thread-local data. Never throws: no thread more is
+// all that can go wrong.
+void worker_pool_grow(PoolSlot& slot) {
+  WorkerPool& pool = *slot.pool;
+  for (int32_t i = pool.thread_count.load(); i < slot.target; i++) {
+    ThreadStart start;
+    std::thread thread;
+    try {
+      thread = std::thread(worker_main, &pool, &start);
+    } catch (const std::exception&) {
+      return;  // std::system_error (pthread_create failed) or std::bad_alloc
+    }
+    int state = 0;
+    {
+      std::unique_lock<std::mutex> guard(start.lock);
+      start.told.wait(guard, [&] { return start.state != 0; });
+      state = start.state;
+    }
+    if (state != 1) {
+      thread.join();  // it returned without touching anything
+      return;
+    }
+    pool.threads[i] = std::move(thread);
+    pool.thread_count.store(i + 1, std::memory_order_release);
+  }
+}
+
 void worker_pool_create(PoolSlot* slot) {
-  const int wanted = pool_thread_target();
+  slot->target = pool_thread_target();
   std::unique_ptr<WorkerPool> pool;
   try {
     pool = std::make_unique<WorkerPool>();
   } catch (const std::exception&) {
     return;
   }
-  for (int i = 0; i < wanted; i++) {
-    try {
-      pool->threads[i] = std::thread(worker_main, pool.get());
-    } catch (const std::exception&) {
-      break;  // work with the threads we have
-    }
-    pool->thread_count++;
-  }
-  // No thread at all: callers encode on their own thread.
-  if (pool->thread_count == 0) return;
   slot->pool = pool.release();  // lives as long as the process
+  const std::lock_guard<std::mutex> guard(slot->grow_lock);
+  worker_pool_grow(*slot);
 }
 
 void finish_job(BatchWaiter* waiter, bool failed) {
@@ -118,10 +165,23 @@ void run_job(const PoolJob& job) {
   finish_job(job.waiter, failed);
 }
 
-void worker_main(WorkerPool* pool) {
+void tell(ThreadStart* start, int state) {
+  // The starter destroys start once it has seen the state, so the unlock is
+  // the last touch.
+  const std::lock_guard<std::mutex> guard(start->lock);
+  start->state = state;
+  start->told.notify_one();
+}
+
+void worker_main(WorkerPool* pool, ThreadStart* start) {
+  if (!memory_for_thread_start()) {
+    tell(start, 2);
+    return;
+  }
   // Before anything can throw: a first exception with memory short would
   // otherwise end the process (see thread_ready.h).
   ready_thread_for_exceptions();
+  tell(start, 1);
   for (;;) {
     PoolJob job;
     {
@@ -239,14 +299,24 @@ WorkerPool* worker_pool_get() {
   });
   PoolSlot* slot = pool_slot;
   std::call_once(slot->once, worker_pool_create, slot);
-  return slot->pool;
+  WorkerPool* pool = slot->pool;
+  if (pool == nullptr) return nullptr;
+  if (pool->thread_count.load(std::memory_order_acquire) < slot->target) {
+    // Made under memory pressure: try again, without waiting for a batch
+    // that is adding threads already.
+    std::unique_lock<std::mutex> guard(slot->grow_lock, std::try_to_lock);
+    if (guard.owns_lock()) worker_pool_grow(*slot);
+  }
+  // No thread at all: callers encode on their own thread.
+  return pool->thread_count.load(std::memory_order_acquire) > 0 ? pool : nullptr;
 }
 
 BatchOutcome pool_run_batch(WorkerPool& pool, const PoolBatch& batch, const Interrupt* interrupt) {
   BatchWaiter waiter;
   waiter.wake_each_job = batch.progress != nullptr;
-  const bool capped = batch.max_threads > 0 && batch.max_threads < pool.thread_count;
-  const int threads = capped ? batch.max_threads : pool.thread_count;
+  const int32_t thread_count = pool.thread_count.load(std::memory_order_acquire);
+  const bool capped = batch.max_threads > 0 && batch.max_threads < thread_count;
+  const int threads = capped ? batch.max_threads : thread_count;
   const uint64_t per_run = run_weight(batch, threads);
   // Capped: the runs are cut first and shared by max_threads jobs.
   PoolRuns runs;

@@ -77,7 +77,9 @@ struct PoolJob {
 
 struct WorkerPool {
   std::thread threads[kMaxPoolThreads];  // the first thread_count are started
-  int32_t thread_count = 0;
+  // Threads started so far; grows (up to the target) when a batch finds it
+  // short, never shrinks.
+  std::atomic<int32_t> thread_count{0};
   PoolJob jobs[kPoolRingSize];  // the ring
   int32_t head = 0;             // next job to take
   int32_t tail = 0;             // where the next job goes
@@ -88,8 +90,10 @@ struct WorkerPool {
   int32_t stop = 0;  // nothing sets it; workers live as long as the process
 };
 
-// The process's pool, created on the first call; null when no thread could be
-// started (then callers work on their own thread). Safe from any thread. After
+// The process's pool, created on the first call; null while no thread could
+// be started (then callers work on their own thread). A pool with fewer
+// threads than it wants (memory was short) tries to start the rest on later
+// calls. Safe from any thread. After
 // a fork the child gets a fresh pool on its first use, since the parent's
 // threads do not exist there.
 WorkerPool* worker_pool_get();

@@ -215,7 +215,7 @@ constexpr auto kEntryFunctions = entry_functions(std::make_index_sequence<kMaxVo
 
 PyObject* openai_get_num_threads(PyObject*, PyObject*) {
   WorkerPool* pool = worker_pool_get();
-  return PyLong_FromLong(pool != nullptr ? pool->thread_count : 1);
+  return PyLong_FromLong(pool != nullptr ? pool->thread_count.load() : 1);
 }
 
 PyObject* openai_vocabularies(PyObject*, PyObject*) {

@@ -275,7 +275,7 @@ bool encode_texts(const EncodingHandle& handle, PyObject* list, const char* func
     }
     out.threads = 1;
     WorkerPool* pool = worker_pool_get();
-    out.allowed_threads = pool != nullptr ? pool->thread_count : 1;
+    out.allowed_threads = pool != nullptr ? pool->thread_count.load() : 1;
   } else {
     PoolBatch batch{&handle,
                     texts.data.data(),
@@ -292,7 +292,7 @@ bool encode_texts(const EncodingHandle& handle, PyObject* list, const char* func
     if (lists != nullptr) lists->attach(batch);
     if (!run_batch_released(batch, &out.threads)) return false;
     WorkerPool* pool = worker_pool_get();
-    out.allowed_threads = pool != nullptr ? pool->thread_count : 1;
+    out.allowed_threads = pool != nullptr ? pool->thread_count.load() : 1;
   }
   out.seconds = seconds_now() - start;
   if (options.num_threads > 0 && options.num_threads < out.allowed_threads) {

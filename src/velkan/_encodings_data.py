@@ -84,8 +84,8 @@ _O200K_SHA256 = "446a9538cb6c348e3516120d7c08b09f57c36495e2acfffe59a5bf8b0cfb1a2
 def _harmony_special_tokens() -> dict[str, int]:
     # As tiktoken builds it: o200k_base's specials, then the named ones, then
     # reserved ones up to 201087. 200018 is reached twice, by
-    # "<|endofprompt|>" and "<|reserved_200018|>": two texts, one id (and
-    # tiktoken decodes the id as the later one).
+    # "<|endofprompt|>" and "<|reserved_200018|>": two texts, one id (see
+    # SHARED_ID_TEXTS for how it decodes).
     tokens = {ENDOFTEXT: 199999, ENDOFPROMPT: 200018}
     tokens.update(
         {
@@ -108,6 +108,15 @@ def _harmony_special_tokens() -> dict[str, int]:
     )
     tokens.update({"<|reserved_%d|>" % i: i for i in range(200013, 201088)})
     return tokens
+
+
+# The text an id decodes to where two special tokens share it. tiktoken's
+# native decoder keeps whichever its hash map yields last, which is neither
+# the first nor the later of the table, so the answer is recorded per
+# encoding; tests/test_encodings_data.py checks it against tiktoken.
+SHARED_ID_TEXTS: dict[str, dict[int, str]] = {
+    "o200k_harmony": {200018: ENDOFPROMPT},
+}
 
 
 ENCODINGS: dict[str, EncodingFacts] = {

@@ -59,6 +59,7 @@ class Encoding:
                     f"explicit_n_vocab is {explicit_n_vocab}, but the largest token id "
                     f"is {max_token_value}"
                 )
+        _refuse_shared_ranks(mergeable_ranks)
         core = _Core.custom(name, pat_str, mergeable_ranks)
         self._init_from(core, name, pat_str, special_tokens, mergeable_ranks)
         self._builtin = False
@@ -70,6 +71,7 @@ class Encoding:
         pat_str: str,
         special_tokens: dict[str, int],
         mergeable_ranks: dict[bytes, int] | None,
+        shared_id_texts: dict[int, str] | None = None,
     ) -> None:
         self.name = name
         self._pat_str = pat_str
@@ -78,13 +80,19 @@ class Encoding:
         self._ranks = mergeable_ranks
         self.max_token_value = max(core.max_ordinary_id, max(special_tokens.values(), default=0))
         self._special_token_values = frozenset(special_tokens.values())
-        # id -> bytes; where two texts share an id the later one wins, as in tiktoken.
-        self._special_bytes = {i: s.encode("utf-8") for s, i in special_tokens.items()}
+        # id -> bytes; where two texts share an id the later one wins, unless
+        # shared_id_texts names the one tiktoken decodes it to (its choice
+        # follows its hash map's order, known only for the built-in tables).
+        decoding = dict(special_tokens)
+        for token, text in (shared_id_texts or {}).items():
+            del decoding[text]
+            decoding[text] = token
+        self._special_bytes = {i: s.encode("utf-8") for s, i in decoding.items()}
         self._special_prefix = _common_prefix(list(special_tokens))
         self._all_specials = frozenset(special_tokens)
         # The special tokens searched natively (None when their texts cannot
         # be: the general paths below then do the work).
-        self._specials = _native_specials(special_tokens)
+        self._specials = _native_specials(decoding)
         # Native whole-text calls: a tokenizer that splits the text itself.
         self._native = core.tokenizer if core.split is None and self._specials is not None else None
         # Native decoding: a byte-pair encoding that holds the ordinary ids
@@ -104,7 +112,12 @@ class Encoding:
         facts = _encodings_data.ENCODINGS[name]
         enc = cls.__new__(cls)
         enc._init_from(
-            _Core.builtin(facts.rank_file), name, facts.pat_str, facts.special_tokens, None
+            _Core.builtin(facts.rank_file),
+            name,
+            facts.pat_str,
+            facts.special_tokens,
+            None,
+            _encodings_data.SHARED_ID_TEXTS.get(name, {}),
         )
         enc._builtin = True
         return enc
@@ -802,8 +815,16 @@ def _unstable(
     tokens = enc._encode_allowed(text, allowed)
     if not tokens or not text:
         return tokens, []
-    last = enc._core.last_piece(text, enc._pat_str)
-    if not last or (enc._special_prefix and text.endswith(tuple(allowed or ()))):
+    if enc._special_prefix and text.endswith(tuple(allowed or ())):
+        return tokens, []
+    # The last piece is that of the text after the last special token: the
+    # pattern never sees a special token's text.
+    tail = text
+    if allowed and enc._special_prefix in text:
+        for match in _special_regex(allowed).finditer(text):
+            tail = text[match.end() :]
+    last = enc._core.last_piece(tail, enc._pat_str)
+    if not last:
         return tokens, []
     n = len(enc._core.encode_piece(last.encode("utf-8")))
     if n and _all_space(enc.decode_single_token_bytes(tokens[-n])):
@@ -920,6 +941,18 @@ class _Core:
             return cls(None, base.bpe, base.max_ordinary_id, pat_str)
         from_ranks = getattr(openai, "_from_ranks", None)
         max_id = max(ranks.values(), default=-1)
+        if from_ranks is not None and max_id >= _SPARSE_SLACK + 2 * len(ranks):
+            # Ranks far apart: the native tables, indexed by id, would follow
+            # the largest rank, not the vocabulary. Merges depend only on the
+            # ranks' order, so the native encoder gets them renumbered 0, 1,
+            # ... in order, and its ids are mapped back.
+            in_order = sorted(ranks.items(), key=lambda item: item[1])
+            try:
+                tokenizer = from_ranks(name, [token for token, _ in in_order], "whole")
+            except ValueError:
+                return cls(None, None, max_id, pat_str, dict(ranks))
+            bpe = _RenumberedBpe(tokenizer.bpe(), [rank for _, rank in in_order])
+            return cls(None, bpe, max_id, pat_str, dict(ranks))
         if from_ranks is not None:
             tokens: list[bytes | None] = [None] * (max_id + 1)
             for b, i in ranks.items():
@@ -1012,6 +1045,39 @@ class _Core:
 
 
 _builtin_cores: dict[str, _Core] = {}
+
+# How far the largest rank may pass twice the number of tokens before the
+# native encoder gets the ranks renumbered (_Core.custom).
+_SPARSE_SLACK = 1 << 16
+
+
+class _RenumberedBpe:
+    """A native byte-pair encoding of ranks renumbered densely in their order,
+    giving the vocabulary's own ranks back (for ranks far apart; decoding goes
+    through the ranks themselves)."""
+
+    def __init__(self, bpe: Any, ranks: list[int]) -> None:
+        self._bpe = bpe
+        self._ranks = ranks
+
+    def encode_via_backtracking(self, data: bytes) -> list[int]:
+        ranks = self._ranks
+        return [ranks[i] for i in self._bpe.encode_via_backtracking(data)]
+
+
+def _refuse_shared_ranks(ranks: dict[bytes, int]) -> None:
+    # tiktoken refuses these too (a PanicException from its constructor): a
+    # rank that names two tokens cannot decode to both.
+    if len(set(ranks.values())) == len(ranks):
+        return
+    token_of_rank: dict[int, bytes] = {}
+    for token, rank in ranks.items():
+        other = token_of_rank.setdefault(rank, token)
+        if other is not token:
+            raise ValueError(
+                f"mergeable_ranks: tokens {other!r} and {token!r} share rank {rank}; "
+                "each rank must belong to one token"
+            )
 
 
 def _max_ordinary_id(rank_file: str) -> int:
