@@ -47,15 +47,16 @@ class Encoding:
         max_ordinary = max(mergeable_ranks.values(), default=-1)
         max_token_value = max(max_ordinary, max(special_tokens.values(), default=0))
         if explicit_n_vocab:
-            # The same checks tiktoken makes, with messages that say which failed.
+            # tiktoken's checks, and its exception (AssertionError, which
+            # callers may catch), with messages that say which failed.
             if len(mergeable_ranks) + len(special_tokens) != explicit_n_vocab:
-                raise ValueError(
+                raise AssertionError(
                     f"explicit_n_vocab is {explicit_n_vocab}, but there are "
                     f"{len(mergeable_ranks)} mergeable ranks and {len(special_tokens)} "
                     "special tokens"
                 )
             if max_token_value != explicit_n_vocab - 1:
-                raise ValueError(
+                raise AssertionError(
                     f"explicit_n_vocab is {explicit_n_vocab}, but the largest token id "
                     f"is {max_token_value}"
                 )
@@ -511,7 +512,9 @@ class Encoding:
 
     def token_byte_values(self) -> list[bytes]:
         """The bytes of every ordinary token, sorted."""
-        return sorted(self._mergeable_ranks)
+        # The sorted list is made once per vocabulary; each call gets a copy
+        # it may change.
+        return list(self._core.token_byte_values())
 
     @property
     def _mergeable_ranks(self) -> dict[bytes, int]:
@@ -853,6 +856,13 @@ class _Core:
         self.ranks = ranks
         # The native vocabulary as a dict, made once on first request.
         self.built_ranks: dict[bytes, int] | None = None
+        # token_byte_values(), made once on first request: a list of the
+        # tokens' bytes objects (cl100k_base about 5 MB, o200k_base about
+        # 10 MB), kept as long as the vocabulary.
+        self.sorted_tokens: list[bytes] | None = None
+        # The built-in core whose vocabulary this one shares, if any: its
+        # ranks and sorted tokens are made once for both.
+        self.base: _Core | None = None
         self.gaps: frozenset[int] = frozenset()
         self.decoder: dict[int, bytes] | None = (
             {i: b for b, i in ranks.items()} if ranks is not None else None
@@ -894,14 +904,37 @@ class _Core:
                 continue
             # The size first: building a built-in vocabulary only to compare
             # would cost every custom Encoding the memory of all of them.
-            if len(ranks) != _max_ordinary_id(facts.rank_file) + 1:
+            size = _max_ordinary_id(facts.rank_file) + 1
+            # Ranks left to special tokens (p50k_base's 50256) may be gaps.
+            reserved = len(
+                {
+                    i
+                    for other in _encodings_data.ENCODINGS.values()
+                    if other.rank_file == facts.rank_file
+                    for i in other.special_tokens.values()
+                    if i < size
+                }
+            )
+            if not size - reserved <= len(ranks) <= size:
                 continue
             base = cls.builtin(facts.rank_file)
             if not _same_ranks(base, ranks):
                 continue
             if rule_set == facts.rule_set:
                 return base
-            return cls(None, base.bpe, base.max_ordinary_id, pat_str)
+            with_rule_set = getattr(openai, "_with_rule_set", None)
+            if rule_set is not None and with_rule_set is not None:
+                # Another pattern that a native rule set reproduces (cl100k's
+                # ranks with Llama 3's spelling): the same vocabulary, split
+                # natively.
+                core = cls(
+                    with_rule_set(base.tokenizer, rule_set), base.bpe, base.max_ordinary_id, None
+                )
+            else:
+                core = cls(None, base.bpe, base.max_ordinary_id, pat_str)
+            core.gaps = base.gaps
+            core.base = base
+            return core
         from_ranks = getattr(openai, "_from_ranks", None)
         max_id = max(ranks.values(), default=-1)
         if from_ranks is not None:
@@ -984,15 +1017,33 @@ class _Core:
         return data
 
     def mergeable_ranks(self) -> dict[bytes, int]:
+        if self.base is not None:
+            return self.base.mergeable_ranks()
         if self.ranks is not None:
             return dict(self.ranks)
         if self.built_ranks is None:
-            decode = self.bpe.decode_tokens
+            # Every token's bytes in one native call; None marks an id
+            # without a token.
+            tokens = self.bpe._tokens(False)
             self.built_ranks = {
-                decode([i]): i for i in range(self.max_ordinary_id + 1) if i not in self.gaps
+                t: i
+                for i, t in enumerate(tokens[: self.max_ordinary_id + 1])
+                if t is not None and i not in self.gaps
             }
         # A copy: callers may change theirs.
         return dict(self.built_ranks)
+
+    def token_byte_values(self) -> list[bytes]:
+        # Shared by every Encoding over this vocabulary; callers get copies.
+        if self.base is not None:
+            return self.base.token_byte_values()
+        if self.sorted_tokens is None:
+            if self.ranks is not None:
+                self.sorted_tokens = sorted(self.ranks)
+            else:
+                # Sorted natively; ids without a token are left out.
+                self.sorted_tokens = self.bpe._tokens(True)
+        return self.sorted_tokens
 
 
 _builtin_cores: dict[str, _Core] = {}
@@ -1049,10 +1100,19 @@ def get_encoding(encoding_name: str) -> Encoding:
     if not isinstance(encoding_name, str):
         raise ValueError(f"Expected a string in get_encoding, got {type(encoding_name)}")
     if encoding_name not in list_encoding_names():
-        raise ValueError(
-            f"Unknown encoding {encoding_name}.\n"
-            f"Encodings velkan {_version()} has: {', '.join(list_encoding_names())}"
-        )
+        # Third-party tiktoken_ext plugins, looked for only now.
+        from velkan import registry
+
+        enc = registry._plugin_encoding(encoding_name)
+        if enc is None:
+            plugins = registry._available_plugin_modules()
+            raise ValueError(
+                f"Unknown encoding {encoding_name}.\n"
+                f"Encodings velkan {_version()} has: {', '.join(list_encoding_names())}"
+                + (f"\nPlugins found: {plugins}" if plugins else "")
+            )
+        with _lock:
+            return _encodings.setdefault(encoding_name, enc)
     with _lock:
         enc = _encodings.get(encoding_name)
         if enc is None:
