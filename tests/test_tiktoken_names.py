@@ -225,3 +225,19 @@ def test_builtin_ranks_with_another_known_pattern_split_natively(ranks_of, patte
     assert mine.encode(text, allowed_special="all") == theirs.encode(text, allowed_special="all")
     assert mine.encode_batch(texts) == theirs.encode_batch(texts)
     assert mine.decode(theirs.encode(texts[0])) == texts[0]
+
+
+def test_native_token_lists_and_rule_set_errors():
+    import velkan.bpe.openai as openai
+
+    tok = openai.r50k_base()
+    in_order = tok.bpe()._tokens(False)
+    assert in_order == [t for t, _ in sorted(load_ranks("r50k_base").items(), key=lambda x: x[1])]
+    assert tok.bpe()._tokens(True) == sorted(in_order)
+    with pytest.raises(ValueError, match="unknown rule set 'nope'"):
+        openai._with_rule_set(tok, "nope")
+    with pytest.raises(TypeError):
+        openai._with_rule_set(tok.bpe(), "cl100k")
+    # p50k_base leaves rank 50256 to a special token: None in id order.
+    p50k = openai.p50k_base().bpe()
+    assert p50k._tokens(False)[50256] is None and None not in p50k._tokens(True)

@@ -8,6 +8,7 @@ microseconds and no memory.
 
 from __future__ import annotations
 
+import bisect
 import functools
 import threading
 from collections.abc import Collection, Sequence
@@ -452,8 +453,18 @@ class Encoding:
     def decode_single_token_bytes(self, token: int) -> bytes:
         """The bytes of one token, special tokens included; ``KeyError`` when
         there is no such token."""
+        if (
+            self._native_bpe is not None
+            and type(token) is int
+            and 0 <= token <= self._core.max_ordinary_id
+        ):
+            # An ordinary id straight from the vocabulary; empty bytes are an
+            # id without a token, which the general path below refuses.
+            data: bytes = self._native_bpe.decode_tokens((token,))
+            if data:
+                return data
         if self._native_bpe is not None:
-            data: bytes = self._specials.tokens_bytes(self._native_bpe, (token,))[0]
+            data = self._specials.tokens_bytes(self._native_bpe, (token,))[0]
             return data
         _check_id(token)
         if token <= self._core.max_ordinary_id and self._core.has_id(token):
@@ -799,26 +810,36 @@ def _unstable(
     stable = tokens[: len(tokens) - n]
     unstable = enc.decode_bytes(tokens[len(tokens) - n :])
     completions: set[tuple[int, ...]] = set()
-    for token_bytes, _rank in enc._mergeable_ranks.items():
-        if token_bytes.startswith(unstable):
-            completions.add((enc._mergeable_ranks[token_bytes],))
+    ranks = enc._mergeable_ranks
+    # The tokens that start with some bytes are a run of the sorted tokens.
+    ordered = enc._core.token_byte_values()
+
+    def starting_with(head: bytes) -> list[bytes]:
+        run = []
+        for i in range(bisect.bisect_left(ordered, head), len(ordered)):
+            if not ordered[i].startswith(head):
+                break
+            run.append(ordered[i])
+        return run
+
+    for token_bytes in starting_with(unstable):
+        completions.add((ranks[token_bytes],))
     for k in range(1, len(unstable)):
         prefix, suffix = unstable[:k], unstable[k:]
-        for token_bytes, _rank in enc._mergeable_ranks.items():
-            if token_bytes.startswith(suffix):
-                joined = prefix + token_bytes
-                try:
-                    ids = enc._core.encode_ordinary(joined.decode("utf-8"))
-                except UnicodeDecodeError:
-                    ids = enc._core.encode_piece(joined)
-                seq: list[int] = []
-                taken = 0
-                for i in ids:
-                    seq.append(i)
-                    taken += len(enc.decode_single_token_bytes(i))
-                    if taken >= len(unstable):
-                        break
-                completions.add(tuple(seq))
+        for token_bytes in starting_with(suffix):
+            joined = prefix + token_bytes
+            try:
+                ids = enc._core.encode_ordinary(joined.decode("utf-8"))
+            except UnicodeDecodeError:
+                ids = enc._core.encode_piece(joined)
+            seq: list[int] = []
+            taken = 0
+            for i in ids:
+                seq.append(i)
+                taken += len(enc.decode_single_token_bytes(i))
+                if taken >= len(unstable):
+                    break
+            completions.add(tuple(seq))
     if unstable:
         try:
             completions.add(tuple(enc._core.encode_ordinary(unstable.decode("utf-8"))))
