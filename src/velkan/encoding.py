@@ -23,6 +23,8 @@ from typing import (
     Union,
 )
 
+from velkan import _encodings_data
+
 if TYPE_CHECKING:
     import numpy as np
     import numpy.typing as npt
@@ -387,14 +389,18 @@ class Encoding:
         """The token whose bytes are exactly ``text_or_bytes`` (special tokens
         included); ``KeyError`` when there is none."""
         if isinstance(text_or_bytes, str):
-            text_or_bytes = text_or_bytes.encode("utf-8")
-        token = self._core.single_token(bytes(text_or_bytes))
+            data = text_or_bytes.encode("utf-8")
+        else:
+            data = bytes(text_or_bytes)
+        # The ranks, once something made them, answer with one lookup.
+        ranks = self._ranks
+        token = ranks.get(data) if ranks is not None else self._core.single_token(data)
         if token is not None:
             return token
-        special = self._special_tokens.get(bytes(text_or_bytes).decode("utf-8", "replace"))
+        special = self._special_tokens.get(data.decode("utf-8", "replace"))
         if special is not None and self._special_bytes.get(special) is not None:
             return special
-        raise KeyError(bytes(text_or_bytes))
+        raise KeyError(data)
 
     def count(self, text: str) -> int:
         """The number of tokens ``encode_ordinary(text)`` gives, without
@@ -527,9 +533,10 @@ class Encoding:
         # it may change.
         return list(self._core.token_byte_values())
 
-    @property
+    @functools.cached_property
     def _mergeable_ranks(self) -> dict[bytes, int]:
-        # Built on first use: 100k to 200k entries nobody needs to encode.
+        # Built on first use: 100k to 200k entries nobody needs to encode;
+        # then a plain attribute, as in tiktoken.
         if self._ranks is None:
             self._ranks = self._core.mergeable_ranks()
         return self._ranks
@@ -1112,6 +1119,10 @@ def _python_bpe(data: bytes, ranks: dict[bytes, int]) -> list[int]:
 _lock = threading.Lock()
 _encodings: dict[str, Encoding] = {}
 
+# Read on every encoding_for_model call: bound once, not imported per call.
+_MODEL_TO_ENCODING = _encodings_data.MODEL_TO_ENCODING
+_MODEL_PREFIX_TO_ENCODING = _encodings_data.MODEL_PREFIX_TO_ENCODING
+
 
 def get_encoding(encoding_name: str) -> Encoding:
     """The encoding of that name (one object per name and process)."""
@@ -1162,12 +1173,10 @@ def list_encoding_names() -> list[str]:
 
 def encoding_name_for_model(model_name: str) -> str:
     """The name of the encoding a model uses; ``KeyError`` for an unknown model."""
-    from velkan import _encodings_data
-
-    name = _encodings_data.MODEL_TO_ENCODING.get(model_name)
+    name = _MODEL_TO_ENCODING.get(model_name)
     if name is not None:
         return name
-    for prefix, name in _encodings_data.MODEL_PREFIX_TO_ENCODING.items():
+    for prefix, name in _MODEL_PREFIX_TO_ENCODING.items():
         if model_name.startswith(prefix):
             return name
     raise KeyError(
