@@ -381,6 +381,13 @@ def readme_blocks(language):
 
 @pytest.mark.parametrize("block", readme_blocks("python"))
 def test_readme_python_examples(block):
+    if "install_as_tiktoken()" in block:
+        # It changes what `import tiktoken` gives: a process of its own.
+        out = subprocess.run(
+            [sys.executable, "-c", block], capture_output=True, text=True, timeout=120
+        )
+        assert out.returncode == 0, out.stderr
+        return
     exec(compile(block, "README.md", "exec"), {})
 
 

@@ -258,7 +258,9 @@ def test_load_bad_line(tmp_path, bad_line, line_number, problem):
     assert isinstance(info.value, ValueError)
 
 
-def test_load_refuses_urls_and_checks_hashes(tmp_path):
+def test_load_refuses_urls_and_checks_hashes(tmp_path, monkeypatch):
+    # An empty cache: a URL is found nowhere.
+    monkeypatch.setenv("TIKTOKEN_CACHE_DIR", str(tmp_path / "cache"))
     for url in [
         "https://openaipublic.blob.core.windows.net/encodings/r50k_base.tiktoken",
         "az://container/x.tiktoken",

@@ -53,7 +53,12 @@ def test_method_sets():
     def methods(cls):
         return {n for n in dir(cls) if not n.startswith("__")}
 
-    assert methods(BytePairEncoding) == {"count", "encode_via_backtracking", "decode_tokens"}
+    assert methods(BytePairEncoding) == {
+        "count",
+        "encode_via_backtracking",
+        "decode_tokens",
+        "_tokens",
+    }
     assert methods(Tokenizer) == {
         "count",
         "count_till_limit",

@@ -25,6 +25,8 @@ SDIST_MUST_HOLD = [
     "src/presplit/category_tables.cc",
     "src/python/module.cc",
     "src/velkan/__init__.py",
+    "src/as_tiktoken/velkan_as_tiktoken.pth",
+    "src/as_tiktoken/_velkan_as_tiktoken.py",
 ]
 
 
@@ -69,8 +71,13 @@ def test_sdist_to_wheel_in_a_fresh_environment(tmp_path):
     (wheel,) = (tmp_path / "wheels").iterdir()
     with zipfile.ZipFile(wheel) as z:
         files = [n for n in z.namelist() if not n.startswith("velkan-")]
-    assert all(n.startswith("velkan/") for n in files), files
-    leftovers = [n for n in files if not n.endswith((".py", ".pyi", ".so", "py.typed"))]
+    # The package, and at the top of site-packages the opt-in hook
+    # (VELKAN_AS_TIKTOKEN=1) and the module it imports.
+    hook = ["_velkan_as_tiktoken.py", "velkan_as_tiktoken.pth"]
+    assert sorted(n for n in files if not n.startswith("velkan/")) == hook, files
+    leftovers = [
+        n for n in files if not n.endswith((".py", ".pyi", ".so", "py.typed")) and n not in hook
+    ]
     assert not leftovers
     print("wheel %s: %d bytes" % (wheel.name, wheel.stat().st_size))
     # Every embedded vocabulary included, the wheel stays small to download.
@@ -79,6 +86,14 @@ def test_sdist_to_wheel_in_a_fresh_environment(tmp_path):
 
     location = run(python, "-c", "import velkan.bpe; print(velkan.bpe.__file__)").stdout
     assert str(venv) in location
+    # The hook answers the variable in the installed environment.
+    hooked = run(
+        python,
+        "-c",
+        "import tiktoken; print(tiktoken.Encoding.__module__)",
+        env=dict(os.environ, VELKAN_AS_TIKTOKEN="1"),
+    ).stdout
+    assert hooked.split() == ["velkan.encoding"]
     run(
         python,
         "-m",

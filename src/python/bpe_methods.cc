@@ -1,6 +1,11 @@
 // Methods of velkan.bpe.BytePairEncoding: count, encode and decode whole byte
-// strings with the backtracking encoder, without pre-splitting.
+// strings with the backtracking encoder, without pre-splitting; the tokens'
+// bytes, in id order or sorted.
 
+#include <algorithm>
+#include <cstring>
+#include <numeric>
+#include <utility>
 #include <vector>
 
 #include "core/encoder.h"
@@ -69,6 +74,60 @@ PyObject* bpe_object_decode_tokens(PyObject* self, PyObject* arg) {
   });
 }
 
+// A list of the bytes of each token: in id order with None for a gap, or
+// (sorted) the tokens only, in byte order.
+PyObject* bpe_object_tokens(PyObject* self, PyObject* arg) {
+  const BytePairEncoding* bpe = encoding_of(self);
+  if (bpe == nullptr) return nullptr;
+  const int sorted = PyObject_IsTrue(arg);
+  if (sorted < 0) return nullptr;
+  return guard_memory([&]() -> PyObject* {
+    std::vector<uint32_t> ids;
+    if (sorted) {
+      // Sorted by each token's first eight bytes (big-endian, zero-padded)
+      // held beside its id, the full bytes compared only on a tie: most
+      // comparisons then read no token memory.
+      std::vector<std::pair<uint64_t, uint32_t>> keyed;
+      keyed.reserve(bpe->num_tokens);
+      for (uint32_t id = 0; id < bpe->num_tokens; id++) {
+        const uint32_t length = bpe->token_length(id);
+        if (length == 0) continue;
+        uint64_t key = 0;
+        const uint8_t* data = bpe->token_data(id);
+        for (uint32_t k = 0; k < 8; k++) key = key << 8 | (k < length ? data[k] : 0u);
+        keyed.emplace_back(key, id);
+      }
+      std::sort(keyed.begin(), keyed.end(), [bpe](const auto& a, const auto& b) {
+        if (a.first != b.first) return a.first < b.first;
+        const uint32_t la = bpe->token_length(a.second), lb = bpe->token_length(b.second);
+        const int order =
+            std::memcmp(bpe->token_data(a.second), bpe->token_data(b.second), std::min(la, lb));
+        return order != 0 ? order < 0 : la < lb;
+      });
+      ids.reserve(keyed.size());
+      for (const auto& entry : keyed) ids.push_back(entry.second);
+    } else {
+      ids.resize(bpe->num_tokens);
+      std::iota(ids.begin(), ids.end(), uint32_t{0});
+    }
+    PyRef list(PyList_New(static_cast<Py_ssize_t>(ids.size())));
+    if (!list) return nullptr;
+    for (size_t i = 0; i < ids.size(); i++) {
+      const uint32_t length = bpe->token_length(ids[i]);
+      PyObject* item = Py_None;
+      if (length == 0) {
+        Py_INCREF(item);
+      } else {
+        item = PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bpe->token_data(ids[i])),
+                                         length);
+        if (item == nullptr) return nullptr;
+      }
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list.release();
+  });
+}
+
 // ---- method table ----------------------------------------------------------------
 
 PyDoc_STRVAR(count_doc,
@@ -82,6 +141,10 @@ PyDoc_STRVAR(decode_tokens_doc,
              "decode_tokens($self, ids, /)\n--\n\n"
              "Return the bytes of a sequence of token ids; empty bytes when an id is not in\n"
              "the vocabulary.");
+PyDoc_STRVAR(tokens_doc,
+             "_tokens($self, sorted, /)\n--\n\n"
+             "Return a list of the bytes of every token: in id order with None for an id\n"
+             "without a token, or when sorted is true the tokens only, in byte order.");
 
 }  // namespace
 
@@ -90,6 +153,7 @@ PyMethodDef bpe_methods[] = {
     {"encode_via_backtracking", bpe_object_encode_via_backtracking, METH_VARARGS,
      encode_via_backtracking_doc},
     {"decode_tokens", bpe_object_decode_tokens, METH_O, decode_tokens_doc},
+    {"_tokens", bpe_object_tokens, METH_O, tokens_doc},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 

@@ -415,6 +415,40 @@ PyObject* openai_from_ranks(PyObject*, PyObject* args) {
   });
 }
 
+// _with_rule_set(tokenizer, rule_set): a Tokenizer over the same encoding
+// that pre-splits with another rule set (a built-in vocabulary with another
+// known pattern). The encoding is shared, not copied: a cached one lives as
+// long as the process, one of a tokenizer's own through its shared owner.
+PyObject* openai_with_rule_set(PyObject*, PyObject* args) {
+  PyObject* source;
+  const char* rule_set_name;
+  if (!PyArg_ParseTuple(args, "O!s:_with_rule_set", &TokenizerType, &source, &rule_set_name)) {
+    return nullptr;
+  }
+  const EncodingHandle* from = tokenizer_handle(source);
+  if (from == nullptr) return nullptr;
+  const std::optional<RuleSet> rule_set = rule_set_named(rule_set_name);
+  if (!rule_set) {
+    PyErr_Format(PyExc_ValueError,
+                 "_with_rule_set: unknown rule set %R (expected 'r50k', 'cl100k', "
+                 "'cl100k_legacy', 'o200k' or 'whole')",
+                 PyTuple_GET_ITEM(args, 1));
+    return nullptr;
+  }
+  return guard_memory([&]() -> PyObject* {
+    auto handle = std::make_unique<EncodingHandle>();
+    handle->owned = from->owned;
+    handle->encoding = from->encoding;
+    handle->rule_set = *rule_set;
+    handle_finish(*handle);
+    TokenizerObject* object = PyObject_New(TokenizerObject, &TokenizerType);
+    if (object == nullptr) return nullptr;
+    object->handle = handle.release();
+    object->owns = 1;
+    return reinterpret_cast<PyObject*>(object);
+  });
+}
+
 // Per-entry functions: definitions and docstrings live as long as the
 // process, since the function objects point at them.
 struct EntryFunctions {
@@ -438,6 +472,10 @@ PyMethodDef openai_functions[] = {
      "of bytes, or None for a rank without a token; rule_set is 'r50k', 'cl100k',\n"
      "'cl100k_legacy', 'o200k' or 'whole' (no pre-split). The tokenizer owns its\n"
      "encoding. Raises ValueError naming the rank or token of bad input."},
+    {"_with_rule_set", openai_with_rule_set, METH_VARARGS,
+     "_with_rule_set($module, tokenizer, rule_set, /)\n--\n\n"
+     "A Tokenizer over tokenizer's encoding (shared, not copied) that pre-splits\n"
+     "with rule_set ('r50k', 'cl100k', 'cl100k_legacy', 'o200k' or 'whole')."},
     {"_save_image", openai_save_image, METH_VARARGS,
      "_save_image($module, name, path, /)\n--\n\n"
      "Write the precomputed image of the vocabulary name (made first if needed)\n"

@@ -2,6 +2,8 @@
 
 ``import velkan as tiktoken`` runs tiktoken-style code: ``get_encoding``,
 ``encoding_for_model`` and ``Encoding`` have tiktoken's names and behaviour.
+``velkan.install_as_tiktoken()`` (or ``VELKAN_AS_TIKTOKEN=1`` in the
+environment) makes every later ``import tiktoken``, in any library, give velkan.
 The native tokenizers live in the extension module ``velkan.bpe``
 (``velkan.bpe.openai.cl100k_base()`` and friends).
 """
@@ -20,6 +22,7 @@ from velkan import (  # noqa: E402, F401
     registry,
 )
 from velkan import bpe as bpe  # noqa: E402
+from velkan._as_tiktoken import install_as_tiktoken  # noqa: E402
 from velkan.encoding import (  # noqa: E402
     Encoding,
     encoding_for_model,
@@ -36,6 +39,7 @@ __all__ = [
     "encoding_for_model",
     "encoding_name_for_model",
     "get_encoding",
+    "install_as_tiktoken",
     "list_encoding_names",
     "load_tiktoken_bpe",
 ]

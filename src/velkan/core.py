@@ -1,5 +1,5 @@
 """``Encoding``, where tiktoken keeps it (``tiktoken.core``)."""
 
-from velkan.encoding import Encoding
+from velkan.encoding import Encoding, raise_disallowed_special_token
 
-__all__ = ["Encoding"]
+__all__ = ["Encoding", "raise_disallowed_special_token"]

@@ -8,6 +8,7 @@ microseconds and no memory.
 
 from __future__ import annotations
 
+import bisect
 import functools
 import threading
 from collections.abc import Collection, Sequence
@@ -21,6 +22,8 @@ from typing import (
     NoReturn,
     Union,
 )
+
+from velkan import _encodings_data
 
 if TYPE_CHECKING:
     import numpy as np
@@ -47,15 +50,16 @@ class Encoding:
         max_ordinary = max(mergeable_ranks.values(), default=-1)
         max_token_value = max(max_ordinary, max(special_tokens.values(), default=0))
         if explicit_n_vocab:
-            # The same checks tiktoken makes, with messages that say which failed.
+            # tiktoken's checks, and its exception (AssertionError, which
+            # callers may catch), with messages that say which failed.
             if len(mergeable_ranks) + len(special_tokens) != explicit_n_vocab:
-                raise ValueError(
+                raise AssertionError(
                     f"explicit_n_vocab is {explicit_n_vocab}, but there are "
                     f"{len(mergeable_ranks)} mergeable ranks and {len(special_tokens)} "
                     "special tokens"
                 )
             if max_token_value != explicit_n_vocab - 1:
-                raise ValueError(
+                raise AssertionError(
                     f"explicit_n_vocab is {explicit_n_vocab}, but the largest token id "
                     f"is {max_token_value}"
                 )
@@ -400,14 +404,18 @@ class Encoding:
         """The token whose bytes are exactly ``text_or_bytes`` (special tokens
         included); ``KeyError`` when there is none."""
         if isinstance(text_or_bytes, str):
-            text_or_bytes = text_or_bytes.encode("utf-8")
-        token = self._core.single_token(bytes(text_or_bytes))
+            data = text_or_bytes.encode("utf-8")
+        else:
+            data = bytes(text_or_bytes)
+        # The ranks, once something made them, answer with one lookup.
+        ranks = self._ranks
+        token = ranks.get(data) if ranks is not None else self._core.single_token(data)
         if token is not None:
             return token
-        special = self._special_tokens.get(bytes(text_or_bytes).decode("utf-8", "replace"))
+        special = self._special_tokens.get(data.decode("utf-8", "replace"))
         if special is not None and self._special_bytes.get(special) is not None:
             return special
-        raise KeyError(bytes(text_or_bytes))
+        raise KeyError(data)
 
     def count(self, text: str) -> int:
         """The number of tokens ``encode_ordinary(text)`` gives, without
@@ -467,8 +475,18 @@ class Encoding:
     def decode_single_token_bytes(self, token: int) -> bytes:
         """The bytes of one token, special tokens included; ``KeyError`` when
         there is no such token."""
+        if (
+            self._native_bpe is not None
+            and type(token) is int
+            and 0 <= token <= self._core.max_ordinary_id
+        ):
+            # An ordinary id straight from the vocabulary; empty bytes are an
+            # id without a token, which the general path below refuses.
+            data: bytes = self._native_bpe.decode_tokens((token,))
+            if data:
+                return data
         if self._native_bpe is not None:
-            data: bytes = self._specials.tokens_bytes(self._native_bpe, (token,))[0]
+            data = self._specials.tokens_bytes(self._native_bpe, (token,))[0]
             return data
         _check_id(token)
         if token <= self._core.max_ordinary_id and self._core.has_id(token):
@@ -527,11 +545,14 @@ class Encoding:
 
     def token_byte_values(self) -> list[bytes]:
         """The bytes of every ordinary token, sorted."""
-        return sorted(self._mergeable_ranks)
+        # The sorted list is made once per vocabulary; each call gets a copy
+        # it may change.
+        return list(self._core.token_byte_values())
 
-    @property
+    @functools.cached_property
     def _mergeable_ranks(self) -> dict[bytes, int]:
-        # Built on first use: 100k to 200k entries nobody needs to encode.
+        # Built on first use: 100k to 200k entries nobody needs to encode;
+        # then a plain attribute, as in tiktoken.
         if self._ranks is None:
             self._ranks = self._core.mergeable_ranks()
         return self._ranks
@@ -833,26 +854,36 @@ def _unstable(
     stable = tokens[: len(tokens) - n]
     unstable = enc.decode_bytes(tokens[len(tokens) - n :])
     completions: set[tuple[int, ...]] = set()
-    for token_bytes, _rank in enc._mergeable_ranks.items():
-        if token_bytes.startswith(unstable):
-            completions.add((enc._mergeable_ranks[token_bytes],))
+    ranks = enc._mergeable_ranks
+    # The tokens that start with some bytes are a run of the sorted tokens.
+    ordered = enc._core.token_byte_values()
+
+    def starting_with(head: bytes) -> list[bytes]:
+        run = []
+        for i in range(bisect.bisect_left(ordered, head), len(ordered)):
+            if not ordered[i].startswith(head):
+                break
+            run.append(ordered[i])
+        return run
+
+    for token_bytes in starting_with(unstable):
+        completions.add((ranks[token_bytes],))
     for k in range(1, len(unstable)):
         prefix, suffix = unstable[:k], unstable[k:]
-        for token_bytes, _rank in enc._mergeable_ranks.items():
-            if token_bytes.startswith(suffix):
-                joined = prefix + token_bytes
-                try:
-                    ids = enc._core.encode_ordinary(joined.decode("utf-8"))
-                except UnicodeDecodeError:
-                    ids = enc._core.encode_piece(joined)
-                seq: list[int] = []
-                taken = 0
-                for i in ids:
-                    seq.append(i)
-                    taken += len(enc.decode_single_token_bytes(i))
-                    if taken >= len(unstable):
-                        break
-                completions.add(tuple(seq))
+        for token_bytes in starting_with(suffix):
+            joined = prefix + token_bytes
+            try:
+                ids = enc._core.encode_ordinary(joined.decode("utf-8"))
+            except UnicodeDecodeError:
+                ids = enc._core.encode_piece(joined)
+            seq: list[int] = []
+            taken = 0
+            for i in ids:
+                seq.append(i)
+                taken += len(enc.decode_single_token_bytes(i))
+                if taken >= len(unstable):
+                    break
+            completions.add(tuple(seq))
     if unstable:
         try:
             completions.add(tuple(enc._core.encode_ordinary(unstable.decode("utf-8"))))
@@ -890,6 +921,13 @@ class _Core:
         self.ranks = ranks
         # The native vocabulary as a dict, made once on first request.
         self.built_ranks: dict[bytes, int] | None = None
+        # token_byte_values(), made once on first request: a list of the
+        # tokens' bytes objects (cl100k_base about 5 MB, o200k_base about
+        # 10 MB), kept as long as the vocabulary.
+        self.sorted_tokens: list[bytes] | None = None
+        # The built-in core whose vocabulary this one shares, if any: its
+        # ranks and sorted tokens are made once for both.
+        self.base: _Core | None = None
         self.gaps: frozenset[int] = frozenset()
         self.decoder: dict[int, bytes] | None = (
             {i: b for b, i in ranks.items()} if ranks is not None else None
@@ -931,14 +969,37 @@ class _Core:
                 continue
             # The size first: building a built-in vocabulary only to compare
             # would cost every custom Encoding the memory of all of them.
-            if len(ranks) != _max_ordinary_id(facts.rank_file) + 1:
+            size = _max_ordinary_id(facts.rank_file) + 1
+            # Ranks left to special tokens (p50k_base's 50256) may be gaps.
+            reserved = len(
+                {
+                    i
+                    for other in _encodings_data.ENCODINGS.values()
+                    if other.rank_file == facts.rank_file
+                    for i in other.special_tokens.values()
+                    if i < size
+                }
+            )
+            if not size - reserved <= len(ranks) <= size:
                 continue
             base = cls.builtin(facts.rank_file)
             if not _same_ranks(base, ranks):
                 continue
             if rule_set == facts.rule_set:
                 return base
-            return cls(None, base.bpe, base.max_ordinary_id, pat_str)
+            with_rule_set = getattr(openai, "_with_rule_set", None)
+            if rule_set is not None and with_rule_set is not None:
+                # Another pattern that a native rule set reproduces (cl100k's
+                # ranks with Llama 3's spelling): the same vocabulary, split
+                # natively.
+                core = cls(
+                    with_rule_set(base.tokenizer, rule_set), base.bpe, base.max_ordinary_id, None
+                )
+            else:
+                core = cls(None, base.bpe, base.max_ordinary_id, pat_str)
+            core.gaps = base.gaps
+            core.base = base
+            return core
         from_ranks = getattr(openai, "_from_ranks", None)
         max_id = max(ranks.values(), default=-1)
         if from_ranks is not None and max_id >= _SPARSE_SLACK + 2 * len(ranks):
@@ -1033,15 +1094,33 @@ class _Core:
         return data
 
     def mergeable_ranks(self) -> dict[bytes, int]:
+        if self.base is not None:
+            return self.base.mergeable_ranks()
         if self.ranks is not None:
             return dict(self.ranks)
         if self.built_ranks is None:
-            decode = self.bpe.decode_tokens
+            # Every token's bytes in one native call; None marks an id
+            # without a token.
+            tokens = self.bpe._tokens(False)
             self.built_ranks = {
-                decode([i]): i for i in range(self.max_ordinary_id + 1) if i not in self.gaps
+                t: i
+                for i, t in enumerate(tokens[: self.max_ordinary_id + 1])
+                if t is not None and i not in self.gaps
             }
         # A copy: callers may change theirs.
         return dict(self.built_ranks)
+
+    def token_byte_values(self) -> list[bytes]:
+        # Shared by every Encoding over this vocabulary; callers get copies.
+        if self.base is not None:
+            return self.base.token_byte_values()
+        if self.sorted_tokens is None:
+            if self.ranks is not None:
+                self.sorted_tokens = sorted(self.ranks)
+            else:
+                # Sorted natively; ids without a token are left out.
+                self.sorted_tokens = self.bpe._tokens(True)
+        return self.sorted_tokens
 
 
 _builtin_cores: dict[str, _Core] = {}
@@ -1122,6 +1201,10 @@ def _python_bpe(data: bytes, ranks: dict[bytes, int]) -> list[int]:
 _lock = threading.Lock()
 _encodings: dict[str, Encoding] = {}
 
+# Read on every encoding_for_model call: bound once, not imported per call.
+_MODEL_TO_ENCODING = _encodings_data.MODEL_TO_ENCODING
+_MODEL_PREFIX_TO_ENCODING = _encodings_data.MODEL_PREFIX_TO_ENCODING
+
 
 def get_encoding(encoding_name: str) -> Encoding:
     """The encoding of that name (one object per name and process)."""
@@ -1131,10 +1214,19 @@ def get_encoding(encoding_name: str) -> Encoding:
     if not isinstance(encoding_name, str):
         raise ValueError(f"Expected a string in get_encoding, got {type(encoding_name)}")
     if encoding_name not in list_encoding_names():
-        raise ValueError(
-            f"Unknown encoding {encoding_name}.\n"
-            f"Encodings velkan {_version()} has: {', '.join(list_encoding_names())}"
-        )
+        # Third-party tiktoken_ext plugins, looked for only now.
+        from velkan import registry
+
+        enc = registry._plugin_encoding(encoding_name)
+        if enc is None:
+            plugins = registry._available_plugin_modules()
+            raise ValueError(
+                f"Unknown encoding {encoding_name}.\n"
+                f"Encodings velkan {_version()} has: {', '.join(list_encoding_names())}"
+                + (f"\nPlugins found: {plugins}" if plugins else "")
+            )
+        with _lock:
+            return _encodings.setdefault(encoding_name, enc)
     with _lock:
         enc = _encodings.get(encoding_name)
         if enc is None:
@@ -1163,12 +1255,10 @@ def list_encoding_names() -> list[str]:
 
 def encoding_name_for_model(model_name: str) -> str:
     """The name of the encoding a model uses; ``KeyError`` for an unknown model."""
-    from velkan import _encodings_data
-
-    name = _encodings_data.MODEL_TO_ENCODING.get(model_name)
+    name = _MODEL_TO_ENCODING.get(model_name)
     if name is not None:
         return name
-    for prefix, name in _encodings_data.MODEL_PREFIX_TO_ENCODING.items():
+    for prefix, name in _MODEL_PREFIX_TO_ENCODING.items():
         if model_name.startswith(prefix):
             return name
     raise KeyError(

@@ -1,6 +1,79 @@
 """The encodings by name, where tiktoken keeps them (``tiktoken.registry``).
-velkan's encodings are built in: there are no plugins to find."""
 
-from velkan.encoding import Encoding, get_encoding, list_encoding_names
+velkan's encodings are built in. ``ENCODINGS`` is the process's cache of
+encodings made so far (the one ``get_encoding`` fills), and
+``ENCODING_CONSTRUCTORS`` maps each name ``get_encoding`` knows to its
+constructor: the built-in ones, and those of third-party ``tiktoken_ext``
+plugins once a name that is not built in has been asked for (the plugins are
+looked for then, not before).
+"""
 
-__all__ = ["Encoding", "get_encoding", "list_encoding_names"]
+from __future__ import annotations
+
+import importlib
+import importlib.machinery
+import pkgutil
+import threading
+from typing import Any, Callable
+
+from velkan import openai_public
+from velkan.encoding import Encoding, _encodings, get_encoding, list_encoding_names
+
+ENCODINGS: dict[str, Encoding] = _encodings
+ENCODING_CONSTRUCTORS: dict[str, Callable[[], dict[str, Any]]] = dict(
+    openai_public.ENCODING_CONSTRUCTORS
+)
+
+_plugins_lock = threading.Lock()
+_plugins_searched = False
+
+
+def _available_plugin_modules() -> list[str]:
+    """The third-party plugin modules found in the ``tiktoken_ext`` namespace
+    (velkan's own encodings stand for ``tiktoken_ext.openai_public``)."""
+    spec = importlib.machinery.PathFinder.find_spec("tiktoken_ext")
+    locations = spec.submodule_search_locations if spec is not None else None
+    if not locations:
+        return []
+    return [
+        "tiktoken_ext." + info.name
+        for info in pkgutil.iter_modules(list(locations))
+        if info.name != "openai_public"
+    ]
+
+
+def _find_constructors() -> None:
+    """Adds the constructors of every plugin to ``ENCODING_CONSTRUCTORS``
+    (once); a plugin may not redefine a name another one has."""
+    global _plugins_searched
+    with _plugins_lock:
+        if _plugins_searched:
+            return
+        for module_name in _available_plugin_modules():
+            module = importlib.import_module(module_name)
+            try:
+                constructors = module.ENCODING_CONSTRUCTORS
+            except AttributeError as e:
+                raise ValueError(
+                    f"tiktoken plugin {module_name} does not define ENCODING_CONSTRUCTORS"
+                ) from e
+            for name, constructor in constructors.items():
+                if name in ENCODING_CONSTRUCTORS and ENCODING_CONSTRUCTORS[name] is not constructor:
+                    raise ValueError(
+                        f"Duplicate encoding name {name} in tiktoken plugin {module_name}"
+                    )
+                ENCODING_CONSTRUCTORS[name] = constructor
+        _plugins_searched = True
+
+
+def _plugin_encoding(encoding_name: str) -> Encoding | None:
+    # An encoding of a third-party plugin, made once; None when no plugin
+    # has it.
+    _find_constructors()
+    constructor = ENCODING_CONSTRUCTORS.get(encoding_name)
+    if constructor is None or encoding_name in openai_public.ENCODING_CONSTRUCTORS:
+        return None
+    return Encoding(**constructor())
+
+
+__all__ = ["ENCODINGS", "ENCODING_CONSTRUCTORS", "Encoding", "get_encoding", "list_encoding_names"]
