@@ -100,9 +100,24 @@ cleanup() {
     umount "${MOUNTS[i]}" 2>/dev/null || umount -l "${MOUNTS[i]}" 2>/dev/null || true
   done
   MOUNTS=()
+  # and any that an interrupted debootstrap left under the cache
+  awk -v d="$(realpath "$CACHE")/" 'index($2, d) == 1 {print $2}' /proc/self/mounts | sort -r |
+    while read -r m; do umount "$m" 2>/dev/null || umount -l "$m" 2>/dev/null || true; done
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+# Unmounts whatever is mounted under a directory (deepest first), such as a
+# /proc that an interrupted debootstrap left, then removes it without ever
+# crossing into another file system.
+remove_root() {
+  local dir=$1 m
+  [ -e "$dir" ] || return 0
+  dir=$(realpath "$dir")
+  while read -r m; do
+    umount "$m" 2>/dev/null || umount -l "$m" 2>/dev/null || true
+  done < <(awk -v d="$dir/" 'index($2 "/", d) == 1 {print $2}' /proc/self/mounts | sort -r)
+  rm -rf --one-file-system "$dir"
+}
 mount_in() { # mount_in ROOT-RELATIVE-PATH mount args...
   local target=$1
   shift
@@ -118,7 +133,7 @@ make_base() {
   local rel=$1 tarball=$CACHE/base-$1.tar.gz tmp
   if [ -f "$tarball" ] && [ $REFRESH = 0 ]; then return; fi
   tmp=$CACHE/bootstrap-$rel
-  rm -rf "$tmp"
+  remove_root "$tmp"
   echo "==> [$rel] debootstrap from $MIRROR"
   if ! debootstrap --variant=minbase --include=python3,git,ca-certificates \
     "$rel" "$tmp" "$MIRROR" >"$CACHE/bootstrap-$rel.log" 2>&1; then
@@ -135,7 +150,7 @@ make_base() {
   rm -rf "$tmp"/var/cache/apt/archives/*.deb "$tmp"/var/lib/apt/lists/*_Packages
   tar -C "$tmp" -czf "$tarball.part" .
   mv "$tarball.part" "$tarball"
-  rm -rf "$tmp"
+  remove_root "$tmp"
 }
 
 # What pip and apt need to reach their registries from inside: name
@@ -192,7 +207,8 @@ fmt_time() { printf '%d:%02d' $(($1 / 60)) $(($1 % 60)); }
 run_row() {
   local rel=$1 root=$CACHE/root-$1 logdir=$CACHE/logs/$1 t0 install_s test_s result python compiler summary
   make_base "$rel"
-  rm -rf "$root" "$logdir"
+  remove_root "$root"
+  rm -rf "$logdir"
   mkdir -p "$root" "$logdir" "$CACHE/apt-$rel"
   echo "==> [$rel] unpacking the base root"
   tar -C "$root" -xzf "$CACHE/base-$rel.tar.gz"
@@ -239,7 +255,7 @@ run_row() {
   echo "==> [$rel] $result; logs in $logdir"
 
   cleanup
-  [ $KEEP = 1 ] || rm -rf "$root"
+  [ $KEEP = 1 ] || remove_root "$root"
 }
 
 for rel in "${releases[@]}"; do
