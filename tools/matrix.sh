@@ -22,7 +22,9 @@
 # downloaded .deb files (kept per release so that reruns download less).
 # The exit status is non-zero when a row failed.
 set -euo pipefail
-
+# One compound command, read whole before it runs: editing this file while a
+# run goes on cannot change what that run does.
+{
 RELEASES_ALL=(bullseye bookworm trixie sid)
 INSTALL_ONLY=0
 REFRESH=0
@@ -274,3 +276,4 @@ done
   printf '%s\n' "${ROWS[@]}"
 } | tee "$CACHE/table.md"
 exit $FAILED
+}
