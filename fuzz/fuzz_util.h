@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/encoding.h"
+#include "core/uninitialized.h"
 #include "embedded_encodings.h"  // from tests/
 
 namespace velkan::fuzz {
@@ -31,7 +32,7 @@ struct ExactCopy {
   std::unique_ptr<uint8_t[]> bytes;
   size_t size;
   ExactCopy(const uint8_t* data, size_t n)
-      : bytes(std::make_unique_for_overwrite<uint8_t[]>(n)), size(n) {
+      : bytes(make_uninitialized_array<uint8_t>(n)), size(n) {
     for (size_t i = 0; i < n; i++) bytes[i] = data[i];
   }
   const uint8_t* data() const { return bytes.get(); }

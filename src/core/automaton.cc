@@ -4,6 +4,7 @@
 #include <bit>
 
 #include "core/encoding.h"
+#include "core/uninitialized.h"
 
 namespace velkan {
 namespace {
@@ -160,7 +161,7 @@ int32_t trie_child(TrieBuilder& trie, int32_t node, uint8_t byte) {
   TrieNode& n = trie.nodes[ix(node)];  // fetched after the resize above
   if (n.child_count == n.child_capacity) {
     const int32_t capacity = n.child_capacity == 0 ? 4 : n.child_capacity * 2;
-    auto grown = std::make_unique_for_overwrite<TrieChild[]>(ix(capacity));
+    auto grown = make_uninitialized_array<TrieChild>(ix(capacity));
     std::copy(n.children.get(), n.children.get() + n.child_count, grown.get());
     n.children = std::move(grown);
     n.child_capacity = capacity;

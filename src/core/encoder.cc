@@ -6,6 +6,7 @@
 #include "core/automaton.h"
 #include "core/pair_table.h"
 #include "core/rank_merge.h"
+#include "core/uninitialized.h"
 
 namespace velkan {
 namespace {
@@ -24,7 +25,7 @@ void fit_buffer(std::unique_ptr<T[]>& buffer, uint64_t& capacity, uint64_t neede
   if (capacity >= needed) return;
   buffer.reset();
   capacity = 0;
-  buffer = std::make_unique_for_overwrite<T[]>(needed);
+  buffer = make_uninitialized_array<T>(needed);
   capacity = needed;
 }
 
@@ -51,7 +52,7 @@ template <bool kFiltered>
                                  : bpe_is_valid_pair(bpe, left, static_cast<uint32_t>(t))))) {
       if (count == scratch.token_capacity) {
         const uint64_t capacity = scratch.token_capacity != 0 ? scratch.token_capacity * 2 : 16;
-        auto grown = std::make_unique_for_overwrite<uint32_t[]>(capacity);
+        auto grown = make_uninitialized_array<uint32_t>(capacity);
         std::copy(scratch.tokens.get(), scratch.tokens.get() + count, grown.get());
         scratch.tokens = std::move(grown);
         scratch.token_capacity = capacity;

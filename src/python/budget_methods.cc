@@ -211,7 +211,8 @@ PyObject* tokenizer_truncate(PyObject* self, PyObject* args, PyObject* kwargs) {
     // The text itself when nothing is cut (other bytes-like input always
     // gives bytes).
     if (start == 0 && end == text.size() && (is_str || PyBytes_CheckExact(arg))) {
-      return Py_NewRef(arg);
+      Py_INCREF(arg);  // not Py_NewRef: that is 3.10's
+      return arg;
     }
     if (!is_str) return slice_of(arg, text, false, start, end, 0, 0);
     // Character offsets of a str cut: the kept part is decoded from UTF-8.
