@@ -15,22 +15,12 @@ import threading
 import time
 
 import pytest
+from test_cli import velkan
 
 from reference import corpus
 from velkan import _datasets, cli, get_encoding, images
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-
-
-def velkan(*args, stdin=b"", cwd=None, env=None):
-    return subprocess.run(
-        [sys.executable, "-m", "velkan", *args],
-        input=stdin,
-        cwd=cwd,
-        capture_output=True,
-        timeout=300,
-        env=env,
-    )
 
 
 def run(capsys, *args):

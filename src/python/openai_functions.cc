@@ -303,6 +303,16 @@ PyObject* token_repr(const uint8_t* data, uint32_t length) {
   return bytes ? PyObject_Repr(bytes.get()) : nullptr;
 }
 
+// A Tokenizer that owns handle: finishes it (the derived tables) and wraps it.
+PyObject* tokenizer_owning(std::unique_ptr<EncodingHandle> handle) {
+  handle_finish(*handle);
+  TokenizerObject* object = PyObject_New(TokenizerObject, &TokenizerType);
+  if (object == nullptr) return nullptr;
+  object->handle = handle.release();
+  object->owns = 1;
+  return reinterpret_cast<PyObject*>(object);
+}
+
 // _from_ranks(name, tokens, rule_set): a Tokenizer over tokens[rank] (bytes,
 // or None for a rank without a token), owning its encoding. Every check runs
 // before anything is built, so bad input leaves nothing behind.
@@ -406,12 +416,7 @@ PyObject* openai_from_ranks(PyObject*, PyObject* args) {
     handle->owned = std::move(bpe);
     handle->encoding = handle->owned.get();
     handle->rule_set = *rule_set;
-    handle_finish(*handle);
-    TokenizerObject* object = PyObject_New(TokenizerObject, &TokenizerType);
-    if (object == nullptr) return nullptr;
-    object->handle = handle.release();
-    object->owns = 1;
-    return reinterpret_cast<PyObject*>(object);
+    return tokenizer_owning(std::move(handle));
   });
 }
 
@@ -440,12 +445,7 @@ PyObject* openai_with_rule_set(PyObject*, PyObject* args) {
     handle->owned = from->owned;
     handle->encoding = from->encoding;
     handle->rule_set = *rule_set;
-    handle_finish(*handle);
-    TokenizerObject* object = PyObject_New(TokenizerObject, &TokenizerType);
-    if (object == nullptr) return nullptr;
-    object->handle = handle.release();
-    object->owns = 1;
-    return reinterpret_cast<PyObject*>(object);
+    return tokenizer_owning(std::move(handle));
   });
 }
 
