@@ -39,8 +39,8 @@ class _Loader(importlib.abc.Loader):
     """The loader of the modules registered here: they are made already, so
     importing (or reloading) one leaves it as it is."""
 
-    def create_module(self, spec: importlib.machinery.ModuleSpec) -> types.ModuleType:
-        return sys.modules[spec.name]
+    def create_module(self, module_spec: importlib.machinery.ModuleSpec) -> types.ModuleType:
+        return sys.modules[module_spec.name]
 
     def exec_module(self, module: types.ModuleType) -> None:
         pass

@@ -31,8 +31,8 @@ _plugins_searched = False
 def _available_plugin_modules() -> list[str]:
     """The third-party plugin modules found in the ``tiktoken_ext`` namespace
     (velkan's own encodings stand for ``tiktoken_ext.openai_public``)."""
-    spec = importlib.machinery.PathFinder.find_spec("tiktoken_ext")
-    locations = spec.submodule_search_locations if spec is not None else None
+    found = importlib.machinery.PathFinder.find_spec("tiktoken_ext")
+    locations = found.submodule_search_locations if found is not None else None
     if not locations:
         return []
     return [
