@@ -15,6 +15,7 @@ import threading
 import time
 
 import pytest
+from sizes import CHECKED
 from test_cli import velkan
 
 from reference import corpus
@@ -169,6 +170,7 @@ def _peak_rss_mb(args, blocks):
     return int(err.split("peak ")[1].split()[0]) / 1024
 
 
+@pytest.mark.skipif(CHECKED, reason="the sanitizer's allocator holds freed memory back")
 @pytest.mark.parametrize(
     "args, block",
     [
