@@ -142,11 +142,14 @@ void check_truncate(const EncodingHandle& handle, const ExactCopy& text, uint64_
   FUZZ_CHECK(right <= n && count_of(handle, t, 0, right) <= max_tokens);
   if (utf8) FUZZ_CHECK(char_boundary(t, n, right));
   // Maximal: the prefix up to the next character does not fit, nor the one
-  // up to the next end of a piece.
+  // up to the next end of a piece. (Only ends on a character boundary: in
+  // invalid UTF-8 a piece may end before a stray continuation byte, where the
+  // budget functions never cut.)
   if (right < n) FUZZ_CHECK(count_of(handle, t, 0, next_boundary(t, n, right)) > max_tokens);
   const std::vector<Piece> pieces = pieces_of(handle, t, n);
-  const auto next =
-      std::find_if(pieces.begin(), pieces.end(), [&](const Piece& p) { return p.end > right; });
+  const auto next = std::find_if(pieces.begin(), pieces.end(), [&](const Piece& p) {
+    return p.end > right && char_boundary(t, n, p.end);
+  });
   if (next != pieces.end()) FUZZ_CHECK(count_of(handle, t, 0, next->end) > max_tokens);
 
   const uint64_t left = budget_truncate_left(handle, t, n, max_tokens);
@@ -156,8 +159,9 @@ void check_truncate(const EncodingHandle& handle, const ExactCopy& text, uint64_
   // Maximal too, where the text is short enough to be split whole (longer
   // texts are split in a window at the end, whose pieces may differ).
   if (n <= 64 || n / 8 <= max_tokens) {
-    const auto earlier = std::find_if(pieces.rbegin(), pieces.rend(),
-                                      [&](const Piece& p) { return p.start < left; });
+    const auto earlier = std::find_if(pieces.rbegin(), pieces.rend(), [&](const Piece& p) {
+      return p.start < left && char_boundary(t, n, p.start);
+    });
     if (earlier != pieces.rend()) FUZZ_CHECK(count_of(handle, t, earlier->start, n) > max_tokens);
   }
   if (max_tokens == 0) FUZZ_CHECK(right == 0 && left == n);
