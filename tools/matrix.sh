@@ -299,6 +299,6 @@ done
   echo "| release | Python | compiler | install | tests | result |"
   echo "|---|---|---|---|---|---|"
   printf '%s\n' "${ROWS[@]}"
-} | tee "$CACHE/table.md"
+} | tee "$CACHE/table-$(IFS=-; echo "${releases[*]}").md"
 exit $FAILED
 }
