@@ -31,8 +31,7 @@ namespace velkan::fuzz {
 struct ExactCopy {
   std::unique_ptr<uint8_t[]> bytes;
   size_t size;
-  ExactCopy(const uint8_t* data, size_t n)
-      : bytes(make_uninitialized_array<uint8_t>(n)), size(n) {
+  ExactCopy(const uint8_t* data, size_t n) : bytes(make_uninitialized_array<uint8_t>(n)), size(n) {
     for (size_t i = 0; i < n; i++) bytes[i] = data[i];
   }
   const uint8_t* data() const { return bytes.get(); }
