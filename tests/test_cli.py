@@ -1,5 +1,6 @@
 """The command line, and the README's examples, run as a user would."""
 
+import errno
 import io
 import json
 import os
@@ -219,6 +220,33 @@ def test_broken_pipe_exits_quietly(tmp_path):
     )
     assert out.stdout.strip() in (b"0", b"141")
     assert out.stderr == b""
+
+
+class _ReaderGoneOnce(io.StringIO):
+    """Standard output whose reader goes away at the first write, after which
+    writes land in the buffer again, as they may in a real BufferedWriter."""
+
+    failed = False
+
+    def write(self, s: str) -> int:
+        if not self.failed:
+            self.failed = True
+            raise BrokenPipeError(errno.EPIPE, "Broken pipe")
+        return super().write(s)
+
+    def fileno(self) -> int:
+        raise io.UnsupportedOperation("fileno")
+
+
+@pytest.mark.parametrize("json_flag", [[], ["--json"]])
+def test_broken_pipe_while_encoding_is_not_an_input_error(tmp_path, monkeypatch, capsys, json_flag):
+    # The pipe broke during the encode of an input (not at the final flush,
+    # where test_broken_pipe_exits_quietly mostly meets it): still quiet.
+    path = tmp_path / "words.txt"
+    path.write_text("word " * 50_000)
+    monkeypatch.setattr(sys, "stdout", _ReaderGoneOnce())
+    assert cli.main(["encode", *json_flag, "-i", str(path)]) == 141
+    assert capsys.readouterr().err == ""
 
 
 def test_endless_input_without_a_boundary_is_refused(tmp_path):

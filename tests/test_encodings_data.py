@@ -247,6 +247,7 @@ def test_load_good_file(tmp_path):
         (b"Yg== 0", 2, "rank 0 already appears on line 1"),
         (b"YQ== 7", 2, "token b'a' already appears on line 1"),
         (b" = 3", 2, "'=' is not base64"),
+        (b"YWJj== 4", 2, "'YWJj==' is not base64"),
     ],
 )
 def test_load_bad_line(tmp_path, bad_line, line_number, problem):

@@ -5,9 +5,10 @@
 # the current commit, and the README's quick start run in it line by line.
 # Prints a markdown table: release, Python, compiler, times, result.
 #
-# usage: tools/matrix.sh [--install-only] [--refresh] [RELEASE...]
+# usage: tools/matrix.sh [--install-only] [--prepare] [--refresh] [--keep] [RELEASE...]
 #   RELEASE         bullseye, bookworm, trixie, sid (default: all four)
 #   --install-only  run the quick start's install lines, not ./run_tests.sh
+#   --prepare       only make the cached base roots that are missing
 #   --refresh       make the cached base roots anew
 #   --keep          leave each row's root in place (for a look inside)
 #
@@ -27,12 +28,14 @@ set -euo pipefail
 {
 RELEASES_ALL=(bullseye bookworm trixie sid)
 INSTALL_ONLY=0
+PREPARE=0
 REFRESH=0
 KEEP=0
 releases=()
 for arg in "$@"; do
   case $arg in
     --install-only) INSTALL_ONLY=1 ;;
+    --prepare) PREPARE=1 ;;
     --refresh) REFRESH=1 ;;
     --keep) KEEP=1 ;;
     -h | --help)
@@ -42,7 +45,7 @@ for arg in "$@"; do
     bullseye | bookworm | trixie | sid) releases+=("$arg") ;;
     all) releases+=("${RELEASES_ALL[@]}") ;;
     *)
-      echo "matrix.sh: unknown argument '$arg' (expected --install-only, --refresh, --keep or a release: ${RELEASES_ALL[*]})" >&2
+      echo "matrix.sh: unknown argument '$arg' (expected --install-only, --prepare, --refresh, --keep or a release: ${RELEASES_ALL[*]})" >&2
       exit 2
       ;;
   esac
@@ -96,31 +99,43 @@ TEST_COMMAND=${QUICK_START[-1]}
 
 # ---- mounts, undone on every exit --------------------------------------------
 MOUNTS=()
+BOOTSTRAPS=()
 cleanup() {
   local i
   for ((i = ${#MOUNTS[@]} - 1; i >= 0; i--)); do
     umount "${MOUNTS[i]}" 2>/dev/null || umount -l "${MOUNTS[i]}" 2>/dev/null || true
   done
   MOUNTS=()
-  # and any that an interrupted debootstrap left under the cache
-  awk -v d="$(realpath "$CACHE")/" 'index($2, d) == 1 {print $2}' /proc/self/mounts | sort -r |
-    while read -r m; do umount "$m" 2>/dev/null || umount -l "$m" 2>/dev/null || true; done
+  # and any that an interrupted debootstrap of this run left
+  for i in "${BOOTSTRAPS[@]}"; do unmount_under "$i"; done
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 # Unmounts whatever is mounted under a directory (deepest first), such as a
 # /proc that an interrupted debootstrap left, then removes it without ever
 # crossing into another file system.
-remove_root() {
-  local dir=$1 m
-  [ -e "$dir" ] || return 0
-  dir=$(realpath "$dir")
+unmount_under() {
+  local dir m
+  [ -e "$1" ] || return 0
+  dir=$(realpath "$1")
   while read -r m; do
     umount "$m" 2>/dev/null || umount -l "$m" 2>/dev/null || true
   done < <(awk -v d="$dir/" 'index($2 "/", d) == 1 {print $2}' /proc/self/mounts | sort -r)
-  rm -rf --one-file-system "$dir"
 }
-mount_in() { # mount_in ROOT-RELATIVE-PATH mount args...
+remove_root() {
+  unmount_under "$1"
+  rm -rf --one-file-system "$1"
+}
+# One run at a time per release: a second one waits for the first.
+lock_release() {
+  [ -z "${LOCK_FD:-}" ] || exec {LOCK_FD}>&-
+  exec {LOCK_FD}>"$CACHE/lock-$1"
+  if ! flock -n "$LOCK_FD"; then
+    echo "==> [$1] waiting for another matrix run of $1"
+    flock "$LOCK_FD"
+  fi
+}
+mount_in() { # mount_in TARGET MOUNT-ARGUMENTS...
   local target=$1
   shift
   mkdir -p "$target"
@@ -135,6 +150,7 @@ make_base() {
   local rel=$1 tarball=$CACHE/base-$1.tar.gz tmp
   if [ -f "$tarball" ] && [ $REFRESH = 0 ]; then return; fi
   tmp=$CACHE/bootstrap-$rel
+  BOOTSTRAPS+=("$tmp")
   remove_root "$tmp"
   echo "==> [$rel] debootstrap from $MIRROR"
   if ! debootstrap --variant=minbase --include=python3,git,ca-certificates \
@@ -208,6 +224,7 @@ fmt_time() { printf '%d:%02d' $(($1 / 60)) $(($1 % 60)); }
 
 run_row() {
   local rel=$1 root=$CACHE/root-$1 logdir=$CACHE/logs/$1 t0 install_s test_s result python compiler summary
+  lock_release "$rel"
   make_base "$rel"
   remove_root "$root"
   rm -rf "$logdir"
@@ -217,6 +234,7 @@ run_row() {
   copy_network_config "$root"
   mount_in "$root/proc" -t proc proc
   mount_in "$root/dev/shm" -t tmpfs -o mode=1777 tmpfs
+  mount_in "$root/dev/pts" --bind /dev/pts # for tests that open a pseudo-terminal
   mount_in "$root/var/cache/apt/archives" --bind "$CACHE/apt-$rel"
   git clone -q --no-local "$REPO" "$root/root/velkan"
   git -C "$root/root/velkan" checkout -q --detach "$COMMIT"
@@ -260,6 +278,13 @@ run_row() {
   [ $KEEP = 1 ] || remove_root "$root"
 }
 
+if [ $PREPARE = 1 ]; then
+  for rel in "${releases[@]}"; do
+    lock_release "$rel"
+    make_base "$rel"
+  done
+  exit 0
+fi
 for rel in "${releases[@]}"; do
   run_row "$rel" || {
     ROWS+=("| $rel | ? | ? | – | – | root not made |")
@@ -274,6 +299,6 @@ done
   echo "| release | Python | compiler | install | tests | result |"
   echo "|---|---|---|---|---|---|"
   printf '%s\n' "${ROWS[@]}"
-} | tee "$CACHE/table.md"
+} | tee "$CACHE/table-$(IFS=-; echo "${releases[*]}").md"
 exit $FAILED
 }

@@ -817,6 +817,8 @@ def cmd_encode(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int
                 try:
                     encode_text_input(tok, args.encoding, tally.path, out, progress)
                     tally.records = 1
+                except BrokenPipeError:
+                    raise  # the reader of the output went away: not this input's fault
                 except (OSError, NoBoundary) as e:
                     tally.error = (e.strerror or str(e)) if isinstance(e, OSError) else str(e)
                     if out.writer is None and out.started:

@@ -255,6 +255,10 @@ def parse_tiktoken_bpe(contents: bytes, path: str = "<rank file>") -> dict[bytes
             )
         encoded, rank_text = fields
         try:
+            # Python 3.9 decodes some bad lengths ("=", "abc==") to bytes;
+            # later versions refuse them.
+            if len(encoded) % 4 != 0:
+                raise ValueError
             token = base64.b64decode(encoded, validate=True)
         except (binascii.Error, ValueError):
             raise RankFileError(path, number, "%r is not base64" % _show(encoded)) from None
