@@ -269,9 +269,10 @@ run_row() {
   # pytest's closing line, e.g. "1430 passed, 12 skipped in 301.2s".
   summary=$(grep -E '^[0-9]+ (passed|failed)|^=* ?[0-9]+ (passed|failed)' "$logdir/test.log" 2>/dev/null |
     tail -n1 | sed -E 's/=//g; s/ in [0-9.]+s.*//; s/^ +//' || true)
-  [ "$result" = pass ] && [ -n "$summary" ] && result="pass ($summary)"
-  [ "$result" != pass ] && [ -n "$summary" ] && result="$result ($summary)"
-  ROWS+=("| $rel | $python | $compiler | $(fmt_time "$install_s") | ${test_s:+$(fmt_time "$test_s")}${test_s:-–} | $result |")
+  [ -n "$summary" ] && result="$result ($summary)"
+  local test_time=–
+  [ -n "$test_s" ] && test_time=$(fmt_time "$test_s")
+  ROWS+=("| $rel | $python | $compiler | $(fmt_time "$install_s") | $test_time | $result |")
   echo "==> [$rel] $result; logs in $logdir"
 
   cleanup
