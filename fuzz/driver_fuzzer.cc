@@ -1,8 +1,11 @@
 // The piecewise driver on any bytes, most of them not UTF-8: it ends, covers
 // every byte (the ids decode back to the input), and its encode, count and
-// limited count agree, for both vocabularies with their splitters. The first
-// byte picks the vocabulary; libFuzzer's -timeout catches a driver that loops.
+// limited count agree, for both vocabularies with their splitters. Segments
+// reused from the shared cache (the text again, its suffixes, the text after
+// other bytes) give the ids of the piece-by-piece walk. The first byte picks
+// the vocabulary; libFuzzer's -timeout catches a driver that loops.
 
+#include "driver/budget.h"
 #include "driver/piecewise.h"
 #include "fuzz_util.h"
 
@@ -25,5 +28,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint64_t expected = count <= limit ? count : kOverLimit;
     FUZZ_CHECK(piecewise_count_till_limit(handle, text.data(), n, limit) == expected);
   }
+
+  // The budget walk encodes piece by piece, without segments.
+  const auto by_pieces = [&](const uint8_t* t, uint64_t len) {
+    std::vector<uint32_t> out;
+    std::vector<uint64_t> starts;
+    budget_encode_with_offsets(handle, t, len, out, starts);
+    return out;
+  };
+  FUZZ_CHECK(ids == by_pieces(text.data(), n));
+  FUZZ_CHECK(piecewise_encode(handle, text.data(), n) == ids);
+  std::vector<uint8_t> shifted(data + 1, data + size);
+  for (uint64_t k = 1; k < n; k += 1 + n / 8) {
+    FUZZ_CHECK(piecewise_encode(handle, shifted.data() + k, n - k) ==
+               by_pieces(shifted.data() + k, n - k));
+  }
+  shifted.insert(shifted.begin(), data, data + (size > 24 ? 24 : size));
+  const ExactCopy after(shifted.data(), shifted.size());
+  FUZZ_CHECK(piecewise_encode(handle, after.data(), after.size) ==
+             by_pieces(after.data(), after.size));
+  FUZZ_CHECK(piecewise_count(handle, after.data(), after.size) ==
+             by_pieces(after.data(), after.size).size());
   return 0;
 }

@@ -30,22 +30,52 @@ concept BlockRules = requires(const uint8_t* block) {
   { Rules::block_starts(block) } -> std::same_as<uint64_t>;
 };
 
+// What an on_piece that steers the walk returns: where to go on from (the
+// piece's end, or a later position where a piece certainly starts, to skip
+// the pieces between), or kStopWalk.
+inline constexpr uint64_t kStopWalk = UINT64_MAX;
+
 // Walks the pieces of a text and calls on_piece(start, end) for each. When a
 // match asks to drop its last character, the piece ends before that
-// character and the next piece starts with it. on_piece returns false to stop.
+// character and the next piece starts with it. on_piece returns false to
+// stop, or (returning uint64_t) where to go on from, as above.
 //
 // A rule set with blocks (rule_set.h) marks the pieces of a block at once
 // where the block begins with eight ASCII bytes; a block that yields no
 // whole piece (text the masks cannot decide) leaves the next 16, 32, ...
 // up to 512 bytes to the split, until a block succeeds again, so that text
 // in other scripts pays almost nothing for the attempts.
-template <typename Rules, typename OnPiece>
-void for_each_piece_with(const uint8_t* text, uint64_t length, OnPiece on_piece) {
+// A walk may also be asked before each split: at_position.wants(pos), then
+// at_position(pos) says where to go on from (pos itself to split there).
+struct NoPositionHook {
+  constexpr bool wants(uint64_t) const { return false; }
+  constexpr uint64_t operator()(uint64_t pos) const { return pos; }
+};
+
+template <typename Rules, typename OnPiece, typename AtPosition = NoPositionHook>
+void for_each_piece_with(const uint8_t* text, uint64_t length, OnPiece on_piece,
+                         AtPosition at_position = {}) {
+  // Both kinds of on_piece as one: the position to go on from.
+  const auto next_of = [&](uint64_t start, uint64_t end) -> uint64_t {
+    if constexpr (std::same_as<decltype(on_piece(start, end)), bool>) {
+      return on_piece(start, end) ? end : kStopWalk;
+    } else {
+      return on_piece(start, end);
+    }
+  };
   uint64_t pos = 0;
   SplitMatch match;
   [[maybe_unused]] uint64_t split_until = 0;  // no blocks before here
   [[maybe_unused]] uint32_t failures = 0;
   while (pos < length) {
+    if (at_position.wants(pos)) {
+      const uint64_t go_on = at_position(pos);
+      if (go_on == kStopWalk) return;
+      if (go_on != pos) {
+        pos = go_on;
+        continue;
+      }
+    }
     if constexpr (BlockRules<Rules>) {
       uint64_t head = 0;
       if (length - pos >= Rules::kBlockBytes) std::memcpy(&head, text + pos, 8);
@@ -55,13 +85,15 @@ void for_each_piece_with(const uint8_t* text, uint64_t length, OnPiece on_piece)
         starts &= starts - 1;  // bit 0: pos itself
         if (starts != 0) {
           uint64_t start = 0;
+          uint64_t go_on = 0;
           do {
             const uint64_t next = static_cast<uint64_t>(std::countr_zero(starts));
             starts &= starts - 1;
-            if (!on_piece(pos + start, pos + next)) return;
+            go_on = next_of(pos + start, pos + next);
+            if (go_on == kStopWalk) return;
             start = next;
-          } while (starts != 0);
-          pos += start;
+          } while (starts != 0 && go_on == pos + start);
+          pos = go_on;
           failures = 0;
           continue;
         }
@@ -85,7 +117,10 @@ void for_each_piece_with(const uint8_t* text, uint64_t length, OnPiece on_piece)
       if (p > start) end = p;
     }
     pos = end;
-    if (end > start && !on_piece(start, end)) return;
+    if (end > start) {
+      pos = next_of(start, end);
+      if (pos == kStopWalk) return;
+    }
   }
 }
 

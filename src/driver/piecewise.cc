@@ -1,8 +1,11 @@
 #include "driver/piecewise.h"
 
+#include <cstring>
+
 #include "core/encoder.h"
 #include "driver/piece_ids.h"
 #include "driver/piece_walk.h"
+#include "driver/segment_walk.h"
 
 namespace velkan {
 namespace {
@@ -32,6 +35,20 @@ bool checked(const Interrupt* interrupt, uint64_t length) {
   return interrupt != nullptr && length > kInterruptEveryBytes;
 }
 
+// Where a walk meets the segment cache (segment_walk.h): before a split at
+// or past the next cut (and for a piece that starts there, below). A run of
+// hits skips the pieces, so the interrupt is asked here too.
+template <typename Segments, typename Point>
+struct SegmentHook {
+  Segments& segments;
+  Point& point;
+  bool wants(uint64_t pos) const { return pos >= segments.walk.cut; }
+  uint64_t operator()(uint64_t pos) const {
+    if (point.stop_at(pos)) return kStopWalk;
+    return segments.at(pos);
+  }
+};
+
 template <bool kChecked>
 std::vector<uint32_t> encode_pieces(const EncodingHandle& handle, const uint8_t* text,
                                     uint64_t length, const Interrupt* interrupt) {
@@ -41,18 +58,46 @@ std::vector<uint32_t> encode_pieces(const EncodingHandle& handle, const uint8_t*
   out.reserve(static_cast<size_t>(length < 256 ? length : 256));
   InterruptPoint<kChecked> point{interrupt};
   PieceIds<true> encoder(handle);
-  for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
-    if (point.stop_at(start)) return false;
-    encoder.encode(text + start, end - start, length - start, [&](const uint32_t* ids, uint64_t n) {
-      // Most pieces are one token: push_back is inlined, where
-      // insert is a call and a memmove per piece.
-      if (n == 1) {
-        out.push_back(ids[0]);
-      } else {
-        out.insert(out.end(), ids, ids + n);
+  const auto append = [&](const uint32_t* ids, uint64_t n) {
+    // Most pieces are one token: push_back is inlined, where
+    // insert is a call and a memmove per piece.
+    if (n == 1) {
+      out.push_back(ids[0]);
+    } else {
+      out.insert(out.end(), ids, ids + n);
+    }
+  };
+  // The segment being walked: its ids are out's since `start`.
+  struct Segments {
+    SegmentWalk walk;
+    std::vector<uint32_t>& out;
+    decltype(append)& emit;
+    size_t start = 0;
+    uint64_t at(uint64_t pos) {
+      const uint64_t go_on = walk.at(pos, out.data() + start, out.size() - start, emit);
+      start = out.size();
+      return go_on;
+    }
+  } segments{SegmentWalk(handle.segment_cache, text, length), out, append};
+  visit_rule_set(handle.rule_set, [&](auto rules) {
+    using Rules = decltype(rules);
+    const auto on_piece = [&](uint64_t start, uint64_t end) -> uint64_t {
+      if (point.stop_at(start)) return kStopWalk;
+      if constexpr (CutsAtWordEnds<Rules>) {
+        if (start >= segments.walk.cut) {
+          const uint64_t go_on = segments.at(start);
+          if (go_on != start) return go_on;
+        }
       }
-    });
-    return true;
+      encoder.encode(text + start, end - start, length - start, append);
+      return end;
+    };
+    if constexpr (CutsAtWordEnds<Rules>) {
+      for_each_piece_with<Rules>(text, length, on_piece,
+                                 SegmentHook<Segments, decltype(point)>{segments, point});
+    } else {
+      for_each_piece_with<Rules>(text, length, on_piece);
+    }
   });
   return out;
 }
@@ -63,11 +108,48 @@ uint64_t count_pieces(const EncodingHandle& handle, const uint8_t* text, uint64_
   uint64_t total = 0;
   InterruptPoint<kChecked> point{interrupt};
   PieceIds<true> encoder(handle);
-  for_each_piece(handle, text, length, [&](uint64_t start, uint64_t end) {
-    if (point.stop_at(start)) return false;
-    encoder.encode(text + start, end - start, length - start,
-                   [&](const uint32_t*, uint64_t n) { total += n; });
-    return true;
+  const auto add = [&](const uint32_t*, uint64_t n) { total += n; };
+  // The segment being walked, with its ids for the cache (only segments of
+  // at most kMaxIds ids are stored; the count goes on past that).
+  struct Segments {
+    SegmentWalk walk;
+    decltype(add)& emit;
+    uint32_t ids[SegmentCache::kMaxIds] = {};
+    uint64_t count = 0;
+    uint64_t at(uint64_t pos) {
+      const uint64_t go_on = walk.at(pos, ids, count, emit);
+      count = 0;
+      return go_on;
+    }
+  } segments{SegmentWalk(handle.segment_cache, text, length), add};
+  visit_rule_set(handle.rule_set, [&](auto rules) {
+    using Rules = decltype(rules);
+    const auto on_piece = [&](uint64_t start, uint64_t end) -> uint64_t {
+      if (point.stop_at(start)) return kStopWalk;
+      if constexpr (CutsAtWordEnds<Rules>) {
+        if (start >= segments.walk.cut) {
+          const uint64_t go_on = segments.at(start);
+          if (go_on != start) return go_on;
+        }
+      }
+      encoder.encode(
+          text + start, end - start, length - start, [&](const uint32_t* piece_ids, uint64_t n) {
+            total += n;
+            if constexpr (CutsAtWordEnds<Rules>) {
+              if (segments.count + n <= SegmentCache::kMaxIds) {
+                std::memcpy(segments.ids + segments.count, piece_ids, n * sizeof(uint32_t));
+              }
+              segments.count += n;
+            }
+          });
+      return end;
+    };
+    if constexpr (CutsAtWordEnds<Rules>) {
+      for_each_piece_with<Rules>(text, length, on_piece,
+                                 SegmentHook<Segments, decltype(point)>{segments, point});
+    } else {
+      for_each_piece_with<Rules>(text, length, on_piece);
+    }
   });
   return total;
 }

@@ -11,7 +11,10 @@
 //   static uint64_t block_starts(const uint8_t* block);
 // which marks the piece starts of kBlockBytes bytes at a piece start at once
 // (split_blocks.h gives the contract); the walk over a text's pieces
-// (driver/piece_walk.h) then uses it where it can. Adding one: its rules
+// (driver/piece_walk.h) then uses it where it can. And
+//   static constexpr bool kCutsAtWordEnds = true;
+// when word_cuts.h's argument holds for its rules (whole-text encodes then
+// cache runs of pieces). Adding one: its rules
 // header, an enumerator, a case below, and a name in rule_set_name.
 
 #ifndef VELKAN_PRESPLIT_RULE_SET_H_
@@ -47,6 +50,7 @@ struct WholeTextRules {
 };
 
 struct Cl100kRules {
+  static constexpr bool kCutsAtWordEnds = true;  // word_cuts.h
   [[gnu::always_inline]] static bool split(const uint8_t* text, uint64_t length, uint64_t pos,
                                            SplitMatch* out) {
     return cl100k_rules::split(text, length, pos, out);
@@ -60,6 +64,7 @@ struct Cl100kRules {
 };
 
 struct O200kRules {
+  static constexpr bool kCutsAtWordEnds = true;  // word_cuts.h
   [[gnu::always_inline]] static bool split(const uint8_t* text, uint64_t length, uint64_t pos,
                                            SplitMatch* out) {
     return o200k_rules::split(text, length, pos, out);
@@ -73,6 +78,7 @@ struct O200kRules {
 };
 
 struct R50kRules {
+  static constexpr bool kCutsAtWordEnds = true;  // word_cuts.h
   [[gnu::always_inline]] static bool split(const uint8_t* text, uint64_t length, uint64_t pos,
                                            SplitMatch* out) {
     return r50k_rules::split(text, length, pos, out);
@@ -80,6 +86,7 @@ struct R50kRules {
 };
 
 struct Cl100kLegacyRules {
+  static constexpr bool kCutsAtWordEnds = true;  // word_cuts.h
   [[gnu::always_inline]] static bool split(const uint8_t* text, uint64_t length, uint64_t pos,
                                            SplitMatch* out) {
     return cl100k_legacy_rules::split(text, length, pos, out);

@@ -14,6 +14,7 @@
 #include "core/encoding.h"
 #include "core/pair_table.h"
 #include "driver/piece_cache.h"
+#include "driver/segment_cache.h"
 #include "driver/short_tokens.h"
 #include "presplit/rule_set.h"
 
@@ -25,6 +26,7 @@ struct EncodingHandle {
   PairFilter pair_filter;                         // of encoding->pair_table; empty: none
   std::shared_ptr<const BytePairEncoding> owned;  // the encoding, when not the cache's
   mutable PieceCache piece_cache;                 // pieces already encoded; thread-safe
+  mutable SegmentCache segment_cache;             // runs of pieces between word cuts; thread-safe
   ShortTokens short_tokens;                       // of encoding; empty: the automaton answers
 };
 

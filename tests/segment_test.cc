@@ -1,0 +1,146 @@
+// Word cuts and the segment cache: the cuts found sixteen bytes at a time are
+// the ones the definition gives, and whole-text encodes and counts that reuse
+// segments (met in the same text, in other texts, at other offsets) give the
+// ids of the pieces encoded one by one, for every rule set that declares
+// word cuts.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "core/encoder.h"
+#include "driver/piecewise.h"
+#include "driver/segment_cache.h"
+#include "embedded_encodings.h"
+#include "presplit/rule_set.h"
+#include "presplit/word_cuts.h"
+
+namespace velkan {
+namespace {
+
+const uint8_t* u8(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
+
+TEST(WordCuts, NextIsTheFirstCutByTheDefinition) {
+  // Letters, digits, the apostrophe, other ASCII and bytes above it, mixed
+  // so that cuts fall at every offset of the sixteen-byte steps.
+  const std::string alphabet = "aZ09'., \n\t-_(\x80\xC3\xA9\xE4\xB8\xAD\xFF";
+  std::mt19937 random(7);
+  for (int round = 0; round < 3000; round++) {
+    std::string text(random() % 90, ' ');
+    for (char& c : text) c = alphabet[random() % alphabet.size()];
+    for (uint64_t from = 0; from <= text.size() + 1; from++) {
+      uint64_t expected = word_cuts::kNone;
+      for (uint64_t x = from == 0 ? 1 : from; x < text.size(); x++) {
+        const bool alnum = std::isalnum(static_cast<unsigned char>(text[x - 1])) != 0 &&
+                           static_cast<unsigned char>(text[x - 1]) < 0x80;
+        const unsigned char c = static_cast<unsigned char>(text[x]);
+        if (alnum && c < 0x80 && !std::isalnum(c) && c != '\'') {
+          expected = x;
+          break;
+        }
+      }
+      ASSERT_EQ(word_cuts::next(u8(text), text.size(), from), expected)
+          << "from " << from << " in " << testing::PrintToString(text);
+    }
+  }
+}
+
+// The driver's ids rebuilt from the splitter and the whole-piece encoder,
+// with no cache of any kind.
+std::vector<uint32_t> by_pieces(const EncodingHandle& h, const std::string& text) {
+  std::vector<uint32_t> out;
+  uint64_t pos = 0;
+  SplitMatch m;
+  while (piece_splitter(h.rule_set)(u8(text), text.size(), pos, &m)) {
+    uint64_t end = m.end;
+    if (m.drop_last) {
+      uint64_t p = end - 1;
+      while (p > m.start && (u8(text)[p] & 0xC0) == 0x80) p--;
+      end = p;
+    }
+    std::vector<uint32_t> piece = bpe_encode(*h.encoding, u8(text) + m.start, end - m.start);
+    out.insert(out.end(), piece.begin(), piece.end());
+    pos = end;
+  }
+  return out;
+}
+
+std::string read_corpus(const char* name) {
+  std::ifstream in(std::string(VELKAN_TEST_DATA_DIR "/corpus/") + name);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// (o200k's tokens, rule set)
+class Segments : public ::testing::TestWithParam<std::tuple<bool, RuleSet>> {};
+INSTANTIATE_TEST_SUITE_P(RuleSets, Segments,
+                         ::testing::Combine(::testing::Values(false, true),
+                                            ::testing::Values(RuleSet::kCl100k, RuleSet::kO200k,
+                                                              RuleSet::kR50k,
+                                                              RuleSet::kCl100kLegacy)),
+                         [](const auto& param_info) {
+                           const RuleSet r = std::get<1>(param_info.param);
+                           return std::string(std::get<0>(param_info.param) ? "o200k_tokens_"
+                                                                            : "cl100k_tokens_") +
+                                  (r == RuleSet::kCl100k  ? "cl100k"
+                                   : r == RuleSet::kO200k ? "o200k"
+                                   : r == RuleSet::kR50k  ? "r50k"
+                                                          : "cl100k_legacy");
+                         });
+
+TEST_P(Segments, ReusedSegmentsGiveThePiecesIds) {
+  // A handle of its own: its caches start empty.
+  EncodingHandle h;
+  h.encoding = &embedded_encoding(std::get<0>(GetParam()));
+  h.rule_set = std::get<1>(GetParam());
+  handle_finish(h);
+
+  std::vector<std::string> texts = {
+      "Hello, world! It's a test: don't stop. We'll see; they've gone (again).\n",
+      "a,b,c,d,e,f,g,h,i,j,k,l,m,n,o,p,q,r,s,t,u,v,w,x,y,z,0,1,2,3,4,5,6,7,8,9,",
+      "x = foo(bar, baz[12345678]) + qux.quux(\"str'ing\") - 1234567890123;\n",
+      "word" + std::string(70, ' ') + "word\t\t\n\n\r\nend.  tail   ",
+      "Ünïcödé wörds, ÀÉÎ. 中文，文字。テキスト! 한국어? ǅx éTé's end.",
+      "\xC3"
+      "a.b\xA9"
+      "c, \xFF"
+      "d'e' \x80"
+      "f1.2\xE4\xB8"
+      "x. 'tis.",
+  };
+  for (const char* name : {"code.txt", "multilingual.txt", "typography.txt"}) {
+    const std::string corpus = read_corpus(name);
+    ASSERT_FALSE(corpus.empty()) << name;
+    texts.push_back(corpus.substr(0, 6000));
+  }
+  const auto check = [&](const std::string& text, const char* what) {
+    const std::vector<uint32_t> expected = by_pieces(h, text);
+    ASSERT_EQ(piecewise_encode(h, u8(text), text.size()), expected)
+        << what << ": " << testing::PrintToString(text.substr(0, 200));
+    ASSERT_EQ(piecewise_count(h, u8(text), text.size()), expected.size()) << what;
+  };
+  // First the texts themselves (the cache learns them), then again (their
+  // segments hit), then in other places: every suffix and prefix of the
+  // short ones, later parts of the long ones, and all of them joined.
+  for (int pass = 0; pass < 2; pass++) {
+    for (const std::string& text : texts) check(text, "whole");
+  }
+  std::string joined;
+  for (const std::string& text : texts) {
+    joined += text;
+    const uint64_t step = text.size() > 200 ? 37 : 1;
+    for (uint64_t k = 0; k < text.size(); k += step) {
+      check(text.substr(k), "suffix");
+      check(text.substr(0, k), "prefix");
+    }
+  }
+  check(joined, "joined");
+  check(joined, "joined again");
+}
+
+}  // namespace
+}  // namespace velkan
