@@ -94,7 +94,13 @@ def corpus():
         texts["data/" + os.path.basename(path)] = _read(path)
     for path in sorted(glob.glob(os.path.join(ROOT, "benchmarks", "corpora", "*.txt"))):
         texts["benchmarks/" + os.path.basename(path)] = _read(path, 48 * 1024)
-    for pattern in ("src/velkan/*.py", "tests/test_*.py", "src/core/*.cc", "src/driver/*.h"):
+    for pattern in (
+        "src/velkan/*.py",
+        "src/velkan/cli/*.py",
+        "tests/test_*.py",
+        "src/core/*.cc",
+        "src/driver/*.h",
+    ):
         for path in sorted(glob.glob(os.path.join(ROOT, pattern))):
             texts[os.path.relpath(path, ROOT)] = _read(path)
     return {k: v for k, v in texts.items() if v}

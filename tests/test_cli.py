@@ -15,6 +15,8 @@ from hypothesis import strategies as st
 
 from reference import ROOT, TRICKY, corpus, tokenizer
 from velkan import cli
+from velkan.cli import chunking, options
+from velkan.cli.progress import Progress
 
 BIN = os.path.dirname(sys.executable)
 
@@ -80,7 +82,7 @@ def test_count_limit(files):
     assert out.returncode == 0
     out = velkan("count", "--limit", str(n - 1), "b.txt", cwd=files)
     assert out.stdout.decode().split() == ["-", "b.txt", "exceeds", str(n - 1)]
-    assert out.returncode == cli.EXIT_OVER_LIMIT == 3
+    assert out.returncode == options.EXIT_OVER_LIMIT == 3
 
 
 @pytest.mark.parametrize(
@@ -126,7 +128,7 @@ def test_errors_and_exit_status(files, args, status, message):
     ],
 )
 def test_short_names_and_models(files, option):
-    expected = cli.model_encoding(option[1]) if option[0] == "-m" else option[1] + "_base"
+    expected = options.model_encoding(option[1]) if option[0] == "-m" else option[1] + "_base"
     out = velkan("count", "--json", *option, "b.txt", cwd=files)
     assert json.loads(out.stdout)["encoding"] == expected
 
@@ -137,7 +139,7 @@ def test_model_table_agrees_with_tiktoken():
     from velkan import _encodings_data as facts
 
     names = list(facts.MODEL_TO_ENCODING) + [p + "x" for p in facts.MODEL_PREFIX_TO_ENCODING]
-    assert {n: cli.model_encoding(n) for n in names} == {
+    assert {n: options.model_encoding(n) for n in names} == {
         n: tiktoken.model.encoding_name_for_model(n) for n in names
     }
 
@@ -251,8 +253,8 @@ def test_broken_pipe_while_encoding_is_not_an_input_error(tmp_path, monkeypatch,
 
 def test_endless_input_without_a_boundary_is_refused(tmp_path):
     # Bounded: no more than the longest stretch is held, and no wrong count.
-    with pytest.raises(cli.NoBoundary):
-        for _ in cli.iter_chunks(
+    with pytest.raises(chunking.NoBoundary):
+        for _ in chunking.iter_chunks(
             io.BytesIO(b"\0" * (3 << 20)), read_bytes=1 << 16, max_stretch=1 << 20
         ):
             pass
@@ -269,14 +271,14 @@ def test_progress_on_a_terminal():
             return True
 
     screen = Terminal()
-    progress = cli.Progress(100 << 20, stream=screen)
+    progress = Progress(100 << 20, stream=screen)
     assert "0.0% of 100 MB" in screen.getvalue()  # at once, before any work
     progress.advance(done=50 << 20)
     progress.draw(force=True)
     assert "50.0% of 100 MB" in screen.getvalue()
     progress.close()
     quiet = io.StringIO()
-    cli.Progress(100 << 20, stream=quiet).advance(done=1)
+    Progress(100 << 20, stream=quiet).advance(done=1)
     assert quiet.getvalue() == ""
 
 
@@ -318,10 +320,10 @@ def test_chunked_count_equals_whole(name, label, chunk):
         if CHUNK_TEXTS[label] is not None
         else b"a\xff\nB\xc3\n\xe4\xb8\nC \xa0\x85\nD" * 30
     )
-    assert cli.count_stream(tok, io.BytesIO(data), chunk_bytes=chunk) == tok.count(data)
+    assert chunking.count_stream(tok, io.BytesIO(data), chunk_bytes=chunk) == tok.count(data)
     n = tok.count(data)
-    assert cli.count_stream(tok, io.BytesIO(data), limit=n, chunk_bytes=chunk) == n
-    assert cli.count_stream(tok, io.BytesIO(data), limit=n - 1, chunk_bytes=chunk) is None
+    assert chunking.count_stream(tok, io.BytesIO(data), limit=n, chunk_bytes=chunk) == n
+    assert chunking.count_stream(tok, io.BytesIO(data), limit=n - 1, chunk_bytes=chunk) is None
 
 
 # Text dense in the places the boundary rules look at, and in their near misses.
@@ -341,7 +343,7 @@ chunk_text = st.lists(
 def test_chunked_count_equals_whole_on_generated_text(name, text, read_bytes):
     tok = tokenizer(name)
     data = text.encode("utf-8", "surrogatepass")
-    chunks = list(cli.iter_chunks(io.BytesIO(data), read_bytes=read_bytes))
+    chunks = list(chunking.iter_chunks(io.BytesIO(data), read_bytes=read_bytes))
     assert b"".join(chunks) == data
     assert sum(map(tok.count, chunks)) == tok.count(data)
 
@@ -355,8 +357,8 @@ def test_last_cut_finds_a_match_across_search_windows(match, back):
     at = len(data) - back
     data[at : at + len(match)] = match
     cut = at + match.index(b"\n" if b"\n" in match else b" ") + (b"\n" in match)
-    assert cli.last_cut(data) == (cut if cut < len(data) else None)
-    assert cli.last_cut(data, start=cut) is None
+    assert chunking.last_cut(data) == (cut if cut < len(data) else None)
+    assert chunking.last_cut(data, start=cut) is None
 
 
 @pytest.mark.parametrize(
@@ -368,11 +370,13 @@ def test_boundary_search_is_linear(monkeypatch, data):
     # Each byte is searched about once, however rare the boundaries: the
     # search once ran over the whole pending buffer on every read.
     scanned = []
-    real = cli._last_match
+    real = chunking._last_match
     monkeypatch.setattr(
-        cli, "_last_match", lambda d, lo, hi: scanned.append(hi - lo) or real(d, lo, hi)
+        chunking, "_last_match", lambda d, lo, hi: scanned.append(hi - lo) or real(d, lo, hi)
     )
-    chunks = list(cli.iter_chunks(io.BytesIO(data), read_bytes=4096, max_stretch=len(data) + 1))
+    chunks = list(
+        chunking.iter_chunks(io.BytesIO(data), read_bytes=4096, max_stretch=len(data) + 1)
+    )
     assert b"".join(chunks) == data
     assert sum(scanned) <= 2 * len(data) + 64 * len(scanned)
 
@@ -390,7 +394,7 @@ def test_count_uses_the_batch_counter_when_there_is_one():
             raise AssertionError("count_batch should have been used")
 
     tok = Pooled()
-    assert cli.count_chunks(tok, [b"ab", b"cde"]) == [2, 3]
+    assert chunking.count_chunks(tok, [b"ab", b"cde"]) == [2, 3]
     assert tok.batches == [[b"ab", b"cde"]]
 
 
@@ -399,7 +403,7 @@ def test_chunked_count_on_corpus(name):
     tok = tokenizer(name)
     for text in list(corpus().values())[:15]:
         data = text.encode()
-        assert cli.count_stream(tok, io.BytesIO(data), chunk_bytes=4096) == tok.count(data)
+        assert chunking.count_stream(tok, io.BytesIO(data), chunk_bytes=4096) == tok.count(data)
 
 
 def readme_blocks(language):
@@ -460,12 +464,12 @@ def test_typing_example_passes_mypy_strict(tmp_path):
     assert run.returncode == 0, run.stderr
 
 
-@pytest.mark.parametrize("name", list(cli.ENCODINGS) + list(cli.SHORT_NAMES))
+@pytest.mark.parametrize("name", list(options.ENCODINGS) + list(options.SHORT_NAMES))
 def test_every_encoding_name_counts_and_encodes_ordinary_text(files, name):
     from reference import reference
 
-    encoding = cli.encoding_name(name)
-    ref = reference(cli.vocabulary_of(encoding))
+    encoding = options.encoding_name(name)
+    ref = reference(options.vocabulary_of(encoding))
     text = (files / "b.txt").read_text(encoding="utf-8") + "  <|endoftext|>      x"
     out = velkan("encode", "--json", "-e", name, stdin=text.encode())
     assert out.returncode == 0, out.stderr
@@ -478,4 +482,4 @@ def test_images_and_the_image_cache_cover_every_embedded_vocabulary():
     from velkan import images
 
     assert set(images.VOCABULARIES) == {"r50k_base", "p50k_base", "cl100k_base", "o200k_base"}
-    assert {cli.vocabulary_of(name) for name in cli.ENCODINGS} == set(images.VOCABULARIES)
+    assert {options.vocabulary_of(name) for name in options.ENCODINGS} == set(images.VOCABULARIES)

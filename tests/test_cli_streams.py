@@ -19,7 +19,8 @@ from sizes import CHECKED
 from test_cli import velkan
 
 from reference import corpus
-from velkan import _datasets, cli, get_encoding, images
+from velkan import cli, get_encoding, images
+from velkan.cli import chunk, options, records, tokenfiles, truncate
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -34,7 +35,7 @@ def run(capsys, *args):
 
 
 def test_overlong_json_line_is_a_bad_record(tmp_path, capsys, monkeypatch):
-    monkeypatch.setattr(_datasets, "MAX_RECORD_BYTES", 1000)
+    monkeypatch.setattr(records, "MAX_RECORD_BYTES", 1000)
     path = tmp_path / "d.jsonl.gz"
     with gzip.open(path, "wb") as f:
         f.write(b'{"text": "first"}\n')
@@ -87,11 +88,11 @@ def _texts():
 
 @pytest.mark.parametrize("name", ["cl100k_base", "o200k_base"])
 def test_streamed_chunks_are_those_of_the_whole_text(name):
-    tok = cli.tokenizer(name)
+    tok = options.tokenizer(name)
     for text in _texts():
         for max_tokens, overlap in ((7, 0), (7, 3), (60, 0), (60, 59), (300, 100)):
             got = []
-            cli.chunk_stream(
+            chunk.chunk_stream(
                 tok,
                 io.BytesIO(text.encode()),
                 max_tokens,
@@ -107,12 +108,12 @@ def test_streamed_chunks_are_those_of_the_whole_text(name):
 
 @pytest.mark.parametrize("side", ["right", "left"])
 def test_streamed_truncation_is_that_of_the_whole_text(side):
-    tok = cli.tokenizer("cl100k_base")
+    tok = options.tokenizer("cl100k_base")
     for text in _texts():
         data = text.encode()
         for n in (0, 1, 5, 100, 10**9):
             out = []
-            cli.truncate_stream(tok, io.BytesIO(data), n, side, out.append, read_bytes=61)
+            truncate.truncate_stream(tok, io.BytesIO(data), n, side, out.append, read_bytes=61)
             assert b"".join(out) == tok.truncate(data, n, side=side)
 
 
@@ -127,7 +128,7 @@ def test_truncate_of_an_endless_input_ends():
         )
         yes.kill()
     assert out.returncode == 0, out.stderr
-    tok = cli.tokenizer("o200k_base")
+    tok = options.tokenizer("o200k_base")
     assert out.stdout == tok.truncate(b"a line\n" * 1000, 5)
 
 
@@ -274,7 +275,7 @@ def test_ids_never_sit_beside_another_runs_offsets(tmp_path, capsys, monkeypatch
             raise OSError(28, "No space left on device")
         real(src, dst)
 
-    monkeypatch.setattr(_datasets.os, "replace", failing)
+    monkeypatch.setattr(tokenfiles.os, "replace", failing)
     status, _, err = run(capsys, "encode", "-i", str(tmp_path / "b.txt"), "-o", ids)
     assert status == 1 and "No space left" in err
     if os.path.exists(ids) and os.path.exists(offsets):

@@ -9,7 +9,8 @@ import pytest
 from sizes import CHECKED
 
 from reference import corpus
-from velkan import _datasets, cli, get_encoding
+from velkan import cli, get_encoding
+from velkan.cli import cluster
 
 dd = pytest.importorskip("dask.dataframe")
 db = pytest.importorskip("dask.bag")
@@ -47,7 +48,7 @@ def dataset(tmp_path_factory):
 
 @pytest.fixture(scope="module")
 def client():
-    cluster = distributed.LocalCluster(
+    dask_cluster = distributed.LocalCluster(
         n_workers=2,
         threads_per_worker=1,
         processes=True,
@@ -56,7 +57,7 @@ def client():
         dashboard_address=None,
         memory_limit="2GiB",
     )
-    with cluster, distributed.Client(cluster) as c:
+    with dask_cluster, distributed.Client(dask_cluster) as c:
         yield c
 
 
@@ -106,7 +107,7 @@ def test_cli_counts_on_an_existing_cluster(client, dataset, monkeypatch, capsys,
     root, texts = dataset
     # Small parts: one JSON lines file is counted by several tasks, and the
     # line numbers of bad records still count from the file's start.
-    monkeypatch.setattr(_datasets, "PART_BYTES", 4096)
+    monkeypatch.setattr(cluster, "PART_BYTES", 4096)
     broken = tmp_path / "broken.jsonl"
     lines = [json.dumps({"text": t}) for t in texts[:40]]
     lines[30] = '{"text": 1}'
@@ -137,7 +138,7 @@ def test_a_failed_task_is_the_input_error_not_a_traceback(client, monkeypatch, c
     def lost(*args):
         raise RuntimeError("worker lost")
 
-    monkeypatch.setattr(_datasets, "count_part", lost)  # shipped by value to the worker
+    monkeypatch.setattr(cluster, "count_part", lost)  # shipped by value to the worker
     (tmp_path / "a.txt").write_text("x")
     status = cli.main(["count", "--scheduler", client.scheduler.address, str(tmp_path / "a.txt")])
     err = capsys.readouterr().err
@@ -145,7 +146,7 @@ def test_a_failed_task_is_the_input_error_not_a_traceback(client, monkeypatch, c
 
 
 def test_unreachable_scheduler_is_a_clear_error(capsys, tmp_path, monkeypatch):
-    monkeypatch.setattr(_datasets, "SCHEDULER_TIMEOUT", 2.0)
+    monkeypatch.setattr(cluster, "SCHEDULER_TIMEOUT", 2.0)
     (tmp_path / "a.txt").write_text("x")
     status = cli.main(["count", "--scheduler", "tcp://127.0.0.1:9", str(tmp_path / "a.txt")])
     err = capsys.readouterr().err

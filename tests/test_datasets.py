@@ -17,8 +17,9 @@ from sizes import CHECKED
 from test_cli import velkan
 
 from reference import corpus, reference
-from velkan import _datasets, cli, get_encoding
+from velkan import cli, get_encoding
 from velkan._arrow import list_array
+from velkan.cli import progress, records, tokenfiles
 
 ENC = "o200k_base"
 
@@ -101,8 +102,8 @@ def test_arrow_missing_names_the_extra(monkeypatch):
 @pytest.mark.parametrize("kind", ["jsonl", "jsonl.gz", "parquet"])
 def test_count_records_equals_tiktoken(tmp_path, capsys, monkeypatch, kind):
     # Small batches: records cross batch and row-group boundaries.
-    monkeypatch.setattr(_datasets, "BATCH_RECORDS", 7)
-    monkeypatch.setattr(_datasets, "PARQUET_ROWS", 13)
+    monkeypatch.setattr(records, "BATCH_RECORDS", 7)
+    monkeypatch.setattr(records, "PARQUET_ROWS", 13)
     items = texts()
     path = str(tmp_path / ("data." + kind))
     if kind == "parquet":
@@ -161,7 +162,7 @@ def test_bad_records_are_capped_in_the_report(tmp_path):
     (tmp_path / "d.jsonl").write_text("\n".join(lines) + "\n")
     out = velkan("count", "--field", "text", "d.jsonl", cwd=tmp_path)
     err = out.stderr.decode()
-    assert err.count("not valid JSON") == _datasets.MAX_REPORTED
+    assert err.count("not valid JSON") == records.MAX_REPORTED
     assert "20 more bad records not shown" in err
     assert "30 bad record(s) skipped" in err
     assert out.stdout.split() == [b"1", b"d.jsonl"]
@@ -260,7 +261,7 @@ def test_usage_errors(args, message):
 
 @pytest.mark.parametrize("output", ["ids.npy", "ids.parquet", None])
 def test_encode_records_to_token_files(tmp_path, capsys, monkeypatch, output):
-    monkeypatch.setattr(_datasets, "BATCH_RECORDS", 5)
+    monkeypatch.setattr(records, "BATCH_RECORDS", 5)
     items = texts()[:120]
     write_jsonl(tmp_path / "a.jsonl", items[:70])
     write_parquet(str(tmp_path / "b.parquet"), items[70:], row_group_size=9)
@@ -304,7 +305,7 @@ def test_failed_encode_leaves_no_token_file(tmp_path, monkeypatch, capsys):
     def broken(tok, items):
         raise KeyboardInterrupt
 
-    monkeypatch.setattr(_datasets, "encode_texts", broken)
+    monkeypatch.setattr(records, "encode_texts", broken)
     output = str(tmp_path / "ids.npy")
     assert cli.main(["encode", "--field", "text", "-i", str(tmp_path / "a.jsonl"), "-o", output])
     assert sorted(os.listdir(tmp_path)) == ["a.jsonl"]
@@ -319,7 +320,7 @@ def test_no_token_file_when_no_input_could_be_read(tmp_path):
 def test_npy_header_is_rewritten_for_any_length(tmp_path):
     # The header keeps its width whatever the final count: numpy reads it.
     for length in (0, 1, 10**12):
-        header = _datasets._npy_header("<u4", length)
+        header = tokenfiles._npy_header("<u4", length)
         assert len(header) == 128 and header.endswith(b"\n")
         (tmp_path / "h.npy").write_bytes(header)
         with open(tmp_path / "h.npy", "rb") as f:
@@ -368,7 +369,7 @@ def test_plain_inputs_are_encoded_through_the_stream(tmp_path, monkeypatch, caps
         return streams[-1]
 
     monkeypatch.setattr(Encoding, "stream", stream, raising=False)
-    monkeypatch.setattr(_datasets, "BLOCK_BYTES", 1000)
+    monkeypatch.setattr(records, "BLOCK_BYTES", 1000)
     text = "".join(corpus().values())[:20_000]
     (tmp_path / "a.txt").write_text(text)
     path = str(tmp_path / "a.txt")
@@ -389,7 +390,7 @@ def test_progress_bar_on_a_terminal_only(tmp_path, monkeypatch, terminal):
 
     screen = Screen()
     monkeypatch.setattr(sys, "stderr", screen)
-    monkeypatch.setattr(cli, "PROGRESS_DELAY", 0)
+    monkeypatch.setattr(progress, "PROGRESS_DELAY", 0)
     write_jsonl(tmp_path / "a.jsonl", texts())
     with contextlib.redirect_stdout(io.StringIO()):
         assert cli.main(["count", "--field", "text", str(tmp_path / "a.jsonl")]) == 0

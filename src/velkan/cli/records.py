@@ -1,6 +1,6 @@
-"""Datasets for the command line: records read from JSON lines, Parquet and
-plain files in bounded memory, counted or encoded in batches on the native
-worker pool, and token arrays written as .npy or Parquet.
+"""Records for the command line: read from JSON lines, Parquet and plain
+files in bounded memory, and counted or encoded in batches on the native
+worker pool.
 
 A record is one JSON line's field, one Parquet row's column, or a whole plain
 file. A bad record (malformed JSON, JSON nested too deeply to parse, a line
@@ -19,7 +19,6 @@ import json
 import lzma
 import os
 import sys
-from array import array
 from collections.abc import Iterator, Sequence
 from concurrent.futures import Future, ThreadPoolExecutor
 from dataclasses import dataclass, field
@@ -46,7 +45,7 @@ BLOCK_BYTES = 4 * 1024 * 1024
 MAX_RECORD_BYTES = 64 * 1024 * 1024
 
 PARQUET_SUFFIXES = (".parquet", ".pq", ".parq")
-_OPENERS: dict[str, Callable[..., Any]] = {
+OPENERS: dict[str, Callable[..., Any]] = {
     ".gz": gzip.open,
     ".bz2": bz2.open,
     ".xz": lzma.open,
@@ -136,7 +135,7 @@ def _type_name(value: object) -> str:
 def open_binary(path: str) -> IO[bytes]:
     if path == "-":
         return sys.stdin.buffer
-    opener = _OPENERS.get(os.path.splitext(path)[1].lower())
+    opener = OPENERS.get(os.path.splitext(path)[1].lower())
     if opener is not None:
         stream: IO[bytes] = opener(path, "rb")
         return stream
@@ -185,7 +184,7 @@ def jsonl_records(
                 line, consumed = _read_line(stream)
             except (OSError, EOFError, ValueError) as e:
                 yield batch  # the lines read before the damage count
-                raise FileError("unreadable after line %d (%s)" % (line_no, _one_line(e))) from None
+                raise FileError("unreadable after line %d (%s)" % (line_no, one_line(e))) from None
             if not consumed:
                 break
             line_no += 1
@@ -273,7 +272,7 @@ def parquet_records(source: Source, index: int) -> Iterator[Batch]:
     try:
         reader = pq.ParquetFile(source.path)
     except (OSError, pa.ArrowException) as e:
-        raise FileError("not a readable Parquet file (%s)" % _one_line(e)) from None
+        raise FileError("not a readable Parquet file (%s)" % one_line(e)) from None
     with reader:
         schema = reader.schema_arrow
         if column not in schema.names:
@@ -297,7 +296,7 @@ def parquet_records(source: Source, index: int) -> Iterator[Batch]:
                 chunk = next(chunks, None)
             except (OSError, pa.ArrowException) as e:
                 yield batch  # the rows read before the damage count
-                raise FileError("unreadable from row %d on (%s)" % (row, _one_line(e))) from None
+                raise FileError("unreadable from row %d on (%s)" % (row, one_line(e))) from None
             if chunk is not None:
                 values = chunk.column(0).to_pylist()
                 for offset, value in enumerate(values):
@@ -329,7 +328,7 @@ def _is_text_type(pa: Any, kind: Any) -> bool:
     )
 
 
-def _one_line(error: BaseException) -> str:
+def one_line(error: BaseException) -> str:
     # Library messages can span lines and carry the damaged bytes themselves.
     text = " ".join(str(error).split())
     return "".join(c if c.isprintable() else "?" for c in text)
@@ -404,217 +403,6 @@ def pipelined(
             yield pending[0], pending[1].result()
 
 
-# ---- plain files: the stream when the encoding has one ------------------------------
-
-
-def text_stream(encoding_name: str) -> Any:
-    """The streaming encoder of an encoding, or None where this build has none."""
-    from velkan.encoding import get_encoding
-
-    enc = get_encoding(encoding_name)
-    if not hasattr(enc, "stream"):
-        return None
-    return enc.stream(allowed_special=set(), disallowed_special=())
-
-
-# ---- token arrays out -----------------------------------------------------------
-
-
-class TokenWriter:
-    """Writes records' ids to a file that appears under its name only when
-    complete: a failed run leaves no truncated file that looks whole. The
-    file is written as PATH.partPID; one left by a run that was killed
-    (SIGKILL cannot be caught) is removed by the next run to the same path."""
-
-    def __init__(self, path: str) -> None:
-        self.path = path
-        self.temp = _part_path(path)
-        _remove_stale_parts(path)
-
-    def write(self, batch: list[list[int]]) -> None:
-        raise NotImplementedError
-
-    def close(self) -> None:
-        raise NotImplementedError
-
-    def abort(self) -> None:
-        raise NotImplementedError
-
-
-def _npy_header(descr: str, length: int, width: int = 128) -> bytes:
-    # Version 1.0 with the header padded to a fixed width, so the final shape
-    # is written over the first one in place.
-    text = "{'descr': '%s', 'fortran_order': False, 'shape': (%d,), }" % (descr, length)
-    body = text.ljust(width - 10 - 1) + "\n"
-    return b"\x93NUMPY\x01\x00" + len(body).to_bytes(2, "little") + body.encode("latin-1")
-
-
-class NpyWriter(TokenWriter):
-    """IDS.npy: every id, uint32, one record after another; IDS.offsets.npy:
-    int64, records + 1 values, record i is ids[offsets[i]:offsets[i + 1]].
-    Plain .npy files: numpy.load(..., mmap_mode="r") maps them without
-    reading, which is how training loaders read a token file."""
-
-    def __init__(self, path: str) -> None:
-        super().__init__(path)
-        self.offsets_path = offsets_path(path)
-        self.offsets_temp = _part_path(self.offsets_path)
-        _remove_stale_parts(self.offsets_path)
-        self.order = "<" if sys.byteorder == "little" else ">"
-        self.ids = open(self.temp, "wb")  # noqa: SIM115
-        try:
-            self.offsets = open(self.offsets_temp, "wb")  # noqa: SIM115
-        except BaseException:
-            self.ids.close()
-            _remove(self.temp)
-            raise
-        self.ids.write(_npy_header(self.order + "u4", 0))
-        self.offsets.write(_npy_header(self.order + "i8", 0))
-        self.total = 0
-        self.records = 0
-        self.offsets.write(array("q", [0]).tobytes())
-
-    def write(self, batch: list[list[int]]) -> None:
-        ends = array("q")
-        flat = array("I")
-        total = self.total
-        for ids in batch:
-            flat.extend(ids)
-            total += len(ids)
-            ends.append(total)
-        self.ids.write(flat.tobytes())
-        self.offsets.write(ends.tobytes())
-        self.total = total
-        self.records += len(batch)
-
-    def close(self) -> None:
-        try:
-            for f, descr, length in (
-                (self.ids, "u4", self.total),
-                (self.offsets, "i8", self.records + 1),
-            ):
-                f.seek(0)
-                f.write(_npy_header(self.order + descr, length))
-                f.close()
-            # Two files cannot be renamed at once: the old offsets go first
-            # and the new ones come last, and when they cannot come the new
-            # ids go again, so that no ids file ever sits beside offsets of
-            # another run (an ids file alone is no dataset; a loader fails).
-            _remove(self.offsets_path)
-            os.replace(self.temp, self.path)
-            try:
-                os.replace(self.offsets_temp, self.offsets_path)
-            except BaseException:
-                _remove(self.path)
-                raise
-        except BaseException:
-            self.abort()
-            raise
-
-    def abort(self) -> None:
-        for f, temp in ((self.ids, self.temp), (self.offsets, self.offsets_temp)):
-            f.close()
-            _remove(temp)
-
-
-class ParquetWriter(TokenWriter):
-    """IDS.parquet: one row per record, one column "ids" of
-    large_list<uint32>; its offsets are the records' boundaries."""
-
-    def __init__(self, path: str) -> None:
-        super().__init__(path)
-        from velkan._arrow import pyarrow
-
-        pa = pyarrow()
-        pq = importlib.import_module("pyarrow.parquet")
-
-        self.schema = pa.schema([pa.field("ids", pa.large_list(pa.uint32()), nullable=False)])
-        self.writer = pq.ParquetWriter(self.temp, self.schema)
-        self.pa = pa
-
-    def write(self, batch: list[list[int]]) -> None:
-        from velkan._arrow import list_array
-
-        offsets = array("q", [0])
-        flat = array("I")
-        for ids in batch:
-            flat.extend(ids)
-            offsets.append(len(flat))
-        table = self.pa.Table.from_arrays([list_array(flat, offsets)], schema=self.schema)
-        self.writer.write_table(table)
-
-    def close(self) -> None:
-        try:
-            self.writer.close()
-            os.replace(self.temp, self.path)
-        except BaseException:
-            _remove(self.temp)
-            raise
-
-    def abort(self) -> None:
-        try:
-            self.writer.close()
-        finally:
-            _remove(self.temp)
-
-
-def offsets_path(path: str) -> str:
-    root, _ = os.path.splitext(path)
-    return root + ".offsets.npy"
-
-
-def _remove(path: str) -> None:
-    try:
-        os.remove(path)
-    except OSError:
-        pass
-
-
-def _part_path(path: str) -> str:
-    return "%s.part%d" % (path, os.getpid())
-
-
-def _remove_stale_parts(path: str) -> None:
-    """Removes PATH.partPID files whose process is gone: left by a run that
-    was killed. Those of running processes (another run) are kept."""
-    folder = os.path.dirname(path) or "."
-    prefix = os.path.basename(path) + ".part"
-    try:
-        names = os.listdir(folder)
-    except OSError:
-        return
-    for name in names:
-        digits = name[len(prefix) :]
-        if not name.startswith(prefix) or not digits.isdigit():
-            continue
-        pid = int(digits)
-        if pid == os.getpid() or _process_exists(pid):
-            continue
-        _remove(os.path.join(folder, name))
-
-
-def _process_exists(pid: int) -> bool:
-    try:
-        os.kill(pid, 0)
-    except ProcessLookupError:
-        return False
-    except (PermissionError, OverflowError, ValueError):
-        return True  # another user's process, or nothing to risk
-    return True
-
-
-def token_writer(path: str) -> TokenWriter:
-    suffix = os.path.splitext(path)[1].lower()
-    if suffix == ".npy":
-        return NpyWriter(path)
-    if suffix in PARQUET_SUFFIXES:
-        return ParquetWriter(path)
-    raise ValueError("--output must end in .npy or .parquet: %s" % path)
-
-
-# ---- running over many sources ------------------------------------------------
-
-
 def all_batches(sources: Sequence[Source], tallies: list[Tally]) -> Iterator[Batch]:
     """The batches of every record source in turn; an input that cannot be read
     (further) gets its error in its tally, and the next one follows."""
@@ -650,127 +438,3 @@ class BadRecords:
                 "velkan: %s: %d more bad records not shown\n"
                 % (tally.path, tally.skipped - MAX_REPORTED)
             )
-
-
-# ---- on a Dask cluster ------------------------------------------------------------
-
-# Bytes of a JSON lines file given to one task.
-PART_BYTES = 64 * 1024 * 1024
-# Seconds to wait for the scheduler to answer.
-SCHEDULER_TIMEOUT = 30.0
-
-
-@dataclass
-class PartResult:
-    tokens: int = 0
-    records: int = 0
-    lines: int = 0  # lines the part read: later parts number theirs after these
-    bad: list[tuple[int, str]] = field(default_factory=list)  # (local line, message)
-    error: str | None = None
-
-
-def count_part(encoding: str, source: Source, start: int, end: int | None) -> PartResult:
-    """Runs on a worker: the count of one part of one input. JSON lines parts
-    are byte ranges cut anywhere (a line belongs to the part it starts in);
-    Parquet and plain files are one part each."""
-    import velkan.bpe.openai as openai
-    from velkan._encodings_data import ENCODINGS
-
-    tok = getattr(openai, ENCODINGS[encoding].rank_file)()
-    result = PartResult()
-    try:
-        if source.kind == "text":
-            from velkan.cli import count_stream
-
-            with open(source.path, "rb") as f:
-                count = count_stream(tok, f)
-            assert count is not None
-            result.tokens, result.records = count, 1
-            return result
-        if source.kind == "jsonl":
-            batches = jsonl_records(source, 0, start=start, end=end)
-        else:
-            batches = parquet_records(source, 0)
-        for batch, counts in pipelined(batches, lambda texts: count_texts(tok, texts)):
-            result.tokens += sum(counts)
-            result.records += len(counts)
-            result.bad += batch.bad
-            result.lines = batch.lines
-    except FileError as e:
-        result.error = str(e)
-    except OSError as e:
-        result.error = e.strerror or str(e)
-    except Exception as e:  # a worker's failure is the input's, not the client's
-        result.error = "%s: %s" % (type(e).__name__, e)
-    return result
-
-
-def parts(source: Source) -> list[tuple[int, int | None]]:
-    """Byte ranges of a source for separate tasks."""
-    if source.kind != "jsonl" or source.path.lower().endswith(tuple(_OPENERS)):
-        return [(0, None)]
-    try:
-        size = os.path.getsize(source.path)
-    except OSError:
-        return [(0, None)]
-    return [(start, min(start + PART_BYTES, size)) for start in range(0, max(size, 1), PART_BYTES)]
-
-
-def count_on_cluster(
-    address: str,
-    encoding: str,
-    sources: Sequence[Source],
-    reporter: BadRecords,
-    on_done: Callable[[int], None] | None = None,
-) -> list[Tally]:
-    """Counts every source on the Dask cluster whose scheduler is at address.
-    The workers read the inputs by their paths: a shared filesystem, as
-    dask.dataframe.read_parquet and dask.bag.read_text assume for local paths."""
-    try:
-        Client = importlib.import_module("distributed").Client
-    except ImportError as e:
-        raise ImportError(
-            "--scheduler needs Dask: pip install 'velkan[dask]' "
-            "(or pip install 'dask[distributed]')"
-        ) from e
-    tallies = [Tally(s.path) for s in sources]
-    try:
-        client = Client(address, timeout=SCHEDULER_TIMEOUT)
-    except (OSError, TimeoutError) as e:
-        raise FileError("cannot reach the Dask scheduler at %s (%s)" % (address, e)) from None
-    except (ValueError, TypeError) as e:
-        # Dask parses the address before connecting.
-        raise FileError(
-            "not a Dask scheduler address: %r (%s); expected one like tcp://host:8786"
-            % (address, _one_line(e))
-        ) from None
-    with client:
-        jobs = []
-        for index, source in enumerate(sources):
-            path = os.path.abspath(source.path)
-            for start, end in parts(source):
-                job = Source(path, source.kind, source.name)
-                future = client.submit(count_part, encoding, job, start, end, pure=False)
-                jobs.append((index, future))
-        lines = [0] * len(sources)
-        for index, future in jobs:  # in order: line numbers add up part by part
-            tally = tallies[index]
-            try:
-                part: PartResult = future.result()
-            except Exception as e:  # a lost worker, a task the cluster gave up on
-                part = PartResult(error="the cluster failed to count it (%s)" % _one_line(e))
-            tally.tokens += part.tokens
-            tally.records += part.records
-            messages = []
-            for position, message in part.bad:
-                if sources[index].kind == "jsonl":
-                    line = position + lines[index]
-                    message = "line %d:%s" % (line, message.split(":", 1)[1])
-                messages.append(message)
-            reporter.add(tally, messages)
-            lines[index] += part.lines
-            if part.error is not None and tally.error is None:
-                tally.error = part.error
-            if on_done is not None:
-                on_done(index)
-    return tallies
