@@ -252,6 +252,36 @@ def test_a_signalled_encode_leaves_no_partial_file(tmp_path, signum):
     assert os.listdir(tmp_path) == []
 
 
+@pytest.mark.parametrize("stop", [KeyboardInterrupt, lambda: cli.signals.Terminated(15)])
+@pytest.mark.parametrize("args", [["-i", "in.txt"], ["some text"]])
+def test_a_signal_while_the_writer_is_made_leaves_no_partial_file(
+    tmp_path, capsys, monkeypatch, stop, args
+):
+    # The signal lands after the partial files exist, before the writer is
+    # known to the code that closes it.
+    (tmp_path / "in.txt").write_text("text\n")
+    monkeypatch.chdir(tmp_path)
+    real = tokenfiles.token_writer
+
+    def interrupted(path):
+        real(path)
+        raise stop()
+
+    monkeypatch.setattr(tokenfiles, "token_writer", interrupted)
+    # Ending as the signal would kill the test run: note it instead.
+    monkeypatch.setattr(cli.app, "die_of", lambda signum: 128 + signum)
+    assert cli.main(["encode", *args, "-o", "ids.npy"]) in (130, 128 + 15)
+    assert sorted(os.listdir(tmp_path)) == ["in.txt"]
+
+
+def test_encode_gives_back_the_signal_handlers_it_found(tmp_path, capsys):
+    (tmp_path / "in.txt").write_text("text\n")
+    before = [signal.getsignal(s) for s in (signal.SIGTERM, signal.SIGHUP)]
+    for args in (["-i", str(tmp_path / "in.txt")], ["some text"]):
+        assert run(capsys, "encode", *args, "-o", str(tmp_path / "ids.npy"))[0] == 0
+        assert [signal.getsignal(s) for s in (signal.SIGTERM, signal.SIGHUP)] == before
+
+
 def test_a_killed_encodes_partial_files_go_with_the_next_run(tmp_path):
     proc = _start_encode(tmp_path)
     proc.kill()

@@ -120,52 +120,27 @@ def encode_text_input(
     out.end_record()
 
 
-def cmd_encode(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
-    has_records = args.field is not None or args.column is not None
-    if args.text is not None and args.inputs:
-        parser.error("give TEXT or --input, not both")
-    if args.output is not None:
-        suffix = os.path.splitext(args.output)[1].lower()
-        if suffix != ".npy" and suffix not in records.PARQUET_SUFFIXES:
-            parser.error("--output must end in .npy or .parquet, got %r" % args.output)
-        targets = [args.output]
-        if suffix == ".npy":
-            targets.append(tokenfiles.offsets_path(args.output))
-        for target in targets:
-            if os.path.isdir(target):
-                parser.error(
-                    "--output: %s is a directory; give the path of the token file to write" % target
-                )
-    if args.text is not None and not has_records:
-        # argv holds undecodable bytes as lone surrogates: give back the bytes.
-        try:
-            text = os.fsencode(args.text)
-        except UnicodeEncodeError as e:
-            raise InputError("TEXT is not encodable: %s" % e) from None
-        ids = tokenizer(args.encoding).encode(text)
-        if args.output is None:
-            print(json.dumps(ids) if args.json else " ".join(map(str, ids)))
-            return EXIT_OK
-        single = IdsOut(args.output, False)
-        single.records_batch([ids])
-        single.close(True)
-        return EXIT_OK
-    if args.text is not None:
-        parser.error("--field and --column read files: give them with --input")
-    paths = input_paths(parser, args.inputs, "no TEXT given and standard input is a terminal")
-    _, sources, _, total, dir_errors = open_inputs(parser, paths, args)
-    tok = tokenizer(args.encoding)
-    tallies = [records.Tally(s.path) for s in sources]
-    reporter = records.BadRecords()
-    try:
-        out = IdsOut(args.output, args.json)
-    except OSError as e:
-        raise InputError("%s: %s" % (args.output, e.strerror or e)) from None
+def _encode_inputs(
+    args: argparse.Namespace,
+    tok: Tokenizer,
+    sources: list[Any],
+    tallies: list[records.Tally],
+    reporter: records.BadRecords,
+    has_records: bool,
+    total: int | None,
+    dir_errors: dict[str, str],
+) -> tuple[IdsOut, bool]:
+    # The handlers that turn SIGTERM and SIGHUP into Terminated are in place
+    # before the first partial file exists, and the cleanup below covers a
+    # signal that arrives while the writer is being made.
     progress = make_progress(total, "encoding")
     ok = False
+    out = None
     try:
-        if out.writer is not None:
-            terminate_on_signals()
+        try:
+            out = IdsOut(args.output, args.json)
+        except OSError as e:
+            raise InputError("%s: %s" % (args.output, e.strerror or e)) from None
         if has_records:
             batches = records.all_batches(sources, tallies)
             work = lambda t: records.encode_texts(tok, t)  # noqa: E731
@@ -193,7 +168,59 @@ def cmd_encode(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int
         ok = out.records > 0 or not failed
     finally:
         progress.close()
-        out.close(ok)
+        if out is not None:
+            out.close(ok)
+        elif args.output is not None:
+            tokenfiles.remove_own_parts(args.output)
+    return out, ok
+
+
+def cmd_encode(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
+    has_records = args.field is not None or args.column is not None
+    if args.text is not None and args.inputs:
+        parser.error("give TEXT or --input, not both")
+    if args.output is not None:
+        suffix = os.path.splitext(args.output)[1].lower()
+        if suffix != ".npy" and suffix not in records.PARQUET_SUFFIXES:
+            parser.error("--output must end in .npy or .parquet, got %r" % args.output)
+        targets = [args.output]
+        if suffix == ".npy":
+            targets.append(tokenfiles.offsets_path(args.output))
+        for target in targets:
+            if os.path.isdir(target):
+                parser.error(
+                    "--output: %s is a directory; give the path of the token file to write" % target
+                )
+    if args.text is not None and not has_records:
+        # argv holds undecodable bytes as lone surrogates: give back the bytes.
+        try:
+            text = os.fsencode(args.text)
+        except UnicodeEncodeError as e:
+            raise InputError("TEXT is not encodable: %s" % e) from None
+        ids = tokenizer(args.encoding).encode(text)
+        if args.output is None:
+            print(json.dumps(ids) if args.json else " ".join(map(str, ids)))
+            return EXIT_OK
+        with terminate_on_signals():
+            try:
+                single = IdsOut(args.output, False)
+                single.records_batch([ids])
+                single.close(True)
+            except BaseException:
+                tokenfiles.remove_own_parts(args.output)
+                raise
+        return EXIT_OK
+    if args.text is not None:
+        parser.error("--field and --column read files: give them with --input")
+    paths = input_paths(parser, args.inputs, "no TEXT given and standard input is a terminal")
+    _, sources, _, total, dir_errors = open_inputs(parser, paths, args)
+    tok = tokenizer(args.encoding)
+    tallies = [records.Tally(s.path) for s in sources]
+    reporter = records.BadRecords()
+    with terminate_on_signals(args.output is not None):
+        out, ok = _encode_inputs(
+            args, tok, sources, tallies, reporter, has_records, total, dir_errors
+        )
     for tally in tallies:
         reporter.close(tally)
     errors = [(p, m) for p, m in dir_errors.items()]

@@ -4,9 +4,11 @@ given; a reader gone away (a broken pipe) ends it quietly."""
 
 from __future__ import annotations
 
+import contextlib
 import os
 import signal
 import sys
+from collections.abc import Iterator
 
 
 class Terminated(BaseException):
@@ -22,15 +24,25 @@ def _raise_terminated(signum: int, _frame: object) -> None:
     raise Terminated(signum)
 
 
-def terminate_on_signals() -> None:
-    # Only signals left at their default: one ignored on purpose (nohup's
-    # SIGHUP) stays ignored.
-    for signum in (signal.SIGTERM, signal.SIGHUP):
-        try:
-            if signal.getsignal(signum) is signal.SIG_DFL:
-                signal.signal(signum, _raise_terminated)
-        except (ValueError, OSError):  # not the main thread
-            pass
+@contextlib.contextmanager
+def terminate_on_signals(active: bool = True) -> Iterator[None]:
+    """While the block runs, SIGTERM and SIGHUP raise Terminated; the
+    handlers before it come back after it (the command line may run inside
+    another program, a test for one). Only signals left at their default:
+    one ignored on purpose (nohup's SIGHUP) stays ignored."""
+    previous = {}
+    if active:
+        for signum in (signal.SIGTERM, signal.SIGHUP):
+            try:
+                if signal.getsignal(signum) is signal.SIG_DFL:
+                    previous[signum] = signal.signal(signum, _raise_terminated)
+            except (ValueError, OSError):  # not the main thread
+                pass
+    try:
+        yield
+    finally:
+        for signum, handler in previous.items():
+            signal.signal(signum, handler)
 
 
 def die_of(signum: int) -> int:

@@ -161,6 +161,14 @@ def _remove(path: str) -> None:
         pass
 
 
+def remove_own_parts(path: str) -> None:
+    """Removes this process's partial files for PATH (and its offsets file):
+    for a run stopped before its writer was known to the code that closes
+    it."""
+    for target in (path, offsets_path(path)):
+        _remove(_part_path(target))
+
+
 def _part_path(path: str) -> str:
     return "%s.part%d" % (path, os.getpid())
 
