@@ -18,6 +18,8 @@
 #include "driver/segment_cache.h"
 #include "embedded_encodings.h"
 #include "presplit/rule_set.h"
+#include "presplit/split_common.h"
+#include "presplit/unicode.h"
 #include "presplit/word_cuts.h"
 
 namespace velkan {
@@ -26,20 +28,52 @@ namespace {
 const uint8_t* u8(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
 TEST(WordCuts, NextIsTheFirstCutByTheDefinition) {
-  // Letters, digits, the apostrophe, other ASCII and bytes above it, mixed
-  // so that cuts fall at every offset of the sixteen-byte steps.
-  const std::string alphabet = "aZ09'., \n\t-_(\x80\xC3\xA9\xE4\xB8\xAD\xFF";
+  // Letters, digits, the apostrophe, other ASCII, letters, marks, numbers
+  // and symbols above ASCII, and broken sequences, mixed so that cuts fall
+  // at every offset of the sixteen-byte steps.
+  const std::vector<std::string> alphabet = {"a",
+                                             "Z",
+                                             "0",
+                                             "9",
+                                             "'",
+                                             ".",
+                                             ",",
+                                             " ",
+                                             "\n",
+                                             "-",
+                                             "(",
+                                             "\xC3\xA9" /* é */,
+                                             "\xD0\x96" /* Ж */,
+                                             "\xE4\xB8\xAD" /* 中 */,
+                                             "\xCC\x81" /* a mark */,
+                                             "\xD9\xA3" /* an Arabic-Indic digit */,
+                                             "\xE2\x80\x94" /* a dash */,
+                                             "\xF0\x9F\x98\x80" /* an emoji */,
+                                             "\x80",
+                                             "\xC3",
+                                             "\xE4\xB8",
+                                             "\xFF"};
   std::mt19937 random(7);
   for (int round = 0; round < 3000; round++) {
-    std::string text(random() % 90, ' ');
-    for (char& c : text) c = alphabet[random() % alphabet.size()];
+    std::string text;
+    for (uint64_t n = random() % 40; n > 0; n--) text += alphabet[random() % alphabet.size()];
+    // The characters as the splitters decode them, forwards: where each
+    // ends, and whether it is a letter or number (ASCII, or a whole
+    // sequence above ASCII that is no mark).
+    std::vector<bool> word_ends_at(text.size() + 1, false);
+    for (uint64_t p = 0; p < text.size();) {
+      const DecodedChar c = decode_utf8(u8(text) + p, u8(text) + text.size());
+      const uint32_t flags = char_flags(c.value);
+      const bool word = (flags & (kCharLetter | kCharNumber)) && !(flags & kCharMark) &&
+                        (c.value < 0x80 || c.length > 1);
+      p += c.length;
+      word_ends_at[p] = word;
+    }
     for (uint64_t from = 0; from <= text.size() + 1; from++) {
       uint64_t expected = word_cuts::kNone;
       for (uint64_t x = from == 0 ? 1 : from; x < text.size(); x++) {
-        const bool alnum = std::isalnum(static_cast<unsigned char>(text[x - 1])) != 0 &&
-                           static_cast<unsigned char>(text[x - 1]) < 0x80;
         const unsigned char c = static_cast<unsigned char>(text[x]);
-        if (alnum && c < 0x80 && !std::isalnum(c) && c != '\'') {
+        if (word_ends_at[x] && c < 0x80 && !std::isalnum(c) && c != '\'') {
           expected = x;
           break;
         }

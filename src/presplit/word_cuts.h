@@ -1,6 +1,8 @@
 // Where a text can be cut so that both sides split as they would together:
 // before an ASCII byte that is neither a letter, a digit nor an apostrophe,
-// right after an ASCII letter or digit (a "word cut"). For the rule sets
+// right after a letter or number (a "word cut"; a character above ASCII
+// counts when it is a whole UTF-8 sequence of class Letter or Number, not a
+// mark, which cl100k's rules take for a symbol). For the rule sets
 // that declare kCutsAtWordEnds, every piece that holds the letter or digit
 // is a run of letters (with an optional prefix and, in o200k, a contraction
 // that begins with an apostrophe) or of digits, and every such run stops at
@@ -11,9 +13,11 @@
 // word cuts: a cache of whole runs of pieces (driver/segment_cache.h) is
 // exact.
 //
-// Only ASCII bytes decide, and an ASCII byte is a character of its own
-// however the bytes around it decode, so the rule holds on any bytes, UTF-8
-// or not.
+// On any bytes, UTF-8 or not: an ASCII byte is a character of its own
+// however the bytes around it decode, and a character above ASCII is only
+// taken when its lead byte (which no decoder reads as part of an earlier
+// character) decodes to exactly the bytes before the cut, as the splitters
+// decode it.
 
 #ifndef VELKAN_PRESPLIT_WORD_CUTS_H_
 #define VELKAN_PRESPLIT_WORD_CUTS_H_
@@ -21,6 +25,8 @@
 #include <cstdint>
 
 #include "presplit/split_blocks.h"
+#include "presplit/split_common.h"
+#include "presplit/unicode.h"
 
 namespace velkan {
 
@@ -43,8 +49,22 @@ inline constexpr auto kClass = [] {
   return t;
 }();
 
+// Whether the character that ends right before x is a letter or number
+// above ASCII (the byte before x is above ASCII).
+inline bool wide_word_char_before(const uint8_t* text, uint64_t x) {
+  uint64_t lead = x - 1;
+  for (int back = 0; back < 3 && lead > 0 && (text[lead] & 0xC0) == 0x80; back++) lead--;
+  if ((text[lead] & 0xC0) != 0xC0) return false;
+  const DecodedChar c = decode_utf8(text + lead, text + x);
+  if (c.length < 2 || c.length != x - lead) return false;
+  const uint32_t flags = char_flags(c.value);
+  return (flags & (kCharLetter | kCharNumber)) != 0 && (flags & kCharMark) == 0;
+}
+
 inline bool is_cut(const uint8_t* text, uint64_t x) {
-  return (kClass.of[text[x - 1]] & 1) && (kClass.of[text[x]] & 2);
+  if (!(kClass.of[text[x]] & 2)) return false;
+  if (kClass.of[text[x - 1]] & 1) return true;
+  return text[x - 1] >= 0x80 && wide_word_char_before(text, x);
 }
 
 // The first word cut x with from <= x < length (x > 0), or kNone.
@@ -69,9 +89,18 @@ inline uint64_t next(const uint8_t* text, uint64_t length, uint64_t from) {
     const __m128i ascii = _mm_cmpgt_epi8(cur, _mm_set1_epi8(-1));
     const __m128i cut_byte =
         _mm_andnot_si128(_mm_or_si128(alnum(cur), _mm_cmpeq_epi8(cur, _mm_set1_epi8('\''))), ascii);
-    const uint32_t mask =
-        static_cast<uint32_t>(_mm_movemask_epi8(_mm_and_si128(alnum(prev), cut_byte)));
-    if (mask != 0) return x + static_cast<uint64_t>(std::countr_zero(mask));
+    const uint32_t cuts = static_cast<uint32_t>(_mm_movemask_epi8(cut_byte));
+    const uint32_t word = static_cast<uint32_t>(_mm_movemask_epi8(alnum(prev)));
+    // Bytes above ASCII before a cut byte: maybe the end of a letter.
+    uint32_t wide = cuts & static_cast<uint32_t>(_mm_movemask_epi8(prev));
+    const uint32_t sure = cuts & word;
+    // The first sure cut, unless a wide candidate before it holds.
+    const uint32_t before_sure = sure != 0 ? (sure & (0u - sure)) - 1 : 0xFFFFu;
+    for (wide &= before_sure; wide != 0; wide &= wide - 1) {
+      const uint64_t at = x + static_cast<uint64_t>(std::countr_zero(wide));
+      if (wide_word_char_before(text, at)) return at;
+    }
+    if (sure != 0) return x + static_cast<uint64_t>(std::countr_zero(sure));
     x += 16;
   }
 #endif
