@@ -141,6 +141,32 @@ TEST(Build, EmptyListDuplicatesAndEmptyTokens) {
   EXPECT_EQ(bpe_next_match(*bpe, reinterpret_cast<const uint8_t*>("ab"), 2), 256);
 }
 
+// A vocabulary that is never an image needs only the forward automaton: the
+// rest of the record is what a full build makes.
+TEST(Build, ForwardOnlyBuildLeavesTheOtherAutomataEmpty) {
+  std::string bytes;
+  std::vector<uint32_t> starts{0};
+  for (int b = 0; b < 256; b++)
+    starts.push_back(static_cast<uint32_t>((bytes += static_cast<char>(b)).size()));
+  for (const char* t : {"bc", "ab", "abc", "abab", "", "cab", "abcab"})
+    starts.push_back(static_cast<uint32_t>((bytes += t).size()));
+  const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+  const auto n = static_cast<uint32_t>(starts.size() - 1);
+  BytePairEncodingPtr full = bpe_build(data, starts.data(), n);
+  BytePairEncodingPtr lean = bpe_build(data, starts.data(), n, BuildAutomata::kForwardOnly);
+  const TokenAutomaton& f = full->forward_automaton;
+  const TokenAutomaton& g = lean->forward_automaton;
+  EXPECT_EQ(std::tie(f.size, f.state_count, f.output_count, f.kind, f.base, f.check),
+            std::tie(g.size, g.state_count, g.output_count, g.kind, g.base, g.check));
+  EXPECT_EQ(std::tie(full->next_prefix, full->split_left, full->split_right),
+            std::tie(lean->next_prefix, lean->split_left, lean->split_right));
+  EXPECT_EQ(full->pair_table.count, lean->pair_table.count);
+  for (const TokenAutomaton* a : {&lean->forward_automaton_alt, &lean->reverse_automaton}) {
+    EXPECT_EQ(a->size, 0);
+    EXPECT_TRUE(a->base.empty() && a->states.empty() && a->outputs.empty());
+  }
+}
+
 TEST(Build, ForwardAutomataDifferOnlyInKind) {
   BytePairEncodingPtr bpe = build({"bc", "ab", "abc", std::string("\xff\x00\x01", 3)});
   const TokenAutomaton& f = bpe->forward_automaton;

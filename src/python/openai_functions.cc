@@ -404,7 +404,9 @@ PyObject* openai_from_ranks(PyObject*, PyObject* args) {
     {
       LockReleased released;
       try {
-        bpe = bpe_build(bytes.data(), starts.data(), static_cast<uint32_t>(n));
+        // Never written as an image: the forward automaton is all it needs.
+        bpe = bpe_build(bytes.data(), starts.data(), static_cast<uint32_t>(n),
+                        BuildAutomata::kForwardOnly);
       } catch (const std::bad_alloc&) {
         out_of_memory = true;
       }

@@ -1050,8 +1050,10 @@ class _Core:
                 None if rule_set else pat_str,
             )
             # Ids inside the range that name no token decode as nothing
-            # natively; here they are unknown ids.
-            core.gaps = frozenset(i for i, t in enumerate(tokens) if t is None)
+            # natively; here they are unknown ids. Ranks are distinct
+            # (_refuse_shared_ranks), so as many ranks as ids leave none.
+            if len(ranks) != len(tokens):
+                core.gaps = frozenset(i for i, t in enumerate(tokens) if t is None)
             return core
         return cls(None, None, max_id, pat_str, dict(ranks))
 
