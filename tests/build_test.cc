@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "core/automaton.h"
 #include "core/pair_table.h"
 
 namespace velkan {
@@ -139,6 +140,25 @@ TEST(Build, EmptyListDuplicatesAndEmptyTokens) {
   EXPECT_EQ(split(*bpe, 259), (std::vector<uint32_t>{256, 256}));
   EXPECT_EQ(bpe->pair_table.count, 2u);
   EXPECT_EQ(bpe_next_match(*bpe, reinterpret_cast<const uint8_t*>("ab"), 2), 256);
+}
+
+// The prefix chain is made from the trie while the automaton is compiled:
+// each entry is what the automaton's query answers, also where no prefix of
+// a token is a token (no single bytes) and a match further on counts.
+TEST(Build, PrefixChainIsTheAutomatonsLongestMatch) {
+  for (const auto& extra : std::vector<std::vector<std::string>>{
+           {"ab", "abc", "bc", "xbc", "cab", "b", "c", "abcab", "zzab"},
+           {"hello", "he", "hell", "llo", " hello", "o w", "hello w"}}) {
+    for (bool with_bytes : {true, false}) {
+      BytePairEncodingPtr bpe = build(extra, with_bytes);
+      for (uint32_t id = 0; id < bpe->num_tokens; id++) {
+        const uint32_t length = bpe->token_length(id);
+        const int32_t want =
+            length == 0 ? -1 : bpe_next_match(*bpe, bpe->token_data(id), length - 1);
+        EXPECT_EQ(bpe->next_prefix[id], want) << id << " " << with_bytes;
+      }
+    }
+  }
 }
 
 // A vocabulary that is never an image needs only the forward automaton: the
