@@ -76,6 +76,8 @@ def test_known_patterns_split_natively_with_tiktoken_s_ids(case):
     text = "<|im_start|>user 12345\n\n  "
     assert mine.encode(text, allowed_special="all") == theirs.encode(text, allowed_special="all")
     assert mine.encode_batch(texts[:8]) == theirs.encode_batch(texts[:8])
+    for data in [b"x 12345 \xff", b"don't  \n\n\xe4\xb8", b"\xed\xa0\x80 12", b" \xc3"]:
+        assert mine._encode_bytes(data) == theirs._encode_bytes(data), data
 
 
 _CHARS = st.sampled_from(TRICKY + ["hello", " world", "don't", "123", "  ", "\r\n"])
