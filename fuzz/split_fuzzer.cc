@@ -112,8 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace velkan::fuzz;
   const ExactCopy text(data, size);
   const bool code_points = all_code_points(text.data(), size);
-  for (RuleSet rules :
-       {RuleSet::kCl100k, RuleSet::kO200k, RuleSet::kR50k, RuleSet::kCl100kLegacy}) {
+  for (RuleSet rules : {RuleSet::kCl100k, RuleSet::kO200k, RuleSet::kR50k, RuleSet::kCl100kLegacy,
+                        RuleSet::kQwen2, RuleSet::kTekken}) {
     const PieceSplitter split = piece_splitter(rules);
     check_contract(split, text, code_points);
     check_driver_walk(rules, text, check_walk(split, text, code_points));

@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "core/automaton.h"
 #include "core/pair_table.h"
 
 namespace velkan {
@@ -139,6 +140,51 @@ TEST(Build, EmptyListDuplicatesAndEmptyTokens) {
   EXPECT_EQ(split(*bpe, 259), (std::vector<uint32_t>{256, 256}));
   EXPECT_EQ(bpe->pair_table.count, 2u);
   EXPECT_EQ(bpe_next_match(*bpe, reinterpret_cast<const uint8_t*>("ab"), 2), 256);
+}
+
+// The prefix chain is made from the trie while the automaton is compiled:
+// each entry is what the automaton's query answers, also where no prefix of
+// a token is a token (no single bytes) and a match further on counts.
+TEST(Build, PrefixChainIsTheAutomatonsLongestMatch) {
+  for (const auto& extra : std::vector<std::vector<std::string>>{
+           {"ab", "abc", "bc", "xbc", "cab", "b", "c", "abcab", "zzab"},
+           {"hello", "he", "hell", "llo", " hello", "o w", "hello w"}}) {
+    for (bool with_bytes : {true, false}) {
+      BytePairEncodingPtr bpe = build(extra, with_bytes);
+      for (uint32_t id = 0; id < bpe->num_tokens; id++) {
+        const uint32_t length = bpe->token_length(id);
+        const int32_t want =
+            length == 0 ? -1 : bpe_next_match(*bpe, bpe->token_data(id), length - 1);
+        EXPECT_EQ(bpe->next_prefix[id], want) << id << " " << with_bytes;
+      }
+    }
+  }
+}
+
+// A vocabulary that is never an image needs only the forward automaton: the
+// rest of the record is what a full build makes.
+TEST(Build, ForwardOnlyBuildLeavesTheOtherAutomataEmpty) {
+  std::string bytes;
+  std::vector<uint32_t> starts{0};
+  for (int b = 0; b < 256; b++)
+    starts.push_back(static_cast<uint32_t>((bytes += static_cast<char>(b)).size()));
+  for (const char* t : {"bc", "ab", "abc", "abab", "", "cab", "abcab"})
+    starts.push_back(static_cast<uint32_t>((bytes += t).size()));
+  const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+  const auto n = static_cast<uint32_t>(starts.size() - 1);
+  BytePairEncodingPtr full = bpe_build(data, starts.data(), n);
+  BytePairEncodingPtr lean = bpe_build(data, starts.data(), n, BuildAutomata::kForwardOnly);
+  const TokenAutomaton& f = full->forward_automaton;
+  const TokenAutomaton& g = lean->forward_automaton;
+  EXPECT_EQ(std::tie(f.size, f.state_count, f.output_count, f.kind, f.base, f.check),
+            std::tie(g.size, g.state_count, g.output_count, g.kind, g.base, g.check));
+  EXPECT_EQ(std::tie(full->next_prefix, full->split_left, full->split_right),
+            std::tie(lean->next_prefix, lean->split_left, lean->split_right));
+  EXPECT_EQ(full->pair_table.count, lean->pair_table.count);
+  for (const TokenAutomaton* a : {&lean->forward_automaton_alt, &lean->reverse_automaton}) {
+    EXPECT_EQ(a->size, 0);
+    EXPECT_TRUE(a->base.empty() && a->states.empty() && a->outputs.empty());
+  }
 }
 
 TEST(Build, ForwardAutomataDifferOnlyInKind) {

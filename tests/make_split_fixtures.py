@@ -1,8 +1,9 @@
 """Writes tests/data/split_cases.txt, the pieces that the reference patterns of
 cl100k_base and o200k_base cut texts into, for split_test.cc, and one file
 per further pattern for split_r50k_test.cc: split_cases_r50k.txt (r50k_base,
-p50k_base, p50k_edit) and split_cases_cl100k_legacy.txt (cl100k_base's older
-spelling, which Llama 3 uses).
+p50k_base, p50k_edit), split_cases_cl100k_legacy.txt (cl100k_base's older
+spelling, which Llama 3 uses), split_cases_qwen2.txt (Qwen's pattern) and
+split_cases_tekken.txt (Mistral's Tekken pattern).
 
 Run from anywhere (needs PyPI's regex; tiktoken for --check-tiktoken):
     python3 tests/make_split_fixtures.py [--check-tiktoken] [--ranks DIR]
@@ -11,9 +12,9 @@ Run from anywhere (needs PyPI's regex; tiktoken for --check-tiktoken):
 One case per line: the text's UTF-8 bytes in hex, then the byte lengths of
 its cl100k pieces and of its o200k pieces, each list comma-separated (the
 files of the further patterns have one list). The second form writes only
-N random cases of the pattern NAME (r50k or cl100k_legacy) to FILE: a large
-differential run, which split_r50k_test.cc reads from $VELKAN_SPLIT_CASES_R50K
-or $VELKAN_SPLIT_CASES_CL100K_LEGACY. Texts
+N random cases of the pattern NAME (r50k, cl100k_legacy, qwen2 or tekken) to
+FILE: a large differential run, which split_r50k_test.cc reads from
+$VELKAN_SPLIT_CASES_<NAME> (e.g. $VELKAN_SPLIT_CASES_QWEN2). Texts
 are hand-written samples (code, legal text, prose in many scripts) and random
 strings over an alphabet of awkward characters, seeded so that the output is
 stable. `regex` follows a newer Unicode than our tables (16.0.0), so the
@@ -37,7 +38,7 @@ OUTPUT = os.path.join(ROOT, "tests", "data", "split_cases.txt")
 CATEGORY_FILE = os.path.join(ROOT, "src", "presplit", "GeneralCategory-16.0.0.txt")
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from reference import PATTERNS  # noqa: E402
+from reference import PATTERNS, _facts  # noqa: E402
 
 CL100K = PATTERNS["cl100k_base"]
 O200K = PATTERNS["o200k_base"]
@@ -48,6 +49,11 @@ CL100K_LEGACY = (
     r"""(?i:'s|'t|'re|'ve|'m|'ll|'d)|[^\r\n\p{L}\p{N}]?\p{L}+|\p{N}{1,3}"""
     r"""| ?[^\s\p{L}\p{N}]+[\r\n]*|\s*[\r\n]+|\s+(?!\S)|\s+"""
 )
+
+# The patterns of Qwen's and Mistral's Tekken vocabularies, as velkan picks
+# their rule sets by them.
+QWEN2 = _facts.QWEN2_PAT_STR
+TEKKEN = _facts.TEKKEN_PAT_STR
 
 SAMPLES = [
     # C++
@@ -430,7 +436,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--check-tiktoken", action="store_true")
     parser.add_argument("--ranks", default=os.path.join(ROOT, "src", "vocab", "data"))
-    parser.add_argument("--only", choices=["r50k", "cl100k_legacy"])
+    parser.add_argument("--only", choices=["r50k", "cl100k_legacy", "qwen2", "tekken"])
     parser.add_argument("--random", type=int, help="random texts for --only")
     parser.add_argument("--seed", type=int, default=1, help="for --only")
     parser.add_argument("--output", help="the cases file for --only")
@@ -450,6 +456,8 @@ def main():
     singles = {
         "r50k": (R50K, "r50k_base", alphabet_r50k, 4000, 20261208),
         "cl100k_legacy": (CL100K_LEGACY, "cl100k_base", alphabet, 3000, 20261209),
+        "qwen2": (QWEN2, "cl100k_base", alphabet, 3000, 20261210),
+        "tekken": (TEKKEN, "o200k_base", alphabet, 3000, 20261211),
     }
     if args.only:
         pattern, ranks, chars, count, _ = singles[args.only]

@@ -115,15 +115,18 @@ INSTANTIATE_TEST_SUITE_P(RuleSets, Segments,
                          ::testing::Combine(::testing::Values(false, true),
                                             ::testing::Values(RuleSet::kCl100k, RuleSet::kO200k,
                                                               RuleSet::kR50k,
-                                                              RuleSet::kCl100kLegacy)),
+                                                              RuleSet::kCl100kLegacy,
+                                                              RuleSet::kQwen2, RuleSet::kTekken)),
                          [](const auto& param_info) {
                            const RuleSet r = std::get<1>(param_info.param);
                            return std::string(std::get<0>(param_info.param) ? "o200k_tokens_"
                                                                             : "cl100k_tokens_") +
-                                  (r == RuleSet::kCl100k  ? "cl100k"
-                                   : r == RuleSet::kO200k ? "o200k"
-                                   : r == RuleSet::kR50k  ? "r50k"
-                                                          : "cl100k_legacy");
+                                  (r == RuleSet::kCl100k   ? "cl100k"
+                                   : r == RuleSet::kO200k  ? "o200k"
+                                   : r == RuleSet::kR50k   ? "r50k"
+                                   : r == RuleSet::kQwen2  ? "qwen2"
+                                   : r == RuleSet::kTekken ? "tekken"
+                                                           : "cl100k_legacy");
                          });
 
 TEST_P(Segments, ReusedSegmentsGiveThePiecesIds) {

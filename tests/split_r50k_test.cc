@@ -1,8 +1,8 @@
-// The r50k splitter (r50k_base, p50k_base, p50k_edit) and the splitter of
-// cl100k_base's older spelling: the edge cases of each rule, the pieces the
-// patterns give on the fixture texts, and the splitter contract on byte
-// strings that are not UTF-8. A disabled test measures their speed beside the
-// cl100k and o200k splitters.
+// The r50k splitter (r50k_base, p50k_base, p50k_edit) and the splitters of
+// cl100k_base's older spelling, Qwen's and Tekken's patterns: the edge cases
+// of each rule, the pieces the patterns give on the fixture texts, and the
+// splitter contract on byte strings that are not UTF-8. A disabled test measures their speed beside
+// the cl100k and o200k splitters.
 
 #include "presplit/split_r50k.h"
 
@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "presplit/rule_set.h"
 #include "presplit/split_cl100k.h"
 #include "presplit/split_cl100k_legacy.h"
 #include "presplit/split_o200k.h"
@@ -206,13 +207,17 @@ TEST_P(SplitFixtureTest, MatchesReferencePattern) {
   if (other) std::printf("%d cases from %s, %d differences\n", cases, other, failures);
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, SplitFixtureTest,
-                         testing::Values(FixtureFile{"r50k", split_r50k, "split_cases_r50k.txt",
-                                                     "VELKAN_SPLIT_CASES_R50K", 4000},
-                                         FixtureFile{"cl100k_legacy", split_cl100k_legacy,
-                                                     "split_cases_cl100k_legacy.txt",
-                                                     "VELKAN_SPLIT_CASES_CL100K_LEGACY", 3000}),
-                         [](const auto& c) { return std::string(c.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Files, SplitFixtureTest,
+    testing::Values(
+        FixtureFile{"r50k", split_r50k, "split_cases_r50k.txt", "VELKAN_SPLIT_CASES_R50K", 4000},
+        FixtureFile{"cl100k_legacy", split_cl100k_legacy, "split_cases_cl100k_legacy.txt",
+                    "VELKAN_SPLIT_CASES_CL100K_LEGACY", 3000},
+        FixtureFile{"qwen2", piece_splitter(RuleSet::kQwen2), "split_cases_qwen2.txt",
+                    "VELKAN_SPLIT_CASES_QWEN2", 2900},
+        FixtureFile{"tekken", piece_splitter(RuleSet::kTekken), "split_cases_tekken.txt",
+                    "VELKAN_SPLIT_CASES_TEKKEN", 2900}),
+    [](const auto& c) { return std::string(c.param.name); });
 
 // Where the older spelling of cl100k_base's pattern differs from the current
 // one, and cases where it does not.
@@ -230,6 +235,33 @@ TEST(SplitCl100kLegacyTest, TrailingWhitespace) {
     EXPECT_EQ(cut(split_cl100k_legacy, text), pieces) << testing::PrintToString(text);
   }
   EXPECT_EQ(cut(split_cl100k, "x\n  "), Pieces({"x", "\n  "}));
+}
+
+// Where Qwen's and Tekken's patterns differ from those they derive from
+// (Llama 3's and o200k_base's): a piece per number, and for Tekken no
+// contraction after a word.
+TEST(SplitVariantsTest, SingleNumbersAndNoContractions) {
+  const PieceSplitter qwen2 = piece_splitter(RuleSet::kQwen2);
+  const PieceSplitter tekken = piece_splitter(RuleSet::kTekken);
+  const struct {
+    PieceSplitter split;
+    const char* text;
+    Pieces pieces;
+  } cases[] = {
+      {qwen2, "x 12345", {"x", " ", "1", "2", "3", "4", "5"}},
+      {qwen2, "\xd9\xa1\xd9\xa2\xc2\xbd", {"\xd9\xa1", "\xd9\xa2", "\xc2\xbd"}},
+      {qwen2, "they'LL x\n  ", {"they", "'LL", " x", "\n", "  "}},
+      {qwen2, "a1b", {"a", "1", "b"}},
+      {tekken, "x 12345", {"x", " ", "1", "2", "3", "4", "5"}},
+      {tekken, "they'LL don't", {"they", "'LL", " don", "'t"}},
+      {tekken, "HelloWorld's", {"Hello", "World", "'s"}},
+      {tekken, "a/b\n\n  x", {"a", "/b", "\n\n", " ", " x"}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(cut(c.split, c.text), c.pieces) << testing::PrintToString(std::string(c.text));
+  }
+  EXPECT_EQ(cut(split_cl100k_legacy, "x 12345"), Pieces({"x", " ", "123", "45"}));
+  EXPECT_EQ(cut(split_o200k, "they'LL"), Pieces({"they'LL"}));
 }
 
 TEST(SplitR50kTest, InvalidUtf8) {
@@ -276,7 +308,8 @@ TEST(SplitR50kTest, InvalidUtf8) {
   for (int i = 0; i < 20000; ++i) {
     std::string text;
     for (auto n = rng() % 12 + 1; n > 0; --n) text += bytes[rng() % std::size(bytes)];
-    for (PieceSplitter split : {split_r50k, split_cl100k_legacy}) {
+    for (PieceSplitter split : {split_r50k, split_cl100k_legacy, piece_splitter(RuleSet::kQwen2),
+                                piece_splitter(RuleSet::kTekken)}) {
       std::string joined;
       for (const std::string& piece : cut(split, text)) joined += piece;
       ASSERT_EQ(joined, text);
@@ -293,7 +326,9 @@ TEST(SplitR50kTest, DISABLED_SplitSpeed) {
   } splitters[] = {{"r50k", split_r50k},
                    {"cl100k", split_cl100k},
                    {"o200k", split_o200k},
-                   {"cl100k_legacy", split_cl100k_legacy}};
+                   {"cl100k_legacy", split_cl100k_legacy},
+                   {"qwen2", piece_splitter(RuleSet::kQwen2)},
+                   {"tekken", piece_splitter(RuleSet::kTekken)}};
   // "cjk": the first 300 KB of the multilingual corpus, its Chinese,
   // Japanese and Korean catalogues.
   for (const char* corpus : {"english", "code", "multilingual", "cjk"}) {

@@ -89,7 +89,8 @@ std::string random_text(std::mt19937& rng, int parts) {
 class Stream : public ::testing::TestWithParam<RuleSet> {};
 INSTANTIATE_TEST_SUITE_P(RuleSets, Stream,
                          ::testing::Values(RuleSet::kCl100k, RuleSet::kO200k, RuleSet::kR50k,
-                                           RuleSet::kCl100kLegacy, RuleSet::kWhole),
+                                           RuleSet::kCl100kLegacy, RuleSet::kQwen2,
+                                           RuleSet::kTekken, RuleSet::kWhole),
                          [](const auto& param_info) {
                            switch (param_info.param) {
                            case RuleSet::kCl100k:
@@ -100,6 +101,10 @@ INSTANTIATE_TEST_SUITE_P(RuleSets, Stream,
                              return "r50k";
                            case RuleSet::kCl100kLegacy:
                              return "cl100k_legacy";
+                           case RuleSet::kQwen2:
+                             return "qwen2";
+                           case RuleSet::kTekken:
+                             return "tekken";
                            case RuleSet::kWhole:
                              break;
                            }

@@ -100,6 +100,9 @@ SCENARIOS = [
     ("single special", lambda e: e.encode_single_token(EOT)),
     ("single special bytes", lambda e: e.encode_single_token(EOT.encode())),
     ("single token missing", lambda e: e.encode_single_token("hello world xyz")),
+    ("single token empty", lambda e: e.encode_single_token(b"")),
+    ("single token byte", lambda e: e.encode_single_token(b"\xff")),
+    ("single token not UTF-8", lambda e: e.encode_single_token(b"\xe4\xb8")),
     ("single piece", lambda e: e._encode_single_piece("hello world")),
     ("bytes invalid tail", lambda e: e._encode_bytes(b" \xec\x8b\xa4\xed")),
     ("bytes only invalid", lambda e: e._encode_bytes(b"\xff")),
@@ -113,6 +116,11 @@ SCENARIOS = [
     ("decode negative", lambda e: e.decode_single_token_bytes(-1)),
     ("decode unknown", lambda e: e.decode_single_token_bytes(10**7)),
     ("decode special", lambda e: e.decode_single_token_bytes(e.eot_token)),
+    ("decode bool", lambda e: e.decode_single_token_bytes(True)),
+    ("decode byte", lambda e: e.decode_single_token_bytes(255)),
+    ("decode past ordinary", lambda e: e.decode_single_token_bytes(e.eot_token - 1)),
+    ("decode past all", lambda e: e.decode_single_token_bytes(e.max_token_value + 1)),
+    ("decode huge", lambda e: e.decode_single_token_bytes(2**70)),
     ("tokens bytes", lambda e: e.decode_tokens_bytes(e.encode("héllo 世界"))),
     ("offsets", lambda e: e.decode_with_offsets(e.encode("héllo 世界 x"))),
     ("decode batch", lambda e: e.decode_batch([[1, 2], [3], []])),
@@ -352,15 +360,23 @@ def test_import_as_tiktoken_surface():
 
 _BYTE_PIECES = [b" ", b"\n", b"\t", b"a", b"hello", b"'s", b"1", b"\xe4\xb8\x96", b"\xec\x8b"]
 _BYTE_PIECES += [b"\xff", b"\x80", b"\xed", b"  ", b"!", b"\r\n", b"\xf0\x9f"]
+# Where strict UTF-8 ends: overlong forms, surrogates, past U+10FFFF, cut
+# sequences, and the lowest and highest well-formed ones.
+_BYTE_PIECES += [b"\xc0\x80", b"\xed\xa0\x80", b"\xf4\x90\x80\x80", b"\xe0\x80\x80"]
+_BYTE_PIECES += [b"\xe0\xa0\x80", b"\xf0\x90\x80\x80", b"\xf4\x8f\xbf\xbf", b"\xc2", b"\t"]
 
 
-@settings(max_examples=150, deadline=None)
-@given(st.lists(st.sampled_from(_BYTE_PIECES), max_size=8))
-def test_encode_bytes_follows_tiktoken(parts):
+@settings(max_examples=300, deadline=None)
+@given(
+    st.lists(st.sampled_from(_BYTE_PIECES), max_size=12),
+    st.sampled_from(["cl100k_base", "o200k_base", "r50k_base"]),
+)
+def test_encode_bytes_follows_tiktoken(parts, name):
     # Invalid UTF-8 follows tiktoken's own rule, not velkan's byte-level one.
-    reference = _tiktoken().get_encoding("cl100k_base")
+    reference = _tiktoken().get_encoding(name)
     data = b"".join(parts)
-    assert velkan.get_encoding("cl100k_base")._encode_bytes(data) == reference._encode_bytes(data)
+    assert velkan.get_encoding(name)._encode_bytes(data) == reference._encode_bytes(data)
+    assert velkan.get_encoding(name)._encode_bytes(bytearray(data)) == reference._encode_bytes(data)
 
 
 def test_custom_vocabulary_goes_to_the_native_constructor(monkeypatch):

@@ -182,6 +182,8 @@ def test_known_spellings_cut_alike(spelling):
         "cl100k": facts.CL100K_PAT_STR,
         "o200k": facts.O200K_PAT_STR,
         "cl100k_legacy": facts.CL100K_OLD_PAT_STR,
+        "qwen2": facts.QWEN2_PAT_STR,
+        "tekken": facts.TEKKEN_PAT_STR,
     }[facts.PATTERN_RULE_SETS[spelling]]
     mine, theirs = regex.compile(spelling), regex.compile(canonical)
     for text in random_texts(20000, 3):

@@ -58,6 +58,8 @@ def test_method_sets():
         "encode_via_backtracking",
         "decode_tokens",
         "_tokens",
+        "_token_id",
+        "_token_bytes",
     }
     assert methods(Tokenizer) == {
         "count",
@@ -65,6 +67,7 @@ def test_method_sets():
         "count_batch",
         "encode",
         "encode_batch",
+        "_encode_bytes",
         "encode_batch_parallel",
         "encode_batch_flat",
         "encode_special",

@@ -173,6 +173,19 @@ int32_t trie_child(TrieBuilder& trie, int32_t node, uint8_t byte) {
   return child;
 }
 
+int32_t trie_longest_prefix(const TrieBuilder& trie, const uint8_t* bytes, uint64_t len) {
+  int32_t best = -1;
+  int32_t node = 0;
+  for (uint64_t i = 0; i < len; i++) {
+    int32_t unused = 0;
+    node = search_children(trie.nodes[ix(node)], bytes[i], &unused);
+    if (node == -1) break;
+    const int32_t value = trie.nodes[ix(node)].value;
+    if (value != -1) best = value;
+  }
+  return best;
+}
+
 void trie_insert(TrieBuilder& trie, const uint8_t* bytes, uint32_t len, int32_t id) {
   int32_t node = 0;
   for (uint32_t i = 0; i < len; i++) node = trie_child(trie, node, bytes[i]);

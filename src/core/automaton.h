@@ -100,6 +100,12 @@ void trie_insert(TrieBuilder& trie, const uint8_t* bytes, uint32_t len, int32_t 
 // front.
 void trie_insert_token(TrieBuilder& trie, const uint8_t* bytes, uint32_t len, int32_t id);
 
+// The value of the deepest node with one on the path of bytes[0, len) from
+// the root (the root itself not counted), or -1: the longest token that is a
+// prefix of the bytes, as automaton_longest_prefix finds it in the compiled
+// automaton. Reads the trie only, so it may run while the trie is compiled.
+int32_t trie_longest_prefix(const TrieBuilder& trie, const uint8_t* bytes, uint64_t len);
+
 // Compiles the trie (left unchanged) into a double-array automaton. The kind
 // is only recorded; the arrays depend on the trie alone. The root never gets
 // an output, so a token of length 0 is never reported.

@@ -1,5 +1,5 @@
 // Construction of a BytePairEncoding from a rank-ordered token list: token
-// store and index, the three automata, the prefix chain, and the split of
+// store and index, the automata, the prefix chain, and the split of
 // every token into the two tokens it was merged from.
 
 #ifndef VELKAN_CORE_BUILD_H_
@@ -11,12 +11,21 @@
 
 namespace velkan {
 
+// Which automata a build makes. Encoding queries only the forward one; the
+// image format holds all three, so a record that may be written as an image
+// (or compared with one) needs them all.
+enum class BuildAutomata : uint8_t {
+  kAll,          // forward, its copy and the reverse one
+  kForwardOnly,  // the other two left empty: a vocabulary that is never an image
+};
+
 // Builds the record for n tokens. Token i is token_bytes[token_starts[i],
 // token_starts[i + 1]) and gets id i; a lower id is a merge that happens
 // earlier. The record copies both arrays. Any list is accepted, including an
 // empty one, duplicates and empty tokens; a token that finds no valid split
 // keeps the identity split. Throws std::bad_alloc when memory runs out.
-BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_starts, uint32_t n);
+BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_starts, uint32_t n,
+                              BuildAutomata automata = BuildAutomata::kAll);
 
 // The split construction gives token i: the first prefix p on its prefix
 // chain whose remainder r is a token, with p and r older than i and allowed

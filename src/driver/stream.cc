@@ -7,11 +7,11 @@
 namespace velkan {
 namespace {
 
-// When is a piece's end certain? Every rule of the four rule sets scans, from
+// When is a piece's end certain? Every rule of every rule set scans, from
 // where its piece starts, an optional first character (a space or a prefix)
-// and then runs of one kind: letters (with marks in o200k), at most three
-// numbers, symbols followed by CR, LF and '/', or whitespace; after a word, a
-// contraction reads up to three bytes more. Two places stop every scan:
+// and then runs of one kind: letters (with marks in o200k and Tekken), at
+// most three numbers (one in Qwen2 and Tekken), symbols followed by CR, LF and '/', or whitespace;
+// after a word, a contraction reads up to three bytes more. Two places stop every scan:
 //  (a) a letter or number followed by a symbol that is neither a mark nor
 //      an apostrophe: every run that holds the letter stops at the symbol,
 //      so a piece ends there, and every run before it stops at the letter
@@ -114,7 +114,8 @@ uint64_t certain_before_ascii_end(const uint8_t* text, uint64_t length) {
 template <typename OnPiece>
 uint64_t walk_certain(RuleSet rule_set, const uint8_t* text, uint64_t length, OnPiece on_piece) {
   if (rule_set == RuleSet::kWhole) return 0;
-  // Every rule set but r50k's takes numbers three at a time.
+  // Every rule set but r50k's takes at most three numbers at a time (Qwen2's
+  // and Tekken's one): three numbers end every piece that starts among them.
   const bool numbers_by_three = rule_set != RuleSet::kR50k;
   uint64_t covered = certain_before_ascii_end(text, length);
   uint64_t stop = length;

@@ -14,8 +14,9 @@
 // (driver/piece_walk.h) then uses it where it can. And
 //   static constexpr bool kCutsAtWordEnds = true;
 // when word_cuts.h's argument holds for its rules (whole-text encodes then
-// cache runs of pieces). Adding one: its rules
-// header, an enumerator, a case below, and a name in rule_set_name.
+// cache runs of pieces). Adding one: its rules header, an enumerator, a case
+// below, a name in rule_set_named (python/openai_functions.cc) and its
+// pattern in PATTERN_RULE_SETS (velkan/_encodings_data.py).
 
 #ifndef VELKAN_PRESPLIT_RULE_SET_H_
 #define VELKAN_PRESPLIT_RULE_SET_H_
@@ -28,7 +29,9 @@
 #include "presplit/split_cl100k_rules.h"
 #include "presplit/split_match.h"
 #include "presplit/split_o200k_rules.h"
+#include "presplit/split_qwen2_rules.h"
 #include "presplit/split_r50k_rules.h"
+#include "presplit/split_tekken_rules.h"
 
 namespace velkan {
 
@@ -38,6 +41,8 @@ enum class RuleSet : uint8_t {
   kO200k,         // split_o200k_rules.h
   kR50k,          // split_r50k_rules.h: r50k_base, p50k_base
   kCl100kLegacy,  // split_cl100k_legacy_rules.h: cl100k's older spelling
+  kQwen2,         // split_qwen2_rules.h: Qwen's vocabularies
+  kTekken,        // split_tekken_rules.h: Mistral's Tekken vocabularies
 };
 
 struct WholeTextRules {
@@ -93,6 +98,22 @@ struct Cl100kLegacyRules {
   }
 };
 
+struct Qwen2Rules {
+  static constexpr bool kCutsAtWordEnds = true;  // word_cuts.h
+  [[gnu::always_inline]] static bool split(const uint8_t* text, uint64_t length, uint64_t pos,
+                                           SplitMatch* out) {
+    return qwen2_rules::split(text, length, pos, out);
+  }
+};
+
+struct TekkenRules {
+  static constexpr bool kCutsAtWordEnds = true;  // word_cuts.h
+  [[gnu::always_inline]] static bool split(const uint8_t* text, uint64_t length, uint64_t pos,
+                                           SplitMatch* out) {
+    return tekken_rules::split(text, length, pos, out);
+  }
+};
+
 template <typename Visitor>
 decltype(auto) visit_rule_set(RuleSet rule_set, Visitor&& visit) {
   switch (rule_set) {
@@ -104,6 +125,10 @@ decltype(auto) visit_rule_set(RuleSet rule_set, Visitor&& visit) {
     return visit(R50kRules{});
   case RuleSet::kCl100kLegacy:
     return visit(Cl100kLegacyRules{});
+  case RuleSet::kQwen2:
+    return visit(Qwen2Rules{});
+  case RuleSet::kTekken:
+    return visit(TekkenRules{});
   case RuleSet::kWhole:
     break;
   }

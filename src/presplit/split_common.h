@@ -1,4 +1,4 @@
-// Parts shared by the cl100k and o200k rule sets: the character flags that
+// Parts shared by the cl100k and o200k rule sets (and their variants): the character flags that
 // the rules test (with an ASCII fast path), the symbol-run rule both adapt,
 // and the number and whitespace rules that both use unchanged.
 
@@ -234,10 +234,12 @@ inline bool match_symbol_run(const uint8_t* text, uint64_t length, uint64_t pos,
 }
 
 // `\p{N}{1,3}`: longer numbers come out in pieces of three from the left.
+// With kMost 1, `\p{N}`: a piece per number (Qwen2's and Tekken's rules).
+template <int kMost = 3>
 inline bool match_numbers(const uint8_t* text, uint64_t length, uint64_t pos, SplitMatch* out) {
   const uint8_t* q = text + pos;
   const uint8_t* const end = text + length;
-  for (int n = 0; n < 3 && q < end; ++n) {
+  for (int n = 0; n < kMost && q < end; ++n) {
     const ScannedChar c = scan_char(q, end);
     if (!(c.flags & kCharNumber)) break;
     q += c.length;

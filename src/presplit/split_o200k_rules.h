@@ -16,7 +16,10 @@
 //   rule 2  P? U+ L* C?
 // Lm, Lo and marks are in both U and L, and a mark is in P too, so the
 // pattern's backtracking can hand characters from P and U* over to L+; the
-// functions below reach the same end in one forward scan.
+// functions below reach the same end in one forward scan. Mistral's Tekken
+// pattern is this one without C and with `\p{N}` for `\p{N}{1,3}`: the
+// templates take kContractions (C or nothing) and kMost (numbers in a piece),
+// and split_tekken_rules.h instantiates them.
 
 namespace velkan {
 namespace o200k_rules {
@@ -39,6 +42,17 @@ inline const uint8_t* upper_then_lower(const uint8_t* q, const uint8_t* end) {
   return last_lower_end;
 }
 
+// After a word: C, or nothing.
+template <bool kContractions>
+inline uint32_t suffix_length(const uint8_t* p, const uint8_t* end) {
+  if constexpr (kContractions) {
+    return contraction_length(p, end);
+  } else {
+    return 0;
+  }
+}
+
+template <bool kContractions = true>
 inline bool match_word_with_lower(const uint8_t* text, uint64_t length, uint64_t pos,
                                   SplitMatch* out) {
   const uint8_t* const p = text + pos;
@@ -49,9 +63,10 @@ inline bool match_word_with_lower(const uint8_t* text, uint64_t length, uint64_t
   // Without the prefix, a leading mark is itself the whole of L+.
   if (word_end == nullptr && prefix && (first.flags & kCharMark)) word_end = p + first.length;
   if (word_end == nullptr) return false;
-  return set_match(text, pos, word_end + contraction_length(word_end, end), out);
+  return set_match(text, pos, word_end + suffix_length<kContractions>(word_end, end), out);
 }
 
+template <bool kContractions = true>
 inline bool match_word_with_upper(const uint8_t* text, uint64_t length, uint64_t pos,
                                   SplitMatch* out) {
   const uint8_t* const p = text + pos;
@@ -66,7 +81,7 @@ inline bool match_word_with_upper(const uint8_t* text, uint64_t length, uint64_t
     q = run;
   }
   q = skip_chars<kCharLower>(q, end);
-  return set_match(text, pos, q + contraction_length(q, end), out);
+  return set_match(text, pos, q + suffix_length<kContractions>(q, end), out);
 }
 
 // ` ?[^\s\p{L}\p{N}]+[\r\n/]*`
@@ -77,15 +92,16 @@ inline bool match_punctuation_slash(const uint8_t* text, uint64_t length, uint64
 
 // Runs the rules in order, leaving out those that cannot begin with the
 // character at pos.
-inline bool split_any(const uint8_t* text, uint64_t length, uint64_t pos, SplitMatch* out) {
+template <bool kContractions, int kMost>
+inline bool split_any_of(const uint8_t* text, uint64_t length, uint64_t pos, SplitMatch* out) {
   // Rules 1 and 2 fail on a number at once.
   if (scan_char(text + pos, text + length).flags & kCharNumber) {
-    return match_numbers(text, length, pos, out);
+    return match_numbers<kMost>(text, length, pos, out);
   }
   // Rule 1 or 2 takes every letter and mark, rule 4 everything else that is
   // not whitespace.
-  if (match_word_with_lower(text, length, pos, out) ||
-      match_word_with_upper(text, length, pos, out) ||
+  if (match_word_with_lower<kContractions>(text, length, pos, out) ||
+      match_word_with_upper<kContractions>(text, length, pos, out) ||
       match_punctuation_slash(text, length, pos, out)) {
     return true;
   }
@@ -95,14 +111,19 @@ inline bool split_any(const uint8_t* text, uint64_t length, uint64_t pos, SplitM
          match_whitespace_but_last(text, pos, run, out) || match_whitespace(text, pos, run, out);
 }
 
+inline bool split_any(const uint8_t* text, uint64_t length, uint64_t pos, SplitMatch* out) {
+  return split_any_of<true, 3>(text, length, pos, out);
+}
+
 // split_any with a fast path for a word of ASCII letters, alone or after an
 // ASCII prefix character, that ends at an ASCII byte or the end of the text:
 // an upper run U then a lower run L. With L, rule 1 takes U and L; without,
 // rule 1 fails (no character of U is lower) and rule 2 takes U. A word that
 // runs on into a non-ASCII character takes the general path, since that
 // character may be a letter or mark of either class.
-[[gnu::always_inline]] inline bool split(const uint8_t* text, uint64_t length, uint64_t pos,
-                                         SplitMatch* out) {
+template <bool kContractions, int kMost>
+[[gnu::always_inline]] inline bool split_of(const uint8_t* text, uint64_t length, uint64_t pos,
+                                            SplitMatch* out) {
   if (pos >= length) return false;
   const uint8_t* const p = text + pos;
   const uint8_t* const end = text + length;
@@ -120,10 +141,17 @@ inline bool split_any(const uint8_t* text, uint64_t length, uint64_t pos, SplitM
       while (q < end && static_cast<uint8_t>(*q - 'A') < 26) ++q;
       const uint8_t* r = q;
       while (r < end && static_cast<uint8_t>(*r - 'a') < 26) ++r;
-      if (r == end || *r < 0x80) return set_match(text, pos, r + contraction_length(r, end), out);
+      if (r == end || *r < 0x80) {
+        return set_match(text, pos, r + suffix_length<kContractions>(r, end), out);
+      }
     }
   }
-  return split_any(text, length, pos, out);
+  return split_any_of<kContractions, kMost>(text, length, pos, out);
+}
+
+[[gnu::always_inline]] inline bool split(const uint8_t* text, uint64_t length, uint64_t pos,
+                                         SplitMatch* out) {
+  return split_of<true, 3>(text, length, pos, out);
 }
 
 }  // namespace o200k_rules

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/encoder.h"
+#include "core/encoding.h"
 #include "python/convert.h"
 #include "python/objects.h"
 
@@ -72,6 +73,39 @@ PyObject* bpe_object_decode_tokens(PyObject* self, PyObject* arg) {
                     reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(bytes)));
     return bytes;
   });
+}
+
+// The id of the token whose bytes are exactly arg (a bytes object), or None:
+// encode_single_token's lookup, one probe of the token index.
+PyObject* bpe_object_token_id(PyObject* self, PyObject* arg) {
+  const BytePairEncoding* bpe = encoding_of(self);
+  if (bpe == nullptr) return nullptr;
+  if (!PyBytes_Check(arg)) {
+    PyErr_Format(PyExc_TypeError, "_token_id: expected bytes, not %.200s", Py_TYPE(arg)->tp_name);
+    return nullptr;
+  }
+  const int32_t id =
+      token_index_find(bpe->token_index, bpe->token_bytes.data(), bpe->token_starts.data(),
+                       bpe->hash_factor, reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(arg)),
+                       static_cast<size_t>(PyBytes_GET_SIZE(arg)));
+  if (id < 0) Py_RETURN_NONE;
+  return PyLong_FromLong(id);
+}
+
+// The bytes of the token of id arg, or None when arg is not an int (exactly)
+// naming a token: decode_single_token_bytes's fast path, whose callers take
+// the general one on None.
+PyObject* bpe_object_token_bytes(PyObject* self, PyObject* arg) {
+  const BytePairEncoding* bpe = encoding_of(self);
+  if (bpe == nullptr) return nullptr;
+  if (!PyLong_CheckExact(arg)) Py_RETURN_NONE;
+  int overflow = 0;
+  const long long id = PyLong_AsLongLongAndOverflow(arg, &overflow);
+  if (overflow != 0 || id < 0 || id >= static_cast<long long>(bpe->num_tokens)) Py_RETURN_NONE;
+  const auto i = static_cast<uint32_t>(id);
+  const uint32_t length = bpe->token_length(i);
+  if (length == 0) Py_RETURN_NONE;  // a gap
+  return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bpe->token_data(i)), length);
 }
 
 // A list of the bytes of each token: in id order with None for a gap, or
@@ -154,6 +188,12 @@ PyMethodDef bpe_methods[] = {
      encode_via_backtracking_doc},
     {"decode_tokens", bpe_object_decode_tokens, METH_O, decode_tokens_doc},
     {"_tokens", bpe_object_tokens, METH_O, tokens_doc},
+    {"_token_id", bpe_object_token_id, METH_O,
+     "_token_id($self, data, /)\n--\n\n"
+     "Return the id of the token whose bytes are exactly data (bytes), or None."},
+    {"_token_bytes", bpe_object_token_bytes, METH_O,
+     "_token_bytes($self, id, /)\n--\n\n"
+     "Return the bytes of the token of id (an int), or None when there is none."},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 

@@ -294,6 +294,8 @@ std::optional<RuleSet> rule_set_named(std::string_view name) {
   if (name == "cl100k") return RuleSet::kCl100k;
   if (name == "cl100k_legacy") return RuleSet::kCl100kLegacy;
   if (name == "o200k") return RuleSet::kO200k;
+  if (name == "qwen2") return RuleSet::kQwen2;
+  if (name == "tekken") return RuleSet::kTekken;
   if (name == "whole") return RuleSet::kWhole;
   return std::nullopt;
 }
@@ -327,7 +329,7 @@ PyObject* openai_from_ranks(PyObject*, PyObject* args) {
   if (!rule_set) {
     PyErr_Format(PyExc_ValueError,
                  "_from_ranks: %s: unknown rule set %R (expected 'r50k', 'cl100k', "
-                 "'cl100k_legacy', 'o200k' or 'whole')",
+                 "'cl100k_legacy', 'o200k', 'qwen2', 'tekken' or 'whole')",
                  name, PyTuple_GET_ITEM(args, 2));
     return nullptr;
   }
@@ -402,7 +404,9 @@ PyObject* openai_from_ranks(PyObject*, PyObject* args) {
     {
       LockReleased released;
       try {
-        bpe = bpe_build(bytes.data(), starts.data(), static_cast<uint32_t>(n));
+        // Never written as an image: the forward automaton is all it needs.
+        bpe = bpe_build(bytes.data(), starts.data(), static_cast<uint32_t>(n),
+                        BuildAutomata::kForwardOnly);
       } catch (const std::bad_alloc&) {
         out_of_memory = true;
       }
@@ -436,7 +440,7 @@ PyObject* openai_with_rule_set(PyObject*, PyObject* args) {
   if (!rule_set) {
     PyErr_Format(PyExc_ValueError,
                  "_with_rule_set: unknown rule set %R (expected 'r50k', 'cl100k', "
-                 "'cl100k_legacy', 'o200k' or 'whole')",
+                 "'cl100k_legacy', 'o200k', 'qwen2', 'tekken' or 'whole')",
                  PyTuple_GET_ITEM(args, 1));
     return nullptr;
   }
@@ -470,12 +474,13 @@ PyMethodDef openai_functions[] = {
      "_from_ranks($module, name, tokens, rule_set, /)\n--\n\n"
      "A Tokenizer over a vocabulary of one's own: tokens is a list indexed by rank\n"
      "of bytes, or None for a rank without a token; rule_set is 'r50k', 'cl100k',\n"
-     "'cl100k_legacy', 'o200k' or 'whole' (no pre-split). The tokenizer owns its\n"
-     "encoding. Raises ValueError naming the rank or token of bad input."},
+     "'cl100k_legacy', 'o200k', 'qwen2', 'tekken' or 'whole' (no pre-split). The\n"
+     "tokenizer owns its encoding. Raises ValueError naming the rank or token of bad input."},
     {"_with_rule_set", openai_with_rule_set, METH_VARARGS,
      "_with_rule_set($module, tokenizer, rule_set, /)\n--\n\n"
      "A Tokenizer over tokenizer's encoding (shared, not copied) that pre-splits\n"
-     "with rule_set ('r50k', 'cl100k', 'cl100k_legacy', 'o200k' or 'whole')."},
+     "with rule_set ('r50k', 'cl100k', 'cl100k_legacy', 'o200k', 'qwen2', 'tekken'\n"
+     "or 'whole')."},
     {"_save_image", openai_save_image, METH_VARARGS,
      "_save_image($module, name, path, /)\n--\n\n"
      "Write the precomputed image of the vocabulary name (made first if needed)\n"

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/encode_bytes.h"
 #include "driver/piecewise.h"
 #include "pool/worker_pool.h"
 #include "python/added_token_methods.h"
@@ -163,6 +164,23 @@ PyObject* tokenizer_encode(PyObject* self, PyObject* arg) {
     std::vector<uint32_t> ids;
     if (!run_on_text(text, [&](const uint8_t* data, uint64_t n, const Interrupt* hook) {
           ids = piecewise_encode(*handle, data, n, hook);
+        })) {
+      return nullptr;
+    }
+    return tokens_to_list(ids.data(), ids.size());
+  });
+}
+
+// Encoding._encode_bytes's native path: bytes that may not be UTF-8.
+PyObject* tokenizer_encode_bytes(PyObject* self, PyObject* arg) {
+  const EncodingHandle* handle = handle_of(self);
+  if (handle == nullptr) return nullptr;
+  TextArg text;
+  if (!text_of("_encode_bytes", arg, text)) return nullptr;
+  return guard_memory([&]() -> PyObject* {
+    std::vector<uint32_t> ids;
+    if (!run_on_text(text, [&](const uint8_t* data, uint64_t n, const Interrupt* hook) {
+          ids = encode_bytes(*handle, data, n, hook);
         })) {
       return nullptr;
     }
@@ -577,6 +595,11 @@ PyMethodDef tokenizer_methods[] = {
      METH_FASTCALL, count_till_limit_doc},
     {"encode", tokenizer_encode, METH_O, encode_doc},
     {"encode_batch", tokenizer_encode_batch, METH_O, encode_batch_doc},
+    {"_encode_bytes", tokenizer_encode_bytes, METH_O,
+     "_encode_bytes($self, data, /)\n--\n\n"
+     "The ids of bytes that may not be UTF-8, as tiktoken's Encoding._encode_bytes\n"
+     "gives them: the last piece of the UTF-8 prefix is encoded again together\n"
+     "with the bytes after it."},
     {"encode_batch_parallel",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(tokenizer_encode_batch_parallel)),
      METH_VARARGS | METH_KEYWORDS, encode_batch_parallel_doc},

@@ -50,8 +50,30 @@ CL100K_OLD_PAT_STR = (
     r"""|\s*[\r\n]+|\s+(?!\S)|\s+"""
 )
 
+# Qwen's pattern (Qwen, Qwen2, Qwen2.5, Qwen3 in tiktoken format):
+# CL100K_OLD_PAT_STR with single numbers, `\p{N}` for `\p{N}{1,3}`.
+QWEN2_PAT_STR = (
+    r"""(?i:'s|'t|'re|'ve|'m|'ll|'d)|[^\r\n\p{L}\p{N}]?\p{L}+|\p{N}| ?[^\s\p{L}\p{N}]+[\r\n]*"""
+    r"""|\s*[\r\n]+|\s+(?!\S)|\s+"""
+)
+
+# Mistral's Tekken pattern (tekken.json): O200K_PAT_STR without the
+# contractions after a word and with single numbers.
+TEKKEN_PAT_STR = "|".join(
+    [
+        r"""[^\r\n\p{L}\p{N}]?[\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}]*[\p{Ll}\p{Lm}\p{Lo}\p{M}]+""",
+        r"""[^\r\n\p{L}\p{N}]?[\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}]+[\p{Ll}\p{Lm}\p{Lo}\p{M}]*""",
+        r"""\p{N}""",
+        r""" ?[^\s\p{L}\p{N}]+[\r\n/]*""",
+        r"""\s*[\r\n]+""",
+        r"""\s+(?!\S)""",
+        r"""\s+""",
+    ]
+)
+
 # Every spelling that one of the hand-written rule sets reproduces exactly:
-# pattern -> rule set ("r50k", "cl100k", "o200k" or "cl100k_legacy"). A custom
+# pattern -> rule set ("r50k", "cl100k", "o200k", "cl100k_legacy", "qwen2" or
+# "tekken"). A custom
 # encoding whose pat_str is one of these is split natively; any other pattern
 # is not.
 PATTERN_RULE_SETS: dict[str, str] = {
@@ -60,6 +82,8 @@ PATTERN_RULE_SETS: dict[str, str] = {
     CL100K_PAT_STR: "cl100k",
     O200K_PAT_STR: "o200k",
     CL100K_OLD_PAT_STR: "cl100k_legacy",
+    QWEN2_PAT_STR: "qwen2",
+    TEKKEN_PAT_STR: "tekken",
 }
 
 

@@ -108,6 +108,22 @@ class Encoding:
             and not any(core.bpe.decode_tokens([i]) for i in core.gaps)
             else None
         )
+        # Native single-token lookups and _encode_bytes, where the vocabulary
+        # (and for the latter the split) is native.
+        token_id = getattr(core.bpe, "_token_id", None)
+        self._token_id = (
+            token_id if token_id is not None and core.ranks is None else core.single_token
+        )
+        self._token_bytes = (
+            getattr(self._native_bpe, "_token_bytes", None)
+            if self._native_bpe is not None
+            else None
+        )
+        self._bytes_encoder = (
+            core.tokenizer._encode_bytes
+            if core.tokenizer is not None and core.split is None
+            else None
+        )
 
     @classmethod
     def _builtin_encoding(cls, name: str) -> Encoding:
@@ -403,13 +419,15 @@ class Encoding:
     def encode_single_token(self, text_or_bytes: str | bytes) -> int:
         """The token whose bytes are exactly ``text_or_bytes`` (special tokens
         included); ``KeyError`` when there is none."""
-        if isinstance(text_or_bytes, str):
+        if type(text_or_bytes) is bytes:
+            data = text_or_bytes
+        elif isinstance(text_or_bytes, str):
             data = text_or_bytes.encode("utf-8")
         else:
             data = bytes(text_or_bytes)
         # The ranks, once something made them, answer with one lookup.
         ranks = self._ranks
-        token = ranks.get(data) if ranks is not None else self._core.single_token(data)
+        token = ranks.get(data) if ranks is not None else self._token_id(data)
         if token is not None:
             return token
         special = self._special_tokens.get(data.decode("utf-8", "replace"))
@@ -475,15 +493,12 @@ class Encoding:
     def decode_single_token_bytes(self, token: int) -> bytes:
         """The bytes of one token, special tokens included; ``KeyError`` when
         there is no such token."""
-        if (
-            self._native_bpe is not None
-            and type(token) is int
-            and 0 <= token <= self._core.max_ordinary_id
-        ):
-            # An ordinary id straight from the vocabulary; empty bytes are an
-            # id without a token, which the general path below refuses.
-            data: bytes = self._native_bpe.decode_tokens((token,))
-            if data:
+        if self._token_bytes is not None:
+            # An ordinary id straight from the vocabulary; None for anything
+            # else (an id without a token, a special one, not an int), which
+            # the paths below answer or refuse.
+            data: bytes | None = self._token_bytes(token)
+            if data is not None:
                 return data
         if self._native_bpe is not None:
             data = self._specials.tokens_bytes(self._native_bpe, (token,))[0]
@@ -594,6 +609,9 @@ class Encoding:
         starts with one) are joined with the bytes that are not UTF-8 and that
         is encoded as one piece.
         """
+        if self._bytes_encoder is not None and type(text) is bytes:
+            ids: list[int] = self._bytes_encoder(text)
+            return ids
         data = bytes(text)
         try:
             return self._core.encode_ordinary(data.decode("utf-8"))
@@ -1032,8 +1050,10 @@ class _Core:
                 None if rule_set else pat_str,
             )
             # Ids inside the range that name no token decode as nothing
-            # natively; here they are unknown ids.
-            core.gaps = frozenset(i for i, t in enumerate(tokens) if t is None)
+            # natively; here they are unknown ids. Ranks are distinct
+            # (_refuse_shared_ranks), so as many ranks as ids leave none.
+            if len(ranks) != len(tokens):
+                core.gaps = frozenset(i for i, t in enumerate(tokens) if t is None)
             return core
         return cls(None, None, max_id, pat_str, dict(ranks))
 
