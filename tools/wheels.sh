@@ -177,7 +177,7 @@ build_wheels() {
   mount_system "$BUILDER" bullseye
   mount_in "$BUILDER$WORK" --bind "$WORK"
   write_wrappers "$WORK/bin" "$BUILDER"
-  local config=(-C cmake.define.VELKAN_STATIC_RUNTIME=ON -C cmake.define.VELKAN_WERROR=ON)
+  local config=(--config-settings=cmake.define.VELKAN_STATIC_RUNTIME=ON --config-settings=cmake.define.VELKAN_WERROR=ON)
   for v in $PYTHONS; do
     log=$WCACHE/logs/build-$v.log
     : >"$log"
