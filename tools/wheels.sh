@@ -170,6 +170,8 @@ build_wheels() {
   local v log dist=$WORK/dist py sid=$WCACHE/driver-sid
   make_builder
   rm -rf "$WORK"
+  # A wheel of an earlier run must not stand in for one this run failed to make.
+  for v in $PYTHONS; do rm -f "$WHEELHOUSE"/velkan-*-cp"${v/./}"-cp"${v/./}"-*.whl; done
   mkdir -p "$WORK/tmp" "$dist"
   git clone -q --no-local "$REPO" "$WORK/src"
   git -C "$WORK/src" checkout -q --detach "$COMMIT"
@@ -197,7 +199,6 @@ build_wheels() {
         copy_network_config "$sid"
         mount_system "$sid" sid
         mount_in "$sid$WORK" --bind "$WORK"
-        mount_in "$sid/opt/bullseye" --bind "$BUILDER"
         if ! apt_in "$sid" sid "$log" python3.14-dev python3.14-venv; then
           echo "    failed: $log"
           continue
@@ -205,6 +206,8 @@ build_wheels() {
         for py in /usr/include/python3.14 /usr/include/x86_64-linux-gnu/python3.14; do
           mount_in "$BUILDER$py" --bind "$sid$py"
         done
+        # Recursive, last: the builder with every mount made in it above.
+        mount_in "$sid/opt/bullseye" --rbind "$BUILDER"
         write_wrappers "$WORK/bin-sid" /opt/bullseye
         in_root "$sid" "$log" "cd $WORK/src && export TMPDIR=$WORK/tmp CC=$WORK/bin-sid/gcc \
           CXX=$WORK/bin-sid/g++ && python3.14 -m venv /root/venv && /root/venv/bin/pip wheel \
@@ -241,6 +244,20 @@ build_wheels() {
   done
   echo "==> wheels in $WHEELHOUSE:"
   ls -l "$WHEELHOUSE"/*.whl | awk '{printf "    %8.2f MB  %s\n", $5 / 1e6, $9}'
+  # Every embedded vocabulary included, a wheel stays quick to download.
+  for whl in "$WHEELHOUSE"/*.whl; do
+    if [ "$(stat -c %s "$whl")" -ge 3000000 ]; then
+      echo "wheels.sh: $(basename "$whl") is 3 MB or more" >&2
+      BUILD_FAILED=1
+    fi
+  done
+  local v
+  for v in $PYTHONS; do
+    ls "$WHEELHOUSE"/velkan-*-cp"${v/./}"-cp"${v/./}"-"$PLAT".whl >/dev/null 2>&1 || {
+      echo "wheels.sh: no $PLAT wheel for CPython $v" >&2
+      BUILD_FAILED=1
+    }
+  done
 }
 
 # ---- test --------------------------------------------------------------------
@@ -310,6 +327,7 @@ assert velkan.bpe.__file__.startswith(\"/root/venv/\")'" || result="install fail
   remove_root "$root"
 }
 
+BUILD_FAILED=0
 if [ $DO_BUILD = 1 ]; then build_wheels; fi
 if [ $DO_TEST = 1 ]; then
   for rel in "${releases[@]}"; do test_row "$rel"; done
@@ -321,5 +339,6 @@ if [ $DO_TEST = 1 ]; then
     printf '%s\n' "${ROWS[@]}"
   } | tee "$WCACHE/table-$(IFS=-; echo "${releases[*]}").md"
 fi
+[ $BUILD_FAILED = 0 ] || FAILED=1
 exit $FAILED
 }
