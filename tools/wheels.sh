@@ -153,11 +153,12 @@ make_builder() {
   cleanup
   touch "$BUILDER/.velkan-builder"
 }
-# A compiler command that runs in the builder root, from the same folder.
+# Compiler and archiver commands that run in the builder root, from the same
+# folder (a driver root may have no binutils at all).
 write_wrappers() {
   local bin=$1 chroot_to=$2 tool
   mkdir -p "$bin"
-  for tool in gcc g++; do
+  for tool in gcc g++ ar ranlib; do
     cat >"$bin/$tool" <<EOF
 #!/bin/sh
 exec chroot "$chroot_to" /bin/sh -c 'cd "\$0" && exec /usr/bin/$tool "\$@"' "\$PWD" "\$@"
@@ -165,7 +166,9 @@ EOF
     chmod +x "$bin/$tool"
   done
 }
-BUILT=()
+tools_config() { # the archiver wrappers, for CMake
+  echo "--config-settings=cmake.define.CMAKE_AR=$1/ar --config-settings=cmake.define.CMAKE_RANLIB=$1/ranlib"
+}
 build_wheels() {
   local v log dist=$WORK/dist py sid=$WCACHE/driver-sid
   make_builder
@@ -211,7 +214,7 @@ build_wheels() {
         write_wrappers "$WORK/bin-sid" /opt/bullseye
         in_root "$sid" "$log" "cd $WORK/src && export TMPDIR=$WORK/tmp CC=$WORK/bin-sid/gcc \
           CXX=$WORK/bin-sid/g++ && python3.14 -m venv /root/venv && /root/venv/bin/pip wheel \
-          --no-deps -w $dist ${config[*]} ." ||
+          --no-deps -w $dist ${config[*]} $(tools_config "$WORK/bin-sid") ." ||
           echo "    failed: $log"
         ;;
       *)
@@ -223,7 +226,8 @@ build_wheels() {
         mount_in "$BUILDER$py" --bind "$py"
         (cd "$WORK/src" && TMPDIR=$WORK/tmp CC=$WORK/bin/gcc CXX=$WORK/bin/g++ \
           "$py/bin/python3" -m pip wheel -q --disable-pip-version-check --no-deps \
-          -w "$dist" "${config[@]}" .) >>"$log" 2>&1 || echo "    failed: $log"
+          -w "$dist" "${config[@]}" $(tools_config "$WORK/bin") .) >>"$log" 2>&1 ||
+          echo "    failed: $log"
         ;;
     esac
   done
