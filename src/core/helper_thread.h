@@ -13,14 +13,13 @@
 #ifndef VELKAN_CORE_HELPER_THREAD_H_
 #define VELKAN_CORE_HELPER_THREAD_H_
 
-#include <sys/mman.h>
-
 #include <cstddef>
 #include <system_error>
 #include <thread>
 #include <utility>
 
 #include "pool/thread_ready.h"
+#include "util/platform.h"
 
 namespace velkan {
 
@@ -29,22 +28,12 @@ namespace velkan {
 // room to spare.
 inline constexpr size_t kHelperThreadHeadroom = size_t{160} << 20;
 
-// Whether size bytes of address space can be mapped now. The mapping takes
-// no memory (no access, no reserve) and is returned at once.
-inline bool address_space_has_room(size_t size) {
-  void* probe =
-      ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (probe == MAP_FAILED) return false;
-  ::munmap(probe, size);
-  return true;
-}
-
 // fn started on a new thread, or an empty (not joinable) jthread when no
 // thread could be had: then the caller runs fn itself. fn must not let an
 // exception escape. Throws std::bad_alloc like any allocation.
 template <typename Fn>
 std::jthread try_start_helper_thread(Fn& fn) {
-  if (!address_space_has_room(kHelperThreadHeadroom)) return {};
+  if (!platform::address_space_has_room(kHelperThreadHeadroom)) return {};
   try {
     return std::jthread([&fn] {
       ready_thread_for_exceptions();

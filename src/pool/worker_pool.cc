@@ -1,9 +1,5 @@
 #include "pool/worker_pool.h"
 
-#include <pthread.h>
-#include <sched.h>
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -12,6 +8,7 @@
 #include <system_error>
 
 #include "pool/thread_ready.h"
+#include "util/platform.h"
 
 namespace velkan {
 namespace {
@@ -44,13 +41,7 @@ struct ThreadStart {
 // that finds memory short gives up instead.
 constexpr size_t kThreadStartReserve = size_t{1} << 20;
 
-bool memory_for_thread_start() {
-  void* probe = mmap(nullptr, kThreadStartReserve, PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (probe == MAP_FAILED) return false;
-  munmap(probe, kThreadStartReserve);
-  return true;
-}
+bool memory_for_thread_start() { return platform::address_space_has_room(kThreadStartReserve); }
 
 void worker_main(WorkerPool* pool, ThreadStart* start);
 
@@ -274,10 +265,7 @@ bool wait_with_progress(std::unique_lock<std::mutex>& guard, BatchWaiter& waiter
 }  // namespace
 
 int processor_count() {
-  int n = 0;
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof(set), &set) == 0) n = CPU_COUNT(&set);
-  if (n <= 0) n = static_cast<int>(std::thread::hardware_concurrency());
+  int n = platform::usable_processors();
   if (n <= 0) n = 1;
   return n < kMaxPoolThreads ? n : kMaxPoolThreads;
 }
@@ -295,7 +283,7 @@ int pool_thread_target() {
 WorkerPool* worker_pool_get() {
   std::call_once(pool_slot_once, [] {
     pool_slot = std::make_unique<PoolSlot>().release();
-    pthread_atfork(nullptr, nullptr, forget_pool_in_child);
+    platform::on_fork(nullptr, nullptr, forget_pool_in_child);
   });
   PoolSlot* slot = pool_slot;
   std::call_once(slot->once, worker_pool_create, slot);

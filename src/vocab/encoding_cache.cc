@@ -1,7 +1,5 @@
 #include "vocab/encoding_cache.h"
 
-#include <pthread.h>
-
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -9,6 +7,7 @@
 
 #include "core/build.h"
 #include "pool/thread_ready.h"
+#include "util/platform.h"
 #include "vocab/image.h"
 #include "vocab/registry.h"
 
@@ -48,7 +47,7 @@ Slot& slot_of(size_t index) {
     auto made = std::make_unique<Slot[]>(vocabularies().size());
     slots_begin = made.get();
     slot_count = vocabularies().size();
-    pthread_atfork(lock_slots_for_fork, unlock_slots_after_fork, unlock_slots_after_fork);
+    platform::on_fork(lock_slots_for_fork, unlock_slots_after_fork, unlock_slots_after_fork);
     return made.release();
   }();
   if (index >= vocabularies().size()) throw std::out_of_range("no such vocabulary");

