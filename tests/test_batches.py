@@ -274,14 +274,20 @@ def test_ctrl_c_stops_long_calls(call):
             raise KeyboardInterrupt
 
         signal.signal(signal.SIGALRM, interrupt)
-        sys.setprofile(watch)
-        signal.setitimer(signal.ITIMER_REAL, 0.02, 0.02)
-        try:
-            {call}
-        except KeyboardInterrupt:
-            pass
-        signal.setitimer(signal.ITIMER_REAL, 0)
-        sys.setprofile(None)
+        # On a loaded machine the signal may land outside the call (before
+        # it starts, or after a call that ended first): then again.
+        for attempt in range(50):
+            ends.clear()
+            sys.setprofile(watch)
+            signal.setitimer(signal.ITIMER_REAL, 0.02, 0.02)
+            try:
+                {call}
+            except KeyboardInterrupt:
+                pass
+            signal.setitimer(signal.ITIMER_REAL, 0)
+            sys.setprofile(None)
+            if ends and ends[-1] == "c_exception":
+                break
         print(ends[-1] if ends else "none")
         print(t.count_batch(["after", "an interrupt"] * 10_000)[:2] == [t.count("after"),
                                                                     t.count("an interrupt")])
