@@ -29,9 +29,32 @@ def load_corpora(names=CORPORA):
 
 
 _CSV_NAMES = (
-    "Abbott", "Baker", "Chen", "Dubois", "Evans", "Fischer", "Garcia", "Haddad", "Ivanova",
-    "Jensen", "Kowalski", "Larsen", "Müller", "Nakamura", "O'Brien", "Patel", "Quinn", "Rossi",
-    "Schmidt", "Tanaka", "Uddin", "Varga", "Weber", "Xu", "Yilmaz", "Zhang",
+    "Abbott",
+    "Baker",
+    "Chen",
+    "Dubois",
+    "Evans",
+    "Fischer",
+    "Garcia",
+    "Haddad",
+    "Ivanova",
+    "Jensen",
+    "Kowalski",
+    "Larsen",
+    "Müller",
+    "Nakamura",
+    "O'Brien",
+    "Patel",
+    "Quinn",
+    "Rossi",
+    "Schmidt",
+    "Tanaka",
+    "Uddin",
+    "Varga",
+    "Weber",
+    "Xu",
+    "Yilmaz",
+    "Zhang",
 )
 _CSV_CITIES = ("Berlin", "Lyon", "Osaka", "Porto", "Quito", "Riga", "Tartu", "Turku", "Oslo")
 _CSV_STATUS = ("paid", "open", "void", "refunded", "shipped")
