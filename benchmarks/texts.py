@@ -7,15 +7,116 @@ import random
 HERE = os.path.dirname(os.path.abspath(__file__))
 CORPORA_DIR = os.path.join(HERE, "corpora")
 CORPORA = ("english", "code", "multilingual", "docs", "scripts", "typographic")
+# Rows added later: not in CORPORA, so that what run.py, the short texts and
+# the other benchmarks draw from CORPORA keeps its meaning. "csv" is made by
+# csv_table, the others are files.
+MORE_CORPORA = ("cjk", "csv", "shell_perl")
+ALL_CORPORA = CORPORA + MORE_CORPORA
+CSV_BYTES = 300_000
 
 
-def load_corpora():
-    """{name: text} of the committed corpora (see corpora/SOURCES.md)."""
+def load_corpora(names=CORPORA):
+    """{name: text} of the committed corpora (see corpora/SOURCES.md) and the
+    generated CSV table."""
     texts = {}
-    for name in CORPORA:
+    for name in names:
+        if name == "csv":
+            texts[name] = csv_table(CSV_BYTES)
+            continue
         with open(os.path.join(CORPORA_DIR, name + ".txt"), encoding="utf-8") as f:
             texts[name] = f.read()
     return texts
+
+
+_CSV_NAMES = (
+    "Abbott",
+    "Baker",
+    "Chen",
+    "Dubois",
+    "Evans",
+    "Fischer",
+    "Garcia",
+    "Haddad",
+    "Ivanova",
+    "Jensen",
+    "Kowalski",
+    "Larsen",
+    "Müller",
+    "Nakamura",
+    "O'Brien",
+    "Patel",
+    "Quinn",
+    "Rossi",
+    "Schmidt",
+    "Tanaka",
+    "Uddin",
+    "Varga",
+    "Weber",
+    "Xu",
+    "Yilmaz",
+    "Zhang",
+)
+_CSV_CITIES = ("Berlin", "Lyon", "Osaka", "Porto", "Quito", "Riga", "Tartu", "Turku", "Oslo")
+_CSV_STATUS = ("paid", "open", "void", "refunded", "shipped")
+
+
+def csv_table(size, seed=11):
+    """A table of orders as a spreadsheet exports it, at most size UTF-8
+    bytes in whole lines: ids, ISO dates and times, short names, codes,
+    integers, decimals with two or four places, negative amounts,
+    percentages, a few empty fields and quoted names. Digits and commas make
+    most of it (runs of digits, which the patterns cut in threes)."""
+    rng = random.Random(seed)
+    lines = [
+        "order_id,date,time,customer,city,sku,quantity,unit_price,discount,total,"
+        "balance,rate,status\n"
+    ]
+    total = len(lines[0])
+    order = 100_000
+    while True:
+        order += rng.randint(1, 9)
+        name = rng.choice(_CSV_NAMES)
+        if "'" in name or rng.random() < 0.05:
+            name = '"%s, %s."' % (name, chr(65 + rng.randrange(26)))
+        quantity = rng.choice((1, 1, 2, 3, 5, 10, 12, 24, 100, rng.randint(1, 5000)))
+        price = rng.randint(5, 250_000) / 100
+        discount = rng.choice(("", "", "0.05", "0.10", "%.2f" % (rng.randint(1, 40) / 100)))
+        amount = quantity * price * (1 - float(discount or 0))
+        line = "%d,2026-%02d-%02d,%02d:%02d:%02d,%s,%s,%s-%04d,%d,%.2f,%s,%.2f,%.2f,%.4f%%,%s\n" % (
+            order,
+            rng.randint(1, 12),
+            rng.randint(1, 28),
+            rng.randrange(24),
+            rng.randrange(60),
+            rng.randrange(60),
+            name,
+            rng.choice(_CSV_CITIES),
+            "".join(rng.choice("ABCDEFGHJKLMNPQRSTUVWXYZ") for _ in range(3)),
+            rng.randrange(10_000),
+            quantity,
+            price,
+            discount,
+            amount,
+            rng.uniform(-50_000, 50_000),
+            rng.uniform(0, 100),
+            rng.choice(_CSV_STATUS),
+        )
+        size_line = len(line.encode("utf-8"))
+        if total + size_line > size:
+            return "".join(lines)
+        lines.append(line)
+        total += size_line
+
+
+def long_text(size):
+    """One text of size UTF-8 bytes for the long regime: every corpus in
+    ALL_CORPORA one after the other, then (if still short) a CSV table of
+    other numbers, so that no part of it repeats an earlier part."""
+    text = "".join(load_corpora(ALL_CORPORA).values())
+    missing = size - len(text.encode("utf-8"))
+    if missing > 0:
+        text += csv_table(missing, seed=12)
+    return prefix_bytes(text, size)
 
 
 def prefix_bytes(text, size):

@@ -3,7 +3,7 @@ with CPython 3.11, perl and a Rust toolchain (see SOURCES.md for where each
 part comes from and under which licence). The committed files are what the
 benchmark reads; this script only documents and repeats how they were made:
 
-    python benchmarks/corpora/make_corpora.py
+    python benchmarks/corpora/make_corpora.py [NAME ...]
 """
 
 import gettext
@@ -12,6 +12,7 @@ import html
 import os
 import re
 import subprocess
+import sys
 import sysconfig
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -207,7 +208,63 @@ def typographic():
     return "".join(parts)
 
 
-def main():
+def _is_cjk(c):
+    return (
+        "\u3000" <= c <= "\u30ff"  # CJK punctuation, kana
+        or "\u3400" <= c <= "\u9fff"  # ideographs
+        or "\uff00" <= c <= "\uffef"  # full-width forms
+    )
+
+
+def cjk():
+    """Chinese and Japanese sentences, which have no spaces between words:
+    PostgreSQL's server messages (a different catalogue from those in
+    multilingual.txt), only those at least 60% CJK, one a line."""
+    parts = []
+    for language in ("zh_CN", "ja"):
+        path = os.path.join(LOCALE, language, "LC_MESSAGES", "postgres-15.mo")
+        with open(path, "rb") as f:
+            catalogue = gettext.GNUTranslations(f)._catalog
+        lines = []
+        for key, value in sorted(catalogue.items(), key=lambda kv: str(kv[0])):
+            if not key or not value:
+                continue
+            visible = value.replace(" ", "")
+            if sum(map(_is_cjk, visible)) >= 0.6 * len(visible):
+                lines.append(value.replace("\n", " ").strip())
+        parts.append(clip("\n".join(lines) + "\n", 130_000))
+    return "".join(parts)
+
+
+# Perl and POSIX shell alone, from other files than scripts.txt's: Perl's own
+# core modules (their POD taken out, so that the row is code) and the shell
+# scripts of git, ucf, apt and init-system-helpers.
+PERL_MODULES = ("Getopt/Long.pm", "File/Temp.pm", "Text/Balanced.pm", "File/Find.pm", "Carp.pm")
+SHELL_SCRIPTS = (
+    "/usr/lib/git-core/git-subtree",
+    "/usr/lib/git-core/git-filter-branch",
+    "/usr/lib/git-core/git-mergetool",
+    "/usr/lib/git-core/git-submodule",
+    "/usr/lib/git-core/git-instaweb",
+    "/usr/bin/ucf",
+    "/usr/bin/apt-key",
+    "/usr/sbin/invoke-rc.d",
+)
+
+
+def shell_perl():
+    perl = glob.glob("/usr/share/perl/5.*")[0]
+    text = "".join(open(os.path.join(perl, m), encoding="utf-8").read() for m in PERL_MODULES)
+    text = re.sub(r"(?ms)^=[a-zA-Z].*?(^=cut[^\n]*\n|\Z)", "", text)
+    perl_part = clip(text, 125_000)
+    shell = "".join(open(p, encoding="utf-8", errors="replace").read() for p in SHELL_SCRIPTS)
+    return perl_part + clip(shell, 125_000)
+
+
+def main(argv=None):
+    # Names on the command line make only those (the other sources may be
+    # missing on this machine); none makes all.
+    wanted = set(sys.argv[1:] if argv is None else argv)
     for name, make in (
         ("english", english),
         ("code", code),
@@ -215,7 +272,11 @@ def main():
         ("docs", docs),
         ("scripts", scripts),
         ("typographic", typographic),
+        ("cjk", cjk),
+        ("shell_perl", shell_perl),
     ):
+        if wanted and name not in wanted:
+            continue
         text = make()
         with open(os.path.join(HERE, name + ".txt"), "w", encoding="utf-8", newline="") as f:
             f.write(text)
