@@ -149,9 +149,9 @@ def test_check_disallowed(harmony, text, allowed, disallowed, raises):
     _, ours = harmony
     if raises:
         with pytest.raises(ValueError, match="Encountered text corresponding to disallowed"):
-            ours._check_disallowed(text, allowed, disallowed)
+            ours._backend.specials.check_disallowed(text, allowed, disallowed)
     else:
-        ours._check_disallowed(text, allowed, disallowed)
+        ours._backend.specials.check_disallowed(text, allowed, disallowed)
 
 
 # ---- the native object itself ----------------------------------------------------------
@@ -207,12 +207,12 @@ def test_special_tokens_without_a_table_says_so():
 def test_native_decoding_checks_its_arguments(call, error, message):
     enc = velkan.get_encoding("cl100k_base")
     with pytest.raises(error, match=message):
-        call(enc._specials, enc._native_bpe)
+        call(enc._backend.specials.native, enc._backend.native_bpe)
 
 
 def test_native_decoding_takes_the_optional_argument():
     enc = velkan.get_encoding("cl100k_base")
-    specials, bpe = enc._specials, enc._native_bpe
+    specials, bpe = enc._backend.specials.native, enc._backend.native_bpe
     ids = enc.encode("hi") + [enc.eot_token]
     assert specials.decode(bpe, ids) == b"hi<|endoftext|>"
     assert specials.decode(bpe, ids, "strict") == "hi<|endoftext|>"
@@ -297,7 +297,7 @@ BIG = [("word %d " % i) * 40 + EOT for i in range(3000)]
 )
 def test_batches_keep_to_num_threads(num_threads, kwargs):
     tok = openai.cl100k_base()
-    specials = velkan.get_encoding("cl100k_base")._specials
+    specials = velkan.get_encoding("cl100k_base")._backend.specials.native
     expected = [
         velkan.get_encoding("cl100k_base").encode(t, **kwargs) if kwargs else None for t in BIG[:5]
     ]

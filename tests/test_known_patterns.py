@@ -62,7 +62,7 @@ def test_each_known_pattern_names_its_rule_set():
 @pytest.mark.parametrize("case", list(CASES))
 def test_known_patterns_split_natively_with_tiktoken_s_ids(case):
     theirs, mine = _pair(case)
-    assert mine._native is not None and mine._core.split is None
+    assert mine._backend.native is not None and mine._backend.vocabulary.split is None
     texts = [t[:4000] for t in corpus().values()] + [
         "x 12345 ٣٤٥ ½ 2024-01-02",
         "they'LL don't HelloWorld's x\n  ",

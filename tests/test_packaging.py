@@ -93,7 +93,7 @@ def test_sdist_to_wheel_in_a_fresh_environment(tmp_path):
         "import tiktoken; print(tiktoken.Encoding.__module__)",
         env=dict(os.environ, VELKAN_AS_TIKTOKEN="1"),
     ).stdout
-    assert hooked.split() == ["velkan.encoding"]
+    assert hooked.split() == ["velkan.core"]
     run(
         python,
         "-m",

@@ -174,7 +174,7 @@ def test_constructors_return_tiktoken_s_arguments(name, cache):
     mine["mergeable_ranks"].clear()
     assert velkan.openai_public.ENCODING_CONSTRUCTORS[name]()["mergeable_ranks"]
     enc = velkan.Encoding(**velkan.openai_public.ENCODING_CONSTRUCTORS[name]())
-    assert enc._core is velkan.get_encoding(name)._core
+    assert enc._backend.vocabulary is velkan.get_encoding(name)._backend.vocabulary
 
 
 @pytest.mark.parametrize("name", ["p50k_base", "cl100k_base", "o200k_base"])
@@ -211,8 +211,8 @@ def test_builtin_ranks_with_another_known_pattern_split_natively(ranks_of, patte
     theirs = tiktoken.Encoding("other", **args)
     mine = velkan.Encoding("other", **args)
     # Split by the native rule set, not the regex package.
-    assert mine._native is not None
-    assert mine._core.bpe is velkan.get_encoding(ranks_of)._core.bpe
+    assert mine._backend.native is not None
+    assert mine._backend.vocabulary.bpe is velkan.get_encoding(ranks_of)._backend.vocabulary.bpe
     texts = [t[:3000] for t in list(corpus().values())[:40]] + [
         "x\n  ",
         "a\r\n\r\n  b  \n",

@@ -8,29 +8,25 @@ The native tokenizers live in the extension module ``velkan.bpe``
 (``velkan.bpe.openai.cl100k_base()`` and friends).
 """
 
-__version__ = "0.1.0"
-
-# After the version: the extension's helpers import it. _pickling registers
-# pickling of the native objects; core, load, model and registry are
-# tiktoken's submodules, so that `tiktoken.model.MODEL_TO_ENCODING` and the
-# like keep working after `import velkan as tiktoken`.
-from velkan import (  # noqa: E402, F401
+# _pickling registers pickling of the native objects; core, load, model and
+# registry are tiktoken's submodules, so that `tiktoken.model.MODEL_TO_ENCODING`
+# and the like keep working after `import velkan as tiktoken`; encoding is
+# where Encoding lived before.
+from velkan import (  # noqa: F401
     _pickling,
     core,
+    encoding,
     load,
     model,
     registry,
 )
-from velkan import bpe as bpe  # noqa: E402
-from velkan._as_tiktoken import install_as_tiktoken  # noqa: E402
-from velkan.encoding import (  # noqa: E402
-    Encoding,
-    encoding_for_model,
-    encoding_name_for_model,
-    get_encoding,
-    list_encoding_names,
-)
-from velkan.load import load_tiktoken_bpe  # noqa: E402
+from velkan import bpe as bpe
+from velkan._as_tiktoken import install_as_tiktoken
+from velkan._version import __version__
+from velkan.core import Encoding
+from velkan.load import load_tiktoken_bpe
+from velkan.model import encoding_for_model, encoding_name_for_model
+from velkan.registry import get_encoding, list_encoding_names
 
 __all__ = [
     "__version__",

@@ -4,10 +4,21 @@ from __future__ import annotations
 
 import importlib
 from collections.abc import Sequence
-from typing import TYPE_CHECKING, Any
+from typing import TYPE_CHECKING, Any, Protocol
 
 if TYPE_CHECKING:
-    from velkan.encoding import AllowedSpecial, DisallowedSpecial, Encoding
+    from velkan._special import AllowedSpecial, DisallowedSpecial
+
+
+class _Encodes(Protocol):
+    def encode_batch_to_numpy(
+        self,
+        texts: Sequence[str],
+        *,
+        num_threads: int,
+        allowed_special: AllowedSpecial,
+        disallowed_special: DisallowedSpecial,
+    ) -> tuple[Any, Any]: ...
 
 
 def pyarrow() -> Any:
@@ -39,7 +50,7 @@ def list_array(ids: Any, offsets: Any) -> Any:
 
 
 def encode_batch_to_arrow(
-    enc: Encoding,
+    enc: _Encodes,
     texts: Sequence[str],
     *,
     num_threads: int,

@@ -22,6 +22,7 @@ from __future__ import annotations
 
 import importlib.abc
 import importlib.machinery
+import os
 import sys
 import threading
 import types
@@ -68,30 +69,31 @@ def _is_ours(module: Any) -> bool:
 
 
 def _facade() -> types.ModuleType:
-    import velkan
-    from velkan import core, load, model, registry
+    # The package's modules, not the package: it imports this one.
+    from velkan import _version, core, load, model, registry
 
+    package_file = os.path.join(os.path.dirname(os.path.abspath(__file__)), "__init__.py")
     module = types.ModuleType("tiktoken", "velkan, installed under tiktoken's name.")
     module.__spec__ = importlib.machinery.ModuleSpec(
-        "tiktoken", _Loader(), origin=velkan.__file__, is_package=True
+        "tiktoken", _Loader(), origin=package_file, is_package=True
     )
     module.__loader__ = module.__spec__.loader
-    module.__file__ = velkan.__file__
+    module.__file__ = package_file
     # A package: its submodules are the ones registered below, no others.
     module.__path__ = []
     module.__package__ = "tiktoken"
     names = {
-        "Encoding": velkan.Encoding,
-        "encoding_for_model": velkan.encoding_for_model,
-        "encoding_name_for_model": velkan.encoding_name_for_model,
-        "get_encoding": velkan.get_encoding,
-        "list_encoding_names": velkan.list_encoding_names,
+        "Encoding": core.Encoding,
+        "encoding_for_model": model.encoding_for_model,
+        "encoding_name_for_model": model.encoding_name_for_model,
+        "get_encoding": registry.get_encoding,
+        "list_encoding_names": registry.list_encoding_names,
         "core": core,
         "load": load,
         "model": model,
         "registry": registry,
         "__version__": TIKTOKEN_VERSION,
-        "__velkan_version__": velkan.__version__,
+        "__velkan_version__": _version.__version__,
         "__velkan_as_tiktoken__": True,
         "__all__": [
             "get_encoding",

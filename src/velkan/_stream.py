@@ -21,10 +21,11 @@ from __future__ import annotations
 
 import codecs
 import re
-from typing import TYPE_CHECKING, Any, Callable, Union
+from collections.abc import Mapping
+from typing import Any, Callable, Union
 
-if TYPE_CHECKING:
-    from velkan.encoding import AllowedSpecial, DisallowedSpecial, Encoding
+from velkan._backend import Backend, replace_surrogates
+from velkan._special import raise_disallowed_special_token
 
 __all__ = ["Stream"]
 
@@ -73,18 +74,16 @@ class Stream:
 
     def __init__(
         self,
-        enc: Encoding,
-        allowed_special: AllowedSpecial,
-        disallowed_special: DisallowedSpecial,
+        name: str,
+        backend: Backend,
+        allowed: Mapping[str, int],
+        disallowed: frozenset[str],
     ) -> None:
-        allowed = enc._allowed_set(allowed_special)
-        disallowed = (
-            enc._disallowed_set(allowed, disallowed_special) if disallowed_special else frozenset()
-        )
-        self._enc = enc
-        # Allowed names the encoding lacks can never match, as in encode.
-        known = enc._special_tokens
-        self._allowed = {s.encode("utf-8"): known[s] for s in allowed if s in known}
+        """A stream of the encoding called name, over its backend; allowed
+        maps the special tokens found to their ids, disallowed holds those
+        whose text raises (both resolved by ``Encoding.stream``)."""
+        self._name = name
+        self._allowed = {s.encode("utf-8"): i for s, i in allowed.items()}
         allowed_bytes = frozenset(self._allowed)
         disallowed_bytes = frozenset(s.encode("utf-8") for s in disallowed)
         self._allowed_re = _bytes_regex(allowed_bytes)
@@ -98,8 +97,9 @@ class Stream:
         self._partials = frozenset(t[:k] for t in specials for k in range(1, len(t)))
         self._max_partial = max(map(len, specials), default=1) - 1
         self._first_bytes = frozenset(t[:1] for t in specials)
-        tokenizer = enc._tokenizer
+        tokenizer = backend.tokenizer
         self._native = tokenizer
+        self._vocabulary = backend.vocabulary
         self._prefix: Callable[[bytes, bool, bool], tuple[Any, int]] = (
             self._native_prefix if tokenizer is not None else self._custom_prefix
         )
@@ -117,7 +117,8 @@ class Stream:
         self._context = ""
         self._probe: Any = None
         if tokenizer is None:
-            self._probe = _compiled_probe(enc._pat_str)
+            assert backend.vocabulary.pat_str is not None
+            self._probe = _compiled_probe(backend.vocabulary.pat_str)
         self._done = False
 
     # ---- public --------------------------------------------------------------------
@@ -144,7 +145,7 @@ class Stream:
 
     def __repr__(self) -> str:
         state = "finished" if self._done else "%d bytes held" % self._held_bytes()
-        return "<velkan stream of %r, %s>" % (self._enc.name, state)
+        return "<velkan stream of %r, %s>" % (self._name, state)
 
     @property
     def held_bytes(self) -> int:
@@ -184,9 +185,7 @@ class Stream:
         try:
             return data.encode("utf-8")
         except UnicodeEncodeError:
-            from velkan.encoding import _replace_surrogates
-
-            return _replace_surrogates(data).encode("utf-8")
+            return replace_surrogates(data).encode("utf-8")
 
     def _run(self, data: Data | None, last: bool, want_ids: bool) -> Any:
         if self._done:
@@ -235,8 +234,6 @@ class Stream:
                 continue
             match = self._disallowed_re.search(region)
             if match is not None:
-                from velkan.encoding import raise_disallowed_special_token
-
                 raise_disallowed_special_token(match.group().decode("utf-8"))
 
     def _hold_from(self, buf: bytes) -> int:
@@ -291,7 +288,7 @@ class Stream:
     def _custom_prefix(self, data: bytes, last: bool, want_ids: bool) -> tuple[Any, int]:
         # Whole characters only: a cut inside one waits for its other bytes.
         text, valid = codecs.utf_8_decode(data, "strict", last)
-        core = self._enc._core
+        core = self._vocabulary
         split = core.split
         assert split is not None
         start = len(self._context)

@@ -44,7 +44,7 @@ import warnings
 from collections.abc import Iterable
 from typing import Callable
 
-from velkan import __version__
+from velkan._version import __version__
 
 
 def _registry() -> dict[str, tuple[str, int]]:

@@ -8,6 +8,7 @@ from __future__ import annotations
 
 from typing import Any, Callable
 
+from velkan import _encodings_data
 from velkan._encodings_data import (
     ENDOFPROMPT,
     ENDOFTEXT,
@@ -16,6 +17,7 @@ from velkan._encodings_data import (
     FIM_SUFFIX,
     R50K_PAT_STR,
 )
+from velkan._vocabulary import Vocabulary, builtin_names
 from velkan.load import data_gym_to_mergeable_bpe_ranks, load_tiktoken_bpe
 
 r50k_pat_str = R50K_PAT_STR
@@ -23,16 +25,13 @@ r50k_pat_str = R50K_PAT_STR
 
 def _constructor(name: str) -> Callable[[], dict[str, Any]]:
     def construct() -> dict[str, Any]:
-        from velkan import _encodings_data
-        from velkan.encoding import get_encoding
-
         facts = _encodings_data.ENCODINGS[name]
         args: dict[str, Any] = {"name": name}
         if facts.explicit_n_vocab is not None:
             args["explicit_n_vocab"] = facts.explicit_n_vocab
         args["pat_str"] = facts.pat_str
         # A copy: the caller may change it.
-        args["mergeable_ranks"] = get_encoding(name)._core.mergeable_ranks()
+        args["mergeable_ranks"] = Vocabulary.builtin(facts.rank_file).mergeable_ranks()
         args["special_tokens"] = dict(facts.special_tokens)
         return args
 
@@ -51,8 +50,6 @@ o200k_harmony = _constructor("o200k_harmony")
 
 
 def _available() -> dict[str, Callable[[], dict[str, Any]]]:
-    from velkan.encoding import list_encoding_names
-
     every = {
         "gpt2": gpt2,
         "r50k_base": r50k_base,
@@ -63,7 +60,7 @@ def _available() -> dict[str, Callable[[], dict[str, Any]]]:
         "o200k_harmony": o200k_harmony,
     }
     # Only what this build embeds.
-    return {name: every[name] for name in list_encoding_names() if name in every}
+    return {name: every[name] for name in builtin_names() if name in every}
 
 
 ENCODING_CONSTRUCTORS: dict[str, Callable[[], dict[str, Any]]] = _available()

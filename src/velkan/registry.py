@@ -17,7 +17,8 @@ import threading
 from typing import Any, Callable
 
 from velkan import openai_public
-from velkan.encoding import Encoding, _encodings, get_encoding, list_encoding_names
+from velkan._vocabulary import builtin_names
+from velkan.core import Encoding, _encodings, _lock, builtin_encoding, unknown_encoding_message
 
 ENCODINGS: dict[str, Encoding] = _encodings
 ENCODING_CONSTRUCTORS: dict[str, Callable[[], dict[str, Any]]] = dict(
@@ -74,6 +75,28 @@ def _plugin_encoding(encoding_name: str) -> Encoding | None:
     if constructor is None or encoding_name in openai_public.ENCODING_CONSTRUCTORS:
         return None
     return Encoding(**constructor())
+
+
+def get_encoding(encoding_name: str) -> Encoding:
+    """The encoding of that name (one object per name and process)."""
+    enc = _encodings.get(encoding_name)
+    if enc is not None:
+        return enc
+    if not isinstance(encoding_name, str):
+        raise ValueError(f"Expected a string in get_encoding, got {type(encoding_name)}")
+    if encoding_name in list_encoding_names():
+        return builtin_encoding(encoding_name)
+    # Third-party tiktoken_ext plugins, looked for only now.
+    enc = _plugin_encoding(encoding_name)
+    if enc is None:
+        raise ValueError(unknown_encoding_message(encoding_name, _available_plugin_modules()))
+    with _lock:
+        return _encodings.setdefault(encoding_name, enc)
+
+
+def list_encoding_names() -> list[str]:
+    """The names of the built-in encodings this build has."""
+    return builtin_names()
 
 
 __all__ = ["ENCODINGS", "ENCODING_CONSTRUCTORS", "Encoding", "get_encoding", "list_encoding_names"]

@@ -10,7 +10,7 @@ import signal
 import sys
 from collections.abc import Sequence
 
-from velkan import __version__
+from velkan._version import __version__
 from velkan.cli.cache import cmd_cache
 from velkan.cli.chunk import cmd_chunk
 from velkan.cli.count import cmd_count

@@ -246,7 +246,7 @@ def cmd_encode(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int
 
 def text_stream(encoding_name: str) -> Any:
     """The streaming encoder of an encoding, or None where this build has none."""
-    from velkan.encoding import get_encoding
+    from velkan.registry import get_encoding
 
     enc = get_encoding(encoding_name)
     if not hasattr(enc, "stream"):

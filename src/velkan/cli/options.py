@@ -44,7 +44,7 @@ def encoding_name(value: str) -> str:
 
 def model_encoding(model: str) -> str:
     """The encoding of an OpenAI model name, as argparse type."""
-    from velkan.encoding import encoding_name_for_model
+    from velkan.model import encoding_name_for_model
 
     try:
         return encoding_name_for_model(model)
