@@ -137,3 +137,45 @@ def test_fork_while_another_thread_makes_the_encoding():
         [sys.executable, "-c", FORK_WHILE_MAKING], capture_output=True, text=True, timeout=300
     )
     assert proc.returncode == 0, proc.stdout + proc.stderr[-2000:]
+
+
+FIRST_USE_IMPORTS = r"""
+import builtins, json, os, sys, threading
+import velkan
+import velkan.bpe.openai as openai
+imported = []
+real_import = builtins.__import__
+def recording_import(name, *args, **kwargs):
+    imported.append(name)
+    return real_import(name, *args, **kwargs)
+builtins.__import__ = recording_import
+tokenizer = getattr(openai, sys.argv[1])()
+for thread in threading.enumerate():  # the cache image's writer, if any
+    if thread is not threading.current_thread():
+        thread.join()
+builtins.__import__ = real_import
+print(json.dumps({"imported": imported, "ids": tokenizer.encode("hello world"),
+                  "written": sorted(os.listdir(os.environ["VELKAN_CACHE_DIR"]))}))
+"""
+
+
+@pytest.mark.parametrize("image", ["built", "from the cache"])
+def test_first_construction_imports_nothing(tmp_path, image):
+    # A forked child whose parent had another thread inside an import at the
+    # fork waits for ever on that import: so the first construction (and the
+    # writing of its cache image) must need none. The package hands the
+    # image functions in when it is imported.
+    cache = tmp_path / "cache"
+    env = {**os.environ, "VELKAN_CACHE_DIR": str(cache)}
+    first = None
+    for _ in range(2 if image == "from the cache" else 1):
+        proc = subprocess.run(
+            [sys.executable, "-c", FIRST_USE_IMPORTS, "r50k_base"],
+            capture_output=True, text=True, timeout=300, env=env,
+        )
+        assert proc.returncode == 0, proc.stderr[-2000:]
+        result = json.loads(proc.stdout)
+        first = first or result
+        assert result["imported"] == []
+        assert result["ids"] == [31373, 995]
+    assert first["written"], "the first run wrote no cache image"

@@ -1,7 +1,7 @@
 // Functions of the module velkan.bpe.openai: one constructor and one
 // is_cached_* per entry of the vocabulary registry (made at module init from
 // the registry), get_num_threads, and the private functions the package's
-// Python side uses (_vocabularies, _save_image).
+// Python side uses (_vocabularies, _save_image, _set_image_hooks).
 //
 // Image lookup: before the first construction of a vocabulary in this
 // process, velkan.images._image_paths(name) gives the candidate image paths
@@ -9,6 +9,10 @@
 // cache then loads the first valid one or builds, with the interpreter lock
 // released; afterwards velkan.images._encoding_ready(name, loaded_path or
 // None, refused_paths) is told what happened. Neither call's error survives.
+// The package hands both functions in when it is imported (_set_image_hooks):
+// the extension never imports a module itself, since a construction in a
+// forked child would wait for ever on an import that another thread of the
+// parent was in the middle of at the fork.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -17,6 +21,7 @@
 #include <cerrno>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <string>
@@ -85,13 +90,37 @@ std::vector<std::string> package_image_path(const VocabularyInfo& info) {
   return {std::move(*path)};
 }
 
-// Calls velkan.images.<function>(args...); null with the error set on any
-// failure, including a missing module or function.
-PyRef call_images(const char* function, PyObject* args) {
-  PyRef images(PyImport_ImportModule("velkan.images"));
-  if (!images) return nullptr;
-  PyRef callable(PyObject_GetAttrString(images.get(), function));
-  if (!callable) return nullptr;
+// The package's image functions, as _set_image_hooks was last given them;
+// held for the process's lifetime. The mutex guards replacement on
+// free-threaded builds (elsewhere the interpreter lock already does).
+struct ImageHooks {
+  std::mutex mutex;
+  PyObject* image_paths = nullptr;
+  PyObject* encoding_ready = nullptr;
+};
+
+ImageHooks& image_hooks() {
+  // The references are never released: the hooks may be called until exit.
+  static ImageHooks hooks;
+  return hooks;
+}
+
+enum class ImageHook { kImagePaths, kEncodingReady };
+
+// Calls one of the image functions with args; null with the error set on any
+// failure, including a hook never handed in.
+PyRef call_images(ImageHook which, PyObject* args) {
+  PyRef callable;
+  {
+    ImageHooks& hooks = image_hooks();
+    std::lock_guard<std::mutex> lock(hooks.mutex);
+    callable =
+        py_ref_borrowed(which == ImageHook::kImagePaths ? hooks.image_paths : hooks.encoding_ready);
+  }
+  if (!callable) {
+    PyErr_SetString(PyExc_RuntimeError, "velkan.images has not handed in its image functions");
+    return nullptr;
+  }
   return PyRef(PyObject_CallObject(callable.get(), args));
 }
 
@@ -99,7 +128,7 @@ PyRef call_images(const char* function, PyObject* args) {
 // package directory's image when that fails. Throws std::bad_alloc.
 std::vector<std::string> image_paths(const VocabularyInfo& info) {
   PyRef args(Py_BuildValue("(N)", as_str(info.name)));
-  PyRef listed = args ? call_images("_image_paths", args.get()) : nullptr;
+  PyRef listed = args ? call_images(ImageHook::kImagePaths, args.get()) : nullptr;
   PyRef iterator(listed ? PyObject_GetIter(listed.get()) : nullptr);
   if (iterator) {
     std::vector<std::string> paths;
@@ -134,7 +163,7 @@ void report_made(const VocabularyInfo& info, const EncodingMade& made) {
                                 : py_ref_borrowed(Py_None).release());
   PyRef args(ok && loaded ? Py_BuildValue("(NOO)", as_str(info.name), loaded.get(), refused.get())
                           : nullptr);
-  if (args) call_images("_encoding_ready", args.get());
+  if (args) call_images(ImageHook::kEncodingReady, args.get());
   PyErr_Clear();
 }
 
@@ -216,6 +245,30 @@ constexpr auto kEntryFunctions = entry_functions(std::make_index_sequence<kMaxVo
 PyObject* openai_get_num_threads(PyObject*, PyObject*) {
   WorkerPool* pool = worker_pool_get();
   return PyLong_FromLong(pool != nullptr ? pool->thread_count.load() : 1);
+}
+
+PyObject* openai_set_image_hooks(PyObject*, PyObject* args) {
+  PyObject* paths;
+  PyObject* ready;
+  if (!PyArg_ParseTuple(args, "OO:_set_image_hooks", &paths, &ready)) return nullptr;
+  if (!PyCallable_Check(paths) || !PyCallable_Check(ready)) {
+    PyErr_SetString(PyExc_TypeError, "_set_image_hooks: expected two callables");
+    return nullptr;
+  }
+  Py_INCREF(paths);
+  Py_INCREF(ready);
+  PyObject* old_paths;
+  PyObject* old_ready;
+  {
+    ImageHooks& hooks = image_hooks();
+    std::lock_guard<std::mutex> lock(hooks.mutex);
+    old_paths = std::exchange(hooks.image_paths, paths);
+    old_ready = std::exchange(hooks.encoding_ready, ready);
+  }
+  // Released outside the mutex: a destructor may run Python code.
+  Py_XDECREF(old_paths);
+  Py_XDECREF(old_ready);
+  Py_RETURN_NONE;
 }
 
 PyObject* openai_vocabularies(PyObject*, PyObject*) {
@@ -481,6 +534,10 @@ PyMethodDef openai_functions[] = {
      "A Tokenizer over tokenizer's encoding (shared, not copied) that pre-splits\n"
      "with rule_set ('r50k', 'cl100k', 'cl100k_legacy', 'o200k', 'qwen2', 'tekken'\n"
      "or 'whole')."},
+    {"_set_image_hooks", openai_set_image_hooks, METH_VARARGS,
+     "_set_image_hooks($module, image_paths, encoding_ready, /)\n--\n\n"
+     "Hand in velkan.images' _image_paths and _encoding_ready, which the first\n"
+     "construction of each vocabulary calls (the package does this on import)."},
     {"_save_image", openai_save_image, METH_VARARGS,
      "_save_image($module, name, path, /)\n--\n\n"
      "Write the precomputed image of the vocabulary name (made first if needed)\n"

@@ -8,7 +8,8 @@ The native tokenizers live in the extension module ``velkan.bpe``
 (``velkan.bpe.openai.cl100k_base()`` and friends).
 """
 
-# _pickling registers pickling of the native objects; core, load, model and
+# _pickling registers pickling of the native objects; images hands the
+# extension the functions that find and write images; core, load, model and
 # registry are tiktoken's submodules, so that `tiktoken.model.MODEL_TO_ENCODING`
 # and the like keep working after `import velkan as tiktoken`; encoding is
 # where Encoding lived before.
@@ -16,6 +17,7 @@ from velkan import (  # noqa: F401
     _pickling,
     core,
     encoding,
+    images,
     load,
     model,
     registry,

@@ -46,13 +46,16 @@ from typing import Callable
 
 from velkan._version import __version__
 
+try:
+    from velkan.bpe import openai
+except ImportError:  # a source tree without the built extension
+    openai = None  # type: ignore[assignment]
+
 
 def _registry() -> dict[str, tuple[str, int]]:
     # The embedded vocabularies as the extension's registry lists them, so a
     # vocabulary added there has its image here without a second list.
-    try:
-        from velkan.bpe import openai
-    except ImportError:  # a source tree without the built extension
+    if openai is None:
         return {}
     return {name: (image, count) for name, image, count in openai._vocabularies()}
 
@@ -75,9 +78,8 @@ _TEMP_FLAGS = os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW | os.O_CLOEXE
 
 def package_dir() -> str:
     """The directory of the installed package, the first place images are read from."""
-    import velkan
-
-    return os.path.dirname(os.path.abspath(velkan.__file__))
+    # This module lives there; asking the package would be an import.
+    return os.path.dirname(os.path.abspath(__file__))
 
 
 def cache_root() -> str | None:
@@ -365,8 +367,6 @@ def _write_atomically(name: str, target: str) -> int:
 
 def _native_saver() -> Callable[[str, str], None] | None:
     """The binding's image writer for the process's cached encoding, if it has one."""
-    import velkan.bpe.openai as openai
-
     saver: Callable[[str, str], None] | None = getattr(openai, "_save_image", None)
     return saver
 
@@ -376,8 +376,8 @@ def _native_saver() -> Callable[[str, str], None] | None:
 
 def token_list(name: str) -> tuple[bytes, bytes]:
     """The embedded token list of a vocabulary as (token bytes, u32 starts)."""
-    import velkan.bpe.openai as openai
-
+    if openai is None:
+        raise ImportError("velkan.bpe is not built: no embedded vocabularies")
     bpe = getattr(openai, name)().bpe()
     count = VOCABULARIES[name][1]
     tokens = [bpe.decode_tokens([i]) for i in range(count)]
@@ -481,3 +481,16 @@ __all__ = [
     "package_dir",
     "write_images",
 ]
+
+
+# The extension calls these on the first construction of each vocabulary;
+# handed in now, while the package is imported, so that it never imports
+# anything itself (an import in a forked child can wait for ever on one that
+# another thread of the parent was in at the fork).
+# The functions are looked up at each call, so that replacing them here
+# (tests, embedders) takes effect.
+if openai is not None:
+    openai._set_image_hooks(
+        lambda name: _image_paths(name),
+        lambda name, loaded, refused: _encoding_ready(name, loaded, refused),
+    )
