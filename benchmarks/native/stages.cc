@@ -12,7 +12,11 @@
 //   probe          the short-token tables asked for every piece
 //   walk           the automaton's whole-token walk for every piece
 //   cache hit      the piece cache for the pieces that are no token (warm)
-//   encoder N-M    the backtracking encoder on those pieces, by length
+//   backtrack N-M  the backtracking encoder on those pieces, by length;
+//   rank merge N-M the heap rank merge (rank_merge.h) and small merge N-M
+//   small merge    the stack merge (small_merge.h) on the same pieces; each
+//                  hot, and cold: the caches flushed (64 MiB read) before
+//                  each round
 //   count, encode  the whole walk (piecewise_count, piecewise_encode)
 // The corpora are read from benchmarks/corpora/ (VELKAN_CORPORA_DIR).
 
@@ -21,6 +25,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <string>
@@ -29,6 +34,8 @@
 #include "core/automaton.h"
 #include "core/build.h"
 #include "core/encoder.h"
+#include "core/rank_merge.h"
+#include "core/small_merge.h"
 #include "driver/piece_cache.h"
 #include "driver/piece_walk.h"
 #include "driver/piecewise.h"
@@ -41,6 +48,20 @@ namespace {
 struct Piece {
   uint64_t start, len;
 };
+
+// The best time of f over the rounds, each round after before() (untimed).
+template <typename B, typename F>
+double best_seconds_after(int rounds, B before, F f) {
+  double best = 1e30;
+  for (int r = 0; r < rounds; r++) {
+    before();
+    const auto t0 = std::chrono::steady_clock::now();
+    f();
+    best = std::min(best,
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+  }
+  return best;
+}
 
 template <typename F>
 double best_seconds(int rounds, F f) {
@@ -64,7 +85,7 @@ void keep(const T& value) {
 
 void row(const char* corpus, const char* stage, double seconds, uint64_t bytes, uint64_t pieces,
          const char* note = "") {
-  std::printf("| %-12s | %-14s | %8.3f | %8.2f | %s |\n", corpus, stage, seconds * 1e9 / d(bytes),
+  std::printf("| %-12s | %-22s | %8.3f | %8.2f | %s |\n", corpus, stage, seconds * 1e9 / d(bytes),
               pieces == 0 ? 0.0 : seconds * 1e9 / d(pieces), note);
 }
 
@@ -125,7 +146,7 @@ void run_corpus(const EncodingHandle& h, const std::string& name, const std::str
   char note[96];
   std::snprintf(note, sizeof note, "%.1f%% tokens, %.1f%% left to the walk",
                 100.0 * d(hits) / d(np), 100.0 * d(unknown) / d(np));
-  std::printf("| %-12s | %-14s |          |          | %s |\n", c, "", note);
+  std::printf("| %-12s | %-22s |          |          | %s |\n", c, "", note);
 
   const BytePairEncoding& bpe = *h.encoding;
   std::vector<Piece> others;  // pieces that are no token
@@ -147,7 +168,7 @@ void run_corpus(const EncodingHandle& h, const std::string& name, const std::str
   }
   std::snprintf(note, sizeof note, "%zu pieces (%.1f%%) are no token", others.size(),
                 100.0 * static_cast<double>(others.size()) / static_cast<double>(np));
-  std::printf("| %-12s | %-14s |          |          | %s |\n", c, "", note);
+  std::printf("| %-12s | %-22s |          |          | %s |\n", c, "", note);
 
   {
     PieceCache cache;
@@ -172,10 +193,20 @@ void run_corpus(const EncodingHandle& h, const std::string& name, const std::str
         n, others.size());
     std::snprintf(note, sizeof note, "%.1f%% of them found",
                   100.0 * static_cast<double>(found) / static_cast<double>(others.size()));
-    std::printf("| %-12s | %-14s |          |          | %s |\n", c, "", note);
+    std::printf("| %-12s | %-22s |          |          | %s |\n", c, "", note);
   }
 
-  const uint64_t bounds[][2] = {{1, 4}, {5, 8}, {9, 16}, {17, 32}, {33, 1u << 30}};
+  // The encoders side by side on the pieces that are no token, by length:
+  // hot (the same pieces again, their tables' lines cached) and cold (the
+  // caches flushed before each round, as on text never seen).
+  const uint64_t bounds[][2] = {{1, 8}, {9, 16}, {17, 32}, {33, 1u << 30}};
+  const PairFilter* filter = h.pair_filter.words.empty() ? nullptr : &h.pair_filter;
+  std::vector<uint8_t> flush(size_t{64} << 20, 1);
+  const auto flush_caches = [&] {
+    uint64_t sum = 0;
+    for (size_t i = 0; i < flush.size(); i += 64) sum += flush[i]++;
+    keep(sum);
+  };
   for (const auto& b : bounds) {
     std::vector<Piece> some;
     uint64_t bytes = 0;
@@ -187,21 +218,55 @@ void run_corpus(const EncodingHandle& h, const std::string& name, const std::str
     }
     if (some.empty()) continue;
     EncoderScratch scratch;
-    const double s = best_seconds(rounds, [&] {
+    std::vector<uint32_t> ids;
+    uint32_t out[kSmallMergeMaxBytes];
+    const auto backtrack = [&] {
       uint64_t total = 0;
       for (const Piece& p : some) {
         const int32_t first = bpe_next_match(bpe, data + p.start, p.len);
-        total += encoder_encode_piece(bpe, data + p.start, p.len, first, scratch,
-                                      h.pair_filter.words.empty() ? nullptr : &h.pair_filter);
+        total += encoder_encode_piece(bpe, data + p.start, p.len, first, scratch, filter);
       }
       keep(total);
-    });
-    char stage[32];
-    std::snprintf(stage, sizeof stage, b[1] > 1000 ? "encoder %llu+" : "encoder %llu-%llu",
-                  static_cast<unsigned long long>(b[0]), static_cast<unsigned long long>(b[1]));
-    std::snprintf(note, sizeof note, "%zu pieces, ns/byte of those pieces", some.size());
-    row(c, stage, s * static_cast<double>(bytes) / static_cast<double>(n), bytes, some.size(),
-        note);
+    };
+    const auto rank_merge = [&] {
+      uint64_t total = 0;
+      for (const Piece& p : some) {
+        ids.clear();
+        rank_merge_piece(bpe, data + p.start, p.len, ids);
+        total += ids.size();
+      }
+      keep(total);
+    };
+    const auto small_merge = [&] {
+      uint64_t total = 0;
+      for (const Piece& p : some)
+        total += small_merge_piece(bpe, filter, data + p.start, p.len, out);
+      keep(total);
+    };
+    struct Design {
+      const char* name;
+      std::function<void()> run;
+    };
+    std::vector<Design> designs = {{"backtrack", backtrack}, {"rank merge", rank_merge}};
+    if (b[1] <= kSmallMergeMaxBytes) designs.push_back({"small merge", small_merge});
+    for (const Design& design : designs) {
+      for (const bool cold : {false, true}) {
+        const double s = cold ? best_seconds_after(rounds, flush_caches, design.run)
+                              : best_seconds(rounds, design.run);
+        char stage[40];
+        if (b[1] > 1000) {
+          std::snprintf(stage, sizeof stage, "%s %llu+%s", design.name,
+                        static_cast<unsigned long long>(b[0]), cold ? " cold" : "");
+        } else {
+          std::snprintf(stage, sizeof stage, "%s %llu-%llu%s", design.name,
+                        static_cast<unsigned long long>(b[0]),
+                        static_cast<unsigned long long>(b[1]), cold ? " cold" : "");
+        }
+        std::snprintf(note, sizeof note, "%zu pieces, %.1f bytes each", some.size(),
+                      d(bytes) / d(some.size()));
+        row(c, stage, s, n, some.size(), note);
+      }
+    }
   }
 
   piecewise_count(h, data, n);  // the shared cache learns the corpus: hot
@@ -229,7 +294,8 @@ int main(int argc, char** argv) {
     }
   }
   if (corpora.empty()) {
-    corpora = {"english", "code", "multilingual", "docs", "scripts", "typographic"};
+    corpora = {"english", "code",        "multilingual", "docs",
+               "scripts", "typographic", "cjk",          "shell_perl"};
   }
   BytePairEncodingPtr bpe = o200k
                                 ? bpe_build(o200k_token_bytes, o200k_token_starts, kO200kTokens)

@@ -10,6 +10,7 @@
 
 #include "core/automaton.h"
 #include "core/encoder.h"
+#include "core/small_merge.h"
 #include "driver/piece_cache.h"
 #include "driver/short_tokens.h"
 #include "vocab/encoding_handle.h"
@@ -42,7 +43,8 @@ class PieceIds {
       : bpe_(*handle.encoding),
         filter_(handle.pair_filter.words.empty() ? nullptr : &handle.pair_filter),
         short_tokens_(handle.short_tokens),
-        cache_(handle.piece_cache) {}
+        cache_(handle.piece_cache),
+        small_merge_max_(handle.small_merge_max) {}
 
   // Hands the piece's ids to on_ids(ids, n); they stay valid only during the
   // call. readable: the bytes that may be read from piece on (to the text's
@@ -60,9 +62,8 @@ class PieceIds {
       return;
     }
     if (!PieceCache::cacheable(len)) {
-      // The run first: it may (re)allocate the buffer the ids are read from.
       const uint64_t n = run_encoder(piece, len);
-      on_ids(scratch_.tokens.get(), n);
+      on_ids(ids_, n);
       return;
     }
     const PieceCache::Key key = PieceCache::key_of(piece, len);
@@ -74,8 +75,8 @@ class PieceIds {
     // The slot to evict, when both of the piece's are taken: a cheap random
     // bit, the top one of a linear congruential generator.
     random_ = random_ * 6364136223846793005ULL + 1442695040888963407ULL;
-    cache_.put(key, scratch_.tokens.get(), n, random_ >> 63);
-    on_ids(scratch_.tokens.get(), n);
+    cache_.put(key, ids_, n, random_ >> 63);
+    on_ids(ids_, n);
   }
 
   // The number of the piece's ids; readable as for encode (by default the
@@ -88,16 +89,26 @@ class PieceIds {
   }
 
  private:
+  // Encodes a piece that is no token; its ids are then ids_[0, n).
   uint64_t run_encoder(const uint8_t* piece, uint64_t len) {
+    if (len <= small_merge_max_) {
+      ids_ = small_;
+      return small_merge_piece(bpe_, filter_, piece, len, small_);
+    }
     const int32_t first = bpe_next_match(bpe_, piece, len);
-    return encoder_encode_piece(bpe_, piece, len, first, scratch_, filter_);
+    const uint64_t n = encoder_encode_piece(bpe_, piece, len, first, scratch_, filter_);
+    ids_ = scratch_.tokens.get();  // read after the run, which may reallocate it
+    return n;
   }
 
   const BytePairEncoding& bpe_;
   const PairFilter* filter_;         // null when the handle has none
   const ShortTokens& short_tokens_;  // asked when kShortTokens
   PieceCache& cache_;
+  const uint64_t small_merge_max_;
   EncoderScratch scratch_;
+  const uint32_t* ids_ = nullptr;  // the last run's ids: small_ or scratch_.tokens
+  uint32_t small_[kSmallMergeMaxBytes];
   uint32_t hit_[PieceCache::kMaxIds];
   uint64_t random_ = reinterpret_cast<uintptr_t>(this);
 };

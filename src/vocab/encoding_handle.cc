@@ -1,5 +1,6 @@
 #include "vocab/encoding_handle.h"
 
+#include "core/small_merge.h"
 #include "driver/huge_pages.h"
 
 namespace velkan {
@@ -8,6 +9,17 @@ void handle_finish(EncodingHandle& handle) {
   const BytePairEncoding& bpe = *handle.encoding;
   handle.pair_filter = pair_filter_build(bpe.pair_table);
   handle.short_tokens.build(bpe);
+  // The small merge starts from the single bytes as the root's children.
+  bool all_bytes = !bpe.merge_by_rank && !bpe.forward_automaton.base.empty() &&
+                   bpe.forward_automaton.base[0] != 0;
+  for (int b = 0; all_bytes && b < 256; b++) {
+    const auto t = static_cast<size_t>(bpe.forward_automaton.base[0] + b);
+    all_bytes = t < bpe.forward_automaton.check.size() && bpe.forward_automaton.check[t] == 0 &&
+                bpe.forward_automaton.states[t].value >= 0;
+  }
+  // Pieces of 17 bytes or more stay with the backtracking encoder: from there
+  // on the merge's quadratic scan loses to it (benchmarks/native/stages.cc).
+  handle.small_merge_max = all_bytes ? 16 : 0;
   // The arrays every encode reads at random: the whole-token and longest-
   // prefix walks, the encoder's prefix chain and splits, the pair table.
   // Performance notes: on huge pages, warm passes (coldwarm.py, pinned

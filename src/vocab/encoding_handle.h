@@ -28,6 +28,11 @@ struct EncodingHandle {
   mutable PieceCache piece_cache;                 // pieces already encoded; thread-safe
   mutable SegmentCache segment_cache;             // runs of pieces between word cuts; thread-safe
   ShortTokens short_tokens;                       // of encoding; empty: the automaton answers
+  // Pieces of up to this many bytes that are no token and not in the piece
+  // cache go to the small merge (core/small_merge.h) instead of the
+  // backtracking encoder; 0 when the encoding cannot take it (merge_by_rank,
+  // or a single byte that is no token).
+  uint64_t small_merge_max = 0;
 };
 
 // Derives what a handle adds to its encoding (the pair filter, the short-
