@@ -18,6 +18,7 @@
 #include "presplit/rule_set.h"
 #include "presplit/split_cl100k.h"
 #include "presplit/split_o200k.h"
+#include "reference_ids.h"
 
 namespace velkan {
 namespace {
@@ -25,25 +26,6 @@ namespace {
 const uint8_t* u8(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
 const EncodingHandle& handle_of(bool o200k) { return embedded_handle(o200k); }
-
-// The driver's result rebuilt from the splitter and the whole-piece encoder.
-std::vector<uint32_t> by_pieces(const EncodingHandle& h, const std::string& text) {
-  std::vector<uint32_t> out;
-  uint64_t pos = 0;
-  SplitMatch m;
-  while (piece_splitter(h.rule_set)(u8(text), text.size(), pos, &m)) {
-    uint64_t end = m.end;
-    if (m.drop_last) {
-      uint64_t p = end - 1;
-      while (p > m.start && (u8(text)[p] & 0xC0) == 0x80) p--;
-      end = p;
-    }
-    std::vector<uint32_t> piece = bpe_encode(*h.encoding, u8(text) + m.start, end - m.start);
-    out.insert(out.end(), piece.begin(), piece.end());
-    pos = end;
-  }
-  return out;
-}
 
 class Driver : public ::testing::TestWithParam<bool> {};
 INSTANTIATE_TEST_SUITE_P(Vocabularies, Driver, ::testing::Values(false, true),

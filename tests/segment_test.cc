@@ -21,6 +21,7 @@
 #include "presplit/split_common.h"
 #include "presplit/unicode.h"
 #include "presplit/word_cuts.h"
+#include "reference_ids.h"
 
 namespace velkan {
 namespace {
@@ -82,26 +83,6 @@ TEST(WordCuts, NextIsTheFirstCutByTheDefinition) {
           << "from " << from << " in " << testing::PrintToString(text);
     }
   }
-}
-
-// The driver's ids rebuilt from the splitter and the whole-piece encoder,
-// with no cache of any kind.
-std::vector<uint32_t> by_pieces(const EncodingHandle& h, const std::string& text) {
-  std::vector<uint32_t> out;
-  uint64_t pos = 0;
-  SplitMatch m;
-  while (piece_splitter(h.rule_set)(u8(text), text.size(), pos, &m)) {
-    uint64_t end = m.end;
-    if (m.drop_last) {
-      uint64_t p = end - 1;
-      while (p > m.start && (u8(text)[p] & 0xC0) == 0x80) p--;
-      end = p;
-    }
-    std::vector<uint32_t> piece = bpe_encode(*h.encoding, u8(text) + m.start, end - m.start);
-    out.insert(out.end(), piece.begin(), piece.end());
-    pos = end;
-  }
-  return out;
 }
 
 std::string read_corpus(const char* name) {
