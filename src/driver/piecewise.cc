@@ -49,6 +49,32 @@ struct SegmentHook {
   }
 };
 
+// Walks the pieces of text with Rules, stopping where point says. For rule
+// sets that cut at word ends, the segment cache is asked at each cut first
+// (segments.at: where to go on, pos itself on a miss); piece(start, end)
+// takes every piece no segment covered.
+template <typename Rules, typename Segments, typename Point, typename Piece>
+void walk_segments(const uint8_t* text, uint64_t length, Segments& segments, Point& point,
+                   Piece&& piece) {
+  const auto on_piece = [&](uint64_t start, uint64_t end) -> uint64_t {
+    if (point.stop_at(start)) return kStopWalk;
+    if constexpr (CutsAtWordEnds<Rules>) {
+      if (start >= segments.walk.cut) {
+        const uint64_t go_on = segments.at(start);
+        if (go_on != start) return go_on;
+      }
+    }
+    piece(start, end);
+    return end;
+  };
+  if constexpr (CutsAtWordEnds<Rules>) {
+    for_each_piece_with<Rules>(text, length, on_piece,
+                               SegmentHook<Segments, Point>{segments, point});
+  } else {
+    for_each_piece_with<Rules>(text, length, on_piece);
+  }
+}
+
 template <bool kChecked>
 std::vector<uint32_t> encode_pieces(const EncodingHandle& handle, const uint8_t* text,
                                     uint64_t length, const Interrupt* interrupt) {
@@ -80,24 +106,10 @@ std::vector<uint32_t> encode_pieces(const EncodingHandle& handle, const uint8_t*
     }
   } segments{SegmentWalk(handle.segment_cache, text, length), out, append};
   visit_rule_set(handle.rule_set, [&](auto rules) {
-    using Rules = decltype(rules);
-    const auto on_piece = [&](uint64_t start, uint64_t end) -> uint64_t {
-      if (point.stop_at(start)) return kStopWalk;
-      if constexpr (CutsAtWordEnds<Rules>) {
-        if (start >= segments.walk.cut) {
-          const uint64_t go_on = segments.at(start);
-          if (go_on != start) return go_on;
-        }
-      }
-      encoder.encode(text + start, end - start, length - start, append);
-      return end;
-    };
-    if constexpr (CutsAtWordEnds<Rules>) {
-      for_each_piece_with<Rules>(text, length, on_piece,
-                                 SegmentHook<Segments, decltype(point)>{segments, point});
-    } else {
-      for_each_piece_with<Rules>(text, length, on_piece);
-    }
+    walk_segments<decltype(rules)>(
+        text, length, segments, point, [&](uint64_t start, uint64_t end) {
+          encoder.encode(text + start, end - start, length - start, append);
+        });
   });
   return out;
 }
@@ -124,14 +136,7 @@ uint64_t count_pieces(const EncodingHandle& handle, const uint8_t* text, uint64_
   } segments{SegmentWalk(handle.segment_cache, text, length), add};
   visit_rule_set(handle.rule_set, [&](auto rules) {
     using Rules = decltype(rules);
-    const auto on_piece = [&](uint64_t start, uint64_t end) -> uint64_t {
-      if (point.stop_at(start)) return kStopWalk;
-      if constexpr (CutsAtWordEnds<Rules>) {
-        if (start >= segments.walk.cut) {
-          const uint64_t go_on = segments.at(start);
-          if (go_on != start) return go_on;
-        }
-      }
+    walk_segments<Rules>(text, length, segments, point, [&](uint64_t start, uint64_t end) {
       encoder.encode(
           text + start, end - start, length - start, [&](const uint32_t* piece_ids, uint64_t n) {
             total += n;
@@ -142,14 +147,7 @@ uint64_t count_pieces(const EncodingHandle& handle, const uint8_t* text, uint64_
               segments.count += n;
             }
           });
-      return end;
-    };
-    if constexpr (CutsAtWordEnds<Rules>) {
-      for_each_piece_with<Rules>(text, length, on_piece,
-                                 SegmentHook<Segments, decltype(point)>{segments, point});
-    } else {
-      for_each_piece_with<Rules>(text, length, on_piece);
-    }
+    });
   });
   return total;
 }
