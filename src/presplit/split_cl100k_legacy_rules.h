@@ -16,9 +16,12 @@
 namespace velkan {
 namespace cl100k_legacy_rules {
 
-inline bool split_any(const uint8_t* text, uint64_t length, uint64_t pos, SplitMatch* out) {
+// kMostDigits: the longest number piece (3 here; 1 in Qwen's rules, which
+// are these otherwise).
+template <int kMostDigits>
+inline bool split_any_with(const uint8_t* text, uint64_t length, uint64_t pos, SplitMatch* out) {
   if (scan_char(text + pos, text + length).flags & kCharNumber) {
-    return match_numbers(text, length, pos, out);
+    return match_numbers<kMostDigits>(text, length, pos, out);
   }
   if (cl100k_rules::match_contraction(text, length, pos, out) ||
       cl100k_rules::match_letters(text, length, pos, out) ||
@@ -31,22 +34,15 @@ inline bool split_any(const uint8_t* text, uint64_t length, uint64_t pos, SplitM
          match_whitespace_but_last(text, pos, run, out) || match_whitespace(text, pos, run, out);
 }
 
+inline bool split_any(const uint8_t* text, uint64_t length, uint64_t pos, SplitMatch* out) {
+  return split_any_with<3>(text, length, pos, out);
+}
+
 // cl100k_base's fast path holds here too: it never reaches the whitespace
 // rules.
 [[gnu::always_inline]] inline bool split(const uint8_t* text, uint64_t length, uint64_t pos,
                                          SplitMatch* out) {
-  if (pos >= length) return false;
-  const uint8_t* const p = text + pos;
-  const uint8_t* const end = text + length;
-  if (p[0] < 0x80) {
-    const uint32_t flags = kAsciiFlags[p[0]];
-    if (flags & kCharLetter) return set_match(text, pos, skip_chars<kCharLetter>(p + 1, end), out);
-    if (p[0] != '\'' && is_prefix_char(flags) && end - p > 1 && p[1] < 0x80 &&
-        (kAsciiFlags[p[1]] & kCharLetter)) {
-      return set_match(text, pos, skip_chars<kCharLetter>(p + 2, end), out);
-    }
-  }
-  return split_any(text, length, pos, out);
+  return cl100k_rules::split_words_first<split_any>(text, length, pos, out);
 }
 
 }  // namespace cl100k_legacy_rules

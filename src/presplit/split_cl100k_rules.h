@@ -54,11 +54,13 @@ inline bool split_any(const uint8_t* text, uint64_t length, uint64_t pos, SplitM
          match_whitespace(text, pos, run, out);
 }
 
-// split_any with a fast path for the most common starts of a piece, an ASCII
-// letter or an ASCII prefix character before one: rule 1 needs an apostrophe
-// and rule 2 then takes the letter run, whatever follows it.
-[[gnu::always_inline]] inline bool split(const uint8_t* text, uint64_t length, uint64_t pos,
-                                         SplitMatch* out) {
+// SplitAny (split_any, or that of a rule set with these word rules) with a
+// fast path for the most common starts of a piece, an ASCII letter or an
+// ASCII prefix character before one: rule 1 needs an apostrophe and rule 2
+// then takes the letter run, whatever follows it.
+template <bool (*SplitAny)(const uint8_t*, uint64_t, uint64_t, SplitMatch*)>
+[[gnu::always_inline]] inline bool split_words_first(const uint8_t* text, uint64_t length,
+                                                     uint64_t pos, SplitMatch* out) {
   if (pos >= length) return false;
   const uint8_t* const p = text + pos;
   const uint8_t* const end = text + length;
@@ -70,7 +72,12 @@ inline bool split_any(const uint8_t* text, uint64_t length, uint64_t pos, SplitM
       return set_match(text, pos, skip_chars<kCharLetter>(p + 2, end), out);
     }
   }
-  return split_any(text, length, pos, out);
+  return SplitAny(text, length, pos, out);
+}
+
+[[gnu::always_inline]] inline bool split(const uint8_t* text, uint64_t length, uint64_t pos,
+                                         SplitMatch* out) {
+  return split_words_first<split_any>(text, length, pos, out);
 }
 
 }  // namespace cl100k_rules

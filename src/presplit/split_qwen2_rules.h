@@ -9,6 +9,7 @@
 #ifndef VELKAN_PRESPLIT_SPLIT_QWEN2_RULES_H_
 #define VELKAN_PRESPLIT_SPLIT_QWEN2_RULES_H_
 
+#include "presplit/split_cl100k_legacy_rules.h"
 #include "presplit/split_cl100k_rules.h"
 #include "presplit/split_common.h"
 
@@ -16,35 +17,13 @@ namespace velkan {
 namespace qwen2_rules {
 
 inline bool split_any(const uint8_t* text, uint64_t length, uint64_t pos, SplitMatch* out) {
-  if (scan_char(text + pos, text + length).flags & kCharNumber) {
-    return match_numbers<1>(text, length, pos, out);
-  }
-  if (cl100k_rules::match_contraction(text, length, pos, out) ||
-      cl100k_rules::match_letters(text, length, pos, out) ||
-      cl100k_rules::match_punctuation(text, length, pos, out)) {
-    return true;
-  }
-  const WhitespaceRun run = scan_whitespace(text + pos, text + length);
-  return match_line_breaks(text, pos, run, out) ||
-         match_trailing_whitespace(text, length, pos, run, out) ||
-         match_whitespace_but_last(text, pos, run, out) || match_whitespace(text, pos, run, out);
+  return cl100k_legacy_rules::split_any_with<1>(text, length, pos, out);
 }
 
 // cl100k_base's fast path for words holds here too: it never sees a number.
 [[gnu::always_inline]] inline bool split(const uint8_t* text, uint64_t length, uint64_t pos,
                                          SplitMatch* out) {
-  if (pos >= length) return false;
-  const uint8_t* const p = text + pos;
-  const uint8_t* const end = text + length;
-  if (p[0] < 0x80) {
-    const uint32_t flags = kAsciiFlags[p[0]];
-    if (flags & kCharLetter) return set_match(text, pos, skip_chars<kCharLetter>(p + 1, end), out);
-    if (p[0] != '\'' && is_prefix_char(flags) && end - p > 1 && p[1] < 0x80 &&
-        (kAsciiFlags[p[1]] & kCharLetter)) {
-      return set_match(text, pos, skip_chars<kCharLetter>(p + 2, end), out);
-    }
-  }
-  return split_any(text, length, pos, out);
+  return cl100k_rules::split_words_first<split_any>(text, length, pos, out);
 }
 
 }  // namespace qwen2_rules
