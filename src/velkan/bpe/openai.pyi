@@ -1,7 +1,7 @@
 # Type stubs for velkan.bpe.openai, created by the extension module velkan.bpe.
 
 from collections.abc import Sequence
-from typing import Any, TypeVar, final, overload
+from typing import Any, NoReturn, TypeVar, final, overload
 
 from velkan._budget import StreamDecoder
 
@@ -91,6 +91,8 @@ class SpecialTokens:
         self, bpe: BytePairEncoding, tokens: object, with_offsets: bool = False, /
     ) -> Any: ...
     def check(self, text: str, allowed_special: object, disallowed_special: object, /) -> None: ...
+    @staticmethod
+    def raise_disallowed(token: str, /) -> NoReturn: ...
 
 @final
 class ParallelOptions:
