@@ -171,7 +171,10 @@ def test_first_construction_imports_nothing(tmp_path, image):
     for _ in range(2 if image == "from the cache" else 1):
         proc = subprocess.run(
             [sys.executable, "-c", FIRST_USE_IMPORTS, "r50k_base"],
-            capture_output=True, text=True, timeout=300, env=env,
+            capture_output=True,
+            text=True,
+            timeout=300,
+            env=env,
         )
         assert proc.returncode == 0, proc.stderr[-2000:]
         result = json.loads(proc.stdout)
@@ -208,5 +211,7 @@ def test_decoder_imports_nothing():
     )
     assert proc.returncode == 0, proc.stderr[-2000:]
     assert json.loads(proc.stdout) == {
-        "imported": [], "text": "hello world", "type": "StreamDecoder"
+        "imported": [],
+        "text": "hello world",
+        "type": "StreamDecoder",
     }

@@ -563,8 +563,8 @@ PyTypeObject SpecialTokensType = [] {
 SpecialArgs::SpecialArgs() = default;
 SpecialArgs::~SpecialArgs() = default;
 
-bool SpecialArgs::resolve(PyObject* set, bool disallowed, const SpecialSubset** out,
-                          PyRef& holder, std::unique_ptr<SpecialSubset>& scratch) {
+bool SpecialArgs::resolve(PyObject* set, bool disallowed, const SpecialSubset** out, PyRef& holder,
+                          std::unique_ptr<SpecialSubset>& scratch) {
   const SpecialTokensData& data = *data_;
   if (PyFrozenSet_CheckExact(set)) {
     if (PySet_GET_SIZE(set) == 0) return true;
