@@ -184,10 +184,14 @@ def test_special_tokens_without_a_table_says_so():
     )
     with pytest.raises(ValueError, match="disallowed special token '<b>'"):
         tok.encode_special("x<b>", specials, set(), "all")
-    # Arguments only the general path handles come back as NotImplemented.
+    # Only a text that is no str comes back as NotImplemented; every
+    # argument shape is answered natively, as tiktoken answers it.
     assert tok.encode_special(b"x", specials, set(), "all") is NotImplemented
-    assert tok.encode_special("x", specials, "none", "all") is NotImplemented
-    assert tok.encode_special("x", specials, set(), {"not special"}) is NotImplemented
+    with pytest.raises(TypeError, match="unsupported operand"):
+        tok.encode_special("x", specials, "none", "all")
+    assert tok.encode_special("x", specials, set(), {"not special"}) == tok.encode("x")
+    with pytest.raises(ValueError, match="disallowed special token 'not special'"):
+        tok.encode_special("a not special", specials, set(), {"not special"})
     with pytest.raises(TypeError, match="specials must be SpecialTokens"):
         tok.encode_special("x", {}, set(), "all")
 

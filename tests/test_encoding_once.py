@@ -171,7 +171,10 @@ def test_first_construction_imports_nothing(tmp_path, image):
     for _ in range(2 if image == "from the cache" else 1):
         proc = subprocess.run(
             [sys.executable, "-c", FIRST_USE_IMPORTS, "r50k_base"],
-            capture_output=True, text=True, timeout=300, env=env,
+            capture_output=True,
+            text=True,
+            timeout=300,
+            env=env,
         )
         assert proc.returncode == 0, proc.stderr[-2000:]
         result = json.loads(proc.stdout)
@@ -179,3 +182,36 @@ def test_first_construction_imports_nothing(tmp_path, image):
         assert result["imported"] == []
         assert result["ids"] == [31373, 995]
     assert first["written"], "the first run wrote no cache image"
+
+
+DECODER_IMPORTS = r"""
+import builtins, json
+import velkan
+import velkan.bpe.openai as openai
+tokenizer = openai.r50k_base()
+imported = []
+real_import = builtins.__import__
+def recording_import(name, *args, **kwargs):
+    imported.append(name)
+    return real_import(name, *args, **kwargs)
+builtins.__import__ = recording_import
+decoder = tokenizer.decoder()
+text = decoder.feed([31373]) + decoder.feed([995]) + decoder.flush()
+builtins.__import__ = real_import
+print(json.dumps({"imported": imported, "text": text, "type": type(decoder).__name__}))
+"""
+
+
+def test_decoder_imports_nothing():
+    # Tokenizer.decoder() in a forked child must not wait on an import lock
+    # another thread of the parent held at the fork: the package hands the
+    # extension StreamDecoder when it is imported.
+    proc = subprocess.run(
+        [sys.executable, "-c", DECODER_IMPORTS], capture_output=True, text=True, timeout=300
+    )
+    assert proc.returncode == 0, proc.stderr[-2000:]
+    assert json.loads(proc.stdout) == {
+        "imported": [],
+        "text": "hello world",
+        "type": "StreamDecoder",
+    }

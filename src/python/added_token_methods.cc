@@ -28,20 +28,26 @@ struct SpecialTokensData {
   SpecialSet all;                                // every token
   PyRef index_of;                                // dict: text -> index
   PyRef subsets;                                 // dict: frozenset -> capsule of a Subset
+  PyRef disallowed_subsets;                      // the same, read as disallowed sets
   std::unordered_map<uint32_t, uint32_t> by_id;  // id -> index; the later text wins
+};
+
+// A subset of the tokens, as an argument named it. A disallowed set may name
+// strings that are no special token: tiktoken searches the text for those
+// too, so they get a finder of their own.
+struct SpecialSubset {
+  SpecialSet set;
+  std::unique_ptr<const SpecialTokenFinder> extra;  // the other strings, or null
+  std::vector<PyRef> extra_names;                   // their texts, by the extra finder's index
+  bool empty_string = false;                        // "" is in the set: it is found anywhere
 };
 
 namespace {
 
+using Subset = SpecialSubset;
+
 struct SpecialTokensObject {
   PyObject_HEAD SpecialTokensData* data;  // null when made by the type without arguments
-};
-
-// A subset of the tokens and whether its set named strings that are no
-// special token.
-struct Subset {
-  SpecialSet set;
-  bool unknown = false;
 };
 
 const char kSubsetCapsule[] = "velkan.special_subset";
@@ -57,26 +63,93 @@ const SpecialTokensData* data_of(PyObject* self) {
   return data;
 }
 
-// Fills subset from an iterable of str; strings that are no special token
-// (and items that are no str) set unknown. False with the error set.
-bool fill_subset(const SpecialTokensData& data, PyObject* iterable, Subset& subset) {
-  subset.set = SpecialSet(data.ids.size());
-  const PyRef iterator(PyObject_GetIter(iterable));
+// The error tiktoken's check raises for a disallowed set (a frozenset)
+// holding something other than str: its search pattern is "|".join of the
+// regex package's escape of each member, in the set's order. escape reads a
+// member that is no str as a sequence of bytes, so the first member that is
+// not iterable raises TypeError first; else join refuses the first member
+// whose escape is no str (bytes for bytes-like members). Always returns
+// false with the error set.
+bool non_str_member_error(PyObject* frozen) {
+  std::vector<const char*> escaped_type;  // the type of each member's escape
+  const PyRef iterator(PyObject_GetIter(frozen));
   if (iterator == nullptr) return false;
   while (PyRef item{PyIter_Next(iterator.get())}) {
-    if (!PyUnicode_Check(item.get())) {
-      subset.unknown = true;
-      continue;
+    PyObject* member = item.get();
+    if (PyUnicode_Check(member)) {
+      escaped_type.push_back(nullptr);
+    } else if (PyBytes_Check(member) || PyByteArray_Check(member)) {
+      escaped_type.push_back("bytes");
+    } else {
+      const PyRef items(PyObject_GetIter(member));
+      if (items == nullptr) return false;
+      escaped_type.push_back(Py_TYPE(member)->tp_name);
     }
-    PyObject* index = PyDict_GetItemWithError(data.index_of.get(), item.get());
-    if (index == nullptr) {
-      if (PyErr_Occurred()) return false;
-      subset.unknown = true;
-      continue;
-    }
-    subset.set.insert(PyLong_AsSize_t(index));
   }
-  return !PyErr_Occurred();
+  if (PyErr_Occurred()) return false;
+  for (size_t i = 0; i < escaped_type.size(); i++) {
+    if (escaped_type[i] != nullptr) {
+      PyErr_Format(PyExc_TypeError, "sequence item %zu: expected str instance, %.80s found", i,
+                   escaped_type[i]);
+      return false;
+    }
+  }
+  PyErr_SetString(PyExc_TypeError, "disallowed_special must hold only str");
+  return false;
+}
+
+// Fills subset from an iterable of str. For an allowed set, items that are
+// no special token are never found: no matter. For a disallowed set, the
+// strings that are no special token are searched for as tiktoken does, and
+// an item that is no str raises tiktoken's error. False with the error set.
+bool fill_subset(const SpecialTokensData& data, PyObject* iterable, bool disallowed,
+                 Subset& subset) {
+  subset.set = SpecialSet(data.ids.size());
+  std::vector<std::string> extra;
+  bool non_str = false;
+  {
+    const PyRef iterator(PyObject_GetIter(iterable));
+    if (iterator == nullptr) return false;
+    while (PyRef item{PyIter_Next(iterator.get())}) {
+      if (!PyUnicode_Check(item.get())) {
+        non_str = true;
+        continue;
+      }
+      PyObject* index = PyDict_GetItemWithError(data.index_of.get(), item.get());
+      if (index != nullptr) {
+        subset.set.insert(PyLong_AsSize_t(index));
+        continue;
+      }
+      if (PyErr_Occurred()) return false;
+      if (!disallowed) continue;
+      if (PyUnicode_GET_LENGTH(item.get()) == 0) {
+        subset.empty_string = true;
+        continue;
+      }
+      // Lone surrogates kept as their three bytes: such a string is found
+      // only in a text read the same way, never in UTF-8.
+      const PyRef utf8(PyUnicode_AsEncodedString(item.get(), "utf-8", "surrogatepass"));
+      if (utf8 == nullptr) return false;
+      extra.emplace_back(PyBytes_AS_STRING(utf8.get()),
+                         static_cast<size_t>(PyBytes_GET_SIZE(utf8.get())));
+      subset.extra_names.push_back(std::move(item));
+    }
+    if (PyErr_Occurred()) return false;
+  }
+  if (non_str && disallowed) {
+    const PyRef frozen(PyFrozenSet_New(iterable));
+    if (frozen == nullptr) return false;
+    return non_str_member_error(frozen.get());
+  }
+  if (!extra.empty()) {
+    std::string error;
+    subset.extra = SpecialTokenFinder::build(extra, &error);
+    if (subset.extra == nullptr) {
+      PyErr_Format(PyExc_ValueError, "disallowed_special: %s", error.c_str());
+      return false;
+    }
+  }
+  return true;
 }
 
 bool is_all(PyObject* arg) {
@@ -96,7 +169,11 @@ PyObject* special_tokens_new(PyTypeObject* type, PyObject* args, PyObject* kwarg
     auto data = std::make_unique<SpecialTokensData>();
     data->index_of.reset(PyDict_New());
     data->subsets.reset(PyDict_New());
-    if (data->index_of == nullptr || data->subsets == nullptr) return nullptr;
+    data->disallowed_subsets.reset(PyDict_New());
+    if (data->index_of == nullptr || data->subsets == nullptr ||
+        data->disallowed_subsets == nullptr) {
+      return nullptr;
+    }
     std::vector<std::string> texts;
     PyObject *key, *value;
     for (Py_ssize_t pos = 0; PyDict_Next(mapping, &pos, &key, &value);) {
@@ -366,6 +443,30 @@ PyObject* special_tokens_tokens_bytes(PyObject* self, PyObject* const* args, Py_
   });
 }
 
+// A text with lone surrogates has no UTF-8, but tiktoken checks it as it
+// is: read with each surrogate kept as its three bytes, every disallowed
+// string is found where it is in the str. Called after the text's UTF-8 read
+// failed (its UnicodeEncodeError set): sets tiktoken's ValueError when a
+// disallowed string is there, else leaves the UnicodeEncodeError (the caller
+// mends the text and tries again). Returns null.
+PyObject* refuse_unencodable(const SpecialArgs& special, PyObject* text) {
+  if (!special.checks() || !PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return nullptr;
+  PyErr_Clear();
+  const PyRef bytes(PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass"));
+  if (bytes != nullptr) {
+    const auto* data = reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(bytes.get()));
+    const auto size = static_cast<uint64_t>(PyBytes_GET_SIZE(bytes.get()));
+    if (const std::optional<uint32_t> bad = special.first_disallowed(data, size)) {
+      return special.raise_disallowed(*bad);
+    }
+  }
+  PyErr_Clear();
+  Py_ssize_t unused;
+  if (PyUnicode_AsUTF8AndSize(text, &unused) == nullptr) return nullptr;  // the error again
+  PyErr_SetString(PyExc_SystemError, "refuse_unencodable: the text read as UTF-8 after all");
+  return nullptr;
+}
+
 // check(text, allowed_special, disallowed_special): tiktoken's ValueError
 // when a disallowed special token is in text (a str), else None.
 PyObject* special_tokens_check(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
@@ -378,17 +479,24 @@ PyObject* special_tokens_check(PyObject* self, PyObject* const* args, Py_ssize_t
   if (!PyUnicode_Check(args[0])) Py_RETURN_NOTIMPLEMENTED;
   return guard_memory([&]() -> PyObject* {
     SpecialArgs special;
-    const SpecialArgs::Result result = special.parse(self, args[1], args[2]);
-    if (result == SpecialArgs::kFailed) return nullptr;
-    if (result == SpecialArgs::kUnsupported) Py_RETURN_NOTIMPLEMENTED;
+    if (!special.parse(self, args[1], args[2])) return nullptr;
     if (!special.checks()) Py_RETURN_NONE;
     TextArg text;
-    if (text.parse(args[0]) != TextArg::kOk) return nullptr;  // lone surrogates
+    if (text.parse(args[0]) != TextArg::kOk) return refuse_unencodable(special, args[0]);
     if (const std::optional<uint32_t> bad = special.first_disallowed(text.data(), text.size())) {
       return special.raise_disallowed(*bad);
     }
     Py_RETURN_NONE;
   });
+}
+
+PyObject* special_tokens_raise_disallowed(PyObject*, PyObject* token) {
+  if (!PyUnicode_Check(token)) {
+    PyErr_Format(PyExc_TypeError, "raise_disallowed: token must be str, not %.200s",
+                 Py_TYPE(token)->tp_name);
+    return nullptr;
+  }
+  return raise_disallowed_special(token);
 }
 
 PyMethodDef special_tokens_methods[] = {
@@ -412,9 +520,13 @@ PyMethodDef special_tokens_methods[] = {
      METH_FASTCALL,
      "check($self, text, allowed_special, disallowed_special, /)\n--\n\n"
      "Raise tiktoken's ValueError when a special token of disallowed_special (\"all\":\n"
-     "every one not in allowed_special) is in text (a str); None otherwise.\n"
-     "NotImplemented when the arguments need the general path (disallowed strings\n"
-     "that are no special token, a text that is no str)."},
+     "every one not in allowed_special; any iterable of str, as tiktoken reads it) is in\n"
+     "text; None otherwise, and NotImplemented for a text that is no str."},
+    {"raise_disallowed",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(special_tokens_raise_disallowed)),
+     METH_O | METH_STATIC,
+     "raise_disallowed(token, /)\n--\n\n"
+     "Raise tiktoken's ValueError for the disallowed special token text token (a str)."},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 
@@ -448,91 +560,145 @@ PyTypeObject SpecialTokensType = [] {
 
 // ---- SpecialArgs ----------------------------------------------------------------------
 
-bool SpecialArgs::resolve(PyObject* set, const SpecialSet** out, PyRef& holder, SpecialSet& scratch,
-                          bool* unknown) {
+SpecialArgs::SpecialArgs() = default;
+SpecialArgs::~SpecialArgs() = default;
+
+bool SpecialArgs::resolve(PyObject* set, bool disallowed, const SpecialSubset** out, PyRef& holder,
+                          std::unique_ptr<SpecialSubset>& scratch) {
   const SpecialTokensData& data = *data_;
   if (PyFrozenSet_CheckExact(set)) {
     if (PySet_GET_SIZE(set) == 0) return true;
+    // Allowed and disallowed subsets of one frozenset differ (the latter
+    // searches strings that are no special token): cached apart.
+    PyObject* cache = disallowed ? data.disallowed_subsets.get() : data.subsets.get();
     PyRef found;
-    if (!dict_item(data.subsets.get(), set, found)) return false;
+    if (!dict_item(cache, set, found)) return false;
     if (found == nullptr) {
       auto subset = std::make_unique<Subset>();
-      if (!fill_subset(data, set, *subset)) return false;
+      if (!fill_subset(data, set, disallowed, *subset)) return false;
       PyRef capsule(PyCapsule_New(subset.get(), kSubsetCapsule, free_subset));
       if (capsule == nullptr) return false;
       subset.release();
-      if (PyDict_GET_SIZE(data.subsets.get()) >= kCachedSubsets) PyDict_Clear(data.subsets.get());
-      if (PyDict_SetItem(data.subsets.get(), set, capsule.get()) < 0) return false;
+      if (PyDict_GET_SIZE(cache) >= kCachedSubsets) PyDict_Clear(cache);
+      if (PyDict_SetItem(cache, set, capsule.get()) < 0) return false;
       holder = std::move(capsule);
     } else {
       holder = std::move(found);
     }
-    const auto* subset =
-        static_cast<const Subset*>(PyCapsule_GetPointer(holder.get(), kSubsetCapsule));
-    *out = &subset->set;
-    *unknown = subset->unknown;
+    *out = static_cast<const Subset*>(PyCapsule_GetPointer(holder.get(), kSubsetCapsule));
     return true;
   }
   // Other collections change, so they are read on every call.
   if (PyObject_Length(set) == 0) return !PyErr_Occurred();
-  Subset subset;
-  if (!fill_subset(data, set, subset)) return false;
-  scratch = std::move(subset.set);
-  *out = &scratch;
-  *unknown = subset.unknown;
+  scratch = std::make_unique<Subset>();
+  if (!fill_subset(data, set, disallowed, *scratch)) return false;
+  *out = scratch.get();
   return true;
 }
 
-SpecialArgs::Result SpecialArgs::parse(PyObject* specials, PyObject* allowed,
-                                       PyObject* disallowed) {
-  if (specials == Py_None) return kOk;
+bool SpecialArgs::parse(PyObject* specials, PyObject* allowed, PyObject* disallowed) {
+  if (specials == Py_None) return true;
   if (!PyObject_TypeCheck(specials, &SpecialTokensType)) {
     PyErr_Format(PyExc_TypeError, "specials must be SpecialTokens or None, not %.200s",
                  Py_TYPE(specials)->tp_name);
-    return kFailed;
+    return false;
   }
   data_ = data_of(specials);
-  if (data_ == nullptr) return kFailed;
+  if (data_ == nullptr) return false;
   specials_ = py_ref_borrowed(specials);
-  bool unknown = false;
-  if (allowed == Py_None) {
+  if (allowed == nullptr || allowed == Py_None) {
     allowed_ = nullptr;
   } else if (is_all(allowed)) {
     allowed_ = &data_->all;
-  } else if (PyAnySet_Check(allowed)) {
-    // Strings that are no special token are never found: no matter.
-    if (!resolve(allowed, &allowed_, allowed_holder_, allowed_scratch_, &unknown)) return kFailed;
+  } else if (PyUnicode_Check(allowed)) {
+    // A string other than "all" is no set of tokens (tiktoken's error).
+    PyErr_SetString(PyExc_TypeError, "unsupported operand type(s) for -: 'set' and 'str'");
+    return false;
   } else {
-    return kUnsupported;
+    // Any other iterable of str is read as its frozenset.
+    PyRef frozen;
+    PyObject* set = allowed;
+    if (!PyAnySet_Check(allowed)) {
+      frozen.reset(PyFrozenSet_New(allowed));
+      if (frozen == nullptr) return false;
+      set = frozen.get();
+    }
+    const SpecialSubset* subset = nullptr;
+    if (!resolve(set, false, &subset, allowed_holder_, allowed_scratch_)) return false;
+    if (subset != nullptr) allowed_ = &subset->set;
   }
   if (is_all(disallowed)) {
     if (allowed_ == nullptr || allowed_->empty()) {
       disallowed_ = &data_->all;
     } else if (!allowed_->full()) {
-      disallowed_scratch_ = data_->all.minus(*allowed_);
-      disallowed_ = &disallowed_scratch_;
+      disallowed_all_ = data_->all.minus(*allowed_);
+      disallowed_ = &disallowed_all_;
     }
-    return kOk;
+    return true;
   }
-  if (PyAnySet_Check(disallowed) || PyList_Check(disallowed) || PyTuple_Check(disallowed)) {
-    unknown = false;
-    if (!resolve(disallowed, &disallowed_, disallowed_holder_, disallowed_scratch_, &unknown)) {
-      return kFailed;
-    }
-    return unknown ? kUnsupported : kOk;
+  // tiktoken checks only when the argument is true (an empty collection,
+  // None: no check), and reads any other iterable as its frozenset.
+  const int truth = PyObject_IsTrue(disallowed);
+  if (truth <= 0) return truth == 0;
+  PyRef frozen;
+  PyObject* set = disallowed;
+  if (!PyAnySet_Check(disallowed) && !PyList_Check(disallowed) && !PyTuple_Check(disallowed)) {
+    frozen.reset(PyFrozenSet_New(disallowed));
+    if (frozen == nullptr) return false;
+    set = frozen.get();
   }
-  return disallowed == Py_None ? kOk : kUnsupported;
+  if (!resolve(set, true, &disallowed_subset_, disallowed_holder_, disallowed_scratch_)) {
+    return false;
+  }
+  if (disallowed_subset_ != nullptr) disallowed_ = &disallowed_subset_->set;
+  return true;
+}
+
+bool SpecialArgs::checks() const {
+  return (disallowed_ != nullptr && !disallowed_->empty()) ||
+         (disallowed_subset_ != nullptr &&
+          (disallowed_subset_->extra != nullptr || disallowed_subset_->empty_string));
 }
 
 std::optional<uint32_t> SpecialArgs::first_disallowed(const uint8_t* text, uint64_t length) const {
   if (!checks()) return std::nullopt;
-  const std::optional<SpecialMatch> m = data_->finder->find(text, length, 0, *disallowed_);
+  std::optional<SpecialMatch> m;
+  if (disallowed_ != nullptr && !disallowed_->empty()) {
+    m = data_->finder->find(text, length, 0, *disallowed_);
+  }
+  const SpecialSubset* subset = disallowed_subset_;
+  if (subset != nullptr && subset->extra != nullptr) {
+    const SpecialTokenFinder& extra = *subset->extra;
+    const SpecialSet every = SpecialSet::all(extra.size());
+    if (std::optional<SpecialMatch> e = extra.find(text, length, 0, every)) {
+      // The leftmost of both, and of those the longest.
+      if (!m || e->start < m->start || (e->start == m->start && e->end > m->end)) {
+        m = SpecialMatch{e->start, e->end, static_cast<uint32_t>(data_->ids.size() + e->index)};
+      }
+    }
+  }
+  // "" is found at the text's start, unless a token starts there.
+  if (subset != nullptr && subset->empty_string && (!m || m->start > 0)) return kEmptyString;
   if (!m) return std::nullopt;
   return m->index;
 }
 
 PyObject* SpecialArgs::raise_disallowed(uint32_t index) const {
-  PyObject* token = data_->names[index].get();
+  PyRef empty;
+  PyObject* token;
+  if (index == kEmptyString) {
+    empty.reset(PyUnicode_FromStringAndSize("", 0));
+    if (empty == nullptr) return nullptr;
+    token = empty.get();
+  } else if (index < data_->names.size()) {
+    token = data_->names[index].get();
+  } else {
+    token = disallowed_subset_->extra_names[index - data_->names.size()].get();
+  }
+  return raise_disallowed_special(token);
+}
+
+PyObject* raise_disallowed_special(PyObject* token) {
   // tiktoken's words: callers match on them.
   const PyRef message(PyUnicode_FromFormat(
       "Encountered text corresponding to disallowed special token %R.\n"
@@ -568,8 +734,7 @@ const char kEncodeSpecialDoc[] =
     "Encode text (str) as tiktoken's Encoding.encode does: ValueError when a special\n"
     "token of disallowed_special (\"all\": every one not allowed) is in it, else the\n"
     "ids with the tokens of allowed_special (\"all\" or a set) as their ids.\n"
-    "NotImplemented when the arguments need the general path (a text that is no str,\n"
-    "disallowed strings that are no special token).";
+    "NotImplemented for a text that is no str.";
 
 PyObject* tokenizer_encode_special(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
   const EncodingHandle* handle = tokenizer_handle(self);
@@ -581,11 +746,9 @@ PyObject* tokenizer_encode_special(PyObject* self, PyObject* const* args, Py_ssi
   if (!PyUnicode_Check(args[0])) Py_RETURN_NOTIMPLEMENTED;
   return guard_memory([&]() -> PyObject* {
     SpecialArgs special;
-    const SpecialArgs::Result result = special.parse(args[1], args[2], args[3]);
-    if (result == SpecialArgs::kFailed) return nullptr;
-    if (result == SpecialArgs::kUnsupported) Py_RETURN_NOTIMPLEMENTED;
+    if (!special.parse(args[1], args[2], args[3])) return nullptr;
     TextArg text;
-    if (text.parse(args[0]) != TextArg::kOk) return nullptr;  // lone surrogates
+    if (text.parse(args[0]) != TextArg::kOk) return refuse_unencodable(special, args[0]);
     if (const std::optional<uint32_t> bad = special.first_disallowed(text.data(), text.size())) {
       return special.raise_disallowed(*bad);
     }

@@ -9,6 +9,7 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -20,45 +21,61 @@
 namespace velkan {
 
 struct SpecialTokensData;
+struct SpecialSubset;
 
 extern PyTypeObject SpecialTokensType;
 
+// Sets tiktoken's ValueError for the disallowed special token text token (a
+// str), word for word (callers match on it); returns null. The one place its
+// words live: velkan._special raises it through SpecialTokens.raise_disallowed.
+PyObject* raise_disallowed_special(PyObject* token);
+
 // The special-token arguments of one call, resolved against a SpecialTokens
-// object: the tokens that stand for their ids (allowed) and those whose text
-// raises ValueError (disallowed). Holds what it points at.
+// object as tiktoken reads them: the tokens that stand for their ids
+// (allowed) and the strings whose text raises ValueError (disallowed).
+// Holds what it points at.
 class SpecialArgs {
  public:
-  enum Result { kOk, kUnsupported, kFailed };
+  SpecialArgs();
+  ~SpecialArgs();
+  SpecialArgs(const SpecialArgs&) = delete;
+  SpecialArgs& operator=(const SpecialArgs&) = delete;
 
   // specials: a SpecialTokens object or None (then nothing is special).
-  // allowed: "all", a set or frozenset of str, or None (none). disallowed: "all" (every
-  // special token not allowed) or a set, frozenset, list or tuple of str.
-  // kUnsupported (no error set) when the arguments ask for something only
-  // the caller's general path does, such as disallowing a string that is no
-  // special token; kFailed with the error set on a bad argument.
-  Result parse(PyObject* specials, PyObject* allowed, PyObject* disallowed);
+  // allowed: "all", any iterable of str (strings that are no special token
+  // never match), or null or None (none). disallowed: "all" (every special
+  // token not allowed), or anything tiktoken takes: a false value checks
+  // nothing, any other iterable of str is searched for, special token or
+  // not. False with the error set on a bad argument (tiktoken's errors).
+  bool parse(PyObject* specials, PyObject* allowed, PyObject* disallowed);
 
-  // The first disallowed special token in the text, by its index.
+  // The first disallowed string in the text: its index, which only
+  // raise_disallowed reads.
   std::optional<uint32_t> first_disallowed(const uint8_t* text, uint64_t length) const;
-  // Sets tiktoken's ValueError for the disallowed token index; returns null.
+  // Sets tiktoken's ValueError for what first_disallowed found; returns null.
   PyObject* raise_disallowed(uint32_t index) const;
   // Appends the ids of the text with the allowed special tokens in it.
   void encode(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
               std::vector<uint32_t>& out, const Interrupt* interrupt) const;
 
-  bool checks() const { return disallowed_ != nullptr && !disallowed_->empty(); }
+  bool checks() const;
   bool allows() const { return allowed_ != nullptr && !allowed_->empty(); }
 
  private:
-  bool resolve(PyObject* set, const SpecialSet** out, PyRef& holder, SpecialSet& scratch,
-               bool* unknown);
+  // "" in the disallowed set, found at the text's start.
+  static constexpr uint32_t kEmptyString = UINT32_MAX - 1;
+
+  bool resolve(PyObject* set, bool disallowed, const SpecialSubset** out, PyRef& holder,
+               std::unique_ptr<SpecialSubset>& scratch);
 
   const SpecialTokensData* data_ = nullptr;
   PyRef specials_;
   PyRef allowed_holder_, disallowed_holder_;
-  SpecialSet allowed_scratch_, disallowed_scratch_;
+  std::unique_ptr<SpecialSubset> allowed_scratch_, disallowed_scratch_;
+  SpecialSet disallowed_all_;
   const SpecialSet* allowed_ = nullptr;
   const SpecialSet* disallowed_ = nullptr;
+  const SpecialSubset* disallowed_subset_ = nullptr;  // its strings that are no special token
 };
 
 // Tokenizer.encode_special(text, specials, allowed_special, disallowed_special).

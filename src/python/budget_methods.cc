@@ -6,7 +6,9 @@
 
 #include "python/budget_methods.h"
 
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/budget.h"
@@ -250,6 +252,42 @@ PyObject* tokenizer_encode_with_offsets(PyObject* self, PyObject* arg) {
   });
 }
 
+namespace {
+
+// velkan._budget.StreamDecoder, as _set_stream_decoder was last given it;
+// held for the process's lifetime. Handed in by the package at import, so
+// that decoder() imports nothing: an import in a forked child can wait for
+// ever on one that another thread of the parent was in at the fork. The
+// mutex guards replacement on free-threaded builds.
+struct StreamDecoderType {
+  std::mutex mutex;
+  PyObject* type = nullptr;
+};
+
+StreamDecoderType& stream_decoder_type() {
+  static StreamDecoderType held;
+  return held;
+}
+
+}  // namespace
+
+PyObject* openai_set_stream_decoder(PyObject*, PyObject* type) {
+  if (!PyCallable_Check(type)) {
+    PyErr_Format(PyExc_TypeError, "_set_stream_decoder: expected a callable, not %.200s",
+                 Py_TYPE(type)->tp_name);
+    return nullptr;
+  }
+  Py_INCREF(type);
+  PyObject* old;
+  {
+    StreamDecoderType& held = stream_decoder_type();
+    std::lock_guard<std::mutex> lock(held.mutex);
+    old = std::exchange(held.type, type);
+  }
+  Py_XDECREF(old);  // outside the mutex: a destructor may run Python code
+  Py_RETURN_NONE;
+}
+
 PyObject* tokenizer_decoder(PyObject* self, PyObject* const*, Py_ssize_t nargs) {
   // The encoding first, as every method of an object without one refuses.
   if (budget_handle(self) == nullptr) return nullptr;
@@ -257,10 +295,17 @@ PyObject* tokenizer_decoder(PyObject* self, PyObject* const*, Py_ssize_t nargs) 
     PyErr_Format(PyExc_TypeError, "decoder() takes no arguments (%zd given)", nargs);
     return nullptr;
   }
-  const PyRef module(PyImport_ImportModule("velkan._budget"));
-  if (module == nullptr) return nullptr;
-  const PyRef type(PyObject_GetAttrString(module.get(), "StreamDecoder"));
-  if (type == nullptr) return nullptr;
+  PyRef type;
+  {
+    StreamDecoderType& held = stream_decoder_type();
+    std::lock_guard<std::mutex> lock(held.mutex);
+    type = py_ref_borrowed(held.type);
+  }
+  if (type == nullptr) {
+    PyErr_SetString(PyExc_RuntimeError,
+                    "decoder(): velkan._budget has not handed in StreamDecoder (import velkan)");
+    return nullptr;
+  }
   return PyObject_CallOneArg(type.get(), self);
 }
 

@@ -33,6 +33,7 @@
 #include "core/build.h"
 #include "core/rank_merge.h"
 #include "pool/worker_pool.h"
+#include "python/budget_methods.h"
 #include "python/convert.h"
 #include "python/interpreter_lock.h"
 #include "python/objects.h"
@@ -538,6 +539,10 @@ PyMethodDef openai_functions[] = {
      "_set_image_hooks($module, image_paths, encoding_ready, /)\n--\n\n"
      "Hand in velkan.images' _image_paths and _encoding_ready, which the first\n"
      "construction of each vocabulary calls (the package does this on import)."},
+    {"_set_stream_decoder", openai_set_stream_decoder, METH_O,
+     "_set_stream_decoder($module, type, /)\n--\n\n"
+     "Hand in velkan._budget.StreamDecoder, which Tokenizer.decoder() makes (the\n"
+     "package does this on import)."},
     {"_save_image", openai_save_image, METH_VARARGS,
      "_save_image($module, name, path, /)\n--\n\n"
      "Write the precomputed image of the vocabulary name (made first if needed)\n"

@@ -249,8 +249,7 @@ struct SpecialBatchWork {
 
 // Encodes a list of texts with the options; false with the error set (a
 // disallowed special token raises tiktoken's ValueError for the first text
-// that has one). *unsupported (no error set) when the special-token
-// arguments need the caller's general path.
+// that has one).
 // texts is the caller's, freed after the results are converted: freeing its
 // large arrays first would raise the allocator's mmap threshold and leave the
 // results' memory fragmented.
@@ -258,22 +257,16 @@ struct SpecialBatchWork {
 // while it runs.
 bool encode_texts(const EncodingHandle& handle, PyObject* list, const char* function,
                   const BatchOptions& options, BatchTexts& texts, EncodedBatch& out,
-                  bool* unsupported, ResultLists* lists = nullptr) {
+                  ResultLists* lists = nullptr) {
   SpecialArgs special;
   PyRef all;
-  PyObject* allowed = options.allowed != nullptr ? options.allowed : Py_None;
   PyObject* disallowed = options.disallowed;
   if (disallowed == nullptr) {
     all.reset(PyUnicode_FromString("all"));
     if (all == nullptr) return false;
     disallowed = all.get();
   }
-  const SpecialArgs::Result result = special.parse(options.specials, allowed, disallowed);
-  if (result == SpecialArgs::kFailed) return false;
-  if (result == SpecialArgs::kUnsupported) {
-    *unsupported = true;
-    return false;
-  }
+  if (!special.parse(options.specials, options.allowed, disallowed)) return false;
   if (!texts.collect(list, function, true)) return false;
   const size_t n = texts.size();
   out.results.resize(n);
@@ -357,10 +350,7 @@ PyObject* tokenizer_encode_batch_parallel(PyObject* self, PyObject* args, PyObje
     // 1.75x to 1.76x, and the call's time after the encoding fell from 2 to
     // 5 ms to 0.1 ms (2.6 MB of text, cl100k_base and o200k_base).
     ResultLists lists(batch.results);
-    bool unsupported = false;
-    if (!encode_texts(*handle, texts, "encode_batch_parallel", options, items, batch, &unsupported,
-                      &lists)) {
-      if (unsupported) Py_RETURN_NOTIMPLEMENTED;
+    if (!encode_texts(*handle, texts, "encode_batch_parallel", options, items, batch, &lists)) {
       return nullptr;
     }
     uint64_t total = 0;
@@ -390,11 +380,7 @@ PyObject* tokenizer_encode_batch_flat(PyObject* self, PyObject* args, PyObject* 
   return guard_memory([&]() -> PyObject* {
     BatchTexts items;
     EncodedBatch batch;
-    bool unsupported = false;
-    if (!encode_texts(*handle, texts, "encode_batch_flat", options, items, batch, &unsupported)) {
-      if (unsupported) Py_RETURN_NOTIMPLEMENTED;
-      return nullptr;
-    }
+    if (!encode_texts(*handle, texts, "encode_batch_flat", options, items, batch)) return nullptr;
     const size_t n = batch.results.size();
     uint64_t total = 0;
     for (const auto& ids : batch.results) total += ids.size();
@@ -554,8 +540,7 @@ PyDoc_STRVAR(encode_batch_parallel_doc,
              "batches are encoded on the calling thread.\n\n"
              "With specials (a SpecialTokens), each text is encoded as encode_special does\n"
              "(allowed_special None: no token allowed); the first text with a disallowed\n"
-             "special token raises ValueError, and NotImplemented comes back when the\n"
-             "arguments need the general path.\n\n"
+             "special token raises ValueError.\n\n"
              "Return (ids, total, seconds, threads): threads is the pool's size, or\n"
              "num_threads when that is smaller. options (a ParallelOptions) is accepted and\n"
              "ignored.");

@@ -9,11 +9,13 @@ The native tokenizers live in the extension module ``velkan.bpe``
 """
 
 # _pickling registers pickling of the native objects; images hands the
-# extension the functions that find and write images; core, load, model and
+# extension the functions that find and write images, _budget the class
+# Tokenizer.decoder() makes; core, load, model and
 # registry are tiktoken's submodules, so that `tiktoken.model.MODEL_TO_ENCODING`
 # and the like keep working after `import velkan as tiktoken`; encoding is
 # where Encoding lived before.
 from velkan import (  # noqa: F401
+    _budget,
     _pickling,
     core,
     encoding,

@@ -273,3 +273,15 @@ def _slow_chunk_spans(enc: Any, text: str, max_tokens: int, overlap: int) -> lis
                 nb -= 1
         start = bounds[nb]
     return spans
+
+
+# Tokenizer.decoder() makes a StreamDecoder; handed in now, while the package
+# is imported, so that the extension never imports anything itself (an import
+# in a forked child can wait for ever on one that another thread of the
+# parent was in at the fork).
+try:
+    from velkan.bpe import openai as _openai
+except ImportError:  # a source tree without the built extension
+    pass
+else:
+    _openai._set_stream_decoder(StreamDecoder)

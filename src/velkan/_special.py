@@ -82,15 +82,12 @@ class Specials:
 
 def raise_disallowed_special_token(token: str) -> NoReturn:
     """The error tiktoken raises for a disallowed special token, word for word:
-    callers match on it."""
-    raise ValueError(
-        f"Encountered text corresponding to disallowed special token {token!r}.\n"
-        "If you want this text to be encoded as a special token, "
-        f"pass it to `allowed_special`, e.g. `allowed_special={{{token!r}, ...}}`.\n"
-        f"If you want this text to be encoded as normal text, disable the check for this token "
-        f"by passing `disallowed_special=(enc.special_tokens_set - {{{token!r}}})`.\n"
-        "To disable this check for all special tokens, pass `disallowed_special=()`.\n"
-    )
+    callers match on it. Its words live once, in the extension
+    (``raise_disallowed_special`` in added_token_methods.cc)."""
+    import velkan.bpe.openai as openai
+
+    openai.SpecialTokens.raise_disallowed(token)
+    raise AssertionError("unreachable: raise_disallowed raises")
 
 
 def common_prefix(strings: list[str]) -> str:
