@@ -237,6 +237,10 @@ def _start_encode(tmp_path):
         stdin=subprocess.PIPE,
         stdout=subprocess.PIPE,
         stderr=subprocess.PIPE,
+        # A test run started in the background by a shell without job control
+        # ignores SIGINT, and a child would inherit that (Python then installs
+        # no KeyboardInterrupt): the child starts with the default.
+        preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL),
     )
     proc.stdin.write(b"some text that is being encoded\n" * 1000)
     proc.stdin.flush()
