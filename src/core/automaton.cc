@@ -242,10 +242,16 @@ FlatTrie flat_trie_build(const uint8_t* bytes, const uint32_t* starts, uint32_t 
   // third of a forward-only build.
   FlatTrie flat;
   std::fill(next_prefix, next_prefix + n, -1);
-  std::vector<uint32_t> ids, next_ids, rest;
+  // Each token with its place in bytes, so that a level reads its tokens in
+  // order rather than the start array at random.
+  struct Entry {
+    uint32_t id, start, length;
+  };
+  std::vector<Entry> ids, next_ids, rest;
   ids.reserve(n);
   for (uint32_t id = 0; id < n; id++) {
-    if (starts[id + 1] != starts[id]) ids.push_back(id);  // length 0: a gap
+    // Length 0: a gap.
+    if (starts[id + 1] != starts[id]) ids.push_back({id, starts[id], starts[id + 1] - starts[id]});
   }
   const size_t estimate = ids.size() * 3 + 1;  // nodes: about two per token
   flat.byte.reserve(estimate);
@@ -275,12 +281,12 @@ FlatTrie flat_trie_build(const uint8_t* bytes, const uint32_t* starts, uint32_t 
       int32_t value = -1;
       rest.clear();
       for (uint32_t j = g.begin; j < g.end; j++) {
-        const uint32_t id = ids[j];
-        if (starts[id + 1] - starts[id] == depth) {
-          if (value == -1) value = static_cast<int32_t>(id);  // the first keeps the node
-          next_prefix[id] = g.above;  // the deepest token on the path less this byte
+        const Entry e = ids[j];
+        if (e.length == depth) {
+          if (value == -1) value = static_cast<int32_t>(e.id);  // the first keeps the node
+          next_prefix[e.id] = g.above;  // the deepest token on the path less this byte
         } else {
-          rest.push_back(id);
+          rest.push_back(e);
         }
       }
       flat.value[node] = value;
@@ -288,24 +294,24 @@ FlatTrie flat_trie_build(const uint8_t* bytes, const uint32_t* starts, uint32_t 
       flat.first_child[node] = flat.size();
       if (rest.empty()) continue;
       // The children in byte order, each with its tokens still in id order.
-      const auto next_byte = [&](uint32_t id) { return bytes[starts[id] + depth]; };
+      const auto next_byte = [&](const Entry& e) { return bytes[e.start + depth]; };
       const size_t from = next_ids.size();
       if (rest.size() < 64) {
         for (size_t a = 1; a < rest.size(); a++) {  // insertion sort: stable
-          const uint32_t id = rest[a];
-          const uint8_t b = next_byte(id);
+          const Entry e = rest[a];
+          const uint8_t b = next_byte(e);
           size_t c = a;
           for (; c > 0 && next_byte(rest[c - 1]) > b; c--) rest[c] = rest[c - 1];
-          rest[c] = id;
+          rest[c] = e;
         }
         next_ids.insert(next_ids.end(), rest.begin(), rest.end());
       } else {
         std::fill(std::begin(counts), std::end(counts), 0u);
-        for (const uint32_t id : rest) counts[next_byte(id)]++;
+        for (const Entry& e : rest) counts[next_byte(e)]++;
         uint32_t at = 0;
         for (uint32_t& c : counts) at += std::exchange(c, at);
         next_ids.resize(from + rest.size());
-        for (const uint32_t id : rest) next_ids[from + counts[next_byte(id)]++] = id;
+        for (const Entry& e : rest) next_ids[from + counts[next_byte(e)]++] = e;
       }
       int32_t children = 0;
       for (size_t j = from; j < next_ids.size(); j++) {
