@@ -74,8 +74,8 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
   // every single byte may still have a match further on, which only the
   // automaton's general query finds: those wait for it.
   bpe->next_prefix.resize(n);
-  const FlatTrie forward =
-      flat_trie_build(bpe->token_bytes.data(), bpe->token_starts.data(), n, bpe->next_prefix.data());
+  const FlatTrie forward = flat_trie_build(bpe->token_bytes.data(), bpe->token_starts.data(), n,
+                                           bpe->next_prefix.data());
   // The forward automaton is compiled on a helper thread while this one
   // makes the splits, which need no automaton. Performance notes: on
   // cl100k_base's ranks plus 3,000 the compile is about two thirds of the

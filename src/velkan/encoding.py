@@ -1200,7 +1200,7 @@ def _same_ranks(base: _Core, ranks: dict[bytes, int]) -> bool:
     size = base.max_ordinary_id + 1
     if len(ranks) > size:
         return False
-    tokens = base.bpe._tokens(False)[:size]
+    tokens: list[bytes | None] = base.bpe._tokens(False)[:size]
     for i in base.gaps:
         tokens[i] = None
     mine: list[bytes | None] = [None] * size
