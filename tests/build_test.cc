@@ -11,6 +11,7 @@
 
 #include "core/automaton.h"
 #include "core/pair_table.h"
+#include "vocab/embedded.h"
 
 namespace velkan {
 namespace {
@@ -202,6 +203,55 @@ TEST(Build, ForwardAutomataDifferOnlyInKind) {
   EXPECT_EQ(
       std::memcmp(f.outputs.data(), alt.outputs.data(), f.outputs.size() * sizeof(AutomatonOutput)),
       0);
+}
+
+// FNV-1a over the arrays a forward-only build makes.
+uint64_t fnv1a(const void* data, size_t size, uint64_t h) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  for (size_t i = 0; i < size; i++) h = (h ^ p[i]) * 1099511628211u;
+  return h;
+}
+
+template <typename T>
+uint64_t fnv1a(const std::vector<T>& v, uint64_t h) {
+  return fnv1a(v.data(), v.size() * sizeof(T), h);
+}
+
+// The compiled tables of a vocabulary of one's own stay what they were when
+// the construction was rewritten for speed (digests taken with the old code):
+// cl100k_base's tokens, then 3,000 joins of two of them (some already tokens,
+// so duplicates too), a gap, and tokens without a single-byte prefix.
+TEST(Build, ForwardOnlyTablesKeepTheirDigest) {
+  std::string bytes(reinterpret_cast<const char*>(cl100k_token_bytes),
+                    cl100k_token_starts[kCl100kTokens]);
+  std::vector<uint32_t> starts(cl100k_token_starts, cl100k_token_starts + kCl100kTokens + 1);
+  const auto token = [&](uint32_t id) {
+    return bytes.substr(starts[id], starts[id + 1] - starts[id]);
+  };
+  for (uint32_t k = 0; k < 3000; k++) {
+    const std::string joined = token(k * 31 % kCl100kTokens) + token((k * 7919 + 5) % 2000);
+    starts.push_back(static_cast<uint32_t>((bytes += joined).size()));
+  }
+  starts.push_back(static_cast<uint32_t>(bytes.size()));  // a gap
+  for (const char* t : {"\xf0\xf1\xf2", "\xf0\xf1", "zz\xff\xfe"})
+    starts.push_back(static_cast<uint32_t>((bytes += t).size()));
+  BytePairEncodingPtr bpe =
+      bpe_build(reinterpret_cast<const uint8_t*>(bytes.data()), starts.data(),
+                static_cast<uint32_t>(starts.size() - 1), BuildAutomata::kForwardOnly);
+  const TokenAutomaton& a = bpe->forward_automaton;
+  uint64_t h = 14695981039346656037u;
+  h = fnv1a(a.base, h);
+  h = fnv1a(a.check, h);
+  h = fnv1a(a.states, h);
+  h = fnv1a(a.outputs, h);
+  const uint64_t automaton = h;
+  h = fnv1a(bpe->next_prefix, h);
+  h = fnv1a(bpe->split_left, h);
+  h = fnv1a(bpe->split_right, h);
+  EXPECT_EQ(std::tie(a.size, a.state_count, a.output_count),
+            std::make_tuple(453424, 453424, 103257));
+  EXPECT_EQ(automaton, 8951293071566762891u);
+  EXPECT_EQ(h, 5820991579237751393u);
 }
 
 }  // namespace

@@ -223,3 +223,41 @@ def test_a_rank_far_above_the_others_builds_in_bounded_memory(pattern, top):
     )
     assert proc.returncode == 0, proc.stderr[-2000:]
     assert json.loads(proc.stdout) == [ref.encode(t, allowed_special="all") for t in texts]
+
+
+def _swapped(ranks, a, b):
+    out = dict(ranks)
+    out[a], out[b] = ranks[b], ranks[a]
+    return out
+
+
+def _moved_past_the_end(ranks, token):
+    out = dict(ranks)
+    out[token] = max(ranks.values()) + 1
+    return out
+
+
+@pytest.mark.parametrize(
+    "change, shares",
+    [
+        (lambda r: dict(r), True),
+        (lambda r: dict(reversed(list(r.items()))), True),
+        (lambda r: _swapped(r, b" the", b" of"), False),
+        (lambda r: _moved_past_the_end(r, b" the"), False),
+        (lambda r: {t: i for t, i in r.items() if t != b" of"}, False),
+    ],
+    ids=["same", "same-other-order", "two-swapped", "one-past-the-end", "one-missing"],
+)
+def test_ranks_are_recognised_as_a_builtin_vocabulary_only_when_equal(change, shares):
+    import velkan
+    from velkan import _encodings_data
+
+    ranks = change(load_ranks("cl100k_base"))
+    pattern = _encodings_data.CL100K_PAT_STR
+    mine = velkan.Encoding("mine", pat_str=pattern, mergeable_ranks=ranks, special_tokens={})
+    builtin = velkan.get_encoding("cl100k_base")
+    assert (mine._core is builtin._core) == shares
+    if not shares:
+        theirs = tiktoken.Encoding("t", pat_str=pattern, mergeable_ranks=ranks, special_tokens={})
+        text = "the best of the rest, one of the others " * 3
+        assert mine.encode(text) == theirs.encode(text)

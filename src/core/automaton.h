@@ -106,9 +106,33 @@ void trie_insert_token(TrieBuilder& trie, const uint8_t* bytes, uint32_t len, in
 // automaton. Reads the trie only, so it may run while the trie is compiled.
 int32_t trie_longest_prefix(const TrieBuilder& trie, const uint8_t* bytes, uint64_t len);
 
+// A trie laid out breadth first, each node's children next to each other in
+// byte order: what the compile walks. Node 0 is the root; node i's children
+// are nodes first_child[i] to first_child[i] + child_count[i] - 1, and byte[i]
+// labels the edge into node i (0 for the root).
+struct FlatTrie {
+  std::vector<uint8_t> byte;
+  std::vector<int32_t> first_child;
+  std::vector<int32_t> child_count;
+  std::vector<int32_t> value;  // token ending here, -1 if none
+  int32_t size() const { return static_cast<int32_t>(value.size()); }
+};
+
+// The same trie, flat.
+FlatTrie flat_trie_of(const TrieBuilder& trie);
+
+// The forward trie of tokens 0 to n - 1 (token i is bytes[starts[i],
+// starts[i + 1]); one of length 0 is a gap), as trie_insert_token of each in
+// id order would make it, built level by level straight from the list. Also
+// fills next_prefix (n entries): for each token, trie_longest_prefix of its
+// bytes less the last one (-1 for tokens shorter than two bytes).
+FlatTrie flat_trie_build(const uint8_t* bytes, const uint32_t* starts, uint32_t n,
+                         int32_t* next_prefix);
+
 // Compiles the trie (left unchanged) into a double-array automaton. The kind
 // is only recorded; the arrays depend on the trie alone. The root never gets
 // an output, so a token of length 0 is never reported.
+TokenAutomaton automaton_compile(const FlatTrie& trie, int32_t kind);
 TokenAutomaton automaton_compile(const TrieBuilder& trie, int32_t kind);
 
 // The longest token that is a prefix of bytes, found by plain transitions

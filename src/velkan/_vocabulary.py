@@ -305,8 +305,24 @@ def _same_ranks(base: Vocabulary, ranks: dict[bytes, int]) -> bool:
     for i in (0, 255, base.max_ordinary_id // 2, base.max_ordinary_id):
         if ranks.get(base.decode([i])) != i:
             return False
-    base.mergeable_ranks()
-    return base.built_ranks == ranks
+    # Id by id against the native token list: a list comparison, rather than
+    # a dict of the whole built-in vocabulary made, hashed and compared
+    # (the most of such an Encoding's build time).
+    size = base.max_ordinary_id + 1
+    if len(ranks) > size:
+        return False
+    tokens: list[bytes | None] = base.bpe._tokens(False)[:size]
+    for i in base.gaps:
+        tokens[i] = None
+    mine: list[bytes | None] = [None] * size
+    for token, rank in ranks.items():
+        if type(rank) is not int or not 0 <= rank < size:
+            # Ranks of another type or out of range: compare as dicts do.
+            base.mergeable_ranks()
+            return base.built_ranks == ranks
+        mine[rank] = token
+    # As many ranks as tokens: no two ranks were the same.
+    return mine == tokens and len(ranks) == size - tokens.count(None)
 
 
 def _python_bpe(data: bytes, ranks: dict[bytes, int]) -> list[int]:
