@@ -2,6 +2,8 @@
 // on: names that find one entry each, token data that ends where the counts
 // say, and one name per rule set.
 
+#include "vocab/registry.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -9,7 +11,6 @@
 #include <string_view>
 
 #include "embedded_encodings.h"
-#include "vocab/registry.h"
 #include "vocab/rule_set_names.h"
 
 namespace velkan {
@@ -40,8 +41,7 @@ TEST(RuleSetNames, OneNamePerRuleSetAndBack) {
     EXPECT_EQ(rule_set_named(entry.name), entry.rule_set);
     std::string quoted(1, '\'');
     quoted.append(entry.name).push_back('\'');
-    EXPECT_NE(std::string_view(kRuleSetChoices).find(quoted), std::string_view::npos)
-        << entry.name;
+    EXPECT_NE(std::string_view(kRuleSetChoices).find(quoted), std::string_view::npos) << entry.name;
   }
   // Every enumerator up to the last has a name.
   EXPECT_EQ(rule_sets.size(), static_cast<size_t>(RuleSet::kTekken) + 1);

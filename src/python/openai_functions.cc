@@ -37,6 +37,7 @@
 #include "python/interpreter_lock.h"
 #include "python/objects.h"
 #include "python/py_ref.h"
+#include "vocab/embedded.h"
 #include "vocab/encoding_cache.h"
 #include "vocab/image.h"
 #include "vocab/registry.h"
@@ -234,7 +235,8 @@ PyObject* openai_is_cached(PyObject*, PyObject*) {
   return PyBool_FromLong(encoding_cache_has(Index));
 }
 
-constexpr size_t kMaxVocabularies = 16;  // raise it when the registry outgrows it
+// One constructor and one is_cached per entry of the generated registry.
+constexpr size_t kMaxVocabularies = kEmbeddedVocabularies;
 
 template <size_t... I>
 constexpr std::array<std::array<PyCFunction, 2>, sizeof...(I)> entry_functions(
@@ -370,8 +372,7 @@ PyObject* openai_from_ranks(PyObject*, PyObject* args) {
   }
   const std::optional<RuleSet> rule_set = rule_set_named(rule_set_name);
   if (!rule_set) {
-    PyErr_Format(PyExc_ValueError,
-                 "_from_ranks: %s: unknown rule set %R (expected %s)", name,
+    PyErr_Format(PyExc_ValueError, "_from_ranks: %s: unknown rule set %R (expected %s)", name,
                  PyTuple_GET_ITEM(args, 2), kRuleSetChoices);
     return nullptr;
   }
@@ -480,9 +481,8 @@ PyObject* openai_with_rule_set(PyObject*, PyObject* args) {
   if (from == nullptr) return nullptr;
   const std::optional<RuleSet> rule_set = rule_set_named(rule_set_name);
   if (!rule_set) {
-    PyErr_Format(PyExc_ValueError,
-                 "_with_rule_set: unknown rule set %R (expected %s)", PyTuple_GET_ITEM(args, 1),
-                 kRuleSetChoices);
+    PyErr_Format(PyExc_ValueError, "_with_rule_set: unknown rule set %R (expected %s)",
+                 PyTuple_GET_ITEM(args, 1), kRuleSetChoices);
     return nullptr;
   }
   return guard_memory([&]() -> PyObject* {

@@ -265,7 +265,9 @@ ENCODINGS: dict[str, EncodingFacts] = {
                 ENDOFPROMPT: 100276,
             },
         ),
-        _encoding("o200k_base", "o200k_base", O200K_PAT_STR, {ENDOFTEXT: 199999, ENDOFPROMPT: 200018}),
+        _encoding(
+            "o200k_base", "o200k_base", O200K_PAT_STR, {ENDOFTEXT: 199999, ENDOFPROMPT: 200018}
+        ),
         _encoding("o200k_harmony", "o200k_base", O200K_PAT_STR, _harmony_special_tokens()),
     ]
 }

@@ -139,6 +139,7 @@ def embedded_header(counts):
         "#ifndef VELKAN_VOCAB_EMBEDDED_H_",
         "#define VELKAN_VOCAB_EMBEDDED_H_",
         "",
+        "#include <cstddef>",
         "#include <cstdint>",
         "",
         'extern "C" {',
@@ -150,6 +151,7 @@ def embedded_header(counts):
             % (v.short, camel(v.short)),
         ]
     lines += ["}", "", "namespace velkan {", ""]
+    lines += ["inline constexpr size_t kEmbeddedVocabularies = %d;" % len(VOCABULARIES), ""]
     for v in VOCABULARIES:
         tokens, total = counts[v.name]
         lines += [
@@ -253,7 +255,8 @@ def stub_lines():
     """The lines of velkan/bpe/openai.pyi for every vocabulary's functions."""
     lines = ["def %s() -> Tokenizer: ..." % v.name for v in VOCABULARIES]
     lines += ["def is_cached_%s() -> bool: ..." % v.short for v in VOCABULARIES]
-    return "".join(line + "\n" for line in lines)
+    # The blank line last: ruff format puts one between a def and a comment.
+    return "".join(line + "\n" for line in lines) + "\n"
 
 
 def stubs_with_lines(text):

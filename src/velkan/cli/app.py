@@ -10,6 +10,7 @@ import signal
 import sys
 from collections.abc import Sequence
 
+from velkan._encodings_data import SHORT_NAMES
 from velkan._version import __version__
 from velkan.cli.cache import cmd_cache
 from velkan.cli.chunk import cmd_chunk
@@ -19,7 +20,6 @@ from velkan.cli.encode import cmd_encode
 from velkan.cli.options import (
     ENCODINGS,
     EXIT_ERROR,
-    SHORT_NAMES,
     InputError,
     encoding_name,
     limit_value,
