@@ -1,6 +1,6 @@
 // The piecewise driver on any bytes, most of them not UTF-8: it ends, covers
 // every byte (the ids decode back to the input), and its encode, count and
-// limited count agree, for both vocabularies with their splitters. Segments
+// limited count agree, for cl100k_base and o200k_base with their splitters. Segments
 // reused from the shared cache (the text again, its suffixes, the text after
 // other bytes) give the ids of the piece-by-piece walk. The first byte picks
 // the vocabulary; libFuzzer's -timeout catches a driver that loops.

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -25,13 +26,12 @@ namespace {
 
 const uint8_t* u8(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
-const EncodingHandle& handle_of(bool o200k) { return embedded_handle(o200k); }
+const EncodingHandle& handle_of(std::string_view vocabulary) { return embedded_handle(vocabulary); }
 
-class Driver : public ::testing::TestWithParam<bool> {};
-INSTANTIATE_TEST_SUITE_P(Vocabularies, Driver, ::testing::Values(false, true),
-                         [](const auto& param_info) {
-                           return param_info.param ? "o200k" : "cl100k";
-                         });
+// Every vocabulary of the registry.
+class Driver : public ::testing::TestWithParam<std::string_view> {};
+INSTANTIATE_TEST_SUITE_P(Vocabularies, Driver, ::testing::ValuesIn(embedded_vocabulary_names()),
+                         [](const auto& param_info) { return std::string(param_info.param); });
 
 const std::vector<std::string> kTexts = {
     "",

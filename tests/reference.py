@@ -14,17 +14,18 @@ RANKS = os.path.join(ROOT, "src", "vocab", "data")
 
 # OpenAI's pre-split patterns for the embedded vocabularies: tiktoken's own
 # spellings, which tests/test_encodings_data.py checks against tiktoken.
-PATTERNS = {
-    name: _facts.ENCODINGS[name].pat_str
-    for name in ("r50k_base", "p50k_base", "cl100k_base", "o200k_base")
-}
+PATTERNS = {name: _facts.ENCODINGS[name].pat_str for name in _facts.VOCABULARIES}
 
 VOCABULARIES = ("cl100k_base", "o200k_base")
-# Every embedded vocabulary, for the parity tests; the API tests run over the
-# two above.
-ALL_VOCABULARIES = ("r50k_base", "p50k_base") + VOCABULARIES
+# Every embedded vocabulary (the table's), for the parity tests; the API
+# tests run over the two above.
+ALL_VOCABULARIES = tuple(_facts.VOCABULARIES)
 # A rank file stored as the lines that follow another's.
-RANK_FILE_BASE = {"p50k_base": ("r50k_base.tiktoken", "p50k_base.extra.tiktoken")}
+RANK_FILE_BASE = {
+    v.name: (_facts.VOCABULARIES[v.base].data_file, v.data_file)
+    for v in _facts.VOCABULARIES.values()
+    if v.base
+}
 
 # Characters that stress the pre-split rules: every kind of whitespace, line
 # breaks, apostrophes and contraction letters, digits and letters of many

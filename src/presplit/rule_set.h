@@ -15,8 +15,9 @@
 //   static constexpr bool kCutsAtWordEnds = true;
 // when word_cuts.h's argument holds for its rules (whole-text encodes then
 // cache runs of pieces). Adding one: its rules header, an enumerator, a case
-// below, a name in rule_set_named (python/openai_functions.cc) and its
-// pattern in PATTERN_RULE_SETS (velkan/_encodings_data.py).
+// below, and in velkan/_encodings_data.py its name in RULE_SETS (the
+// enumerator of "name_x" is kNameX; the build maps names to enumerators) and
+// its pattern in PATTERN_RULE_SETS.
 
 #ifndef VELKAN_PRESPLIT_RULE_SET_H_
 #define VELKAN_PRESPLIT_RULE_SET_H_

@@ -15,7 +15,7 @@ namespace {
 // Performance notes: making a new int per id cost about as much as encoding
 // English prose (some 30 ns per id, an allocation each), so each id's int is
 // made once and kept, and a result list costs a reference count per id. The
-// table covers the ids of both vocabularies (one int serves both); it is a
+// table covers the ids of every vocabulary (one int serves all); it is a
 // lazy singleton like the encoding cache, touched only with the interpreter
 // lock held, and bounded: 8 bytes per id for the table (its pages become
 // resident only as ids are used) plus one int object per id ever returned.

@@ -1,7 +1,7 @@
 // Entry point of velkan.bpe: the ParallelOptions type's methods, the type
 // objects, and the module tree velkan.bpe / velkan.bpe.openai. Nothing is
-// built at import time; encodings come into being on the first
-// cl100k_base()/o200k_base().
+// built at import time; an encoding comes into being on the first call of
+// its vocabulary's function (o200k_base() and the others of the registry).
 
 #include <cstring>
 
@@ -82,10 +82,10 @@ PyDoc_STRVAR(bpe_type_doc,
              "One vocabulary's byte-pair encoding, used on raw bytes without pre-splitting.\n"
              "Get one from Tokenizer.bpe().");
 PyDoc_STRVAR(tokenizer_type_doc,
-             "A vocabulary with its pre-split rules. Get one from cl100k_base() or\n"
-             "o200k_base(); the worker pool's size can be capped with the environment\n"
-             "variable VELKAN_NUM_THREADS (read once, when the pool is made; values that are\n"
-             "not a whole number of at least 1 are ignored).");
+             "A vocabulary with its pre-split rules. Get one from the function of its\n"
+             "name, such as o200k_base(); the worker pool's size can be capped with the\n"
+             "environment variable VELKAN_NUM_THREADS (read once, when the pool is made;\n"
+             "values that are not a whole number of at least 1 are ignored).");
 PyDoc_STRVAR(parallel_options_doc,
              "ParallelOptions(min_batch_size=20, chunk_size=100, max_threads=0)\n--\n\n"
              "Three values kept for callers; accepted and ignored by the parallel methods.");
@@ -139,7 +139,8 @@ PyTypeObject ParallelOptionsType = [] {
 namespace {
 
 PyDoc_STRVAR(openai_module_doc,
-             "OpenAI's vocabularies: cl100k_base() and o200k_base() give a Tokenizer.");
+             "OpenAI's vocabularies: the function of each one's name (o200k_base() and\n"
+             "the others _vocabularies() lists) gives a Tokenizer.");
 PyDoc_STRVAR(bpe_module_doc,
              "Exact byte-pair encoding; the vocabularies are in the submodule openai.");
 

@@ -38,9 +38,11 @@
 #include "python/interpreter_lock.h"
 #include "python/objects.h"
 #include "python/py_ref.h"
+#include "vocab/embedded.h"
 #include "vocab/encoding_cache.h"
 #include "vocab/image.h"
 #include "vocab/registry.h"
+#include "vocab/rule_set_names.h"
 
 namespace velkan {
 namespace {
@@ -234,7 +236,8 @@ PyObject* openai_is_cached(PyObject*, PyObject*) {
   return PyBool_FromLong(encoding_cache_has(Index));
 }
 
-constexpr size_t kMaxVocabularies = 16;  // raise it when the registry outgrows it
+// One constructor and one is_cached per entry of the generated registry.
+constexpr size_t kMaxVocabularies = kEmbeddedVocabularies;
 
 template <size_t... I>
 constexpr std::array<std::array<PyCFunction, 2>, sizeof...(I)> entry_functions(
@@ -343,17 +346,6 @@ PyObject* openai_save_image(PyObject*, PyObject* args) {
 // The token index holds 4 slots per token in a u32 count.
 constexpr Py_ssize_t kMaxRanks = Py_ssize_t{1} << 29;
 
-std::optional<RuleSet> rule_set_named(std::string_view name) {
-  if (name == "r50k") return RuleSet::kR50k;
-  if (name == "cl100k") return RuleSet::kCl100k;
-  if (name == "cl100k_legacy") return RuleSet::kCl100kLegacy;
-  if (name == "o200k") return RuleSet::kO200k;
-  if (name == "qwen2") return RuleSet::kQwen2;
-  if (name == "tekken") return RuleSet::kTekken;
-  if (name == "whole") return RuleSet::kWhole;
-  return std::nullopt;
-}
-
 PyObject* token_repr(const uint8_t* data, uint32_t length) {
   PyRef bytes(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data), length));
   return bytes ? PyObject_Repr(bytes.get()) : nullptr;
@@ -381,10 +373,8 @@ PyObject* openai_from_ranks(PyObject*, PyObject* args) {
   }
   const std::optional<RuleSet> rule_set = rule_set_named(rule_set_name);
   if (!rule_set) {
-    PyErr_Format(PyExc_ValueError,
-                 "_from_ranks: %s: unknown rule set %R (expected 'r50k', 'cl100k', "
-                 "'cl100k_legacy', 'o200k', 'qwen2', 'tekken' or 'whole')",
-                 name, PyTuple_GET_ITEM(args, 2));
+    PyErr_Format(PyExc_ValueError, "_from_ranks: %s: unknown rule set %R (expected %s)", name,
+                 PyTuple_GET_ITEM(args, 2), kRuleSetChoices);
     return nullptr;
   }
   const Py_ssize_t n = PyList_GET_SIZE(tokens);
@@ -503,10 +493,8 @@ PyObject* openai_with_rule_set(PyObject*, PyObject* args) {
   if (from == nullptr) return nullptr;
   const std::optional<RuleSet> rule_set = rule_set_named(rule_set_name);
   if (!rule_set) {
-    PyErr_Format(PyExc_ValueError,
-                 "_with_rule_set: unknown rule set %R (expected 'r50k', 'cl100k', "
-                 "'cl100k_legacy', 'o200k', 'qwen2', 'tekken' or 'whole')",
-                 PyTuple_GET_ITEM(args, 1));
+    PyErr_Format(PyExc_ValueError, "_with_rule_set: unknown rule set %R (expected %s)",
+                 PyTuple_GET_ITEM(args, 1), kRuleSetChoices);
     return nullptr;
   }
   return guard_memory([&]() -> PyObject* {

@@ -1,10 +1,18 @@
-"""Facts about OpenAI's encodings, as tiktoken 0.14 defines them.
+"""Facts about the vocabularies velkan embeds and OpenAI's encodings, as
+tiktoken 0.14 defines them: the one table of each kind of fact.
 
-One table per kind of fact: each encoding's rank file, pre-split pattern,
-special tokens and vocabulary size; the model-name tables; and the spellings
-of the three pre-split patterns that velkan's hand-written rule sets reproduce
-exactly. Everything else iterates these tables. tests/test_encodings_data.py
-compares them with an installed tiktoken, so that a drift is caught.
+VOCABULARIES lists the embedded vocabularies (rank file, SHA-256, short name,
+rule set, image): the build's generator (src/vocab/gen_vocab.py) reads this
+file and writes the native registry, and the package's short names and the
+per-vocabulary lines of velkan/bpe/openai.pyi come from it too. ENCODINGS
+lists each encoding's vocabulary, pre-split pattern, special tokens and
+vocabulary size; then the model-name tables, and the spellings of the
+pre-split patterns that velkan's hand-written rule sets reproduce exactly.
+Everything else iterates these tables. tests/test_encodings_data.py compares
+them with an installed tiktoken, so that a drift is caught.
+
+This module imports nothing of velkan's: the generator runs it before
+anything is built.
 """
 
 from typing import NamedTuple, Optional
@@ -71,11 +79,16 @@ TEKKEN_PAT_STR = "|".join(
     ]
 )
 
+# The names of the native rule sets, each spelt once: here. The native
+# registry and the binding's name table are generated from this tuple (the
+# enumerator of "cl100k_legacy" is RuleSet::kCl100kLegacy in
+# src/presplit/rule_set.h), in this order, which is the order error messages
+# list them in. "whole" pre-splits nothing: a text is one piece.
+RULE_SETS = ("r50k", "cl100k", "cl100k_legacy", "o200k", "qwen2", "tekken", "whole")
+
 # Every spelling that one of the hand-written rule sets reproduces exactly:
-# pattern -> rule set ("r50k", "cl100k", "o200k", "cl100k_legacy", "qwen2" or
-# "tekken"). A custom
-# encoding whose pat_str is one of these is split natively; any other pattern
-# is not.
+# pattern -> rule set (a name of RULE_SETS). A custom encoding whose pat_str
+# is one of these is split natively; any other pattern is not.
 PATTERN_RULE_SETS: dict[str, str] = {
     R50K_PAT_STR: "r50k",
     GPT2_PAT_STR: "r50k",
@@ -85,6 +98,75 @@ PATTERN_RULE_SETS: dict[str, str] = {
     QWEN2_PAT_STR: "qwen2",
     TEKKEN_PAT_STR: "tekken",
 }
+
+
+class VocabularyFacts(NamedTuple):
+    """One vocabulary the build embeds (src/vocab/data/ holds its rank file)."""
+
+    name: str  # "cl100k_base": its rank file's stem, velkan.bpe.openai.cl100k_base()
+    short: str  # "cl100k": is_cached_cl100k(), the CLI's -e cl100k, the C++ symbols
+    rank_sha256: str  # the published SHA-256 of its whole rank file, "<name>.tiktoken"
+    rule_set: str  # the rule set its Tokenizer splits with (a name of RULE_SETS)
+    # BLAKE3-256 of the precomputed image construction writes for it
+    # (tests/image_test.cc and vocab_gap_test.cc print the new value when
+    # construction changes).
+    image_digest: str
+    # The vocabulary whose rank file starts this one's: then data/ holds only
+    # the lines after the base's, in "<name>.extra.tiktoken", and the module
+    # embeds the shared ranks once.
+    base: Optional[str] = None
+
+    @property
+    def data_file(self) -> str:
+        """Its file in src/vocab/data/."""
+        return self.name + (".extra.tiktoken" if self.base else ".tiktoken")
+
+    @property
+    def image_file(self) -> str:
+        """Its precomputed image's file name (beside the package, in the cache)."""
+        return "precomputed_%s.bin" % self.short
+
+
+# In the native registry's order; a vocabulary's index there is its number in
+# the encoding cache. Adding one: HACKING.md, "A new vocabulary".
+VOCABULARIES: dict[str, VocabularyFacts] = {
+    v.name: v
+    for v in [
+        VocabularyFacts(
+            name="r50k_base",
+            short="r50k",
+            rank_sha256="306cd27f03c1a714eca7108e03d66b7dc042abe8c258b44c199a7ed9838dd930",
+            rule_set="r50k",
+            image_digest="becd7162347b5c333d15a341dbb182e4201a4d95561d78a2afeea6b0ba51f354",
+        ),
+        VocabularyFacts(
+            name="p50k_base",
+            short="p50k",
+            rank_sha256="94b5ca7dff4d00767bc256fdd1b27e5b17361d7b8a5f968547f9f23eb70d2069",
+            rule_set="r50k",
+            image_digest="a2b2fbb6e8f684e5d9d1d7c54923a297fc224a97f49bc8bd310547f63603f9cb",
+            base="r50k_base",
+        ),
+        VocabularyFacts(
+            name="cl100k_base",
+            short="cl100k",
+            rank_sha256="223921b76ee99bde995b7ff738513eef100fb51d18c93597a113bcffe865b2a7",
+            rule_set="cl100k",
+            image_digest="6cc44f1a971d9386ac8f3258c60896479430d692aa0cf6c5b44a138c512aa0a4",
+        ),
+        VocabularyFacts(
+            name="o200k_base",
+            short="o200k",
+            rank_sha256="446a9538cb6c348e3516120d7c08b09f57c36495e2acfffe59a5bf8b0cfb1a2d",
+            rule_set="o200k",
+            image_digest="8f9848f33bf0b3b101296138374284198116011bb11d61f7c1a2fc2e24e4616a",
+        ),
+    ]
+}
+
+# The command line's short names of encodings: a vocabulary's short name
+# stands for the encoding of its name.
+SHORT_NAMES: dict[str, str] = {v.short: v.name for v in VOCABULARIES.values()}
 
 
 class EncodingFacts(NamedTuple):
@@ -99,10 +181,24 @@ class EncodingFacts(NamedTuple):
     explicit_n_vocab: Optional[int]  # tiktoken's check of the vocabulary size, if any
 
 
-_R50K_SHA256 = "306cd27f03c1a714eca7108e03d66b7dc042abe8c258b44c199a7ed9838dd930"
-_P50K_SHA256 = "94b5ca7dff4d00767bc256fdd1b27e5b17361d7b8a5f968547f9f23eb70d2069"
-_CL100K_SHA256 = "223921b76ee99bde995b7ff738513eef100fb51d18c93597a113bcffe865b2a7"
-_O200K_SHA256 = "446a9538cb6c348e3516120d7c08b09f57c36495e2acfffe59a5bf8b0cfb1a2d"
+def _encoding(
+    name: str,
+    rank_file: str,
+    pat_str: str,
+    special_tokens: dict[str, int],
+    explicit_n_vocab: Optional[int] = None,
+) -> EncodingFacts:
+    # The SHA-256 is the vocabulary's, the rule set the pattern's: each is
+    # written once, in VOCABULARIES and PATTERN_RULE_SETS.
+    return EncodingFacts(
+        name,
+        rank_file,
+        VOCABULARIES[rank_file].rank_sha256,
+        pat_str,
+        PATTERN_RULE_SETS[pat_str],
+        special_tokens,
+        explicit_n_vocab,
+    )
 
 
 def _harmony_special_tokens() -> dict[str, int]:
@@ -148,30 +244,19 @@ ENCODINGS: dict[str, EncodingFacts] = {
     for facts in [
         # gpt2 is r50k_base under another name: tiktoken builds it from GPT-2's
         # own vocab.bpe and encoder.json, which give the same ranks.
-        EncodingFacts(
-            "gpt2", "r50k_base", _R50K_SHA256, R50K_PAT_STR, "r50k", {ENDOFTEXT: 50256}, 50257
-        ),
-        EncodingFacts(
-            "r50k_base", "r50k_base", _R50K_SHA256, R50K_PAT_STR, "r50k", {ENDOFTEXT: 50256}, 50257
-        ),
-        EncodingFacts(
-            "p50k_base", "p50k_base", _P50K_SHA256, R50K_PAT_STR, "r50k", {ENDOFTEXT: 50256}, 50281
-        ),
-        EncodingFacts(
+        _encoding("gpt2", "r50k_base", R50K_PAT_STR, {ENDOFTEXT: 50256}, 50257),
+        _encoding("r50k_base", "r50k_base", R50K_PAT_STR, {ENDOFTEXT: 50256}, 50257),
+        _encoding("p50k_base", "p50k_base", R50K_PAT_STR, {ENDOFTEXT: 50256}, 50281),
+        _encoding(
             "p50k_edit",
             "p50k_base",
-            _P50K_SHA256,
             R50K_PAT_STR,
-            "r50k",
             {ENDOFTEXT: 50256, FIM_PREFIX: 50281, FIM_MIDDLE: 50282, FIM_SUFFIX: 50283},
-            None,
         ),
-        EncodingFacts(
+        _encoding(
             "cl100k_base",
             "cl100k_base",
-            _CL100K_SHA256,
             CL100K_PAT_STR,
-            "cl100k",
             {
                 ENDOFTEXT: 100257,
                 FIM_PREFIX: 100258,
@@ -179,26 +264,11 @@ ENCODINGS: dict[str, EncodingFacts] = {
                 FIM_SUFFIX: 100260,
                 ENDOFPROMPT: 100276,
             },
-            None,
         ),
-        EncodingFacts(
-            "o200k_base",
-            "o200k_base",
-            _O200K_SHA256,
-            O200K_PAT_STR,
-            "o200k",
-            {ENDOFTEXT: 199999, ENDOFPROMPT: 200018},
-            None,
+        _encoding(
+            "o200k_base", "o200k_base", O200K_PAT_STR, {ENDOFTEXT: 199999, ENDOFPROMPT: 200018}
         ),
-        EncodingFacts(
-            "o200k_harmony",
-            "o200k_base",
-            _O200K_SHA256,
-            O200K_PAT_STR,
-            "o200k",
-            _harmony_special_tokens(),
-            None,
-        ),
+        _encoding("o200k_harmony", "o200k_base", O200K_PAT_STR, _harmony_special_tokens()),
     ]
 }
 

@@ -1,6 +1,7 @@
 """Precomputed images: files that spare building an encoding on first use.
 
-The first ``cl100k_base()`` / ``o200k_base()`` of a process loads the first
+The first call of a vocabulary's function (``o200k_base()`` and the others of
+``velkan.bpe.openai``) in a process loads the first
 usable image of :func:`_image_paths`: one in the package directory (written by
 ``velkan write-images`` for read-only or shared installs), then one in the
 user's cache directory. When it had to build the encoding instead, it calls

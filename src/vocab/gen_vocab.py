@@ -1,13 +1,17 @@
-"""The table of vocabularies, and the code the build generates from it.
+"""The code the build generates from the table of vocabularies.
 
 Run by the build (see CMakeLists.txt):
     python gen_vocab.py OUT_DIR RANKS_DIR     generate everything below
     python gen_vocab.py --blobs OUT_DIR       print the blob paths (for CMake)
+and by hand, after a change of the table:
+    python gen_vocab.py --stubs               rewrite the per-vocabulary lines
+                                              of src/velkan/bpe/openai.pyi
 
-VOCABULARIES below is the one place that says which vocabularies exist. Each
-rank file holds one base64 token and its rank per line. The script checks the
-file against the SHA-256 in the table (and data/SHA256SUMS, for sha256sum -c)
-and that ranks only rise; a rank that no line holds (a gap) becomes an empty
+The table is VOCABULARIES in src/velkan/_encodings_data.py (the package ships
+it; this script loads it by path, before anything is built), and the rule set
+names are its RULE_SETS. Each rank file holds one base64 token and its rank
+per line. The script checks the file against the SHA-256 in the table and
+that ranks only rise; a rank that no line holds (a gap) becomes an empty
 token. A vocabulary with a `base` stores only the lines after the base's rank
 file (its rank file is that file plus these lines, and the table's SHA-256 is
 of the whole); its blobs hold only what follows the base's and are embedded
@@ -18,66 +22,41 @@ vocabulary SHORT:
   vocab_data.S        an assembler unit that embeds the blobs with .incbin
   vocab/embedded.h    the blobs' symbols and their counts (taken from the files)
   vocab_registry.cc   kVocabularies[], the table as src/vocab/registry.h has it
+  vocab/rule_set_names.h  the rule sets by name (RULE_SETS), for the binding
 Assembling binary blobs is instant; an initializer list of millions of
 integers would take the C++ compiler minutes.
 """
 
 import base64
-import collections
 import hashlib
+import importlib.util
 import os
 import struct
 import sys
 
-Vocabulary = collections.namedtuple(
-    "Vocabulary",
-    "name short rank_file rank_sha256 image_file image_digest rule_set base",
-    defaults=(None,),
-)
+HERE = os.path.dirname(os.path.abspath(__file__))
+TABLE = os.path.join(HERE, "..", "velkan", "_encodings_data.py")
+STUBS = os.path.join(HERE, "..", "velkan", "bpe", "openai.pyi")
 
-# image_digest: BLAKE3-256 of the image construction writes for the
-# vocabulary (tests/image_test.cc prints the new value when construction
-# changes). rule_set: a RuleSet enumerator of src/presplit/rule_set.h.
-# base: the name of a vocabulary whose rank file starts this one's.
-VOCABULARIES = [
-    Vocabulary(
-        name="r50k_base",
-        short="r50k",
-        rank_file="r50k_base.tiktoken",
-        rank_sha256="306cd27f03c1a714eca7108e03d66b7dc042abe8c258b44c199a7ed9838dd930",
-        image_file="precomputed_r50k.bin",
-        image_digest="becd7162347b5c333d15a341dbb182e4201a4d95561d78a2afeea6b0ba51f354",
-        rule_set="kR50k",
-    ),
-    Vocabulary(
-        name="p50k_base",
-        short="p50k",
-        rank_file="p50k_base.extra.tiktoken",
-        rank_sha256="94b5ca7dff4d00767bc256fdd1b27e5b17361d7b8a5f968547f9f23eb70d2069",
-        image_file="precomputed_p50k.bin",
-        image_digest="a2b2fbb6e8f684e5d9d1d7c54923a297fc224a97f49bc8bd310547f63603f9cb",
-        rule_set="kR50k",
-        base="r50k_base",
-    ),
-    Vocabulary(
-        name="cl100k_base",
-        short="cl100k",
-        rank_file="cl100k_base.tiktoken",
-        rank_sha256="223921b76ee99bde995b7ff738513eef100fb51d18c93597a113bcffe865b2a7",
-        image_file="precomputed_cl100k.bin",
-        image_digest="6cc44f1a971d9386ac8f3258c60896479430d692aa0cf6c5b44a138c512aa0a4",
-        rule_set="kCl100k",
-    ),
-    Vocabulary(
-        name="o200k_base",
-        short="o200k",
-        rank_file="o200k_base.tiktoken",
-        rank_sha256="446a9538cb6c348e3516120d7c08b09f57c36495e2acfffe59a5bf8b0cfb1a2d",
-        image_file="precomputed_o200k.bin",
-        image_digest="8f9848f33bf0b3b101296138374284198116011bb11d61f7c1a2fc2e24e4616a",
-        rule_set="kO200k",
-    ),
-]
+
+def load_table():
+    spec = importlib.util.spec_from_file_location("_velkan_encodings_data", TABLE)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+_table = load_table()
+VOCABULARIES = list(_table.VOCABULARIES.values())
+RULE_SETS = _table.RULE_SETS
+
+
+def enumerator(rule_set):
+    """The RuleSet enumerator of a rule set's name: "cl100k_legacy" is
+    RuleSet::kCl100kLegacy (src/presplit/rule_set.h)."""
+    if rule_set not in RULE_SETS:
+        fail("unknown rule set %r (RULE_SETS has %s)" % (rule_set, ", ".join(RULE_SETS)))
+    return "RuleSet::k" + "".join(camel(part) for part in rule_set.split("_"))
 
 
 def blob_paths(out_dir):
@@ -99,25 +78,14 @@ def fail(message):
     sys.exit(1)
 
 
-def read_checksums(path):
-    sums = {}
-    with open(path, encoding="ascii") as f:
-        for line in f:
-            parts = line.split()
-            if len(parts) == 2:
-                sums[parts[1].lstrip("*")] = parts[0].lower()
-    return sums
-
-
-def read_rank_file(ranks_dir, v, sums):
-    """The vocabulary's whole rank file, its base's first."""
-    with open(os.path.join(ranks_dir, v.rank_file), "rb") as f:
+def read_rank_file(ranks_dir, v):
+    """The vocabulary's whole rank file, its base's first (the table's
+    SHA-256 of the whole checks the parts)."""
+    with open(os.path.join(ranks_dir, v.data_file), "rb") as f:
         own = f.read()
-    if hashlib.sha256(own).hexdigest() != sums.get(v.rank_file):
-        fail("%s: SHA-256 differs from data/SHA256SUMS" % v.rank_file)
     if v.base is None:
         return own
-    return read_rank_file(ranks_dir, by_name(v.base), sums) + own
+    return read_rank_file(ranks_dir, by_name(v.base)) + own
 
 
 def by_name(name):
@@ -171,6 +139,7 @@ def embedded_header(counts):
         "#ifndef VELKAN_VOCAB_EMBEDDED_H_",
         "#define VELKAN_VOCAB_EMBEDDED_H_",
         "",
+        "#include <cstddef>",
         "#include <cstdint>",
         "",
         'extern "C" {',
@@ -182,6 +151,7 @@ def embedded_header(counts):
             % (v.short, camel(v.short)),
         ]
     lines += ["}", "", "namespace velkan {", ""]
+    lines += ["inline constexpr size_t kEmbeddedVocabularies = %d;" % len(VOCABULARIES), ""]
     for v in VOCABULARIES:
         tokens, total = counts[v.name]
         lines += [
@@ -214,7 +184,7 @@ def registry_unit(counts):
             '        "%s", "%s", "%s",' % (v.name, v.short, v.image_file),
             "        %s_token_bytes, %s_token_starts, k%sTokens,"
             % (v.short, v.short, camel(v.short)),
-            "        RuleSet::%s," % v.rule_set,
+            "        %s," % enumerator(v.rule_set),
             "        {%s}," % ", ".join("0x%02x" % b for b in digest),
             "    },",
         ]
@@ -231,19 +201,91 @@ def registry_unit(counts):
     return "\n".join(lines)
 
 
+def rule_set_names_header():
+    choices = ", ".join("'%s'" % r for r in RULE_SETS[:-1]) + " or '%s'" % RULE_SETS[-1]
+    lines = [
+        "// GENERATED BY src/vocab/gen_vocab.py; DO NOT EDIT.",
+        "// The rule sets by the names Python gives them (RULE_SETS in",
+        "// velkan/_encodings_data.py), for the functions that take one by name.",
+        "",
+        "#ifndef VELKAN_VOCAB_RULE_SET_NAMES_H_",
+        "#define VELKAN_VOCAB_RULE_SET_NAMES_H_",
+        "",
+        "#include <optional>",
+        "#include <string_view>",
+        "",
+        '#include "presplit/rule_set.h"',
+        "",
+        "namespace velkan {",
+        "",
+        "struct RuleSetName {",
+        "  std::string_view name;",
+        "  RuleSet rule_set;",
+        "};",
+        "",
+        "inline constexpr RuleSetName kRuleSetNames[] = {",
+    ]
+    lines += ['    {"%s", %s},' % (r, enumerator(r)) for r in RULE_SETS]
+    lines += [
+        "};",
+        "",
+        "// For messages: every name, in order.",
+        'inline constexpr char kRuleSetChoices[] = "%s";' % choices,
+        "",
+        "constexpr std::optional<RuleSet> rule_set_named(std::string_view name) {",
+        "  for (const RuleSetName& entry : kRuleSetNames) {",
+        "    if (entry.name == name) return entry.rule_set;",
+        "  }",
+        "  return std::nullopt;",
+        "}",
+        "",
+        "}  // namespace velkan",
+        "",
+        "#endif  // VELKAN_VOCAB_RULE_SET_NAMES_H_",
+        "",
+    ]
+    return "\n".join(lines)
+
+
+STUB_BEGIN = "# Generated by src/vocab/gen_vocab.py --stubs from VOCABULARIES; do not edit.\n"
+STUB_END = "# End of the generated lines.\n"
+
+
+def stub_lines():
+    """The lines of velkan/bpe/openai.pyi for every vocabulary's functions."""
+    lines = ["def %s() -> Tokenizer: ..." % v.name for v in VOCABULARIES]
+    lines += ["def is_cached_%s() -> bool: ..." % v.short for v in VOCABULARIES]
+    # The blank line last: ruff format puts one between a def and a comment.
+    return "".join(line + "\n" for line in lines) + "\n"
+
+
+def stubs_with_lines(text):
+    """text (openai.pyi) with its generated lines made anew."""
+    start = text.find(STUB_BEGIN)
+    end = text.find(STUB_END, start)
+    if start < 0 or end < 0:
+        fail("%s: no generated lines between %r and %r" % (STUBS, STUB_BEGIN, STUB_END))
+    return text[: start + len(STUB_BEGIN)] + stub_lines() + text[end:]
+
+
 def main():
+    if sys.argv[1:] == ["--stubs"]:
+        with open(STUBS, encoding="utf-8") as f:
+            text = f.read()
+        with open(STUBS, "w", encoding="utf-8") as f:
+            f.write(stubs_with_lines(text))
+        return
     if len(sys.argv) == 3 and sys.argv[1] == "--blobs":
         print(";".join(p.replace("\\", "/") for p in blob_paths(sys.argv[2])))
         return
     if len(sys.argv) != 3:
-        fail("usage: gen_vocab.py OUT_DIR RANKS_DIR | --blobs OUT_DIR")
+        fail("usage: gen_vocab.py OUT_DIR RANKS_DIR | --blobs OUT_DIR | --stubs")
     out_dir, ranks_dir = sys.argv[1], sys.argv[2]
     os.makedirs(os.path.join(out_dir, "vocab"), exist_ok=True)
-    sums = read_checksums(os.path.join(ranks_dir, "SHA256SUMS"))
     # The unit is preprocessed: ELF (Linux) and Mach-O (macOS) spell sections,
     # symbol names and visibility differently.
     asm = [
-        "/* GENERATED BY gen_vocab.py; DO NOT EDIT. */",
+        "/* GENERATED BY src/vocab/gen_vocab.py; DO NOT EDIT. */",
         "#if defined(__APPLE__)",
         ".section __TEXT,__const",
         "#else",
@@ -257,7 +299,9 @@ def main():
         if v.name in names or v.short in names:
             fail("%s: name used twice in VOCABULARIES" % v.name)
         names.update((v.name, v.short))
-        parsed[v.name] = parse_ranks(read_rank_file(ranks_dir, v, sums), v.rank_file, v.rank_sha256)
+        parsed[v.name] = parse_ranks(
+            read_rank_file(ranks_dir, v), v.name + ".tiktoken", v.rank_sha256
+        )
     derived = {}
     for v in VOCABULARIES:
         if v.base is not None:
@@ -313,6 +357,7 @@ def main():
     write_if_changed(os.path.join(out_dir, "vocab_data.S"), "\n".join(asm) + "\n")
     write_if_changed(os.path.join(out_dir, "vocab", "embedded.h"), embedded_header(counts))
     write_if_changed(os.path.join(out_dir, "vocab_registry.cc"), registry_unit(counts))
+    write_if_changed(os.path.join(out_dir, "vocab", "rule_set_names.h"), rule_set_names_header())
 
 
 def elf_size(symbol):

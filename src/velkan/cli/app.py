@@ -10,6 +10,7 @@ import signal
 import sys
 from collections.abc import Sequence
 
+from velkan._encodings_data import SHORT_NAMES
 from velkan._version import __version__
 from velkan.cli.cache import cmd_cache
 from velkan.cli.chunk import cmd_chunk
@@ -17,6 +18,7 @@ from velkan.cli.count import cmd_count
 from velkan.cli.decode import cmd_decode
 from velkan.cli.encode import cmd_encode
 from velkan.cli.options import (
+    ENCODINGS,
     EXIT_ERROR,
     InputError,
     encoding_name,
@@ -32,7 +34,7 @@ from velkan.cli.write_images import cmd_write_images
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="velkan",
-        description="Exact, fast tokens for OpenAI's cl100k_base and o200k_base.",
+        description="Exact, fast tokens for OpenAI's encodings, the ids tiktoken gives.",
         epilog="Exit status: 0 success, 1 unreadable or invalid input, 2 usage error, "
         "3 an input over the --limit of count.",
     )
@@ -48,7 +50,12 @@ def build_parser() -> argparse.ArgumentParser:
             type=encoding_name,
             default=None,  # None, not the name: argparse would take it for unset
             metavar="NAME",
-            help="cl100k_base (cl100k) or o200k_base (o200k, the default)",
+            help="%s, or a vocabulary's short name for the encoding of its name (%s); "
+            "default o200k_base"
+            % (
+                ", ".join(ENCODINGS),
+                ", ".join("%s: %s" % item for item in SHORT_NAMES.items()),
+            ),
         )
         group.add_argument(
             "-m",

@@ -9,6 +9,7 @@ import argparse
 from typing import TYPE_CHECKING
 
 from velkan._encodings_data import ENCODINGS as _ENCODING_FACTS
+from velkan._encodings_data import SHORT_NAMES
 
 if TYPE_CHECKING:
     from velkan.bpe.openai import Tokenizer
@@ -17,12 +18,6 @@ if TYPE_CHECKING:
 # encodes with the embedded vocabulary of its rank file (gpt2 and r50k_base
 # share one, p50k_base and p50k_edit another).
 ENCODINGS = tuple(_ENCODING_FACTS)
-SHORT_NAMES = {
-    "r50k": "r50k_base",
-    "p50k": "p50k_base",
-    "cl100k": "cl100k_base",
-    "o200k": "o200k_base",
-}
 EXIT_OK, EXIT_ERROR, EXIT_USAGE, EXIT_OVER_LIMIT = 0, 1, 2, 3
 LIMIT_MAX = 2**63 - 1
 
