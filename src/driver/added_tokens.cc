@@ -183,7 +183,11 @@ void encode_with_specials(const EncodingHandle& handle, const SpecialTokenFinder
     if (out.empty()) {
       out = std::move(part);
     } else {
-      out.insert(out.end(), part.begin(), part.end());
+      // Grown, then filled: g++ 14 warns (-Wstringop-overflow, a false
+      // positive) on insert() of a whole vector at this place.
+      const size_t old_size = out.size();
+      out.resize(old_size + part.size());
+      std::copy(part.begin(), part.end(), out.begin() + static_cast<std::ptrdiff_t>(old_size));
     }
   };
   uint64_t pos = 0;
