@@ -18,7 +18,7 @@
 // Pieces of up to 16 bytes and 10 ids take 64-byte slots (65,536 of them,
 // 4 MiB); longer ones, up to 48 bytes and 18 ids, 128-byte slots (16,384,
 // 2 MiB): 6 MiB per vocabulary, the whole bound, made with the vocabulary's
-// handle and resident from then on (driver/huge_pages.h). Every piece may
+// handle and resident from then on (util/huge_pages.h). Every piece may
 // live in either slot of a pair of neighbours chosen by its hash; a new
 // piece takes an empty one, else evicts one of the two at random (the
 // writer's own generator): over direct mapping that keeps far more of a
@@ -44,7 +44,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "driver/huge_pages.h"
+#include "util/huge_pages.h"
 
 namespace velkan {
 

@@ -21,7 +21,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "driver/huge_pages.h"
+#include "util/huge_pages.h"
 
 namespace velkan {
 

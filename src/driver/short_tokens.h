@@ -29,7 +29,7 @@
 #include <cstring>
 
 #include "core/encoding.h"
-#include "driver/huge_pages.h"
+#include "util/huge_pages.h"
 
 namespace velkan {
 
@@ -166,7 +166,7 @@ class ShortTokens {
     return h >> (64 - bits);
   }
 
-  // On huge pages (driver/huge_pages.h): a probe is a random read in a table
+  // On huge pages (util/huge_pages.h): a probe is a random read in a table
   // of several MiB.
   HugePageBuffer memory_, long_memory_;
   const Slot* slots_ = nullptr;

@@ -7,8 +7,8 @@
 #include <new>
 #include <system_error>
 
-#include "pool/thread_ready.h"
 #include "util/platform.h"
+#include "util/thread_ready.h"
 
 namespace velkan {
 namespace {

@@ -5,10 +5,10 @@
 
 #include <cstring>
 
-#include "pool/thread_ready.h"
 #include "python/added_token_methods.h"
 #include "python/objects.h"
 #include "python/py_ref.h"
+#include "util/thread_ready.h"
 
 namespace velkan {
 namespace {
