@@ -21,8 +21,8 @@
 // slot up to eight bytes, 32 beyond: cl100k_base 2 + 1 MiB, o200k_base
 // 4 + 2 MiB, built with the handle in a few milliseconds.
 
-#ifndef VELKAN_DRIVER_SHORT_TOKENS_H_
-#define VELKAN_DRIVER_SHORT_TOKENS_H_
+#ifndef VELKAN_CORE_SHORT_TOKENS_H_
+#define VELKAN_CORE_SHORT_TOKENS_H_
 
 #include <bit>
 #include <cstdint>
@@ -178,4 +178,4 @@ class ShortTokens {
 
 }  // namespace velkan
 
-#endif  // VELKAN_DRIVER_SHORT_TOKENS_H_
+#endif  // VELKAN_CORE_SHORT_TOKENS_H_

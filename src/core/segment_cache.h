@@ -14,8 +14,8 @@
 // and 14 ids; segments of more ids are left out. Readers take no lock: a
 // per-slot version makes a slot a seqlock, as in piece_cache.h.
 
-#ifndef VELKAN_DRIVER_SEGMENT_CACHE_H_
-#define VELKAN_DRIVER_SEGMENT_CACHE_H_
+#ifndef VELKAN_CORE_SEGMENT_CACHE_H_
+#define VELKAN_CORE_SEGMENT_CACHE_H_
 
 #include <atomic>
 #include <cstdint>
@@ -154,4 +154,4 @@ class SegmentCache {
 
 }  // namespace velkan
 
-#endif  // VELKAN_DRIVER_SEGMENT_CACHE_H_
+#endif  // VELKAN_CORE_SEGMENT_CACHE_H_

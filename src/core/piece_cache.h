@@ -37,8 +37,8 @@
 // bytes. After fork the child inherits the tables; a slot caught mid-write
 // is odd for good and just never hits again.
 
-#ifndef VELKAN_DRIVER_PIECE_CACHE_H_
-#define VELKAN_DRIVER_PIECE_CACHE_H_
+#ifndef VELKAN_CORE_PIECE_CACHE_H_
+#define VELKAN_CORE_PIECE_CACHE_H_
 
 #include <atomic>
 #include <cstdint>
@@ -199,4 +199,4 @@ class PieceCache {
 
 }  // namespace velkan
 
-#endif  // VELKAN_DRIVER_PIECE_CACHE_H_
+#endif  // VELKAN_CORE_PIECE_CACHE_H_
