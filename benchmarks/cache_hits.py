@@ -1,4 +1,4 @@
-"""Hit rates of velkan's piece cache (src/driver/piece_cache.h) per corpus,
+"""Hit rates of velkan's piece cache (src/core/piece_cache.h) per corpus,
 cold and warm as coldwarm.py measures them (each in its own process over all
 rows), by replaying the pieces through a model of the tables (same hash,
 slots and limits):

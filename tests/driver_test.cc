@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "core/encoder.h"
-#include "driver/piece_cache.h"
+#include "core/piece_cache.h"
+#include "core/short_tokens.h"
 #include "driver/piecewise.h"
-#include "driver/short_tokens.h"
 #include "embedded_encodings.h"
 #include "presplit/rule_set.h"
 #include "presplit/split_cl100k.h"

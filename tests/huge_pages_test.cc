@@ -1,7 +1,7 @@
 // Memory for the driver's tables: zeroed, aligned, and left intact when huge
 // pages are asked for after it was written.
 
-#include "driver/huge_pages.h"
+#include "util/huge_pages.h"
 
 #include <gtest/gtest.h>
 

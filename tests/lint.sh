@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Formatting and lint checks: clang-format (the repo's .clang-format) over the
-# C++ sources, ruff format and ruff check over the Python (settings in
+# C++ sources, the native layer order (tools/check_layers.py: no include of a
+# higher folder), ruff format and ruff check over the Python (settings in
 # pyproject.toml), and mypy --strict over the package. Installs clang-format
 # (apt) and ruff/mypy (pip) when missing. Exits non-zero on any finding.
 # Fix C++ formatting with: clang-format -i FILE; Python with: ruff format PATH.
@@ -26,10 +27,13 @@ mapfile -t cxx < <(git ls-files 'src/*.h' 'src/*.cc' 'tests/*.h' 'tests/*.cc' 'f
   | grep -v -e '/third_party/' -e '^src/presplit/category_tables\.cc$')
 clang-format --dry-run --Werror "${cxx[@]}" || status=1
 
+echo "== native layers (tools/check_layers.py: no include of a higher folder)"
+"$PYTHON" tools/check_layers.py || status=1
+
 echo "== ruff format --check"
-"$PYTHON" -m ruff format --check src/velkan tests benchmarks || status=1
+"$PYTHON" -m ruff format --check src/velkan tests benchmarks tools || status=1
 echo "== ruff check"
-"$PYTHON" -m ruff check src/velkan tests benchmarks || status=1
+"$PYTHON" -m ruff check src/velkan tests benchmarks tools || status=1
 echo "== mypy --strict src/velkan"
 "$PYTHON" -m mypy --strict src/velkan || status=1
 exit $status

@@ -135,18 +135,11 @@ TEST(WorkerPool, CountJobsAgreeWithTheDriver) {
   Batch batch(texts);
   const int64_t n = static_cast<int64_t>(texts.size());
   std::vector<uint64_t> counts(texts.size(), 99);
-  std::vector<uint64_t> limited(texts.size(), 99);
-  const uint64_t limit = 20;
-  ASSERT_EQ(pool_run_batch(*pool, {&h, batch.data.data(), batch.lengths.data(), n, JOB_COUNT, 0,
+  ASSERT_EQ(pool_run_batch(*pool, {&h, batch.data.data(), batch.lengths.data(), n, JOB_COUNT,
                                    nullptr, nullptr, counts.data()}),
             BatchOutcome::kDone);
-  ASSERT_EQ(pool_run_batch(*pool, {&h, batch.data.data(), batch.lengths.data(), n,
-                                   JOB_COUNT_TILL_LIMIT, limit, nullptr, nullptr, limited.data()}),
-            BatchOutcome::kDone);
   for (size_t i = 0; i < texts.size(); i++) {
-    const uint64_t expected = piecewise_count(h, batch.data[i], batch.lengths[i]);
-    EXPECT_EQ(counts[i], expected) << i;
-    EXPECT_EQ(limited[i], expected <= limit ? expected : kOverLimit) << i;
+    EXPECT_EQ(counts[i], piecewise_count(h, batch.data[i], batch.lengths[i])) << i;
   }
 }
 
@@ -162,7 +155,7 @@ TEST(WorkerPool, CappedBatchesKeepToTheirThreads) {
   const int64_t n = static_cast<int64_t>(texts.size());
   for (const int32_t cap : {1, 2, 3, 0}) {
     std::vector<uint64_t> counts(texts.size(), 99);
-    PoolBatch b{&h,      batch.data.data(), batch.lengths.data(), n, JOB_COUNT, 0,
+    PoolBatch b{&h,      batch.data.data(), batch.lengths.data(), n, JOB_COUNT,
                 nullptr, nullptr,           counts.data()};
     int32_t used = -1;
     b.max_threads = cap;
@@ -175,8 +168,7 @@ TEST(WorkerPool, CappedBatchesKeepToTheirThreads) {
     }
   }
   std::vector<int> seen(texts.size(), 0);
-  PoolBatch b{&h,     batch.data.data(), batch.lengths.data(), n, JOB_CALL, 0, nullptr, nullptr,
-              nullptr};
+  PoolBatch b{&h, batch.data.data(), batch.lengths.data(), n, JOB_CALL, nullptr, nullptr, nullptr};
   b.call = [](void* context, int64_t index, const Interrupt*) {
     (*static_cast<std::vector<int>*>(context))[static_cast<size_t>(index)]++;
   };
@@ -199,7 +191,7 @@ TEST(WorkerPool, AnInterruptCancelsTheRestOfTheBatch) {
   EXPECT_EQ(pool_run_batch(
                 *pool,
                 {&h, batch.data.data(), batch.lengths.data(), static_cast<int64_t>(texts.size()),
-                 JOB_COUNT, 0, nullptr, nullptr, counts.data()},
+                 JOB_COUNT, nullptr, nullptr, counts.data()},
                 &stop),
             BatchOutcome::kInterrupted);
   EXPECT_EQ(asked, 2);
@@ -239,7 +231,6 @@ TEST(WorkerPool, ProgressSeesOnlyFinishedResults) {
                 batch.lengths.data(),
                 static_cast<int64_t>(n),
                 JOB_ENCODE,
-                0,
                 results.data(),
                 nullptr,
                 nullptr};
@@ -278,7 +269,6 @@ TEST(WorkerPool, ProgressSeesOnlyFinishedResults) {
               long_batch.lengths.data(),
               static_cast<int64_t>(long_texts.size()),
               JOB_ENCODE,
-              0,
               results.data(),
               nullptr,
               nullptr};
@@ -302,7 +292,7 @@ TEST(WorkerPool, ProgressIsCalledWhenThePoolFinishesFirst) {
         std::make_unique<std::atomic<uint8_t>[]>(texts.size());
     int calls = 0;
     PoolBatch b{
-        &h,     batch.data.data(), batch.lengths.data(), 2, JOB_ENCODE, 0, results.data(), nullptr,
+        &h,     batch.data.data(), batch.lengths.data(), 2, JOB_ENCODE, results.data(), nullptr,
         nullptr};
     b.done = done.get();
     b.progress = [](void* context) { ++*static_cast<int*>(context); };

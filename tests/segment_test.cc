@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "core/encoder.h"
+#include "core/segment_cache.h"
 #include "driver/piecewise.h"
-#include "driver/segment_cache.h"
 #include "embedded_encodings.h"
 #include "presplit/rule_set.h"
 #include "presplit/split_common.h"

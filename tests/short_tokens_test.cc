@@ -3,7 +3,7 @@
 // to sixteen by its id, whether the piece is read as whole words or byte by
 // byte, and "not a token" or "ask the automaton" for everything else.
 
-#include "driver/short_tokens.h"
+#include "core/short_tokens.h"
 
 #include <gtest/gtest.h>
 

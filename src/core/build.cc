@@ -6,8 +6,8 @@
 #include <thread>
 
 #include "core/automaton.h"
-#include "core/helper_thread.h"
 #include "core/pair_table.h"
+#include "util/helper_thread.h"
 
 namespace velkan {
 

@@ -4,8 +4,6 @@
 
 namespace velkan {
 
-void bpe_free(const BytePairEncoding* bpe) { std::default_delete<const BytePairEncoding>()(bpe); }
-
 uint32_t hash_table_capacity(uint32_t num_tokens) {
   uint32_t capacity = 16;
   while (capacity < 4 * num_tokens) capacity *= 2;

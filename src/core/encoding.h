@@ -39,8 +39,8 @@ struct TokenIndex {
 // image. A rank with no token (a gap, as p50k_base leaves rank 50256 to a
 // special token) is stored as an empty token: it has no index slot, no
 // automaton state, no prefix and no split, so encoding never yields it and
-// decoding refuses it. The record owns every array; destroying it (bpe_free) is the one
-// release path for built and loaded records alike.
+// decoding refuses it. The record owns every array; destroying it releases
+// them, for built and loaded records alike.
 struct BytePairEncoding {
   std::vector<uint8_t> token_bytes;    // all tokens concatenated in id order
   std::vector<uint32_t> token_starts;  // num_tokens + 1 offsets
@@ -73,9 +73,6 @@ struct BytePairEncoding {
 };
 
 using BytePairEncodingPtr = std::unique_ptr<BytePairEncoding>;
-
-// Releases a record and everything it owns. Accepts null.
-void bpe_free(const BytePairEncoding* bpe);
 
 // Slot count for a table of at most a quarter load: the smallest power of two
 // that is at least 4 * num_tokens, and never less than 16. The product is a

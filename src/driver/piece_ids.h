@@ -1,6 +1,6 @@
 // The ids of one piece, as every walk over a text's pieces gets them: a whole
 // token straight from the automaton, else the vocabulary's shared cache of
-// pieces already encoded (piece_cache.h), else the encoder, whose result then
+// pieces already encoded (core/piece_cache.h), else the encoder, whose result then
 // goes into the cache for every later call and thread.
 
 #ifndef VELKAN_DRIVER_PIECE_IDS_H_
@@ -10,9 +10,9 @@
 
 #include "core/automaton.h"
 #include "core/encoder.h"
+#include "core/piece_cache.h"
+#include "core/short_tokens.h"
 #include "core/small_merge.h"
-#include "driver/piece_cache.h"
-#include "driver/short_tokens.h"
 #include "vocab/encoding_handle.h"
 
 namespace velkan {
@@ -26,7 +26,7 @@ namespace velkan {
 // accepted and the run is over. Otherwise the second walk, for that first
 // candidate, finds the path's cache lines loaded.
 //
-// Performance notes: the table of short tokens (short_tokens.h) makes hot
+// Performance notes: the table of short tokens (core/short_tokens.h) makes hot
 // counts 1.07x to 1.13x faster on English, code and short texts and hot
 // encodes 1.01x to 1.17x (cl100k_base 1.03x to 1.17x, o200k_base 1.01x to
 // 1.08x; multilingual text 0.98x to 1.02x: its pieces are mostly longer than

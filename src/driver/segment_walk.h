@@ -1,4 +1,4 @@
-// The segment cache (segment_cache.h) as a walk over a text's pieces uses it:
+// The segment cache (core/segment_cache.h) as a walk over a text's pieces uses it:
 // at each word cut the walk asks for the segment that starts there; a hit
 // hands over its ids and the walk skips to the segment's end, a miss lets the
 // walk encode the segment's pieces one by one and stores their ids when it
@@ -15,7 +15,7 @@
 
 #include <cstdint>
 
-#include "driver/segment_cache.h"
+#include "core/segment_cache.h"
 #include "presplit/word_cuts.h"
 
 namespace velkan {

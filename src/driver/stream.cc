@@ -24,6 +24,9 @@ namespace {
 // end of a run, which in both cases lies inside the buffer. Besides, a piece
 // that starts with three numbers is certain where numbers go three at a time.
 
+template <typename Rules>
+concept NumbersAtMostThree = Rules::kNumbersAtMostThree;
+
 // Bytes read past the character that stops a scan: the rest of that
 // character, or a contraction's apostrophe and two letters.
 constexpr uint64_t kReadPast = 4;
@@ -114,13 +117,14 @@ uint64_t certain_before_ascii_end(const uint8_t* text, uint64_t length) {
 template <typename OnPiece>
 uint64_t walk_certain(RuleSet rule_set, const uint8_t* text, uint64_t length, OnPiece on_piece) {
   if (rule_set == RuleSet::kWhole) return 0;
-  // Every rule set but r50k's takes at most three numbers at a time (Qwen2's
-  // and Tekken's one): three numbers end every piece that starts among them.
-  const bool numbers_by_three = rule_set != RuleSet::kR50k;
   uint64_t covered = certain_before_ascii_end(text, length);
   uint64_t stop = length;
   visit_rule_set(rule_set, [&](auto rules) {
-    for_each_piece_with<decltype(rules)>(text, length, [&](uint64_t start, uint64_t end) {
+    using Rules = decltype(rules);
+    // Three numbers end every piece that starts among them where the rules
+    // take numbers at most three at a time (r50k's take any number of them).
+    constexpr bool numbers_by_three = NumbersAtMostThree<Rules>;
+    for_each_piece_with<Rules>(text, length, [&](uint64_t start, uint64_t end) {
       if (start >= covered) {
         covered = certain_from(text, length, start, numbers_by_three);
         if (covered == 0) {

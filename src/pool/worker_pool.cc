@@ -7,8 +7,8 @@
 #include <new>
 #include <system_error>
 
-#include "pool/thread_ready.h"
 #include "util/platform.h"
+#include "util/thread_ready.h"
 
 namespace velkan {
 namespace {
@@ -117,9 +117,6 @@ void run_texts(const PoolJob& job, int64_t first, int64_t end, const Interrupt& 
     case JOB_COUNT:
       job.out_count[i] = piecewise_count(*job.handle, text, length, &cancel);
       break;
-    case JOB_COUNT_TILL_LIMIT:
-      job.out_count[i] = piecewise_count_till_limit(*job.handle, text, length, job.limit, &cancel);
-      break;
     case JOB_CALL:
       job.call(job.context, i, &cancel);
       break;
@@ -173,14 +170,12 @@ void worker_main(WorkerPool* pool, ThreadStart* start) {
   // otherwise end the process (see thread_ready.h).
   ready_thread_for_exceptions();
   tell(start, 1);
+  // Workers live as long as the process: nothing stops them.
   for (;;) {
     PoolJob job;
     {
       std::unique_lock<std::mutex> guard(pool->lock);
-      while (pool->count == 0) {
-        if (pool->stop) return;
-        pool->not_empty.wait(guard);
-      }
+      while (pool->count == 0) pool->not_empty.wait(guard);
       job = pool->jobs[pool->head];
       pool->head = (pool->head + 1) % kPoolRingSize;
       pool->count--;
@@ -334,7 +329,6 @@ BatchOutcome pool_run_batch(WorkerPool& pool, const PoolBatch& batch, const Inte
                       first,
                       end,
                       batch.kind,
-                      batch.limit,
                       batch.out_tokens,
                       batch.out_num_tokens,
                       batch.out_counts,
@@ -380,7 +374,7 @@ BatchOutcome pool_run_batch(WorkerPool& pool, const PoolBatch& batch, const Inte
 bool pool_encode_batch(WorkerPool& pool, const EncodingHandle& handle, const uint8_t* const* texts,
                        const uint64_t* lengths, int64_t n, std::vector<uint32_t>* results,
                        uint64_t* counts) {
-  const PoolBatch batch{&handle, texts, lengths, n, JOB_ENCODE, 0, results, counts, nullptr};
+  const PoolBatch batch{&handle, texts, lengths, n, JOB_ENCODE, results, counts, nullptr};
   return pool_run_batch(pool, batch) == BatchOutcome::kDone;
 }
 

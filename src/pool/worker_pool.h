@@ -23,7 +23,7 @@ inline constexpr int kPoolRingSize = 4096;
 
 // JOB_CALL runs the batch's own function on each text (special tokens,
 // checks, other outputs) and leaves the output arrays alone.
-enum JobKind : int32_t { JOB_ENCODE = 0, JOB_COUNT = 1, JOB_COUNT_TILL_LIMIT = 2, JOB_CALL = 3 };
+enum JobKind : int32_t { JOB_ENCODE = 0, JOB_COUNT = 1, JOB_CALL = 2 };
 
 // JOB_CALL's work on text index of the batch; may throw std::bad_alloc.
 using PoolCall = void (*)(void* context, int64_t index, const Interrupt* interrupt);
@@ -64,10 +64,9 @@ struct PoolJob {
   int64_t first;
   int64_t end;
   int32_t kind;                       // JobKind
-  uint64_t limit;                     // JOB_COUNT_TILL_LIMIT only
   std::vector<uint32_t>* out_tokens;  // JOB_ENCODE: receive the ids
   uint64_t* out_num_tokens;           // JOB_ENCODE: receive their number (may be null)
-  uint64_t* out_count;                // the count kinds: receive the results
+  uint64_t* out_count;                // JOB_COUNT: receive the results
   BatchWaiter* waiter;
   PoolCall call;               // JOB_CALL only
   void* context;               // JOB_CALL only
@@ -84,10 +83,9 @@ struct WorkerPool {
   int32_t head = 0;             // next job to take
   int32_t tail = 0;             // where the next job goes
   int32_t count = 0;            // jobs in the ring; tells full from empty
-  std::mutex lock;              // guards the ring and stop
+  std::mutex lock;              // guards the ring
   std::condition_variable not_empty;
   std::condition_variable not_full;
-  int32_t stop = 0;  // nothing sets it; workers live as long as the process
 };
 
 // The process's pool, created on the first call; null while no thread could
@@ -100,14 +98,13 @@ WorkerPool* worker_pool_get();
 
 // One batch: texts[i] of lengths[i] bytes for i below n, and where the
 // results go (indexed like the texts). JOB_ENCODE fills out_tokens (and
-// out_num_tokens when not null); the count kinds fill out_counts.
+// out_num_tokens when not null); JOB_COUNT fills out_counts.
 struct PoolBatch {
   const EncodingHandle* handle;
   const uint8_t* const* texts;
   const uint64_t* lengths;
   int64_t n;
   JobKind kind;
-  uint64_t limit;  // JOB_COUNT_TILL_LIMIT only
   std::vector<uint32_t>* out_tokens;
   uint64_t* out_num_tokens;
   uint64_t* out_counts;

@@ -14,10 +14,14 @@
 // (driver/piece_walk.h) then uses it where it can. And
 //   static constexpr bool kCutsAtWordEnds = true;
 // when word_cuts.h's argument holds for its rules (whole-text encodes then
-// cache runs of pieces). Adding one: its rules header, an enumerator, a case
-// below, and in velkan/_encodings_data.py its name in RULE_SETS (the
-// enumerator of "name_x" is kNameX; the build maps names to enumerators) and
-// its pattern in PATTERN_RULE_SETS.
+// cache runs of pieces), and
+//   static constexpr bool kNumbersAtMostThree = true;
+// when its rules take numbers at most three at a time (`\p{N}{1,3}`, or one
+// at a time): a piece that starts with three numbers ends among them, which
+// the certain end of a stream (driver/stream.cc) relies on. Adding one: its
+// rules header, an enumerator, a case below, and in velkan/_encodings_data.py
+// its name in RULE_SETS (the enumerator of "name_x" is kNameX; the build maps
+// names to enumerators) and its pattern in PATTERN_RULE_SETS.
 
 #ifndef VELKAN_PRESPLIT_RULE_SET_H_
 #define VELKAN_PRESPLIT_RULE_SET_H_
@@ -57,6 +61,7 @@ struct WholeTextRules {
 
 struct Cl100kRules {
   static constexpr bool kCutsAtWordEnds = true;  // word_cuts.h
+  static constexpr bool kNumbersAtMostThree = true;
   [[gnu::always_inline]] static bool split(const uint8_t* text, uint64_t length, uint64_t pos,
                                            SplitMatch* out) {
     return cl100k_rules::split(text, length, pos, out);
@@ -71,6 +76,7 @@ struct Cl100kRules {
 
 struct O200kRules {
   static constexpr bool kCutsAtWordEnds = true;  // word_cuts.h
+  static constexpr bool kNumbersAtMostThree = true;
   [[gnu::always_inline]] static bool split(const uint8_t* text, uint64_t length, uint64_t pos,
                                            SplitMatch* out) {
     return o200k_rules::split(text, length, pos, out);
@@ -85,6 +91,7 @@ struct O200kRules {
 
 struct R50kRules {
   static constexpr bool kCutsAtWordEnds = true;  // word_cuts.h
+  // Not kNumbersAtMostThree: `\p{N}+` takes a number whole.
   [[gnu::always_inline]] static bool split(const uint8_t* text, uint64_t length, uint64_t pos,
                                            SplitMatch* out) {
     return r50k_rules::split(text, length, pos, out);
@@ -93,6 +100,7 @@ struct R50kRules {
 
 struct Cl100kLegacyRules {
   static constexpr bool kCutsAtWordEnds = true;  // word_cuts.h
+  static constexpr bool kNumbersAtMostThree = true;
   [[gnu::always_inline]] static bool split(const uint8_t* text, uint64_t length, uint64_t pos,
                                            SplitMatch* out) {
     return cl100k_legacy_rules::split(text, length, pos, out);
@@ -101,6 +109,7 @@ struct Cl100kLegacyRules {
 
 struct Qwen2Rules {
   static constexpr bool kCutsAtWordEnds = true;  // word_cuts.h
+  static constexpr bool kNumbersAtMostThree = true;
   [[gnu::always_inline]] static bool split(const uint8_t* text, uint64_t length, uint64_t pos,
                                            SplitMatch* out) {
     return qwen2_rules::split(text, length, pos, out);
@@ -109,6 +118,7 @@ struct Qwen2Rules {
 
 struct TekkenRules {
   static constexpr bool kCutsAtWordEnds = true;  // word_cuts.h
+  static constexpr bool kNumbersAtMostThree = true;
   [[gnu::always_inline]] static bool split(const uint8_t* text, uint64_t length, uint64_t pos,
                                            SplitMatch* out) {
     return tekken_rules::split(text, length, pos, out);

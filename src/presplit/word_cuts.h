@@ -10,7 +10,7 @@
 // before it are the same whatever follows. No rule looks behind. So the
 // pieces of text[a, b), for two word cuts a and b (or a = 0), are those of
 // the bytes text[a, b) split alone, in any text that holds them between two
-// word cuts: a cache of whole runs of pieces (driver/segment_cache.h) is
+// word cuts: a cache of whole runs of pieces (core/segment_cache.h) is
 // exact.
 //
 // On any bytes, UTF-8 or not: an ASCII byte is a character of its own

@@ -5,10 +5,10 @@
 
 #include <cstring>
 
-#include "pool/thread_ready.h"
 #include "python/added_token_methods.h"
 #include "python/objects.h"
 #include "python/py_ref.h"
+#include "util/thread_ready.h"
 
 namespace velkan {
 namespace {
@@ -57,7 +57,6 @@ PyObject* new_without_arguments(PyTypeObject* type, PyObject* args, PyObject* kw
 
 void bpe_object_dealloc(PyObject* self) {
   auto* o = reinterpret_cast<BytePairEncodingObject*>(self);
-  if (o->owns && o->encoding != nullptr) bpe_free(o->encoding);
   Py_XDECREF(o->owner);
   Py_TYPE(self)->tp_free(self);
 }

@@ -17,9 +17,6 @@ namespace velkan {
 
 struct BytePairEncodingObject {
   PyObject_HEAD const BytePairEncoding* encoding;  // null when made by calling the type directly
-  // Non-zero: released with the object. Always 0 today (every object borrows
-  // a cached encoding); kept for objects over an encoding of their own.
-  int32_t owns;
   // The tokenizer whose own encoding (a vocabulary of one's own) this object
   // borrows, held so that the encoding outlives the object; null for the
   // process's cached encodings.

@@ -293,7 +293,6 @@ bool encode_texts(const EncodingHandle& handle, PyObject* list, const char* func
                     texts.lengths.data(),
                     static_cast<int64_t>(n),
                     plain ? JOB_ENCODE : JOB_CALL,
-                    0,
                     out.results.data(),
                     nullptr,
                     nullptr};
@@ -432,7 +431,7 @@ PyObject* tokenizer_count_batch(PyObject* self, PyObject* args, PyObject* kwargs
       }
     } else {
       PoolBatch batch{
-          handle,  texts.data.data(), texts.lengths.data(), static_cast<int64_t>(n), JOB_COUNT, 0,
+          handle,  texts.data.data(), texts.lengths.data(), static_cast<int64_t>(n), JOB_COUNT,
           nullptr, nullptr,           counts.data()};
       batch.max_threads = static_cast<int32_t>(std::min<Py_ssize_t>(num_threads, INT32_MAX));
       long threads;
@@ -505,7 +504,6 @@ PyObject* tokenizer_bpe(PyObject* self, PyObject*) {
   // Borrowed: cached encodings live as long as the process; an encoding of
   // the tokenizer's own lives as long as the tokenizer, which the object holds.
   object->encoding = handle->encoding;
-  object->owns = 0;
   object->owner = nullptr;
   if (handle->owned) {
     Py_INCREF(self);

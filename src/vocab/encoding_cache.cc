@@ -6,8 +6,8 @@
 #include <stdexcept>
 
 #include "core/build.h"
-#include "pool/thread_ready.h"
 #include "util/platform.h"
+#include "util/thread_ready.h"
 #include "vocab/image.h"
 #include "vocab/registry.h"
 
@@ -78,7 +78,7 @@ const EncodingHandle& encoding_cache_get(size_t index, std::span<const std::stri
   if (const EncodingHandle* handle = slot.handle.load(std::memory_order_acquire)) return *handle;
 
   // Making an entry is where memory most likely runs out; the caller's
-  // thread may never have thrown before (see pool/thread_ready.h).
+  // thread may never have thrown before (see util/thread_ready.h).
   ready_thread_for_exceptions();
   std::lock_guard<std::mutex> lock(slot.making);
   if (const EncodingHandle* handle = slot.handle.load(std::memory_order_acquire)) return *handle;

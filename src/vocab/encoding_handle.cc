@@ -1,7 +1,7 @@
 #include "vocab/encoding_handle.h"
 
 #include "core/small_merge.h"
-#include "driver/huge_pages.h"
+#include "util/huge_pages.h"
 
 namespace velkan {
 

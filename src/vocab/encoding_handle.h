@@ -13,9 +13,9 @@
 
 #include "core/encoding.h"
 #include "core/pair_table.h"
-#include "driver/piece_cache.h"
-#include "driver/segment_cache.h"
-#include "driver/short_tokens.h"
+#include "core/piece_cache.h"
+#include "core/segment_cache.h"
+#include "core/short_tokens.h"
 #include "presplit/rule_set.h"
 
 namespace velkan {

@@ -9,7 +9,7 @@
 
 #include "core/automaton.h"
 #include "core/build.h"
-#include "core/helper_thread.h"
+#include "util/helper_thread.h"
 #include "vocab/image.h"
 
 namespace velkan {

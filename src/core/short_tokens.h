@@ -21,15 +21,15 @@
 // slot up to eight bytes, 32 beyond: cl100k_base 2 + 1 MiB, o200k_base
 // 4 + 2 MiB, built with the handle in a few milliseconds.
 
-#ifndef VELKAN_DRIVER_SHORT_TOKENS_H_
-#define VELKAN_DRIVER_SHORT_TOKENS_H_
+#ifndef VELKAN_CORE_SHORT_TOKENS_H_
+#define VELKAN_CORE_SHORT_TOKENS_H_
 
 #include <bit>
 #include <cstdint>
 #include <cstring>
 
 #include "core/encoding.h"
-#include "driver/huge_pages.h"
+#include "util/huge_pages.h"
 
 namespace velkan {
 
@@ -166,7 +166,7 @@ class ShortTokens {
     return h >> (64 - bits);
   }
 
-  // On huge pages (driver/huge_pages.h): a probe is a random read in a table
+  // On huge pages (util/huge_pages.h): a probe is a random read in a table
   // of several MiB.
   HugePageBuffer memory_, long_memory_;
   const Slot* slots_ = nullptr;
@@ -178,4 +178,4 @@ class ShortTokens {
 
 }  // namespace velkan
 
-#endif  // VELKAN_DRIVER_SHORT_TOKENS_H_
+#endif  // VELKAN_CORE_SHORT_TOKENS_H_

@@ -4,8 +4,8 @@
 // kills the process instead of letting std::bad_alloc propagate. Every thread
 // the library starts calls this first, while memory is not yet short.
 
-#ifndef VELKAN_POOL_THREAD_READY_H_
-#define VELKAN_POOL_THREAD_READY_H_
+#ifndef VELKAN_UTIL_THREAD_READY_H_
+#define VELKAN_UTIL_THREAD_READY_H_
 
 #include <exception>
 
@@ -18,4 +18,4 @@ inline void ready_thread_for_exceptions() {
 
 }  // namespace velkan
 
-#endif  // VELKAN_POOL_THREAD_READY_H_
+#endif  // VELKAN_UTIL_THREAD_READY_H_

@@ -22,14 +22,14 @@
 // hints written after their slot: a stale one costs a miss or a wasted read,
 // never a wrong id, since the slot's key is still compared in full.
 
-#ifndef VELKAN_DRIVER_SEGMENT_CACHE_H_
-#define VELKAN_DRIVER_SEGMENT_CACHE_H_
+#ifndef VELKAN_CORE_SEGMENT_CACHE_H_
+#define VELKAN_CORE_SEGMENT_CACHE_H_
 
 #include <atomic>
 #include <cstdint>
 #include <cstring>
 
-#include "driver/huge_pages.h"
+#include "util/huge_pages.h"
 
 namespace velkan {
 
@@ -174,4 +174,4 @@ class SegmentCache {
 
 }  // namespace velkan
 
-#endif  // VELKAN_DRIVER_SEGMENT_CACHE_H_
+#endif  // VELKAN_CORE_SEGMENT_CACHE_H_

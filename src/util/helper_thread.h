@@ -10,16 +10,16 @@
 // MemoryError. So a thread is started only when the address space has room
 // for its stack and arena, and it readies its exception globals first thing.
 
-#ifndef VELKAN_CORE_HELPER_THREAD_H_
-#define VELKAN_CORE_HELPER_THREAD_H_
+#ifndef VELKAN_UTIL_HELPER_THREAD_H_
+#define VELKAN_UTIL_HELPER_THREAD_H_
 
 #include <cstddef>
 #include <system_error>
 #include <thread>
 #include <utility>
 
-#include "pool/thread_ready.h"
 #include "util/platform.h"
+#include "util/thread_ready.h"
 
 namespace velkan {
 
@@ -46,4 +46,4 @@ std::jthread try_start_helper_thread(Fn& fn) {
 
 }  // namespace velkan
 
-#endif  // VELKAN_CORE_HELPER_THREAD_H_
+#endif  // VELKAN_UTIL_HELPER_THREAD_H_

@@ -6,8 +6,8 @@
 // madvise (transparent huge pages in "madvise" mode, the common default);
 // elsewhere, or when refused, this is plain zeroed memory.
 
-#ifndef VELKAN_DRIVER_HUGE_PAGES_H_
-#define VELKAN_DRIVER_HUGE_PAGES_H_
+#ifndef VELKAN_UTIL_HUGE_PAGES_H_
+#define VELKAN_UTIL_HUGE_PAGES_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -98,4 +98,4 @@ inline void advise_huge_pages(const void* data, size_t bytes) {
 
 }  // namespace velkan
 
-#endif  // VELKAN_DRIVER_HUGE_PAGES_H_
+#endif  // VELKAN_UTIL_HUGE_PAGES_H_

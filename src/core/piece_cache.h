@@ -18,7 +18,7 @@
 // Pieces of up to 16 bytes and 10 ids take 64-byte slots (65,536 of them,
 // 4 MiB); longer ones, up to 48 bytes and 18 ids, 128-byte slots (16,384,
 // 2 MiB): 6 MiB per vocabulary, the whole bound, made with the vocabulary's
-// handle and resident from then on (driver/huge_pages.h). Every piece may
+// handle and resident from then on (util/huge_pages.h). Every piece may
 // live in either slot of a pair of neighbours chosen by its hash; a new
 // piece takes an empty one, else evicts one of the two at random (the
 // writer's own generator): over direct mapping that keeps far more of a
@@ -37,14 +37,14 @@
 // bytes. After fork the child inherits the tables; a slot caught mid-write
 // is odd for good and just never hits again.
 
-#ifndef VELKAN_DRIVER_PIECE_CACHE_H_
-#define VELKAN_DRIVER_PIECE_CACHE_H_
+#ifndef VELKAN_CORE_PIECE_CACHE_H_
+#define VELKAN_CORE_PIECE_CACHE_H_
 
 #include <atomic>
 #include <cstdint>
 #include <cstring>
 
-#include "driver/huge_pages.h"
+#include "util/huge_pages.h"
 
 namespace velkan {
 
@@ -199,4 +199,4 @@ class PieceCache {
 
 }  // namespace velkan
 
-#endif  // VELKAN_DRIVER_PIECE_CACHE_H_
+#endif  // VELKAN_CORE_PIECE_CACHE_H_
