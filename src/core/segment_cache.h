@@ -8,19 +8,11 @@
 // Exact by construction: the key is the segment's bytes, compared in full,
 // and a segment between two word cuts has the same pieces in every text.
 //
-// Layout: 32,768 slots of 128 bytes (4 MiB per vocabulary, with the tags
-// below 4 MiB and 64 KiB: the whole bound, made with the handle), a segment
-// in either of two neighbouring slots as in piece_cache.h, random eviction
-// by the writer. A slot holds up to 64 bytes
+// Layout: 32,768 slots of 128 bytes (4 MiB per vocabulary, the whole bound,
+// made with the handle), a segment in either of two neighbouring slots as in
+// piece_cache.h, random eviction by the writer. A slot holds up to 64 bytes
 // and 14 ids; segments of more ids are left out. Readers take no lock: a
 // per-slot version makes a slot a seqlock, as in piece_cache.h.
-//
-// Beside the slots, a 16-bit tag per slot (64 KiB, which stays in the core's
-// own cache) from other bits of the key's hash: a probe reads the slots only
-// when a tag matches, so a segment never seen (most of them, on new text)
-// costs no trip to memory and no line pushed out of the cache. Tags are
-// hints written after their slot: a stale one costs a miss or a wasted read,
-// never a wrong id, since the slot's key is still compared in full.
 
 #ifndef VELKAN_CORE_SEGMENT_CACHE_H_
 #define VELKAN_CORE_SEGMENT_CACHE_H_
@@ -44,7 +36,6 @@ class SegmentCache {
     uint64_t words[kMaxBytes / 8];
     uint32_t length;
     uint32_t slot;  // the pair's first slot; the other is slot ^ 1
-    uint16_t tag;   // never 0, which marks an empty slot
   };
 
   // segment[0, length), 0 < length <= kMaxBytes.
@@ -65,11 +56,10 @@ class SegmentCache {
     h *= 0xD6E8FEB86659FD93ULL;
     h ^= h >> 32;
     key.slot = static_cast<uint32_t>(h) & (kSlots - 1);
-    key.tag = static_cast<uint16_t>((h >> 48) | 1);
     return key;
   }
 
-  SegmentCache() : memory_(kBytes), tags_(kTagBytes) {
+  SegmentCache() : memory_(kBytes) {
     // Faulted in with the vocabulary, as piece_cache.h explains.
     for (size_t at = 0; at < kBytes; at += HugePageBuffer::kHugePage) {
       std::atomic_ref<uint8_t>(memory_.data()[at]).store(0, std::memory_order_relaxed);
@@ -82,36 +72,34 @@ class SegmentCache {
   // number, or 0 when it is not in the cache.
   uint32_t find(const Key& key, uint32_t* out) const {
     Slot* table = slots();
-    if (tag(key.slot) == key.tag) {
-      if (const uint32_t n = read(table[key.slot], key, out)) return n;
-    }
-    if (tag(key.slot ^ 1) != key.tag) return 0;
+    if (const uint32_t n = read(table[key.slot], key, out)) return n;
     return read(table[key.slot ^ 1], key, out);
   }
 
-  // Starts loading the slot whose tag matches the segment's, so that a
-  // find() a few segments later does not wait for memory: a table of 4 MiB
-  // is mostly not in cache, and a lone probe costs a trip to memory (about
-  // 100 ns here). Always inlined: g++ 12 takes a call of it for one without
-  // effect (it only reads) and drops it.
+  // Starts loading the segment's two slots, so that a find() a few segments
+  // later does not wait for memory: a table of 4 MiB is mostly not in cache,
+  // and a lone probe costs a trip to memory (about 100 ns here).
+  // Always inlined: g++ 12 takes a call of it for one without effect (it
+  // only reads) and drops it.
   [[gnu::always_inline]] void prefetch(const Key& key) const {
-    for (const uint32_t index : {key.slot, key.slot ^ 1}) {
-      if (tag(index) == key.tag) {
-        const uint8_t* slot = memory_.data() + sizeof(Slot) * index;
-        __builtin_prefetch(slot);
-        __builtin_prefetch(slot + 64);
-      }
-    }
+    const uint8_t* pair = memory_.data() + sizeof(Slot) * (key.slot & ~1u);
+    __builtin_prefetch(pair);
+    __builtin_prefetch(pair + 64);
+    __builtin_prefetch(pair + 128);
+    __builtin_prefetch(pair + 192);
   }
 
   // Stores the segment's ids (1 to kMaxIds of them; others are left out).
   void put(const Key& key, const uint32_t* ids, uint64_t count, uint64_t choice) {
     if (count == 0 || count > kMaxIds) return;
     Slot* table = slots();
+    const auto empty = [](Slot& slot) {
+      return std::atomic_ref<uint32_t>(slot.shape).load(std::memory_order_relaxed) == 0;
+    };
     uint32_t index = key.slot ^ static_cast<uint32_t>(choice & 1);
-    if (tag(key.slot) == 0) {
+    if (empty(table[key.slot])) {
       index = key.slot;
-    } else if (tag(key.slot ^ 1) == 0) {
+    } else if (empty(table[key.slot ^ 1])) {
       index = key.slot ^ 1;
     }
     Slot& slot = table[index];
@@ -126,8 +114,6 @@ class SegmentCache {
     for (uint32_t i = 0; i < count; i++)
       std::atomic_ref<uint32_t>(slot.ids[i]).store(ids[i], std::memory_order_relaxed);
     version.store(v + 2, std::memory_order_release);
-    std::atomic_ref<uint16_t>(tags_.as<uint16_t>()[index])
-        .store(key.tag, std::memory_order_relaxed);
   }
 
  private:
@@ -140,13 +126,8 @@ class SegmentCache {
   static_assert(sizeof(Slot) == 128);
   static constexpr size_t kBytes = size_t{kSlots} * sizeof(Slot);
   static_assert(kBytes % HugePageBuffer::kHugePage == 0);
-  static constexpr size_t kTagBytes = size_t{kSlots} * sizeof(uint16_t);
 
   Slot* slots() const { return memory_.as<Slot>(); }
-
-  uint16_t tag(uint32_t index) const {
-    return std::atomic_ref<uint16_t>(tags_.as<uint16_t>()[index]).load(std::memory_order_relaxed);
-  }
 
   static uint32_t read(Slot& slot, const Key& key, uint32_t* out) {
     const uint32_t before = std::atomic_ref<uint32_t>(slot.version).load(std::memory_order_acquire);
@@ -169,7 +150,6 @@ class SegmentCache {
   }
 
   HugePageBuffer memory_;
-  HugePageBuffer tags_;
 };
 
 }  // namespace velkan
