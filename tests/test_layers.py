@@ -15,9 +15,9 @@ CHECKER = os.path.join(ROOT, "tools", "check_layers.py")
 
 
 def _checker():
-    spec = importlib.util.spec_from_file_location("check_layers", CHECKER)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("check_layers", CHECKER)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 

@@ -22,9 +22,9 @@ VOCABULARIES = list(table.VOCABULARIES.values())
 
 
 def generator():
-    spec = importlib.util.spec_from_file_location("gen_vocab", GENERATOR)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("gen_vocab", GENERATOR)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 

@@ -27,7 +27,7 @@ extern PyTypeObject SpecialTokensType;
 
 // Sets tiktoken's ValueError for the disallowed special token text token (a
 // str), word for word (callers match on it); returns null. The one place its
-// words live: velkan._special raises it through SpecialTokens.raise_disallowed.
+// words live: velkan._added_tokens raises it through SpecialTokens.raise_disallowed.
 PyObject* raise_disallowed_special(PyObject* token);
 
 // The special-token arguments of one call, resolved against a SpecialTokens

@@ -7,7 +7,7 @@ from collections.abc import Sequence
 from typing import TYPE_CHECKING, Any, Protocol
 
 if TYPE_CHECKING:
-    from velkan._special import AllowedSpecial, DisallowedSpecial
+    from velkan._added_tokens import AllowedSpecial, DisallowedSpecial
 
 
 class _Encodes(Protocol):

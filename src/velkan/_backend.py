@@ -1,6 +1,6 @@
 """What ``Encoding`` calls to encode and decode: one backend per encoding,
 over its vocabulary (``_vocabulary.Vocabulary``) and its special tokens
-(``_special.Specials``). Every choice between the native calls and the
+(``_added_tokens.Specials``). Every choice between the native calls and the
 general path lives here: a vocabulary whose rule set is native and whose
 special tokens the native finder takes goes through one native call per
 method; the rest (patterns split by the regex package, ranks the native core
@@ -15,7 +15,7 @@ from collections.abc import Sequence
 from concurrent.futures import ThreadPoolExecutor
 from typing import TYPE_CHECKING, Any, Callable
 
-from velkan._special import AllowedSpecial, DisallowedSpecial, Specials, special_regex
+from velkan._added_tokens import AllowedSpecial, DisallowedSpecial, Specials, special_regex
 from velkan._vocabulary import Vocabulary
 
 if TYPE_CHECKING:

@@ -24,8 +24,8 @@ import re
 from collections.abc import Mapping
 from typing import Any, Callable, Union
 
+from velkan._added_tokens import raise_disallowed_special_token
 from velkan._backend import Backend, replace_surrogates
-from velkan._special import raise_disallowed_special_token
 
 __all__ = ["Stream"]
 

@@ -15,13 +15,13 @@ from collections.abc import Sequence
 from typing import TYPE_CHECKING, Any
 
 from velkan import _encodings_data
-from velkan._backend import Backend
-from velkan._special import (
+from velkan._added_tokens import (
     AllowedSpecial,
     DisallowedSpecial,
     Specials,
     raise_disallowed_special_token,
 )
+from velkan._backend import Backend
 from velkan._version import __version__
 from velkan._vocabulary import Vocabulary, builtin_names, refuse_shared_ranks
 

@@ -40,9 +40,9 @@ STUBS = os.path.join(HERE, "..", "velkan", "bpe", "openai.pyi")
 
 
 def load_table():
-    spec = importlib.util.spec_from_file_location("_velkan_encodings_data", TABLE)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("_velkan_encodings_data", TABLE)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
