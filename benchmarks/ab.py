@@ -23,6 +23,9 @@ has its own piece cache), so the encoder runs on every piece no earlier
 document had; there are no rounds to keep the best of, so the figure is
 noisier: run it several times each way. Encodes only (a count after them
 would find B's pieces cached).
+
+Times are the thread's CPU time: on a shared machine the wall clock also
+counts the time other processes held the core.
 """
 
 import argparse
@@ -98,10 +101,10 @@ def main():
                 own = {name: [(d + ".")[:-1] for d in chunk] for name in fns}
                 for _ in range(1 if args.unseen else args.rounds):
                     for name, fn in fns.items():
-                        t = time.perf_counter()
+                        t = time.thread_time()
                         for d in own[name]:
                             fn(d)
-                        best[name] = min(best[name], time.perf_counter() - t)
+                        best[name] = min(best[name], time.thread_time() - t)
                 for name in total:
                     total[name] += best[name]
             if args.unseen and [fns["old"](d) for d in b] != [fns["new"](d) for d in b]:

@@ -29,13 +29,8 @@
 // of documents never seen ran 0.99x to 1.12x faster with neighbours
 // (cl100k_base), encodes alike.
 //
-// Readers take no lock: each slot has a version word that a writer makes odd
-// while it writes and even again after (a seqlock); a reader copies the slot
-// and keeps the copy only if the version was even and unchanged. A writer
-// that finds its slot being written by another thread leaves the piece out.
-// So a hit returns exactly the ids one encoder run stored for exactly those
-// bytes. After fork the child inherits the tables; a slot caught mid-write
-// is odd for good and just never hits again.
+// Readers take no lock: the slots are seqlocks (core/seqlock_slot.h), so a
+// hit returns exactly the ids one encoder run stored for exactly those bytes.
 
 #ifndef VELKAN_CORE_PIECE_CACHE_H_
 #define VELKAN_CORE_PIECE_CACHE_H_
@@ -44,6 +39,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/seqlock_slot.h"
 #include "util/huge_pages.h"
 
 namespace velkan {
@@ -121,17 +117,8 @@ class PieceCache {
   }
 
  private:
-  template <uint32_t kWords, uint32_t kIds>
-  struct alignas(64) Slot {
-    static constexpr uint32_t words = kWords;
-    static constexpr uint32_t max_ids = kIds;
-    uint32_t version;  // odd while a writer is at it
-    uint32_t shape;    // length | count << 8; 0: empty
-    uint64_t key[kWords];
-    uint32_t ids[kIds];
-  };
-  using ShortSlot = Slot<2, 10>;
-  using LongSlot = Slot<6, kMaxIds>;
+  using ShortSlot = SeqlockSlot<2, 10>;
+  using LongSlot = SeqlockSlot<6, kMaxIds>;
   static_assert(sizeof(ShortSlot) == 64 && sizeof(LongSlot) == 128);
 
   static constexpr size_t kShortBytesTotal = size_t{kShortSlots} * sizeof(ShortSlot);
@@ -144,48 +131,13 @@ class PieceCache {
 
   template <typename S>
   static uint32_t read(S& slot, const Key& key, uint32_t* out) {
-    const uint32_t before = std::atomic_ref<uint32_t>(slot.version).load(std::memory_order_acquire);
-    if (before & 1) return 0;
-    const uint32_t shape = std::atomic_ref<uint32_t>(slot.shape).load(std::memory_order_relaxed);
-    if ((shape & 0xFF) != key.length) return 0;
-    const uint32_t words = (key.length + 7) / 8;
-    for (uint32_t i = 0; i < words; i++) {
-      if (std::atomic_ref<uint64_t>(slot.key[i]).load(std::memory_order_relaxed) != key.words[i])
-        return 0;
-    }
-    const uint32_t count = shape >> 8;
-    for (uint32_t i = 0; i < count && i < S::max_ids; i++)
-      out[i] = std::atomic_ref<uint32_t>(slot.ids[i]).load(std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_acquire);
-    if (std::atomic_ref<uint32_t>(slot.version).load(std::memory_order_relaxed) != before) return 0;
-    return count;
+    return seqlock_read(slot, key.words, key.length, out);
   }
 
   template <typename S>
   static void write(S* table, const Key& key, const uint32_t* ids, uint64_t count,
                     uint64_t choice) {
-    if (count == 0 || count > S::max_ids) return;
-    const auto empty = [](S& slot) {
-      return std::atomic_ref<uint32_t>(slot.shape).load(std::memory_order_relaxed) == 0;
-    };
-    uint32_t index = key.slots[choice & 1];
-    if (empty(table[key.slots[0]])) {
-      index = key.slots[0];
-    } else if (empty(table[key.slots[1]])) {
-      index = key.slots[1];
-    }
-    S& slot = table[index];
-    std::atomic_ref<uint32_t> version(slot.version);
-    uint32_t v = version.load(std::memory_order_relaxed);
-    if ((v & 1) || !version.compare_exchange_strong(v, v + 1, std::memory_order_acquire)) return;
-    std::atomic_thread_fence(std::memory_order_release);
-    std::atomic_ref<uint32_t>(slot.shape)
-        .store(key.length | static_cast<uint32_t>(count) << 8, std::memory_order_relaxed);
-    for (uint32_t i = 0; i < S::words; i++)
-      std::atomic_ref<uint64_t>(slot.key[i]).store(key.words[i], std::memory_order_relaxed);
-    for (uint32_t i = 0; i < count; i++)
-      std::atomic_ref<uint32_t>(slot.ids[i]).store(ids[i], std::memory_order_relaxed);
-    version.store(v + 2, std::memory_order_release);
+    seqlock_write(table, key.slots[0], choice, key.words, key.length, ids, count);
   }
 
   // Both tables in one buffer, on huge pages where the system has them:

@@ -11,8 +11,8 @@
 // Layout: 32,768 slots of 128 bytes (4 MiB per vocabulary, the whole bound,
 // made with the handle), a segment in either of two neighbouring slots as in
 // piece_cache.h, random eviction by the writer. A slot holds up to 64 bytes
-// and 14 ids; segments of more ids are left out. Readers take no lock: a
-// per-slot version makes a slot a seqlock, as in piece_cache.h.
+// and 14 ids; segments of more ids are left out. Readers take no lock: the
+// slots are seqlocks (core/seqlock_slot.h).
 
 #ifndef VELKAN_CORE_SEGMENT_CACHE_H_
 #define VELKAN_CORE_SEGMENT_CACHE_H_
@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/seqlock_slot.h"
 #include "util/huge_pages.h"
 
 namespace velkan {
@@ -91,38 +92,11 @@ class SegmentCache {
 
   // Stores the segment's ids (1 to kMaxIds of them; others are left out).
   void put(const Key& key, const uint32_t* ids, uint64_t count, uint64_t choice) {
-    if (count == 0 || count > kMaxIds) return;
-    Slot* table = slots();
-    const auto empty = [](Slot& slot) {
-      return std::atomic_ref<uint32_t>(slot.shape).load(std::memory_order_relaxed) == 0;
-    };
-    uint32_t index = key.slot ^ static_cast<uint32_t>(choice & 1);
-    if (empty(table[key.slot])) {
-      index = key.slot;
-    } else if (empty(table[key.slot ^ 1])) {
-      index = key.slot ^ 1;
-    }
-    Slot& slot = table[index];
-    std::atomic_ref<uint32_t> version(slot.version);
-    uint32_t v = version.load(std::memory_order_relaxed);
-    if ((v & 1) || !version.compare_exchange_strong(v, v + 1, std::memory_order_acquire)) return;
-    std::atomic_thread_fence(std::memory_order_release);
-    std::atomic_ref<uint32_t>(slot.shape)
-        .store(key.length | static_cast<uint32_t>(count) << 8, std::memory_order_relaxed);
-    for (uint32_t i = 0; i < (key.length + 7) / 8; i++)
-      std::atomic_ref<uint64_t>(slot.key[i]).store(key.words[i], std::memory_order_relaxed);
-    for (uint32_t i = 0; i < count; i++)
-      std::atomic_ref<uint32_t>(slot.ids[i]).store(ids[i], std::memory_order_relaxed);
-    version.store(v + 2, std::memory_order_release);
+    seqlock_write(slots(), key.slot, choice, key.words, key.length, ids, count);
   }
 
  private:
-  struct alignas(64) Slot {
-    uint32_t version;  // odd while a writer is at it
-    uint32_t shape;    // length | count << 8; 0: empty
-    uint64_t key[kMaxBytes / 8];
-    uint32_t ids[kMaxIds];
-  };
+  using Slot = SeqlockSlot<kMaxBytes / 8, kMaxIds>;
   static_assert(sizeof(Slot) == 128);
   static constexpr size_t kBytes = size_t{kSlots} * sizeof(Slot);
   static_assert(kBytes % HugePageBuffer::kHugePage == 0);
@@ -130,23 +104,7 @@ class SegmentCache {
   Slot* slots() const { return memory_.as<Slot>(); }
 
   static uint32_t read(Slot& slot, const Key& key, uint32_t* out) {
-    const uint32_t before = std::atomic_ref<uint32_t>(slot.version).load(std::memory_order_acquire);
-    if (before & 1) return 0;
-    const uint32_t shape = std::atomic_ref<uint32_t>(slot.shape).load(std::memory_order_relaxed);
-    if ((shape & 0xFF) != key.length) return 0;
-    // Words past the length are stale from an earlier segment: only the
-    // key's own are compared (its padding is zero, and so is the slot's last
-    // word's, since a writer stores whole zero-padded words).
-    for (uint32_t i = 0; i < (key.length + 7) / 8; i++) {
-      if (std::atomic_ref<uint64_t>(slot.key[i]).load(std::memory_order_relaxed) != key.words[i])
-        return 0;
-    }
-    const uint32_t count = shape >> 8;
-    for (uint32_t i = 0; i < count && i < kMaxIds; i++)
-      out[i] = std::atomic_ref<uint32_t>(slot.ids[i]).load(std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_acquire);
-    if (std::atomic_ref<uint32_t>(slot.version).load(std::memory_order_relaxed) != before) return 0;
-    return count;
+    return seqlock_read(slot, key.words, key.length, out);
   }
 
   HugePageBuffer memory_;
