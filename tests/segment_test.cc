@@ -50,9 +50,27 @@ TEST(WordCuts, NextIsTheFirstCutByTheDefinition) {
                                              "\xD9\xA3" /* an Arabic-Indic digit */,
                                              "\xE2\x80\x94" /* a dash */,
                                              "\xF0\x9F\x98\x80" /* an emoji */,
+                                             "\xEF\xBC\x8C" /* a fullwidth comma */,
+                                             "\xE3\x80\x82" /* an ideographic full stop */,
+                                             "\xE3\x80\x85" /* a letter in that block */,
+                                             "\xE3\x80\x87" /* a number in that block */,
+                                             "\xE3\x80\xAA" /* a mark in that block */,
+                                             "\xC2\xAB" /* a guillemet */,
+                                             "\xC2\xA0" /* a no-break space */,
+                                             "\xC2\xAA" /* a letter in Latin-1 */,
+                                             "\xC2\xB2" /* a number in Latin-1 */,
+                                             "\xE2\x80\x9C" /* a quotation mark */,
+                                             "\xE2\x80\x8D" /* a joiner */,
+                                             "\xE2\x81\xB0" /* a superscript zero */,
+                                             "\xEF\xBC\xA1" /* a fullwidth letter */,
+                                             "\xEF\xBC\x91" /* a fullwidth digit */,
+                                             "\xE3\x81\x82" /* a kana letter */,
                                              "\x80",
                                              "\xC3",
                                              "\xE4\xB8",
+                                             "\xE3\x80",
+                                             "\xEF\xBC",
+                                             "\xC2",
                                              "\xFF"};
   std::mt19937 random(7);
   for (int round = 0; round < 3000; round++) {
@@ -61,20 +79,31 @@ TEST(WordCuts, NextIsTheFirstCutByTheDefinition) {
     // The characters as the splitters decode them, forwards: where each
     // ends, and whether it is a letter or number (ASCII, or a whole
     // sequence above ASCII that is no mark).
+    // A character may be cut before when it is ASCII (no letter, digit or
+    // apostrophe), or a whole sequence in the punctuation blocks that is no
+    // letter, number or mark.
     std::vector<bool> word_ends_at(text.size() + 1, false);
+    std::vector<bool> cut_char_at(text.size() + 1, false);
     for (uint64_t p = 0; p < text.size();) {
       const DecodedChar c = decode_utf8(u8(text) + p, u8(text) + text.size());
       const uint32_t flags = char_flags(c.value);
-      const bool word = (flags & (kCharLetter | kCharNumber)) && !(flags & kCharMark) &&
-                        (c.value < 0x80 || c.length > 1);
+      const bool whole = c.value < 0x80 || c.length > 1;
+      const bool word = (flags & (kCharLetter | kCharNumber)) && !(flags & kCharMark) && whole;
+      const bool in_blocks = (c.value >= 0x80 && c.value <= 0xBF) ||
+                             (c.value >= 0x2000 && c.value <= 0x207F) ||
+                             (c.value >= 0x3000 && c.value <= 0x303F) ||
+                             (c.value >= 0xFF00 && c.value <= 0xFF7F);
+      cut_char_at[p] =
+          c.value < 0x80 ? !std::isalnum(static_cast<int>(c.value)) && c.value != '\''
+                         : c.length > 1 && in_blocks &&
+                               !(flags & (kCharLetter | kCharNumber | kCharMark));
       p += c.length;
       word_ends_at[p] = word;
     }
     for (uint64_t from = 0; from <= text.size() + 1; from++) {
       uint64_t expected = word_cuts::kNone;
       for (uint64_t x = from == 0 ? 1 : from; x < text.size(); x++) {
-        const unsigned char c = static_cast<unsigned char>(text[x]);
-        if (word_ends_at[x] && c < 0x80 && !std::isalnum(c) && c != '\'') {
+        if (word_ends_at[x] && cut_char_at[x]) {
           expected = x;
           break;
         }
@@ -123,6 +152,11 @@ TEST_P(Segments, ReusedSegmentsGiveThePiecesIds) {
       "x = foo(bar, baz[12345678]) + qux.quux(\"str'ing\") - 1234567890123;\n",
       "word" + std::string(70, ' ') + "word\t\t\n\n\r\nend.  tail   ",
       "Ünïcödé wörds, ÀÉÎ. 中文，文字。テキスト! 한국어? ǅx éTé's end.",
+      "日本語の文章、句読点。人々〇二〇二六年「引用」と（括弧）！全角ＡＢＣ１２３，終わり。"
+      "\xC2\xAB" "cit\xC3\xA9\xC2\xBB\xC2\xA0mot\xE2\x80\x94tiret\xE2\x80\xA6 "
+      "a\xE3\x80\xAA" "\xE3\x80\x81" "b\xCC\x81" "\xEF\xBC\x8C" "\xE2\x81\xB0" "x" "\xE2\x80\x8D" "\xE3\x80\x82",
+      "中文中文中文中文中文中文中文，中文中文中文中文中文中文中文。中文中文中文中文中文中文中文，"
+      "中文中文中文中文中文中文中文，中文中文中文中文中文中文中文。",
       "\xC3"
       "a.b\xA9"
       "c, \xFF"
