@@ -7,7 +7,7 @@ import pytest
 import velkan.bpe
 import velkan.bpe.openai
 from velkan.bpe import BytePairEncoding
-from velkan.bpe.openai import ParallelOptions, Tokenizer
+from velkan.bpe.openai import ParallelOptions, SpecialTokens, Tokenizer
 
 STANDARD = {"__doc__", "__file__", "__loader__", "__name__", "__package__", "__spec__"}
 
@@ -138,10 +138,23 @@ def test_parallel_options_read_only(name):
         lambda t: t.decode_batch([[1]]),
         lambda t: t.decode_batch_parallel([[1]]),
         lambda t: t.bpe(),
+        lambda t: t._encode_bytes(b"x"),
+        lambda t: t.encode_special("x", None, None, "all"),
+        lambda t: t.encode_batch_flat(["x"]),
+        lambda t: t.count_batch(["x"]),
+        lambda t: t.chunks("x", 1),
+        lambda t: t.chunk_spans("x", 1),
+        lambda t: t.truncate("x", 1),
+        lambda t: t.encode_with_offsets("x"),
+        lambda t: t.decoder(),
+        lambda t: t._encode_prefix("x", True),
+        lambda t: t._count_prefix("x", True),
+        lambda t: velkan.bpe.openai._with_rule_set(t, "o200k"),
     ],
 )
 def test_tokenizer_made_directly_has_no_encoding(call):
-    with pytest.raises(ValueError, match="no encoding"):
+    # Every method, in whichever file, says the same and where to get one.
+    with pytest.raises(ValueError, match=r"^Tokenizer has no encoding; get one from velkan\.bpe"):
         call(Tokenizer())
 
 
@@ -151,10 +164,19 @@ def test_tokenizer_made_directly_has_no_encoding(call):
         lambda b: b.count(b"x"),
         lambda b: b.encode_via_backtracking(b"x"),
         lambda b: b.decode_tokens([1]),
+        lambda b: b._tokens(False),
+        lambda b: b._token_id(b"x"),
+        lambda b: b._token_bytes(1),
+        lambda b: SpecialTokens({}).decode(b, [1]),
+        lambda b: SpecialTokens({}).decode_batch(b, [[1]]),
+        lambda b: SpecialTokens({}).tokens_bytes(b, [1]),
     ],
 )
 def test_byte_pair_encoding_made_directly_has_no_encoding(call):
-    with pytest.raises(ValueError, match="no encoding"):
+    # The methods that are handed one say it as its own methods do.
+    with pytest.raises(
+        ValueError, match=r"^BytePairEncoding has no encoding; get one from Tokenizer\.bpe\(\)$"
+    ):
         call(BytePairEncoding())
 
 

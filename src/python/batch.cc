@@ -4,6 +4,13 @@
 
 namespace velkan {
 
+bool check_list(const char* function, const char* what, PyObject* arg) {
+  if (PyList_Check(arg)) return true;
+  PyErr_Format(PyExc_TypeError, "%s: %s must be a list, not %.200s", function, what,
+               Py_TYPE(arg)->tp_name);
+  return false;
+}
+
 bool BatchTexts::collect(PyObject* list, const char* function, bool copy_writable) {
   const size_t n = static_cast<size_t>(PyList_GET_SIZE(list));
   data.reserve(n);

@@ -66,6 +66,10 @@ bool run_on_text(const TextArg& text, Work work) {
 
 // ---- batches -------------------------------------------------------------------
 
+// True when arg is a list; else false with TypeError "<function>: <what>
+// must be a list, not <type>".
+bool check_list(const char* function, const char* what, PyObject* arg);
+
 // The texts of a batch as bytes, with what keeps them alive and unchanged
 // while the interpreter lock is released, even if another thread changes the
 // list: a new reference to each str and bytes element, the held buffer of

@@ -83,8 +83,9 @@ std::string describe(const ArgumentName& name) {
   return text;
 }
 
-// One element of an id sequence, or false with the interpreter's error set.
-bool id_of(PyObject* item, const ArgumentName& name, uint32_t* id) {
+}  // namespace
+
+bool id_of(PyObject* item, const ArgumentName* name, uint32_t* id) {
   long value;
   if (PyLong_Check(item)) {
     value = PyLong_AsLong(item);
@@ -93,9 +94,9 @@ bool id_of(PyObject* item, const ArgumentName& name, uint32_t* id) {
     // interpreters would truncate a float here.
     Py_INCREF(item);  // __index__ may run code that drops the container's reference
     PyObject* index = PyNumber_Index(item);
-    if (index == nullptr && PyErr_ExceptionMatches(PyExc_TypeError)) {
+    if (index == nullptr && name != nullptr && PyErr_ExceptionMatches(PyExc_TypeError)) {
       PyErr_Clear();
-      PyErr_Format(PyExc_TypeError, "%s must hold ints, not %.200s", describe(name).c_str(),
+      PyErr_Format(PyExc_TypeError, "%s must hold ints, not %.200s", describe(*name).c_str(),
                    Py_TYPE(item)->tp_name);
     }
     Py_DECREF(item);
@@ -104,27 +105,30 @@ bool id_of(PyObject* item, const ArgumentName& name, uint32_t* id) {
     Py_DECREF(index);
   }
   if (value == -1 && PyErr_Occurred()) {
-    if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return false;
+    if (name == nullptr || !PyErr_ExceptionMatches(PyExc_OverflowError)) return false;
     PyErr_Clear();
     PyErr_Format(PyExc_OverflowError, "%s: token id does not fit in 32 bits",
-                 describe(name).c_str());
+                 describe(*name).c_str());
     return false;
   }
-  if (value > INT32_MAX || value < INT32_MIN) {
+  if (name == nullptr) {
+    // tiktoken reads ids as u32 from a C long.
+    if (value < 0 || static_cast<unsigned long>(value) > UINT32_MAX) {
+      PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+      return false;
+    }
+  } else if (value > INT32_MAX || value < INT32_MIN) {
     PyErr_Format(PyExc_OverflowError, "%s: token id %ld does not fit in 32 bits",
-                 describe(name).c_str(), value);
+                 describe(*name).c_str(), value);
     return false;
-  }
-  if (value < 0) {
+  } else if (value < 0) {
     PyErr_Format(PyExc_ValueError, "%s: token ids are not negative, got %ld",
-                 describe(name).c_str(), value);
+                 describe(*name).c_str(), value);
     return false;
   }
   *id = static_cast<uint32_t>(value);
   return true;
 }
-
-}  // namespace
 
 bool sequence_to_ids(PyObject* sequence, std::vector<uint32_t>& ids, const ArgumentName& name) {
   ids.clear();
@@ -143,9 +147,9 @@ bool sequence_to_ids(PyObject* sequence, std::vector<uint32_t>& ids, const Argum
       uint32_t id;
 #ifdef Py_GIL_DISABLED
       const PyRef item = list_item(sequence, i);
-      if (item == nullptr || !id_of(item.get(), name, &id)) return false;
+      if (item == nullptr || !id_of(item.get(), &name, &id)) return false;
 #else
-      if (!id_of(PyList_GET_ITEM(sequence, i), name, &id)) return false;
+      if (!id_of(PyList_GET_ITEM(sequence, i), &name, &id)) return false;
 #endif
       ids.push_back(id);
     }
@@ -159,7 +163,7 @@ bool sequence_to_ids(PyObject* sequence, std::vector<uint32_t>& ids, const Argum
   ids.reserve(static_cast<size_t>(n));
   for (Py_ssize_t i = 0; i < n; i++) {
     uint32_t id;
-    if (!id_of(PySequence_Fast_GET_ITEM(fast.get(), i), name, &id)) return false;
+    if (!id_of(PySequence_Fast_GET_ITEM(fast.get(), i), &name, &id)) return false;
     ids.push_back(id);
   }
   return true;
@@ -208,9 +212,13 @@ TextArg::Result TextArg::parse(PyObject* arg) {
   return kOk;
 }
 
-void text_type_error(const char* function, const char* what, PyObject* arg) {
-  PyErr_Format(PyExc_TypeError, "%s: %s must be str or bytes, not %.200s", function, what,
-               Py_TYPE(arg)->tp_name);
+bool text_of(const char* function, PyObject* arg, TextArg& text, const char* what) {
+  const TextArg::Result result = text.parse(arg);
+  if (result == TextArg::kWrongType) {
+    PyErr_Format(PyExc_TypeError, "%s: %s must be str or bytes, not %.200s", function, what,
+                 Py_TYPE(arg)->tp_name);
+  }
+  return result == TextArg::kOk;
 }
 
 }  // namespace velkan

@@ -1,7 +1,7 @@
 // Conversions between Python arguments and native data, shared by the
-// BytePairEncoding and Tokenizer methods: token-id arrays to and from Python,
-// text arguments to bytes, and the guard that turns C++ allocation failures
-// into MemoryError.
+// binding's types and module: token ids to and from Python, text arguments
+// to bytes, and the guard that turns C++ allocation failures into
+// MemoryError.
 
 #ifndef VELKAN_PYTHON_CONVERT_H_
 #define VELKAN_PYTHON_CONVERT_H_
@@ -11,11 +11,17 @@
 
 #include <cstdint>
 #include <new>
+#include <string_view>
 #include <vector>
 
 #include "python/py_ref.h"
 
 namespace velkan {
+
+// A new str of UTF-8 text, or null with the error set.
+inline PyObject* as_str(std::string_view text) {
+  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
 
 // A new list of n ints, or null with the interpreter's error set.
 PyObject* tokens_to_list(const uint32_t* ids, uint64_t n);
@@ -27,6 +33,14 @@ struct ArgumentName {
   const char* argument;
   Py_ssize_t index = -1;  // -1: not an item of a batch
 };
+
+// One token id, or false with the interpreter's error set. Ids are ints and
+// objects with __index__ (numpy's); others raise TypeError. With name, the
+// binding's own rule: an id is not negative (ValueError) and fits in 32
+// signed bits (OverflowError), and the errors name the argument. Without
+// (the SpecialTokens methods behind Encoding.decode), tiktoken's: any C long
+// from 0 to 2**32 - 1, with tiktoken's errors.
+bool id_of(PyObject* item, const ArgumentName* name, uint32_t* id);
 
 // Converts a sequence of ints (a list, tuple, range, array, ...; not a str or
 // bytes-like object, whose items are not ids) to ids. Elements must be
@@ -72,8 +86,10 @@ class TextArg {
   bool held_ = false;
 };
 
-// Sets TypeError "<function>: <what> must be str or bytes, not <type>".
-void text_type_error(const char* function, const char* what, PyObject* arg);
+// Reads the text argument arg of function into text; false with the error
+// set, TypeError "<function>: <what> must be str or bytes, not <type>" when
+// it is neither.
+bool text_of(const char* function, PyObject* arg, TextArg& text, const char* what = "text");
 
 // Runs body (which returns a new reference or null) and turns std::bad_alloc
 // escaping from the native code into MemoryError, so that a failed

@@ -1,6 +1,8 @@
-// Methods of velkan.bpe.BytePairEncoding: count, encode and decode whole byte
-// strings with the backtracking encoder, without pre-splitting; the tokens'
-// bytes, in id order or sorted.
+// velkan.bpe.BytePairEncoding: its record, its methods (count, encode and
+// decode whole byte strings with the backtracking encoder, without
+// pre-splitting; the tokens' bytes, in id order or sorted) and type object.
+
+#include "python/bpe_type.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,15 +11,23 @@
 #include <vector>
 
 #include "core/encoder.h"
-#include "core/encoding.h"
 #include "python/convert.h"
-#include "python/objects.h"
+#include "python/static_type.h"
 
 namespace velkan {
 namespace {
 
-// An object made by calling the type directly has no encoding.
-const BytePairEncoding* encoding_of(PyObject* self) {
+struct BytePairEncodingObject {
+  PyObject_HEAD const BytePairEncoding* encoding;  // null when made by calling the type directly
+  // The tokenizer whose own encoding (a vocabulary of one's own) this object
+  // borrows, held so that the encoding outlives the object; null for the
+  // process's cached encodings.
+  PyObject* owner;
+};
+
+}  // namespace
+
+const BytePairEncoding* bpe_encoding(PyObject* self) {
   const BytePairEncoding* bpe = reinterpret_cast<BytePairEncodingObject*>(self)->encoding;
   if (bpe == nullptr) {
     PyErr_SetString(PyExc_ValueError,
@@ -25,6 +35,17 @@ const BytePairEncoding* encoding_of(PyObject* self) {
   }
   return bpe;
 }
+
+PyObject* bpe_object_new(const BytePairEncoding* encoding, PyObject* owner) {
+  BytePairEncodingObject* object = PyObject_New(BytePairEncodingObject, &BytePairEncodingType);
+  if (object == nullptr) return nullptr;
+  object->encoding = encoding;
+  Py_XINCREF(owner);
+  object->owner = owner;
+  return reinterpret_cast<PyObject*>(object);
+}
+
+namespace {
 
 // A bytes-like argument, released on every path.
 struct BufferArg {
@@ -39,7 +60,7 @@ struct BufferArg {
 };
 
 PyObject* bpe_object_count(PyObject* self, PyObject* args) {
-  const BytePairEncoding* bpe = encoding_of(self);
+  const BytePairEncoding* bpe = bpe_encoding(self);
   if (bpe == nullptr) return nullptr;
   BufferArg data;
   if (!data.parse(args)) return nullptr;
@@ -47,7 +68,7 @@ PyObject* bpe_object_count(PyObject* self, PyObject* args) {
 }
 
 PyObject* bpe_object_encode_via_backtracking(PyObject* self, PyObject* args) {
-  const BytePairEncoding* bpe = encoding_of(self);
+  const BytePairEncoding* bpe = bpe_encoding(self);
   if (bpe == nullptr) return nullptr;
   BufferArg data;
   if (!data.parse(args)) return nullptr;
@@ -58,7 +79,7 @@ PyObject* bpe_object_encode_via_backtracking(PyObject* self, PyObject* args) {
 }
 
 PyObject* bpe_object_decode_tokens(PyObject* self, PyObject* arg) {
-  const BytePairEncoding* bpe = encoding_of(self);
+  const BytePairEncoding* bpe = bpe_encoding(self);
   if (bpe == nullptr) return nullptr;
   return guard_memory([&]() -> PyObject* {
     std::vector<uint32_t> ids;
@@ -78,7 +99,7 @@ PyObject* bpe_object_decode_tokens(PyObject* self, PyObject* arg) {
 // The id of the token whose bytes are exactly arg (a bytes object), or None:
 // encode_single_token's lookup, one probe of the token index.
 PyObject* bpe_object_token_id(PyObject* self, PyObject* arg) {
-  const BytePairEncoding* bpe = encoding_of(self);
+  const BytePairEncoding* bpe = bpe_encoding(self);
   if (bpe == nullptr) return nullptr;
   if (!PyBytes_Check(arg)) {
     PyErr_Format(PyExc_TypeError, "_token_id: expected bytes, not %.200s", Py_TYPE(arg)->tp_name);
@@ -96,7 +117,7 @@ PyObject* bpe_object_token_id(PyObject* self, PyObject* arg) {
 // naming a token: decode_single_token_bytes's fast path, whose callers take
 // the general one on None.
 PyObject* bpe_object_token_bytes(PyObject* self, PyObject* arg) {
-  const BytePairEncoding* bpe = encoding_of(self);
+  const BytePairEncoding* bpe = bpe_encoding(self);
   if (bpe == nullptr) return nullptr;
   if (!PyLong_CheckExact(arg)) Py_RETURN_NONE;
   int overflow = 0;
@@ -111,7 +132,7 @@ PyObject* bpe_object_token_bytes(PyObject* self, PyObject* arg) {
 // A list of the bytes of each token: in id order with None for a gap, or
 // (sorted) the tokens only, in byte order.
 PyObject* bpe_object_tokens(PyObject* self, PyObject* arg) {
-  const BytePairEncoding* bpe = encoding_of(self);
+  const BytePairEncoding* bpe = bpe_encoding(self);
   if (bpe == nullptr) return nullptr;
   const int sorted = PyObject_IsTrue(arg);
   if (sorted < 0) return nullptr;
@@ -162,6 +183,12 @@ PyObject* bpe_object_tokens(PyObject* self, PyObject* arg) {
   });
 }
 
+void bpe_object_dealloc(PyObject* self) {
+  auto* o = reinterpret_cast<BytePairEncodingObject*>(self);
+  Py_XDECREF(o->owner);
+  Py_TYPE(self)->tp_free(self);
+}
+
 // ---- method table ----------------------------------------------------------------
 
 PyDoc_STRVAR(count_doc,
@@ -180,8 +207,6 @@ PyDoc_STRVAR(tokens_doc,
              "Return a list of the bytes of every token: in id order with None for an id\n"
              "without a token, or when sorted is true the tokens only, in byte order.");
 
-}  // namespace
-
 PyMethodDef bpe_methods[] = {
     {"count", bpe_object_count, METH_VARARGS, count_doc},
     {"encode_via_backtracking", bpe_object_encode_via_backtracking, METH_VARARGS,
@@ -196,5 +221,19 @@ PyMethodDef bpe_methods[] = {
      "Return the bytes of the token of id (an int), or None when there is none."},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
+
+PyDoc_STRVAR(bpe_type_doc,
+             "One vocabulary's byte-pair encoding, used on raw bytes without pre-splitting.\n"
+             "Get one from Tokenizer.bpe().");
+
+}  // namespace
+
+PyTypeObject BytePairEncodingType = [] {
+  PyTypeObject t =
+      make_type("velkan.bpe.BytePairEncoding", sizeof(BytePairEncodingObject), bpe_type_doc);
+  t.tp_dealloc = bpe_object_dealloc;
+  t.tp_methods = bpe_methods;
+  return t;
+}();
 
 }  // namespace velkan

@@ -1,26 +1,22 @@
-// Token budgets on Tokenizer: the linear work is in driver/budget.cc; here
-// arguments are checked and UTF-8 byte offsets become character offsets (for
-// str input; bytes-like input keeps byte offsets). Long texts are worked on
-// without the interpreter lock and Ctrl-C stops them, as encode does
-// (run_on_text).
+// The Tokenizer type's token budgets (chunks, chunk_spans, truncate,
+// encode_with_offsets) and its incremental decoder (decoder). The linear work
+// is in driver/budget.cc; here arguments are checked and UTF-8 byte offsets
+// become character offsets (for str input; bytes-like input keeps byte
+// offsets). Long texts are worked on without the interpreter lock and Ctrl-C
+// stops them, as encode does (run_on_text).
 
-#include "python/budget_methods.h"
-
-#include <mutex>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "driver/budget.h"
 #include "python/batch.h"
 #include "python/convert.h"
-#include "python/objects.h"
+#include "python/module.h"
 #include "python/py_ref.h"
+#include "python/tokenizer_type.h"
 
 namespace velkan {
 namespace {
-
-const EncodingHandle* budget_handle(PyObject* self) { return tokenizer_handle(self); }
 
 // Turns increasing byte offsets of a UTF-8 text into character offsets in
 // one forward pass. A byte inside a character maps to that character.
@@ -54,12 +50,6 @@ PyObject* slice_of(PyObject* text, const TextArg& bytes, bool is_str, uint64_t b
                                    static_cast<Py_ssize_t>(byte_end - byte_start));
 }
 
-bool parse_text(PyObject* arg, TextArg& text, const char* function) {
-  const TextArg::Result result = text.parse(arg);
-  if (result == TextArg::kWrongType) text_type_error(function, "text", arg);
-  return result == TextArg::kOk;
-}
-
 // Shared by chunks and chunk_spans: spans as (byte, char) offsets.
 struct ChunkResult {
   std::vector<ByteSpan> spans;
@@ -69,7 +59,7 @@ struct ChunkResult {
 
 bool run_chunks(PyObject* self, PyObject* args, PyObject* kwargs, const char* function,
                 PyObject** text_out, TextArg& text, ChunkResult& result) {
-  const EncodingHandle* handle = budget_handle(self);
+  const EncodingHandle* handle = tokenizer_handle(self);
   if (handle == nullptr) return false;
   static const char* keywords[] = {"text", "max_tokens", "overlap", nullptr};
   PyObject* arg;
@@ -91,7 +81,7 @@ bool run_chunks(PyObject* self, PyObject* args, PyObject* kwargs, const char* fu
                  function, max_tokens, overlap);
     return false;
   }
-  if (!parse_text(arg, text, function)) return false;
+  if (!text_of(function, arg, text)) return false;
   *text_out = arg;
   const bool is_str = PyUnicode_Check(arg);
   uint64_t too_small_at = kBudgetFits;
@@ -175,7 +165,7 @@ PyObject* tokenizer_chunk_spans(PyObject* self, PyObject* args, PyObject* kwargs
 }
 
 PyObject* tokenizer_truncate(PyObject* self, PyObject* args, PyObject* kwargs) {
-  const EncodingHandle* handle = budget_handle(self);
+  const EncodingHandle* handle = tokenizer_handle(self);
   if (handle == nullptr) return nullptr;
   static const char* keywords[] = {"text", "max_tokens", "side", nullptr};
   PyObject* arg;
@@ -196,7 +186,7 @@ PyObject* tokenizer_truncate(PyObject* self, PyObject* args, PyObject* kwargs) {
   }
   return guard_memory([&]() -> PyObject* {
     TextArg text;
-    if (!parse_text(arg, text, "truncate")) return nullptr;
+    if (!text_of("truncate", arg, text)) return nullptr;
     const bool is_str = PyUnicode_Check(arg);
     const uint64_t limit = static_cast<uint64_t>(max_tokens);
     uint64_t start = 0;
@@ -224,11 +214,11 @@ PyObject* tokenizer_truncate(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* tokenizer_encode_with_offsets(PyObject* self, PyObject* arg) {
-  const EncodingHandle* handle = budget_handle(self);
+  const EncodingHandle* handle = tokenizer_handle(self);
   if (handle == nullptr) return nullptr;
   return guard_memory([&]() -> PyObject* {
     TextArg text;
-    if (!parse_text(arg, text, "encode_with_offsets")) return nullptr;
+    if (!text_of("encode_with_offsets", arg, text)) return nullptr;
     std::vector<uint32_t> ids;
     std::vector<uint64_t> starts;
     const bool is_str = PyUnicode_Check(arg);
@@ -252,55 +242,14 @@ PyObject* tokenizer_encode_with_offsets(PyObject* self, PyObject* arg) {
   });
 }
 
-namespace {
-
-// velkan._budget.StreamDecoder, as _set_stream_decoder was last given it;
-// held for the process's lifetime. Handed in by the package at import, so
-// that decoder() imports nothing: an import in a forked child can wait for
-// ever on one that another thread of the parent was in at the fork. The
-// mutex guards replacement on free-threaded builds.
-struct StreamDecoderType {
-  std::mutex mutex;
-  PyObject* type = nullptr;
-};
-
-StreamDecoderType& stream_decoder_type() {
-  static StreamDecoderType held;
-  return held;
-}
-
-}  // namespace
-
-PyObject* openai_set_stream_decoder(PyObject*, PyObject* type) {
-  if (!PyCallable_Check(type)) {
-    PyErr_Format(PyExc_TypeError, "_set_stream_decoder: expected a callable, not %.200s",
-                 Py_TYPE(type)->tp_name);
-    return nullptr;
-  }
-  Py_INCREF(type);
-  PyObject* old;
-  {
-    StreamDecoderType& held = stream_decoder_type();
-    std::lock_guard<std::mutex> lock(held.mutex);
-    old = std::exchange(held.type, type);
-  }
-  Py_XDECREF(old);  // outside the mutex: a destructor may run Python code
-  Py_RETURN_NONE;
-}
-
 PyObject* tokenizer_decoder(PyObject* self, PyObject* const*, Py_ssize_t nargs) {
   // The encoding first, as every method of an object without one refuses.
-  if (budget_handle(self) == nullptr) return nullptr;
+  if (tokenizer_handle(self) == nullptr) return nullptr;
   if (nargs != 0) {
     PyErr_Format(PyExc_TypeError, "decoder() takes no arguments (%zd given)", nargs);
     return nullptr;
   }
-  PyRef type;
-  {
-    StreamDecoderType& held = stream_decoder_type();
-    std::lock_guard<std::mutex> lock(held.mutex);
-    type = py_ref_borrowed(held.type);
-  }
+  const PyRef type = stream_decoder_class();
   if (type == nullptr) {
     PyErr_SetString(PyExc_RuntimeError,
                     "decoder(): velkan._budget has not handed in StreamDecoder (import velkan)");

@@ -1,17 +1,18 @@
 // velkan.bpe.openai.SpecialTokens: an encoding's special tokens, searched
 // natively for encode (allowed and disallowed subsets) and looked up by id for
-// decode, with tiktoken's results and error messages.
+// decode, with tiktoken's results and error messages: its record, methods,
+// type object, and SpecialArgs, which reads a call's subsets against it.
 
-#include "python/added_token_methods.h"
+#include "python/special_tokens_type.h"
 
 #include <climits>
 #include <memory>
 #include <string>
 #include <unordered_map>
 
-#include "python/batch.h"
+#include "python/bpe_type.h"
 #include "python/convert.h"
-#include "python/objects.h"
+#include "python/static_type.h"
 
 namespace velkan {
 
@@ -229,21 +230,6 @@ Py_ssize_t special_tokens_length(PyObject* self) {
 
 // ---- decoding ------------------------------------------------------------------------
 
-// One id as tiktoken converts it: anything with __index__, as a C long, then
-// to 32 bits.
-bool id_of(PyObject* item, uint32_t* id) {
-  const PyRef index(PyNumber_Index(item));
-  if (index == nullptr) return false;
-  const long value = PyLong_AsLong(index.get());
-  if (value == -1 && PyErr_Occurred()) return false;
-  if (value < 0 || static_cast<unsigned long>(value) > UINT32_MAX) {
-    PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
-    return false;
-  }
-  *id = static_cast<uint32_t>(value);
-  return true;
-}
-
 // The ids of a sequence, all converted before any is looked up (as tiktoken
 // reads them). False with the error set.
 bool sequence_ids(PyObject* tokens, std::vector<uint32_t>& ids) {
@@ -261,7 +247,7 @@ bool sequence_ids(PyObject* tokens, std::vector<uint32_t>& ids) {
   const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
   ids.resize(static_cast<size_t>(n));
   for (Py_ssize_t i = 0; i < n; i++) {
-    if (!id_of(PySequence_Fast_GET_ITEM(items.get(), i), &ids[static_cast<size_t>(i)])) {
+    if (!id_of(PySequence_Fast_GET_ITEM(items.get(), i), nullptr, &ids[static_cast<size_t>(i)])) {
       return false;
     }
   }
@@ -306,9 +292,7 @@ const BytePairEncoding* bpe_arg(PyObject* arg) {
     PyErr_Format(PyExc_TypeError, "expected a BytePairEncoding, not %.200s", Py_TYPE(arg)->tp_name);
     return nullptr;
   }
-  const BytePairEncoding* bpe = reinterpret_cast<BytePairEncodingObject*>(arg)->encoding;
-  if (bpe == nullptr) PyErr_SetString(PyExc_ValueError, "BytePairEncoding has no encoding");
-  return bpe;
+  return bpe_encoding(arg);
 }
 
 // errors: None gives bytes, a str the text decoded with that error handler.
@@ -411,7 +395,7 @@ PyObject* special_tokens_tokens_bytes(PyObject* self, PyObject* const* args, Py_
     pieces.reserve(static_cast<size_t>(n));
     for (Py_ssize_t i = 0; i < n; i++) {
       uint32_t id;
-      if (!id_of(PyList_GET_ITEM(items.get(), i), &id)) return nullptr;
+      if (!id_of(PyList_GET_ITEM(items.get(), i), nullptr, &id)) return nullptr;
       const uint8_t* bytes;
       uint64_t length;
       if (!token_bytes(*bpe, *data, id, &bytes, &length)) {
@@ -443,12 +427,8 @@ PyObject* special_tokens_tokens_bytes(PyObject* self, PyObject* const* args, Py_
   });
 }
 
-// A text with lone surrogates has no UTF-8, but tiktoken checks it as it
-// is: read with each surrogate kept as its three bytes, every disallowed
-// string is found where it is in the str. Called after the text's UTF-8 read
-// failed (its UnicodeEncodeError set): sets tiktoken's ValueError when a
-// disallowed string is there, else leaves the UnicodeEncodeError (the caller
-// mends the text and tries again). Returns null.
+}  // namespace
+
 PyObject* refuse_unencodable(const SpecialArgs& special, PyObject* text) {
   if (!special.checks() || !PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return nullptr;
   PyErr_Clear();
@@ -466,6 +446,8 @@ PyObject* refuse_unencodable(const SpecialArgs& special, PyObject* text) {
   PyErr_SetString(PyExc_SystemError, "refuse_unencodable: the text read as UTF-8 after all");
   return nullptr;
 }
+
+namespace {
 
 // check(text, allowed_special, disallowed_special): tiktoken's ValueError
 // when a disallowed special token is in text (a str), else None.
@@ -500,31 +482,23 @@ PyObject* special_tokens_raise_disallowed(PyObject*, PyObject* token) {
 }
 
 PyMethodDef special_tokens_methods[] = {
-    {"decode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(special_tokens_decode)),
-     METH_FASTCALL,
+    {"decode", as_method(special_tokens_decode), METH_FASTCALL,
      "decode($self, bpe, tokens, errors=None, /)\n--\n\n"
      "The bytes of the tokens (ordinary ones from bpe, else special), or with\n"
      "errors a str decoded with that error handler. KeyError for an unknown id."},
-    {"decode_batch",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(special_tokens_decode_batch)),
-     METH_FASTCALL,
+    {"decode_batch", as_method(special_tokens_decode_batch), METH_FASTCALL,
      "decode_batch($self, bpe, batch, errors=None, /)\n--\n\n"
      "decode() of each item of batch, as a list."},
-    {"tokens_bytes",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(special_tokens_tokens_bytes)),
-     METH_FASTCALL,
+    {"tokens_bytes", as_method(special_tokens_tokens_bytes), METH_FASTCALL,
      "tokens_bytes($self, bpe, tokens, with_offsets=False, /)\n--\n\n"
      "The bytes of each token as a list; with_offsets: (text, offsets), the index\n"
      "of the character where each token starts. KeyError for an unknown id."},
-    {"check", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(special_tokens_check)),
-     METH_FASTCALL,
+    {"check", as_method(special_tokens_check), METH_FASTCALL,
      "check($self, text, allowed_special, disallowed_special, /)\n--\n\n"
      "Raise tiktoken's ValueError when a special token of disallowed_special (\"all\":\n"
      "every one not in allowed_special; any iterable of str, as tiktoken reads it) is in\n"
      "text; None otherwise, and NotImplemented for a text that is no str."},
-    {"raise_disallowed",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(special_tokens_raise_disallowed)),
-     METH_O | METH_STATIC,
+    {"raise_disallowed", as_method(special_tokens_raise_disallowed), METH_O | METH_STATIC,
      "raise_disallowed(token, /)\n--\n\n"
      "Raise tiktoken's ValueError for the disallowed special token text token (a str)."},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
@@ -536,21 +510,19 @@ PySequenceMethods special_tokens_sequence = [] {
   return m;
 }();
 
+PyDoc_STRVAR(special_tokens_type_doc,
+             "SpecialTokens(special_tokens)\n--\n\n"
+             "An encoding's special tokens (a dict of text to id), found in texts natively.\n"
+             "Tokenizer.encode_special and the batch methods take it with the allowed and\n"
+             "disallowed subsets. The subsets given as frozensets are resolved once and kept\n"
+             "(at most 64 distinct ones; then the cache starts anew); other collections are\n"
+             "read on every call.");
+
 }  // namespace
 
 PyTypeObject SpecialTokensType = [] {
-  PyTypeObject t{};
-  Py_SET_REFCNT(reinterpret_cast<PyObject*>(&t), 1);
-  t.tp_name = "velkan.bpe.openai.SpecialTokens";
-  t.tp_basicsize = sizeof(SpecialTokensObject);
-  t.tp_doc =
-      "SpecialTokens(special_tokens)\n--\n\n"
-      "An encoding's special tokens (a dict of text to id), found in texts natively.\n"
-      "Tokenizer.encode_special and the batch methods take it with the allowed and\n"
-      "disallowed subsets. The subsets given as frozensets are resolved once and kept\n"
-      "(at most 64 distinct ones; then the cache starts anew); other collections are\n"
-      "read on every call.";
-  t.tp_flags = Py_TPFLAGS_DEFAULT;
+  PyTypeObject t = make_type("velkan.bpe.openai.SpecialTokens", sizeof(SpecialTokensObject),
+                             special_tokens_type_doc);
   t.tp_new = special_tokens_new;
   t.tp_dealloc = special_tokens_dealloc;
   t.tp_methods = special_tokens_methods;
@@ -725,41 +697,6 @@ void SpecialArgs::encode(const EncodingHandle& handle, const uint8_t* text, uint
   }
   encode_with_specials(handle, *data_->finder, data_->ids.data(), *allowed_, text, length, out,
                        interrupt);
-}
-
-// ---- Tokenizer.encode_special ----------------------------------------------------------
-
-const char kEncodeSpecialDoc[] =
-    "encode_special($self, text, specials, allowed_special, disallowed_special, /)\n--\n\n"
-    "Encode text (str) as tiktoken's Encoding.encode does: ValueError when a special\n"
-    "token of disallowed_special (\"all\": every one not allowed) is in it, else the\n"
-    "ids with the tokens of allowed_special (\"all\" or a set) as their ids.\n"
-    "NotImplemented for a text that is no str.";
-
-PyObject* tokenizer_encode_special(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
-  const EncodingHandle* handle = tokenizer_handle(self);
-  if (handle == nullptr) return nullptr;
-  if (nargs != 4) {
-    PyErr_Format(PyExc_TypeError, "encode_special() takes exactly 4 arguments (%zd given)", nargs);
-    return nullptr;
-  }
-  if (!PyUnicode_Check(args[0])) Py_RETURN_NOTIMPLEMENTED;
-  return guard_memory([&]() -> PyObject* {
-    SpecialArgs special;
-    if (!special.parse(args[1], args[2], args[3])) return nullptr;
-    TextArg text;
-    if (text.parse(args[0]) != TextArg::kOk) return refuse_unencodable(special, args[0]);
-    if (const std::optional<uint32_t> bad = special.first_disallowed(text.data(), text.size())) {
-      return special.raise_disallowed(*bad);
-    }
-    std::vector<uint32_t> ids;
-    if (!run_on_text(text, [&](const uint8_t* data, uint64_t n, const Interrupt* hook) {
-          special.encode(*handle, data, n, ids, hook);
-        })) {
-      return nullptr;
-    }
-    return tokens_to_list(ids.data(), ids.size());
-  });
 }
 
 }  // namespace velkan

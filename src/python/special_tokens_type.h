@@ -1,9 +1,9 @@
-// Special tokens in the binding: the type velkan.bpe.openai.SpecialTokens
-// (an encoding's special tokens, found natively) and what the Tokenizer's
-// methods need to honour allowed and disallowed subsets of them.
+// velkan.bpe.openai.SpecialTokens (special_tokens_type.cc): an encoding's
+// special tokens, found natively; and what the Tokenizer's methods need to
+// honour allowed and disallowed subsets of them (SpecialArgs).
 
-#ifndef VELKAN_PYTHON_ADDED_TOKEN_METHODS_H_
-#define VELKAN_PYTHON_ADDED_TOKEN_METHODS_H_
+#ifndef VELKAN_PYTHON_SPECIAL_TOKENS_TYPE_H_
+#define VELKAN_PYTHON_SPECIAL_TOKENS_TYPE_H_
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
@@ -78,10 +78,14 @@ class SpecialArgs {
   const SpecialSubset* disallowed_subset_ = nullptr;  // its strings that are no special token
 };
 
-// Tokenizer.encode_special(text, specials, allowed_special, disallowed_special).
-PyObject* tokenizer_encode_special(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
-extern const char kEncodeSpecialDoc[];
+// A text with lone surrogates has no UTF-8, but tiktoken checks it as it
+// is: read with each surrogate kept as its three bytes, every disallowed
+// string is found where it is in the str. Called after the text's UTF-8 read
+// failed (its UnicodeEncodeError set): sets tiktoken's ValueError when a
+// disallowed string is there, else leaves the UnicodeEncodeError (the caller
+// mends the text and tries again). Returns null.
+PyObject* refuse_unencodable(const SpecialArgs& special, PyObject* text);
 
 }  // namespace velkan
 
-#endif  // VELKAN_PYTHON_ADDED_TOKEN_METHODS_H_
+#endif  // VELKAN_PYTHON_SPECIAL_TOKENS_TYPE_H_
