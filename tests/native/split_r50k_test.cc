@@ -179,7 +179,7 @@ struct FixtureFile {
 
 class SplitFixtureTest : public testing::TestWithParam<FixtureFile> {};
 
-// Cases from tests/make_split_fixtures.py: pieces of the patterns as the
+// Cases from tools/make_split_fixtures.py: pieces of the patterns as the
 // regex package finds them. The variable in env names another file, e.g. a
 // large random one written with --only.
 TEST_P(SplitFixtureTest, MatchesReferencePattern) {

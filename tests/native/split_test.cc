@@ -227,7 +227,7 @@ Pieces split_lengths(const std::string& text, const std::string& lengths) {
   return pieces;
 }
 
-// Cases from tests/make_split_fixtures.py: pieces of the reference patterns.
+// Cases from tools/make_split_fixtures.py: pieces of the reference patterns.
 TEST(SplitTest, MatchesReferencePatterns) {
   std::ifstream in(VELKAN_TEST_DATA_DIR "/split_cases.txt");
   ASSERT_TRUE(in) << "tests/data/split_cases.txt not found";
