@@ -76,5 +76,5 @@ stage "running the C++ tests"
 
 # ---- Python tests ----------------------------------------------------------------
 stage "running the Python tests"
-"$PYTHON" -m pytest tests -q "$@"
+"$PYTHON" -m pytest tests/python -q "$@"
 stage "done"

@@ -25,7 +25,7 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests"))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "python"))
 sys.path.insert(0, HERE)
 
 from texts import load_corpora  # noqa: E402

@@ -17,7 +17,7 @@ import tiktoken
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests"))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "python"))
 
 import coldwarm  # noqa: E402
 

@@ -29,7 +29,7 @@ TEXT = "Cold start: the first text a fresh process encodes, with a number 12345.
 def main():
     impl, vocab, root = sys.argv[1:4]
     # The pattern is the benchmark's, not part of tiktoken's start.
-    sys.path.insert(0, os.path.join(root, "tests"))
+    sys.path.insert(0, os.path.join(root, "tests", "python"))
     from reference import PATTERNS, RANKS
 
     rss0 = rss_bytes()

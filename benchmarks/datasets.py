@@ -123,7 +123,9 @@ def main() -> None:
         ("velkan count (2 threads)", VELKAN_JOB),
         ("tiktoken Pool(2)", TIKTOKEN_JOB),
     ):
-        result = run(code, args.encoding, path, os.path.join(os.path.dirname(HERE), "tests"))
+        result = run(
+            code, args.encoding, path, os.path.join(os.path.dirname(HERE), "tests", "python")
+        )
         rows.append((name, result))
         print(
             "%-26s %12d tokens %7.1f s %7.1f MB/s  peak RSS %5.0f MB (all processes %5.0f MB)"

@@ -14,7 +14,7 @@
 
 #include "core/encoding.h"
 #include "core/uninitialized.h"
-#include "embedded_encodings.h"  // from tests/
+#include "embedded_encodings.h"  // from tests/native/
 
 namespace velkan::fuzz {
 

@@ -309,7 +309,7 @@ assert velkan.bpe.__file__.startswith(\"/root/venv/\")'" || result="install fail
   install_s=$((SECONDS - t0))
   if [ "$result" = pass ]; then
     echo "==> [$rel] the Python tests"
-    in_root "$root" "$log" "cd /root/velkan && /root/venv/bin/python -m pytest tests -q \
+    in_root "$root" "$log" "cd /root/velkan && /root/venv/bin/python -m pytest tests/python -q \
       -p no:cacheprovider" || result="tests failed"
   fi
   # The sdist where no wheel fits: without a compiler it must fail saying so.

@@ -8,7 +8,7 @@ per-vocabulary lines of velkan/bpe/openai.pyi come from it too. ENCODINGS
 lists each encoding's vocabulary, pre-split pattern, special tokens and
 vocabulary size; then the model-name tables, and the spellings of the
 pre-split patterns that velkan's hand-written rule sets reproduce exactly.
-Everything else iterates these tables. tests/test_encodings_data.py compares
+Everything else iterates these tables. tests/python/test_encodings_data.py compares
 them with an installed tiktoken, so that a drift is caught.
 
 This module imports nothing of velkan's: the generator runs it before
@@ -108,7 +108,7 @@ class VocabularyFacts(NamedTuple):
     rank_sha256: str  # the published SHA-256 of its whole rank file, "<name>.tiktoken"
     rule_set: str  # the rule set its Tokenizer splits with (a name of RULE_SETS)
     # BLAKE3-256 of the precomputed image construction writes for it
-    # (tests/image_test.cc and vocab_gap_test.cc print the new value when
+    # (tests/native/image_test.cc and vocab_gap_test.cc print the new value when
     # construction changes).
     image_digest: str
     # The vocabulary whose rank file starts this one's: then data/ holds only
@@ -233,7 +233,7 @@ def _harmony_special_tokens() -> dict[str, int]:
 # The text an id decodes to where two special tokens share it. tiktoken's
 # native decoder keeps whichever its hash map yields last, which is neither
 # the first nor the later of the table, so the answer is recorded per
-# encoding; tests/test_encodings_data.py checks it against tiktoken.
+# encoding; tests/python/test_encodings_data.py checks it against tiktoken.
 SHARED_ID_TEXTS: dict[str, dict[int, str]] = {
     "o200k_harmony": {200018: ENDOFPROMPT},
 }

@@ -10,7 +10,7 @@ import textwrap
 
 import pytest
 
-from reference import HERE
+from reference import DATA, HERE
 
 pytestmark = pytest.mark.skipif(
     not sysconfig.get_config_var("Py_GIL_DISABLED"), reason="needs a free-threaded CPython"
@@ -85,7 +85,7 @@ def test_threads_sharing_encodings_get_the_same_ids():
             t.join()
         print(len(wrong))
         """
-        % os.path.join(HERE, "data", "corpus", "multilingual.txt")
+        % os.path.join(DATA, "corpus", "multilingual.txt")
     )
     assert out.returncode == 0, out.stderr
     assert out.stdout.split() == ["0"]

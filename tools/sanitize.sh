@@ -5,7 +5,7 @@
 #         its own, the ASan runtime preloaded into the interpreter);
 #   tsan  the worker-pool and driver C++ tests under ThreadSanitizer. CPython is
 #         not built for TSan, so the pool is exercised from C++ threads.
-# Usage: tests/sanitize.sh [asan|tsan|all] [extra pytest arguments]
+# Usage: tools/sanitize.sh [asan|tsan|all] [extra pytest arguments]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 STAGE=${1:-all}
@@ -49,7 +49,7 @@ run_asan() {
   # check no native code of ours and would only run pip under the sanitizer.
   LD_PRELOAD="$runtime" PYTHONMALLOC=malloc VELKAN_TEST_PROFILE=checked \
     ASAN_OPTIONS="detect_leaks=0:abort_on_error=1" \
-    "$venv/bin/python" -m pytest tests -q -p no:cacheprovider --ignore=tests/test_packaging.py "$@"
+    "$venv/bin/python" -m pytest tests/python -q -p no:cacheprovider --ignore=tests/python/test_packaging.py "$@"
 }
 
 run_tsan() {

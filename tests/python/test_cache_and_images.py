@@ -9,7 +9,7 @@ import textwrap
 
 import pytest
 
-from reference import HERE, VOCABULARIES
+from reference import DATA, HERE, VOCABULARIES
 
 IMAGE_NAMES = {"cl100k_base": "precomputed_cl100k.bin", "o200k_base": "precomputed_o200k.bin"}
 SAMPLE = "Hello, wörld! It's 2024 — “quotes” and   spaces\n\n  indented 中文 テキスト 🙂"
@@ -102,7 +102,7 @@ def reference_ids(name, text=SAMPLE):
 @pytest.mark.parametrize("name", VOCABULARIES)
 def test_image_is_loaded_and_encodes_the_same(tmp_path, images, name):
     (tmp_path / IMAGE_NAMES[name]).write_bytes(images[name])
-    text = open(os.path.join(HERE, "data", "corpus", "multilingual.txt"), encoding="utf-8").read()
+    text = open(os.path.join(DATA, "corpus", "multilingual.txt"), encoding="utf-8").read()
     out = run_python(f"""
         import time, velkan, velkan.bpe.openai as o
         velkan.__file__ = {str(tmp_path / "__init__.py")!r}

@@ -11,7 +11,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 from sizes import size
 
-from reference import ALL_VOCABULARIES, PATTERNS, TRICKY, reference, tokenizer
+from reference import ALL_VOCABULARIES, PATTERNS, ROOT, TRICKY, reference, tokenizer
 from velkan import _budget
 
 tricky_text = st.lists(st.sampled_from(TRICKY + [" ", "\n\n", ". ", "。"]), max_size=80).map(
@@ -339,9 +339,7 @@ def test_edge_cases(name, kind, max_tokens):
         assert _budget.encode_with_offsets(enc, text) == tok.encode_with_offsets(text)
 
 
-CORPORA_DIR = os.path.join(
-    os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "benchmarks", "corpora"
-)
+CORPORA_DIR = os.path.join(ROOT, "benchmarks", "corpora")
 CORPORA = ("english", "code", "multilingual", "docs", "scripts", "typographic")
 
 

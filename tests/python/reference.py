@@ -9,11 +9,13 @@ import os
 from velkan import _encodings_data as _facts
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(HERE)
+ROOT = os.path.dirname(os.path.dirname(HERE))
+# The files the tests read (corpora, fixtures), shared with the C++ tests.
+DATA = os.path.join(ROOT, "tests", "data")
 RANKS = os.path.join(ROOT, "src", "vocab", "data")
 
 # OpenAI's pre-split patterns for the embedded vocabularies: tiktoken's own
-# spellings, which tests/test_encodings_data.py checks against tiktoken.
+# spellings, which tests/python/test_encodings_data.py checks against tiktoken.
 PATTERNS = {name: _facts.ENCODINGS[name].pat_str for name in _facts.VOCABULARIES}
 
 VOCABULARIES = ("cl100k_base", "o200k_base")
@@ -91,14 +93,14 @@ def corpus():
     benchmark corpus (prose, code, many scripts), and the repository's own
     Python and C++ sources."""
     texts = {}
-    for path in sorted(glob.glob(os.path.join(HERE, "data", "corpus", "*.txt"))):
+    for path in sorted(glob.glob(os.path.join(DATA, "corpus", "*.txt"))):
         texts["data/" + os.path.basename(path)] = _read(path)
     for path in sorted(glob.glob(os.path.join(ROOT, "benchmarks", "corpora", "*.txt"))):
         texts["benchmarks/" + os.path.basename(path)] = _read(path, 48 * 1024)
     for pattern in (
         "src/velkan/*.py",
         "src/velkan/cli/*.py",
-        "tests/test_*.py",
+        "tests/python/test_*.py",
         "src/core/*.cc",
         "src/driver/*.h",
     ):

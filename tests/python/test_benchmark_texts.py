@@ -8,11 +8,9 @@ import sys
 
 import pytest
 
-from reference import VOCABULARIES, reference, tokenizer
+from reference import ROOT, VOCABULARIES, reference, tokenizer
 
-sys.path.insert(
-    0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "benchmarks")
-)
+sys.path.insert(0, os.path.join(ROOT, "benchmarks"))
 import texts  # noqa: E402
 
 

@@ -67,7 +67,7 @@ def test_sdist_to_wheel_in_a_fresh_environment(tmp_path):
         "-q",
         "--disable-pip-version-check",
         "-r",
-        os.path.join(HERE, "requirements.txt"),
+        os.path.join(ROOT, "tests", "requirements.txt"),
     )
     run(python, "-m", "pip", "wheel", "--no-deps", "-w", str(tmp_path / "wheels"), str(sdist))
     (wheel,) = (tmp_path / "wheels").iterdir()

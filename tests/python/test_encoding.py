@@ -14,9 +14,9 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import velkan
-from reference import ALL_VOCABULARIES, rank_file_bytes
+from reference import ALL_VOCABULARIES, ROOT, rank_file_bytes
 
-_DATA = os.path.join(os.path.dirname(__file__), os.pardir, "src", "vocab", "data")
+_DATA = os.path.join(ROOT, "src", "vocab", "data")
 _URL = "https://openaipublic.blob.core.windows.net/encodings/%s.tiktoken"
 
 

@@ -26,7 +26,7 @@ NAMES = [
     "o200k_harmony",
 ]
 HERE = os.path.dirname(os.path.abspath(__file__))
-RANK_DIR = os.path.join(os.path.dirname(HERE), "src", "vocab", "data")
+RANK_DIR = os.path.join(os.path.dirname(os.path.dirname(HERE)), "src", "vocab", "data")
 
 
 def tiktoken_constructor_facts(name, monkeypatch):

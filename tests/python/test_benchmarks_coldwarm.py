@@ -10,11 +10,9 @@ import sys
 
 import pytest
 
-from reference import VOCABULARIES
+from reference import ROOT, VOCABULARIES
 
-sys.path.insert(
-    0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "benchmarks")
-)
+sys.path.insert(0, os.path.join(ROOT, "benchmarks"))
 import coldwarm  # noqa: E402
 import texts  # noqa: E402
 

@@ -1,4 +1,4 @@
-"""The native layer check (tools/check_layers.py, run by tests/lint.sh): the
+"""The native layer check (tools/check_layers.py, run by tools/lint.sh): the
 tree has no include that points up, and the checker finds the ones it must
 (so a passing tree is not a checker that sees nothing)."""
 
