@@ -34,6 +34,7 @@
 #include "core/rank_merge.h"
 #include "pool/worker_pool.h"
 #include "python/budget_methods.h"
+#include "python/char_offsets.h"
 #include "python/convert.h"
 #include "python/interpreter_lock.h"
 #include "python/objects.h"
@@ -542,6 +543,9 @@ PyMethodDef openai_functions[] = {
      "_set_stream_decoder($module, type, /)\n--\n\n"
      "Hand in velkan._budget.StreamDecoder, which Tokenizer.decoder() makes (the\n"
      "package does this on import)."},
+    {"_char_offsets",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(openai_char_offsets)),
+     METH_FASTCALL, kCharOffsetsDoc},
     {"_save_image", openai_save_image, METH_VARARGS,
      "_save_image($module, name, path, /)\n--\n\n"
      "Write the precomputed image of the vocabulary name (made first if needed)\n"

@@ -7,7 +7,7 @@ arguments here."""
 from __future__ import annotations
 
 import functools
-from collections.abc import Collection
+from collections.abc import Collection, Mapping
 from collections.abc import Set as AbstractSet
 from typing import Any, Literal, NoReturn, Union
 
@@ -38,6 +38,24 @@ class Specials:
         # The tokens searched natively (None when their texts cannot be:
         # texts with lone surrogates, ids out of range).
         self.native = _native_specials(decoding)
+
+    def stream_finder(self, allowed: Mapping[str, int]) -> Any:
+        """The native finder a stream searches its bytes with: the one encode
+        uses, or where there is none (a token text with lone surrogates, an id
+        out of range) one over the allowed tokens UTF-8 can hold, the only
+        ones a stream's bytes can contain."""
+        if self.native is not None:
+            return self.native
+        import velkan.bpe.openai as openai
+
+        kept = {}
+        for text, token in allowed.items():
+            try:
+                text.encode("utf-8")
+            except UnicodeEncodeError:
+                continue
+            kept[text] = token
+        return openai.SpecialTokens(kept)
 
     def allowed_set(self, allowed_special: AllowedSpecial) -> frozenset[str]:
         if allowed_special == "all":

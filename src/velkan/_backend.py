@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import bisect
 import functools
+import itertools
 from collections.abc import Sequence
 from concurrent.futures import ThreadPoolExecutor
 from typing import TYPE_CHECKING, Any, Callable
@@ -484,15 +485,10 @@ class Backend:
             )
             return result
         pieces = self.decode_tokens_bytes(tokens)
-        offsets = []
-        chars = 0
-        for piece in pieces:
-            # A token that starts with a continuation byte belongs to the
-            # character begun by the one before.
-            starts_inside = 0x80 <= piece[0] < 0xC0
-            offsets.append(max(0, chars - starts_inside))
-            chars += sum(1 for b in piece if not 0x80 <= b < 0xC0)
-        return b"".join(pieces).decode("utf-8", errors="strict"), offsets
+        data = b"".join(pieces)
+        text = data.decode("utf-8", errors="strict")
+        starts = list(itertools.accumulate(map(len, pieces[:-1]), initial=0)) if pieces else []
+        return text, char_offsets(data, starts)
 
     def decode_batch(
         self, batch: Sequence[Sequence[int]], errors: str, num_threads: int
@@ -513,6 +509,16 @@ def replace_surrogates(text: str) -> str:
     """text with surrogate pairs joined into their character and lone ones
     made U+FFFD (UTF-8 has no surrogates), as tiktoken mends them."""
     return text.encode("utf-16", "surrogatepass").decode("utf-16", "replace")
+
+
+def char_offsets(data: bytes, starts: list[int]) -> list[int]:
+    """The character offset of each byte offset of starts (increasing) into
+    data (UTF-8); a token that starts inside a character gets that
+    character's offset. The rule lives once, natively."""
+    import velkan.bpe.openai as openai
+
+    offsets: list[int] = openai._char_offsets(data, starts)
+    return offsets
 
 
 def map_threads(fn: Callable[[Any], Any], items: Sequence[Any], num_threads: int) -> list[Any]:

@@ -20,11 +20,9 @@ without line breaks): watch ``held_bytes``.
 from __future__ import annotations
 
 import codecs
-import re
 from collections.abc import Mapping
 from typing import Any, Callable, Union
 
-from velkan._added_tokens import raise_disallowed_special_token
 from velkan._backend import Backend, replace_surrogates
 
 __all__ = ["Stream"]
@@ -40,24 +38,6 @@ _CUSTOM_RETRY_BYTES = 4096
 # Characters kept before a cut for the assertions of a custom pattern that
 # look back one character (\b, \B, \m, \M).
 _CONTEXT = 4
-
-
-def _bytes_regex(tokens: frozenset[bytes]) -> re.Pattern[bytes] | None:
-    if not tokens:
-        return None
-    # Longest first, as Encoding.encode matches them.
-    ordered = sorted(tokens, key=lambda t: (-len(t), t))
-    return re.compile(b"|".join(re.escape(t) for t in ordered))
-
-
-def _common_prefix(tokens: frozenset[bytes]) -> bytes:
-    if not tokens:
-        return b""
-    first, last = min(tokens), max(tokens)
-    n = 0
-    while n < min(len(first), len(last)) and first[n] == last[n]:
-        n += 1
-    return first[:n]
 
 
 class Stream:
@@ -83,13 +63,15 @@ class Stream:
         maps the special tokens found to their ids, disallowed holds those
         whose text raises (both resolved by ``Encoding.stream``)."""
         self._name = name
-        self._allowed = {s.encode("utf-8"): i for s, i in allowed.items()}
-        allowed_bytes = frozenset(self._allowed)
-        disallowed_bytes = frozenset(s.encode("utf-8") for s in disallowed)
-        self._allowed_re = _bytes_regex(allowed_bytes)
-        self._allowed_prefix = _common_prefix(allowed_bytes)
-        self._disallowed_re = _bytes_regex(disallowed_bytes)
-        self._disallowed_prefix = _common_prefix(disallowed_bytes)
+        # Found and refused by the native finder encode uses, over the bytes
+        # held here; what this class adds is holding a token cut between parts.
+        self._finder = backend.specials.stream_finder(allowed)
+        self._allowed = frozenset(allowed)
+        self._disallowed = disallowed
+        allowed_bytes = frozenset(s.encode("utf-8") for s in allowed)
+        # Lone surrogates kept as their bytes: such a string is never found,
+        # but a buffer ending in its start waits as for any other.
+        disallowed_bytes = frozenset(s.encode("utf-8", "surrogatepass") for s in disallowed)
         self._max_disallowed = max(map(len, disallowed_bytes), default=0)
         specials = allowed_bytes | disallowed_bytes
         # Every proper prefix of a special token: a buffer ending in one may
@@ -158,7 +140,11 @@ class Stream:
 
     # ---- parts in --------------------------------------------------------------------
 
-    def _bytes_of(self, data: Data) -> bytes:
+    def _bytes_of(self, data: Data) -> tuple[bytes, bytes]:
+        """The part's UTF-8, and what the check for disallowed tokens reads:
+        the same bytes, or for a str with lone surrogates the str as it is
+        (each surrogate as its three bytes), as tiktoken checks it before it
+        mends the text."""
         if isinstance(data, str):
             kind: type = str
         elif isinstance(data, (bytes, bytearray, memoryview)):
@@ -175,7 +161,8 @@ class Stream:
                 % (self._kind.__name__, self._kind.__name__, type(data).__name__)
             )
         if not isinstance(data, str):
-            return data if type(data) is bytes else bytes(data)
+            part = data if type(data) is bytes else bytes(data)
+            return part, part
         data = self._high_surrogate + data
         self._high_surrogate = ""
         # Half a surrogate pair waits for its other half.
@@ -183,23 +170,25 @@ class Stream:
             self._high_surrogate = data[-1]
             data = data[:-1]
         try:
-            return data.encode("utf-8")
+            part = data.encode("utf-8")
+            return part, part
         except UnicodeEncodeError:
-            return replace_surrogates(data).encode("utf-8")
+            return replace_surrogates(data).encode(), data.encode("utf-8", "surrogatepass")
 
     def _run(self, data: Data | None, last: bool, want_ids: bool) -> Any:
         if self._done:
             raise ValueError("stream is finished: make a new one with Encoding.stream()")
         if data is not None:
-            part = self._bytes_of(data)
+            part, checked = self._bytes_of(data)
         elif self._high_surrogate:
             # A lone high surrogate at the very end: U+FFFD, as encode gives.
             part = "\ufffd".encode()
+            checked = self._high_surrogate.encode("utf-8", "surrogatepass")
             self._high_surrogate = ""
         else:
-            part = b""
+            part = checked = b""
         try:
-            self._check_disallowed(part)
+            self._check_disallowed(checked)
             if not last and self._held_bytes() + len(part) < self._wait_until:
                 self._pending.append(part)
                 self._pending_size += len(part)
@@ -220,21 +209,15 @@ class Stream:
     # ---- special tokens ------------------------------------------------------------
 
     def _check_disallowed(self, part: bytes) -> None:
-        if self._disallowed_re is None or not part:
+        if not self._disallowed or not part:
             return
         keep = self._max_disallowed - 1
         # A token cut between the parts fed so far and this one lies in these.
         seam = self._recent + part[:keep]
         self._recent = (self._recent + part)[-keep:] if keep else b""
-        # One byte of the tokens' common start first: a byte search runs at
-        # memory speed, a search for two bytes several times slower.
-        needle = self._disallowed_prefix[-1:]
-        for region in (seam, part):
-            if region.find(needle) == -1:
-                continue
-            match = self._disallowed_re.search(region)
-            if match is not None:
-                raise_disallowed_special_token(match.group().decode("utf-8"))
+        check = self._finder.check_bytes
+        check(seam, self._allowed, self._disallowed)
+        check(part, self._allowed, self._disallowed)
 
     def _hold_from(self, buf: bytes) -> int:
         """Where the buffer's tail that may grow into a special token starts
@@ -254,16 +237,18 @@ class Stream:
         out: Any = [] if want_ids else 0
         pos = 0
         hold = len(buf) if last or not self._partials else self._hold_from(buf)
-        if self._allowed_re is not None and buf.find(self._allowed_prefix[-1:]) != -1:
+        if self._allowed:
+            find = self._finder.find
             while True:
-                match = self._allowed_re.search(buf, pos)
-                if match is None or match.start() >= hold:
+                found = find(buf, pos, self._allowed)
+                if found is None or found[0] >= hold:
                     break
+                start, end, token = found
                 # Text before a special token ends there.
-                got, _ = self._prefix(buf[pos : match.start()], True, want_ids)
+                got, _ = self._prefix(buf[pos:start], True, want_ids)
                 out += got
-                out += [self._allowed[match.group()]] if want_ids else 1
-                pos = match.end()
+                out += [token] if want_ids else 1
+                pos = end
         if pos < hold:
             segment = buf[pos:hold] if pos or hold < len(buf) else buf
             got, used = self._prefix(segment, last, want_ids)
