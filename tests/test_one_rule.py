@@ -160,3 +160,42 @@ def test_char_offsets_refuses_what_it_cannot_read():
         velkan.bpe.openai._char_offsets(b"abc", [2, 1])
     with pytest.raises(TypeError, match="data must be str or bytes"):
         velkan.bpe.openai._char_offsets(3, [0])
+
+
+@pytest.mark.parametrize("token", [2**32, -1, 2**64, 1.5, True], ids=repr)
+def test_special_ids_are_ranks_as_in_tiktoken(token, ranks):
+    # One finder serves every path, so an id it cannot hold is refused when
+    # the encoding is made, with tiktoken's error, not searched for in Python.
+    def made(module):
+        try:
+            e = module.Encoding(
+                "ids", pat_str=UNUSUAL_PATTERN, mergeable_ranks=ranks, special_tokens={"<x>": token}
+            )
+            return e.encode("a<x>", allowed_special="all")
+        except (TypeError, OverflowError) as error:
+            return type(error), str(error)
+
+    assert made(velkan) == made(tiktoken)
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize(
+    ("text", "allowed"),
+    [
+        ("x foo<|endoftext|>", {"foo", "<|endoftext|>"}),
+        ("hello foo", {"foo"}),
+        ("hello<|endoftext|>", "all"),
+        ("a<|endoftext|> b", {"<|endoftext|>"}),
+    ],
+)
+def test_allowed_strings_that_are_no_token(kind, text, allowed, ranks):
+    # tiktoken finds only special tokens, whatever else allowed_special names.
+    ours, oracle = _pair(kind, ranks)
+    assert ours.encode(text, allowed_special=allowed) == oracle.encode(
+        text, allowed_special=allowed
+    )
+    stable, completions = ours.encode_with_unstable(text, allowed_special=allowed)
+    expected_stable, expected_completions = oracle.encode_with_unstable(
+        text, allowed_special=allowed
+    )
+    assert (stable, sorted(completions)) == (expected_stable, sorted(expected_completions))
