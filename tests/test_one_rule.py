@@ -199,3 +199,11 @@ def test_allowed_strings_that_are_no_token(kind, text, allowed, ranks):
         text, allowed_special=allowed
     )
     assert (stable, sorted(completions)) == (expected_stable, sorted(expected_completions))
+
+
+def test_an_empty_special_token_is_refused(ranks):
+    # tiktoken's results for one depend on its hash map's order.
+    with pytest.raises(ValueError, match="the empty string cannot be a special token"):
+        velkan.Encoding(
+            "empty", pat_str=UNUSUAL_PATTERN, mergeable_ranks=ranks, special_tokens={"": 100300}
+        )

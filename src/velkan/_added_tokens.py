@@ -38,6 +38,10 @@ class Specials:
         # in tiktoken, which refuses others with these errors.
         import velkan.bpe.openai as openai
 
+        if "" in decoding:
+            # tiktoken's search would find it before every character, ahead of
+            # the other tokens or not as its hash map happens to order them.
+            raise ValueError("special_tokens: the empty string cannot be a special token")
         self.native = openai.SpecialTokens({s: _rank(i) for s, i in decoding.items()})
 
     def allowed_set(self, allowed_special: AllowedSpecial) -> frozenset[str]:
