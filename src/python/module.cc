@@ -24,11 +24,13 @@
 #include "core/rank_merge.h"
 #include "pool/worker_pool.h"
 #include "python/bpe_type.h"
+#include "python/char_offsets.h"
 #include "python/convert.h"
 #include "python/interpreter_lock.h"
 #include "python/parallel_options_type.h"
 #include "python/py_ref.h"
 #include "python/special_tokens_type.h"
+#include "python/static_type.h"
 #include "python/tokenizer_type.h"
 #include "util/thread_ready.h"
 #include "vocab/embedded.h"
@@ -324,6 +326,7 @@ PyMethodDef openai_functions[] = {
      "_set_stream_decoder($module, type, /)\n--\n\n"
      "Hand in velkan._budget.StreamDecoder, which Tokenizer.decoder() makes (the\n"
      "package does this on import)."},
+    {"_char_offsets", as_method(openai_char_offsets), METH_FASTCALL, kCharOffsetsDoc},
     {"_save_image", openai_save_image, METH_VARARGS,
      "_save_image($module, name, path, /)\n--\n\n"
      "Write the precomputed image of the vocabulary name (made first if needed)\n"

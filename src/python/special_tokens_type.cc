@@ -10,8 +10,11 @@
 #include <string>
 #include <unordered_map>
 
+#include "python/batch.h"
 #include "python/bpe_type.h"
+#include "python/char_offsets.h"
 #include "python/convert.h"
+#include "python/special_search.h"
 #include "python/static_type.h"
 
 namespace velkan {
@@ -389,9 +392,8 @@ PyObject* special_tokens_tokens_bytes(PyObject* self, PyObject* const* args, Py_
     if (items == nullptr) return nullptr;
     const Py_ssize_t n = PyList_GET_SIZE(items.get());
     std::vector<PyRef> pieces;
-    std::vector<PyRef> offsets;
+    std::vector<uint64_t> starts;
     std::string all;
-    uint64_t chars = 0;
     pieces.reserve(static_cast<size_t>(n));
     for (Py_ssize_t i = 0; i < n; i++) {
       uint32_t id;
@@ -409,18 +411,20 @@ PyObject* special_tokens_tokens_bytes(PyObject* self, PyObject* const* args, Py_
         if (pieces.back() == nullptr) return nullptr;
         continue;
       }
-      // A token that starts with a continuation byte belongs to the
-      // character begun before it.
-      const bool inside = length > 0 && bytes[0] >= 0x80 && bytes[0] < 0xC0;
-      offsets.emplace_back(PyLong_FromUnsignedLongLong(chars > 0 && inside ? chars - 1 : chars));
-      if (offsets.back() == nullptr) return nullptr;
-      for (uint64_t k = 0; k < length; k++) chars += !(bytes[k] >= 0x80 && bytes[k] < 0xC0);
+      starts.push_back(all.size());
       all.append(reinterpret_cast<const char*>(bytes), length);
     }
     if (!with_offsets) return refs_to_list(pieces);
     const PyRef text(
         PyUnicode_DecodeUTF8(all.data(), static_cast<Py_ssize_t>(all.size()), "strict"));
     if (text == nullptr) return nullptr;
+    std::vector<PyRef> offsets;
+    offsets.reserve(starts.size());
+    CharOffsets at(reinterpret_cast<const uint8_t*>(all.data()), all.size(), true);
+    for (const uint64_t start : starts) {
+      offsets.emplace_back(PyLong_FromUnsignedLongLong(at.at(start)));
+      if (offsets.back() == nullptr) return nullptr;
+    }
     PyObject* list = refs_to_list(offsets);
     if (list == nullptr) return nullptr;
     return Py_BuildValue("(ON)", text.get(), list);
@@ -498,6 +502,8 @@ PyMethodDef special_tokens_methods[] = {
      "Raise tiktoken's ValueError when a special token of disallowed_special (\"all\":\n"
      "every one not in allowed_special; any iterable of str, as tiktoken reads it) is in\n"
      "text; None otherwise, and NotImplemented for a text that is no str."},
+    {"find", as_method(special_tokens_find), METH_FASTCALL, kSpecialFindDoc},
+    {"check_bytes", as_method(special_tokens_check_bytes), METH_FASTCALL, kSpecialCheckBytesDoc},
     {"raise_disallowed", as_method(special_tokens_raise_disallowed), METH_O | METH_STATIC,
      "raise_disallowed(token, /)\n--\n\n"
      "Raise tiktoken's ValueError for the disallowed special token text token (a str)."},
@@ -668,6 +674,14 @@ PyObject* SpecialArgs::raise_disallowed(uint32_t index) const {
     token = disallowed_subset_->extra_names[index - data_->names.size()].get();
   }
   return raise_disallowed_special(token);
+}
+
+std::optional<SpecialMatch> SpecialArgs::find_allowed(const uint8_t* text, uint64_t length,
+                                                      uint64_t pos) const {
+  if (!allows()) return std::nullopt;
+  std::optional<SpecialMatch> m = data_->finder->find(text, length, pos, *allowed_);
+  if (m) m->index = data_->ids[m->index];
+  return m;
 }
 
 PyObject* raise_disallowed_special(PyObject* token) {

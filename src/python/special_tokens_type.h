@@ -54,6 +54,10 @@ class SpecialArgs {
   std::optional<uint32_t> first_disallowed(const uint8_t* text, uint64_t length) const;
   // Sets tiktoken's ValueError for what first_disallowed found; returns null.
   PyObject* raise_disallowed(uint32_t index) const;
+  // The leftmost allowed special token at pos or after it (the longest of
+  // those starting there), its index replaced by its id.
+  std::optional<SpecialMatch> find_allowed(const uint8_t* text, uint64_t length,
+                                           uint64_t pos) const;
   // Appends the ids of the text with the allowed special tokens in it.
   void encode(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
               std::vector<uint32_t>& out, const Interrupt* interrupt) const;

@@ -10,6 +10,7 @@
 
 #include "driver/budget.h"
 #include "python/batch.h"
+#include "python/char_offsets.h"
 #include "python/convert.h"
 #include "python/module.h"
 #include "python/py_ref.h"
@@ -18,26 +19,6 @@
 namespace velkan {
 namespace {
 
-// Turns increasing byte offsets of a UTF-8 text into character offsets in
-// one forward pass. A byte inside a character maps to that character.
-class CharOffsets {
- public:
-  CharOffsets(const uint8_t* text, uint64_t length, bool chars)
-      : text_(text), length_(length), chars_(chars) {}
-  uint64_t at(uint64_t byte) {
-    if (!chars_) return byte;
-    for (; pos_ < byte && pos_ < length_; pos_++) count_ += (text_[pos_] & 0xC0) != 0x80;
-    const bool inside = byte < length_ && (text_[byte] & 0xC0) == 0x80 && count_ > 0;
-    return count_ - (inside ? 1 : 0);
-  }
-
- private:
-  const uint8_t* text_;
-  uint64_t length_;
-  bool chars_;
-  uint64_t pos_ = 0;
-  uint64_t count_ = 0;
-};
 
 // A slice of the argument, as its own type.
 PyObject* slice_of(PyObject* text, const TextArg& bytes, bool is_str, uint64_t byte_start,

@@ -6,10 +6,10 @@ arguments here."""
 
 from __future__ import annotations
 
-import functools
+import operator
 from collections.abc import Collection
 from collections.abc import Set as AbstractSet
-from typing import Any, Literal, NoReturn, Union
+from typing import Literal, NoReturn, SupportsIndex, Union
 
 AllowedSpecial = Union[Literal["all"], AbstractSet[str]]
 DisallowedSpecial = Union[Literal["all"], Collection[str]]
@@ -33,11 +33,16 @@ class Specials:
             del decoding[text]
             decoding[text] = token
         self.bytes_of_id = {i: s.encode("utf-8") for s, i in decoding.items()}
-        # Text without this prefix holds no special token.
-        self.prefix = common_prefix(list(special_tokens))
-        # The tokens searched natively (None when their texts cannot be:
-        # texts with lone surrogates, ids out of range).
-        self.native = _native_specials(decoding)
+        # The tokens found natively, by every path: encode, the checks,
+        # encodings split in Python, streams. Their ids are 32-bit ranks, as
+        # in tiktoken, which refuses others with these errors.
+        import velkan.bpe.openai as openai
+
+        if "" in decoding:
+            # tiktoken's search would find it before every character, ahead of
+            # the other tokens or not as its hash map happens to order them.
+            raise ValueError("special_tokens: the empty string cannot be a special token")
+        self.native = openai.SpecialTokens({s: _rank(i) for s, i in decoding.items()})
 
     def allowed_set(self, allowed_special: AllowedSpecial) -> frozenset[str]:
         if allowed_special == "all":
@@ -64,20 +69,12 @@ class Specials:
         """Raises tiktoken's ValueError when text holds a disallowed token."""
         if not disallowed_special:
             return
-        if self.native is not None and type(text) is str:
-            try:
-                if self.native.check(text, allowed, disallowed_special) is None:
-                    return
-            except UnicodeEncodeError:
-                pass  # lone surrogates: the search below reads str
-        disallowed = self.disallowed_set(allowed, disallowed_special)
-        if not disallowed:
-            return
-        if self.prefix and self.prefix not in text and disallowed <= self.all:
-            return
-        match = special_regex(disallowed).search(text)
-        if match is not None:
-            raise_disallowed_special_token(match.group())
+        try:
+            self.native.check(text, allowed, disallowed_special)
+        except UnicodeEncodeError:
+            # Lone surrogates: the text was searched as it is and holds no
+            # disallowed string; encoding mends it.
+            pass
 
 
 def raise_disallowed_special_token(token: str) -> NoReturn:
@@ -90,30 +87,11 @@ def raise_disallowed_special_token(token: str) -> NoReturn:
     raise AssertionError("unreachable: raise_disallowed raises")
 
 
-def common_prefix(strings: list[str]) -> str:
-    if not strings:
-        return ""
-    first, last = min(strings), max(strings)
-    n = 0
-    while n < min(len(first), len(last)) and first[n] == last[n]:
-        n += 1
-    return first[:n]
-
-
-@functools.lru_cache(maxsize=128)
-def special_regex(tokens: frozenset[str]) -> Any:
-    import re
-
-    # Longest first, so that where one special token begins another the longer
-    # one wins, whatever the set's order.
-    ordered = sorted(tokens, key=lambda t: (-len(t), t))
-    return re.compile("|".join(re.escape(t) for t in ordered))
-
-
-def _native_specials(special_tokens: dict[str, int]) -> Any:
-    import velkan.bpe.openai as openai
-
-    try:
-        return openai.SpecialTokens(special_tokens)
-    except (UnicodeEncodeError, ValueError, TypeError):
-        return None  # texts with lone surrogates, ids out of range: searched in Python
+def _rank(token: SupportsIndex) -> int:
+    """A special token's id as tiktoken converts it to its 32-bit rank."""
+    value = operator.index(token)
+    if not -(2**63) <= value < 2**63:
+        raise OverflowError("Python int too large to convert to C long")
+    if not 0 <= value < 2**32:
+        raise OverflowError("out of range integral type conversion attempted")
+    return value

@@ -1,21 +1,22 @@
 """What ``Encoding`` calls to encode and decode: one backend per encoding,
 over its vocabulary (``_vocabulary.Vocabulary``) and its special tokens
 (``_added_tokens.Specials``). Every choice between the native calls and the
-general path lives here: a vocabulary whose rule set is native and whose
-special tokens the native finder takes goes through one native call per
-method; the rest (patterns split by the regex package, ranks the native core
-refuses, special tokens with lone surrogates, argument shapes the native
-calls leave) runs the general path, with the same ids and errors."""
+general path lives here: a vocabulary whose rule set is native goes through
+one native call per method; the rest (patterns split by the regex package,
+ranks the native core refuses, argument shapes the native calls leave) runs
+the general path, with the same ids and errors. Special tokens are found by
+the native finder on every path."""
 
 from __future__ import annotations
 
 import bisect
 import functools
-from collections.abc import Sequence
+import itertools
+from collections.abc import Iterator, Sequence
 from concurrent.futures import ThreadPoolExecutor
-from typing import TYPE_CHECKING, Any, Callable
+from typing import TYPE_CHECKING, Any, Callable, Protocol
 
-from velkan._added_tokens import AllowedSpecial, DisallowedSpecial, Specials, special_regex
+from velkan._added_tokens import AllowedSpecial, DisallowedSpecial, Specials
 from velkan._vocabulary import Vocabulary
 
 if TYPE_CHECKING:
@@ -31,17 +32,12 @@ class Backend:
         self.specials = specials
         native_specials = specials.native
         # Native whole-text calls: a tokenizer that splits the text itself.
-        self.native = (
-            vocabulary.tokenizer
-            if vocabulary.split is None and native_specials is not None
-            else None
-        )
+        self.native = vocabulary.tokenizer if vocabulary.split is None else None
         # Native decoding: a byte-pair encoding that holds the ordinary ids
         # and refuses the ids that name no token.
         self.native_bpe = (
             vocabulary.bpe
             if vocabulary.decoder is None
-            and native_specials is not None
             and not any(vocabulary.bpe.decode_tokens([i]) for i in vocabulary.gaps)
             else None
         )
@@ -85,6 +81,17 @@ class Backend:
         """The native ``velkan.bpe.openai.Tokenizer``, or None when the pattern
         has no native rule set (pieces then come from the regex package)."""
         return self.vocabulary.tokenizer
+
+    def stream_prefix(self) -> StreamPrefix:
+        """What a new stream asks for the certain start of its buffer:
+        ``(data, last, want_ids) -> (ids or count, bytes used)``, with
+        ``retry_bytes``, the buffer size from which a try that gave nothing
+        waits for twice as much."""
+        if self.vocabulary.tokenizer is not None:
+            return _NativePrefix(self.vocabulary.tokenizer)
+        from velkan._general import PatternPrefix
+
+        return PatternPrefix(self.vocabulary)
 
     @property
     def max_ordinary_id(self) -> int:
@@ -133,19 +140,32 @@ class Backend:
             found = self.native.encode_special(text, self.specials.native, allowed, ())
             if found is not NotImplemented:
                 return found  # type: ignore[no-any-return]
-        vocabulary = self.vocabulary
-        prefix = self.specials.prefix
-        if not allowed or (prefix and prefix not in text):
-            return vocabulary.encode_ordinary(text)
+        encode = self.vocabulary.encode_ordinary
+        if not allowed:
+            return encode(text)
+        # Found by the native finder in the UTF-8 (lone surrogates raise
+        # here, as in encode_ordinary); the text between is valid UTF-8,
+        # since a token's text begins with a whole character.
+        data = text.encode("utf-8")
         ids: list[int] = []
         pos = 0
-        for match in special_regex(allowed).finditer(text):
-            if match.start() > pos:
-                ids += vocabulary.encode_ordinary(text[pos : match.start()])
-            ids.append(self.specials.tokens[match.group()])
-            pos = match.end()
-        ids += vocabulary.encode_ordinary(text[pos:])
+        for start, end, token in self._specials_in(data, allowed):
+            if start > pos:
+                ids += encode(data[pos:start].decode("utf-8"))
+            ids.append(token)
+            pos = end
+        if pos == 0:
+            return encode(text)
+        ids += encode(data[pos:].decode("utf-8"))
         return ids
+
+    def _specials_in(self, data: bytes, allowed: frozenset[str]) -> Iterator[tuple[int, int, int]]:
+        # (start, end, id) of each allowed special token in data, in order.
+        find = self.specials.native.find
+        found = find(data, 0, allowed)
+        while found is not None:
+            yield found
+            found = find(data, found[1], allowed)
 
     def encode_to_numpy(
         self, text: str, allowed_special: AllowedSpecial, disallowed_special: DisallowedSpecial
@@ -357,15 +377,16 @@ class Backend:
         tokens = self.encode_allowed(text, allowed)
         if not tokens or not text:
             return tokens, []
-        prefix = self.specials.prefix
-        if prefix and text.endswith(tuple(allowed or ())):
-            return tokens, []
         # The last piece is that of the text after the last special token: the
-        # pattern never sees a special token's text.
+        # pattern never sees a special token's text, and a text that ends
+        # with one has nothing unstable.
         tail = text
-        if allowed and prefix in text:
-            for match in special_regex(allowed).finditer(text):
-                tail = text[match.end() :]
+        if allowed:
+            data = text.encode("utf-8")
+            end = max((found[1] for found in self._specials_in(data, allowed)), default=0)
+            if end == len(data):
+                return tokens, []
+            tail = data[end:].decode("utf-8")
         vocabulary = self.vocabulary
         last = vocabulary.last_piece(tail, pat_str)
         if not last:
@@ -484,15 +505,10 @@ class Backend:
             )
             return result
         pieces = self.decode_tokens_bytes(tokens)
-        offsets = []
-        chars = 0
-        for piece in pieces:
-            # A token that starts with a continuation byte belongs to the
-            # character begun by the one before.
-            starts_inside = 0x80 <= piece[0] < 0xC0
-            offsets.append(max(0, chars - starts_inside))
-            chars += sum(1 for b in piece if not 0x80 <= b < 0xC0)
-        return b"".join(pieces).decode("utf-8", errors="strict"), offsets
+        data = b"".join(pieces)
+        text = data.decode("utf-8", errors="strict")
+        starts = list(itertools.accumulate(map(len, pieces[:-1]), initial=0)) if pieces else []
+        return text, char_offsets(data, starts)
 
     def decode_batch(
         self, batch: Sequence[Sequence[int]], errors: str, num_threads: int
@@ -509,10 +525,42 @@ class Backend:
         return map_threads(self.decode_bytes, batch, num_threads)
 
 
+class StreamPrefix(Protocol):
+    retry_bytes: int
+
+    def __call__(self, data: bytes, last: bool, want_ids: bool, /) -> tuple[Any, int]: ...
+
+
+class _NativePrefix:
+    """A stream's certain start from the native tokenizer."""
+
+    # Large: the native split is fast, and a piece that never ends (a huge
+    # whitespace run) is split O(log n) times this way.
+    retry_bytes = 256 * 1024
+
+    def __init__(self, tokenizer: Any) -> None:
+        self._encode = tokenizer._encode_prefix
+        self._count = tokenizer._count_prefix
+
+    def __call__(self, data: bytes, last: bool, want_ids: bool) -> tuple[Any, int]:
+        got: tuple[Any, int] = (self._encode if want_ids else self._count)(data, last)
+        return got
+
+
 def replace_surrogates(text: str) -> str:
     """text with surrogate pairs joined into their character and lone ones
     made U+FFFD (UTF-8 has no surrogates), as tiktoken mends them."""
     return text.encode("utf-16", "surrogatepass").decode("utf-16", "replace")
+
+
+def char_offsets(data: bytes, starts: list[int]) -> list[int]:
+    """The character offset of each byte offset of starts (increasing) into
+    data (UTF-8); a token that starts inside a character gets that
+    character's offset. The rule lives once, natively."""
+    import velkan.bpe.openai as openai
+
+    offsets: list[int] = openai._char_offsets(data, starts)
+    return offsets
 
 
 def map_threads(fn: Callable[[Any], Any], items: Sequence[Any], num_threads: int) -> list[Any]:

@@ -12,8 +12,11 @@ from __future__ import annotations
 
 import bisect
 import codecs
+import itertools
 from collections.abc import Iterable, Sequence
 from typing import Any, Protocol
+
+from velkan._backend import char_offsets
 
 __all__ = [
     "StreamDecoder",
@@ -104,14 +107,10 @@ def encode_with_offsets(enc: Any, text: str) -> tuple[list[int], list[int]]:
     if native is not None:
         return native.encode_with_offsets(text)  # type: ignore[no-any-return]
     ids: list[int] = enc.encode_ordinary(text)
-    starts: list[int] = []
-    pos = 0  # bytes so far
-    data = text.encode("utf-8") if isinstance(text, str) else bytes(text)
-    char_of = _char_index(data) if isinstance(text, str) else None
-    for token in ids:
-        starts.append(char_of[pos] if char_of is not None else pos)
-        pos += len(enc.decode_single_token_bytes(token))
-    return ids, starts
+    data = text.encode("utf-8") if isinstance(text, str) else None
+    lengths = [len(enc.decode_single_token_bytes(token)) for token in ids[:-1]]
+    starts = list(itertools.accumulate(lengths, initial=0)) if ids else []
+    return ids, (char_offsets(data, starts) if data is not None else starts)
 
 
 def decoder(enc: Any) -> StreamDecoder:
@@ -162,18 +161,6 @@ def _longest_fit(good: int, bad: int, fits: Any) -> int:
     return good
 
 
-def _char_index(data: bytes) -> list[int]:
-    """For each byte offset (and the end), the index of the character it is in."""
-    index = []
-    chars = -1
-    for byte in data:
-        if byte & 0xC0 != 0x80:
-            chars += 1
-        index.append(chars)
-    index.append(chars + 1)
-    return index
-
-
 def _level(text: str, i: int) -> int:
     """How good a cut before text[i] is, as the native code ranks it."""
     if i >= len(text):
@@ -198,20 +185,23 @@ def _slow_chunk_spans(enc: Any, text: str, max_tokens: int, overlap: int) -> lis
     between cuts longer than the budget, the cut goes at the longest
     character boundary that fits, as the native path cuts inside a piece."""
     data = text.encode("utf-8")
-    char_of = _char_index(data)
     ids = enc.encode_ordinary(text)
     # Character offsets where a token starts at a character boundary, and the
     # tokens before each (for the window; each chunk is checked exactly).
-    bounds = [0]
-    counts = [0]
+    cuts: list[int] = []
+    numbers: list[int] = []
     pos = 0
     for number, token in enumerate(ids, 1):
         pos += len(enc.decode_single_token_bytes(token))
         if pos == len(data) or data[pos] & 0xC0 != 0x80:
-            c = char_of[pos]
-            if c != bounds[-1]:
-                bounds.append(c)
-                counts.append(number)
+            cuts.append(pos)
+            numbers.append(number)
+    bounds = [0]
+    counts = [0]
+    for c, number in zip(char_offsets(data, cuts), numbers):
+        if c != bounds[-1]:
+            bounds.append(c)
+            counts.append(number)
     n = len(text)
 
     def fits(start: int, end: int) -> bool:

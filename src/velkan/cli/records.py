@@ -361,10 +361,9 @@ def records(source: Source, index: int) -> Iterator[Batch]:
 def _mend(texts: list[Text]) -> list[Text]:
     # JSON may escape a lone surrogate, which UTF-8 cannot hold: U+FFFD, as
     # tiktoken encodes it.
-    return [
-        t.encode("utf-16", "surrogatepass").decode("utf-16", "replace") if isinstance(t, str) else t
-        for t in texts
-    ]
+    from velkan._backend import replace_surrogates
+
+    return [replace_surrogates(t) if isinstance(t, str) else t for t in texts]
 
 
 def count_texts(tok: Tokenizer, texts: list[Text]) -> list[int]:

@@ -1,0 +1,209 @@
+"""Rules that once had a Python and a native copy, now one: the stream's
+special-token finder (the one encode uses), the lone-surrogate mender and the
+character offset of a token that starts inside a character. Each case runs
+through every path that used to have its own copy (native rule set, a pattern
+without one, special tokens the native finder cannot hold) against tiktoken."""
+
+import pytest
+import tiktoken
+
+import velkan
+import velkan.bpe.openai
+from reference import PATTERNS, load_ranks, reference
+from velkan._backend import replace_surrogates
+from velkan.cli import records
+
+# No native rule set splits this: case-insensitive letters, digits one by one,
+# anything else in runs.
+UNUSUAL_PATTERN = r"""(?i:[a-z]+)|\d| ?[^\sa-zA-Z\d]+|\s+(?!\S)|\s+"""
+SPECIALS = {"<|endoftext|>": 100257, "<|fim_prefix|>": 100258, "<|endofprompt|>": 100276}
+
+
+@pytest.fixture(scope="module")
+def ranks():
+    return load_ranks("cl100k_base")
+
+
+def _pair(kind, ranks):
+    """(velkan, tiktoken) encodings of one kind."""
+    pat = UNUSUAL_PATTERN if kind == "unusual" else PATTERNS["cl100k_base"]
+    if kind == "native":
+        oracle = tiktoken.Encoding(
+            "cl100k_base", pat_str=pat, mergeable_ranks=ranks, special_tokens=SPECIALS
+        )
+        return velkan.get_encoding("cl100k_base"), oracle
+    if kind == "sparse":
+        # Ranks far apart (the first 2,000 of cl100k's, a thousand apart): the
+        # native encoder gets them renumbered and decoding runs in Python.
+        ranks = {b: r * 1000 for b, r in ranks.items() if r < 2000}
+    ours = velkan.Encoding(
+        "one_rule_" + kind, pat_str=pat, mergeable_ranks=ranks, special_tokens=SPECIALS
+    )
+    oracle = tiktoken.Encoding(
+        "one_rule_" + kind, pat_str=pat, mergeable_ranks=ranks, special_tokens=SPECIALS
+    )
+    return ours, oracle
+
+
+KINDS = ("native", "unusual", "sparse")
+
+TEXTS = [
+    "hello <|endoftext|> world",
+    "<|endoftext|><|fim_prefix|>x<|endofprompt|>",
+    "a<|endoftext|>b<|endo",
+    "中文<|endofprompt|>\U0001f600 tail 123",
+    "no specials at all, just text\n\n  ",
+    "<|<|endoftext|>|>",
+]
+SURROGATE_TEXTS = ["a\ud800b", "\udc00<|endoftext|>", "x\ud83d\ude00y", "end\ud83d"]
+
+
+def _feed_all(stream, text, cuts):
+    out = []
+    bounds = sorted({0, len(text), *(min(c, len(text)) for c in cuts)})
+    for a, b in zip(bounds, bounds[1:]):
+        out += stream.feed(text[a:b])
+    return out + stream.finish()
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("text", TEXTS + SURROGATE_TEXTS)
+@pytest.mark.parametrize("as_bytes", [False, True])
+def test_stream_finds_specials_as_encode_at_every_cut(kind, text, as_bytes, ranks):
+    ours, oracle = _pair(kind, ranks)
+    expected = oracle.encode(text, allowed_special="all")
+    data = replace_surrogates(text).encode() if as_bytes else text
+    for cut in range(len(data) + 1):
+        got = _feed_all(ours.stream(allowed_special="all"), data, [cut, cut + 3])
+        assert got == expected, (cut, data)
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("text", [t for t in TEXTS if "<|endoftext|>" in t])
+def test_stream_refuses_a_disallowed_token_cut_anywhere(kind, text, ranks):
+    ours, oracle = _pair(kind, ranks)
+    with pytest.raises(ValueError) as expected:
+        oracle.encode(text, allowed_special={"<|fim_prefix|>"})
+    for cut in range(len(text) + 1):
+        stream = ours.stream(allowed_special={"<|fim_prefix|>"})
+        with pytest.raises(ValueError) as got:
+            _feed_all(stream, text, [cut])
+        assert str(got.value) == str(expected.value)
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize(
+    "disallowed", [{"\ud800"}, {"<\ud800>", "<|endoftext|>"}, {"lo w", "<|fim", ""}], ids=repr
+)
+def test_stream_takes_the_disallowed_sets_encode_takes(kind, disallowed, ranks):
+    # Strings that are no special token, lone surrogates among them, are
+    # searched for as tiktoken does, never found when UTF-8 cannot hold them.
+    ours, oracle = _pair(kind, ranks)
+    for text in ["hello world", "hel", "<|fim_prefix|> x", "a\ud800b"]:
+        try:
+            expected = oracle.encode(text, disallowed_special=disallowed)
+        except ValueError as e:
+            expected = str(e)
+        try:
+            got = _feed_all(ours.stream(disallowed_special=disallowed), text, [2])
+        except ValueError as e:
+            got = str(e)
+        assert got == expected, text
+
+
+@pytest.mark.parametrize("text", SURROGATE_TEXTS + ["\ud800", "\udfff\ud800", "ok"])
+def test_one_surrogate_mender(text):
+    # What the command line mends its JSON texts with is what encode does.
+    oracle = reference("cl100k_base")
+    ours = velkan.get_encoding("cl100k_base")
+    mended = records._mend([text, b"raw"])
+    assert mended == [replace_surrogates(text), b"raw"]
+    assert ours.encode_ordinary(mended[0]) == oracle.encode_ordinary(text)
+
+
+# Tokens that start inside a character: cl100k splits these characters.
+INSIDE = ["\U0001f600\U0001f601 ok", "𝔘𝔫𝔦𝔠𝔬𝔡𝔢", "a\u0301\u20ac\u00e9中文🀄", "plain"]
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("text", INSIDE)
+def test_decode_with_offsets_one_rule(kind, text, ranks):
+    ours, oracle = _pair(kind, ranks)
+    ids = oracle.encode(text + "<|endoftext|>", allowed_special="all")
+    assert ours.decode_with_offsets(ids) == oracle.decode_with_offsets(ids)
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("text", INSIDE)
+def test_encode_with_offsets_counts_as_decode_with_offsets(kind, text, ranks):
+    ours, oracle = _pair(kind, ranks)
+    ids, starts = ours.encode_with_offsets(text)
+    assert ids == oracle.encode_ordinary(text)
+    assert starts == oracle.decode_with_offsets(ids)[1]
+
+
+@pytest.mark.parametrize(
+    ("data", "starts", "expected"),
+    [
+        ("a€b".encode(), [0, 1, 2, 4, 5], [0, 1, 1, 2, 3]),
+        (b"", [0], [0]),
+        ("\U0001f600".encode(), [0, 1, 3, 4], [0, 0, 0, 1]),
+        (b"\x80x", [0, 1], [0, 0]),
+    ],
+)
+def test_char_offsets(data, starts, expected):
+    assert velkan.bpe.openai._char_offsets(data, starts) == expected
+
+
+def test_char_offsets_refuses_what_it_cannot_read():
+    with pytest.raises(ValueError, match="below the one before"):
+        velkan.bpe.openai._char_offsets(b"abc", [2, 1])
+    with pytest.raises(TypeError, match="data must be str or bytes"):
+        velkan.bpe.openai._char_offsets(3, [0])
+
+
+@pytest.mark.parametrize("token", [2**32, -1, 2**64, 1.5, True], ids=repr)
+def test_special_ids_are_ranks_as_in_tiktoken(token, ranks):
+    # One finder serves every path, so an id it cannot hold is refused when
+    # the encoding is made, with tiktoken's error, not searched for in Python.
+    def made(module):
+        try:
+            e = module.Encoding(
+                "ids", pat_str=UNUSUAL_PATTERN, mergeable_ranks=ranks, special_tokens={"<x>": token}
+            )
+            return e.encode("a<x>", allowed_special="all")
+        except (TypeError, OverflowError) as error:
+            return type(error), str(error)
+
+    assert made(velkan) == made(tiktoken)
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize(
+    ("text", "allowed"),
+    [
+        ("x foo<|endoftext|>", {"foo", "<|endoftext|>"}),
+        ("hello foo", {"foo"}),
+        ("hello<|endoftext|>", "all"),
+        ("a<|endoftext|> b", {"<|endoftext|>"}),
+    ],
+)
+def test_allowed_strings_that_are_no_token(kind, text, allowed, ranks):
+    # tiktoken finds only special tokens, whatever else allowed_special names.
+    ours, oracle = _pair(kind, ranks)
+    assert ours.encode(text, allowed_special=allowed) == oracle.encode(
+        text, allowed_special=allowed
+    )
+    stable, completions = ours.encode_with_unstable(text, allowed_special=allowed)
+    expected_stable, expected_completions = oracle.encode_with_unstable(
+        text, allowed_special=allowed
+    )
+    assert (stable, sorted(completions)) == (expected_stable, sorted(expected_completions))
+
+
+def test_an_empty_special_token_is_refused(ranks):
+    # tiktoken's results for one depend on its hash map's order.
+    with pytest.raises(ValueError, match="the empty string cannot be a special token"):
+        velkan.Encoding(
+            "empty", pat_str=UNUSUAL_PATTERN, mergeable_ranks=ranks, special_tokens={"": 100300}
+        )
