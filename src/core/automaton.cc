@@ -256,7 +256,8 @@ FlatTrie flat_trie_build(const uint8_t* bytes, const uint32_t* starts, uint32_t 
   ids.reserve(n);
   for (uint32_t id = 0; id < n; id++) {
     // Length 0: a gap.
-    if (starts[id + 1] != starts[id]) ids.push_back({id, starts[id], starts[id + 1] - starts[id], 0});
+    if (starts[id + 1] != starts[id])
+      ids.push_back({id, starts[id], starts[id + 1] - starts[id], 0});
   }
   const size_t estimate = ids.size() * 3 + 1;  // nodes: about two per token
   flat.byte.reserve(estimate);

@@ -167,8 +167,9 @@ PyObject* bpe_object_tokens(PyObject* self, PyObject* arg) {
       for (size_t i = 0; i < keyed.size();) {
         size_t j = i + 1;
         while (j < keyed.size() && keyed[j].high == keyed[i].high) j++;
-        if (j - i > 1) std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(i),
-                                 keyed.begin() + static_cast<std::ptrdiff_t>(j), before);
+        if (j - i > 1)
+          std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(i),
+                    keyed.begin() + static_cast<std::ptrdiff_t>(j), before);
         i = j;
       }
       ids.reserve(keyed.size());
