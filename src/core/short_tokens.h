@@ -54,17 +54,37 @@ class ShortTokens {
     HugePageBuffer memory(size * sizeof(Slot)), long_memory(long_size * sizeof(LongSlot));
     Slot* slots = memory.as<Slot>();
     LongSlot* long_slots = long_memory.as<LongSlot>();
+    // The home slot of a token, in its table. Performance notes: the slots are
+    // written at random in megabytes just mapped; with each home slot fetched
+    // kAhead tokens early the inserts stop waiting on memory (the build of
+    // the tables took about half the time).
+    const auto home = [&](uint32_t id, uint64_t(&words)[2]) {
+      const uint32_t len = bpe.token_length(id);
+      std::memcpy(words, bpe.token_data(id), len);
+      return len <= kWordBytes ? slot_of(words[0], len, bits)
+                               : slot_of(words[0] ^ rotate(words[1]), len, long_bits);
+    };
+    constexpr uint32_t kAhead = 16;
     for (uint32_t id = 0; id < bpe.num_tokens; id++) {
+      if (const uint32_t later = id + kAhead; later < bpe.num_tokens && listed(bpe, later)) {
+        uint64_t ahead[2] = {0, 0};
+        const uint64_t i = home(later, ahead);
+        if (bpe.token_length(later) <= kWordBytes) {
+          __builtin_prefetch(&slots[i], 1);
+        } else {
+          __builtin_prefetch(&long_slots[i], 1);
+        }
+      }
       if (!listed(bpe, id)) continue;
       const uint32_t len = bpe.token_length(id);
       uint64_t words[2] = {0, 0};
-      std::memcpy(words, bpe.token_data(id), len);
+      const uint64_t start = home(id, words);
       if (len <= kWordBytes) {
-        uint64_t i = slot_of(words[0], len, bits);
+        uint64_t i = start;
         while (slots[i].length != 0) i = (i + 1) & (size - 1);
         slots[i] = Slot{words[0], id, len};
       } else {
-        uint64_t i = slot_of(words[0] ^ rotate(words[1]), len, long_bits);
+        uint64_t i = start;
         while (long_slots[i].length != 0) i = (i + 1) & (long_size - 1);
         long_slots[i] = LongSlot{{words[0], words[1]}, id, len, 0};
       }

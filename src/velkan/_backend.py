@@ -61,6 +61,12 @@ class Backend:
         self.token_bytes: Callable[[object], bytes | None] | None = getattr(
             self.native_bpe, "_token_bytes", None
         )
+        # encode_piece, straight to the native encoder where there is one.
+        self.piece_encoder: Callable[[bytes], list[int]] = (
+            vocabulary.bpe.encode_via_backtracking
+            if vocabulary.bpe is not None
+            else vocabulary.encode_piece
+        )
         self.bytes_encoder: Callable[[bytes], list[int]] | None = (
             vocabulary.tokenizer._encode_bytes if native_split else None
         )

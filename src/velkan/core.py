@@ -89,6 +89,13 @@ class Encoding:
         self._native_bpe = backend.native_bpe
         self._token_bytes = backend.token_bytes
         self._bytes_encoder = backend.bytes_encoder
+        # The ranks the caller gave answer with one dict lookup; else the
+        # vocabulary's own (natively, one probe of the token index).
+        self._single_token = (
+            mergeable_ranks.get if mergeable_ranks is not None else backend.single_token
+        )
+        self._piece_encoder = backend.piece_encoder
+        self._special_token_values = specials.values
         self.max_token_value = max(
             vocabulary.max_ordinary_id, max(special_tokens.values(), default=0)
         )
@@ -240,9 +247,7 @@ class Encoding:
             data = text_or_bytes.encode("utf-8")
         else:
             data = bytes(text_or_bytes)
-        # The ranks, once something made them, answer with one lookup.
-        ranks = self._ranks
-        token = ranks.get(data) if ranks is not None else self._backend.single_token(data)
+        token = self._single_token(data)
         if token is not None:
             return token
         special = self._special_tokens.get(data.decode("utf-8", "replace"))
@@ -331,7 +336,7 @@ class Encoding:
 
     def is_special_token(self, token: int) -> bool:
         assert isinstance(token, int)
-        return token in self._backend.specials.values
+        return token in self._special_token_values
 
     @property
     def n_vocab(self) -> int:
@@ -344,7 +349,9 @@ class Encoding:
         """Encodes bytes as one piece, without pre-splitting or special tokens."""
         if isinstance(text_or_bytes, str):
             text_or_bytes = text_or_bytes.encode("utf-8")
-        return self._backend.encode_piece(bytes(text_or_bytes))
+        elif type(text_or_bytes) is not bytes:
+            text_or_bytes = bytes(text_or_bytes)
+        return self._piece_encoder(text_or_bytes)
 
     def _encode_only_native_bpe(self, text: str) -> list[int]:
         """Encodes a string without special tokens (tiktoken's name for it)."""
@@ -429,7 +436,9 @@ class Encoding:
 
     def __setstate__(self, value: object) -> None:
         if isinstance(value, str):
-            self.__dict__.update(builtin_encoding(value).__dict__)
+            # The process's encoding of that name, its state shared as
+            # tiktoken shares it: one assignment, however many attributes.
+            self.__dict__ = builtin_encoding(value).__dict__
             return
         assert isinstance(value, dict)
         self.__init__(**value)  # type: ignore[misc]

@@ -243,6 +243,15 @@ def test_pickle_round_trip(index):
     assert pickle.loads(pickle.dumps(velkan.get_encoding("cl100k_base"))) is not None
 
 
+def test_unpickled_builtin_encoding_shares_the_registry_s_state():
+    # As tiktoken's: the state of get_encoding's object, not a copy of it, so
+    # what a later call caches on one (_mergeable_ranks) the other has too.
+    enc = velkan.get_encoding("cl100k_base")
+    copy = pickle.loads(pickle.dumps(enc))
+    assert copy is not enc and copy.__dict__ is enc.__dict__
+    assert copy._mergeable_ranks is enc._mergeable_ranks
+
+
 def test_spawn_pool_and_closures():
     import multiprocessing
 

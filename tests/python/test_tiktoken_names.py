@@ -238,6 +238,14 @@ def test_native_token_lists_and_rule_set_errors():
         openai._with_rule_set(tok, "nope")
     with pytest.raises(TypeError):
         openai._with_rule_set(tok.bpe(), "cl100k")
+    # Byte order where keys tie: tokens alike in their first 8 or 16 bytes,
+    # zero bytes against the padding, a prefix before its extensions.
+    long = b"0123456789abcdef"
+    tricky = [long + b"\x00", long + b"z", long, long + b"a" * 9, b"a\x00", b"a\x00\x00"]
+    tricky += [b"\xff" * 17, b"\xff" * 16, b"01234567", b"01234567\xff", b"012345670"]
+    tricky += [long[:9], b"\xfe" + b"\xff" * 8]
+    own = openai._from_ranks("tricky", [bytes([i]) for i in range(256)] + tricky, "whole")
+    assert own.bpe()._tokens(True) == sorted([bytes([i]) for i in range(256)] + tricky)
     # p50k_base leaves rank 50256 to a special token: None in id order.
     p50k = openai.p50k_base().bpe()
     assert p50k._tokens(False)[50256] is None and None not in p50k._tokens(True)
