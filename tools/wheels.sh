@@ -8,7 +8,8 @@
 #   build          wheels into wheelhouse/ (VELKAN_WHEELHOUSE), one per CPython:
 #                  3.9 is bullseye's own python3, built inside a bullseye root;
 #                  3.10 to 3.13 are pyenv interpreters of this host
-#                  (/root/.pyenv/versions/*) and 3.14 is sid's python3.14:
+#                  (/root/.pyenv/versions/*), 3.14 is sid's python3.14 and
+#                  3.13t is the free-threaded interpreter VELKAN_FT_PYTHON:
 #                  they drive the build from outside, and every compile and
 #                  link runs in the bullseye root (a compiler wrapper that
 #                  chroots), so the wheels need what bullseye has and no more.
@@ -17,6 +18,10 @@
 #                  requirements and the wheel of that root's Python, then the
 #                  Python test suite (the C++ tests need a compiler). Prints a
 #                  markdown table (release, Python, wheel, install time, result).
+#   test ft        the same in a bookworm root with VELKAN_FT_PYTHON bound in
+#                  (read-only) in place of the root's python3, and the suite
+#                  passes only if the lock stayed off to its end and the
+#                  free-threading tests ran. Not part of the default set.
 #
 # Environment:
 #   VELKAN_MATRIX_CACHE  the base roots of tools/matrix.sh (made with
@@ -25,7 +30,13 @@
 #   VELKAN_WHEELHOUSE    where the repaired wheels go (default ./wheelhouse)
 #   VELKAN_WHEEL_PYTHONS the CPython versions to build (default "3.9 3.10 3.11
 #                        3.12 3.13 3.14"; those without an interpreter here
-#                        are skipped with a note)
+#                        are skipped with a note); "3.13t" adds the
+#                        free-threaded wheel (cp313t)
+#   VELKAN_FT_PYTHON     the free-threaded CPython 3.13 (--disable-gil) that
+#                        builds and tests the cp313t wheel (default
+#                        ~/.cache/velkan-ft/3.13t/bin/python3.13t). It must
+#                        run on this host and on bookworm (glibc 2.36); see
+#                        HACKING.md, "Wheels", for how it is made.
 #
 # Needs root (chroot, mount). Only the committed tree is built: the clone is
 # of HEAD.
@@ -39,6 +50,14 @@ WHEELHOUSE=$(realpath -m "${VELKAN_WHEELHOUSE:-$REPO/wheelhouse}")
 PYTHONS=${VELKAN_WHEEL_PYTHONS:-3.9 3.10 3.11 3.12 3.13 3.14}
 RELEASES_ALL=(bullseye bookworm trixie sid)
 PLAT=manylinux_2_31_x86_64
+FT_PYTHON=${VELKAN_FT_PYTHON:-$HOME/.cache/velkan-ft/3.13t/bin/python3.13t}
+# The wheel's python and ABI tags for a version: 3.11 -> cp311-cp311,
+# 3.13t (free-threaded) -> cp313-cp313t.
+wheel_tags() {
+  local n=${1%t}
+  n=cp${n/./}
+  echo "$n-$n${1#"${1%t}"}"
+}
 
 DO_BUILD=0
 DO_TEST=0
@@ -47,13 +66,13 @@ for arg in "$@"; do
   case $arg in
     build) DO_BUILD=1 ;;
     test) DO_TEST=1 ;;
-    bullseye | bookworm | trixie | sid) releases+=("$arg") ;;
+    bullseye | bookworm | trixie | sid | ft) releases+=("$arg") ;;
     -h | --help)
       sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
       exit 0
       ;;
     *)
-      echo "wheels.sh: unknown argument '$arg' (expected build, test or a release: ${RELEASES_ALL[*]})" >&2
+      echo "wheels.sh: unknown argument '$arg' (expected build, test or a release: ${RELEASES_ALL[*]} ft)" >&2
       exit 2
       ;;
   esac
@@ -174,7 +193,7 @@ build_wheels() {
   make_builder
   rm -rf "$WORK"
   # A wheel of an earlier run must not stand in for one this run failed to make.
-  for v in $PYTHONS; do rm -f "$WHEELHOUSE"/velkan-*-cp"${v/./}"-cp"${v/./}"-*.whl; done
+  for v in $PYTHONS; do rm -f "$WHEELHOUSE"/velkan-*-"$(wheel_tags "$v")"-*.whl; done
   mkdir -p "$WORK/tmp" "$dist"
   git clone -q --no-local "$REPO" "$WORK/src"
   git -C "$WORK/src" checkout -q --detach "$COMMIT"
@@ -218,14 +237,26 @@ build_wheels() {
           echo "    failed: $log"
         ;;
       *)
-        py=$(ls -d /root/.pyenv/versions/"$v".* 2>/dev/null | sort -V | tail -n1 || true)
-        if [ -z "$py" ]; then
-          echo "    no CPython $v here (pyenv): skipped"
-          continue
+        if [[ $v == *t ]]; then
+          # The interpreter's prefix, bound into the builder at the same
+          # path for its headers, as a pyenv one's below.
+          py=$("$FT_PYTHON" -c 'import sys, sysconfig; v = "%d.%dt" % sys.version_info[:2]
+print(sys.prefix if sysconfig.get_config_var("Py_GIL_DISABLED") and v == sys.argv[1] else "")' \
+            "$v" 2>/dev/null || true)
+          if [ -z "$py" ]; then
+            echo "    no free-threaded CPython ${v%t} at $FT_PYTHON (VELKAN_FT_PYTHON): skipped"
+            continue
+          fi
+        else
+          py=$(ls -d /root/.pyenv/versions/"$v".* 2>/dev/null | sort -V | tail -n1 || true)
+          if [ -z "$py" ]; then
+            echo "    no CPython $v here (pyenv): skipped"
+            continue
+          fi
         fi
         mount_in "$BUILDER$py" --bind "$py"
         (cd "$WORK/src" && TMPDIR=$WORK/tmp CC=$WORK/bin/gcc CXX=$WORK/bin/g++ \
-          "$py/bin/python3" -m pip wheel -q --disable-pip-version-check --no-deps \
+          "$py/bin/python${v}" -m pip wheel -q --disable-pip-version-check --no-deps \
           -w "$dist" "${config[@]}" $(tools_config "$WORK/bin") .) >>"$log" 2>&1 ||
           echo "    failed: $log"
         ;;
@@ -257,7 +288,7 @@ build_wheels() {
   done
   local v
   for v in $PYTHONS; do
-    ls "$WHEELHOUSE"/velkan-*-cp"${v/./}"-cp"${v/./}"-"$PLAT".whl >/dev/null 2>&1 || {
+    ls "$WHEELHOUSE"/velkan-*-"$(wheel_tags "$v")"-"$PLAT".whl >/dev/null 2>&1 || {
       echo "wheels.sh: no $PLAT wheel for CPython $v" >&2
       BUILD_FAILED=1
     }
@@ -269,19 +300,38 @@ ROWS=()
 FAILED=0
 test_row() {
   local rel=$1 root=$WCACHE/root-$1 log=$WCACHE/logs/test-$1.log python tag whl t0 install_s result summary
+  local base=$1 label=$1 py=python3 ft_prefix
+  [ "$rel" != ft ] || base=bookworm label="bookworm, free-threaded"
   : >"$log"
   echo "==> [$rel] fresh root without a compiler"
-  base_root "$rel" "$root"
+  base_root "$base" "$root"
   copy_network_config "$root"
-  mount_system "$root" "$rel"
+  mount_system "$root" "$base"
   git clone -q --no-local "$REPO" "$root/root/velkan"
   git -C "$root/root/velkan" checkout -q --detach "$COMMIT"
-  apt_in "$root" "$rel" "$log" python3-venv || true
-  python=$(chroot "$root" python3 -c 'import platform; print(platform.python_version())')
-  tag=$(chroot "$root" python3 -c 'import sys; print("cp%d%d" % sys.version_info[:2])')
-  whl=$(ls "$WHEELHOUSE"/velkan-*-"$tag"-"$tag"-*.whl 2>/dev/null | head -n1 || true)
+  apt_in "$root" "$base" "$log" python3-venv || true
+  if [ "$rel" = ft ]; then
+    # The free-threaded interpreter at its own path, read-only, with the
+    # libraries its standard modules link (a bookworm build of CPython).
+    ft_prefix=$("$FT_PYTHON" -c 'import sys; print(sys.prefix)' 2>/dev/null || true)
+    if [ -z "$ft_prefix" ]; then
+      ROWS+=("| $label | – | – | – | not tested: no interpreter at $FT_PYTHON (VELKAN_FT_PYTHON) | – |")
+      FAILED=1
+      cleanup
+      remove_root "$root"
+      return
+    fi
+    mount_in "$root$ft_prefix" --bind -o ro "$ft_prefix"
+    apt_in "$root" "$base" "$log" libssl3 libffi8 libsqlite3-0 libbz2-1.0 liblzma5 zlib1g \
+      libexpat1 libreadline8 libncursesw6 libuuid1 || true
+    py=$FT_PYTHON
+  fi
+  python=$(chroot "$root" "$py" -c 'import platform, sysconfig
+print(platform.python_version() + ("t" if sysconfig.get_config_var("Py_GIL_DISABLED") else ""))')
+  tag=$(wheel_tags "${python%.*}${python##*[0-9]}")
+  whl=$(ls "$WHEELHOUSE"/velkan-*-"$tag"-*.whl 2>/dev/null | head -n1 || true)
   if [ -z "$whl" ]; then
-    ROWS+=("| $rel | $python | none for $tag | – | not tested: no wheel | – |")
+    ROWS+=("| $label | $python | none for $tag | – | not tested: no wheel | – |")
     FAILED=1
     cleanup
     remove_root "$root"
@@ -290,7 +340,7 @@ test_row() {
   mkdir -p "$root/root/wheelhouse"
   cp "$whl" "$root/root/wheelhouse/"
   if chroot "$root" sh -c 'command -v g++ || command -v gcc || command -v c++ || command -v cc'; then
-    ROWS+=("| $rel | $python | $(basename "$whl") | – | root has a compiler: not a fair test | – |")
+    ROWS+=("| $label | $python | $(basename "$whl") | – | root has a compiler: not a fair test | – |")
     FAILED=1
     cleanup
     remove_root "$root"
@@ -298,8 +348,17 @@ test_row() {
   fi
   result=pass
   echo "==> [$rel] venv, test requirements, the wheel"
-  in_root "$root" "$log" "python3 -m venv /root/venv && /root/venv/bin/pip install -q \
-    -r /root/velkan/tests/requirements.txt" || result="requirements failed"
+  local req=/root/velkan/tests/requirements.txt pip_opts=""
+  if [ "$rel" = ft ]; then
+    # PyPI has no cp313t wheels of msgpack and pyyaml (distributed, dask) nor
+    # of librt and ast-serialize (mypy 2), and this root has no compiler:
+    # wheels only (the newest mypy that is all wheels), dask left out (its
+    # tests skip).
+    grep -v '^dask' "$root$req" >"$root/root/requirements-ft.txt"
+    req=/root/requirements-ft.txt pip_opts=--only-binary=:all:
+  fi
+  in_root "$root" "$log" "$py -m venv /root/venv && /root/venv/bin/pip install -q $pip_opts \
+    -r $req" || result="requirements failed"
   t0=$SECONDS
   if [ "$result" = pass ]; then
     in_root "$root" "$log" "/root/venv/bin/pip install --no-deps /root/wheelhouse/*.whl &&
@@ -309,8 +368,21 @@ assert velkan.bpe.__file__.startswith(\"/root/venv/\")'" || result="install fail
   install_s=$((SECONDS - t0))
   if [ "$result" = pass ]; then
     echo "==> [$rel] the Python tests"
-    in_root "$root" "$log" "cd /root/velkan && /root/venv/bin/python -m pytest tests/python -q \
-      -p no:cacheprovider" || result="tests failed"
+    if [ "$rel" = ft ]; then
+      # In one process, so that the lock's state at the end covers every
+      # module the suite imported (velkan and its test dependencies).
+      in_root "$root" "$log" "cd /root/velkan && /root/venv/bin/python -c 'import sys, pytest
+rc = pytest.main([\"tests/python\", \"-q\", \"-rs\", \"-p\", \"no:cacheprovider\"])
+print(\"the lock after the suite:\", \"on\" if sys._is_gil_enabled() else \"off\")
+sys.exit(rc)'" || result="tests failed"
+      grep -q "^the lock after the suite: off" "$log" || result="the lock came back on"
+      if grep -q "^SKIPPED.*test_free_threading" "$log"; then
+        result="free-threading tests skipped"
+      fi
+    else
+      in_root "$root" "$log" "cd /root/velkan && /root/venv/bin/python -m pytest tests/python -q \
+        -p no:cacheprovider" || result="tests failed"
+    fi
   fi
   # The sdist where no wheel fits: without a compiler it must fail saying so.
   local sdist=–
@@ -325,7 +397,7 @@ assert velkan.bpe.__file__.startswith(\"/root/venv/\")'" || result="install fail
     sed -E 's/=//g; s/ in [0-9.]+s.*//; s/^ +//' || true)
   [ -n "$summary" ] && result="$result ($summary)"
   [ "${result%% *}" = pass ] || FAILED=1
-  ROWS+=("| $rel | $python | $(basename "$whl") | ${install_s} s | $result | $sdist |")
+  ROWS+=("| $label | $python | $(basename "$whl") | ${install_s} s | $result | $sdist |")
   echo "==> [$rel] $result; log $log"
   cleanup
   remove_root "$root"

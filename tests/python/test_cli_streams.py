@@ -230,6 +230,11 @@ def test_directory_output_is_refused_before_work(tmp_path):
     assert os.listdir(tmp_path / "ids.npy") == []
 
 
+def _default_sigint_and_sighup():
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+    signal.signal(signal.SIGHUP, signal.SIG_DFL)
+
+
 def _start_encode(tmp_path):
     proc = subprocess.Popen(
         [sys.executable, "-m", "velkan", "encode", "-i", "-", "-o", "ids.npy"],
@@ -238,9 +243,10 @@ def _start_encode(tmp_path):
         stdout=subprocess.PIPE,
         stderr=subprocess.PIPE,
         # A test run started in the background by a shell without job control
-        # ignores SIGINT, and a child would inherit that (Python then installs
-        # no KeyboardInterrupt): the child starts with the default.
-        preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL),
+        # ignores SIGINT, and one under nohup ignores SIGHUP; a child would
+        # inherit that (and keeps an ignored SIGHUP ignored, as it should):
+        # the child starts with the defaults.
+        preexec_fn=_default_sigint_and_sighup,
     )
     proc.stdin.write(b"some text that is being encoded\n" * 1000)
     proc.stdin.flush()
