@@ -36,10 +36,10 @@ namespace velkan {
 
 class SegmentCache {
  public:
-  static constexpr uint64_t kMinBytes = 24;     // shorter runs are left to the piece path
-  static constexpr uint64_t kShortBytes = 64;   // up to here the small slots
-  static constexpr uint64_t kMaxBytes = 128;    // longer runs are not cached
-  static constexpr uint32_t kMaxIds = 30;       // nor runs of more ids
+  static constexpr uint64_t kMinBytes = 24;       // shorter runs are left to the piece path
+  static constexpr uint64_t kShortBytes = 64;     // up to here the small slots
+  static constexpr uint64_t kMaxBytes = 128;      // longer runs are not cached
+  static constexpr uint32_t kMaxIds = 30;         // nor runs of more ids
   static constexpr uint32_t kShortSlots = 32768;  // powers of two
   static constexpr uint32_t kLongSlots = 8192;
 
@@ -125,9 +125,7 @@ class SegmentCache {
   static_assert(kBytes % HugePageBuffer::kHugePage == 0);
 
   ShortSlot* short_slots() const { return memory_.as<ShortSlot>(); }
-  LongSlot* long_slots() const {
-    return reinterpret_cast<LongSlot*>(memory_.data() + kShortTotal);
-  }
+  LongSlot* long_slots() const { return reinterpret_cast<LongSlot*>(memory_.data() + kShortTotal); }
 
   template <typename Slot>
   static uint32_t find_in(Slot* table, const Key& key, uint32_t* out) {

@@ -97,7 +97,9 @@ inline uint64_t next(const uint8_t* text, uint64_t length, uint64_t from) {
 #if VELKAN_HAVE_BLOCK_SPLIT
   // Sixteen places at a time: the bytes at x - 1 .. x + 15 and x .. x + 16.
   const __m128i lower = _mm_set1_epi8(0x20);
-  const auto eq = [](__m128i v, int c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(c))); };
+  const auto eq = [](__m128i v, int c) {
+    return _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(c)));
+  };
   while (x + 17 <= length) {
     const __m128i prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + x - 1));
     const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + x));
@@ -113,8 +115,7 @@ inline uint64_t next(const uint8_t* text, uint64_t length, uint64_t from) {
     // Bytes above ASCII are negative as signed bytes: neither letters (the
     // fold keeps them negative) nor cut bytes.
     const __m128i ascii = _mm_cmpgt_epi8(cur, _mm_set1_epi8(-1));
-    const __m128i cut_byte =
-        _mm_andnot_si128(_mm_or_si128(alnum(cur), eq(cur, '\'')), ascii);
+    const __m128i cut_byte = _mm_andnot_si128(_mm_or_si128(alnum(cur), eq(cur, '\'')), ascii);
     // Lead bytes of the punctuation blocks (wide_cut_lead).
     const __m128i after_even = _mm_and_si128(after, _mm_set1_epi8(static_cast<char>(0xFE)));
     const __m128i wide_lead = _mm_or_si128(

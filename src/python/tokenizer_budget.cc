@@ -19,7 +19,6 @@
 namespace velkan {
 namespace {
 
-
 // A slice of the argument, as its own type.
 PyObject* slice_of(PyObject* text, const TextArg& bytes, bool is_str, uint64_t byte_start,
                    uint64_t byte_end, uint64_t char_start, uint64_t char_end) {

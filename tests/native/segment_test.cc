@@ -89,14 +89,12 @@ TEST(WordCuts, NextIsTheFirstCutByTheDefinition) {
       const uint32_t flags = char_flags(c.value);
       const bool whole = c.value < 0x80 || c.length > 1;
       const bool word = (flags & (kCharLetter | kCharNumber)) && !(flags & kCharMark) && whole;
-      const bool in_blocks = (c.value >= 0x80 && c.value <= 0xBF) ||
-                             (c.value >= 0x2000 && c.value <= 0x207F) ||
-                             (c.value >= 0x3000 && c.value <= 0x303F) ||
-                             (c.value >= 0xFF00 && c.value <= 0xFF7F);
-      cut_char_at[p] =
-          c.value < 0x80 ? !std::isalnum(static_cast<int>(c.value)) && c.value != '\''
-                         : c.length > 1 && in_blocks &&
-                               !(flags & (kCharLetter | kCharNumber | kCharMark));
+      const bool in_blocks =
+          (c.value >= 0x80 && c.value <= 0xBF) || (c.value >= 0x2000 && c.value <= 0x207F) ||
+          (c.value >= 0x3000 && c.value <= 0x303F) || (c.value >= 0xFF00 && c.value <= 0xFF7F);
+      cut_char_at[p] = c.value < 0x80 ? !std::isalnum(static_cast<int>(c.value)) && c.value != '\''
+                                      : c.length > 1 && in_blocks &&
+                                            !(flags & (kCharLetter | kCharNumber | kCharMark));
       p += c.length;
       word_ends_at[p] = word;
     }
@@ -153,14 +151,23 @@ TEST_P(Segments, ReusedSegmentsGiveThePiecesIds) {
       "word" + std::string(70, ' ') + "word\t\t\n\n\r\nend.  tail   ",
       "Ünïcödé wörds, ÀÉÎ. 中文，文字。テキスト! 한국어? ǅx éTé's end.",
       "日本語の文章、句読点。人々〇二〇二六年「引用」と（括弧）！全角ＡＢＣ１２３，終わり。"
-      "\xC2\xAB" "cit\xC3\xA9\xC2\xBB\xC2\xA0mot\xE2\x80\x94tiret\xE2\x80\xA6 "
-      "a\xE3\x80\xAA" "\xE3\x80\x81" "b\xCC\x81" "\xEF\xBC\x8C" "\xE2\x81\xB0" "x" "\xE2\x80\x8D" "\xE3\x80\x82",
+      "\xC2\xAB"
+      "cit\xC3\xA9\xC2\xBB\xC2\xA0mot\xE2\x80\x94tiret\xE2\x80\xA6 "
+      "a\xE3\x80\xAA"
+      "\xE3\x80\x81"
+      "b\xCC\x81"
+      "\xEF\xBC\x8C"
+      "\xE2\x81\xB0"
+      "x"
+      "\xE2\x80\x8D"
+      "\xE3\x80\x82",
       "中文中文中文中文中文中文中文，中文中文中文中文中文中文中文。中文中文中文中文中文中文中文，"
       "中文中文中文中文中文中文中文，中文中文中文中文中文中文中文。",
       // Clauses of 60 to 150 bytes: segments for the long table and past it.
       "这是一个比较长的句子用来测试长的片段是否正确，这是另一个比较长的句子它包含更多的汉字和词语。"
       "日本語の長い文章はスペースを使わないので区切りが少ないです、これも同じように長い文です。"
-      "这是一个非常非常长的句子里面没有任何标点符号所以它的长度会超过一百二十八个字节的限制吧，完。",
+      "这是一个非常非常长的句子里面没有任何标点符号所以它的长度会超过一百二十八个字节的限制吧，完"
+      "。",
       "\xC3"
       "a.b\xA9"
       "c, \xFF"
