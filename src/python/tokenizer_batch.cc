@@ -12,10 +12,10 @@
 
 #include "driver/piecewise.h"
 #include "pool/worker_pool.h"
+#include "python/added_tokens_type.h"
 #include "python/batch.h"
 #include "python/convert.h"
 #include "python/py_ref.h"
-#include "python/special_tokens_type.h"
 #include "python/tokenizer_type.h"
 
 namespace velkan {

@@ -13,11 +13,11 @@
 #include "driver/encode_bytes.h"
 #include "driver/piecewise.h"
 #include "driver/stream.h"
+#include "python/added_tokens_type.h"
 #include "python/batch.h"
 #include "python/bpe_type.h"
 #include "python/convert.h"
 #include "python/py_ref.h"
-#include "python/special_tokens_type.h"
 #include "python/static_type.h"
 
 namespace velkan {

@@ -80,7 +80,7 @@ class Specials:
 def raise_disallowed_special_token(token: str) -> NoReturn:
     """The error tiktoken raises for a disallowed special token, word for word:
     callers match on it. Its words live once, in the extension
-    (``raise_disallowed_special`` in special_tokens_type.cc)."""
+    (``raise_disallowed_special`` in added_tokens_type.cc)."""
     import velkan.bpe.openai as openai
 
     openai.SpecialTokens.raise_disallowed(token)

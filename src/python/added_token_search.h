@@ -2,8 +2,8 @@
 // SpecialTokens.check_bytes, the finder encode uses, for callers that hold
 // their text as UTF-8 bytes themselves (velkan._stream).
 
-#ifndef VELKAN_PYTHON_SPECIAL_SEARCH_H_
-#define VELKAN_PYTHON_SPECIAL_SEARCH_H_
+#ifndef VELKAN_PYTHON_ADDED_TOKEN_SEARCH_H_
+#define VELKAN_PYTHON_ADDED_TOKEN_SEARCH_H_
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
@@ -24,4 +24,4 @@ extern const char kSpecialCheckBytesDoc[];
 
 }  // namespace velkan
 
-#endif  // VELKAN_PYTHON_SPECIAL_SEARCH_H_
+#endif  // VELKAN_PYTHON_ADDED_TOKEN_SEARCH_H_

@@ -1,9 +1,9 @@
-// velkan.bpe.openai.SpecialTokens (special_tokens_type.cc): an encoding's
+// velkan.bpe.openai.SpecialTokens (added_tokens_type.cc): an encoding's
 // special tokens, found natively; and what the Tokenizer's methods need to
 // honour allowed and disallowed subsets of them (SpecialArgs).
 
-#ifndef VELKAN_PYTHON_SPECIAL_TOKENS_TYPE_H_
-#define VELKAN_PYTHON_SPECIAL_TOKENS_TYPE_H_
+#ifndef VELKAN_PYTHON_ADDED_TOKENS_TYPE_H_
+#define VELKAN_PYTHON_ADDED_TOKENS_TYPE_H_
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
@@ -92,4 +92,4 @@ PyObject* refuse_unencodable(const SpecialArgs& special, PyObject* text);
 
 }  // namespace velkan
 
-#endif  // VELKAN_PYTHON_SPECIAL_TOKENS_TYPE_H_
+#endif  // VELKAN_PYTHON_ADDED_TOKENS_TYPE_H_

@@ -2,13 +2,13 @@
 // of encode, over bytes a caller holds (a stream's buffer), so that a stream
 // finds and refuses exactly the tokens encode would.
 
-#include "python/special_search.h"
+#include "python/added_token_search.h"
 
 #include <cstdint>
 #include <optional>
 
+#include "python/added_tokens_type.h"
 #include "python/convert.h"
-#include "python/special_tokens_type.h"
 
 namespace velkan {
 namespace {

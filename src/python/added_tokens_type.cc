@@ -3,18 +3,18 @@
 // decode, with tiktoken's results and error messages: its record, methods,
 // type object, and SpecialArgs, which reads a call's subsets against it.
 
-#include "python/special_tokens_type.h"
+#include "python/added_tokens_type.h"
 
 #include <climits>
 #include <memory>
 #include <string>
 #include <unordered_map>
 
+#include "python/added_token_search.h"
 #include "python/batch.h"
 #include "python/bpe_type.h"
 #include "python/char_offsets.h"
 #include "python/convert.h"
-#include "python/special_search.h"
 #include "python/static_type.h"
 
 namespace velkan {
@@ -516,7 +516,7 @@ PySequenceMethods special_tokens_sequence = [] {
   return m;
 }();
 
-PyDoc_STRVAR(special_tokens_type_doc,
+PyDoc_STRVAR(added_tokens_type_doc,
              "SpecialTokens(special_tokens)\n--\n\n"
              "An encoding's special tokens (a dict of text to id), found in texts natively.\n"
              "Tokenizer.encode_special and the batch methods take it with the allowed and\n"
@@ -528,7 +528,7 @@ PyDoc_STRVAR(special_tokens_type_doc,
 
 PyTypeObject SpecialTokensType = [] {
   PyTypeObject t = make_type("velkan.bpe.openai.SpecialTokens", sizeof(SpecialTokensObject),
-                             special_tokens_type_doc);
+                             added_tokens_type_doc);
   t.tp_new = special_tokens_new;
   t.tp_dealloc = special_tokens_dealloc;
   t.tp_methods = special_tokens_methods;
