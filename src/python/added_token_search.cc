@@ -62,8 +62,8 @@ PyObject* special_tokens_check_bytes(PyObject* self, PyObject* const* args, Py_s
     if (!special.checks()) Py_RETURN_NONE;
     TextArg data;
     if (!text_of("check_bytes", args[0], data, "data")) return nullptr;
-    if (const std::optional<uint32_t> bad = special.first_disallowed(data.data(), data.size())) {
-      return special.raise_disallowed(*bad);
+    if (special.first_disallowed(data.data(), data.size())) {
+      return special.raise_disallowed(data.data(), data.size());
     }
     Py_RETURN_NONE;
   });

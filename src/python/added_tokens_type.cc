@@ -6,6 +6,7 @@
 #include "python/added_tokens_type.h"
 
 #include <climits>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -440,9 +441,7 @@ PyObject* refuse_unencodable(const SpecialArgs& special, PyObject* text) {
   if (bytes != nullptr) {
     const auto* data = reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(bytes.get()));
     const auto size = static_cast<uint64_t>(PyBytes_GET_SIZE(bytes.get()));
-    if (const std::optional<uint32_t> bad = special.first_disallowed(data, size)) {
-      return special.raise_disallowed(*bad);
-    }
+    if (special.first_disallowed(data, size)) return special.raise_disallowed(data, size);
   }
   PyErr_Clear();
   Py_ssize_t unused;
@@ -469,8 +468,8 @@ PyObject* special_tokens_check(PyObject* self, PyObject* const* args, Py_ssize_t
     if (!special.checks()) Py_RETURN_NONE;
     TextArg text;
     if (text.parse(args[0]) != TextArg::kOk) return refuse_unencodable(special, args[0]);
-    if (const std::optional<uint32_t> bad = special.first_disallowed(text.data(), text.size())) {
-      return special.raise_disallowed(*bad);
+    if (special.first_disallowed(text.data(), text.size())) {
+      return special.raise_disallowed(text.data(), text.size());
     }
     Py_RETURN_NONE;
   });
@@ -594,13 +593,13 @@ bool SpecialArgs::parse(PyObject* specials, PyObject* allowed, PyObject* disallo
     return false;
   } else {
     // Any other iterable of str is read as its frozenset.
-    PyRef frozen;
     PyObject* set = allowed;
     if (!PyAnySet_Check(allowed)) {
-      frozen.reset(PyFrozenSet_New(allowed));
-      if (frozen == nullptr) return false;
-      set = frozen.get();
+      allowed_frozen_.reset(PyFrozenSet_New(allowed));
+      if (allowed_frozen_ == nullptr) return false;
+      set = allowed_frozen_.get();
     }
+    allowed_arg_ = set;
     const SpecialSubset* subset = nullptr;
     if (!resolve(set, false, &subset, allowed_holder_, allowed_scratch_)) return false;
     if (subset != nullptr) allowed_ = &subset->set;
@@ -618,13 +617,13 @@ bool SpecialArgs::parse(PyObject* specials, PyObject* allowed, PyObject* disallo
   // None: no check), and reads any other iterable as its frozenset.
   const int truth = PyObject_IsTrue(disallowed);
   if (truth <= 0) return truth == 0;
-  PyRef frozen;
   PyObject* set = disallowed;
   if (!PyAnySet_Check(disallowed) && !PyList_Check(disallowed) && !PyTuple_Check(disallowed)) {
-    frozen.reset(PyFrozenSet_New(disallowed));
-    if (frozen == nullptr) return false;
-    set = frozen.get();
+    disallowed_frozen_.reset(PyFrozenSet_New(disallowed));
+    if (disallowed_frozen_ == nullptr) return false;
+    set = disallowed_frozen_.get();
   }
+  disallowed_arg_ = set;
   if (!resolve(set, true, &disallowed_subset_, disallowed_holder_, disallowed_scratch_)) {
     return false;
   }
@@ -639,6 +638,13 @@ bool SpecialArgs::checks() const {
 }
 
 std::optional<uint32_t> SpecialArgs::first_disallowed(const uint8_t* text, uint64_t length) const {
+  const std::optional<SpecialMatch> m = find_disallowed(text, length);
+  if (!m) return std::nullopt;
+  return m->index;
+}
+
+std::optional<SpecialMatch> SpecialArgs::find_disallowed(const uint8_t* text,
+                                                         uint64_t length) const {
   if (!checks()) return std::nullopt;
   std::optional<SpecialMatch> m;
   if (disallowed_ != nullptr && !disallowed_->empty()) {
@@ -656,12 +662,56 @@ std::optional<uint32_t> SpecialArgs::first_disallowed(const uint8_t* text, uint6
     }
   }
   // "" is found at the text's start, unless a token starts there.
-  if (subset != nullptr && subset->empty_string && (!m || m->start > 0)) return kEmptyString;
-  if (!m) return std::nullopt;
-  return m->index;
+  if (subset != nullptr && subset->empty_string && (!m || m->start > 0)) {
+    return SpecialMatch{0, 0, kEmptyString};
+  }
+  return m;
 }
 
-PyObject* SpecialArgs::raise_disallowed(uint32_t index) const {
+PyRef SpecialArgs::disallowed_in_order() const {
+  // tiktoken searches the alternation of frozenset(disallowed), in that
+  // set's order; for "all", of frozenset(special_tokens_set - allowed).
+  if (disallowed_arg_ == nullptr) {
+    const PyRef names(PySet_New(nullptr));
+    if (names == nullptr) return PyRef();
+    for (const PyRef& name : data_->names) {
+      if (PySet_Add(names.get(), name.get()) < 0) return PyRef();
+    }
+    if (allowed_arg_ == nullptr) return PyRef(PyFrozenSet_New(names.get()));
+    const PyRef rest(PyNumber_Subtract(names.get(), allowed_arg_));
+    return rest == nullptr ? PyRef() : PyRef(PyFrozenSet_New(rest.get()));
+  }
+  if (PyFrozenSet_Check(disallowed_arg_)) return py_ref_borrowed(disallowed_arg_);
+  return PyRef(PyFrozenSet_New(disallowed_arg_));
+}
+
+PyObject* SpecialArgs::raise_disallowed(const uint8_t* text, uint64_t length) const {
+  const std::optional<SpecialMatch> found = find_disallowed(text, length);
+  if (!found) {
+    PyErr_SetString(PyExc_SystemError, "raise_disallowed: the text holds no disallowed string");
+    return nullptr;
+  }
+  // Of the strings found at the leftmost place, tiktoken names the first in
+  // its set's order, not the longest.
+  const uint64_t start = found->start;
+  const PyRef order = disallowed_in_order();
+  const PyRef items(order == nullptr ? nullptr : PyObject_GetIter(order.get()));
+  if (items == nullptr) return nullptr;
+  while (PyRef item{PyIter_Next(items.get())}) {
+    if (!PyUnicode_Check(item.get())) continue;
+    const PyRef utf8(PyUnicode_AsEncodedString(item.get(), "utf-8", "surrogatepass"));
+    if (utf8 == nullptr) return nullptr;
+    const auto size = static_cast<uint64_t>(PyBytes_GET_SIZE(utf8.get()));
+    if (size <= length - start &&
+        std::memcmp(text + start, PyBytes_AS_STRING(utf8.get()), size) == 0) {
+      return raise_disallowed_special(item.get());
+    }
+  }
+  if (PyErr_Occurred()) return nullptr;
+  return raise_found(found->index);
+}
+
+PyObject* SpecialArgs::raise_found(uint32_t index) const {
   PyRef empty;
   PyObject* token;
   if (index == kEmptyString) {

@@ -49,11 +49,12 @@ class SpecialArgs {
   // not. False with the error set on a bad argument (tiktoken's errors).
   bool parse(PyObject* specials, PyObject* allowed, PyObject* disallowed);
 
-  // The first disallowed string in the text: its index, which only
-  // raise_disallowed reads.
+  // Whether a disallowed string is in the text (an index only this class
+  // reads, so that a batch can keep one per text).
   std::optional<uint32_t> first_disallowed(const uint8_t* text, uint64_t length) const;
-  // Sets tiktoken's ValueError for what first_disallowed found; returns null.
-  PyObject* raise_disallowed(uint32_t index) const;
+  // Sets tiktoken's ValueError for the disallowed string it names in the
+  // text (one first_disallowed found); returns null.
+  PyObject* raise_disallowed(const uint8_t* text, uint64_t length) const;
   // The leftmost allowed special token at pos or after it (the longest of
   // those starting there), its index replaced by its id.
   std::optional<SpecialMatch> find_allowed(const uint8_t* text, uint64_t length,
@@ -69,6 +70,11 @@ class SpecialArgs {
   // "" in the disallowed set, found at the text's start.
   static constexpr uint32_t kEmptyString = UINT32_MAX - 1;
 
+  // The leftmost disallowed string, the longest of those starting there.
+  std::optional<SpecialMatch> find_disallowed(const uint8_t* text, uint64_t length) const;
+  // The disallowed strings in the order tiktoken tries them.
+  PyRef disallowed_in_order() const;
+  PyObject* raise_found(uint32_t index) const;
   bool resolve(PyObject* set, bool disallowed, const SpecialSubset** out, PyRef& holder,
                std::unique_ptr<SpecialSubset>& scratch);
 
@@ -80,6 +86,11 @@ class SpecialArgs {
   const SpecialSet* allowed_ = nullptr;
   const SpecialSet* disallowed_ = nullptr;
   const SpecialSubset* disallowed_subset_ = nullptr;  // its strings that are no special token
+  // The call's arguments as sets (borrowed, or held when made from another
+  // iterable); null for none, or disallowed "all".
+  PyObject* allowed_arg_ = nullptr;
+  PyObject* disallowed_arg_ = nullptr;
+  PyRef allowed_frozen_, disallowed_frozen_;
 };
 
 // A text with lone surrogates has no UTF-8, but tiktoken checks it as it

@@ -126,9 +126,9 @@ bool encode_texts(const EncodingHandle& handle, PyObject* list, const char* func
   if (options.num_threads > 0 && options.num_threads < out.allowed_threads) {
     out.allowed_threads = static_cast<long>(options.num_threads);
   }
-  for (const uint32_t index : out.refused) {
-    if (index != UINT32_MAX) {
-      special.raise_disallowed(index);
+  for (size_t i = 0; i < out.refused.size(); i++) {
+    if (out.refused[i] != UINT32_MAX) {
+      special.raise_disallowed(texts.data[i], texts.lengths[i]);
       return false;
     }
   }

@@ -200,8 +200,8 @@ PyObject* tokenizer_encode_special(PyObject* self, PyObject* const* args, Py_ssi
     if (!special.parse(args[1], args[2], args[3])) return nullptr;
     TextArg text;
     if (text.parse(args[0]) != TextArg::kOk) return refuse_unencodable(special, args[0]);
-    if (const std::optional<uint32_t> bad = special.first_disallowed(text.data(), text.size())) {
-      return special.raise_disallowed(*bad);
+    if (special.first_disallowed(text.data(), text.size())) {
+      return special.raise_disallowed(text.data(), text.size());
     }
     std::vector<uint32_t> ids;
     if (!run_on_text(text, [&](const uint8_t* data, uint64_t n, const Interrupt* hook) {

@@ -58,7 +58,9 @@ class Specials:
         self, allowed: frozenset[str], disallowed_special: DisallowedSpecial
     ) -> frozenset[str]:
         if disallowed_special == "all":
-            return self.all - allowed
+            # Made as tiktoken makes it: its order names the token reported
+            # when two disallowed tokens start at one place.
+            return frozenset(set(self.tokens.keys()) - allowed)
         if isinstance(disallowed_special, frozenset):
             return disallowed_special
         return frozenset(disallowed_special)

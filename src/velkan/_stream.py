@@ -22,6 +22,7 @@ from __future__ import annotations
 from collections.abc import Mapping
 from typing import Any, Union
 
+from velkan._added_tokens import raise_disallowed_special_token
 from velkan._backend import Backend, replace_surrogates
 
 __all__ = ["Stream"]
@@ -79,6 +80,10 @@ class Stream:
         self._pending_size = 0
         # The last bytes fed, for a disallowed token cut across two parts.
         self._recent = b""
+        # The text from a disallowed string found on: tiktoken names the first
+        # string of its set's order that starts leftmost, which may be one
+        # still to arrive; until that is settled nothing more is encoded.
+        self._refused: bytes | None = None
         self._kind: type | None = None
         self._high_surrogate = ""  # a str part's last character, when half a pair
         # A buffer of _retry_bytes or more that gave nothing is tried again
@@ -172,7 +177,8 @@ class Stream:
         else:
             part = checked = b""
         try:
-            self._check_disallowed(checked)
+            if self._check_disallowed(checked, last):
+                return [] if want_ids else 0
             if not last and self._held_bytes() + len(part) < self._wait_until:
                 self._pending.append(part)
                 self._pending_size += len(part)
@@ -192,16 +198,54 @@ class Stream:
 
     # ---- special tokens ------------------------------------------------------------
 
-    def _check_disallowed(self, part: bytes) -> None:
-        if not self._disallowed or not part:
-            return
-        keep = self._max_disallowed - 1
-        # A token cut between the parts fed so far and this one lies in these.
-        seam = self._recent + part[:keep]
-        self._recent = (self._recent + part)[-keep:] if keep else b""
-        check = self._finder.check_bytes
-        check(seam, self._allowed, self._disallowed)
-        check(part, self._allowed, self._disallowed)
+    def _check_disallowed(self, part: bytes, last: bool) -> bool:
+        """Raises tiktoken's ValueError once the text holds a disallowed
+        string and the one it names is settled; True while that waits."""
+        if not self._disallowed:
+            return False
+        if self._refused is None:
+            if not part:
+                if last and "" in self._disallowed:
+                    raise_disallowed_special_token("")  # an empty text has it too
+                return False
+            keep = self._max_disallowed - 1
+            window = self._recent + part
+            # A token cut between the parts fed so far and this one lies in
+            # the seam; the window holds every place the first one can start.
+            seam = window[: len(self._recent) + keep]
+            self._recent = window[-keep:] if keep else b""
+            try:
+                self._finder.check_bytes(seam, self._allowed, self._disallowed)
+                self._finder.check_bytes(part, self._allowed, self._disallowed)
+                return False
+            except ValueError:
+                self._refused = window
+        else:
+            self._refused += part
+        self._refuse(self._refused, last)
+        return True
+
+    def _refuse(self, text: bytes, last: bool) -> None:
+        """Raises for the string tiktoken names in text (which holds one),
+        unless more text may still change it."""
+        import re
+
+        order = [(s.encode("utf-8", "surrogatepass"), s) for s in self._disallowed]
+        found = re.search(b"|".join(re.escape(b) for b, _ in order), text)
+        assert found is not None
+        start, name = found.start(), found.group()
+        if not last:
+            # A string of the set that the text ends inside, starting before
+            # the one found, or there but ahead of it in the order, may win.
+            first = max(0, len(text) - self._max_disallowed + 1)
+            for q in range(first, start + 1):
+                tail = text[q:]
+                for b, _ in order:
+                    if q == start and b == name:
+                        break
+                    if len(b) > len(tail) and b.startswith(tail):
+                        return
+        raise_disallowed_special_token(next(s for b, s in order if b == name))
 
     def _hold_from(self, buf: bytes) -> int:
         """Where the buffer's tail that may grow into a special token starts
