@@ -272,6 +272,12 @@ def _regime_of(key):
     return key[: -len("_mb_s")].replace("_", " ")
 
 
+def _in_regime_order(keys):
+    # A JSON file keeps its keys sorted; tables read cold, warm, hot.
+    order = ROW_REGIMES + LONG_REGIMES
+    return sorted(keys, key=lambda k: order.index(_regime_of(k)) if _regime_of(k) in order else 99)
+
+
 def add_ratios(by_tool):
     """Each tool's figures over the fastest exact peer's (velkan's tools are
     no peers) in the same row and regime: entry["ratios"][row][key]."""
@@ -321,6 +327,7 @@ def table(results):
         first = by_tool[tools[0]]
         rows = list(first["rows"])
         keys = [k for k in first["rows"][rows[0]] if k.endswith("_mb_s")] if rows else []
+        keys = _in_regime_order(keys)
         names = " / ".join(_regime_of(k) for k in keys) or "long"
         lines.append("\n%s: MB/s %s (single core; * = ids differ from tiktoken)" % (vocab, names))
         lines.append(
@@ -331,7 +338,7 @@ def table(results):
         for row in rows:
             lines.append(_line(row, by_tool, lambda e, r=row: e["rows"][r], keys))
         if "long" in first:
-            long_keys = [k for k in first["long"] if k.endswith("_mb_s")]
+            long_keys = _in_regime_order(k for k in first["long"] if k.endswith("_mb_s"))
             text = _line("long", by_tool, lambda e: e["long"], long_keys)
             label = "long (%.1f MB; cold / hot)" % (first["long"]["bytes"] / 1e6)
             lines.append(text.replace("long", label, 1))
