@@ -6,6 +6,8 @@ without one, special tokens the native finder cannot hold) against tiktoken."""
 
 import pytest
 import tiktoken
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import velkan
 import velkan.bpe.openai
@@ -130,10 +132,10 @@ def test_nested_disallowed_strings_named_as_tiktoken_names_them(kind, ranks):
         for text in ["<|fim_prefix|> x", "hello world"] + [
             "a x%dyz%d b" % (i, i) for i in range(12)
         ]:
-            for given in (set(disallowed), sorted(disallowed), disallowed):
-                expected = _refusal(oracle.encode, text, disallowed_special=given)
-                got = _refusal(ours.encode, text, disallowed_special=given)
-                assert got == expected, (text, given)
+            for form in (set(disallowed), sorted(disallowed), disallowed):
+                expected = _refusal(oracle.encode, text, disallowed_special=form)
+                got = _refusal(ours.encode, text, disallowed_special=form)
+                assert got == expected, (text, form)
             batch = ["ok", text]
             assert _refusal(ours.encode_batch, batch, disallowed_special=disallowed) == _refusal(
                 oracle.encode_batch, batch, disallowed_special=disallowed
@@ -141,6 +143,26 @@ def test_nested_disallowed_strings_named_as_tiktoken_names_them(kind, ranks):
             for cut in range(len(text) + 1):
                 got = _refusal(_feed_all, ours.stream(disallowed_special=disallowed), text, [cut])
                 assert got == expected, (text, cut)
+
+
+@settings(max_examples=300, deadline=None)
+@given(text=st.text("ab<", max_size=12), data=st.data())
+def test_any_disallowed_set_cut_anywhere(text, data):
+    # Strings of the text that overlap and nest (and others), the text in
+    # parts: the stream raises what encode of the whole text raises, or
+    # gives its ids.
+    spans = st.tuples(st.integers(0, len(text)), st.integers(0, 3))
+    inside = st.builds(lambda span: text[span[0] : span[0] + span[1]], spans)
+    disallowed = data.draw(
+        st.frozensets(inside | st.text("ab<", max_size=3), min_size=1, max_size=5)
+    )
+    cuts = data.draw(st.lists(st.integers(0, len(text)), max_size=4))
+    oracle = reference("cl100k_base")
+    ours = velkan.get_encoding("cl100k_base")
+    expected = _refusal(oracle.encode, text, disallowed_special=disallowed)
+    assert _refusal(ours.encode, text, disallowed_special=disallowed) == expected
+    got = _refusal(_feed_all, ours.stream(disallowed_special=disallowed), text, cuts)
+    assert got == expected
 
 
 def test_nested_special_tokens_disallowed_by_all(ranks):
