@@ -66,7 +66,7 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
     }
   };
   // Joins when it goes out of scope, on every path.
-  std::jthread reverse_worker = all ? try_start_helper_thread(make_reverse) : std::jthread();
+  JoiningThread reverse_worker = all ? try_start_helper_thread(make_reverse) : JoiningThread();
 
   // The forward trie, flat and breadth first, with the prefix chain: the
   // longest token that is a prefix of each token less its last byte (a token
@@ -89,7 +89,7 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
       forward_failure = std::current_exception();
     }
   };
-  std::jthread forward_worker = try_start_helper_thread(compile_forward);
+  JoiningThread forward_worker = try_start_helper_thread(compile_forward);
   if (!forward_worker.joinable()) compile_forward();
   const auto join_forward = [&] {
     if (forward_worker.joinable()) forward_worker.join();

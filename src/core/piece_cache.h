@@ -40,6 +40,7 @@
 #include <cstring>
 
 #include "core/seqlock_slot.h"
+#include "util/atomic_ref.h"
 #include "util/huge_pages.h"
 
 namespace velkan {
@@ -84,7 +85,7 @@ class PieceCache {
   // stalled the first encodes of a process by milliseconds.
   PieceCache() : memory_(kBytes) {
     for (size_t at = 0; at < kBytes; at += HugePageBuffer::kHugePage) {
-      std::atomic_ref<uint8_t>(memory_.data()[at]).store(0, std::memory_order_relaxed);
+      AtomicRef<uint8_t>(memory_.data()[at]).store(0, std::memory_order_relaxed);
     }
   }
   // A copy of a handle starts with an empty cache of its own.

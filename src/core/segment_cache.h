@@ -30,6 +30,7 @@
 #include <cstring>
 
 #include "core/seqlock_slot.h"
+#include "util/atomic_ref.h"
 #include "util/huge_pages.h"
 
 namespace velkan {
@@ -76,7 +77,7 @@ class SegmentCache {
   SegmentCache() : memory_(kBytes) {
     // Faulted in with the vocabulary, as piece_cache.h explains.
     for (size_t at = 0; at < kBytes; at += HugePageBuffer::kHugePage) {
-      std::atomic_ref<uint8_t>(memory_.data()[at]).store(0, std::memory_order_relaxed);
+      AtomicRef<uint8_t>(memory_.data()[at]).store(0, std::memory_order_relaxed);
     }
   }
   SegmentCache(const SegmentCache&) : SegmentCache() {}

@@ -16,6 +16,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "util/atomic_ref.h"
+
 namespace velkan {
 
 template <uint32_t kWords, uint32_t kIds>
@@ -33,22 +35,21 @@ struct alignas(64) SeqlockSlot {
 // bytes; 0 otherwise.
 template <typename Slot>
 inline uint32_t seqlock_read(Slot& slot, const uint64_t* words, uint32_t length, uint32_t* out) {
-  const uint32_t before = std::atomic_ref<uint32_t>(slot.version).load(std::memory_order_acquire);
+  const uint32_t before = AtomicRef<uint32_t>(slot.version).load(std::memory_order_acquire);
   if (before & 1) return 0;
-  const uint32_t shape = std::atomic_ref<uint32_t>(slot.shape).load(std::memory_order_relaxed);
+  const uint32_t shape = AtomicRef<uint32_t>(slot.shape).load(std::memory_order_relaxed);
   if ((shape & 0xFF) != length) return 0;
   // Words past the length may be stale from a longer key: only the key's
   // own are compared (the last one's padding is zero on both sides, since
   // writers store whole zero-padded words).
   for (uint32_t i = 0; i < (length + 7) / 8; i++) {
-    if (std::atomic_ref<uint64_t>(slot.key[i]).load(std::memory_order_relaxed) != words[i])
-      return 0;
+    if (AtomicRef<uint64_t>(slot.key[i]).load(std::memory_order_relaxed) != words[i]) return 0;
   }
   const uint32_t count = shape >> 8;
   for (uint32_t i = 0; i < count && i < Slot::max_ids; i++)
-    out[i] = std::atomic_ref<uint32_t>(slot.ids[i]).load(std::memory_order_relaxed);
+    out[i] = AtomicRef<uint32_t>(slot.ids[i]).load(std::memory_order_relaxed);
   std::atomic_thread_fence(std::memory_order_acquire);
-  if (std::atomic_ref<uint32_t>(slot.version).load(std::memory_order_relaxed) != before) return 0;
+  if (AtomicRef<uint32_t>(slot.version).load(std::memory_order_relaxed) != before) return 0;
   return count;
 }
 
@@ -60,7 +61,7 @@ inline void seqlock_write(Slot* table, uint32_t first, uint64_t choice, const ui
                           uint32_t length, const uint32_t* ids, uint64_t count) {
   if (count == 0 || count > Slot::max_ids) return;
   const auto empty = [](Slot& slot) {
-    return std::atomic_ref<uint32_t>(slot.shape).load(std::memory_order_relaxed) == 0;
+    return AtomicRef<uint32_t>(slot.shape).load(std::memory_order_relaxed) == 0;
   };
   uint32_t index = first ^ static_cast<uint32_t>(choice & 1);
   if (empty(table[first])) {
@@ -69,16 +70,16 @@ inline void seqlock_write(Slot* table, uint32_t first, uint64_t choice, const ui
     index = first ^ 1;
   }
   Slot& slot = table[index];
-  std::atomic_ref<uint32_t> version(slot.version);
+  AtomicRef<uint32_t> version(slot.version);
   uint32_t v = version.load(std::memory_order_relaxed);
   if ((v & 1) || !version.compare_exchange_strong(v, v + 1, std::memory_order_acquire)) return;
   std::atomic_thread_fence(std::memory_order_release);
-  std::atomic_ref<uint32_t>(slot.shape)
+  AtomicRef<uint32_t>(slot.shape)
       .store(length | static_cast<uint32_t>(count) << 8, std::memory_order_relaxed);
   for (uint32_t i = 0; i < (length + 7) / 8; i++)
-    std::atomic_ref<uint64_t>(slot.key[i]).store(words[i], std::memory_order_relaxed);
+    AtomicRef<uint64_t>(slot.key[i]).store(words[i], std::memory_order_relaxed);
   for (uint32_t i = 0; i < count; i++)
-    std::atomic_ref<uint32_t>(slot.ids[i]).store(ids[i], std::memory_order_relaxed);
+    AtomicRef<uint32_t>(slot.ids[i]).store(ids[i], std::memory_order_relaxed);
   version.store(v + 2, std::memory_order_release);
 }
 

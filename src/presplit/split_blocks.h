@@ -24,7 +24,9 @@
 #include <bit>
 #include <cstdint>
 
-#if defined(__SSE2__)
+// VELKAN_PORTABLE builds (tools/portable.sh) take the byte-at-a-time paths
+// that targets without SSE2 (aarch64) compile, so that x86 tests run them.
+#if defined(__SSE2__) && !defined(VELKAN_PORTABLE)
 #include <emmintrin.h>
 #define VELKAN_HAVE_BLOCK_SPLIT 1
 #else

@@ -3,8 +3,13 @@
 #include <chrono>
 #include <thread>
 
-#if defined(__GLIBC__)
+// glibc's pthread_exit unwinds the thread, as abi::__forced_unwind where the
+// C++ library is libstdc++ (libc++ has no such type to catch).
+#if defined(__GLIBC__) && defined(__GLIBCXX__)
+#define VELKAN_FORCED_UNWIND 1
 #include <cxxabi.h>
+#else
+#define VELKAN_FORCED_UNWIND 0
 #endif
 
 namespace velkan {
@@ -14,7 +19,7 @@ namespace {
   for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
 }
 
-#if !defined(__GLIBC__) && PY_VERSION_HEX < 0x030E0000
+#if !VELKAN_FORCED_UNWIND && PY_VERSION_HEX < 0x030E0000
 #if PY_VERSION_HEX >= 0x030D0000
 // Still exported, though no longer declared in the public headers.
 extern "C" PyAPI_FUNC(int) _PyOS_IsMainThread(void);
@@ -34,8 +39,8 @@ bool would_be_ended() {
 }  // namespace
 
 void lock_take_back(PyThreadState* saved) {
-#if defined(__GLIBC__)
-  // glibc's pthread_exit unwinds as abi::__forced_unwind, stopped here.
+#if VELKAN_FORCED_UNWIND
+  // The unwinding of pthread_exit is stopped here.
   // Left unrethrown the unwinding would abort, so the handler never ends.
   try {
     PyEval_RestoreThread(saved);

@@ -15,9 +15,9 @@
 
 #include <cstddef>
 #include <system_error>
-#include <thread>
 #include <utility>
 
+#include "util/joining_thread.h"
 #include "util/platform.h"
 #include "util/thread_ready.h"
 
@@ -28,14 +28,14 @@ namespace velkan {
 // room to spare.
 inline constexpr size_t kHelperThreadHeadroom = size_t{160} << 20;
 
-// fn started on a new thread, or an empty (not joinable) jthread when no
+// fn started on a new thread, or an empty (not joinable) JoiningThread when no
 // thread could be had: then the caller runs fn itself. fn must not let an
 // exception escape. Throws std::bad_alloc like any allocation.
 template <typename Fn>
-std::jthread try_start_helper_thread(Fn& fn) {
+JoiningThread try_start_helper_thread(Fn& fn) {
   if (!platform::address_space_has_room(kHelperThreadHeadroom)) return {};
   try {
-    return std::jthread([&fn] {
+    return JoiningThread([&fn] {
       ready_thread_for_exceptions();
       fn();
     });

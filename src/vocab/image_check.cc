@@ -272,7 +272,7 @@ bool bpe_check_tables(const BytePairEncoding& bpe) {
   bool tables_ok;
   {
     // Joined at the end of this block, on every path.
-    std::jthread worker = try_start_helper_thread(check_automata);
+    JoiningThread worker = try_start_helper_thread(check_automata);
     if (!worker.joinable()) check_automata();  // no thread to be had: check here
     tables_ok = check_token_index(bpe) && check_splits_and_pairs(bpe) && check_next_prefix(bpe) &&
                 check_splits_are_constructions(bpe);

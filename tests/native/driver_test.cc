@@ -121,7 +121,7 @@ TEST_P(Driver, RecentPiecesGiveTheSameIds) {
     text += i % 3 == 0 ? " xylophonically " : " ";
     text += word;
     if (i % 500 == 0) {
-      for (size_t n : {55, 56, 57}) text.append(" ").append(n, 'q');
+      for (size_t n : {size_t{55}, size_t{56}, size_t{57}}) text.append(" ").append(n, 'q');
     }
   }
   EXPECT_EQ(piecewise_encode(h, u8(text), text.size()), by_pieces(h, text));
@@ -197,7 +197,7 @@ TEST(PieceCache, TwoSlotsPerPieceEvictByChoice) {
       if (found.slots[0] == slot || (!first && found.slots[1] == slot)) return found;
     }
   };
-  for (uint64_t choice : {0, 1}) {
+  for (uint64_t choice : {uint64_t{0}, uint64_t{1}}) {
     for (const std::string& stem : std::vector<std::string>{"alpha", std::string(30, 'x')}) {
       PieceCache cache;
       uint32_t out[PieceCache::kMaxIds];

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "embedded_encodings.h"
+#include "util/joining_thread.h"
 #include "vocab/image.h"
 #include "vocab/registry.h"
 
@@ -57,7 +58,7 @@ TEST(EncodingCache, MadeOnceFromTheFirstValidImage) {
   std::vector<EncodingMade> made(kThreads);
   std::vector<const EncodingHandle*> handles(kThreads, nullptr);
   {
-    std::vector<std::jthread> threads;
+    std::vector<JoiningThread> threads;
     for (int t = 0; t < kThreads; t++) {
       threads.emplace_back(
           [&, t] { handles[ix(t)] = &encoding_cache_get(index, paths, &made[ix(t)]); });

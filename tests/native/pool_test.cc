@@ -110,13 +110,13 @@ TEST(WorkerPool, ConcurrentBatchesFromManyThreads) {
   // submitter waits only for its own batch.
   const EncodingHandle* handles[] = {&handle_for(false, true), &handle_for(true, true),
                                      &handle_for(false, false), &handle_for(true, false)};
-  constexpr int kThreads = 8;
-  constexpr int kRounds = 6;
+  constexpr size_t kThreads = 8;
+  constexpr size_t kRounds = 6;
   std::vector<int> mismatches(kThreads, 0);
   std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; t++) {
+  for (size_t t = 0; t < kThreads; t++) {
     threads.emplace_back([&, t] {
-      for (int round = 0; round < kRounds; round++) {
+      for (size_t round = 0; round < kRounds; round++) {
         const auto texts = mixed_texts(150 + 50 * round, static_cast<uint32_t>(t * 31 + round));
         const int m = encode_and_compare(*pool, *handles[(t + round) % 4], texts);
         mismatches[t] += m < 0 ? 1000 : m;
@@ -124,7 +124,7 @@ TEST(WorkerPool, ConcurrentBatchesFromManyThreads) {
     });
   }
   for (auto& t : threads) t.join();
-  for (int t = 0; t < kThreads; t++) EXPECT_EQ(mismatches[t], 0) << "thread " << t;
+  for (size_t t = 0; t < kThreads; t++) EXPECT_EQ(mismatches[t], 0) << "thread " << t;
 }
 
 TEST(WorkerPool, CountJobsAgreeWithTheDriver) {
