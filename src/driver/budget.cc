@@ -272,8 +272,8 @@ bool sentence_end_before(const uint8_t* text, uint64_t b) {
          (t[0] == 0xEF && t[1] == 0xBC && (t[2] == 0x81 || t[2] == 0x9F));
 }
 
-// How good a cut at byte b (0 < b < length) is: 4 blank line, 3 line break,
-// 2 sentence end, 1 whitespace, 0 any piece boundary.
+// How good a cut at byte b (0 < b <= length) is (budget.h). Internal, so
+// that the chunk loop inlines it; budget_cut_level offers it outside.
 int cut_level(const uint8_t* text, uint64_t length, uint64_t b) {
   if (b >= length) return 5;
   if (text[b - 1] == '\n') {
@@ -291,6 +291,10 @@ int cut_level(const uint8_t* text, uint64_t length, uint64_t b) {
 constexpr int kLevels = 5;
 
 }  // namespace
+
+int budget_cut_level(const uint8_t* text, uint64_t length, uint64_t b) {
+  return cut_level(text, length, b);
+}
 
 std::vector<ByteSpan> budget_chunks(const EncodingHandle& handle, const uint8_t* text,
                                     uint64_t length, uint64_t max_tokens, uint64_t overlap,

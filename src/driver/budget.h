@@ -52,6 +52,14 @@ uint64_t budget_truncate_right(const EncodingHandle& handle, const uint8_t* text
 uint64_t budget_truncate_left(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
                               uint64_t max_tokens, const Interrupt* interrupt = nullptr);
 
+// How good a cut at byte b (0 < b <= length) of the text is, as
+// budget_chunks ranks the piece boundaries it may cut at: 5 the text's end,
+// 4 after a blank line (a line break with only spaces, tabs and carriage
+// returns since the line break before, within 64 bytes), 3 after a line
+// break, 2 after a sentence end (. ! ? or their full-width forms) before
+// whitespace, 1 next to whitespace, 0 anything else.
+int budget_cut_level(const uint8_t* text, uint64_t length, uint64_t b);
+
 // Appends the ids of the text (as piecewise_encode) and the byte where each
 // starts.
 void budget_encode_with_offsets(const EncodingHandle& handle, const uint8_t* text, uint64_t length,

@@ -2,7 +2,8 @@
 // that starts inside a character (it gets that character's offset, as
 // tiktoken's decode_with_offsets counts), shared by decode_with_offsets,
 // encode_with_offsets and the budgets, and offered to the package's general
-// path as velkan.bpe.openai._char_offsets.
+// path as velkan.bpe.openai._char_offsets; beside it, for that path too,
+// velkan.bpe.openai._cut_levels, the chunks' ranking of their cuts.
 
 #ifndef VELKAN_PYTHON_CHAR_OFFSETS_H_
 #define VELKAN_PYTHON_CHAR_OFFSETS_H_
@@ -41,6 +42,11 @@ class CharOffsets {
 // bytes-like), as a list.
 PyObject* openai_char_offsets(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char kCharOffsetsDoc[];
+
+// velkan.bpe.openai._cut_levels(data, cuts): budget_cut_level of each byte
+// offset of cuts (each above 0) into data (bytes-like), as a list of ints.
+PyObject* openai_cut_levels(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char kCutLevelsDoc[];
 
 }  // namespace velkan
 

@@ -327,6 +327,7 @@ PyMethodDef openai_functions[] = {
      "Hand in velkan._budget.StreamDecoder, which Tokenizer.decoder() makes (the\n"
      "package does this on import)."},
     {"_char_offsets", as_method(openai_char_offsets), METH_FASTCALL, kCharOffsetsDoc},
+    {"_cut_levels", as_method(openai_cut_levels), METH_FASTCALL, kCutLevelsDoc},
     {"_save_image", openai_save_image, METH_VARARGS,
      "_save_image($module, name, path, /)\n--\n\n"
      "Write the precomputed image of the vocabulary name (made first if needed)\n"

@@ -4,18 +4,19 @@ over its vocabulary (``_vocabulary.Vocabulary``) and its special tokens
 general path lives here: a vocabulary whose rule set is native goes through
 one native call per method; the rest (patterns split by the regex package,
 ranks the native core refuses, argument shapes the native calls leave) runs
-the general path, with the same ids and errors. Special tokens are found by
-the native finder on every path."""
+the general path (``velkan._general``), with the same ids and errors.
+Special tokens are found by the native finder on every path; the unstable
+end of a text (``encode_with_unstable``, ``_encode_bytes`` on the general
+path) is ``velkan._unstable``."""
 
 from __future__ import annotations
 
-import bisect
 import functools
-import itertools
 from collections.abc import Iterator, Sequence
 from concurrent.futures import ThreadPoolExecutor
 from typing import TYPE_CHECKING, Any, Callable, Protocol
 
+from velkan import _unstable
 from velkan._added_tokens import AllowedSpecial, DisallowedSpecial, Specials
 from velkan._vocabulary import Vocabulary
 
@@ -77,6 +78,14 @@ class Backend:
         self.fast_encode: Callable[[str, Any, Any, Any], Any] | None = (
             self.native.encode_special if self.native is not None else None
         )
+        # Decoding: the native finder's calls over the native encoding, or the
+        # general path's with the same calls (its decode_bpe argument unused).
+        self._decoding: Any = native_specials
+        self._decode_bpe: Any = self.native_bpe
+        if self.native_bpe is None:
+            from velkan._general import GeneralDecoding
+
+            self._decoding = GeneralDecoding(vocabulary, specials)
         # fast_decode(native_bpe, tokens, errors).
         self.fast_decode: Callable[[Any, Sequence[int], str], str] | None = (
             native_specials.decode if self.native_bpe is not None else None
@@ -98,6 +107,17 @@ class Backend:
         from velkan._general import PatternPrefix
 
         return PatternPrefix(self.vocabulary)
+
+    @property
+    def budget(self) -> Any:
+        """What chunks, truncates and gives token offsets (``chunks``,
+        ``chunk_spans``, ``truncate``, ``encode_with_offsets``): the native
+        tokenizer where there is one, else the general path's."""
+        if self.vocabulary.tokenizer is not None:
+            return self.vocabulary.tokenizer
+        from velkan._general import PatternBudget
+
+        return PatternBudget(self)
 
     @property
     def max_ordinary_id(self) -> int:
@@ -155,7 +175,7 @@ class Backend:
         data = text.encode("utf-8")
         ids: list[int] = []
         pos = 0
-        for start, end, token in self._specials_in(data, allowed):
+        for start, end, token in self.specials_in(data, allowed):
             if start > pos:
                 ids += encode(data[pos:start].decode("utf-8"))
             ids.append(token)
@@ -164,14 +184,6 @@ class Backend:
             return encode(text)
         ids += encode(data[pos:].decode("utf-8"))
         return ids
-
-    def _specials_in(self, data: bytes, allowed: frozenset[str]) -> Iterator[tuple[int, int, int]]:
-        # (start, end, id) of each allowed special token in data, in order.
-        find = self.specials.native.find
-        found = find(data, 0, allowed)
-        while found is not None:
-            yield found
-            found = find(data, found[1], allowed)
 
     def encode_to_numpy(
         self, text: str, allowed_special: AllowedSpecial, disallowed_special: DisallowedSpecial
@@ -225,8 +237,8 @@ class Backend:
         # (lists, None) or, when flat, (ids buffer, offsets buffer).
         # NotImplemented when the texts (a list of str only) or arguments need
         # the general path; UnicodeEncodeError on lone surrogates.
-        native = self.native
-        if native is None or type(texts) is not list or not all(type(t) is str for t in texts):
+        native = self._batch_tokenizer(texts)
+        if native is None:
             return NotImplemented
         call = native.encode_batch_flat if flat else native.encode_batch_parallel
         return call(
@@ -240,12 +252,9 @@ class Backend:
     def _batch_tokenizer(self, texts: object) -> Any:
         # The native tokenizer when it takes these texts (a list of str) in
         # one call on the worker pool, without the interpreter lock; else None.
-        tokenizer = self.vocabulary.tokenizer
-        if tokenizer is None or self.vocabulary.split is not None:
+        if self.native is None or type(texts) is not list:
             return None
-        if not isinstance(texts, list) or not all(type(t) is str for t in texts):
-            return None
-        return tokenizer
+        return self.native if all(type(t) is str for t in texts) else None
 
     def encode_ordinary_batch(self, texts: list[str], num_threads: int) -> list[list[int]]:
         tokenizer = self._batch_tokenizer(texts)
@@ -334,148 +343,37 @@ class Backend:
         return self.vocabulary.encode_piece(data)
 
     def encode_bytes(self, data: bytes, pat_str: str) -> list[int]:
-        """Bytes that may not be UTF-8, by tiktoken's rule: the longest UTF-8
-        prefix is encoded as text; the tokens of its last piece (with the
-        whitespace-only tokens before it, when that piece starts with one) are
-        joined with the bytes that are not UTF-8 and that is encoded as one
-        piece."""
+        """Bytes that may not be UTF-8, by tiktoken's rule (see
+        ``velkan._unstable.encode_bytes``)."""
         if self.bytes_encoder is not None and type(data) is bytes:
             return self.bytes_encoder(data)
-        vocabulary = self.vocabulary
-        try:
-            return vocabulary.encode_ordinary(data.decode("utf-8"))
-        except UnicodeDecodeError as e:
-            valid = e.start
-        prefix = data[:valid].decode("utf-8")
-        tokens = vocabulary.encode_ordinary(prefix)
-        last = vocabulary.last_piece(prefix, pat_str)
-        n = len(vocabulary.encode_piece(last.encode("utf-8"))) if last else 0
-        n = self._with_space_before(tokens, n)
-        tail = data[valid:]
-        if tokens and n:
-            tail = self.decode_bytes(tokens[-n:]) + tail
-            del tokens[-n:]
-        tokens += vocabulary.encode_piece(tail)
-        return tokens
+        return _unstable.encode_bytes(self, data, pat_str)
 
-    def _with_space_before(self, tokens: list[int], n: int) -> int:
-        # The last n tokens and, when the first of them is whitespace only,
-        # the whitespace-only tokens before them: they may merge differently
-        # once more follows.
-        if n and _all_space(self.decode_single_token_bytes(tokens[-n])):
-            while n < len(tokens) and _all_space(self.decode_single_token_bytes(tokens[-n - 1])):
-                n += 1
-        return n
+    # The stable tokens of text and every way its unstable end could be
+    # tokenized once more text follows: the same on every path.
+    encode_with_unstable = _unstable.encode_with_unstable
 
-    def encode_with_unstable(
-        self,
-        text: str,
-        allowed: frozenset[str],
-        pat_str: str,
-        ranks: Callable[[], dict[bytes, int]],
-    ) -> tuple[list[int], list[list[int]]]:
-        """The stable tokens of text and every way its unstable end could be
-        tokenized once more text follows (ranks gives the mergeable ranks)."""
-        # The last piece (and whitespace-only tokens before it) may merge with
-        # whatever follows; every token that starts with those bytes, and the
-        # tokenizations of the unstable bytes followed by such a token, are the
-        # possible completions.
-        tokens = self.encode_allowed(text, allowed)
-        if not tokens or not text:
-            return tokens, []
-        # The last piece is that of the text after the last special token: the
-        # pattern never sees a special token's text, and a text that ends
-        # with one has nothing unstable.
-        tail = text
-        if allowed:
-            data = text.encode("utf-8")
-            end = max((found[1] for found in self._specials_in(data, allowed)), default=0)
-            if end == len(data):
-                return tokens, []
-            tail = data[end:].decode("utf-8")
-        vocabulary = self.vocabulary
-        last = vocabulary.last_piece(tail, pat_str)
-        if not last:
-            return tokens, []
-        n = self._with_space_before(tokens, len(vocabulary.encode_piece(last.encode("utf-8"))))
-        stable = tokens[: len(tokens) - n]
-        unstable = self.decode_bytes(tokens[len(tokens) - n :])
-        completions: set[tuple[int, ...]] = set()
-        by_bytes = ranks()
-        # The tokens that start with some bytes are a run of the sorted tokens.
-        ordered = vocabulary.token_byte_values()
-
-        def starting_with(head: bytes) -> list[bytes]:
-            run = []
-            for i in range(bisect.bisect_left(ordered, head), len(ordered)):
-                if not ordered[i].startswith(head):
-                    break
-                run.append(ordered[i])
-            return run
-
-        def encode_any(data: bytes) -> list[int]:
-            try:
-                return vocabulary.encode_ordinary(data.decode("utf-8"))
-            except UnicodeDecodeError:
-                return vocabulary.encode_piece(data)
-
-        for token_bytes in starting_with(unstable):
-            completions.add((by_bytes[token_bytes],))
-        for k in range(1, len(unstable)):
-            head, suffix = unstable[:k], unstable[k:]
-            for token_bytes in starting_with(suffix):
-                seq: list[int] = []
-                taken = 0
-                for i in encode_any(head + token_bytes):
-                    seq.append(i)
-                    taken += len(self.decode_single_token_bytes(i))
-                    if taken >= len(unstable):
-                        break
-                completions.add(tuple(seq))
-        if unstable:
-            completions.add(tuple(encode_any(unstable)))
-        # Whitespace at the end may be cut off from what comes before it by the
-        # next character ("  " then "x" gives " ", " x").
-        text_end = unstable.decode("utf-8", "ignore")
-        if len(unstable) > 1 and text_end and text_end[-1].isspace():
-            last_char = text_end[-1].encode("utf-8")
-            before = unstable[: len(unstable) - len(last_char)]
-            completions.add(
-                tuple(vocabulary.encode_piece(before) + vocabulary.encode_piece(last_char))
-            )
-        return stable, [list(c) for c in completions]
+    def specials_in(self, data: bytes, allowed: frozenset[str]) -> Iterator[tuple[int, int, int]]:
+        """(start, end, id) of each allowed special token in data, in order."""
+        find = self.specials.native.find
+        found = find(data, 0, allowed)
+        while found is not None:
+            yield found
+            found = find(data, found[1], allowed)
 
     # ---- decoding ---------------------------------------------------------------
+    # One interface serves both paths: self._decoding is the native finder's
+    # (over self._decode_bpe) or the general path's, with the same calls.
 
     def decode_bytes(self, tokens: Sequence[int]) -> bytes:
-        if self.native_bpe is not None:
-            data: bytes = self.specials.native.decode(self.native_bpe, tokens)
-            return data
-        vocabulary = self.vocabulary
-        special_bytes = self.specials.bytes_of_id
-        out: list[bytes] = []
-        run: list[int] = []
-        limit = vocabulary.max_ordinary_id
-        for t in tokens:
-            check_id(t)
-            if t <= limit and vocabulary.has_id(t):
-                run.append(t)
-                continue
-            special = special_bytes.get(t)
-            if special is None:
-                raise KeyError(f"Invalid token for decoding: {t}")
-            if run:
-                out.append(vocabulary.decode(run))
-                run = []
-            out.append(special)
-        if run:
-            out.append(vocabulary.decode(run))
-        return b"".join(out)
+        data: bytes = self._decoding.decode(self._decode_bpe, tokens)
+        return data
 
     def decode(self, tokens: Sequence[int], errors: str) -> str:
-        if self.native_bpe is not None and type(errors) is str:
-            text: str = self.specials.native.decode(self.native_bpe, tokens, errors)
+        if type(errors) is str:
+            text: str = self._decoding.decode(self._decode_bpe, tokens, errors)
             return text
+        # What bytes.decode says of such an argument, as in tiktoken.
         return self.decode_bytes(tokens).decode("utf-8", errors=errors)
 
     def decode_single_token_bytes(self, token: int) -> bytes:
@@ -486,49 +384,28 @@ class Backend:
             found = self.token_bytes(token)
             if found is not None:
                 return found
-        vocabulary = self.vocabulary
-        if self.native_bpe is not None:
-            data: bytes = self.specials.native.tokens_bytes(self.native_bpe, (token,))[0]
-            return data
-        check_id(token)
-        if token <= vocabulary.max_ordinary_id and vocabulary.has_id(token):
-            return vocabulary.decode([token])
-        special = self.specials.bytes_of_id.get(token)
-        if special is None:
-            raise KeyError(str(token))
-        return special
+        data: bytes = self._decoding.tokens_bytes(self._decode_bpe, (token,))[0]
+        return data
 
     def decode_tokens_bytes(self, tokens: Sequence[int]) -> list[bytes]:
-        if self.native_bpe is not None:
-            pieces: list[bytes] = self.specials.native.tokens_bytes(self.native_bpe, tokens)
-            return pieces
-        return [self.decode_single_token_bytes(t) for t in tokens]
+        pieces: list[bytes] = self._decoding.tokens_bytes(self._decode_bpe, tokens)
+        return pieces
 
     def decode_with_offsets(self, tokens: Sequence[int]) -> tuple[str, list[int]]:
-        if self.native_bpe is not None:
-            result: tuple[str, list[int]] = self.specials.native.tokens_bytes(
-                self.native_bpe, tokens, True
-            )
-            return result
-        pieces = self.decode_tokens_bytes(tokens)
-        data = b"".join(pieces)
-        text = data.decode("utf-8", errors="strict")
-        starts = list(itertools.accumulate(map(len, pieces[:-1]), initial=0)) if pieces else []
-        return text, char_offsets(data, starts)
+        result: tuple[str, list[int]] = self._decoding.tokens_bytes(self._decode_bpe, tokens, True)
+        return result
 
     def decode_batch(
         self, batch: Sequence[Sequence[int]], errors: str, num_threads: int
     ) -> list[str]:
-        if self.native_bpe is not None and type(errors) is str:
-            texts: list[str] = self.specials.native.decode_batch(self.native_bpe, batch, errors)
+        if type(errors) is str:
+            texts: list[str] = self._decoding.decode_batch(self._decode_bpe, batch, errors)
             return texts
         return map_threads(functools.partial(self.decode, errors=errors), batch, num_threads)
 
     def decode_bytes_batch(self, batch: Sequence[Sequence[int]], num_threads: int) -> list[bytes]:
-        if self.native_bpe is not None:
-            data: list[bytes] = self.specials.native.decode_batch(self.native_bpe, batch)
-            return data
-        return map_threads(self.decode_bytes, batch, num_threads)
+        data: list[bytes] = self._decoding.decode_batch(self._decode_bpe, batch)
+        return data
 
 
 class StreamPrefix(Protocol):
@@ -557,16 +434,6 @@ def replace_surrogates(text: str) -> str:
     """text with surrogate pairs joined into their character and lone ones
     made U+FFFD (UTF-8 has no surrogates), as tiktoken mends them."""
     return text.encode("utf-16", "surrogatepass").decode("utf-16", "replace")
-
-
-def char_offsets(data: bytes, starts: list[int]) -> list[int]:
-    """The character offset of each byte offset of starts (increasing) into
-    data (UTF-8); a token that starts inside a character gets that
-    character's offset. The rule lives once, natively."""
-    import velkan.bpe.openai as openai
-
-    offsets: list[int] = openai._char_offsets(data, starts)
-    return offsets
 
 
 def map_threads(fn: Callable[[Any], Any], items: Sequence[Any], num_threads: int) -> list[Any]:
@@ -600,13 +467,6 @@ def check_texts(function: str, texts: object, bytes_too: bool) -> None:
             )
 
 
-def check_id(t: object) -> None:
-    if not isinstance(t, int):
-        raise TypeError(f"'{type(t).__name__}' object cannot be interpreted as an integer")
-    if t < 0 or t >= 2**32:
-        raise OverflowError("out of range integral type conversion attempted")
-
-
 def numpy_module() -> Any:
     try:
         import numpy
@@ -615,7 +475,3 @@ def numpy_module() -> Any:
             "this method returns numpy arrays and needs numpy: pip install numpy"
         ) from e
     return numpy
-
-
-def _all_space(data: bytes) -> bool:
-    return all(b in b" \n\t" for b in data)

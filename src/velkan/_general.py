@@ -6,14 +6,91 @@ same ids as the native calls.
 package splits the buffer, and a piece is certain when no attempt of the
 pattern up to its end can read past the buffer (see ``_probe_pattern``).
 Patterns with constructs that probe cannot bound (look-behinds, ``\\G``, some
-flags) are held whole until the stream's end."""
+flags) are held whole until the stream's end.
+
+``PatternBudget`` is chunks, truncation and token offsets for such a pattern.
+What stays here is only what needs the pattern's own split: the rules both
+paths share (character offsets, how good a chunk's cut is) are native, in
+``velkan.bpe.openai``."""
 
 from __future__ import annotations
 
+import bisect
 import codecs
+import itertools
+from collections.abc import Sequence
 from typing import Any
 
+from velkan._added_tokens import Specials
 from velkan._vocabulary import Vocabulary
+
+
+class GeneralDecoding:
+    """Decoding where the native call cannot serve: a vocabulary that maps
+    its ids itself (renumbered ranks) or whose range holds ids that name no
+    token (natively they decode as nothing; here they are unknown, as in
+    tiktoken). Called as the native ``SpecialTokens`` is, with its encoding
+    first (unused here)."""
+
+    def __init__(self, vocabulary: Vocabulary, specials: Specials) -> None:
+        self._vocabulary = vocabulary
+        self._special_bytes = specials.bytes_of_id
+
+    def decode(self, _bpe: object, tokens: Sequence[int], errors: str | None = None) -> Any:
+        vocabulary = self._vocabulary
+        special_bytes = self._special_bytes
+        out: list[bytes] = []
+        run: list[int] = []
+        limit = vocabulary.max_ordinary_id
+        for t in tokens:
+            _check_id(t)
+            if t <= limit and vocabulary.has_id(t):
+                run.append(t)
+                continue
+            special = special_bytes.get(t)
+            if special is None:
+                raise KeyError(f"Invalid token for decoding: {t}")
+            if run:
+                out.append(vocabulary.decode(run))
+                run = []
+            out.append(special)
+        if run:
+            out.append(vocabulary.decode(run))
+        data = b"".join(out)
+        return data if errors is None else data.decode("utf-8", errors=errors)
+
+    def decode_batch(
+        self, _bpe: object, batch: Sequence[Sequence[int]], errors: str | None = None
+    ) -> list[Any]:
+        return [self.decode(None, tokens, errors) for tokens in batch]
+
+    def tokens_bytes(self, _bpe: object, tokens: Sequence[int], offsets: bool = False) -> Any:
+        pieces = [self._token_bytes(t) for t in tokens]
+        if not offsets:
+            return pieces
+        data = b"".join(pieces)
+        text = data.decode("utf-8", errors="strict")
+        starts = list(itertools.accumulate(map(len, pieces[:-1]), initial=0)) if pieces else []
+        return text, openai()._char_offsets(data, starts)
+
+    def _token_bytes(self, token: int) -> bytes:
+        _check_id(token)
+        vocabulary = self._vocabulary
+        if token <= vocabulary.max_ordinary_id and vocabulary.has_id(token):
+            return vocabulary.decode([token])
+        special = self._special_bytes.get(token)
+        if special is None:
+            raise KeyError(str(token))
+        return special
+
+
+def _check_id(t: object) -> None:
+    # What the native conversion of an id says, as tiktoken's does.
+    if not isinstance(t, int):
+        raise TypeError(f"'{type(t).__name__}' object cannot be interpreted as an integer")
+    if t < 0 or t >= 2**32:
+        raise OverflowError("out of range integral type conversion attempted")
+
 
 # Characters kept before a cut for the assertions of a pattern that look back
 # one character (\b, \B, \m, \M).
@@ -248,3 +325,171 @@ def _compiled_probe(pat_str: str) -> Any:
     if len(_probes) < 64:
         _probes[pat_str] = compiled
     return compiled
+
+
+class PatternBudget:
+    """Chunks, truncation and token offsets for a pattern without a native
+    rule set, with the native Tokenizer's methods and messages: over any
+    source of tiktoken's ``encode_ordinary`` and ``decode_single_token_bytes``
+    (an Encoding's backend). Chunks cut at token boundaries of the whole text's
+    encoding, each checked by encoding it alone, and rank their cuts by the
+    native rule (``velkan.bpe.openai._cut_levels``)."""
+
+    def __init__(self, source: Any) -> None:
+        self._encode = source.encode_ordinary
+        self._token_bytes = source.decode_single_token_bytes
+
+    def chunks(self, text: str, max_tokens: int, *, overlap: int = 0) -> list[str]:
+        return [text[a:b] for a, b in self.chunk_spans(text, max_tokens, overlap=overlap)]
+
+    def truncate(self, text: str, max_tokens: int, *, side: str = "right") -> str:
+        if max_tokens < 0:
+            raise ValueError("truncate: max_tokens must be at least 0, got %d" % max_tokens)
+        if side not in ("right", "left"):
+            raise ValueError("truncate: side must be 'right' or 'left', got %r" % (side,))
+        n = len(text)
+
+        def fits(kept: int) -> bool:
+            part = text[:kept] if side == "right" else text[n - kept :]
+            return len(self._encode(part)) <= max_tokens
+
+        if fits(n):
+            return text
+        # Lengths that double from about the budget while the part fits, so
+        # that the work follows the part kept, then a bisection between one
+        # that fits and one that does not: the part cannot keep one more
+        # character.
+        good, bad = 0, min(n, 4 * max_tokens + 16)
+        while bad < n and fits(bad):
+            good, bad = bad, min(n, 2 * bad)
+        kept = _longest_fit(good, bad, fits)
+        return text[:kept] if side == "right" else text[n - kept :]
+
+    def encode_with_offsets(self, text: str) -> tuple[list[int], list[int]]:
+        ids: list[int] = self._encode(text)
+        lengths = [len(self._token_bytes(token)) for token in ids[:-1]]
+        starts = list(itertools.accumulate(lengths, initial=0)) if ids else []
+        if not isinstance(text, str):
+            return ids, starts
+        return ids, openai()._char_offsets(text.encode("utf-8"), starts)
+
+    def chunk_spans(self, text: str, max_tokens: int, *, overlap: int = 0) -> list[tuple[int, int]]:
+        """Where no cut at a token boundary fits, or the chunk would be less
+        than half full before a stretch between cuts longer than the budget,
+        the cut goes at the longest character boundary that fits, as the
+        native path cuts inside a piece."""
+        if max_tokens < 1:
+            raise ValueError("chunks: max_tokens must be at least 1, got %d" % max_tokens)
+        if overlap < 0 or overlap >= max_tokens:
+            raise ValueError(
+                "chunks: overlap must be at least 0 and less than max_tokens (%d), got %d"
+                % (max_tokens, overlap)
+            )
+        data = text.encode("utf-8")
+        ids = self._encode(text)
+        # Byte offsets where a token starts at a character boundary, and the
+        # tokens before each (for the window; each chunk is checked exactly).
+        cuts: list[int] = []
+        numbers: list[int] = []
+        pos = 0
+        for number, token in enumerate(ids, 1):
+            pos += len(self._token_bytes(token))
+            if pos == len(data) or data[pos] & 0xC0 != 0x80:
+                cuts.append(pos)
+                numbers.append(number)
+        native = openai()
+        # The same cuts in characters, each with its level (levels[0], the
+        # start, is never asked).
+        bounds = [0]
+        counts = [0]
+        levels = [0]
+        for c, number, level in zip(
+            native._char_offsets(data, cuts), numbers, native._cut_levels(data, cuts)
+        ):
+            if c != bounds[-1]:
+                bounds.append(c)
+                counts.append(number)
+                levels.append(level)
+        n = len(text)
+
+        def fits(start: int, end: int) -> bool:
+            return len(self._encode(text[start:end])) <= max_tokens
+
+        spans: list[tuple[int, int]] = []
+        start = 0
+        last_end = 0
+        while start < n:
+            b = bisect.bisect_right(bounds, start) - 1  # the last cut at or before start
+            base = counts[b]
+            e = b
+            while e + 1 < len(bounds) and counts[e + 1] - base <= max_tokens:
+                e += 1
+            cut = e
+            if bounds[e] < n:
+                best = {
+                    level: max((k for k in range(b + 1, e + 1) if levels[k] >= level), default=-1)
+                    for level in range(5)
+                }
+                for level in range(4, -1, -1):
+                    k = best[level]
+                    if k >= 0 and 2 * (counts[k] - base) >= max_tokens:
+                        cut = k
+                        break
+            while cut > b and not fits(start, bounds[cut]):
+                cut -= 1
+            end = bounds[cut] if cut > b else start
+            if end < n and (
+                cut == b or 2 * (counts[cut] - base) < max_tokens and not fits(end, bounds[cut + 1])
+            ):
+                # Inside the stretch up to the next cut, at the longest
+                # character boundary that fits.
+                stop = bounds[cut + 1]
+                if not fits(start, stop):
+                    end = start + _longest_fit(
+                        end - start, stop - start, lambda k, s=start: fits(s, s + k)
+                    )
+                else:
+                    end = stop
+                if end == start:
+                    raise ValueError(
+                        "chunks: max_tokens=%d is too small for the character at offset %d"
+                        % (max_tokens, start)
+                    )
+                spans.append((start, end))
+                start = last_end = end
+                continue
+            if end <= last_end:
+                start = bounds[bisect.bisect_left(bounds, last_end)]
+                continue
+            spans.append((start, end))
+            last_end = end
+            nb = cut
+            if overlap:
+                while (
+                    nb - 1 > b
+                    and bounds[nb - 1] > start
+                    and counts[cut] - counts[nb - 1] <= overlap
+                ):
+                    nb -= 1
+            start = bounds[nb]
+        return spans
+
+
+def _longest_fit(good: int, bad: int, fits: Any) -> int:
+    """The n in [good, bad) with fits(n) and not fits(n + 1), by bisection,
+    given fits(good) and not fits(bad)."""
+    while bad - good > 1:
+        middle = (good + bad) // 2
+        if fits(middle):
+            good = middle
+        else:
+            bad = middle
+    return good
+
+
+def openai() -> Any:
+    """The extension's ``velkan.bpe.openai``, where the rules this path shares
+    with the native one live."""
+    import velkan.bpe.openai as module
+
+    return module

@@ -13,6 +13,7 @@ from sizes import size
 
 from reference import ALL_VOCABULARIES, PATTERNS, ROOT, TRICKY, reference, tokenizer
 from velkan import _budget
+from velkan.bpe import openai
 
 tricky_text = st.lists(st.sampled_from(TRICKY + [" ", "\n\n", ". ", "。"]), max_size=80).map(
     "".join
@@ -41,6 +42,11 @@ class SlowEncoding:
 
     def decode_bytes(self, ids):
         return self._tok.bpe().decode_tokens(ids)
+
+
+def cut_level(text, b):
+    """How good a chunk's cut before text[b] is, by the native rule both paths use."""
+    return openai._cut_levels(text.encode("utf-8"), [len(text[:b].encode("utf-8"))])[0]
 
 
 def count(name, text):
@@ -133,8 +139,8 @@ def test_chunks_keep_the_budget_the_text_and_are_full(name, text, max_tokens):
     for a, b in spans[:-1]:
         if a not in ends and a != 0 or b not in ends:
             continue
-        level = _budget._level(text, b)
-        later = [e for e in sorted(ends) if e > b and _budget._level(text, e) >= level]
+        level = cut_level(text, b)
+        later = [e for e in sorted(ends) if e > b and cut_level(text, e) >= level]
         if later:
             e = later[0]
             assert piece_sum(name, text, a, e) > max_tokens or count(name, text[a:e]) > max_tokens
@@ -252,6 +258,45 @@ def test_slow_path_cuts_between_characters_of_one_piece():
     text = "раб" * 20
     parts = enc.chunks(text, 7)
     assert "".join(parts) == text and all(len(enc.encode_ordinary(p)) <= 7 for p in parts)
+
+
+@pytest.mark.parametrize(
+    "text, cut, level",
+    [
+        ("a\n\nb", 3, 4),
+        ("a\n \t\r\nb", 6, 4),  # only blanks on the line between: still a blank line
+        ("a\n" + " " * 70 + "\nb", 73, 3),  # blanks looked back at for 63 bytes at most
+        ("a\nb", 2, 3),
+        ("Done. Next", 5, 2),
+        ("終わり。 次", 4, 2),  # a full-width sentence end, cut in bytes
+        ("Done.Next", 5, 0),  # a sentence end before no whitespace
+        ("one two", 3, 1),
+        ("one two", 4, 1),
+        ("onetwo", 3, 0),
+        ("end", 3, 5),
+    ],
+)
+def test_cut_levels(text, cut, level):
+    data = text.encode("utf-8")
+    byte_cut = len(text[:cut].encode("utf-8"))
+    assert openai._cut_levels(data, [byte_cut]) == [level]
+
+
+def test_general_path_cuts_at_the_strongest_boundary():
+    # A pattern with no native rule set ranks its cuts by the native rule:
+    # the paragraph break, not the later sentence end or space.
+    import velkan
+
+    base = velkan.get_encoding("cl100k_base")
+    enc = velkan.Encoding(
+        "spaces", pat_str=r"\S+|\s+", mergeable_ranks=base._mergeable_ranks, special_tokens={}
+    )
+    assert enc._tokenizer is None
+    head = "one two three four five six\n\n"
+    text = head + "seven eight. nine ten eleven twelve thirteen fourteen"
+    budget = len(enc.encode_ordinary(head)) + 6
+    assert len(enc.encode_ordinary(text)) > budget
+    assert enc.chunks(text, budget)[0] == head
 
 
 @pytest.mark.parametrize("name", ALL_VOCABULARIES)
