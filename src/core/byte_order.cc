@@ -26,7 +26,23 @@ uint64_t head_word(const BytePairEncoding& bpe, uint32_t id) {
 
 }  // namespace
 
-std::vector<uint32_t> bpe_ids_in_byte_order(const BytePairEncoding& bpe) {
+ByteOrderCut bpe_byte_order_cut(const BytePairEncoding& bpe) {
+  size_t counts[256] = {};
+  size_t tokens = 0;
+  for (uint32_t id = 0; id < bpe.num_tokens; id++) {
+    if (bpe.token_length(id) == 0) continue;
+    counts[bpe.token_data(id)[0]]++;
+    tokens++;
+  }
+  uint32_t cut = 0;
+  for (size_t below = 0; cut < 256 && 2 * (below + counts[cut]) <= tokens; cut++) {
+    below += counts[cut];
+  }
+  return {cut, tokens};
+}
+
+std::vector<uint32_t> bpe_ids_in_byte_order(const BytePairEncoding& bpe, uint32_t first,
+                                            uint32_t end) {
   // Each token's first eight bytes as a word beside its id, radix sorted by
   // the word, eleven bits a pass from the lowest (LSD; the counts of all
   // passes made in one read, passes where all keys share the digit skipped),
@@ -45,6 +61,8 @@ std::vector<uint32_t> bpe_ids_in_byte_order(const BytePairEncoding& bpe) {
   keyed.reserve(bpe.num_tokens);
   for (uint32_t id = 0; id < bpe.num_tokens; id++) {
     if (bpe.token_length(id) == 0) continue;  // a gap
+    const uint8_t head = bpe.token_data(id)[0];
+    if (head < first || head >= end) continue;
     keyed.push_back({head_word(bpe, id), id});
   }
   constexpr int kBits = 11, kPasses = (64 + kBits - 1) / kBits;

@@ -156,40 +156,46 @@ PyObject* bpe_object_tokens(PyObject* self, PyObject* arg) {
       }
       return list.release();
     }
-    // The order is sorted on a helper thread (when one can be had) while
-    // this one makes the bytes objects, in id order: the vocabulary read
-    // straight through. Performance notes: on o200k_base the sort takes 7 to
-    // 10 ms and the bytes objects 6 to 7 ms, one after the other 21 to 24 ms
-    // with the objects made in byte order (the tokens read at random), 14 to
-    // 17 in id order (thread CPU time, the loaded two-core development
-    // machine).
-    std::vector<uint32_t> order;
+    // The tokens fall in two ranges of first bytes, each sorted apart: the
+    // upper one on a helper thread (when one can be had) while this one
+    // sorts the lower one and makes its bytes objects. They are made in
+    // byte order, so that a copy of the list (every later call) walks them
+    // in memory order. Performance notes: on o200k_base the sort takes 7 to
+    // 10 ms and the bytes objects 6 to 7 ms; made in id order during the
+    // sort, later copies of the list took 5 ms instead of 0.6 ms (reading the
+    // objects at random).
+    const ByteOrderCut cut = bpe_byte_order_cut(*bpe);
+    std::vector<uint32_t> upper;
     std::exception_ptr failure;
-    auto sort = [&] {
+    auto sort_upper = [&] {
       try {
-        order = bpe_ids_in_byte_order(*bpe);
+        upper = bpe_ids_in_byte_order(*bpe, cut.cut, 256);
       } catch (...) {
         failure = std::current_exception();
       }
     };
-    std::vector<PyRef> made(bpe->num_tokens);             // null for a gap
-    std::jthread sorter = try_start_helper_thread(sort);  // joins on every path
-    for (uint32_t id = 0; id < bpe->num_tokens; id++) {
-      if (bpe->token_length(id) == 0) continue;
-      made[id].reset(make(id));
-      if (!made[id]) return nullptr;
-    }
+    std::jthread sorter = try_start_helper_thread(sort_upper);  // joins on every path
+    const std::vector<uint32_t> lower = bpe_ids_in_byte_order(*bpe, 0, cut.cut);
+    PyRef list(PyList_New(static_cast<Py_ssize_t>(cut.tokens)));
+    if (!list) return nullptr;
+    const auto fill = [&](const std::vector<uint32_t>& ids, size_t at) {
+      for (size_t i = 0; i < ids.size(); i++) {
+        // The tokens are read at random: fetched a few ahead.
+        if (i + 8 < ids.size()) __builtin_prefetch(bpe->token_data(ids[i + 8]));
+        PyObject* item = make(ids[i]);
+        if (item == nullptr) return false;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(at + i), item);
+      }
+      return true;
+    };
+    if (!fill(lower, 0)) return nullptr;
     if (sorter.joinable()) {
       sorter.join();
     } else {
-      sort();
+      sort_upper();
     }
     if (failure) std::rethrow_exception(failure);
-    PyRef list(PyList_New(static_cast<Py_ssize_t>(order.size())));
-    if (!list) return nullptr;
-    for (size_t k = 0; k < order.size(); k++) {
-      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(k), made[order[k]].release());
-    }
+    if (!fill(upper, lower.size())) return nullptr;
     return list.release();
   });
 }

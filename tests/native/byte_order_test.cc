@@ -99,6 +99,24 @@ TEST(ByteOrder, GapsAreLeftOutAndEqualTokensComeById) {
   EXPECT_EQ(bpe_ids_in_byte_order(*twice), (std::vector<uint32_t>{1, 0, 2}));
 }
 
+// Two ranges of first bytes side by side give the whole order, wherever the
+// cut; the cut the binding takes halves the tokens.
+TEST(ByteOrder, RangesOfFirstBytesJoinIntoTheWholeOrder) {
+  BytePairEncodingPtr bpe =
+      build(joined({run(" a", 300), run("b", 40), run("\xff", 30), {"", "\x01\x02"}}));
+  const std::vector<uint32_t> whole = expected_order(*bpe);
+  for (uint32_t cut : {0u, 1u, 2u, 32u, 33u, 98u, 99u, 255u, 256u}) {
+    std::vector<uint32_t> joined_order = bpe_ids_in_byte_order(*bpe, 0, cut);
+    const std::vector<uint32_t> upper = bpe_ids_in_byte_order(*bpe, cut, 256);
+    joined_order.insert(joined_order.end(), upper.begin(), upper.end());
+    EXPECT_EQ(joined_order, whole) << "cut " << cut;
+  }
+  const ByteOrderCut cut = bpe_byte_order_cut(*bpe);
+  EXPECT_EQ(cut.tokens, whole.size());
+  // The 300 tokens of " a" are more than half: the cut falls at the space.
+  EXPECT_EQ(cut.cut, uint32_t{' '});
+}
+
 TEST(ByteOrder, EmbeddedVocabulariesMatchAPlainSort) {
   auto cl = std::make_unique<BytePairEncoding>();
   bpe_store_tokens(*cl, cl100k_token_bytes, cl100k_token_starts, kCl100kTokens);
