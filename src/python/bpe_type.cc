@@ -174,7 +174,7 @@ PyObject* bpe_object_tokens(PyObject* self, PyObject* arg) {
         failure = std::current_exception();
       }
     };
-    std::jthread sorter = try_start_helper_thread(sort_upper);  // joins on every path
+    JoiningThread sorter = try_start_helper_thread(sort_upper);  // joins on every path
     const std::vector<uint32_t> lower = bpe_ids_in_byte_order(*bpe, 0, cut.cut);
     PyRef list(PyList_New(static_cast<Py_ssize_t>(cut.tokens)));
     if (!list) return nullptr;
