@@ -94,6 +94,12 @@ def test_tiny_texts_cost_little_memory(call):
     # A million three-character texts: the results themselves (a list and an
     # int reference per text) take about 86 MB, as a plain loop of encode
     # shows; the batch may add little to that, and must give it back.
+    # What "given back" can mean differs by allocator: pymalloc returns empty
+    # arenas at once, while free-threaded CPython's mimalloc keeps the pages
+    # of freed objects (about 75 MB after a plain list of a million one-int
+    # lists is dropped, velkan or not) and reuses them. So the first round
+    # sets the level and later rounds may not rise above it: memory kept per
+    # text or per call would, a bounded allocator cache does not.
     out = run(f"""
         import gc
         import velkan.bpe.openai as o
@@ -110,12 +116,17 @@ def test_tiny_texts_cost_little_memory(call):
         peak = status("VmHWM") - base
         del result
         gc.collect()
-        print(peak, status("VmRSS") - base)
+        level = status("VmRSS")
+        for _ in range(3):
+            result = {call}
+            del result
+            gc.collect()
+        print(peak, status("VmRSS") - level)
     """)
     assert out.returncode == 0, out.stderr
-    peak, kept = map(int, out.stdout.split())
+    peak, grown = map(int, out.stdout.split())
     assert peak < 200_000_000
-    assert kept < 40_000_000
+    assert grown < 40_000_000
 
 
 def test_count_batch(tok):
