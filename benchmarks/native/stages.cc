@@ -17,7 +17,9 @@
 //   small merge    the stack merge (small_merge.h) on the same pieces; each
 //                  hot, and cold: the caches flushed (64 MiB read) before
 //                  each round
-//   count, encode  the whole walk (piecewise_count, piecewise_encode)
+//   count, encode  the whole walk (piecewise_count, piecewise_encode): warm
+//                  (the corpus's second half after its first, caches empty
+//                  before) and hot (the corpus again)
 // The corpora are read from benchmarks/corpora/ (VELKAN_CORPORA_DIR).
 
 #include <algorithm>
@@ -27,6 +29,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -201,6 +204,7 @@ void run_corpus(const EncodingHandle& h, const std::string& name, const std::str
   // caches flushed before each round, as on text never seen).
   const uint64_t bounds[][2] = {{1, 8}, {9, 16}, {17, 32}, {33, 1u << 30}};
   const PairFilter* filter = h.pair_filter.words.empty() ? nullptr : &h.pair_filter;
+  const uint32_t* pairs = h.byte_pairs.empty() ? nullptr : h.byte_pairs.data();
   std::vector<uint8_t> flush(size_t{64} << 20, 1);
   const auto flush_caches = [&] {
     uint64_t sum = 0;
@@ -240,7 +244,7 @@ void run_corpus(const EncodingHandle& h, const std::string& name, const std::str
     const auto small_merge = [&] {
       uint64_t total = 0;
       for (const Piece& p : some)
-        total += small_merge_piece(bpe, filter, data + p.start, p.len, out);
+        total += small_merge_piece(bpe, filter, pairs, data + p.start, p.len, out);
       keep(total);
     };
     struct Design {
@@ -267,6 +271,36 @@ void run_corpus(const EncodingHandle& h, const std::string& name, const std::str
         row(c, stage, s, n, some.size(), note);
       }
     }
+  }
+
+  // Warm: the second half of the corpus right after the first, with caches
+  // that knew nothing before (a copy of the handle starts empty).
+  {
+    uint64_t half = n / 2;
+    while (half < n && data[half - 1] != '\n') half++;
+    const uint64_t pieces_b = static_cast<uint64_t>(
+        std::count_if(pieces.begin(), pieces.end(), [&](const Piece& p) { return p.start >= half; }));
+    std::unique_ptr<EncodingHandle> fresh;
+    const auto warm = [&](auto run) {
+      return best_seconds_after(
+          rounds,
+          [&] {
+            fresh.reset();
+            fresh = std::make_unique<EncodingHandle>();
+            fresh->encoding = h.encoding;
+            fresh->rule_set = h.rule_set;
+            handle_finish(*fresh);
+            keep(piecewise_count(*fresh, data, half));
+          },
+          [&] { run(*fresh); });
+    };
+    row(c, "count (warm)",
+        warm([&](const EncodingHandle& w) { keep(piecewise_count(w, data + half, n - half)); }),
+        n - half, pieces_b);
+    row(c, "encode (warm)", warm([&](const EncodingHandle& w) {
+          keep(piecewise_encode(w, data + half, n - half).size());
+        }),
+        n - half, pieces_b);
   }
 
   piecewise_count(h, data, n);  // the shared cache learns the corpus: hot

@@ -20,9 +20,15 @@ template <bool kFiltered>
   return m < 0 ? kNoMerge : static_cast<uint32_t>(m);
 }
 
+// The single bytes' tokens: the root's children in the automaton.
+uint32_t byte_token(const BytePairEncoding& bpe, uint8_t byte) {
+  const TokenAutomaton& a = bpe.forward_automaton;
+  return static_cast<uint32_t>(a.states[static_cast<size_t>(a.base[0] + byte)].value);
+}
+
 template <bool kFiltered>
-uint64_t merge(const BytePairEncoding& bpe, const PairFilter* filter, const uint8_t* piece,
-               uint64_t len, uint32_t* out) {
+uint64_t merge(const BytePairEncoding& bpe, const PairFilter* filter, const uint32_t* byte_pairs,
+               const uint8_t* piece, uint64_t len, uint32_t* out) {
   // The single bytes are the root's children in the automaton: its first
   // lines, which every piece's walk keeps in the cache.
   const TokenAutomaton& a = bpe.forward_automaton;
@@ -33,8 +39,12 @@ uint64_t merge(const BytePairEncoding& bpe, const PairFilter* filter, const uint
   }
   // merged[i]: what out[i] and out[i + 1] merge into, kNoMerge if nothing.
   uint32_t merged[kSmallMergeMaxBytes];
-  for (uint32_t i = 0; i + 1 < n; i++)
-    merged[i] = merged_of<kFiltered>(bpe, filter, out[i], out[i + 1]);
+  if (byte_pairs != nullptr) {
+    for (uint32_t i = 0; i + 1 < n; i++) merged[i] = byte_pairs[piece[i] << 8 | piece[i + 1]];
+  } else {
+    for (uint32_t i = 0; i + 1 < n; i++)
+      merged[i] = merged_of<kFiltered>(bpe, filter, out[i], out[i + 1]);
+  }
   while (n > 1) {
     uint32_t best = 0;
     for (uint32_t i = 1; i + 1 < n; i++) {
@@ -57,10 +67,23 @@ uint64_t merge(const BytePairEncoding& bpe, const PairFilter* filter, const uint
 
 }  // namespace
 
+std::vector<uint32_t> small_merge_byte_pairs(const BytePairEncoding& bpe) {
+  std::vector<uint32_t> pairs(65536, kNoMerge);
+  // Only a token of two bytes can be the merge of two single bytes.
+  for (uint32_t id = 0; id < bpe.num_tokens; id++) {
+    if (bpe.token_length(id) != 2) continue;
+    const uint8_t* bytes = bpe.token_data(id);
+    pairs[bytes[0] << 8 | bytes[1]] =
+        merged_of<false>(bpe, nullptr, byte_token(bpe, bytes[0]), byte_token(bpe, bytes[1]));
+  }
+  return pairs;
+}
+
 uint64_t small_merge_piece(const BytePairEncoding& bpe, const PairFilter* filter,
-                           const uint8_t* piece, uint64_t len, uint32_t* out) {
-  return filter != nullptr ? merge<true>(bpe, filter, piece, len, out)
-                           : merge<false>(bpe, nullptr, piece, len, out);
+                           const uint32_t* byte_pairs, const uint8_t* piece, uint64_t len,
+                           uint32_t* out) {
+  return filter != nullptr ? merge<true>(bpe, filter, byte_pairs, piece, len, out)
+                           : merge<false>(bpe, nullptr, byte_pairs, piece, len, out);
 }
 
 }  // namespace velkan

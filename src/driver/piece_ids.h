@@ -44,7 +44,8 @@ class PieceIds {
         filter_(handle.pair_filter.words.empty() ? nullptr : &handle.pair_filter),
         short_tokens_(handle.short_tokens),
         cache_(handle.piece_cache),
-        small_merge_max_(handle.small_merge_max) {}
+        small_merge_max_(handle.small_merge_max),
+        byte_pairs_(handle.byte_pairs.empty() ? nullptr : handle.byte_pairs.data()) {}
 
   // Hands the piece's ids to on_ids(ids, n); they stay valid only during the
   // call. readable: the bytes that may be read from piece on (to the text's
@@ -93,7 +94,7 @@ class PieceIds {
   uint64_t run_encoder(const uint8_t* piece, uint64_t len) {
     if (len <= small_merge_max_) {
       ids_ = small_;
-      return small_merge_piece(bpe_, filter_, piece, len, small_);
+      return small_merge_piece(bpe_, filter_, byte_pairs_, piece, len, small_);
     }
     const int32_t first = bpe_next_match(bpe_, piece, len);
     const uint64_t n = encoder_encode_piece(bpe_, piece, len, first, scratch_, filter_);
@@ -106,6 +107,7 @@ class PieceIds {
   const ShortTokens& short_tokens_;  // asked when kShortTokens
   PieceCache& cache_;
   const uint64_t small_merge_max_;
+  const uint32_t* byte_pairs_;  // null when the handle has none
   EncoderScratch scratch_;
   const uint32_t* ids_ = nullptr;  // the last run's ids: small_ or scratch_.tokens
   uint32_t small_[kSmallMergeMaxBytes];

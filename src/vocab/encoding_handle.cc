@@ -20,6 +20,7 @@ void handle_finish(EncodingHandle& handle) {
   // Pieces of 17 bytes or more stay with the backtracking encoder: from there
   // on the merge's quadratic scan loses to it (benchmarks/native/stages.cc).
   handle.small_merge_max = all_bytes ? 16 : 0;
+  if (all_bytes) handle.byte_pairs = small_merge_byte_pairs(bpe);
   // The arrays every encode reads at random: the whole-token and longest-
   // prefix walks, the encoder's prefix chain and splits, the pair table.
   // Performance notes: on huge pages, warm passes (coldwarm.py, pinned

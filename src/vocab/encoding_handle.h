@@ -10,6 +10,7 @@
 #define VELKAN_VOCAB_ENCODING_HANDLE_H_
 
 #include <memory>
+#include <vector>
 
 #include "core/encoding.h"
 #include "core/pair_table.h"
@@ -33,6 +34,7 @@ struct EncodingHandle {
   // backtracking encoder; 0 when the encoding cannot take it (merge_by_rank,
   // or a single byte that is no token).
   uint64_t small_merge_max = 0;
+  std::vector<uint32_t> byte_pairs;  // small_merge_byte_pairs, when small_merge_max
 };
 
 // Derives what a handle adds to its encoding (the pair filter, the short-

@@ -41,15 +41,37 @@ void expect_same(const EncodingHandle& h, PieceIds<true>& driver, const std::str
   if (piece.size() > kSmallMergeMaxBytes) return;
   uint32_t out[kSmallMergeMaxBytes];
   for (const PairFilter* filter : {static_cast<const PairFilter*>(nullptr), &h.pair_filter}) {
-    const uint64_t n = small_merge_piece(bpe, filter, p, piece.size(), out);
-    ASSERT_EQ(std::vector<uint32_t>(out, out + n), want)
-        << (filter ? "filtered, " : "") << piece.size()
-        << " bytes: " << testing::PrintToString(piece);
+    for (const uint32_t* pairs : {static_cast<const uint32_t*>(nullptr), h.byte_pairs.data()}) {
+      const uint64_t n = small_merge_piece(bpe, filter, pairs, p, piece.size(), out);
+      ASSERT_EQ(std::vector<uint32_t>(out, out + n), want)
+          << (filter ? "filtered, " : "") << (pairs ? "byte pairs, " : "") << piece.size()
+          << " bytes: " << testing::PrintToString(piece);
+    }
   }
 }
 
 TEST_P(SmallMerge, TakesThePiecesOfTheDriversShortClasses) {
   EXPECT_EQ(embedded_handle(GetParam()).small_merge_max, 16u);
+}
+
+// The table of byte pairs is the pair table's answer for every two single
+// bytes, including the pairs no token of two bytes joins.
+TEST_P(SmallMerge, BytePairsAreThePairTablesMerges) {
+  const EncodingHandle& h = embedded_handle(GetParam());
+  const BytePairEncoding& bpe = *h.encoding;
+  ASSERT_EQ(h.byte_pairs.size(), 65536u);
+  uint32_t tokens[256];
+  for (int b = 0; b < 256; b++) {
+    const uint8_t byte = static_cast<uint8_t>(b);
+    tokens[b] = bpe_encode(bpe, &byte, 1).at(0);
+  }
+  uint32_t merges = 0;
+  for (uint32_t pair = 0; pair < 65536; pair++) {
+    const int32_t m = pair_table_find(bpe.pair_table, tokens[pair >> 8], tokens[pair & 255]);
+    ASSERT_EQ(h.byte_pairs[pair], m < 0 ? UINT32_MAX : static_cast<uint32_t>(m)) << pair;
+    merges += m >= 0;
+  }
+  EXPECT_GT(merges, 1000u);
 }
 
 TEST_P(SmallMerge, EveryPieceOfTheCorporaAsTheBacktrackingEncoder) {
