@@ -1,8 +1,8 @@
-"""The special tokens of an encoding and tiktoken's rules for the arguments
-that allow or disallow them: which tokens ``allowed_special`` and
-``disallowed_special`` name, where disallowed text raises, and tiktoken's
-error for it, word for word. ``Encoding`` and ``Stream`` both resolve their
-arguments here."""
+"""The special tokens of an encoding, and the calls through which the
+general path and streams use tiktoken's rules for the arguments that allow
+or disallow them. The rules themselves (which tokens ``allowed_special`` and
+``disallowed_special`` name, where disallowed text raises, tiktoken's error
+for it, word for word) live once, in the native ``SpecialTokens``."""
 
 from __future__ import annotations
 
@@ -44,26 +44,16 @@ class Specials:
             raise ValueError("special_tokens: the empty string cannot be a special token")
         self.native = openai.SpecialTokens({s: _rank(i) for s, i in decoding.items()})
 
-    def allowed_set(self, allowed_special: AllowedSpecial) -> frozenset[str]:
-        if allowed_special == "all":
-            return self.all
-        if isinstance(allowed_special, frozenset):
-            return allowed_special
-        if isinstance(allowed_special, str):
-            # A string other than "all" is no set of tokens (tiktoken's error).
-            raise TypeError("unsupported operand type(s) for -: 'set' and 'str'")
-        return frozenset(allowed_special)
-
-    def disallowed_set(
-        self, allowed: frozenset[str], disallowed_special: DisallowedSpecial
-    ) -> frozenset[str]:
-        if disallowed_special == "all":
-            # Made as tiktoken makes it: its order names the token reported
-            # when two disallowed tokens start at one place.
-            return frozenset(set(self.tokens.keys()) - allowed)
-        if isinstance(disallowed_special, frozenset):
-            return disallowed_special
-        return frozenset(disallowed_special)
+    def resolve(
+        self, allowed_special: AllowedSpecial, disallowed_special: DisallowedSpecial
+    ) -> tuple[frozenset[str], frozenset[str]]:
+        """(allowed, disallowed) as frozensets, read by the native rules encode
+        reads them by, with its errors: "all", any iterable of str; a false
+        disallowed_special checks nothing (an empty set)."""
+        resolved: tuple[frozenset[str], frozenset[str]] = self.native.resolve(
+            allowed_special, disallowed_special
+        )
+        return resolved
 
     def check_disallowed(
         self, text: str, allowed: frozenset[str], disallowed_special: DisallowedSpecial
