@@ -6,10 +6,9 @@ for it, word for word) live once, in the native ``SpecialTokens``."""
 
 from __future__ import annotations
 
-import operator
 from collections.abc import Collection
 from collections.abc import Set as AbstractSet
-from typing import Literal, NoReturn, SupportsIndex, Union
+from typing import Literal, NoReturn, Union
 
 AllowedSpecial = Union[Literal["all"], AbstractSet[str]]
 DisallowedSpecial = Union[Literal["all"], Collection[str]]
@@ -23,7 +22,6 @@ class Specials:
         self, special_tokens: dict[str, int], shared_id_texts: dict[int, str] | None = None
     ) -> None:
         self.tokens = dict(special_tokens)
-        self.all = frozenset(special_tokens)
         self.values = frozenset(special_tokens.values())
         # id -> bytes; where two texts share an id the later one wins, unless
         # shared_id_texts names the one tiktoken decodes it to (its choice
@@ -34,15 +32,16 @@ class Specials:
             decoding[text] = token
         self.bytes_of_id = {i: s.encode("utf-8") for s, i in decoding.items()}
         # The tokens found natively, by every path: encode, the checks,
-        # encodings split in Python, streams. Their ids are 32-bit ranks, as
-        # in tiktoken, which refuses others with these errors.
+        # encodings split in Python, streams. Their ids are 32-bit ranks, read
+        # as decode reads ids (tiktoken's errors for others).
         import velkan.bpe.openai as openai
 
         if "" in decoding:
             # tiktoken's search would find it before every character, ahead of
             # the other tokens or not as its hash map happens to order them.
             raise ValueError("special_tokens: the empty string cannot be a special token")
-        self.native = openai.SpecialTokens({s: _rank(i) for s, i in decoding.items()})
+        ranks = openai._ids(list(decoding.values()))
+        self.native = openai.SpecialTokens(dict(zip(decoding, ranks)))
 
     def resolve(
         self, allowed_special: AllowedSpecial, disallowed_special: DisallowedSpecial
@@ -77,13 +76,3 @@ def raise_disallowed_special_token(token: str) -> NoReturn:
 
     openai.SpecialTokens.raise_disallowed(token)
     raise AssertionError("unreachable: raise_disallowed raises")
-
-
-def _rank(token: SupportsIndex) -> int:
-    """A special token's id as tiktoken converts it to its 32-bit rank."""
-    value = operator.index(token)
-    if not -(2**63) <= value < 2**63:
-        raise OverflowError("Python int too large to convert to C long")
-    if not 0 <= value < 2**32:
-        raise OverflowError("out of range integral type conversion attempted")
-    return value
