@@ -1,6 +1,7 @@
-// SpecialTokens.find and SpecialTokens.check_bytes: the special-token finder
-// of encode, over bytes a caller holds (a stream's buffer), so that a stream
-// finds and refuses exactly the tokens encode would.
+// SpecialTokens.find, find_disallowed and resolve: the special-token finder
+// and argument rules of encode, for callers that hold the text or the sets
+// themselves (a stream's buffer, the general path), so that they find, refuse
+// and read arguments exactly as encode does.
 
 #include "python/added_token_search.h"
 
@@ -49,23 +50,44 @@ PyObject* special_tokens_find(PyObject* self, PyObject* const* args, Py_ssize_t 
   });
 }
 
-const char kSpecialCheckBytesDoc[] =
-    "check_bytes($self, data, allowed_special, disallowed_special, /)\n--\n\n"
-    "check() of data already in UTF-8 (bytes-like, or str): tiktoken's ValueError\n"
-    "for the first disallowed string in it, else None.";
+const char kSpecialFindDisallowedDoc[] =
+    "find_disallowed($self, data, allowed_special, disallowed_special, /)\n--\n\n"
+    "The disallowed string in data (UTF-8, bytes-like, or str) that the check names,\n"
+    "as (start, string): of those found leftmost, the first in the order of\n"
+    "frozenset(disallowed_special), as tiktoken reports it; None when there is none.";
 
-PyObject* special_tokens_check_bytes(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
-  if (!takes(nargs, 3, "check_bytes(data, allowed_special, disallowed_special)")) return nullptr;
+PyObject* special_tokens_find_disallowed(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+  if (!takes(nargs, 3, "find_disallowed(data, allowed_special, disallowed_special)")) {
+    return nullptr;
+  }
   return guard_memory([&]() -> PyObject* {
     SpecialArgs special;
     if (!special.parse(self, args[1], args[2])) return nullptr;
     if (!special.checks()) Py_RETURN_NONE;
     TextArg data;
-    if (!text_of("check_bytes", args[0], data, "data")) return nullptr;
-    if (special.first_disallowed(data.data(), data.size())) {
-      return special.raise_disallowed(data.data(), data.size());
+    if (!text_of("find_disallowed", args[0], data, "data")) return nullptr;
+    uint64_t start = 0;
+    const PyRef name = special.named_disallowed(data.data(), data.size(), &start);
+    if (name == nullptr) {
+      if (PyErr_Occurred()) return nullptr;
+      Py_RETURN_NONE;
     }
-    Py_RETURN_NONE;
+    return Py_BuildValue("(KO)", static_cast<unsigned long long>(start), name.get());
+  });
+}
+
+const char kSpecialResolveDoc[] =
+    "resolve($self, allowed_special, disallowed_special, /)\n--\n\n"
+    "(allowed, disallowed): the arguments as frozensets, read as encode reads them\n"
+    "(\"all\", any iterable of str; a false disallowed_special checks nothing), with\n"
+    "its errors; disallowed \"all\" is every token not allowed, in tiktoken's order.";
+
+PyObject* special_tokens_resolve(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+  if (!takes(nargs, 2, "resolve(allowed_special, disallowed_special)")) return nullptr;
+  return guard_memory([&]() -> PyObject* {
+    SpecialArgs special;
+    if (!special.parse(self, args[0], args[1])) return nullptr;
+    return special.resolved();
   });
 }
 

@@ -1,6 +1,6 @@
-// Searching bytes for special tokens from Python: SpecialTokens.find and
-// SpecialTokens.check_bytes, the finder encode uses, for callers that hold
-// their text as UTF-8 bytes themselves (velkan._stream).
+// Special tokens for Python callers that hold the text or the sets
+// themselves (velkan._stream, the general path): SpecialTokens.find,
+// find_disallowed and resolve, with encode's finder and argument rules.
 
 #ifndef VELKAN_PYTHON_ADDED_TOKEN_SEARCH_H_
 #define VELKAN_PYTHON_ADDED_TOKEN_SEARCH_H_
@@ -16,11 +16,16 @@ namespace velkan {
 PyObject* special_tokens_find(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
 extern const char kSpecialFindDoc[];
 
-// check_bytes(data, allowed_special, disallowed_special): check() for data
-// already in UTF-8 (bytes-like): tiktoken's ValueError for the first
-// disallowed string in it, else None.
-PyObject* special_tokens_check_bytes(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
-extern const char kSpecialCheckBytesDoc[];
+// find_disallowed(data, allowed_special, disallowed_special): the
+// disallowed string the check names in data and where it starts, as
+// (start, str); None when there is none.
+PyObject* special_tokens_find_disallowed(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
+extern const char kSpecialFindDisallowedDoc[];
+
+// resolve(allowed_special, disallowed_special): the arguments as the
+// frozensets (allowed, disallowed) tiktoken's Python makes of them.
+PyObject* special_tokens_resolve(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
+extern const char kSpecialResolveDoc[];
 
 }  // namespace velkan
 

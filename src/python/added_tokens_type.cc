@@ -434,6 +434,23 @@ PyObject* special_tokens_tokens_bytes(PyObject* self, PyObject* const* args, Py_
 
 }  // namespace
 
+const char kIdsDoc[] =
+    "_ids($module, tokens, /)\n--\n\n"
+    "tokens as a list of ints, each converted as decode converts it (tiktoken's\n"
+    "TypeError and OverflowError for the first one that is no 32-bit id).";
+
+PyObject* openai_ids(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 1) {
+    PyErr_Format(PyExc_TypeError, "_ids() takes exactly one argument (%zd given)", nargs);
+    return nullptr;
+  }
+  return guard_memory([&]() -> PyObject* {
+    std::vector<uint32_t> ids;
+    if (!sequence_ids(args[0], ids)) return nullptr;
+    return tokens_to_list(ids.data(), ids.size());
+  });
+}
+
 PyObject* refuse_unencodable(const SpecialArgs& special, PyObject* text) {
   if (!special.checks() || !PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return nullptr;
   PyErr_Clear();
@@ -502,7 +519,9 @@ PyMethodDef special_tokens_methods[] = {
      "every one not in allowed_special; any iterable of str, as tiktoken reads it) is in\n"
      "text; None otherwise, and NotImplemented for a text that is no str."},
     {"find", as_method(special_tokens_find), METH_FASTCALL, kSpecialFindDoc},
-    {"check_bytes", as_method(special_tokens_check_bytes), METH_FASTCALL, kSpecialCheckBytesDoc},
+    {"find_disallowed", as_method(special_tokens_find_disallowed), METH_FASTCALL,
+     kSpecialFindDisallowedDoc},
+    {"resolve", as_method(special_tokens_resolve), METH_FASTCALL, kSpecialResolveDoc},
     {"raise_disallowed", as_method(special_tokens_raise_disallowed), METH_O | METH_STATIC,
      "raise_disallowed(token, /)\n--\n\n"
      "Raise tiktoken's ValueError for the disallowed special token text token (a str)."},
@@ -685,45 +704,63 @@ PyRef SpecialArgs::disallowed_in_order() const {
   return PyRef(PyFrozenSet_New(disallowed_arg_));
 }
 
-PyObject* SpecialArgs::raise_disallowed(const uint8_t* text, uint64_t length) const {
+PyRef SpecialArgs::named_disallowed(const uint8_t* text, uint64_t length, uint64_t* start) const {
   const std::optional<SpecialMatch> found = find_disallowed(text, length);
-  if (!found) {
-    PyErr_SetString(PyExc_SystemError, "raise_disallowed: the text holds no disallowed string");
-    return nullptr;
-  }
+  if (!found) return PyRef();
+  *start = found->start;
   // Of the strings found at the leftmost place, tiktoken names the first in
   // its set's order, not the longest.
-  const uint64_t start = found->start;
   const PyRef order = disallowed_in_order();
   const PyRef items(order == nullptr ? nullptr : PyObject_GetIter(order.get()));
-  if (items == nullptr) return nullptr;
+  if (items == nullptr) return PyRef();
   while (PyRef item{PyIter_Next(items.get())}) {
     if (!PyUnicode_Check(item.get())) continue;
     const PyRef utf8(PyUnicode_AsEncodedString(item.get(), "utf-8", "surrogatepass"));
-    if (utf8 == nullptr) return nullptr;
+    if (utf8 == nullptr) return PyRef();
     const auto size = static_cast<uint64_t>(PyBytes_GET_SIZE(utf8.get()));
-    if (size <= length - start &&
-        std::memcmp(text + start, PyBytes_AS_STRING(utf8.get()), size) == 0) {
-      return raise_disallowed_special(item.get());
+    if (size <= length - found->start &&
+        std::memcmp(text + found->start, PyBytes_AS_STRING(utf8.get()), size) == 0) {
+      return item;
     }
   }
-  if (PyErr_Occurred()) return nullptr;
-  return raise_found(found->index);
+  if (PyErr_Occurred()) return PyRef();
+  const uint32_t index = found->index;
+  if (index == kEmptyString) return PyRef(PyUnicode_FromStringAndSize("", 0));
+  if (index < data_->names.size()) return py_ref_borrowed(data_->names[index].get());
+  return py_ref_borrowed(disallowed_subset_->extra_names[index - data_->names.size()].get());
 }
 
-PyObject* SpecialArgs::raise_found(uint32_t index) const {
-  PyRef empty;
-  PyObject* token;
-  if (index == kEmptyString) {
-    empty.reset(PyUnicode_FromStringAndSize("", 0));
-    if (empty == nullptr) return nullptr;
-    token = empty.get();
-  } else if (index < data_->names.size()) {
-    token = data_->names[index].get();
-  } else {
-    token = disallowed_subset_->extra_names[index - data_->names.size()].get();
+PyObject* SpecialArgs::raise_disallowed(const uint8_t* text, uint64_t length) const {
+  uint64_t start;
+  const PyRef name = named_disallowed(text, length, &start);
+  if (name == nullptr) {
+    if (!PyErr_Occurred()) {
+      PyErr_SetString(PyExc_SystemError, "raise_disallowed: the text holds no disallowed string");
+    }
+    return nullptr;
   }
-  return raise_disallowed_special(token);
+  return raise_disallowed_special(name.get());
+}
+
+PyObject* SpecialArgs::resolved() const {
+  // allowed "all" is every token; a false disallowed value checks nothing.
+  PyRef allowed;
+  if (allowed_arg_ != nullptr && PyFrozenSet_CheckExact(allowed_arg_)) {
+    allowed = py_ref_borrowed(allowed_arg_);
+  } else if (allowed_arg_ != nullptr) {
+    allowed.reset(PyFrozenSet_New(allowed_arg_));
+  } else {
+    const PyRef names(PySet_New(nullptr));
+    if (names == nullptr) return nullptr;
+    for (size_t i = 0; allowed_ != nullptr && i < data_->names.size(); i++) {
+      if (PySet_Add(names.get(), data_->names[i].get()) < 0) return nullptr;
+    }
+    allowed.reset(PyFrozenSet_New(names.get()));
+  }
+  if (allowed == nullptr) return nullptr;
+  const PyRef disallowed(checks() ? disallowed_in_order() : PyRef(PyFrozenSet_New(nullptr)));
+  if (disallowed == nullptr) return nullptr;
+  return PyTuple_Pack(2, allowed.get(), disallowed.get());
 }
 
 std::optional<SpecialMatch> SpecialArgs::find_allowed(const uint8_t* text, uint64_t length,

@@ -30,6 +30,11 @@ extern PyTypeObject SpecialTokensType;
 // words live: velkan._added_tokens raises it through SpecialTokens.raise_disallowed.
 PyObject* raise_disallowed_special(PyObject* token);
 
+// velkan.bpe.openai._ids(tokens): a sequence of ids read as decode reads it,
+// for the general path's decoding.
+PyObject* openai_ids(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char kIdsDoc[];
+
 // The special-token arguments of one call, resolved against a SpecialTokens
 // object as tiktoken reads them: the tokens that stand for their ids
 // (allowed) and the strings whose text raises ValueError (disallowed).
@@ -55,6 +60,14 @@ class SpecialArgs {
   // Sets tiktoken's ValueError for the disallowed string it names in the
   // text (one first_disallowed found); returns null.
   PyObject* raise_disallowed(const uint8_t* text, uint64_t length) const;
+  // The disallowed string tiktoken names in the text (of those found
+  // leftmost, the first in its set's order) and where it starts; null when
+  // there is none, or with the error set.
+  PyRef named_disallowed(const uint8_t* text, uint64_t length, uint64_t* start) const;
+  // (allowed, disallowed) as frozensets, for callers that hold them (the
+  // general path, streams): the sets tiktoken's Python would make of the
+  // arguments, disallowed in the order that names the token it reports.
+  PyObject* resolved() const;
   // The leftmost allowed special token at pos or after it (the longest of
   // those starting there), its index replaced by its id.
   std::optional<SpecialMatch> find_allowed(const uint8_t* text, uint64_t length,
@@ -74,7 +87,6 @@ class SpecialArgs {
   std::optional<SpecialMatch> find_disallowed(const uint8_t* text, uint64_t length) const;
   // The disallowed strings in the order tiktoken tries them.
   PyRef disallowed_in_order() const;
-  PyObject* raise_found(uint32_t index) const;
   bool resolve(PyObject* set, bool disallowed, const SpecialSubset** out, PyRef& holder,
                std::unique_ptr<SpecialSubset>& scratch);
 

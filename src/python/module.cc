@@ -328,6 +328,9 @@ PyMethodDef openai_functions[] = {
      "package does this on import)."},
     {"_char_offsets", as_method(openai_char_offsets), METH_FASTCALL, kCharOffsetsDoc},
     {"_cut_levels", as_method(openai_cut_levels), METH_FASTCALL, kCutLevelsDoc},
+    {"_check_budget", openai_check_budget, METH_VARARGS, kCheckBudgetDoc},
+    {"_budget_too_small", openai_budget_too_small, METH_VARARGS, kBudgetTooSmallDoc},
+    {"_ids", as_method(openai_ids), METH_FASTCALL, kIdsDoc},
     {"_save_image", openai_save_image, METH_VARARGS,
      "_save_image($module, name, path, /)\n--\n\n"
      "Write the precomputed image of the vocabulary name (made first if needed)\n"

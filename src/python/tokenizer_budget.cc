@@ -5,6 +5,7 @@
 // offsets). Long texts are worked on without the interpreter lock and Ctrl-C
 // stops them, as encode does (run_on_text).
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,44 @@ PyObject* slice_of(PyObject* text, const TextArg& bytes, bool is_str, uint64_t b
                                    static_cast<Py_ssize_t>(byte_end - byte_start));
 }
 
+// The budgets' argument errors and chunks' error for a character that needs
+// more tokens than the budget, worded once for both paths (the general path
+// raises them through _check_budget and _budget_too_small). False with the
+// ValueError set.
+bool chunk_args_ok(const char* function, long long max_tokens, long long overlap) {
+  if (max_tokens < 1) {
+    PyErr_Format(PyExc_ValueError, "%s: max_tokens must be at least 1, got %lld", function,
+                 max_tokens);
+    return false;
+  }
+  if (overlap < 0 || overlap >= max_tokens) {
+    PyErr_Format(PyExc_ValueError,
+                 "%s: overlap must be at least 0 and less than max_tokens (%lld), got %lld",
+                 function, max_tokens, overlap);
+    return false;
+  }
+  return true;
+}
+
+bool truncate_args_ok(long long max_tokens, const char* side) {
+  if (max_tokens < 0) {
+    PyErr_Format(PyExc_ValueError, "truncate: max_tokens must be at least 0, got %lld", max_tokens);
+    return false;
+  }
+  if (std::strcmp(side, "right") != 0 && std::strcmp(side, "left") != 0) {
+    PyErr_Format(PyExc_ValueError, "truncate: side must be 'right' or 'left', got '%s'", side);
+    return false;
+  }
+  return true;
+}
+
+void set_too_small(const char* function, long long max_tokens, uint64_t offset) {
+  PyErr_Format(PyExc_ValueError,
+               "%s: max_tokens=%lld is too small for the character at offset %llu, which "
+               "needs more tokens on its own",
+               function, max_tokens, static_cast<unsigned long long>(offset));
+}
+
 // Shared by chunks and chunk_spans: spans as (byte, char) offsets.
 struct ChunkResult {
   std::vector<ByteSpan> spans;
@@ -50,17 +89,7 @@ bool run_chunks(PyObject* self, PyObject* args, PyObject* kwargs, const char* fu
                                    &max_tokens, &overlap)) {
     return false;
   }
-  if (max_tokens < 1) {
-    PyErr_Format(PyExc_ValueError, "%s: max_tokens must be at least 1, got %lld", function,
-                 max_tokens);
-    return false;
-  }
-  if (overlap < 0 || overlap >= max_tokens) {
-    PyErr_Format(PyExc_ValueError,
-                 "%s: overlap must be at least 0 and less than max_tokens (%lld), got %lld",
-                 function, max_tokens, overlap);
-    return false;
-  }
+  if (!chunk_args_ok(function, max_tokens, overlap)) return false;
   if (!text_of(function, arg, text)) return false;
   *text_out = arg;
   const bool is_str = PyUnicode_Check(arg);
@@ -84,10 +113,7 @@ bool run_chunks(PyObject* self, PyObject* args, PyObject* kwargs, const char* fu
       });
   if (!done) return false;
   if (too_small_at != kBudgetFits) {
-    PyErr_Format(PyExc_ValueError,
-                 "%s: max_tokens=%lld is too small for the character at offset %llu, which "
-                 "needs more tokens on its own",
-                 function, max_tokens, static_cast<unsigned long long>(too_small_at));
+    set_too_small(function, max_tokens, too_small_at);
     return false;
   }
   return true;
@@ -155,15 +181,8 @@ PyObject* tokenizer_truncate(PyObject* self, PyObject* args, PyObject* kwargs) {
                                    &arg, &max_tokens, &side)) {
     return nullptr;
   }
-  if (max_tokens < 0) {
-    PyErr_Format(PyExc_ValueError, "truncate: max_tokens must be at least 0, got %lld", max_tokens);
-    return nullptr;
-  }
+  if (!truncate_args_ok(max_tokens, side)) return nullptr;
   const std::string which(side);
-  if (which != "right" && which != "left") {
-    PyErr_Format(PyExc_ValueError, "truncate: side must be 'right' or 'left', got '%s'", side);
-    return nullptr;
-  }
   return guard_memory([&]() -> PyObject* {
     TextArg text;
     if (!text_of("truncate", arg, text)) return nullptr;
@@ -237,6 +256,52 @@ PyObject* tokenizer_decoder(PyObject* self, PyObject* const*, Py_ssize_t nargs) 
   }
   return PyObject_CallOneArg(type.get(), self);
 }
+
+PyObject* openai_check_budget(PyObject*, PyObject* args) {
+  const char* function;
+  long long max_tokens;
+  PyObject* option;
+  if (!PyArg_ParseTuple(args, "sLO:_check_budget", &function, &max_tokens, &option)) {
+    return nullptr;
+  }
+  if (std::strcmp(function, "truncate") == 0) {
+    const char* side = PyUnicode_Check(option) ? PyUnicode_AsUTF8(option) : nullptr;
+    if (side == nullptr) {
+      if (!PyErr_Occurred()) {
+        PyErr_Format(PyExc_TypeError, "truncate() argument 'side' must be str, not %.200s",
+                     Py_TYPE(option)->tp_name);
+      }
+      return nullptr;
+    }
+    if (!truncate_args_ok(max_tokens, side)) return nullptr;
+    Py_RETURN_NONE;
+  }
+  const long long overlap = PyLong_AsLongLong(option);
+  if (overlap == -1 && PyErr_Occurred()) return nullptr;
+  if (!chunk_args_ok(function, max_tokens, overlap)) return nullptr;
+  Py_RETURN_NONE;
+}
+
+PyObject* openai_budget_too_small(PyObject*, PyObject* args) {
+  const char* function;
+  long long max_tokens;
+  unsigned long long offset;
+  if (!PyArg_ParseTuple(args, "sLK:_budget_too_small", &function, &max_tokens, &offset)) {
+    return nullptr;
+  }
+  set_too_small(function, max_tokens, offset);
+  return nullptr;
+}
+
+const char kCheckBudgetDoc[] =
+    "_check_budget($module, function, max_tokens, option, /)\n--\n\n"
+    "The ValueError the Tokenizer's function ('chunks', 'chunk_spans': option is\n"
+    "overlap; 'truncate': option is side) raises for these arguments; None when\n"
+    "they are good.";
+const char kBudgetTooSmallDoc[] =
+    "_budget_too_small($module, function, max_tokens, offset, /)\n--\n\n"
+    "Raise the ValueError chunks raises when the character at offset needs more\n"
+    "than max_tokens tokens on its own.";
 
 const char kChunksDoc[] =
     "chunks($self, text, max_tokens, *, overlap=0)\n--\n\n"

@@ -55,6 +55,14 @@ extern const char kTruncateDoc[];
 extern const char kEncodeWithOffsetsDoc[];
 extern const char kDecoderDoc[];
 
+// velkan.bpe.openai._check_budget(function, max_tokens, option) and
+// _budget_too_small(function, max_tokens, offset): the budgets' errors, for
+// the general path's budgets.
+PyObject* openai_check_budget(PyObject* module, PyObject* args);
+PyObject* openai_budget_too_small(PyObject* module, PyObject* args);
+extern const char kCheckBudgetDoc[];
+extern const char kBudgetTooSmallDoc[];
+
 }  // namespace velkan
 
 #endif  // VELKAN_PYTHON_TOKENIZER_TYPE_H_

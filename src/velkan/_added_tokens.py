@@ -1,15 +1,14 @@
-"""The special tokens of an encoding and tiktoken's rules for the arguments
-that allow or disallow them: which tokens ``allowed_special`` and
-``disallowed_special`` name, where disallowed text raises, and tiktoken's
-error for it, word for word. ``Encoding`` and ``Stream`` both resolve their
-arguments here."""
+"""The special tokens of an encoding, and the calls through which the
+general path and streams use tiktoken's rules for the arguments that allow
+or disallow them. The rules themselves (which tokens ``allowed_special`` and
+``disallowed_special`` name, where disallowed text raises, tiktoken's error
+for it, word for word) live once, in the native ``SpecialTokens``."""
 
 from __future__ import annotations
 
-import operator
 from collections.abc import Collection
 from collections.abc import Set as AbstractSet
-from typing import Literal, NoReturn, SupportsIndex, Union
+from typing import Literal, NoReturn, Union
 
 AllowedSpecial = Union[Literal["all"], AbstractSet[str]]
 DisallowedSpecial = Union[Literal["all"], Collection[str]]
@@ -23,7 +22,6 @@ class Specials:
         self, special_tokens: dict[str, int], shared_id_texts: dict[int, str] | None = None
     ) -> None:
         self.tokens = dict(special_tokens)
-        self.all = frozenset(special_tokens)
         self.values = frozenset(special_tokens.values())
         # id -> bytes; where two texts share an id the later one wins, unless
         # shared_id_texts names the one tiktoken decodes it to (its choice
@@ -34,36 +32,27 @@ class Specials:
             decoding[text] = token
         self.bytes_of_id = {i: s.encode("utf-8") for s, i in decoding.items()}
         # The tokens found natively, by every path: encode, the checks,
-        # encodings split in Python, streams. Their ids are 32-bit ranks, as
-        # in tiktoken, which refuses others with these errors.
+        # encodings split in Python, streams. Their ids are 32-bit ranks, read
+        # as decode reads ids (tiktoken's errors for others).
         import velkan.bpe.openai as openai
 
         if "" in decoding:
             # tiktoken's search would find it before every character, ahead of
             # the other tokens or not as its hash map happens to order them.
             raise ValueError("special_tokens: the empty string cannot be a special token")
-        self.native = openai.SpecialTokens({s: _rank(i) for s, i in decoding.items()})
+        ranks = openai._ids(list(decoding.values()))
+        self.native = openai.SpecialTokens(dict(zip(decoding, ranks)))
 
-    def allowed_set(self, allowed_special: AllowedSpecial) -> frozenset[str]:
-        if allowed_special == "all":
-            return self.all
-        if isinstance(allowed_special, frozenset):
-            return allowed_special
-        if isinstance(allowed_special, str):
-            # A string other than "all" is no set of tokens (tiktoken's error).
-            raise TypeError("unsupported operand type(s) for -: 'set' and 'str'")
-        return frozenset(allowed_special)
-
-    def disallowed_set(
-        self, allowed: frozenset[str], disallowed_special: DisallowedSpecial
-    ) -> frozenset[str]:
-        if disallowed_special == "all":
-            # Made as tiktoken makes it: its order names the token reported
-            # when two disallowed tokens start at one place.
-            return frozenset(set(self.tokens.keys()) - allowed)
-        if isinstance(disallowed_special, frozenset):
-            return disallowed_special
-        return frozenset(disallowed_special)
+    def resolve(
+        self, allowed_special: AllowedSpecial, disallowed_special: DisallowedSpecial
+    ) -> tuple[frozenset[str], frozenset[str]]:
+        """(allowed, disallowed) as frozensets, read by the native rules encode
+        reads them by, with its errors: "all", any iterable of str; a false
+        disallowed_special checks nothing (an empty set)."""
+        resolved: tuple[frozenset[str], frozenset[str]] = self.native.resolve(
+            allowed_special, disallowed_special
+        )
+        return resolved
 
     def check_disallowed(
         self, text: str, allowed: frozenset[str], disallowed_special: DisallowedSpecial
@@ -87,13 +76,3 @@ def raise_disallowed_special_token(token: str) -> NoReturn:
 
     openai.SpecialTokens.raise_disallowed(token)
     raise AssertionError("unreachable: raise_disallowed raises")
-
-
-def _rank(token: SupportsIndex) -> int:
-    """A special token's id as tiktoken converts it to its 32-bit rank."""
-    value = operator.index(token)
-    if not -(2**63) <= value < 2**63:
-        raise OverflowError("Python int too large to convert to C long")
-    if not 0 <= value < 2**32:
-        raise OverflowError("out of range integral type conversion attempted")
-    return value

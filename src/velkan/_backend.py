@@ -152,8 +152,8 @@ class Backend:
         if not isinstance(text, str):
             # What tiktoken's own check says of bytes.
             raise TypeError("cannot use a string pattern on a bytes-like object")
-        allowed = self.specials.allowed_set(allowed_special)
-        self.specials.check_disallowed(text, allowed, disallowed_special)
+        allowed, disallowed = self.specials.resolve(allowed_special, disallowed_special)
+        self.specials.check_disallowed(text, allowed, disallowed)
         try:
             return self.encode_allowed(text, allowed)
         except UnicodeEncodeError:
@@ -216,9 +216,12 @@ class Backend:
         except UnicodeEncodeError:
             if strict:
                 # The check reads the text as it is, before the encoding fails.
-                allowed = self.specials.allowed_set(allowed_special)  # type: ignore[arg-type]
+                allowed, disallowed = self.specials.resolve(
+                    allowed_special,  # type: ignore[arg-type]
+                    disallowed_special,  # type: ignore[arg-type]
+                )
                 for text in texts:
-                    self.specials.check_disallowed(text, allowed, disallowed_special)  # type: ignore[arg-type]
+                    self.specials.check_disallowed(text, allowed, disallowed)
                 raise
             return None
         if result is NotImplemented:
@@ -286,10 +289,7 @@ class Backend:
             return result[0]  # type: ignore[no-any-return]
         check_texts("encode_batch", texts, bytes_too=False)
         specials = self.specials
-        allowed = specials.allowed_set(allowed_special)
-        disallowed: DisallowedSpecial = (
-            specials.disallowed_set(allowed, disallowed_special) if disallowed_special else ()
-        )
+        allowed, disallowed = specials.resolve(allowed_special, disallowed_special)
         if not allowed and isinstance(texts, list) and all(type(t) is str for t in texts):
             for t in texts:
                 specials.check_disallowed(t, allowed, disallowed)

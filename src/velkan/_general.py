@@ -42,8 +42,8 @@ class GeneralDecoding:
         out: list[bytes] = []
         run: list[int] = []
         limit = vocabulary.max_ordinary_id
-        for t in tokens:
-            _check_id(t)
+        # Every id converted before any is looked up, as the native call does.
+        for t in openai()._ids(tokens):
             if t <= limit and vocabulary.has_id(t):
                 run.append(t)
                 continue
@@ -74,7 +74,7 @@ class GeneralDecoding:
         return text, openai()._char_offsets(data, starts)
 
     def _token_bytes(self, token: int) -> bytes:
-        _check_id(token)
+        (token,) = openai()._ids((token,))
         vocabulary = self._vocabulary
         if token <= vocabulary.max_ordinary_id and vocabulary.has_id(token):
             return vocabulary.decode([token])
@@ -82,14 +82,6 @@ class GeneralDecoding:
         if special is None:
             raise KeyError(str(token))
         return special
-
-
-def _check_id(t: object) -> None:
-    # What the native conversion of an id says, as tiktoken's does.
-    if not isinstance(t, int):
-        raise TypeError(f"'{type(t).__name__}' object cannot be interpreted as an integer")
-    if t < 0 or t >= 2**32:
-        raise OverflowError("out of range integral type conversion attempted")
 
 
 # Characters kept before a cut for the assertions of a pattern that look back
@@ -340,13 +332,11 @@ class PatternBudget:
         self._token_bytes = source.decode_single_token_bytes
 
     def chunks(self, text: str, max_tokens: int, *, overlap: int = 0) -> list[str]:
-        return [text[a:b] for a, b in self.chunk_spans(text, max_tokens, overlap=overlap)]
+        spans = self._spans("chunks", text, max_tokens, overlap)
+        return [text[a:b] for a, b in spans]
 
     def truncate(self, text: str, max_tokens: int, *, side: str = "right") -> str:
-        if max_tokens < 0:
-            raise ValueError("truncate: max_tokens must be at least 0, got %d" % max_tokens)
-        if side not in ("right", "left"):
-            raise ValueError("truncate: side must be 'right' or 'left', got %r" % (side,))
+        openai()._check_budget("truncate", max_tokens, side)
         n = len(text)
 
         def fits(kept: int) -> bool:
@@ -374,17 +364,17 @@ class PatternBudget:
         return ids, openai()._char_offsets(text.encode("utf-8"), starts)
 
     def chunk_spans(self, text: str, max_tokens: int, *, overlap: int = 0) -> list[tuple[int, int]]:
+        return self._spans("chunk_spans", text, max_tokens, overlap)
+
+    def _spans(
+        self, function: str, text: str, max_tokens: int, overlap: int
+    ) -> list[tuple[int, int]]:
         """Where no cut at a token boundary fits, or the chunk would be less
         than half full before a stretch between cuts longer than the budget,
         the cut goes at the longest character boundary that fits, as the
-        native path cuts inside a piece."""
-        if max_tokens < 1:
-            raise ValueError("chunks: max_tokens must be at least 1, got %d" % max_tokens)
-        if overlap < 0 or overlap >= max_tokens:
-            raise ValueError(
-                "chunks: overlap must be at least 0 and less than max_tokens (%d), got %d"
-                % (max_tokens, overlap)
-            )
+        native path cuts inside a piece. Errors are the native method's."""
+        native = openai()
+        native._check_budget(function, max_tokens, overlap)
         data = text.encode("utf-8")
         ids = self._encode(text)
         # Byte offsets where a token starts at a character boundary, and the
@@ -397,7 +387,6 @@ class PatternBudget:
             if pos == len(data) or data[pos] & 0xC0 != 0x80:
                 cuts.append(pos)
                 numbers.append(number)
-        native = openai()
         # The same cuts in characters, each with its level (levels[0], the
         # start, is never asked).
         bounds = [0]
@@ -451,10 +440,7 @@ class PatternBudget:
                 else:
                     end = stop
                 if end == start:
-                    raise ValueError(
-                        "chunks: max_tokens=%d is too small for the character at offset %d"
-                        % (max_tokens, start)
-                    )
+                    native._budget_too_small(function, max_tokens, start)
                 spans.append((start, end))
                 start = last_end = end
                 continue

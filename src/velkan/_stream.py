@@ -214,38 +214,42 @@ class Stream:
             # the seam; the window holds every place the first one can start.
             seam = window[: len(self._recent) + keep]
             self._recent = window[-keep:] if keep else b""
-            try:
-                self._finder.check_bytes(seam, self._allowed, self._disallowed)
-                self._finder.check_bytes(part, self._allowed, self._disallowed)
+            if self._named(seam) is None and self._named(part) is None:
                 return False
-            except ValueError:
-                self._refused = window
+            self._refused = window
         else:
             self._refused += part
         self._refuse(self._refused, last)
         return True
 
+    def _named(self, data: bytes) -> tuple[int, str] | None:
+        """Where the disallowed string the check names in data starts, and that
+        string (the native finder's choice, as encode's); None without one."""
+        found: tuple[int, str] | None = self._finder.find_disallowed(
+            data, self._allowed, self._disallowed
+        )
+        return found
+
     def _refuse(self, text: bytes, last: bool) -> None:
         """Raises for the string tiktoken names in text (which holds one),
         unless more text may still change it."""
-        import re
-
-        order = [(s.encode("utf-8", "surrogatepass"), s) for s in self._disallowed]
-        found = re.search(b"|".join(re.escape(b) for b, _ in order), text)
+        found = self._named(text)
         assert found is not None
-        start, name = found.start(), found.group()
+        start, name = found
         if not last:
             # A string of the set that the text ends inside, starting before
             # the one found, or there but ahead of it in the order, may win.
+            named = name.encode("utf-8", "surrogatepass")
+            order = [s.encode("utf-8", "surrogatepass") for s in self._disallowed]
             first = max(0, len(text) - self._max_disallowed + 1)
             for q in range(first, start + 1):
                 tail = text[q:]
-                for b, _ in order:
-                    if q == start and b == name:
+                for b in order:
+                    if q == start and b == named:
                         break
                     if len(b) > len(tail) and b.startswith(tail):
                         return
-        raise_disallowed_special_token(next(s for b, s in order if b == name))
+        raise_disallowed_special_token(name)
 
     def _hold_from(self, buf: bytes) -> int:
         """Where the buffer's tail that may grow into a special token starts

@@ -232,8 +232,8 @@ class Encoding:
         """The stable tokens of ``text`` and every way its unstable end could be
         tokenized once more text follows it."""
         specials = self._backend.specials
-        allowed = specials.allowed_set(allowed_special)
-        specials.check_disallowed(text, allowed, disallowed_special)
+        allowed, disallowed = specials.resolve(allowed_special, disallowed_special)
+        specials.check_disallowed(text, allowed, disallowed)
         return self._backend.encode_with_unstable(
             text, allowed, self._pat_str, lambda: self._mergeable_ranks
         )
@@ -383,12 +383,7 @@ class Encoding:
         from velkan import _stream
 
         specials = self._backend.specials
-        allowed = specials.allowed_set(allowed_special)
-        disallowed = (
-            specials.disallowed_set(allowed, disallowed_special)
-            if disallowed_special
-            else frozenset()
-        )
+        allowed, disallowed = specials.resolve(allowed_special, disallowed_special)
         # Allowed names the encoding lacks can never match, as in encode.
         known = specials.tokens
         allowed_ids = {s: known[s] for s in allowed if s in known}

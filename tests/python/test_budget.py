@@ -446,21 +446,37 @@ def test_slow_path_keeps_the_budget_and_the_text(name, text, max_tokens):
     assert text.startswith(kept) and count(name, kept) <= max_tokens
 
 
-@pytest.mark.parametrize(
-    "call, message",
-    [
-        (lambda t: t.chunks("x", 0), "max_tokens must be at least 1"),
-        (lambda t: t.chunk_spans("x", 5, overlap=5), "overlap must be"),
-        (lambda t: t.chunks("x", 5, overlap=-1), "overlap must be"),
-        (lambda t: t.truncate("x", -1), "max_tokens must be at least 0"),
-        (lambda t: t.truncate("x", 3, side="middle"), "side must be"),
-        (lambda t: _budget.chunks(SlowEncoding("cl100k_base"), "x", 0), "max_tokens"),
-        (lambda t: _budget.truncate(SlowEncoding("cl100k_base"), "x", 1, side="up"), "side"),
-    ],
-)
-def test_bad_arguments(call, message):
-    with pytest.raises(ValueError, match=message):
-        call(tokenizer("cl100k_base"))
+# Each refused call with the words it must say; the general path raises the
+# native method's error, word for word.
+BAD_BUDGET_CALLS = {
+    "chunks max_tokens": (_budget.chunks, ("x", 0), {}, "chunks: max_tokens must be at least 1"),
+    "chunk_spans overlap": (
+        _budget.chunk_spans,
+        ("x", 5),
+        {"overlap": 5},
+        r"chunk_spans: overlap must be at least 0 and less than max_tokens \(5\), got 5",
+    ),
+    "negative overlap": (_budget.chunks, ("x", 5), {"overlap": -1}, "chunks: overlap must be"),
+    "truncate max_tokens": (_budget.truncate, ("x", -1), {}, "max_tokens must be at least 0"),
+    "truncate side": (_budget.truncate, ("x", 3), {"side": "middle"}, "side must be 'right'"),
+    "a character over the budget": (
+        _budget.chunk_spans,
+        ("ab\U0001f600", 1),
+        {},
+        "chunk_spans: max_tokens=1 is too small for the character at offset 2, which needs",
+    ),
+}
+
+
+@pytest.mark.parametrize("case", list(BAD_BUDGET_CALLS))
+def test_bad_arguments_refused_alike_on_both_paths(case):
+    call, args, kwargs, message = BAD_BUDGET_CALLS[case]
+    errors = []
+    for enc in (tokenizer("cl100k_base"), SlowEncoding("cl100k_base")):
+        with pytest.raises(ValueError, match=message) as refused:
+            call(enc, *args, **kwargs)
+        errors.append(str(refused.value))
+    assert errors[0] == errors[1]
 
 
 def test_bad_text():

@@ -1,9 +1,11 @@
 """Rules that once had a Python and a native copy, now one: the stream's
-special-token finder (the one encode uses), the lone-surrogate mender and the
-character offset of a token that starts inside a character. Each case runs
+special-token finder (the one encode uses, which also names the disallowed
+string reported), the lone-surrogate mender, the character offset of a token
+that starts inside a character and the reading of token ids. Each case runs
 through every path that used to have its own copy (native rule set, a pattern
 without one, special tokens the native finder cannot hold) against tiktoken."""
 
+import numpy as np
 import pytest
 import tiktoken
 from hypothesis import given, settings
@@ -282,3 +284,38 @@ def test_an_empty_special_token_is_refused(ranks):
         velkan.Encoding(
             "empty", pat_str=UNUSUAL_PATTERN, mergeable_ranks=ranks, special_tokens={"": 100300}
         )
+
+
+# Ids as decoding reads them: numpy's integers, bools, values out of range,
+# things that are no int, and an unknown id before a bad one (every id is
+# read before any is looked up).
+@pytest.mark.parametrize(
+    "tokens",
+    [
+        [np.int64(0), np.uint32(1000)],
+        [True, 0],
+        [2**32],
+        [-1],
+        [2**70],
+        ["x"],
+        [1.0],
+        [10**9, "x"],
+        [0, 10**9],
+    ],
+    ids=repr,
+)
+@pytest.mark.parametrize("kind", KINDS)
+def test_ids_read_as_tiktoken_reads_them(kind, tokens, ranks):
+    ours, oracle = _pair(kind, ranks)
+
+    def outcome(call, *args):
+        try:
+            return call(*args)
+        except Exception as e:  # noqa: BLE001 (the type and message are compared)
+            return type(e).__name__, str(e)
+
+    for method in ("decode", "decode_bytes", "decode_tokens_bytes", "decode_with_offsets"):
+        got = outcome(getattr(ours, method), tokens)
+        assert got == outcome(getattr(oracle, method), tokens), method
+    got = outcome(ours.decode_single_token_bytes, tokens[0])
+    assert got == outcome(oracle.decode_single_token_bytes, tokens[0])
