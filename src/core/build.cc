@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "core/automaton.h"
+#include "core/byte_order.h"
 #include "core/pair_table.h"
 #include "util/helper_thread.h"
 
@@ -122,6 +123,8 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
     bpe->split_left[id] = left;
     bpe->split_right[id] = right;
   }
+  // Images carry the byte order; made here while the compile still runs.
+  if (all) bpe->byte_order = bpe_byte_order(*bpe);
   if (!unresolved) join_forward();
   // Two identical automata from the forward trie; only kind 0 is queried.
   if (all) {

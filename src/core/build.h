@@ -12,11 +12,11 @@
 namespace velkan {
 
 // Which automata a build makes. Encoding queries only the forward one; the
-// image format holds all three, so a record that may be written as an image
-// (or compared with one) needs them all.
+// image format holds all three and the byte order, so a record that may be
+// written as an image (or compared with one) needs them all.
 enum class BuildAutomata : uint8_t {
-  kAll,          // forward, its copy and the reverse one
-  kForwardOnly,  // the other two left empty: a vocabulary that is never an image
+  kAll,          // forward, its copy and the reverse one, and the byte order
+  kForwardOnly,  // the rest left empty: a vocabulary that is never an image
 };
 
 // Builds the record for n tokens. Token i is token_bytes[token_starts[i],

@@ -246,6 +246,16 @@ def test_native_token_lists_and_rule_set_errors():
     tricky += [long[:9], b"\xfe" + b"\xff" * 8]
     own = openai._from_ranks("tricky", [bytes([i]) for i in range(256)] + tricky, "whole")
     assert own.bpe()._tokens(True) == sorted([bytes([i]) for i in range(256)] + tricky)
+    # Twice: two lists of the same objects, from the order a record carries
+    # (r50k_base), from the sort (a vocabulary of one's own) and in id order.
+    for lists, expected in [
+        (tok.bpe()._tokens(True, True), sorted(in_order)),
+        (own.bpe()._tokens(True, True), sorted([bytes([i]) for i in range(256)] + tricky)),
+        (tok.bpe()._tokens(False, True), in_order),
+    ]:
+        first, second = lists
+        assert first == expected and first is not second
+        assert all(a is b for a, b in zip(first, second))
     # p50k_base leaves rank 50256 to a special token: None in id order.
     p50k = openai.p50k_base().bpe()
     assert p50k._tokens(False)[50256] is None and None not in p50k._tokens(True)
