@@ -33,8 +33,10 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
 // later do not count). Reads the token index, prefix chain, splits of older
 // ids and the pair table. False when there is none: the token stays whole.
 // Construction makes the splits with it; the image validator checks them.
+// equal_tokens false promises that no two tokens are equal (bpe_store_tokens
+// tells), which spares a lookup per candidate.
 bool bpe_construction_split(const BytePairEncoding& bpe, uint32_t i, uint32_t& left,
-                            uint32_t& right);
+                            uint32_t& right, bool equal_tokens = true);
 
 }  // namespace velkan
 

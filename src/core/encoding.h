@@ -91,8 +91,9 @@ uint32_t token_hash(const uint8_t* bytes, size_t length, uint64_t factor);
 // Copies n tokens (n + 1 starts and starts[n] bytes) into the record, sets
 // num_tokens and hash_factor = kHashFactor, and builds the token index by
 // inserting every token in id order. Equal byte strings get a slot each;
-// empty tokens (gaps) get none.
-void bpe_store_tokens(BytePairEncoding& bpe, const uint8_t* bytes, const uint32_t* starts,
+// empty tokens (gaps) get none. Returns whether some token equals an
+// earlier one.
+bool bpe_store_tokens(BytePairEncoding& bpe, const uint8_t* bytes, const uint32_t* starts,
                       uint32_t n);
 
 // Looks up a byte string; returns its token id or -1. A slot whose stored hash
