@@ -150,6 +150,16 @@ def test_raise_disallowed_special_token_says_what_tiktoken_says():
         assert str(mine.value) == str(theirs.value)
 
 
+@pytest.mark.parametrize("name", [["cl100k_base"], 100, None, b"cl100k_base"])
+def test_get_encoding_refuses_names_that_are_no_str_as_tiktoken_does(name, cache):
+    # An unhashable name once raised the dict's TypeError.
+    with pytest.raises(ValueError) as theirs:
+        tiktoken.get_encoding(name)
+    with pytest.raises(ValueError) as mine:
+        velkan.get_encoding(name)
+    assert str(mine.value) == str(theirs.value)
+
+
 def test_registry_tables():
     enc = velkan.get_encoding("cl100k_base")
     assert velkan.registry.ENCODINGS["cl100k_base"] is enc
