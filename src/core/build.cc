@@ -6,13 +6,14 @@
 #include <thread>
 
 #include "core/automaton.h"
+#include "core/byte_order.h"
 #include "core/pair_table.h"
 #include "util/helper_thread.h"
 
 namespace velkan {
 
 bool bpe_construction_split(const BytePairEncoding& bpe, uint32_t i, uint32_t& left,
-                            uint32_t& right) {
+                            uint32_t& right, bool equal_tokens) {
   const uint8_t* bytes = bpe.token_data(i);
   const uint32_t length = bpe.token_length(i);
   for (int32_t p = bpe.next_prefix[i]; p != -1; p = bpe.next_prefix[static_cast<uint32_t>(p)]) {
@@ -24,9 +25,13 @@ bool bpe_construction_split(const BytePairEncoding& bpe, uint32_t i, uint32_t& l
         token_index_find(bpe.token_index, bpe.token_bytes.data(), bpe.token_starts.data(),
                          bpe.hash_factor, bytes + prefix_length, length - prefix_length);
     if (r == -1 || static_cast<uint32_t>(p) >= i || static_cast<uint32_t>(r) >= i) continue;
-    if (!bpe_is_valid_pair_before(bpe, static_cast<uint32_t>(p), static_cast<uint32_t>(r), i)) {
-      continue;
-    }
+    // The pair spells token i: without equal tokens no older token is
+    // that pair's merge, so only the walk below it can refuse.
+    const bool valid =
+        equal_tokens
+            ? bpe_is_valid_pair_before(bpe, static_cast<uint32_t>(p), static_cast<uint32_t>(r), i)
+            : bpe_is_valid_pair_below(bpe, static_cast<uint32_t>(p), static_cast<uint32_t>(r));
+    if (!valid) continue;
     left = static_cast<uint32_t>(p);
     right = static_cast<uint32_t>(r);
     return true;
@@ -37,7 +42,7 @@ bool bpe_construction_split(const BytePairEncoding& bpe, uint32_t i, uint32_t& l
 BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_starts, uint32_t n,
                               BuildAutomata automata) {
   auto bpe = std::make_unique<BytePairEncoding>();
-  bpe_store_tokens(*bpe, token_bytes, token_starts, n);
+  const bool equal_tokens = bpe_store_tokens(*bpe, token_bytes, token_starts, n);
 
   // Performance notes: compiling an automaton is most of the construction
   // time (cold start without an image). The reverse automaton is needed by
@@ -117,11 +122,13 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
   bpe->pair_table = pair_table_new(hash_table_capacity(n));
   for (uint32_t id = 0; id < n; id++) {
     uint32_t left, right;
-    if (!bpe_construction_split(*bpe, id, left, right)) continue;
+    if (!bpe_construction_split(*bpe, id, left, right, equal_tokens)) continue;
     pair_table_insert(bpe->pair_table, left, right, id);
     bpe->split_left[id] = left;
     bpe->split_right[id] = right;
   }
+  // Images carry the byte order; made here while the compile still runs.
+  if (all) bpe->byte_order = bpe_byte_order(*bpe);
   if (!unresolved) join_forward();
   // Two identical automata from the forward trie; only kind 0 is queried.
   if (all) {

@@ -12,11 +12,11 @@
 namespace velkan {
 
 // Which automata a build makes. Encoding queries only the forward one; the
-// image format holds all three, so a record that may be written as an image
-// (or compared with one) needs them all.
+// image format holds all three and the byte order, so a record that may be
+// written as an image (or compared with one) needs them all.
 enum class BuildAutomata : uint8_t {
-  kAll,          // forward, its copy and the reverse one
-  kForwardOnly,  // the other two left empty: a vocabulary that is never an image
+  kAll,          // forward, its copy and the reverse one, and the byte order
+  kForwardOnly,  // the rest left empty: a vocabulary that is never an image
 };
 
 // Builds the record for n tokens. Token i is token_bytes[token_starts[i],
@@ -33,8 +33,10 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
 // later do not count). Reads the token index, prefix chain, splits of older
 // ids and the pair table. False when there is none: the token stays whole.
 // Construction makes the splits with it; the image validator checks them.
+// equal_tokens false promises that no two tokens are equal (bpe_store_tokens
+// tells), which spares a lookup per candidate.
 bool bpe_construction_split(const BytePairEncoding& bpe, uint32_t i, uint32_t& left,
-                            uint32_t& right);
+                            uint32_t& right, bool equal_tokens = true);
 
 }  // namespace velkan
 

@@ -26,6 +26,14 @@ uint64_t head_word(const BytePairEncoding& bpe, uint32_t id) {
 
 }  // namespace
 
+bool bpe_byte_order_before(const BytePairEncoding& bpe, uint32_t a, uint32_t b) {
+  const uint32_t la = bpe.token_length(a), lb = bpe.token_length(b);
+  const uint32_t common = std::min(la, lb);
+  const int order = common == 0 ? 0 : std::memcmp(bpe.token_data(a), bpe.token_data(b), common);
+  if (order != 0) return order < 0;
+  return la != lb ? la < lb : a < b;
+}
+
 ByteOrderCut bpe_byte_order_cut(const BytePairEncoding& bpe) {
   size_t counts[256] = {};
   size_t tokens = 0;
@@ -83,10 +91,7 @@ std::vector<uint32_t> bpe_ids_in_byte_order(const BytePairEncoding& bpe, uint32_
   }
   // Equal bytes keep id order: the passes are stable and the tie goes by id.
   const auto before = [&bpe](const Keyed& a, const Keyed& b) {
-    const uint32_t la = bpe.token_length(a.id), lb = bpe.token_length(b.id);
-    const int order = std::memcmp(bpe.token_data(a.id), bpe.token_data(b.id), std::min(la, lb));
-    if (order != 0) return order < 0;
-    return la != lb ? la < lb : a.id < b.id;
+    return bpe_byte_order_before(bpe, a.id, b.id);
   };
   for (size_t i = 0; i < keyed.size();) {
     size_t j = i + 1;
@@ -100,6 +105,17 @@ std::vector<uint32_t> bpe_ids_in_byte_order(const BytePairEncoding& bpe, uint32_
   std::vector<uint32_t> ids(keyed.size());
   for (size_t i = 0; i < keyed.size(); i++) ids[i] = keyed[i].id;
   return ids;
+}
+
+std::vector<uint32_t> bpe_byte_order(const BytePairEncoding& bpe) {
+  std::vector<uint32_t> order;
+  order.reserve(bpe.num_tokens);
+  for (uint32_t id = 0; id < bpe.num_tokens; id++) {
+    if (bpe.token_length(id) == 0) order.push_back(id);
+  }
+  const std::vector<uint32_t> tokens = bpe_ids_in_byte_order(bpe);
+  order.insert(order.end(), tokens.begin(), tokens.end());
+  return order;
 }
 
 }  // namespace velkan

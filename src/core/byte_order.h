@@ -26,6 +26,15 @@ struct ByteOrderCut {
 };
 ByteOrderCut bpe_byte_order_cut(const BytePairEncoding& bpe);
 
+// Every id: the gaps (empty tokens, which sort first) by id, then the
+// tokens as bpe_ids_in_byte_order gives them. Construction stores it in the
+// record (BytePairEncoding::byte_order) for the images to carry.
+std::vector<uint32_t> bpe_byte_order(const BytePairEncoding& bpe);
+
+// True when a comes strictly before b in that order: the bytes compared
+// unsigned, a shorter token first on a common prefix, equal bytes by id.
+bool bpe_byte_order_before(const BytePairEncoding& bpe, uint32_t a, uint32_t b);
+
 }  // namespace velkan
 
 #endif  // VELKAN_CORE_BYTE_ORDER_H_

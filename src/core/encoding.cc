@@ -19,7 +19,7 @@ uint32_t token_hash(const uint8_t* bytes, size_t length, uint64_t factor) {
   return static_cast<uint32_t>((h * factor) >> 32);
 }
 
-void bpe_store_tokens(BytePairEncoding& bpe, const uint8_t* bytes, const uint32_t* starts,
+bool bpe_store_tokens(BytePairEncoding& bpe, const uint8_t* bytes, const uint32_t* starts,
                       uint32_t n) {
   bpe.num_tokens = n;
   bpe.hash_factor = kHashFactor;
@@ -31,14 +31,25 @@ void bpe_store_tokens(BytePairEncoding& bpe, const uint8_t* bytes, const uint32_
   index.count = 0;
   index.entries.assign(index.capacity, TokenIndexEntry{0, -1});
   const uint32_t mask = index.capacity - 1;
+  bool equal_tokens = false;
   for (uint32_t id = 0; id < n; id++) {
-    if (bpe.token_length(id) == 0) continue;  // a gap in the ranks
-    uint32_t h = token_hash(bpe.token_data(id), bpe.token_length(id), bpe.hash_factor);
+    const uint32_t length = bpe.token_length(id);
+    if (length == 0) continue;  // a gap in the ranks
+    const uint8_t* data = bpe.token_data(id);
+    uint32_t h = token_hash(data, length, bpe.hash_factor);
     uint32_t slot = h & mask;
-    while (index.entries[slot].token != -1) slot = (slot + 1) & mask;
+    for (; index.entries[slot].token != -1; slot = (slot + 1) & mask) {
+      // An earlier equal token sits on the probe path, under the same hash.
+      const TokenIndexEntry& e = index.entries[slot];
+      if (e.hash != h || equal_tokens) continue;
+      const auto other = static_cast<uint32_t>(e.token);
+      equal_tokens = bpe.token_length(other) == length &&
+                     std::memcmp(bpe.token_data(other), data, length) == 0;
+    }
     index.entries[slot] = TokenIndexEntry{h, static_cast<int32_t>(id)};
     index.count++;
   }
+  return equal_tokens;
 }
 
 int32_t token_index_find(const TokenIndex& index, const uint8_t* token_bytes,

@@ -36,8 +36,9 @@ PairFilter pair_filter_build(const PairTable& table) {
 namespace {
 
 // The validity walk; find(a, b) gives the merged token of the pair or -1.
-// Merges of id bound or later do not count at the first lookup.
-template <typename Find>
+// Merges of id bound or later do not count at the first lookup, which
+// kSkipFirst leaves out.
+template <bool kSkipFirst = false, typename Find>
 [[gnu::always_inline]] inline bool valid_pair_with(const BytePairEncoding& bpe, uint32_t a,
                                                    uint32_t b, Find find,
                                                    uint32_t bound = 0xFFFFFFFFu) {
@@ -46,9 +47,11 @@ template <typename Find>
   // A merge across the boundary is harmful only if it comes before the merge
   // that made the token just taken apart: the left token's own id, or the
   // right token's id plus one, since of equal ranks the left pair wins.
-  for (;;) {
-    const int32_t m = find(a, b);
-    if (m != -1 && static_cast<uint32_t>(m) < bound) return false;
+  for (bool first = true;; first = false) {
+    if (!kSkipFirst || !first) {
+      const int32_t m = find(a, b);
+      if (m != -1 && static_cast<uint32_t>(m) < bound) return false;
+    }
     // Take apart the later token first, b when the ids are equal.
     if (a > b) {
       if (split_right[a] != a) {
@@ -84,6 +87,10 @@ auto plain_find(const BytePairEncoding& bpe) {
 
 bool bpe_is_valid_pair_before(const BytePairEncoding& bpe, uint32_t a, uint32_t b, uint32_t bound) {
   return valid_pair_with(bpe, a, b, plain_find(bpe), bound);
+}
+
+bool bpe_is_valid_pair_below(const BytePairEncoding& bpe, uint32_t a, uint32_t b) {
+  return valid_pair_with<true>(bpe, a, b, plain_find(bpe));
 }
 
 bool bpe_is_valid_pair(const BytePairEncoding& bpe, uint32_t a, uint32_t b) {

@@ -108,6 +108,13 @@ bool bpe_is_valid_pair(const BytePairEncoding& bpe, const PairFilter& filter, ui
 // Only the first lookup can meet one; later ones are bounded lower anyway.
 bool bpe_is_valid_pair_before(const BytePairEncoding& bpe, uint32_t a, uint32_t b, uint32_t bound);
 
+// bpe_is_valid_pair_before(bpe, a, b, bound) when no token below bound spells
+// a followed by b: the first lookup, which could only find such a token, is
+// left out. Construction asks it of vocabularies without equal tokens, where
+// a split's pair spells only the token being made (a third of the lookups of
+// its splits on Llama 3's ranks).
+bool bpe_is_valid_pair_below(const BytePairEncoding& bpe, uint32_t a, uint32_t b);
+
 }  // namespace velkan
 
 #endif  // VELKAN_CORE_PAIR_TABLE_H_

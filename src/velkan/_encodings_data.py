@@ -137,14 +137,14 @@ VOCABULARIES: dict[str, VocabularyFacts] = {
             short="r50k",
             rank_sha256="306cd27f03c1a714eca7108e03d66b7dc042abe8c258b44c199a7ed9838dd930",
             rule_set="r50k",
-            image_digest="becd7162347b5c333d15a341dbb182e4201a4d95561d78a2afeea6b0ba51f354",
+            image_digest="8e0fdbb7c69794286b0481d1b9dd4bdf306b9bf5097e70e48e6a097805c877ef",
         ),
         VocabularyFacts(
             name="p50k_base",
             short="p50k",
             rank_sha256="94b5ca7dff4d00767bc256fdd1b27e5b17361d7b8a5f968547f9f23eb70d2069",
             rule_set="r50k",
-            image_digest="a2b2fbb6e8f684e5d9d1d7c54923a297fc224a97f49bc8bd310547f63603f9cb",
+            image_digest="e2362c43feb05be2361a7388e9e839d24df79ef04afbb9e2c1ea22b65729f952",
             base="r50k_base",
         ),
         VocabularyFacts(
@@ -152,14 +152,14 @@ VOCABULARIES: dict[str, VocabularyFacts] = {
             short="cl100k",
             rank_sha256="223921b76ee99bde995b7ff738513eef100fb51d18c93597a113bcffe865b2a7",
             rule_set="cl100k",
-            image_digest="6cc44f1a971d9386ac8f3258c60896479430d692aa0cf6c5b44a138c512aa0a4",
+            image_digest="29f9c9e089ac26de8a59aa79bc81e0d8e0b0005a848ce5f2f264f9145bf6da91",
         ),
         VocabularyFacts(
             name="o200k_base",
             short="o200k",
             rank_sha256="446a9538cb6c348e3516120d7c08b09f57c36495e2acfffe59a5bf8b0cfb1a2d",
             rule_set="o200k",
-            image_digest="8f9848f33bf0b3b101296138374284198116011bb11d61f7c1a2fc2e24e4616a",
+            image_digest="bfa2ecd29458f6f372a34bdde40544e0fc608b89b57975daf5ed4025534b4e18",
         ),
     ]
 }

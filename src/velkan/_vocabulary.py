@@ -241,17 +241,23 @@ class Vocabulary:
         # A copy: callers may change theirs.
         return dict(self.built_ranks)
 
-    def token_byte_values(self) -> list[bytes]:
-        # Shared by every Encoding over this vocabulary; callers get copies.
+    def token_byte_values(self, copy: bool = False) -> list[bytes]:
+        # Shared by every Encoding over this vocabulary: the kept list, or
+        # with copy a list of the caller's own.
         if self.base is not None:
-            return self.base.token_byte_values()
+            return self.base.token_byte_values(copy)
         if self.sorted_tokens is None:
             if self.ranks is not None:
                 self.sorted_tokens = sorted(self.ranks)
+            elif copy:
+                # Sorted natively (ids without a token left out), the copy
+                # made beside the kept list: copied afterwards, every object
+                # would be touched again.
+                self.sorted_tokens, fresh = self.bpe._tokens(True, True)
+                return fresh  # type: ignore[no-any-return]
             else:
-                # Sorted natively; ids without a token are left out.
                 self.sorted_tokens = self.bpe._tokens(True)
-        return self.sorted_tokens
+        return list(self.sorted_tokens) if copy else self.sorted_tokens
 
 
 _builtins: dict[str, Vocabulary] = {}

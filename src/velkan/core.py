@@ -316,7 +316,7 @@ class Encoding:
         """The bytes of every ordinary token, sorted."""
         # The sorted list is made once per vocabulary; each call gets a copy
         # it may change.
-        return list(self._backend.vocabulary.token_byte_values())
+        return self._backend.vocabulary.token_byte_values(copy=True)
 
     @functools.cached_property
     def _mergeable_ranks(self) -> dict[bytes, int]:

@@ -65,7 +65,7 @@ VOCABULARIES: dict[str, tuple[str, int]] = _registry()  # name: (image file name
 
 # Bumped whenever the image layout changes, so that the cache of a build with
 # another layout is never offered (it would be refused, costing a read).
-IMAGE_FORMAT = 1
+IMAGE_FORMAT = 2
 
 # A temporary file older than this was left by a process that died.
 STALE_SECONDS = 600.0

@@ -79,9 +79,12 @@ def _plugin_encoding(encoding_name: str) -> Encoding | None:
 
 def get_encoding(encoding_name: str) -> Encoding:
     """The encoding of that name (one object per name and process)."""
-    enc = _encodings.get(encoding_name)
-    if enc is not None:
-        return enc
+    # A subscript in a try costs less than .get (methods.py: 0.93x of
+    # tiktoken's with .get); an unhashable name is refused as tiktoken does.
+    try:
+        return _encodings[encoding_name]
+    except (KeyError, TypeError):
+        pass
     if not isinstance(encoding_name, str):
         raise ValueError(f"Expected a string in get_encoding, got {type(encoding_name)}")
     if encoding_name in list_encoding_names():

@@ -47,7 +47,7 @@ BytePairEncodingPtr bpe_from_image(const uint8_t* token_bytes, const uint32_t* t
 // split concatenations, pair entries, and that the automaton spells every
 // token and reports no other; and that the prefix chain and the splits are
 // exactly what construction makes, since other consistent tables would give
-// wrong ids. Returns false at the first violation.
+// wrong ids, and the byte order too. Returns false at the first violation.
 bool bpe_check_tables(const BytePairEncoding& bpe);
 
 // An image file opened for loading. Its arrays are read straight into the

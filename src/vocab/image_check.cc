@@ -9,6 +9,7 @@
 
 #include "core/automaton.h"
 #include "core/build.h"
+#include "core/byte_order.h"
 #include "util/helper_thread.h"
 #include "vocab/image.h"
 
@@ -114,6 +115,19 @@ bool check_next_prefix(const BytePairEncoding& bpe) {
         !same_bytes(bpe, static_cast<uint32_t>(p), bpe.token_data(i), length)) {
       return false;
     }
+  }
+  return true;
+}
+
+// The byte order is every id exactly once, each after the one before it:
+// the order is total (equal bytes go by id), so strictly rising entries are
+// distinct, and n of them in range are all the ids.
+bool check_byte_order(const BytePairEncoding& bpe) {
+  const std::vector<uint32_t>& order = bpe.byte_order;
+  if (order.size() != bpe.num_tokens) return false;
+  for (size_t i = 0; i < order.size(); i++) {
+    if (order[i] >= bpe.num_tokens) return false;
+    if (i > 0 && !bpe_byte_order_before(bpe, order[i - 1], order[i])) return false;
   }
   return true;
 }
@@ -275,7 +289,7 @@ bool bpe_check_tables(const BytePairEncoding& bpe) {
     JoiningThread worker = try_start_helper_thread(check_automata);
     if (!worker.joinable()) check_automata();  // no thread to be had: check here
     tables_ok = check_token_index(bpe) && check_splits_and_pairs(bpe) && check_next_prefix(bpe) &&
-                check_splits_are_constructions(bpe);
+                check_splits_are_constructions(bpe) && check_byte_order(bpe);
   }
   if (failure) std::rethrow_exception(failure);
   if (!tables_ok || !forward_ok || !reverse_ok) return false;

@@ -18,6 +18,7 @@
 // | 64     | u32  | n                      | split_left                              |
 // |        | u32  | n                      | split_right                             |
 // |        | i32  | n                      | next_prefix (-1: none)                  |
+// |        | u32  | n                      | byte_order (every id, gaps first)       |
 // |        | 8 B  | token_index.capacity   | token_index.entries (u32 hash, i32 id)  |
 // |        | 12 B | pair_table.capacity    | pair_table.entries (u32, u32, i32)      |
 // |        | 16 B | A.state_count          | A.states (AutomatonState), then         |
@@ -74,6 +75,7 @@ void visit_image_body(Bpe& bpe, Visitor& visit) {
   visit.array(bpe.split_left, n);
   visit.array(bpe.split_right, n);
   visit.array(bpe.next_prefix, n);
+  visit.array(bpe.byte_order, n);
   visit.array(bpe.token_index.entries, uint64_t{bpe.token_index.capacity});
   visit.array(bpe.pair_table.entries, uint64_t{bpe.pair_table.capacity});
   auto arrays = [&visit](auto& a) {

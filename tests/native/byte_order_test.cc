@@ -99,6 +99,22 @@ TEST(ByteOrder, GapsAreLeftOutAndEqualTokensComeById) {
   EXPECT_EQ(bpe_ids_in_byte_order(*twice), (std::vector<uint32_t>{1, 0, 2}));
 }
 
+// The order a record carries (and images with it): every id, the gaps first
+// by id; made by a build of every automaton, not by a forward-only one.
+TEST(ByteOrder, BuildsForImagesStoreEveryIdGapsFirst) {
+  const std::vector<std::string> tokens = with_single_bytes({"zz", "", "zy", "", "a"});
+  std::string bytes;
+  std::vector<uint32_t> starts{0};
+  for (const std::string& t : tokens) starts.push_back(static_cast<uint32_t>((bytes += t).size()));
+  BytePairEncodingPtr all = bpe_build(reinterpret_cast<const uint8_t*>(bytes.data()), starts.data(),
+                                      static_cast<uint32_t>(tokens.size()));
+  std::vector<uint32_t> expected{257, 259};
+  for (uint32_t id : expected_order(*all)) expected.push_back(id);
+  EXPECT_EQ(all->byte_order, expected);
+  EXPECT_EQ(bpe_byte_order(*all), expected);
+  EXPECT_TRUE(build(tokens)->byte_order.empty());
+}
+
 // Two ranges of first bytes side by side give the whole order, wherever the
 // cut; the cut the binding takes halves the tokens.
 TEST(ByteOrder, RangesOfFirstBytesJoinIntoTheWholeOrder) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/build.h"
 #include "vocab/embedded.h"
 
 namespace velkan {
@@ -94,6 +95,40 @@ TEST(TokenIndex, DuplicateTokensGetSlotsOfTheirOwn) {
 }
 
 // A key whose stored hash equals a token's but whose bytes differ is absent.
+// Storing reports whether a token equals an earlier one: construction
+// leaves out a lookup of every split only when none does, so a missed pair
+// would split the later of two equal tokens, which must stay whole.
+TEST(TokenIndex, StoringReportsEqualTokens) {
+  struct Case {
+    std::vector<std::string> tokens;
+    bool equal;
+  };
+  for (const Case& c : {Case{{"a", "b", "ab"}, false}, Case{{"a", "b", "ab", "ab"}, true},
+                        Case{{"a", "", "b", ""}, false}, Case{{"xy", "a", "xy"}, true}}) {
+    std::string bytes;
+    std::vector<uint32_t> starts{0};
+    for (const std::string& t : c.tokens)
+      starts.push_back(static_cast<uint32_t>((bytes += t).size()));
+    const auto n = static_cast<uint32_t>(c.tokens.size());
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    auto bpe = std::make_unique<BytePairEncoding>();
+    EXPECT_EQ(bpe_store_tokens(*bpe, data, starts.data(), n), c.equal) << c.tokens.size();
+  }
+  for (bool o200k : {false, true}) {
+    auto bpe = std::make_unique<BytePairEncoding>();
+    EXPECT_FALSE(
+        o200k ? bpe_store_tokens(*bpe, o200k_token_bytes, o200k_token_starts, kO200kTokens)
+              : bpe_store_tokens(*bpe, cl100k_token_bytes, cl100k_token_starts, kCl100kTokens));
+  }
+  // The later "ab" of two: a and b already merge into the earlier one.
+  const std::string bytes = "ababab";
+  const uint32_t starts[] = {0, 1, 2, 4, 6};
+  BytePairEncodingPtr built = bpe_build(reinterpret_cast<const uint8_t*>(bytes.data()), starts, 4);
+  EXPECT_EQ(built->split_left[2], 0u);
+  EXPECT_EQ(built->split_left[3], 3u);
+  EXPECT_EQ(built->split_right[3], 3u);
+}
+
 TEST(TokenIndex, HashMatchWithOtherBytesIsAbsent) {
   const BytePairEncoding& o = embedded(true);
   const std::string later(reinterpret_cast<const char*>(o.token_data(79511)),

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "embedded_encodings.h"
@@ -104,6 +105,7 @@ TEST_P(Image, RefusesDamage) {
       with(body + 4 * 1000, 0xFFFFFFF0u),                     // split out of range
       with(body + 4 * 1000, 999),                             // split that spells another token
       with(body + 8 * n + 4 * 300, 299),                      // next_prefix not a prefix
+      with(body + 12 * n + 4 * 500, 0xFFFFFFF0u),             // byte order out of range
       with(good.size() - 4, 0x7FFFFFF0u),                     // reverse check out of range
       with(good.size() - 8 * 1000, 5),                        // a base moved
   };
@@ -190,6 +192,16 @@ TEST_P(Image, RefusesConsistentButWrongTables) {
     a.check[ix(t)] = s;
     a.states[ix(t)] =
         AutomatonState{0, 0, static_cast<int32_t>(longest), a.states[ix(s)].depth + 1};
+    EXPECT_FALSE(bpe_check_tables(*bpe));
+  }
+  {
+    // Two neighbours in the byte order swapped, or one id in place of
+    // another: every id still in range.
+    BytePairEncodingPtr bpe = loaded();
+    std::swap(bpe->byte_order[700], bpe->byte_order[701]);
+    EXPECT_FALSE(bpe_check_tables(*bpe));
+    std::swap(bpe->byte_order[700], bpe->byte_order[701]);
+    bpe->byte_order[700] = bpe->byte_order[701];
     EXPECT_FALSE(bpe_check_tables(*bpe));
   }
   EXPECT_TRUE(bpe_check_tables(*loaded()));  // the undamaged copy still passes

@@ -71,7 +71,7 @@ def test_image_header(images, name, tokens, capacity):
     outputs = header[7::3]
     expected = (
         64
-        + 12 * tokens
+        + 16 * tokens  # splits, prefix chain, byte order
         + 8 * capacity
         + 12 * header[4]
         + sum(24 * s + 12 * o for s, o in zip(states, outputs))

@@ -150,6 +150,16 @@ def test_raise_disallowed_special_token_says_what_tiktoken_says():
         assert str(mine.value) == str(theirs.value)
 
 
+@pytest.mark.parametrize("name", [["cl100k_base"], 100, None, b"cl100k_base"])
+def test_get_encoding_refuses_names_that_are_no_str_as_tiktoken_does(name, cache):
+    # An unhashable name once raised the dict's TypeError.
+    with pytest.raises(ValueError) as theirs:
+        tiktoken.get_encoding(name)
+    with pytest.raises(ValueError) as mine:
+        velkan.get_encoding(name)
+    assert str(mine.value) == str(theirs.value)
+
+
 def test_registry_tables():
     enc = velkan.get_encoding("cl100k_base")
     assert velkan.registry.ENCODINGS["cl100k_base"] is enc
@@ -246,6 +256,16 @@ def test_native_token_lists_and_rule_set_errors():
     tricky += [long[:9], b"\xfe" + b"\xff" * 8]
     own = openai._from_ranks("tricky", [bytes([i]) for i in range(256)] + tricky, "whole")
     assert own.bpe()._tokens(True) == sorted([bytes([i]) for i in range(256)] + tricky)
+    # Twice: two lists of the same objects, from the order a record carries
+    # (r50k_base), from the sort (a vocabulary of one's own) and in id order.
+    for lists, expected in [
+        (tok.bpe()._tokens(True, True), sorted(in_order)),
+        (own.bpe()._tokens(True, True), sorted([bytes([i]) for i in range(256)] + tricky)),
+        (tok.bpe()._tokens(False, True), in_order),
+    ]:
+        first, second = lists
+        assert first == expected and first is not second
+        assert all(a is b for a, b in zip(first, second))
     # p50k_base leaves rank 50256 to a special token: None in id order.
     p50k = openai.p50k_base().bpe()
     assert p50k._tokens(False)[50256] is None and None not in p50k._tokens(True)
