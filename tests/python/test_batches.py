@@ -12,7 +12,7 @@ import threading
 import time
 
 import pytest
-from sizes import CHECKED, size
+from sizes import ADDRESS_SPACE_LIMITS, CHECKED, NO_ADDRESS_SPACE_LIMITS, size
 
 from reference import HERE, VOCABULARIES, tokenizer
 
@@ -181,6 +181,7 @@ def test_thread_count_from_the_environment(value, expected):
 
 
 @pytest.mark.skipif(CHECKED, reason="the sanitizer reserves more address space than the limit")
+@pytest.mark.skipif(not ADDRESS_SPACE_LIMITS, reason=NO_ADDRESS_SPACE_LIMITS)
 @pytest.mark.parametrize("pool_first", [True, False])
 def test_parallel_batches_under_an_address_space_limit(pool_first):
     # Limits swept in small steps just above what the process uses: the first
@@ -215,6 +216,7 @@ def test_parallel_batches_under_an_address_space_limit(pool_first):
 
 
 @pytest.mark.skipif(CHECKED, reason="the sanitizer reserves more address space than the limit")
+@pytest.mark.skipif(not ADDRESS_SPACE_LIMITS, reason=NO_ADDRESS_SPACE_LIMITS)
 @pytest.mark.skipif(len(os.sched_getaffinity(0)) < 2, reason="needs two processors")
 def test_a_pool_made_without_memory_for_threads_grows_later():
     # Too little address space for a thread's stack: the first batch runs on

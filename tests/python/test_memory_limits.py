@@ -9,12 +9,13 @@ import subprocess
 import sys
 
 import pytest
-from sizes import CHECKED
+from sizes import ADDRESS_SPACE_LIMITS, CHECKED, NO_ADDRESS_SPACE_LIMITS
 
 # The sanitizer reserves far more address space than any limit here leaves.
-pytestmark = pytest.mark.skipif(
-    CHECKED, reason="the sanitizer reserves more address space than the limit"
-)
+pytestmark = [
+    pytest.mark.skipif(CHECKED, reason="the sanitizer reserves more address space than the limit"),
+    pytest.mark.skipif(not ADDRESS_SPACE_LIMITS, reason=NO_ADDRESS_SPACE_LIMITS),
+]
 
 resource = pytest.importorskip("resource")
 

@@ -12,7 +12,7 @@ import threading
 import tracemalloc
 
 import pytest
-from sizes import CHECKED, size
+from sizes import ADDRESS_SPACE_LIMITS, CHECKED, NO_ADDRESS_SPACE_LIMITS, size
 
 import velkan.bpe.openai as openai
 from reference import HERE, VOCABULARIES, corpus, tokenizer
@@ -257,6 +257,7 @@ def test_fork_while_the_pool_is_busy(tmp_path):
 
 
 @pytest.mark.skipif(CHECKED, reason="the sanitizer reserves more address space than the limit")
+@pytest.mark.skipif(not ADDRESS_SPACE_LIMITS, reason=NO_ADDRESS_SPACE_LIMITS)
 def test_out_of_memory_is_a_memory_error():
     # With the address space capped just above what the process uses, every
     # way into the native code meets a failing allocation: each must raise
