@@ -141,7 +141,11 @@ def child(tool, vocab, cpu, phase, rows=ROWS, data=None, long_bytes=LONG_BYTES):
 
 def collect(tools, vocabularies, processes, rows, regimes, log, long_bytes=LONG_BYTES):
     """{vocab: {tool: [one merged record per repetition]}}, each tool's
-    phases in fresh processes pinned to one core in turn."""
+    phases in fresh processes pinned to one core, each repetition on the
+    next core: with as many tools as an even number of cores, counting one
+    core per tool put every tool on the same core in every repetition, and
+    a core that the system uses more (interrupts, its own threads) then
+    slowed one tool alone."""
     cpus = sorted(os.sched_getaffinity(0))
     env = dict(os.environ, RAYON_NUM_THREADS="1")
     phases = [p for p in PHASES if p in regimes or (p == "warm" and "hot" in regimes)]
@@ -150,7 +154,7 @@ def collect(tools, vocabularies, processes, rows, regimes, log, long_bytes=LONG_
     for rep in range(processes):
         for vocab in vocabularies:
             for tool in tools:
-                cpu = cpus[k % len(cpus)]
+                cpu = cpus[(k + rep) % len(cpus)]
                 k += 1
                 done = {}
                 for phase in phases:
