@@ -40,7 +40,8 @@ uint64_t merge(const BytePairEncoding& bpe, const PairFilter* filter, const uint
   // merged[i]: what out[i] and out[i + 1] merge into, kNoMerge if nothing.
   uint32_t merged[kSmallMergeMaxBytes];
   if (byte_pairs != nullptr) {
-    for (uint32_t i = 0; i + 1 < n; i++) merged[i] = byte_pairs[piece[i] << 8 | piece[i + 1]];
+    for (uint32_t i = 0; i + 1 < n; i++)
+      merged[i] = byte_pairs[static_cast<uint32_t>(piece[i]) << 8 | piece[i + 1]];
   } else {
     for (uint32_t i = 0; i + 1 < n; i++)
       merged[i] = merged_of<kFiltered>(bpe, filter, out[i], out[i + 1]);
@@ -73,7 +74,7 @@ std::vector<uint32_t> small_merge_byte_pairs(const BytePairEncoding& bpe) {
   for (uint32_t id = 0; id < bpe.num_tokens; id++) {
     if (bpe.token_length(id) != 2) continue;
     const uint8_t* bytes = bpe.token_data(id);
-    pairs[bytes[0] << 8 | bytes[1]] =
+    pairs[static_cast<size_t>(bytes[0]) << 8 | bytes[1]] =
         merged_of<false>(bpe, nullptr, byte_token(bpe, bytes[0]), byte_token(bpe, bytes[1]));
   }
   return pairs;
