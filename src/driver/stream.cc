@@ -112,6 +112,48 @@ uint64_t certain_before_ascii_end(const uint8_t* text, uint64_t length) {
   return 0;
 }
 
+// Two places where a piece starts whatever the rule set and whatever
+// follows, with every piece before them certain:
+//  - a symbol right after a letter or number, by (a);
+//  - a lone space between a character that is no whitespace and a letter:
+//    every run that holds the character stops at the space, which begins
+//    the letter's piece as its optional first character.
+// A walk that only wants the certain end may start at the last of them
+// instead of at the start of the buffer; this finds it from the end
+// backwards, 0 when there is none. A byte that is no continuation byte
+// starts a character wherever decoding began, so the characters found
+// backwards are the ones found forwards.
+uint64_t last_sure_piece_start(const uint8_t* text, uint64_t length) {
+  const uint8_t* const end = text + length;
+  // Whether a whole character ends at x, and which.
+  const auto whole_char_before = [text](uint64_t x, Char& out) {
+    uint64_t q = x - 1;
+    while (q > 0 && x - q < 4 && (text[q] & 0xC0) == 0x80) q--;
+    out = char_at(text + q, text + x);
+    return out.valid && out.length == x - q;
+  };
+  for (uint64_t x = length; x-- > 1;) {
+    const uint8_t byte = text[x];
+    if ((byte & 0xC0) == 0x80) continue;
+    Char before{};
+    if (byte == ' ') {
+      if (x + 1 == length) continue;
+      const Char next = char_at(text + x + 1, end);
+      if (next.valid && (next.flags & kCharLetter) && whole_char_before(x, before) &&
+          !(before.flags & kCharWhite)) {
+        return x;
+      }
+      continue;
+    }
+    const Char c = char_at(text + x, end);
+    if (c.valid && is_symbol_char(c.flags) && whole_char_before(x, before) &&
+        ends_word(before, c, byte)) {
+      return x;
+    }
+  }
+  return 0;
+}
+
 // Walks the certain pieces of text[0, length) and returns where they end.
 // on_piece(start, end) returns false to stop (then the answer means nothing).
 template <typename OnPiece>
@@ -141,7 +183,12 @@ uint64_t walk_certain(RuleSet rule_set, const uint8_t* text, uint64_t length, On
 }  // namespace
 
 uint64_t stream_certain_end(RuleSet rule_set, const uint8_t* text, uint64_t length) {
-  return walk_certain(rule_set, text, length, [](uint64_t, uint64_t) { return true; });
+  if (rule_set == RuleSet::kWhole) return 0;
+  // Only the pieces after the last sure piece start need walking: a buffer
+  // of megabytes costs a backward search over its last few bytes, not a split.
+  const uint64_t from = last_sure_piece_start(text, length);
+  return from + walk_certain(rule_set, text + from, length - from,
+                             [](uint64_t, uint64_t) { return true; });
 }
 
 uint64_t stream_encode_prefix(const EncodingHandle& handle, const uint8_t* text, uint64_t length,

@@ -18,6 +18,9 @@ namespace velkan {
 // every piece that starts before the answer comes out the same whatever
 // bytes follow length, and the answer is the start of a piece (or 0). A text
 // of one piece (no pre-split rules) is never certain before its end.
+// text[0, answer) split and encoded alone gives the same pieces and ids as
+// within the whole text, and so does the rest from the answer on, so a long
+// input may be cut there into parts encoded or counted apart.
 uint64_t stream_certain_end(RuleSet rule_set, const uint8_t* text, uint64_t length);
 
 // Appends the ids of the certain prefix of text[0, length) to ids (or, when

@@ -314,6 +314,22 @@ PyObject* tokenizer_count_prefix(PyObject* self, PyObject* const* args, Py_ssize
   return prefix_of(self, args, nargs, "_count_prefix", false);
 }
 
+// _certain_end(data): stream_certain_end of data (str or UTF-8 bytes-like),
+// in bytes.
+PyObject* tokenizer_certain_end(PyObject* self, PyObject* arg) {
+  const EncodingHandle* handle = tokenizer_handle(self);
+  if (handle == nullptr) return nullptr;
+  TextArg text;
+  if (!text_of("_certain_end", arg, text, "data")) return nullptr;
+  uint64_t end = 0;
+  if (!run_on_text(text, [&](const uint8_t* data, uint64_t n, const Interrupt*) {
+        end = stream_certain_end(handle->rule_set, data, n);
+      })) {
+    return nullptr;
+  }
+  return PyLong_FromUnsignedLongLong(end);
+}
+
 void tokenizer_dealloc(PyObject* self) {
   auto* o = reinterpret_cast<TokenizerObject*>(self);
   // Only the handle record: the encoding it points at belongs to the cache.
@@ -360,6 +376,11 @@ PyDoc_STRVAR(encode_prefix_doc,
              "later text can change. Return (ids, consumed): their ids and the number of bytes\n"
              "they cover; the caller keeps data[consumed:] and appends the next part to it.\n"
              "With last true, data is the end of the text and all of it is encoded.");
+PyDoc_STRVAR(certain_end_doc,
+             "_certain_end($self, data, /)\n--\n\n"
+             "Return the byte offset in data (str or UTF-8 bytes-like) where its certain\n"
+             "pieces end: data[:offset] and whatever follows data[offset:] encode apart to the\n"
+             "ids of the whole. 0 when no piece end is certain yet.");
 PyDoc_STRVAR(count_prefix_doc,
              "_count_prefix($self, data, last, /)\n--\n\n"
              "The same as _encode_prefix, counting the ids instead: (count, consumed).");
@@ -393,6 +414,7 @@ PyMethodDef tokenizer_methods[] = {
     {"decoder", as_method(tokenizer_decoder), METH_FASTCALL, kDecoderDoc},
     {"_encode_prefix", as_method(tokenizer_encode_prefix), METH_FASTCALL, encode_prefix_doc},
     {"_count_prefix", as_method(tokenizer_count_prefix), METH_FASTCALL, count_prefix_doc},
+    {"_certain_end", tokenizer_certain_end, METH_O, certain_end_doc},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 

@@ -255,7 +255,10 @@ def test_endless_input_without_a_boundary_is_refused(tmp_path):
     # Bounded: no more than the longest stretch is held, and no wrong count.
     with pytest.raises(chunking.NoBoundary):
         for _ in chunking.iter_chunks(
-            io.BytesIO(b"\0" * (3 << 20)), read_bytes=1 << 16, max_stretch=1 << 20
+            tokenizer("cl100k_base"),
+            io.BytesIO(b"\0" * (3 << 20)),
+            read_bytes=1 << 16,
+            max_stretch=1 << 20,
         ):
             pass
     if os.path.exists("/dev/zero"):
@@ -343,42 +346,47 @@ chunk_text = st.lists(
 def test_chunked_count_equals_whole_on_generated_text(name, text, read_bytes):
     tok = tokenizer(name)
     data = text.encode("utf-8", "surrogatepass")
-    chunks = list(chunking.iter_chunks(io.BytesIO(data), read_bytes=read_bytes))
+    chunks = list(chunking.iter_chunks(tok, io.BytesIO(data), read_bytes=read_bytes))
     assert b"".join(chunks) == data
     assert sum(map(tok.count, chunks)) == tok.count(data)
+    assert [i for c in chunks for i in tok.encode(c)] == tok.encode(data)
 
 
-@pytest.mark.parametrize("match", [b"\n7", b".\nQ", b"x y"])
-@pytest.mark.parametrize("back", [(1 << 16) + d for d in range(-4, 4)] + [5 << 16, 3, 2])
-def test_last_cut_finds_a_match_across_search_windows(match, back):
-    # The search runs in windows growing back from the end; a lone boundary
-    # anywhere, astride a window's edge too, is found, and none before start.
-    data = bytearray(b"\0" * (6 << 16))
-    at = len(data) - back
-    data[at : at + len(match)] = match
-    cut = at + match.index(b"\n" if b"\n" in match else b" ") + (b"\n" in match)
-    assert chunking.last_cut(data) == (cut if cut < len(data) else None)
-    assert chunking.last_cut(data, start=cut) is None
+class _Searches:
+    """A tokenizer that records the bytes each certain-end search is given."""
+
+    def __init__(self, tok):
+        self.tok, self.searched = tok, []
+
+    def _certain_end(self, data):
+        self.searched.append(len(data))
+        return self.tok._certain_end(data)
 
 
 @pytest.mark.parametrize(
-    "data",
-    [b"12345678" * (1 << 17), b"\n" * (1 << 20), b"word " * (1 << 18), b"x\nA" * (1 << 18)],
-    ids=["no boundary", "line feeds only", "words", "dense boundaries"],
+    "data, cut",
+    [
+        (b"12345678" * (1 << 17), True),  # numbers go three at a time
+        (b"\n" * (1 << 20), False),
+        (b"word " * (1 << 18), True),
+        (b"x\nA" * (1 << 18), True),
+        ("中文字符。".encode() * (1 << 16), True),
+    ],
+    ids=["digits", "line feeds only", "words", "dense boundaries", "CJK"],
 )
-def test_boundary_search_is_linear(monkeypatch, data):
-    # Each byte is searched about once, however rare the boundaries: the
-    # search once ran over the whole pending buffer on every read.
-    scanned = []
-    real = chunking._last_match
-    monkeypatch.setattr(
-        chunking, "_last_match", lambda d, lo, hi: scanned.append(hi - lo) or real(d, lo, hi)
-    )
+def test_boundary_search_is_linear_and_cuts_any_script(data, cut):
+    # Each byte is searched a bounded number of times, however rare the
+    # boundaries. CJK text without an ASCII letter is cut too: the earlier
+    # cut rule knew ASCII words and line breaks only and refused such a file.
+    tok = tokenizer("o200k_base")
+    spy = _Searches(tok)
     chunks = list(
-        chunking.iter_chunks(io.BytesIO(data), read_bytes=4096, max_stretch=len(data) + 1)
+        chunking.iter_chunks(spy, io.BytesIO(data), read_bytes=4096, max_stretch=len(data) + 1)
     )
     assert b"".join(chunks) == data
-    assert sum(scanned) <= 2 * len(data) + 64 * len(scanned)
+    assert sum(spy.searched) <= 3 * len(data)
+    assert (len(chunks) > 100) == cut
+    assert sum(map(tok.count, chunks)) == tok.count(data)
 
 
 def test_count_uses_the_batch_counter_when_there_is_one():

@@ -82,6 +82,7 @@ def test_method_sets():
         "decoder",
         "_encode_prefix",
         "_count_prefix",
+        "_certain_end",
     }
     assert methods(ParallelOptions) == {"min_batch_size", "chunk_size", "max_threads"}
 
@@ -149,6 +150,7 @@ def test_parallel_options_read_only(name):
         lambda t: t.decoder(),
         lambda t: t._encode_prefix("x", True),
         lambda t: t._count_prefix("x", True),
+        lambda t: t._certain_end(b"x"),
         lambda t: velkan.bpe.openai._with_rule_set(t, "o200k"),
     ],
 )

@@ -313,3 +313,26 @@ def test_a_custom_piece_that_never_ends_is_split_rarely():
         ids += stream.feed(line[i : i + 64])
     assert ids == [] and len(tries) < 200
     assert ids + stream.feed("\nx") + stream.finish() == enc.encode(line + "\nx")
+
+
+@functools.cache
+def rule_set_tokenizer(rule_set):
+    import velkan.bpe.openai as openai
+
+    return openai._with_rule_set(openai.o200k_base(), rule_set)
+
+
+@pytest.mark.parametrize(
+    "rule_set", ["r50k", "cl100k", "cl100k_legacy", "o200k", "qwen2", "tekken"]
+)
+@settings(max_examples=300, deadline=None)
+@given(text=tricky, at=st.integers(0, 400))
+def test_a_text_cut_where_its_pieces_are_certain_encodes_apart(rule_set, text, at):
+    # The cut the command line reads its inputs by: whatever follows the
+    # buffer, the two sides encoded apart give the ids of the whole.
+    tok = rule_set_tokenizer(rule_set)
+    data = text.encode("utf-8", "surrogatepass")
+    buffer = data[:at]
+    end = tok._certain_end(buffer)
+    assert 0 <= end <= len(buffer)
+    assert tok.encode(data[:end]) + tok.encode(data[end:]) == tok.encode(data)

@@ -14,7 +14,7 @@ import json
 import sys
 from typing import IO, TYPE_CHECKING, Callable
 
-from velkan.cli.chunking import MAX_STRETCH_BYTES, NoBoundary, iter_chunks, restart_at
+from velkan.cli.chunking import MAX_STRETCH_BYTES, NoBoundary, iter_chunks
 from velkan.cli.inputs import NO_FILE, input_paths, open_input
 from velkan.cli.options import EXIT_ERROR, EXIT_OK, tokenizer
 
@@ -23,6 +23,21 @@ if TYPE_CHECKING:
 
 # Bytes chunked at a time: chunk_spans holds about twelve times its text.
 CHUNK_READ_BYTES = 1024 * 1024
+
+
+def restart_at(text: str, s: int) -> bool:
+    """Whether chunk_spans may start afresh at character s of text: a piece
+    starts there in every rule set whatever precedes it (a lone space after
+    a printable character and before a letter begins the letter's piece; a
+    line feed before a letter or digit ends its own), and no cut level of a
+    later cut looks back across it (the blank-line test stops at the letter,
+    the sentence test at the space)."""
+    if s <= 0 or s + 1 >= len(text):
+        return False
+    before, here = text[s - 1], text[s]
+    if before == "\n":
+        return here.isascii() and here.isalnum()
+    return here == " " and "!" <= before <= "~" and text[s + 1].isascii() and text[s + 1].isalpha()
 
 
 def chunk_stream(
@@ -46,7 +61,7 @@ def chunk_stream(
     pending = bytearray()
     base_chars = base_bytes = 0
     due = read_bytes
-    chunks = iter_chunks(stream, read_bytes, max_stretch)
+    chunks = iter_chunks(tok, stream, read_bytes, max_stretch)
     while True:
         chunk = next(chunks, None)
         last = chunk is None

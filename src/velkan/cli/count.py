@@ -46,7 +46,7 @@ def count_inputs(
         try:
             stream = sys.stdin.buffer if path == "-" else open(path, "rb")  # noqa: SIM115
             try:
-                for chunk in iter_chunks(stream, on_read=lambda n: progress.advance(read=n)):
+                for chunk in iter_chunks(tok, stream, on_read=lambda n: progress.advance(read=n)):
                     batch.append((index, chunk))
                     batch_size += len(chunk)
                     if batch_size >= BATCH_BYTES or len(batch) >= BATCH_ITEMS:

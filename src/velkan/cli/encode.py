@@ -109,7 +109,7 @@ def encode_text_input(
                 progress.advance(done=sum(len(c) for c in batch))
                 batch.clear()
 
-            for chunk in iter_chunks(source):
+            for chunk in iter_chunks(tok, source):
                 batch.append(chunk)
                 if sum(len(c) for c in batch) >= BATCH_BYTES:
                     flush()

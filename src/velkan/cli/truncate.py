@@ -35,7 +35,7 @@ def truncate_stream(
         left = max_tokens
         if left == 0:
             return
-        for chunk in iter_chunks(stream, read_bytes, max_stretch):
+        for chunk in iter_chunks(tok, stream, read_bytes, max_stretch):
             n = tok.count(chunk)
             if n <= left:
                 write(chunk)
@@ -48,7 +48,7 @@ def truncate_stream(
     tail: list[tuple[bytes, int]] = []
     first = 0  # tail[first:] is kept
     total = 0  # tokens of tail[first:]
-    for chunk in iter_chunks(stream, read_bytes, max_stretch):
+    for chunk in iter_chunks(tok, stream, read_bytes, max_stretch):
         n = tok.count(chunk)
         tail.append((chunk, n))
         total += n
