@@ -36,7 +36,7 @@ class NoBoundary(InputError):
 
 def no_boundary_message(max_stretch: int) -> str:
     return (
-        "no certain token boundary in %d MB (a line or word break); "
+        "no certain token boundary in %d MB (a word's end or a line break); "
         "velkan counts exactly or not at all, and holds at most that much" % (max_stretch >> 20)
     )
 
