@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <exception>
-#include <thread>
 #include <vector>
 
 #include "core/byte_order.h"
