@@ -38,8 +38,9 @@ struct EncodingHandle {
 };
 
 // Derives what a handle adds to its encoding (the pair filter, the short-
-// token tables, the small merge's length and byte pairs) and asks for huge pages under the
-// encoding's most read arrays. handle.encoding must be set; call once, before the handle is shared.
+// token tables, the small merge's length and byte pairs) and asks for huge
+// pages under the encoding's most read arrays. handle.encoding must be set;
+// call once, before the handle is shared.
 void handle_finish(EncodingHandle& handle);
 
 }  // namespace velkan
