@@ -74,8 +74,9 @@ struct BytePairEncoding {
   // Not part of images either: a build may leave the forward automaton's
   // compile to its first use (ForwardCompile in core/build.h). Until then
   // forward_ready is false and forward_pending holds the trie it is compiled
-  // from (freed by the compile). Read the automaton through
-  // bpe_forward_automaton, which compiles it when still pending.
+  // from (freed by the compile; about the automaton's size, once per record).
+  // Read the automaton through bpe_forward_automaton, which compiles it when
+  // still pending.
   std::shared_ptr<PendingForward> forward_pending;
   std::atomic<bool> forward_ready{true};
 
@@ -95,10 +96,11 @@ using BytePairEncodingPtr = std::unique_ptr<BytePairEncoding>;
 // leaving it pending.
 void bpe_compile_forward(const BytePairEncoding& bpe);
 
-// The forward automaton, ready: the one way to read it. Every encode entry
-// asks once per call (PieceIds' constructor, encoder_init, handle_finish, the
-// image writer); what they call per piece (bpe_next_match, the encoder, the
-// small merge) then reads bpe.forward_automaton as is.
+// The forward automaton, ready: the one way to read it. Every entry that
+// reads it asks once per call (PieceIds' constructor, encoder_init, the
+// image writer and checks, the small merge's byte pairs); what they call per
+// piece (bpe_next_match, the encoder, the small merge) then reads
+// bpe.forward_automaton as is, so the check stays out of the pieces.
 inline const TokenAutomaton& bpe_forward_automaton(const BytePairEncoding& bpe) {
   if (!bpe.forward_ready.load(std::memory_order_acquire)) [[unlikely]] {
     bpe_compile_forward(bpe);

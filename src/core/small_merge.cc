@@ -26,8 +26,8 @@ template <bool kFiltered>
 uint32_t byte_token(const BytePairEncoding& bpe, uint8_t byte) {
   if (!bpe.forward_ready.load(std::memory_order_acquire)) {
     return static_cast<uint32_t>(token_index_find(bpe.token_index, bpe.token_bytes.data(),
-                                                  bpe.token_starts.data(), bpe.hash_factor,
-                                                  &byte, 1));
+                                                  bpe.token_starts.data(), bpe.hash_factor, &byte,
+                                                  1));
   }
   const TokenAutomaton& a = bpe_forward_automaton(bpe);
   return static_cast<uint32_t>(a.states[static_cast<size_t>(a.base[0] + byte)].value);

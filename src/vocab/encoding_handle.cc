@@ -18,8 +18,8 @@ void handle_finish(EncodingHandle& handle) {
   if (!ready) {
     for (int b = 0; all_bytes && b < 256; b++) {
       const auto byte = static_cast<uint8_t>(b);
-      all_bytes = token_index_find(bpe.token_index, bpe.token_bytes.data(),
-                                   bpe.token_starts.data(), bpe.hash_factor, &byte, 1) >= 0;
+      all_bytes = token_index_find(bpe.token_index, bpe.token_bytes.data(), bpe.token_starts.data(),
+                                   bpe.hash_factor, &byte, 1) >= 0;
     }
   } else {
     const TokenAutomaton& a = bpe_forward_automaton(bpe);

@@ -277,15 +277,14 @@ const LazyCase kLazyCases[] = {
     {"duplicates_and_gap", {"ab", "ab", "", "abab", "ba", "bab"}, true},
 };
 
-INSTANTIATE_TEST_SUITE_P(Shapes, LazyForward,
-                         ::testing::Combine(::testing::ValuesIn(kLazyCases),
-                                            ::testing::Values(BuildAutomata::kAll,
-                                                              BuildAutomata::kForwardOnly)),
-                         [](const auto& param_info) {
-                           return std::string(std::get<0>(param_info.param).name) +
-                                  (std::get<1>(param_info.param) == BuildAutomata::kAll ? "_all"
-                                                                                  : "_forward");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, LazyForward,
+    ::testing::Combine(::testing::ValuesIn(kLazyCases),
+                       ::testing::Values(BuildAutomata::kAll, BuildAutomata::kForwardOnly)),
+    [](const auto& param_info) {
+      return std::string(std::get<0>(param_info.param).name) +
+             (std::get<1>(param_info.param) == BuildAutomata::kAll ? "_all" : "_forward");
+    });
 
 TEST_P(LazyForward, ManyFirstUsesAtOnceGetTheEagerTables) {
   const auto& [shape, automata] = GetParam();
@@ -309,15 +308,15 @@ TEST_P(LazyForward, ManyFirstUsesAtOnceGetTheEagerTables) {
     }
   }
   for (size_t i = 0; i < texts.size(); i++) {
-    const auto want = bpe_encode(*eager, reinterpret_cast<const uint8_t*>(texts[i].data()),
-                                 texts[i].size());
+    const auto want =
+        bpe_encode(*eager, reinterpret_cast<const uint8_t*>(texts[i].data()), texts[i].size());
     for (int t = 0; t < kThreads; t++) ASSERT_EQ(got[static_cast<size_t>(t)][i], want) << texts[i];
   }
   EXPECT_TRUE(lazy->forward_ready.load());
   EXPECT_EQ(lazy->forward_pending, nullptr);  // the trie is given back
-  for (auto member : {&BytePairEncoding::forward_automaton,
-                      &BytePairEncoding::forward_automaton_alt,
-                      &BytePairEncoding::reverse_automaton}) {
+  for (auto member :
+       {&BytePairEncoding::forward_automaton, &BytePairEncoding::forward_automaton_alt,
+        &BytePairEncoding::reverse_automaton}) {
     const TokenAutomaton& a = *lazy.*member;
     const TokenAutomaton& b = *eager.*member;
     EXPECT_EQ(std::tie(a.base, a.check, a.size, a.state_count, a.output_count, a.kind),

@@ -75,9 +75,9 @@ TEST_P(Image, KnownDigestIsTheBuiltImages) {
 // same image (the write compiles it), and the handle made over it before
 // then has the eager one's small-merge tables (read from the token index).
 TEST_P(Image, LazyBuildWritesTheSameImage) {
-  BytePairEncodingPtr lazy = bpe_build(bytes_of(GetParam()), starts_of(GetParam()),
-                                       count_of(GetParam()), BuildAutomata::kAll,
-                                       ForwardCompile::kAtFirstUse);
+  BytePairEncodingPtr lazy =
+      bpe_build(bytes_of(GetParam()), starts_of(GetParam()), count_of(GetParam()),
+                BuildAutomata::kAll, ForwardCompile::kAtFirstUse);
   ASSERT_FALSE(lazy->forward_ready.load());
   EncodingHandle lazy_handle, eager_handle;
   lazy_handle.encoding = lazy.get();
