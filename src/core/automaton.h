@@ -183,7 +183,8 @@ inline int32_t automaton_whole_token(const TokenAutomaton& a, const uint8_t* byt
 // Of the tokens that occur in bytes[0, len), the one that starts first and,
 // among those, the longest; -1 when none occurs or len is 0. When every single
 // byte is a token this is the longest token that is a prefix of the bytes.
-// Reads bpe.forward_automaton only.
+// Reads bpe.forward_automaton only, which must be ready (bpe_forward_automaton
+// asked for it).
 int32_t bpe_next_match(const BytePairEncoding& bpe, const uint8_t* bytes, uint64_t len);
 
 }  // namespace velkan

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -9,8 +10,70 @@
 #include "core/byte_order.h"
 #include "core/pair_table.h"
 #include "util/helper_thread.h"
+#include "util/huge_pages.h"
+#include "util/platform.h"
 
 namespace velkan {
+
+// What a forward automaton left to its first use is compiled from.
+struct PendingForward {
+  FlatTrie trie;
+  bool copy_alt = false;  // a build of all automata: forward_automaton_alt is its copy
+};
+
+namespace {
+
+// One lock for every pending compile: they are rare, and with one lock a
+// fork can wait for the compile in flight (the prepare handler takes it), so
+// that a child never gets a lock held by a thread it does not have, nor a
+// half-built table. A compile never waits for anything else (no Python, no
+// other lock), so the wait ends. Not destroyed at exit: a thread still
+// compiling then must find it intact.
+std::mutex& compile_lock() {
+  static std::mutex* const lock = [] {
+    alignas(std::mutex) static unsigned char storage[sizeof(std::mutex)];
+    return ::new (storage) std::mutex;
+  }();
+  return *lock;
+}
+
+void lock_compiles_for_fork() { compile_lock().lock(); }
+void unlock_compiles_after_fork() { compile_lock().unlock(); }
+
+void register_fork_handlers() {
+  static const bool registered = [] {
+    platform::on_fork(lock_compiles_for_fork, unlock_compiles_after_fork,
+                      unlock_compiles_after_fork);
+    return true;
+  }();
+  (void)registered;
+}
+
+}  // namespace
+
+void bpe_compile_forward(const BytePairEncoding& bpe) {
+  std::lock_guard<std::mutex> lock(compile_lock());
+  if (bpe.forward_ready.load(std::memory_order_acquire)) return;  // another thread did it
+  // The record is made non-const by its build; until forward_ready is set
+  // nothing reads these fields, and only this lock's holder writes them.
+  auto& record = const_cast<BytePairEncoding&>(bpe);
+  record.forward_automaton = automaton_compile(record.forward_pending->trie, kForwardAutomaton);
+  if (record.forward_pending->copy_alt) {
+    record.forward_automaton_alt = record.forward_automaton;
+    record.forward_automaton_alt.kind = kForwardAltAutomaton;
+  }
+  record.forward_pending.reset();
+  // The arrays every encode reads at random, as handle_finish asks for the
+  // rest (vocab/encoding_handle.cc).
+  const auto advise = [](const auto& array) {
+    advise_huge_pages(array.data(), array.size() * sizeof(array[0]));
+  };
+  advise(record.forward_automaton.base);
+  advise(record.forward_automaton.check);
+  advise(record.forward_automaton.states);
+  advise(record.forward_automaton.outputs);
+  record.forward_ready.store(true, std::memory_order_release);
+}
 
 bool bpe_construction_split(const BytePairEncoding& bpe, uint32_t i, uint32_t& left,
                             uint32_t& right, bool equal_tokens) {
@@ -40,7 +103,7 @@ bool bpe_construction_split(const BytePairEncoding& bpe, uint32_t i, uint32_t& l
 }
 
 BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_starts, uint32_t n,
-                              BuildAutomata automata) {
+                              BuildAutomata automata, ForwardCompile compile) {
   auto bpe = std::make_unique<BytePairEncoding>();
   const bool equal_tokens = bpe_store_tokens(*bpe, token_bytes, token_starts, n);
 
@@ -79,12 +142,17 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
   // every single byte may still have a match further on, which only the
   // automaton's general query finds: those wait for it.
   bpe->next_prefix.resize(n);
-  const FlatTrie forward = flat_trie_build(bpe->token_bytes.data(), bpe->token_starts.data(), n,
-                                           bpe->next_prefix.data());
+  auto pending = std::make_shared<PendingForward>();
+  pending->trie = flat_trie_build(bpe->token_bytes.data(), bpe->token_starts.data(), n,
+                                  bpe->next_prefix.data());
+  const FlatTrie& forward = pending->trie;
   // The forward automaton is compiled on a helper thread while this one
   // makes the splits, which need no automaton. Performance notes: on
   // cl100k_base's ranks plus 3,000 the compile is about two thirds of the
-  // forward-only build and the chain and splits most of the rest.
+  // forward-only build and the chain and splits most of the rest. Left to
+  // the first use, only a vocabulary without every single byte still needs
+  // it here (for its prefix chain, below).
+  const bool later = compile == ForwardCompile::kAtFirstUse;
   TokenAutomaton forward_automaton;
   std::exception_ptr forward_failure;
   auto compile_forward = [&] {
@@ -94,10 +162,17 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
       forward_failure = std::current_exception();
     }
   };
-  JoiningThread forward_worker = try_start_helper_thread(compile_forward);
-  if (!forward_worker.joinable()) compile_forward();
+  JoiningThread forward_worker = later ? JoiningThread() : try_start_helper_thread(compile_forward);
+  if (!later && !forward_worker.joinable()) compile_forward();
+  bool joined = false;
   const auto join_forward = [&] {
-    if (forward_worker.joinable()) forward_worker.join();
+    if (joined) return;
+    joined = true;
+    if (later) {
+      compile_forward();
+    } else if (forward_worker.joinable()) {
+      forward_worker.join();
+    }
     if (forward_failure) std::rethrow_exception(forward_failure);
     bpe->forward_automaton = std::move(forward_automaton);
   };
@@ -129,9 +204,17 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
   }
   // Images carry the byte order; made here while the compile still runs.
   if (all) bpe->byte_order = bpe_byte_order(*bpe);
-  if (!unresolved) join_forward();
+  if (later && !joined) {
+    pending->copy_alt = all;
+    bpe->forward_ready.store(false, std::memory_order_relaxed);
+    bpe->forward_pending = std::move(pending);
+    register_fork_handlers();
+  } else {
+    join_forward();
+  }
   // Two identical automata from the forward trie; only kind 0 is queried.
-  if (all) {
+  // (A pending one is copied when compiled.)
+  if (all && joined) {
     bpe->forward_automaton_alt = bpe->forward_automaton;
     bpe->forward_automaton_alt.kind = kForwardAltAutomaton;
   }

@@ -89,6 +89,7 @@ void start_run(EncoderScratch& scratch, uint64_t len, uint64_t capacity) {
 
 void encoder_init(BacktrackEncoder& e, const BytePairEncoding& bpe, const uint8_t* text,
                   uint64_t len, uint64_t capacity_hint) {
+  (void)bpe_forward_automaton(bpe);  // compiled if the build left it; the steps read it as is
   start_run(e.scratch, len, capacity_hint != 0 ? capacity_hint : default_stack_size(len));
   e.bpe = &bpe;
   e.text = text;

@@ -5,6 +5,7 @@
 #ifndef VELKAN_CORE_ENCODING_H_
 #define VELKAN_CORE_ENCODING_H_
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -17,6 +18,8 @@
 #include "core/pair_table.h"
 
 namespace velkan {
+
+struct PendingForward;  // core/build.cc
 
 // The factor that construction multiplies into every token-index hash.
 inline constexpr uint64_t kHashFactor = 0xF7AAECE06A5C4FA3ULL;
@@ -68,6 +71,14 @@ struct BytePairEncoding {
   // backtracking encoder cannot all reach (core/rank_merge.h); then every
   // piece is encoded by merging ranks instead.
   bool merge_by_rank = false;
+  // Not part of images either: a build may leave the forward automaton's
+  // compile to its first use (ForwardCompile in core/build.h). Until then
+  // forward_ready is false and forward_pending holds the trie it is compiled
+  // from (freed by the compile; about the automaton's size, once per record).
+  // Read the automaton through bpe_forward_automaton, which compiles it when
+  // still pending.
+  std::shared_ptr<PendingForward> forward_pending;
+  std::atomic<bool> forward_ready{true};
 
   BytePairEncoding() = default;
   // Records are large and shared by pointer; a copy would be a mistake.
@@ -79,6 +90,23 @@ struct BytePairEncoding {
 };
 
 using BytePairEncodingPtr = std::unique_ptr<BytePairEncoding>;
+
+// Compiles a pending forward automaton (core/build.cc): once, however many
+// threads ask at once, the others waiting for it. Throws std::bad_alloc,
+// leaving it pending.
+void bpe_compile_forward(const BytePairEncoding& bpe);
+
+// The forward automaton, ready: the one way to read it. Every entry that
+// reads it asks once per call (PieceIds' constructor, encoder_init, the
+// image writer and checks, the small merge's byte pairs); what they call per
+// piece (bpe_next_match, the encoder, the small merge) then reads
+// bpe.forward_automaton as is, so the check stays out of the pieces.
+inline const TokenAutomaton& bpe_forward_automaton(const BytePairEncoding& bpe) {
+  if (!bpe.forward_ready.load(std::memory_order_acquire)) [[unlikely]] {
+    bpe_compile_forward(bpe);
+  }
+  return bpe.forward_automaton;
+}
 
 // Slot count for a table of at most a quarter load: the smallest power of two
 // that is at least 4 * num_tokens, and never less than 16. The product is a

@@ -20,9 +20,16 @@ template <bool kFiltered>
   return m < 0 ? kNoMerge : static_cast<uint32_t>(m);
 }
 
-// The single bytes' tokens: the root's children in the automaton.
+// The single bytes' tokens: the root's children in the automaton. One still
+// pending is not compiled for this: the token index gives the same id (the
+// lowest of equal tokens, which the trie keeps too).
 uint32_t byte_token(const BytePairEncoding& bpe, uint8_t byte) {
-  const TokenAutomaton& a = bpe.forward_automaton;
+  if (!bpe.forward_ready.load(std::memory_order_acquire)) {
+    return static_cast<uint32_t>(token_index_find(bpe.token_index, bpe.token_bytes.data(),
+                                                  bpe.token_starts.data(), bpe.hash_factor, &byte,
+                                                  1));
+  }
+  const TokenAutomaton& a = bpe_forward_automaton(bpe);
   return static_cast<uint32_t>(a.states[static_cast<size_t>(a.base[0] + byte)].value);
 }
 

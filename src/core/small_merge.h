@@ -37,7 +37,8 @@ std::vector<uint32_t> small_merge_byte_pairs(const BytePairEncoding& bpe);
 // holds len entries, and returns their number: the ids the backtracking
 // encoder gives. Only for an encoding whose every token of two or more bytes
 // has its split in the pair table (not merge_by_rank) and whose every single
-// byte is a token. filter, when not null, is the filter of bpe.pair_table,
+// byte is a token, and whose forward automaton is ready
+// (bpe_forward_automaton). filter, when not null, is the filter of bpe.pair_table,
 // byte_pairs, when not null, small_merge_byte_pairs(bpe): they change the
 // speed, not the result.
 uint64_t small_merge_piece(const BytePairEncoding& bpe, const PairFilter* filter,

@@ -41,6 +41,7 @@ class PieceIds {
  public:
   explicit PieceIds(const EncodingHandle& handle)
       : bpe_(*handle.encoding),
+        forward_(bpe_forward_automaton(bpe_)),
         filter_(handle.pair_filter.words.empty() ? nullptr : &handle.pair_filter),
         short_tokens_(handle.short_tokens),
         cache_(handle.piece_cache),
@@ -55,7 +56,7 @@ class PieceIds {
     int32_t whole = ShortTokens::kUnknown;
     if constexpr (kShortTokens) whole = short_tokens_.find(piece, len, readable);
     if (whole == ShortTokens::kUnknown) {
-      whole = automaton_whole_token(bpe_.forward_automaton, piece, len);
+      whole = automaton_whole_token(forward_, piece, len);
     }
     if (whole >= 0) {
       const uint32_t id = static_cast<uint32_t>(whole);
@@ -103,6 +104,8 @@ class PieceIds {
   }
 
   const BytePairEncoding& bpe_;
+  // Asked for once per walk: the readiness check stays out of the pieces.
+  const TokenAutomaton& forward_;
   const PairFilter* filter_;         // null when the handle has none
   const ShortTokens& short_tokens_;  // asked when kShortTokens
   PieceCache& cache_;

@@ -245,9 +245,10 @@ PyObject* openai_from_ranks(PyObject*, PyObject* args) {
     {
       LockReleased released;
       try {
-        // Never written as an image: the forward automaton is all it needs.
+        // Never written as an image: the forward automaton is all it needs,
+        // and it is compiled at the first encode (bpe_forward_automaton).
         bpe = bpe_build(bytes.data(), starts.data(), static_cast<uint32_t>(n),
-                        BuildAutomata::kForwardOnly);
+                        BuildAutomata::kForwardOnly, ForwardCompile::kAtFirstUse);
       } catch (const std::bad_alloc&) {
         out_of_memory = true;
       }

@@ -213,7 +213,7 @@ bool check_automaton(const BytePairEncoding& bpe, const TokenAutomaton& a, Autom
 // where a prefix exists would leave it with none, giving wrong ids. Walks the
 // forward automaton, whose token states check_automaton has vouched for.
 bool check_prefixes_are_longest(const BytePairEncoding& bpe) {
-  const TokenAutomaton& a = bpe.forward_automaton;
+  const TokenAutomaton& a = bpe_forward_automaton(bpe);
   for (uint32_t i = 0; i < bpe.num_tokens; i++) {
     const uint8_t* bytes = bpe.token_data(i);
     const uint32_t length = bpe.token_length(i);
@@ -277,7 +277,7 @@ bool bpe_check_tables(const BytePairEncoding& bpe) {
   std::exception_ptr failure;
   auto check_automata = [&] {
     try {
-      forward_ok = check_automaton(bpe, bpe.forward_automaton, kForwardAutomaton);
+      forward_ok = check_automaton(bpe, bpe_forward_automaton(bpe), kForwardAutomaton);
       reverse_ok = forward_ok && check_automaton(bpe, bpe.reverse_automaton, kReverseAutomaton);
     } catch (...) {
       failure = std::current_exception();
@@ -294,7 +294,7 @@ bool bpe_check_tables(const BytePairEncoding& bpe) {
   if (failure) std::rethrow_exception(failure);
   if (!tables_ok || !forward_ok || !reverse_ok) return false;
   const TokenAutomaton& alt = bpe.forward_automaton_alt;
-  const bool alt_ok = same_arrays(alt, bpe.forward_automaton)
+  const bool alt_ok = same_arrays(alt, bpe_forward_automaton(bpe))
                           ? alt.kind == kForwardAltAutomaton
                           : check_automaton(bpe, alt, kForwardAltAutomaton);
   return alt_ok && check_prefixes_are_longest(bpe);

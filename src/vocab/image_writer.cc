@@ -28,6 +28,8 @@ struct Writer {
 }  // namespace
 
 std::vector<uint8_t> bpe_to_image(const BytePairEncoding& bpe) {
+  // An automaton left to its first use is compiled now: images carry it.
+  (void)bpe_forward_automaton(bpe);
   std::vector<uint8_t> image(static_cast<size_t>(image_size(bpe)));
   Writer writer{image.data()};
   visit_image_header(bpe, writer);

@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <barrier>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
 #include "core/automaton.h"
+#include "core/encoder.h"
 #include "core/pair_table.h"
 #include "vocab/embedded.h"
 
@@ -17,14 +20,16 @@ namespace velkan {
 namespace {
 
 // The 256 single bytes as ids 0 to 255 (id = byte value), then extra tokens.
-BytePairEncodingPtr build(const std::vector<std::string>& extra, bool with_bytes = true) {
+BytePairEncodingPtr build(const std::vector<std::string>& extra, bool with_bytes = true,
+                          BuildAutomata automata = BuildAutomata::kAll,
+                          ForwardCompile compile = ForwardCompile::kInBuild) {
   std::string bytes;
   std::vector<uint32_t> starts{0};
   for (int b = 0; with_bytes && b < 256; b++)
     starts.push_back(static_cast<uint32_t>((bytes += static_cast<char>(b)).size()));
   for (const std::string& t : extra) starts.push_back(static_cast<uint32_t>((bytes += t).size()));
   return bpe_build(reinterpret_cast<const uint8_t*>(bytes.data()), starts.data(),
-                   static_cast<uint32_t>(starts.size() - 1));
+                   static_cast<uint32_t>(starts.size() - 1), automata, compile);
 }
 
 std::vector<uint32_t> split(const BytePairEncoding& bpe, uint32_t id) {
@@ -252,6 +257,74 @@ TEST(Build, ForwardOnlyTablesKeepTheirDigest) {
             std::make_tuple(453424, 453424, 103257));
   EXPECT_EQ(automaton, 8951293071566762891u);
   EXPECT_EQ(h, 5820991579237751393u);
+}
+
+// A forward automaton left to its first use: many threads asking at once all
+// get the eager build's tables and ids. The shapes: every byte a token; no
+// single bytes (the prefix chain needs the automaton inside the build);
+// duplicates and a gap.
+struct LazyCase {
+  const char* name;
+  std::vector<std::string> extra;
+  bool with_bytes;
+};
+
+class LazyForward : public ::testing::TestWithParam<std::tuple<LazyCase, BuildAutomata>> {};
+
+const LazyCase kLazyCases[] = {
+    {"bytes", {"ab", "abc", "bc", "bcd", "abcd", " the", "th", "he", " t"}, true},
+    {"no_bytes", {"a", "b", "ab", "abc", "bc", "c", "cd", "xyz"}, false},
+    {"duplicates_and_gap", {"ab", "ab", "", "abab", "ba", "bab"}, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, LazyForward,
+    ::testing::Combine(::testing::ValuesIn(kLazyCases),
+                       ::testing::Values(BuildAutomata::kAll, BuildAutomata::kForwardOnly)),
+    [](const auto& param_info) {
+      return std::string(std::get<0>(param_info.param).name) +
+             (std::get<1>(param_info.param) == BuildAutomata::kAll ? "_all" : "_forward");
+    });
+
+TEST_P(LazyForward, ManyFirstUsesAtOnceGetTheEagerTables) {
+  const auto& [shape, automata] = GetParam();
+  BytePairEncodingPtr eager =
+      build(shape.extra, shape.with_bytes, automata, ForwardCompile::kInBuild);
+  BytePairEncodingPtr lazy =
+      build(shape.extra, shape.with_bytes, automata, ForwardCompile::kAtFirstUse);
+  const std::vector<std::string> texts = {"abcd the abab", "bcdabcxyz", "babab", "", "cdcd"};
+  constexpr int kThreads = 8;
+  std::vector<std::vector<std::vector<uint32_t>>> got(kThreads);
+  std::barrier start(kThreads);
+  {
+    std::vector<std::jthread> threads;
+    for (int t = 0; t < kThreads; t++) {
+      threads.emplace_back([&, t] {
+        start.arrive_and_wait();
+        for (const std::string& text : texts)
+          got[static_cast<size_t>(t)].push_back(
+              bpe_encode(*lazy, reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+      });
+    }
+  }
+  for (size_t i = 0; i < texts.size(); i++) {
+    const auto want =
+        bpe_encode(*eager, reinterpret_cast<const uint8_t*>(texts[i].data()), texts[i].size());
+    for (int t = 0; t < kThreads; t++) ASSERT_EQ(got[static_cast<size_t>(t)][i], want) << texts[i];
+  }
+  EXPECT_TRUE(lazy->forward_ready.load());
+  EXPECT_EQ(lazy->forward_pending, nullptr);  // the trie is given back
+  for (auto member :
+       {&BytePairEncoding::forward_automaton, &BytePairEncoding::forward_automaton_alt,
+        &BytePairEncoding::reverse_automaton}) {
+    const TokenAutomaton& a = *lazy.*member;
+    const TokenAutomaton& b = *eager.*member;
+    EXPECT_EQ(std::tie(a.base, a.check, a.size, a.state_count, a.output_count, a.kind),
+              std::tie(b.base, b.check, b.size, b.state_count, b.output_count, b.kind));
+  }
+  EXPECT_EQ(lazy->next_prefix, eager->next_prefix);
+  EXPECT_EQ(lazy->split_left, eager->split_left);
+  EXPECT_EQ(lazy->split_right, eager->split_right);
 }
 
 }  // namespace

@@ -16,7 +16,9 @@
 #include <utility>
 #include <vector>
 
+#include "core/build.h"
 #include "embedded_encodings.h"
+#include "vocab/encoding_handle.h"
 #include "vocab/registry.h"
 
 namespace velkan {
@@ -67,6 +69,25 @@ TEST_P(Image, KnownDigestIsTheBuiltImages) {
   EXPECT_EQ(digest_to_hex(image_digest(image.data(), image.size())),
             digest_to_hex(known_digest(GetParam())))
       << "construction changed its output: update the image digest in the vocabulary table";
+}
+
+// A build that leaves the forward automaton to its first use writes the
+// same image (the write compiles it), and the handle made over it before
+// then has the eager one's small-merge tables (read from the token index).
+TEST_P(Image, LazyBuildWritesTheSameImage) {
+  BytePairEncodingPtr lazy =
+      bpe_build(bytes_of(GetParam()), starts_of(GetParam()), count_of(GetParam()),
+                BuildAutomata::kAll, ForwardCompile::kAtFirstUse);
+  ASSERT_FALSE(lazy->forward_ready.load());
+  EncodingHandle lazy_handle, eager_handle;
+  lazy_handle.encoding = lazy.get();
+  eager_handle.encoding = &embedded_encoding(GetParam());
+  handle_finish(lazy_handle);
+  handle_finish(eager_handle);
+  EXPECT_FALSE(lazy->forward_ready.load());  // the handle did not need it
+  EXPECT_EQ(lazy_handle.small_merge_max, eager_handle.small_merge_max);
+  EXPECT_EQ(lazy_handle.byte_pairs, eager_handle.byte_pairs);
+  EXPECT_EQ(bpe_to_image(*lazy), image_of(GetParam()));
 }
 
 TEST_P(Image, LoadsBackToAnEqualRecord) {
