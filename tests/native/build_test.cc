@@ -14,6 +14,7 @@
 #include "core/automaton.h"
 #include "core/encoder.h"
 #include "core/pair_table.h"
+#include "util/joining_thread.h"
 #include "vocab/embedded.h"
 
 namespace velkan {
@@ -297,7 +298,7 @@ TEST_P(LazyForward, ManyFirstUsesAtOnceGetTheEagerTables) {
   std::vector<std::vector<std::vector<uint32_t>>> got(kThreads);
   std::barrier start(kThreads);
   {
-    std::vector<std::jthread> threads;
+    std::vector<JoiningThread> threads;
     for (int t = 0; t < kThreads; t++) {
       threads.emplace_back([&, t] {
         start.arrive_and_wait();
