@@ -17,6 +17,7 @@
 #include "python/batch.h"
 #include "python/bpe_type.h"
 #include "python/convert.h"
+#include "python/interpreter_lock.h"
 #include "python/py_ref.h"
 #include "python/static_type.h"
 
@@ -54,6 +55,25 @@ const EncodingHandle* tokenizer_handle(PyObject* self) {
     PyErr_SetString(PyExc_ValueError,
                     "Tokenizer has no encoding; get one from velkan.bpe.openai.cl100k_base() "
                     "or o200k_base()");
+    return nullptr;
+  }
+  // A vocabulary built from ranks compiles its automaton at the first call
+  // (some 50 ms for 128k tokens): here, without the interpreter lock, so
+  // that other threads run meanwhile, whatever the length of the text.
+  if (!handle->encoding->forward_ready.load(std::memory_order_acquire)) [[unlikely]] {
+    bool out_of_memory = false;
+    {
+      LockReleased released;
+      try {
+        bpe_compile_forward(*handle->encoding);
+      } catch (const std::bad_alloc&) {
+        out_of_memory = true;
+      }
+    }
+    if (out_of_memory) {
+      PyErr_NoMemory();
+      return nullptr;
+    }
   }
   return handle;
 }
