@@ -9,7 +9,7 @@
 #                  3.9 is bullseye's own python3, built inside a bullseye root;
 #                  3.10 to 3.13 are pyenv interpreters of this host
 #                  (/root/.pyenv/versions/*), 3.14 is sid's python3.14 and
-#                  3.13t is the free-threaded interpreter VELKAN_FT_PYTHON:
+#                  3.13t or 3.14t the free-threaded VELKAN_FT_PYTHON:
 #                  they drive the build from outside, and every compile and
 #                  link runs in the bullseye root (a compiler wrapper that
 #                  chroots), so the wheels need what bullseye has and no more.
@@ -30,11 +30,12 @@
 #   VELKAN_WHEELHOUSE    where the repaired wheels go (default ./wheelhouse)
 #   VELKAN_WHEEL_PYTHONS the CPython versions to build (default "3.9 3.10 3.11
 #                        3.12 3.13 3.14"; those without an interpreter here
-#                        are skipped with a note); "3.13t" adds the
-#                        free-threaded wheel (cp313t)
-#   VELKAN_FT_PYTHON     the free-threaded CPython 3.13 (--disable-gil) that
-#                        builds and tests the cp313t wheel (default
-#                        ~/.cache/velkan-ft/3.13t/bin/python3.13t). It must
+#                        are skipped with a note); "3.13t" or "3.14t" adds
+#                        the free-threaded wheel (cp313t, cp314t)
+#   VELKAN_FT_PYTHON     the free-threaded CPython (--disable-gil) that builds
+#                        and tests that wheel (default
+#                        ~/.cache/velkan-ft/3.13t/bin/python3.13t; 3.14t's
+#                        is ~/.cache/velkan-ft/3.14t/bin/python3.14t). It must
 #                        run on this host and on bookworm (glibc 2.36); see
 #                        HACKING.md, "Wheels", for how it is made.
 #   VELKAN_WHEEL_ARCH    x86_64 (default) or aarch64: Debian arm64 roots run
@@ -402,12 +403,16 @@ print(platform.python_version() + ("t" if sysconfig.get_config_var("Py_GIL_DISAB
   echo "==> [$rel] venv, test requirements, the wheel"
   local req=/root/velkan/tests/requirements.txt pip_opts=""
   if [ "$rel" = ft ]; then
-    # PyPI has no cp313t wheels of msgpack and pyyaml (distributed, dask) nor
-    # of librt and ast-serialize (mypy 2), and this root has no compiler:
-    # wheels only (the newest mypy that is all wheels), dask left out (its
-    # tests skip).
-    grep -v '^dask' "$root$req" >"$root/root/requirements-ft.txt"
-    req=/root/requirements-ft.txt pip_opts=--only-binary=:all:
+    # This root has no compiler: wheels only.
+    pip_opts=--only-binary=:all:
+    if [ "$(basename "$FT_PYTHON")" = python3.13t ]; then
+      # PyPI has no cp313t wheels of msgpack and pyyaml (distributed, dask)
+      # nor of librt and ast-serialize (mypy 2): dask left out (its tests
+      # skip), and pip takes the newest mypy that is all wheels. 3.14t has
+      # them all.
+      grep -v '^dask' "$root$req" >"$root/root/requirements-ft.txt"
+      req=/root/requirements-ft.txt
+    fi
   fi
   in_root "$root" "$log" "$py -m venv /root/venv && /root/venv/bin/pip install -q $pip_opts \
     -r $req" || result="requirements failed"
