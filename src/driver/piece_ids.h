@@ -39,14 +39,7 @@ namespace velkan {
 template <bool kShortTokens>
 class PieceIds {
  public:
-  explicit PieceIds(const EncodingHandle& handle)
-      : bpe_(*handle.encoding),
-        forward_(bpe_forward_automaton(bpe_)),
-        filter_(handle.pair_filter.words.empty() ? nullptr : &handle.pair_filter),
-        short_tokens_(handle.short_tokens),
-        cache_(handle.piece_cache),
-        small_merge_max_(handle.small_merge_max),
-        byte_pairs_(handle.byte_pairs.empty() ? nullptr : handle.byte_pairs.data()) {}
+  explicit PieceIds(const EncodingHandle& handle) : PieceIds(handle, handle_tables(handle)) {}
 
   // Hands the piece's ids to on_ids(ids, n); they stay valid only during the
   // call. readable: the bytes that may be read from piece on (to the text's
@@ -102,6 +95,15 @@ class PieceIds {
     ids_ = scratch_.tokens.get();  // read after the run, which may reallocate it
     return n;
   }
+
+  PieceIds(const EncodingHandle& handle, const EncodingHandle& tables)
+      : bpe_(*handle.encoding),
+        forward_(bpe_forward_automaton(bpe_)),
+        filter_(tables.pair_filter.words.empty() ? nullptr : &tables.pair_filter),
+        short_tokens_(tables.short_tokens),
+        cache_(handle.piece_cache),
+        small_merge_max_(tables.small_merge_max),
+        byte_pairs_(tables.byte_pairs.empty() ? nullptr : tables.byte_pairs.data()) {}
 
   const BytePairEncoding& bpe_;
   // Asked for once per walk: the readiness check stays out of the pieces.

@@ -35,6 +35,7 @@
 #include "util/thread_ready.h"
 #include "vocab/embedded.h"
 #include "vocab/encoding_cache.h"
+#include "vocab/encoding_handle.h"
 #include "vocab/registry.h"
 #include "vocab/rule_set_names.h"
 
@@ -289,6 +290,15 @@ PyObject* openai_with_rule_set(PyObject*, PyObject* args) {
     handle->owned = from->owned;
     handle->encoding = from->encoding;
     handle->rule_set = *rule_set;
+    // The tables derived from the encoding: the cache's handle lives as long
+    // as the process and lends its own; a handle of a tokenizer's own may go
+    // before this one, so its tables are made again. Without them the
+    // encodes would skip the pair filter, the short tokens and the small merge.
+    if (from->owned == nullptr) {
+      handle->tables = &handle_tables(*from);
+    } else {
+      handle_finish(*handle);
+    }
     return tokenizer_owning(std::move(handle));
   });
 }

@@ -49,17 +49,28 @@ PyObject* tokenizer_new_owning(std::unique_ptr<EncodingHandle> handle) {
   return object;
 }
 
-const EncodingHandle* tokenizer_handle(PyObject* self) {
+namespace {
+
+// The handle, or null with ValueError for a Tokenizer made directly.
+const EncodingHandle* handle_of(PyObject* self) {
   const EncodingHandle* handle = reinterpret_cast<TokenizerObject*>(self)->handle;
   if (handle == nullptr) {
     PyErr_SetString(PyExc_ValueError,
                     "Tokenizer has no encoding; get one from velkan.bpe.openai.cl100k_base() "
                     "or o200k_base()");
-    return nullptr;
   }
+  return handle;
+}
+
+}  // namespace
+
+const EncodingHandle* tokenizer_handle(PyObject* self) {
+  const EncodingHandle* handle = handle_of(self);
+  if (handle == nullptr) return nullptr;
   // A vocabulary built from ranks compiles its automaton at the first call
-  // (some 50 ms for 128k tokens): here, without the interpreter lock, so
-  // that other threads run meanwhile, whatever the length of the text.
+  // that may encode (some 50 ms for 128k tokens): here, without the
+  // interpreter lock, so that other threads run meanwhile, whatever the
+  // length of the text.
   if (!handle->encoding->forward_ready.load(std::memory_order_acquire)) [[unlikely]] {
     bool out_of_memory = false;
     {
@@ -284,7 +295,8 @@ PyObject* tokenizer_decode_batch_parallel(PyObject* self, PyObject* const* args,
 }
 
 PyObject* tokenizer_bpe(PyObject* self, PyObject*) {
-  const EncodingHandle* handle = tokenizer_handle(self);
+  // No compile: Encoding(...) asks for it while it builds.
+  const EncodingHandle* handle = handle_of(self);
   if (handle == nullptr) return nullptr;
   // Borrowed: cached encodings live as long as the process; an encoding of
   // the tokenizer's own lives as long as the tokenizer, which the object holds.

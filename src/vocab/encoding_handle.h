@@ -35,7 +35,17 @@ struct EncodingHandle {
   // or a single byte that is no token).
   uint64_t small_merge_max = 0;
   std::vector<uint32_t> byte_pairs;  // small_merge_byte_pairs, when small_merge_max
+  // Another handle of the same encoding, living as long as the process (the
+  // cache's), whose derived tables (the pair filter, short tokens, small
+  // merge) this one reads instead of its own; null: its own. A rule set
+  // other than the vocabulary's own needs no second copy of them.
+  const EncodingHandle* tables = nullptr;
 };
+
+// The handle whose derived tables serve handle's encodes.
+inline const EncodingHandle& handle_tables(const EncodingHandle& handle) {
+  return handle.tables != nullptr ? *handle.tables : handle;
+}
 
 // Derives what a handle adds to its encoding (the pair filter, the short-
 // token tables, the small merge's length and byte pairs) and asks for huge

@@ -269,3 +269,30 @@ def test_native_token_lists_and_rule_set_errors():
     # p50k_base leaves rank 50256 to a special token: None in id order.
     p50k = openai.p50k_base().bpe()
     assert p50k._tokens(False)[50256] is None and None not in p50k._tokens(True)
+
+
+@pytest.mark.parametrize("source", ["cache", "own", "derived"])
+def test_another_rule_set_encodes_as_a_build_of_that_rule_set(source):
+    # A tokenizer with another rule set reads the cache's derived tables, or
+    # makes its own when its source is a tokenizer of one's own, which may be
+    # gone before it; either way it encodes as a build of the same tokens
+    # with that rule set does.
+    import gc
+
+    import velkan.bpe.openai as openai
+
+    tokens = openai.cl100k_base().bpe()._tokens(False)
+    if source == "own":
+        tokens = tokens[:50000]
+        base = openai._from_ranks("own", tokens, "cl100k")
+    else:
+        base = openai.cl100k_base()
+        if source == "derived":
+            base = openai._with_rule_set(base, "cl100k_legacy")
+    other = openai._with_rule_set(base, "o200k")
+    del base
+    gc.collect()
+    built = openai._from_ranks("built", tokens, "o200k")
+    for text in [t[:4000] for t in list(corpus().values())[:12]] + ["x\n  ", "don't  \n\n"]:
+        assert other.encode(text) == built.encode(text), text[:60]
+        assert other.count(text) == built.count(text)
