@@ -7,6 +7,7 @@
 
 #include "core/encoding.h"
 #include "core/uninitialized.h"
+#include "util/huge_pages.h"
 
 namespace velkan {
 namespace {
@@ -484,6 +485,16 @@ int32_t bpe_next_match(const BytePairEncoding& bpe, const uint8_t* bytes, uint64
   if (prefix.token != -1) return prefix.token;
   if (bpe.forward_automaton.base[0] == 0) return -1;
   return len == 0 ? -1 : earliest_longest_match(bpe.forward_automaton, bytes, len);
+}
+
+void automaton_advise_huge_pages(const TokenAutomaton& a) {
+  const auto advise = [](const auto& array) {
+    advise_huge_pages(array.data(), array.size() * sizeof(array[0]));
+  };
+  advise(a.base);
+  advise(a.check);
+  advise(a.states);
+  advise(a.outputs);
 }
 
 }  // namespace velkan

@@ -180,6 +180,10 @@ inline int32_t automaton_whole_token(const TokenAutomaton& a, const uint8_t* byt
   return a.states[ix(s)].value;
 }
 
+// Asks for huge pages under the automaton's arrays, which every encode reads
+// at random (util/huge_pages.h); a hint, fine if refused.
+void automaton_advise_huge_pages(const TokenAutomaton& a);
+
 // Of the tokens that occur in bytes[0, len), the one that starts first and,
 // among those, the longest; -1 when none occurs or len is 0. When every single
 // byte is a token this is the longest token that is a prefix of the bytes.

@@ -10,7 +10,6 @@
 #include "core/byte_order.h"
 #include "core/pair_table.h"
 #include "util/helper_thread.h"
-#include "util/huge_pages.h"
 #include "util/platform.h"
 
 namespace velkan {
@@ -63,15 +62,8 @@ void bpe_compile_forward(const BytePairEncoding& bpe) {
     record.forward_automaton_alt.kind = kForwardAltAutomaton;
   }
   record.forward_pending.reset();
-  // The arrays every encode reads at random, as handle_finish asks for the
-  // rest (vocab/encoding_handle.cc).
-  const auto advise = [](const auto& array) {
-    advise_huge_pages(array.data(), array.size() * sizeof(array[0]));
-  };
-  advise(record.forward_automaton.base);
-  advise(record.forward_automaton.check);
-  advise(record.forward_automaton.states);
-  advise(record.forward_automaton.outputs);
+  // As handle_finish asks for the rest (vocab/encoding_handle.cc).
+  automaton_advise_huge_pages(record.forward_automaton);
   record.forward_ready.store(true, std::memory_order_release);
 }
 

@@ -88,8 +88,7 @@ class PieceCache {
       AtomicRef<uint8_t>(memory_.data()[at]).store(0, std::memory_order_relaxed);
     }
   }
-  // A copy of a handle starts with an empty cache of its own.
-  PieceCache(const PieceCache&) : PieceCache() {}
+  PieceCache(const PieceCache&) = delete;
   PieceCache& operator=(const PieceCache&) = delete;
 
   // Copies the piece's ids into out (room for kMaxIds) and returns their

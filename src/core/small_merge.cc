@@ -20,17 +20,13 @@ template <bool kFiltered>
   return m < 0 ? kNoMerge : static_cast<uint32_t>(m);
 }
 
-// The single bytes' tokens: the root's children in the automaton. One still
-// pending is not compiled for this: the token index gives the same id (the
+// A single byte's token, from the token index: built before the automaton,
+// which may still be left to its first use, and it gives the same id (the
 // lowest of equal tokens, which the trie keeps too).
 uint32_t byte_token(const BytePairEncoding& bpe, uint8_t byte) {
-  if (!bpe.forward_ready.load(std::memory_order_acquire)) {
-    return static_cast<uint32_t>(token_index_find(bpe.token_index, bpe.token_bytes.data(),
-                                                  bpe.token_starts.data(), bpe.hash_factor, &byte,
-                                                  1));
-  }
-  const TokenAutomaton& a = bpe_forward_automaton(bpe);
-  return static_cast<uint32_t>(a.states[static_cast<size_t>(a.base[0] + byte)].value);
+  return static_cast<uint32_t>(token_index_find(bpe.token_index, bpe.token_bytes.data(),
+                                                bpe.token_starts.data(), bpe.hash_factor, &byte,
+                                                1));
 }
 
 template <bool kFiltered>

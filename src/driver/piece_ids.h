@@ -101,7 +101,7 @@ class PieceIds {
         forward_(bpe_forward_automaton(bpe_)),
         filter_(tables.pair_filter.words.empty() ? nullptr : &tables.pair_filter),
         short_tokens_(tables.short_tokens),
-        cache_(handle.piece_cache),
+        cache_(*tables.piece_cache),
         small_merge_max_(tables.small_merge_max),
         byte_pairs_(tables.byte_pairs.empty() ? nullptr : tables.byte_pairs.data()) {}
 

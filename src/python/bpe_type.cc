@@ -5,6 +5,7 @@
 #include "python/bpe_type.h"
 
 #include <cstddef>
+#include <cstring>
 #include <exception>
 #include <vector>
 
@@ -227,6 +228,49 @@ PyObject* bpe_object_tokens(PyObject* self, PyObject* args) {
   });
 }
 
+// Whether ranks (a dict) names exactly this vocabulary's tokens below size,
+// each by its id: True or False, or None when a rank is not exactly an int
+// (the caller then compares as dicts do). Distinct keys that each equal the
+// token of their rank cannot share a rank, so the count settles the rest.
+PyObject* bpe_object_same_ranks(PyObject* self, PyObject* args) {
+  const BytePairEncoding* bpe = bpe_encoding(self);
+  if (bpe == nullptr) return nullptr;
+  PyObject* ranks = nullptr;
+  unsigned long size = 0;
+  if (!PyArg_ParseTuple(args, "O!k:_same_ranks", &PyDict_Type, &ranks, &size)) return nullptr;
+  if (size > bpe->num_tokens) Py_RETURN_FALSE;
+  const auto compare = [&]() -> int {  // 1 same, 0 not, -1 another type of rank
+    PyObject *key, *value;
+    for (Py_ssize_t pos = 0; PyDict_Next(ranks, &pos, &key, &value);) {
+      if (!PyLong_CheckExact(value)) return -1;
+      int overflow = 0;
+      const long long rank = PyLong_AsLongLongAndOverflow(value, &overflow);
+      if (overflow != 0 || rank < 0 || rank >= static_cast<long long>(size)) return 0;
+      if (!PyBytes_Check(key)) return 0;
+      const auto id = static_cast<uint32_t>(rank);
+      const uint32_t length = bpe->token_length(id);
+      if (length == 0 || static_cast<size_t>(PyBytes_GET_SIZE(key)) != length ||
+          std::memcmp(PyBytes_AS_STRING(key), bpe->token_data(id), length) != 0) {
+        return 0;
+      }
+    }
+    size_t tokens = 0;
+    for (uint32_t id = 0; id < size; id++) tokens += bpe->token_length(id) != 0;
+    return static_cast<size_t>(PyDict_GET_SIZE(ranks)) == tokens ? 1 : 0;
+  };
+  int same;
+#ifdef Py_BEGIN_CRITICAL_SECTION
+  // Free-threaded builds: another thread may change the dict meanwhile.
+  Py_BEGIN_CRITICAL_SECTION(ranks);
+  same = compare();
+  Py_END_CRITICAL_SECTION();
+#else
+  same = compare();
+#endif
+  if (same < 0) Py_RETURN_NONE;
+  return PyBool_FromLong(same);
+}
+
 void bpe_object_dealloc(PyObject* self) {
   auto* o = reinterpret_cast<BytePairEncodingObject*>(self);
   Py_XDECREF(o->owner);
@@ -258,6 +302,10 @@ PyMethodDef bpe_methods[] = {
      encode_via_backtracking_doc},
     {"decode_tokens", bpe_object_decode_tokens, METH_O, decode_tokens_doc},
     {"_tokens", bpe_object_tokens, METH_VARARGS, tokens_doc},
+    {"_same_ranks", bpe_object_same_ranks, METH_VARARGS,
+     "_same_ranks($self, ranks, size, /)\n--\n\n"
+     "Return whether the dict ranks maps exactly the tokens with ids below size to\n"
+     "their ids; None when a rank is not an int."},
     {"_token_id", bpe_object_token_id, METH_O,
      "_token_id($self, data, /)\n--\n\n"
      "Return the id of the token whose bytes are exactly data (bytes), or None."},

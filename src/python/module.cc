@@ -286,17 +286,18 @@ PyObject* openai_with_rule_set(PyObject*, PyObject* args) {
     return nullptr;
   }
   return guard_memory([&]() -> PyObject* {
-    auto handle = std::make_unique<EncodingHandle>();
-    handle->owned = from->owned;
-    handle->encoding = from->encoding;
-    handle->rule_set = *rule_set;
-    // The tables derived from the encoding: the cache's handle lives as long
-    // as the process and lends its own; a handle of a tokenizer's own may go
-    // before this one, so its tables are made again. Without them the
-    // encodes would skip the pair filter, the short tokens and the small merge.
+    // The cache's handle lives as long as the process and lends its tables
+    // and piece cache; a handle of a tokenizer's own may go before this one,
+    // which then makes its own (without them the encodes would skip the pair
+    // filter, the short tokens and the small merge).
+    std::unique_ptr<EncodingHandle> handle;
     if (from->owned == nullptr) {
-      handle->tables = &handle_tables(*from);
+      handle = std::make_unique<EncodingHandle>(handle_tables(*from), *rule_set);
     } else {
+      handle = std::make_unique<EncodingHandle>();
+      handle->owned = from->owned;
+      handle->encoding = from->encoding;
+      handle->rule_set = *rule_set;
       handle_finish(*handle);
     }
     return tokenizer_owning(std::move(handle));

@@ -60,6 +60,10 @@ class Vocabulary:
         # ranks and sorted tokens are made once for both.
         self.base: Vocabulary | None = None
         self.gaps: frozenset[int] = frozenset()
+        # Of a built-in core: the cores that share its vocabulary under
+        # another pattern, by pattern string, so that every Encoding with that
+        # pattern shares one (and its caches); at most _MAX_VARIANTS.
+        self.variants: dict[str, Vocabulary] = {}
         self.decoder: dict[int, bytes] | None = (
             {i: b for b, i in ranks.items()} if ranks is not None else None
         )
@@ -116,19 +120,15 @@ class Vocabulary:
                 continue
             if rule_set == facts.rule_set:
                 return base
-            with_rule_set = getattr(openai, "_with_rule_set", None)
-            if rule_set is not None and with_rule_set is not None:
-                # Another pattern that a native rule set reproduces (cl100k's
-                # ranks with Llama 3's spelling): the same vocabulary, split
-                # natively.
-                core = cls(
-                    with_rule_set(base.tokenizer, rule_set), base.bpe, base.max_ordinary_id, None
-                )
-            else:
-                core = cls(None, base.bpe, base.max_ordinary_id, pat_str)
-            core.gaps = base.gaps
-            core.base = base
-            return core
+            variant = base.variants.get(pat_str)
+            if variant is None:
+                variant = cls._variant(base, pat_str, rule_set)
+                if len(base.variants) >= _MAX_VARIANTS:
+                    base.variants.pop(next(iter(base.variants)), None)
+                base.variants[pat_str] = variant
+            return variant
+        # Checked only here: ranks equal to a built-in vocabulary's are distinct.
+        refuse_shared_ranks(ranks)
         from_ranks = getattr(openai, "_from_ranks", None)
         max_id = max(ranks.values(), default=-1)
         if from_ranks is not None and max_id >= _SPARSE_SLACK + 2 * len(ranks):
@@ -167,6 +167,23 @@ class Vocabulary:
                 core.gaps = frozenset(i for i, t in enumerate(tokens) if t is None)
             return core
         return cls(None, None, max_id, pat_str, dict(ranks))
+
+    @classmethod
+    def _variant(cls, base: Vocabulary, pat_str: str, rule_set: str | None) -> Vocabulary:
+        import velkan.bpe.openai as openai
+
+        with_rule_set = getattr(openai, "_with_rule_set", None)
+        if rule_set is not None and with_rule_set is not None:
+            # Another pattern that a native rule set reproduces (cl100k's ranks
+            # with Llama 3's spelling): the same vocabulary, split natively.
+            core = cls(
+                with_rule_set(base.tokenizer, rule_set), base.bpe, base.max_ordinary_id, None
+            )
+        else:
+            core = cls(None, base.bpe, base.max_ordinary_id, pat_str)
+        core.gaps = base.gaps
+        core.base = base
+        return core
 
     # ---- encode
 
@@ -281,6 +298,11 @@ class _RenumberedBpe:
         return [ranks[i] for i in self._bpe.encode_via_backtracking(data)]
 
 
+# Patterns of one built-in vocabulary kept at once (each core another rule
+# set's tokenizer with its segment cache, or a compiled pattern).
+_MAX_VARIANTS = 8
+
+
 def refuse_shared_ranks(ranks: dict[bytes, int]) -> None:
     # tiktoken refuses these too (a PanicException from its constructor): a
     # rank that names two tokens cannot decode to both.
@@ -306,29 +328,15 @@ def _max_ordinary_id(rank_file: str) -> int:
 
 
 def _same_ranks(base: Vocabulary, ranks: dict[bytes, int]) -> bool:
-    # A few probes settle the common cases quickly; the full comparison only
-    # runs when they agree.
-    for i in (0, 255, base.max_ordinary_id // 2, base.max_ordinary_id):
-        if ranks.get(base.decode([i])) != i:
-            return False
-    # Id by id against the native token list: a list comparison, rather than
-    # a dict of the whole built-in vocabulary made, hashed and compared
-    # (the most of such an Encoding's build time).
-    size = base.max_ordinary_id + 1
-    if len(ranks) > size:
-        return False
-    tokens: list[bytes | None] = base.bpe._tokens(False)[:size]
-    for i in base.gaps:
-        tokens[i] = None
-    mine: list[bytes | None] = [None] * size
-    for token, rank in ranks.items():
-        if type(rank) is not int or not 0 <= rank < size:
-            # Ranks of another type or out of range: compare as dicts do.
-            base.mergeable_ranks()
-            return base.built_ranks == ranks
-        mine[rank] = token
-    # As many ranks as tokens: no two ranks were the same.
-    return mine == tokens and len(ranks) == size - tokens.count(None)
+    # Natively, token by token against the built-in's bytes: no dict of the
+    # whole built-in vocabulary made, hashed and compared (which was most of
+    # such an Encoding's build time).
+    same = base.bpe._same_ranks(ranks, base.max_ordinary_id + 1)
+    if same is None:
+        # Ranks of another type (True for 1, say): compare as dicts do.
+        base.mergeable_ranks()
+        return base.built_ranks == ranks  # type: ignore[no-any-return]
+    return bool(same)
 
 
 def _python_bpe(data: bytes, ranks: dict[bytes, int]) -> list[int]:

@@ -23,7 +23,7 @@ from velkan._added_tokens import (
 )
 from velkan._backend import Backend
 from velkan._version import __version__
-from velkan._vocabulary import Vocabulary, builtin_names, refuse_shared_ranks
+from velkan._vocabulary import Vocabulary, builtin_names
 
 if TYPE_CHECKING:
     import numpy as np
@@ -62,7 +62,6 @@ class Encoding:
                     f"explicit_n_vocab is {explicit_n_vocab}, but the largest token id "
                     f"is {max_token_value}"
                 )
-        refuse_shared_ranks(mergeable_ranks)
         vocabulary = Vocabulary.custom(name, pat_str, mergeable_ranks)
         self._init_from(vocabulary, name, pat_str, special_tokens, mergeable_ranks)
         self._builtin = False

@@ -1,5 +1,6 @@
 #include "vocab/encoding_handle.h"
 
+#include "core/automaton.h"
 #include "core/small_merge.h"
 #include "util/huge_pages.h"
 
@@ -9,25 +10,14 @@ void handle_finish(EncodingHandle& handle) {
   const BytePairEncoding& bpe = *handle.encoding;
   handle.pair_filter = pair_filter_build(bpe.pair_table);
   handle.short_tokens.build(bpe);
-  // The small merge starts from the single bytes as the root's children.
-  // An automaton left to its first use is not compiled for this: the token
-  // index tells whether every byte is a token (and the compile asks for
-  // huge pages under its own arrays).
-  const bool ready = bpe.forward_ready.load(std::memory_order_acquire);
+  // The small merge starts from the single bytes as the root's children, so
+  // every byte must be a token. The token index says so whether or not the
+  // automaton is compiled yet (one left to its first use stays so).
   bool all_bytes = !bpe.merge_by_rank;
-  if (!ready) {
-    for (int b = 0; all_bytes && b < 256; b++) {
-      const auto byte = static_cast<uint8_t>(b);
-      all_bytes = token_index_find(bpe.token_index, bpe.token_bytes.data(), bpe.token_starts.data(),
-                                   bpe.hash_factor, &byte, 1) >= 0;
-    }
-  } else {
-    const TokenAutomaton& a = bpe_forward_automaton(bpe);
-    all_bytes = all_bytes && !a.base.empty() && a.base[0] != 0;
-    for (int b = 0; all_bytes && b < 256; b++) {
-      const auto t = static_cast<size_t>(a.base[0] + b);
-      all_bytes = t < a.check.size() && a.check[t] == 0 && a.states[t].value >= 0;
-    }
+  for (int b = 0; all_bytes && b < 256; b++) {
+    const auto byte = static_cast<uint8_t>(b);
+    all_bytes = token_index_find(bpe.token_index, bpe.token_bytes.data(), bpe.token_starts.data(),
+                                 bpe.hash_factor, &byte, 1) >= 0;
   }
   // Pieces of 17 bytes or more stay with the backtracking encoder: from there
   // on the merge's quadratic scan loses to it (benchmarks/native/stages.cc).
@@ -41,12 +31,10 @@ void handle_finish(EncodingHandle& handle) {
   const auto advise = [](const auto& array) {
     advise_huge_pages(array.data(), array.size() * sizeof(array[0]));
   };
-  if (ready) {
-    const TokenAutomaton& a = bpe_forward_automaton(bpe);
-    advise(a.base);
-    advise(a.check);
-    advise(a.states);
-    advise(a.outputs);
+  // An automaton loaded ready (an image's) is asked for here; one compiled
+  // later asks for its own (bpe_compile_forward).
+  if (bpe.forward_ready.load(std::memory_order_acquire)) {
+    automaton_advise_huge_pages(bpe_forward_automaton(bpe));
   }
   advise(bpe.next_prefix);
   advise(bpe.token_starts);

@@ -22,11 +22,21 @@
 namespace velkan {
 
 struct EncodingHandle {
+  EncodingHandle() : piece_cache(std::make_unique<PieceCache>()) {}
+  // A handle over lender's encoding that pre-splits with another rule set
+  // and reads lender's derived tables and piece cache (a piece's ids do not
+  // depend on the rule set that cut it), so that it makes and faults in none
+  // of its own. lender must outlive it: the cache's handles live as long as
+  // the process.
+  EncodingHandle(const EncodingHandle& lender, RuleSet rules)
+      : encoding(lender.encoding), rule_set(rules), owned(lender.owned), tables(&lender) {}
+
   const BytePairEncoding* encoding = nullptr;
   RuleSet rule_set = RuleSet::kWhole;             // kWhole: texts are encoded as one piece
   PairFilter pair_filter;                         // of encoding->pair_table; empty: none
   std::shared_ptr<const BytePairEncoding> owned;  // the encoding, when not the cache's
-  mutable PieceCache piece_cache;                 // pieces already encoded; thread-safe
+  // Pieces already encoded; thread-safe. Null when tables lends its own.
+  std::unique_ptr<PieceCache> piece_cache;
   mutable SegmentCache segment_cache;             // runs of pieces between word cuts; thread-safe
   ShortTokens short_tokens;                       // of encoding; empty: the automaton answers
   // Pieces of up to this many bytes that are no token and not in the piece
@@ -37,12 +47,12 @@ struct EncodingHandle {
   std::vector<uint32_t> byte_pairs;  // small_merge_byte_pairs, when small_merge_max
   // Another handle of the same encoding, living as long as the process (the
   // cache's), whose derived tables (the pair filter, short tokens, small
-  // merge) this one reads instead of its own; null: its own. A rule set
-  // other than the vocabulary's own needs no second copy of them.
+  // merge) and piece cache this one reads instead of its own; null: its own.
+  // A rule set other than the vocabulary's own needs no second copy of them.
   const EncodingHandle* tables = nullptr;
 };
 
-// The handle whose derived tables serve handle's encodes.
+// The handle whose derived tables and piece cache serve handle's encodes.
 inline const EncodingHandle& handle_tables(const EncodingHandle& handle) {
   return handle.tables != nullptr ? *handle.tables : handle;
 }

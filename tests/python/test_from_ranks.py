@@ -225,6 +225,10 @@ def test_a_rank_far_above_the_others_builds_in_bounded_memory(pattern, top):
     assert json.loads(proc.stdout) == [ref.encode(t, allowed_special="all") for t in texts]
 
 
+class _Bytes(bytes):
+    pass
+
+
 def _swapped(ranks, a, b):
     out = dict(ranks)
     out[a], out[b] = ranks[b], ranks[a]
@@ -245,8 +249,19 @@ def _moved_past_the_end(ranks, token):
         (lambda r: _swapped(r, b" the", b" of"), False),
         (lambda r: _moved_past_the_end(r, b" the"), False),
         (lambda r: {t: i for t, i in r.items() if t != b" of"}, False),
+        # Equal as dicts are: a bool for 1, keys of a bytes subclass.
+        (lambda r: {t: True if i == 1 else i for t, i in r.items()}, True),
+        (lambda r: {_Bytes(t): i for t, i in r.items()}, True),
     ],
-    ids=["same", "same-other-order", "two-swapped", "one-past-the-end", "one-missing"],
+    ids=[
+        "same",
+        "same-other-order",
+        "two-swapped",
+        "one-past-the-end",
+        "one-missing",
+        "bool-rank",
+        "bytes-subclass",
+    ],
 )
 def test_ranks_are_recognised_as_a_builtin_vocabulary_only_when_equal(change, shares):
     import velkan

@@ -59,6 +59,7 @@ def test_method_sets():
         "decode_tokens",
         "_tokens",
         "_token_id",
+        "_same_ranks",
         "_token_bytes",
     }
     assert methods(Tokenizer) == {

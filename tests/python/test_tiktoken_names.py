@@ -223,6 +223,8 @@ def test_builtin_ranks_with_another_known_pattern_split_natively(ranks_of, patte
     # Split by the native rule set, not the regex package.
     assert mine._backend.native is not None
     assert mine._backend.vocabulary.bpe is velkan.get_encoding(ranks_of)._backend.vocabulary.bpe
+    # Every Encoding with that pattern shares one tokenizer (and its caches).
+    assert velkan.Encoding("again", **args)._backend.vocabulary is mine._backend.vocabulary
     texts = [t[:3000] for t in list(corpus().values())[:40]] + [
         "x\n  ",
         "a\r\n\r\n  b  \n",
