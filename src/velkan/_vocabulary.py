@@ -335,7 +335,7 @@ def _same_ranks(base: Vocabulary, ranks: dict[bytes, int]) -> bool:
     if same is None:
         # Ranks of another type (True for 1, say): compare as dicts do.
         base.mergeable_ranks()
-        return base.built_ranks == ranks  # type: ignore[no-any-return]
+        return base.built_ranks == ranks
     return bool(same)
 
 
