@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <iterator>
+#include <new>
 #include <utility>
 
 #include "core/encoding.h"
@@ -485,6 +486,22 @@ int32_t bpe_next_match(const BytePairEncoding& bpe, const uint8_t* bytes, uint64
   if (prefix.token != -1) return prefix.token;
   if (bpe.forward_automaton.base[0] == 0) return -1;
   return len == 0 ? -1 : earliest_longest_match(bpe.forward_automaton, bytes, len);
+}
+
+const TokenAutomaton& automaton_none() {
+  // Never destroyed: a walk on a thread still running at exit may read it.
+  alignas(TokenAutomaton) static unsigned char storage[sizeof(TokenAutomaton)];
+  static const TokenAutomaton* const none = ::new (storage) TokenAutomaton([] {
+    TokenAutomaton a;
+    a.states.assign(1, AutomatonState{0, 0, -1, 0});
+    a.outputs.assign(1, AutomatonOutput{0, 0, 0});
+    a.output_count = 1;
+    a.base.assign(1, 0);  // base[0] == 0: the root has no children
+    a.check.assign(1, 0);
+    a.state_count = a.size = 1;
+    return a;
+  }());
+  return *none;
 }
 
 void automaton_advise_huge_pages(const TokenAutomaton& a) {

@@ -180,6 +180,10 @@ inline int32_t automaton_whole_token(const TokenAutomaton& a, const uint8_t* byt
   return a.states[ix(s)].value;
 }
 
+// An automaton without tokens (its root has no children): every walk over it
+// finds nothing. Lives as long as the process.
+const TokenAutomaton& automaton_none();
+
 // Asks for huge pages under the automaton's arrays, which every encode reads
 // at random (util/huge_pages.h); a hint, fine if refused.
 void automaton_advise_huge_pages(const TokenAutomaton& a);

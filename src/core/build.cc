@@ -1,5 +1,6 @@
 #include "core/build.h"
 
+#include <atomic>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -36,13 +37,20 @@ std::mutex& compile_lock() {
   return *lock;
 }
 
+// This process's mark (bpe_process_mark): a forked child takes the next one,
+// so that a compile its parent runs in the background is not awaited there.
+std::atomic<uint64_t> process_mark{1};
+
 void lock_compiles_for_fork() { compile_lock().lock(); }
 void unlock_compiles_after_fork() { compile_lock().unlock(); }
+void child_after_fork() {
+  process_mark.fetch_add(1, std::memory_order_relaxed);
+  compile_lock().unlock();
+}
 
 void register_fork_handlers() {
   static const bool registered = [] {
-    platform::on_fork(lock_compiles_for_fork, unlock_compiles_after_fork,
-                      unlock_compiles_after_fork);
+    platform::on_fork(lock_compiles_for_fork, unlock_compiles_after_fork, child_after_fork);
     return true;
   }();
   (void)registered;
@@ -65,6 +73,38 @@ void bpe_compile_forward(const BytePairEncoding& bpe) {
   // As handle_finish asks for the rest (vocab/encoding_handle.cc).
   automaton_advise_huge_pages(record.forward_automaton);
   record.forward_ready.store(true, std::memory_order_release);
+}
+
+uint64_t bpe_process_mark() { return process_mark.load(std::memory_order_relaxed); }
+
+bool bpe_forward_compiling(const BytePairEncoding& bpe) {
+  return !bpe.forward_ready.load(std::memory_order_acquire) &&
+         bpe.forward_background.load(std::memory_order_acquire) == bpe_process_mark();
+}
+
+bool bpe_compile_forward_in_background(std::shared_ptr<const BytePairEncoding> bpe) {
+  if (bpe->forward_ready.load(std::memory_order_acquire)) return true;
+  if (!platform::address_space_has_room(kHelperThreadHeadroom)) return false;
+  const BytePairEncoding& record = *bpe;
+  record.forward_background.store(bpe_process_mark(), std::memory_order_release);
+  try {
+    // Detached: the thread owns what it reads (the record, through bpe; the
+    // lock, which is never destroyed), so it may outlive whoever started it.
+    std::thread([held = std::move(bpe)] {
+      try {
+        ready_thread_for_exceptions();
+        bpe_compile_forward(*held);
+      } catch (...) {
+        // Out of memory: left pending, and the next use compiles it (and
+        // reports the failure to its caller).
+      }
+      held->forward_background.store(0, std::memory_order_release);
+    }).detach();
+  } catch (const std::system_error&) {
+    record.forward_background.store(0, std::memory_order_release);
+    return false;
+  }
+  return true;
 }
 
 bool bpe_construction_split(const BytePairEncoding& bpe, uint32_t i, uint32_t& left,

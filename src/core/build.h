@@ -21,9 +21,10 @@ enum class BuildAutomata : uint8_t {
 
 // When a build compiles the forward automaton. kAtFirstUse returns without
 // it: bpe_forward_automaton compiles it at the first call (once, under one
-// lock shared by all such records, which a fork waits for). Performance
-// notes: on Llama 3-like ranks (128,256) the compile is about a quarter of
-// the build's CPU time, moved to the first encode.
+// lock shared by all such records, which a fork waits for), unless
+// bpe_compile_forward_in_background did so first. Performance notes: on
+// Llama 3-like ranks (128,256) the compile is about a quarter of the
+// build's CPU time, moved out of the build.
 enum class ForwardCompile : uint8_t {
   kInBuild,
   kAtFirstUse,

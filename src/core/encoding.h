@@ -79,6 +79,9 @@ struct BytePairEncoding {
   // still pending.
   std::shared_ptr<PendingForward> forward_pending;
   std::atomic<bool> forward_ready{true};
+  // While a thread of its own compiles it (bpe_compile_forward_in_background):
+  // the mark of the process that thread runs in; 0 when none does.
+  mutable std::atomic<uint64_t> forward_background{0};
 
   BytePairEncoding() = default;
   // Records are large and shared by pointer; a copy would be a mistake.
@@ -95,6 +98,20 @@ using BytePairEncodingPtr = std::unique_ptr<BytePairEncoding>;
 // threads ask at once, the others waiting for it. Throws std::bad_alloc,
 // leaving it pending.
 void bpe_compile_forward(const BytePairEncoding& bpe);
+
+// Starts compiling a pending forward automaton on a thread of its own and
+// returns at once; the thread holds bpe until it is done. False when no
+// thread could be had: the first use then compiles it.
+bool bpe_compile_forward_in_background(std::shared_ptr<const BytePairEncoding> bpe);
+
+// Whether bpe's forward automaton is still pending while such a thread of
+// this process compiles it: a caller that need not wait may encode without
+// it meanwhile (driver/piece_ids.h).
+bool bpe_forward_compiling(const BytePairEncoding& bpe);
+
+// A mark of this process, told apart from its forked children's: a compile
+// a parent runs in the background is not running in the child.
+uint64_t bpe_process_mark();
 
 // The forward automaton, ready: the one way to read it. Every entry that
 // reads it asks once per call (PieceIds' constructor, encoder_init, the

@@ -7,10 +7,12 @@
 #define VELKAN_DRIVER_PIECE_IDS_H_
 
 #include <cstdint>
+#include <vector>
 
 #include "core/automaton.h"
 #include "core/encoder.h"
 #include "core/piece_cache.h"
+#include "core/rank_merge.h"
 #include "core/short_tokens.h"
 #include "core/small_merge.h"
 #include "vocab/encoding_handle.h"
@@ -86,6 +88,12 @@ class PieceIds {
  private:
   // Encodes a piece that is no token; its ids are then ids_[0, n).
   uint64_t run_encoder(const uint8_t* piece, uint64_t len) {
+    if (merge_ranks_) [[unlikely]] {
+      merged_.clear();
+      rank_merge_piece(bpe_, piece, len, merged_);
+      ids_ = merged_.data();
+      return merged_.size();
+    }
     if (len <= small_merge_max_) {
       ids_ = small_;
       return small_merge_piece(bpe_, filter_, byte_pairs_, piece, len, small_);
@@ -98,14 +106,21 @@ class PieceIds {
 
   PieceIds(const EncodingHandle& handle, const EncodingHandle& tables)
       : bpe_(*handle.encoding),
-        forward_(bpe_forward_automaton(bpe_)),
+        merge_ranks_(bpe_forward_compiling(bpe_)),
+        forward_(merge_ranks_ ? automaton_none() : bpe_forward_automaton(bpe_)),
         filter_(tables.pair_filter.words.empty() ? nullptr : &tables.pair_filter),
         short_tokens_(tables.short_tokens),
         cache_(*tables.piece_cache),
-        small_merge_max_(tables.small_merge_max),
+        small_merge_max_(merge_ranks_ ? 0 : tables.small_merge_max),
         byte_pairs_(tables.byte_pairs.empty() ? nullptr : tables.byte_pairs.data()) {}
 
   const BytePairEncoding& bpe_;
+  // While the automaton compiles in the background (a vocabulary of one's
+  // own just built), the walk does not wait for it: the whole-token walk
+  // finds nothing in an empty automaton, and every piece the short tokens
+  // and the cache do not answer is encoded by merging ranks, which reads
+  // only the token index and gives the same ids (a whole token included).
+  const bool merge_ranks_;
   // Asked for once per walk: the readiness check stays out of the pieces.
   const TokenAutomaton& forward_;
   const PairFilter* filter_;         // null when the handle has none
@@ -114,6 +129,7 @@ class PieceIds {
   const uint64_t small_merge_max_;
   const uint32_t* byte_pairs_;  // null when the handle has none
   EncoderScratch scratch_;
+  std::vector<uint32_t> merged_;  // the ids of a piece merged by rank
   const uint32_t* ids_ = nullptr;  // the last run's ids: small_ or scratch_.tokens
   uint32_t small_[kSmallMergeMaxBytes];
   uint32_t hit_[PieceCache::kMaxIds];

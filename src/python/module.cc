@@ -247,7 +247,7 @@ PyObject* openai_from_ranks(PyObject*, PyObject* args) {
       LockReleased released;
       try {
         // Never written as an image: the forward automaton is all it needs,
-        // and it is compiled at the first encode (bpe_forward_automaton).
+        // and it is compiled after the build returns (below).
         bpe = bpe_build(bytes.data(), starts.data(), static_cast<uint32_t>(n),
                         BuildAutomata::kForwardOnly, ForwardCompile::kAtFirstUse);
       } catch (const std::bad_alloc&) {
@@ -263,6 +263,10 @@ PyObject* openai_from_ranks(PyObject*, PyObject* args) {
     handle->owned = std::move(bpe);
     handle->encoding = handle->owned.get();
     handle->rule_set = *rule_set;
+    // On a thread of its own, while the caller goes on; encodes meanwhile
+    // merge ranks (driver/piece_ids.h) rather than wait. Without a thread
+    // the first encode compiles it.
+    (void)bpe_compile_forward_in_background(handle->owned);
     return tokenizer_owning(std::move(handle));
   });
 }

@@ -5,12 +5,17 @@
 
 #include <atomic>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
 #include <random>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <tuple>
 #include <vector>
 
+#include "core/build.h"
 #include "core/encoder.h"
 #include "core/piece_cache.h"
 #include "core/short_tokens.h"
@@ -296,6 +301,62 @@ TEST_P(Driver, InterruptHook) {
   EXPECT_LT(partial, full / 2);
   stop_first.count = 0;
   EXPECT_LT(piecewise_encode(h, u8(large), large.size(), &stop).size(), full / 2);
+}
+
+// While a vocabulary's automaton compiles in the background the walks merge
+// ranks instead of waiting; the ids are the same, and after the compile the
+// automaton serves. The background compile is stood in for by its mark, so
+// that the walk is in that state for certain.
+TEST(PieceIds, EncodeByRankMergeWhileTheAutomatonCompiles) {
+  const EncodingHandle& ready = embedded_handle("o200k_base");
+  const BytePairEncoding& source = *ready.encoding;
+  std::vector<uint8_t> bytes(source.token_bytes.begin(), source.token_bytes.end());
+  const std::vector<uint32_t> starts(source.token_starts.begin(), source.token_starts.end());
+  EncodingHandle lazy;
+  lazy.owned = bpe_build(bytes.data(), starts.data(), source.num_tokens,
+                         BuildAutomata::kForwardOnly, ForwardCompile::kAtFirstUse);
+  lazy.encoding = lazy.owned.get();
+  lazy.rule_set = ready.rule_set;
+  handle_finish(lazy);
+  lazy.encoding->forward_background.store(bpe_process_mark());
+  ASSERT_TRUE(bpe_forward_compiling(*lazy.encoding));
+  std::string all;
+  for (const char* name : {"english", "code", "multilingual", "cjk", "shell_perl"}) {
+    std::ifstream in(std::string(VELKAN_CORPORA_DIR "/") + name + ".txt", std::ios::binary);
+    all += std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  // Long runs of one byte and of digits: pieces far past the cache's lengths.
+  all += std::string(5000, 'a') + " " + std::string(3000, '7') + std::string(2000, ' ') + "x";
+  ASSERT_GT(all.size(), 100000u);
+  const std::vector<uint32_t> want = piecewise_encode(ready, u8(all), all.size());
+  // Twice: the second pass finds the merged pieces in the cache.
+  for (int pass = 0; pass < 2; pass++) {
+    EXPECT_EQ(piecewise_encode(lazy, u8(all), all.size()), want) << pass;
+    EXPECT_EQ(piecewise_count(lazy, u8(all), all.size()), want.size()) << pass;
+  }
+  EXPECT_FALSE(lazy.encoding->forward_ready.load());  // nothing waited for it
+  // A mark of another process (a forked child's parent): compiled here.
+  lazy.encoding->forward_background.store(bpe_process_mark() + 1);
+  EXPECT_FALSE(bpe_forward_compiling(*lazy.encoding));
+  EXPECT_EQ(piecewise_encode(lazy, u8(all), all.size()), want);
+  EXPECT_TRUE(lazy.encoding->forward_ready.load());
+}
+
+// A compile started in the background and one asked for at once meet under
+// one lock: whichever comes second finds the automaton ready.
+TEST(PieceIds, BackgroundCompileAndFirstUseAgree) {
+  const EncodingHandle& ready = embedded_handle("cl100k_base");
+  const BytePairEncoding& source = *ready.encoding;
+  const std::vector<uint8_t> bytes(source.token_bytes.begin(), source.token_bytes.end());
+  const std::vector<uint32_t> starts(source.token_starts.begin(), source.token_starts.end());
+  std::shared_ptr<const BytePairEncoding> lazy =
+      bpe_build(bytes.data(), starts.data(), source.num_tokens, BuildAutomata::kForwardOnly,
+                ForwardCompile::kAtFirstUse);
+  ASSERT_TRUE(bpe_compile_forward_in_background(lazy));
+  const TokenAutomaton& a = bpe_forward_automaton(*lazy);
+  const TokenAutomaton& b = bpe_forward_automaton(source);
+  EXPECT_EQ(std::tie(a.base, a.check, a.size), std::tie(b.base, b.check, b.size));
+  EXPECT_FALSE(bpe_forward_compiling(*lazy));
 }
 
 }  // namespace

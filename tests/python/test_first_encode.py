@@ -1,6 +1,8 @@
-"""An Encoding built from ranks compiles its forward automaton at the first
-encode: from many threads at once, across os.fork and at interpreter exit
-that first compile must give tiktoken's ids (or exit cleanly)."""
+"""An Encoding built from ranks compiles its forward automaton on a thread of
+its own, and encodes meanwhile merge ranks instead (where that thread is not
+running, in a forked child, the first encode compiles it): from many threads
+at once, across os.fork and at interpreter exit the first encodes must give
+tiktoken's ids (or exit cleanly)."""
 
 import os
 import subprocess
