@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Formatting and lint checks: clang-format (the repo's .clang-format) over the
-# C++ sources, the native layer order (tools/check_layers.py: no include of a
+# C++ sources, no C++ library feature that g++ 10 lacks, the native layer order (tools/check_layers.py: no include of a
 # higher folder), ruff format and ruff check over the Python (settings in
 # pyproject.toml), and mypy --strict over the package. Installs clang-format
 # (apt) and ruff/mypy (pip) when missing. Exits non-zero on any finding.
@@ -26,6 +26,15 @@ echo "== clang-format"
 mapfile -t cxx < <(git ls-files 'src/*.h' 'src/*.cc' 'tests/*.h' 'tests/*.cc' 'fuzz/*.h' 'fuzz/*.cc' \
   | grep -v -e '/third_party/' -e '^src/presplit/category_tables\.cc$')
 clang-format --dry-run --Werror "${cxx[@]}" || status=1
+
+echo "== library features g++ 10 (bullseye) lacks"
+# libstdc++ 10 has no <barrier>, <latch>, <semaphore>, std::jthread or
+# <format>: the oldest compiler we build with would fail where newer ones pass.
+if git grep -n -E '#include <(barrier|latch|semaphore|format|stop_token)>|^[^/]*std::jthread' \
+  -- "${cxx[@]}" benchmarks/native; then
+  echo "use std::thread with an atomic flag or a condition variable instead"
+  status=1
+fi
 
 echo "== native layers (tools/check_layers.py: no include of a higher folder)"
 "$PYTHON" tools/check_layers.py || status=1

@@ -24,9 +24,8 @@ template <bool kFiltered>
 // which may still be left to its first use, and it gives the same id (the
 // lowest of equal tokens, which the trie keeps too).
 uint32_t byte_token(const BytePairEncoding& bpe, uint8_t byte) {
-  return static_cast<uint32_t>(token_index_find(bpe.token_index, bpe.token_bytes.data(),
-                                                bpe.token_starts.data(), bpe.hash_factor, &byte,
-                                                1));
+  return static_cast<uint32_t>(token_index_find(
+      bpe.token_index, bpe.token_bytes.data(), bpe.token_starts.data(), bpe.hash_factor, &byte, 1));
 }
 
 template <bool kFiltered>

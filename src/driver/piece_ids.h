@@ -129,7 +129,7 @@ class PieceIds {
   const uint64_t small_merge_max_;
   const uint32_t* byte_pairs_;  // null when the handle has none
   EncoderScratch scratch_;
-  std::vector<uint32_t> merged_;  // the ids of a piece merged by rank
+  std::vector<uint32_t> merged_;   // the ids of a piece merged by rank
   const uint32_t* ids_ = nullptr;  // the last run's ids: small_ or scratch_.tokens
   uint32_t small_[kSmallMergeMaxBytes];
   uint32_t hit_[PieceCache::kMaxIds];

@@ -37,8 +37,8 @@ struct EncodingHandle {
   std::shared_ptr<const BytePairEncoding> owned;  // the encoding, when not the cache's
   // Pieces already encoded; thread-safe. Null when tables lends its own.
   std::unique_ptr<PieceCache> piece_cache;
-  mutable SegmentCache segment_cache;             // runs of pieces between word cuts; thread-safe
-  ShortTokens short_tokens;                       // of encoding; empty: the automaton answers
+  mutable SegmentCache segment_cache;  // runs of pieces between word cuts; thread-safe
+  ShortTokens short_tokens;            // of encoding; empty: the automaton answers
   // Pieces of up to this many bytes that are no token and not in the piece
   // cache go to the small merge (core/small_merge.h) instead of the
   // backtracking encoder; 0 when the encoding cannot take it (merge_by_rank,
