@@ -30,6 +30,7 @@
 #include "python/interpreter_lock.h"
 #include "python/parallel_options_type.h"
 #include "python/py_ref.h"
+#include "python/rank_file.h"
 #include "python/static_type.h"
 #include "python/tokenizer_type.h"
 #include "util/thread_ready.h"
@@ -343,6 +344,7 @@ PyMethodDef openai_functions[] = {
      "Hand in velkan._budget.StreamDecoder, which Tokenizer.decoder() makes (the\n"
      "package does this on import)."},
     {"_char_offsets", as_method(openai_char_offsets), METH_FASTCALL, kCharOffsetsDoc},
+    {"_parse_rank_file", openai_parse_rank_file, METH_O, kParseRankFileDoc},
     {"_cut_levels", as_method(openai_cut_levels), METH_FASTCALL, kCutLevelsDoc},
     {"_check_budget", openai_check_budget, METH_VARARGS, kCheckBudgetDoc},
     {"_budget_too_small", openai_budget_too_small, METH_VARARGS, kBudgetTooSmallDoc},

@@ -294,6 +294,94 @@ def test_load_matches_tiktoken_on_real_files(name, tmp_path):
     check_mergeable_ranks(mine, facts.ENCODINGS[name].special_tokens)
 
 
+# Pieces of rank-file lines: canonical base64 and the forms a reader must
+# judge (pad bits left set, missing or extra padding, "=" inside, foreign
+# bytes), ranks with leading zeros, signs, spaces or past the limit, and
+# separators other than one space and one line feed.
+_TOKENS = [
+    b"YQ==",
+    b"Yg==",
+    b"YWI=",
+    b"YWJj",
+    b"/w==",
+    b"AA==",
+    b"YR==",
+    b"YWK=",
+    b"YQ",
+    b"YQ=",
+    b"Y===",
+    b"YQ==YQ==",
+    b"Y=Q=",
+    b"Y!Q=",
+    b"====",
+    b"",
+    b"YWJjZA==",
+]
+_RANKS = [
+    b"0",
+    b"1",
+    b"2",
+    b"007",
+    b"99",
+    b"+1",
+    b"-1",
+    b"1_0",
+    b"",
+    b"%d" % MAX_RANK,
+    b"%d" % (MAX_RANK + 1),
+    b"\xd9\xa1",
+]
+_SEPARATORS = [b" ", b" ", b" ", b"  ", b"\t", b" \r"]
+_ENDS = [b"\n", b"\n", b"\n", b"\r\n", b"\n\n", b" \n"]
+
+
+@pytest.mark.parametrize("seed", range(300))
+def test_native_reader_agrees_with_the_line_by_line_parse(seed):
+    # The native reader takes a file only when it is as tiktoken writes it;
+    # then its ranks must be the line parse's, and for anything else the line
+    # parse decides (the ranks, or the error naming the line).
+    from velkan.bpe import openai
+    from velkan.load import _parse_checked
+
+    rng = random.Random(seed)
+    lines = []
+    for _ in range(rng.randint(1, 6)):
+        canonical = rng.random() < 0.7
+        token = rng.choice(_TOKENS[:7] if canonical else _TOKENS)
+        rank = rng.choice(_RANKS[:5] if canonical else _RANKS)
+        separator, end = (
+            (b" ", b"\n") if canonical else (rng.choice(_SEPARATORS), rng.choice(_ENDS))
+        )
+        lines.append(token + separator + rank + end)
+    data = b"".join(lines)
+    if rng.random() < 0.3:
+        data = data.rstrip(b"\n")
+    try:
+        want = _parse_checked(data, "<rank file>")
+    except RankFileError as error:
+        want = error
+    native = openai._parse_rank_file(data)
+    if native is not None:
+        assert native == want
+    if isinstance(want, RankFileError):
+        with pytest.raises(RankFileError) as info:
+            parse_tiktoken_bpe(data)
+        assert str(info.value) == str(want)
+    else:
+        assert parse_tiktoken_bpe(data) == want
+
+
+@pytest.mark.parametrize("name", ["r50k_base", "cl100k_base", "o200k_base"])
+def test_native_reader_reads_the_published_files(name):
+    from reference import rank_file_bytes
+    from velkan.bpe import openai
+
+    data = rank_file_bytes(name)
+    ranks = openai._parse_rank_file(data)
+    assert ranks is not None  # the fast path, not the fallback
+    assert ranks == parse_tiktoken_bpe(data.replace(b"\n", b"\r\n"))  # the line parse
+
+
 def test_parse_names_the_source():
     with pytest.raises(RankFileError, match="^<rank file>, line 1: "):
         parse_tiktoken_bpe(b"@@ 1")
