@@ -88,15 +88,15 @@ class PieceIds {
  private:
   // Encodes a piece that is no token; its ids are then ids_[0, n).
   uint64_t run_encoder(const uint8_t* piece, uint64_t len) {
+    if (len <= small_merge_max_) {  // never while merge_ranks_ (0 then)
+      ids_ = small_;
+      return small_merge_piece(bpe_, filter_, byte_pairs_, piece, len, small_);
+    }
     if (merge_ranks_) [[unlikely]] {
       merged_.clear();
       rank_merge_piece(bpe_, piece, len, merged_);
       ids_ = merged_.data();
       return merged_.size();
-    }
-    if (len <= small_merge_max_) {
-      ids_ = small_;
-      return small_merge_piece(bpe_, filter_, byte_pairs_, piece, len, small_);
     }
     const int32_t first = bpe_next_match(bpe_, piece, len);
     const uint64_t n = encoder_encode_piece(bpe_, piece, len, first, scratch_, filter_);
