@@ -2,7 +2,7 @@
 // floor measured on the same machine: how far each stage is from what the
 // hardware allows. Build with -DVELKAN_BUILD_BENCHMARKS=ON, then
 //
-//   build/bench/velkan_stages [--vocab cl100k|o200k] [--rounds N] [corpus...]
+//   build/bench/velkan_stages [--vocab cl100k|o200k] [--rounds N] [--warm-only] [corpus...]
 //
 // Stages (ns per byte and per piece, best of the rounds):
 //   memchr floor   a pass of memchr over the text (the split's floor)
@@ -92,8 +92,11 @@ void row(const char* corpus, const char* stage, double seconds, uint64_t bytes, 
               pieces == 0 ? 0.0 : seconds * 1e9 / d(pieces), note);
 }
 
+void run_warm(const EncodingHandle& h, const char* c, const uint8_t* data, uint64_t n,
+              const std::vector<Piece>& pieces, int rounds);
+
 void run_corpus(const EncodingHandle& h, const std::string& name, const std::string& text,
-                int rounds) {
+                int rounds, bool warm_only) {
   const auto* data = reinterpret_cast<const uint8_t*>(text.data());
   const uint64_t n = text.size();
   std::vector<Piece> pieces;
@@ -103,6 +106,10 @@ void run_corpus(const EncodingHandle& h, const std::string& name, const std::str
   });
   const uint64_t np = pieces.size();
   const char* c = name.c_str();
+  if (warm_only) {
+    run_warm(h, c, data, n, pieces, rounds);
+    return;
+  }
 
   row(c, "memchr floor", best_seconds(rounds, [&] { keep(std::memchr(data, 0xFF, n)); }), n, np);
 
@@ -273,40 +280,43 @@ void run_corpus(const EncodingHandle& h, const std::string& name, const std::str
     }
   }
 
-  // Warm: the second half of the corpus right after the first, with caches
-  // that knew nothing before (a copy of the handle starts empty).
-  {
-    uint64_t half = n / 2;
-    while (half < n && data[half - 1] != '\n') half++;
-    const uint64_t pieces_b = static_cast<uint64_t>(
-        std::count_if(pieces.begin(), pieces.end(), [&](const Piece& p) { return p.start >= half; }));
-    std::unique_ptr<EncodingHandle> fresh;
-    const auto warm = [&](auto run) {
-      return best_seconds_after(
-          rounds,
-          [&] {
-            fresh.reset();
-            fresh = std::make_unique<EncodingHandle>();
-            fresh->encoding = h.encoding;
-            fresh->rule_set = h.rule_set;
-            handle_finish(*fresh);
-            keep(piecewise_count(*fresh, data, half));
-          },
-          [&] { run(*fresh); });
-    };
-    row(c, "count (warm)",
-        warm([&](const EncodingHandle& w) { keep(piecewise_count(w, data + half, n - half)); }),
-        n - half, pieces_b);
-    row(c, "encode (warm)", warm([&](const EncodingHandle& w) {
-          keep(piecewise_encode(w, data + half, n - half).size());
-        }),
-        n - half, pieces_b);
-  }
+  run_warm(h, c, data, n, pieces, rounds);
 
   piecewise_count(h, data, n);  // the shared cache learns the corpus: hot
   row(c, "count (hot)", best_seconds(rounds, [&] { keep(piecewise_count(h, data, n)); }), n, np);
   row(c, "encode (hot)", best_seconds(rounds, [&] { keep(piecewise_encode(h, data, n).size()); }),
       n, np);
+}
+
+// Warm: the second half of the corpus right after the first, with caches
+// that knew nothing before (a copy of the handle starts empty).
+void run_warm(const EncodingHandle& h, const char* c, const uint8_t* data, uint64_t n,
+              const std::vector<Piece>& pieces, int rounds) {
+  uint64_t half = n / 2;
+  while (half < n && data[half - 1] != '\n') half++;
+  const uint64_t pieces_b = static_cast<uint64_t>(
+      std::count_if(pieces.begin(), pieces.end(), [&](const Piece& p) { return p.start >= half; }));
+  std::unique_ptr<EncodingHandle> fresh;
+  const auto warm = [&](auto run) {
+    return best_seconds_after(
+        rounds,
+        [&] {
+          fresh.reset();
+          fresh = std::make_unique<EncodingHandle>();
+          fresh->encoding = h.encoding;
+          fresh->rule_set = h.rule_set;
+          handle_finish(*fresh);
+          keep(piecewise_count(*fresh, data, half));
+        },
+        [&] { run(*fresh); });
+  };
+  row(c, "count (warm)",
+      warm([&](const EncodingHandle& w) { keep(piecewise_count(w, data + half, n - half)); }),
+      n - half, pieces_b);
+  row(c, "encode (warm)", warm([&](const EncodingHandle& w) {
+        keep(piecewise_encode(w, data + half, n - half).size());
+      }),
+      n - half, pieces_b);
 }
 
 }  // namespace
@@ -316,6 +326,7 @@ int main(int argc, char** argv) {
   using namespace velkan;
   bool o200k = false;
   int rounds = 7;
+  bool warm_only = false;  // for a profiler: the warm rows alone
   std::vector<std::string> corpora;
   for (int i = 1; i < argc; i++) {
     const std::string arg = argv[i];
@@ -323,6 +334,8 @@ int main(int argc, char** argv) {
       o200k = std::string(argv[++i]).find("o200k") != std::string::npos;
     } else if (arg == "--rounds" && i + 1 < argc) {
       rounds = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--warm-only") {
+      warm_only = true;
     } else {
       corpora.push_back(arg);
     }
@@ -347,7 +360,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "no corpus %s\n", name.c_str());
       return 2;
     }
-    run_corpus(handle, name, text, rounds);
+    run_corpus(handle, name, text, rounds, warm_only);
   }
   return 0;
 }

@@ -7,11 +7,14 @@
 #include <cstddef>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <vector>
 
+#include "core/build.h"
 #include "core/byte_order.h"
 #include "core/encoder.h"
 #include "python/convert.h"
+#include "python/interpreter_lock.h"
 #include "python/static_type.h"
 #include "util/helper_thread.h"
 
@@ -35,6 +38,24 @@ const BytePairEncoding* bpe_encoding(PyObject* self) {
                     "BytePairEncoding has no encoding; get one from Tokenizer.bpe()");
   }
   return bpe;
+}
+
+bool bpe_forward_ready_unlocked(const BytePairEncoding& bpe) {
+  if (bpe.forward_ready.load(std::memory_order_acquire)) return true;
+  bool out_of_memory = false;
+  {
+    LockReleased released;
+    try {
+      bpe_compile_forward(bpe);
+    } catch (const std::bad_alloc&) {
+      out_of_memory = true;
+    }
+  }
+  if (out_of_memory) {
+    PyErr_NoMemory();
+    return false;
+  }
+  return true;
 }
 
 PyObject* bpe_object_new(const BytePairEncoding* encoding, PyObject* owner) {
@@ -62,7 +83,7 @@ struct BufferArg {
 
 PyObject* bpe_object_count(PyObject* self, PyObject* args) {
   const BytePairEncoding* bpe = bpe_encoding(self);
-  if (bpe == nullptr) return nullptr;
+  if (bpe == nullptr || !bpe_forward_ready_unlocked(*bpe)) return nullptr;
   BufferArg data;
   if (!data.parse(args)) return nullptr;
   return guard_memory([&] { return PyLong_FromSize_t(bpe_count(*bpe, data.data(), data.size())); });
@@ -70,7 +91,7 @@ PyObject* bpe_object_count(PyObject* self, PyObject* args) {
 
 PyObject* bpe_object_encode_via_backtracking(PyObject* self, PyObject* args) {
   const BytePairEncoding* bpe = bpe_encoding(self);
-  if (bpe == nullptr) return nullptr;
+  if (bpe == nullptr || !bpe_forward_ready_unlocked(*bpe)) return nullptr;
   BufferArg data;
   if (!data.parse(args)) return nullptr;
   return guard_memory([&] {

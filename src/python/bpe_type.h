@@ -22,6 +22,13 @@ PyObject* bpe_object_new(const BytePairEncoding* encoding, PyObject* owner);
 // when the object was made by calling the type directly (it has none).
 const BytePairEncoding* bpe_encoding(PyObject* self);
 
+// Makes the encoding's forward automaton ready without the interpreter
+// lock, so that other threads run meanwhile: compiles it, or waits for the
+// compile in flight (a vocabulary of one's own compiles it in the
+// background, some 50 ms for 128k tokens). False, with MemoryError set,
+// when memory ran out.
+bool bpe_forward_ready_unlocked(const BytePairEncoding& bpe);
+
 }  // namespace velkan
 
 #endif  // VELKAN_PYTHON_BPE_TYPE_H_

@@ -67,27 +67,14 @@ const EncodingHandle* handle_of(PyObject* self) {
 const EncodingHandle* tokenizer_handle(PyObject* self) {
   const EncodingHandle* handle = handle_of(self);
   if (handle == nullptr) return nullptr;
-  // A vocabulary built from ranks compiles its automaton in the background
-  // (some 50 ms for 128k tokens), and the walks do not wait for it. Where
-  // that compile is not running (no thread could be had, or a forked child),
-  // the first call that may encode compiles it: here, without the
-  // interpreter lock, so that other threads run meanwhile, whatever the
-  // length of the text.
+  // A vocabulary built from ranks compiles its automaton in the background,
+  // and the walks do not wait for it. Where that compile is not running (no
+  // thread could be had, or a forked child), the first call that may encode
+  // compiles it, whatever the length of the text.
   if (!handle->encoding->forward_ready.load(std::memory_order_acquire) &&
-      !bpe_forward_compiling(*handle->encoding)) [[unlikely]] {
-    bool out_of_memory = false;
-    {
-      LockReleased released;
-      try {
-        bpe_compile_forward(*handle->encoding);
-      } catch (const std::bad_alloc&) {
-        out_of_memory = true;
-      }
-    }
-    if (out_of_memory) {
-      PyErr_NoMemory();
-      return nullptr;
-    }
+      !bpe_forward_compiling(*handle->encoding) && !bpe_forward_ready_unlocked(*handle->encoding))
+      [[unlikely]] {
+    return nullptr;
   }
   return handle;
 }

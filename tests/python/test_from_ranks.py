@@ -276,3 +276,26 @@ def test_ranks_are_recognised_as_a_builtin_vocabulary_only_when_equal(change, sh
         theirs = tiktoken.Encoding("t", pat_str=pattern, mergeable_ranks=ranks, special_tokens={})
         text = "the best of the rest, one of the others " * 3
         assert mine.encode(text) == theirs.encode(text)
+
+
+FIRST_USE_CHILD = """
+import json, sys
+import velkan.bpe.openai as openai
+
+tokens = [openai.cl100k_base().bpe().decode_tokens([i]) for i in range(100256)]
+bpe = openai._from_ranks("mine", tokens, "cl100k").bpe()
+data = sys.argv[1].encode()
+print(json.dumps([bpe.count(data), bpe.encode_via_backtracking(data)]))
+"""
+
+
+def test_bpe_methods_right_after_the_build_wait_for_the_compile():
+    # Called while the automaton compiles in the background, they wait for
+    # it (with the interpreter lock released) and answer as the embedded one.
+    text = "Hello   world's 12345\n\n  x " + list(corpus().values())[0][:3000]
+    proc = subprocess.run(
+        [sys.executable, "-c", FIRST_USE_CHILD, text], capture_output=True, text=True, timeout=120
+    )
+    assert proc.returncode == 0, proc.stderr[-2000:]
+    ids = openai.cl100k_base().bpe().encode_via_backtracking(text.encode())
+    assert json.loads(proc.stdout) == [len(ids), ids]
