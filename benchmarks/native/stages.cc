@@ -92,8 +92,36 @@ void row(const char* corpus, const char* stage, double seconds, uint64_t bytes, 
               pieces == 0 ? 0.0 : seconds * 1e9 / d(pieces), note);
 }
 
+// Warm: the second half of the corpus right after the first, with caches
+// that knew nothing before (a copy of the handle starts empty).
 void run_warm(const EncodingHandle& h, const char* c, const uint8_t* data, uint64_t n,
-              const std::vector<Piece>& pieces, int rounds);
+              const std::vector<Piece>& pieces, int rounds) {
+  uint64_t half = n / 2;
+  while (half < n && data[half - 1] != '\n') half++;
+  const uint64_t pieces_b = static_cast<uint64_t>(
+      std::count_if(pieces.begin(), pieces.end(), [&](const Piece& p) { return p.start >= half; }));
+  std::unique_ptr<EncodingHandle> fresh;
+  const auto warm = [&](auto run) {
+    return best_seconds_after(
+        rounds,
+        [&] {
+          fresh.reset();
+          fresh = std::make_unique<EncodingHandle>();
+          fresh->encoding = h.encoding;
+          fresh->rule_set = h.rule_set;
+          handle_finish(*fresh);
+          keep(piecewise_count(*fresh, data, half));
+        },
+        [&] { run(*fresh); });
+  };
+  row(c, "count (warm)",
+      warm([&](const EncodingHandle& w) { keep(piecewise_count(w, data + half, n - half)); }),
+      n - half, pieces_b);
+  row(c, "encode (warm)", warm([&](const EncodingHandle& w) {
+        keep(piecewise_encode(w, data + half, n - half).size());
+      }),
+      n - half, pieces_b);
+}
 
 void run_corpus(const EncodingHandle& h, const std::string& name, const std::string& text,
                 int rounds, bool warm_only) {
@@ -286,37 +314,6 @@ void run_corpus(const EncodingHandle& h, const std::string& name, const std::str
   row(c, "count (hot)", best_seconds(rounds, [&] { keep(piecewise_count(h, data, n)); }), n, np);
   row(c, "encode (hot)", best_seconds(rounds, [&] { keep(piecewise_encode(h, data, n).size()); }),
       n, np);
-}
-
-// Warm: the second half of the corpus right after the first, with caches
-// that knew nothing before (a copy of the handle starts empty).
-void run_warm(const EncodingHandle& h, const char* c, const uint8_t* data, uint64_t n,
-              const std::vector<Piece>& pieces, int rounds) {
-  uint64_t half = n / 2;
-  while (half < n && data[half - 1] != '\n') half++;
-  const uint64_t pieces_b = static_cast<uint64_t>(
-      std::count_if(pieces.begin(), pieces.end(), [&](const Piece& p) { return p.start >= half; }));
-  std::unique_ptr<EncodingHandle> fresh;
-  const auto warm = [&](auto run) {
-    return best_seconds_after(
-        rounds,
-        [&] {
-          fresh.reset();
-          fresh = std::make_unique<EncodingHandle>();
-          fresh->encoding = h.encoding;
-          fresh->rule_set = h.rule_set;
-          handle_finish(*fresh);
-          keep(piecewise_count(*fresh, data, half));
-        },
-        [&] { run(*fresh); });
-  };
-  row(c, "count (warm)",
-      warm([&](const EncodingHandle& w) { keep(piecewise_count(w, data + half, n - half)); }),
-      n - half, pieces_b);
-  row(c, "encode (warm)", warm([&](const EncodingHandle& w) {
-        keep(piecewise_encode(w, data + half, n - half).size());
-      }),
-      n - half, pieces_b);
 }
 
 }  // namespace
