@@ -32,9 +32,10 @@ struct alignas(64) SeqlockSlot {
 
 // Copies the slot's ids into out (room for max_ids) and returns their number
 // when the slot holds exactly the key words[0, (length + 7) / 8) of length
-// bytes; 0 otherwise.
-template <typename Slot>
-inline uint32_t seqlock_read(Slot& slot, const uint64_t* words, uint32_t length, uint32_t* out) {
+// bytes; 0 otherwise. words: an array of the zero-padded words, or anything
+// that gives word i as words[i].
+template <typename Slot, typename Words>
+inline uint32_t seqlock_read(Slot& slot, const Words& words, uint32_t length, uint32_t* out) {
   const uint32_t before = AtomicRef<uint32_t>(slot.version).load(std::memory_order_acquire);
   if (before & 1) return 0;
   const uint32_t shape = AtomicRef<uint32_t>(slot.shape).load(std::memory_order_relaxed);
@@ -56,8 +57,8 @@ inline uint32_t seqlock_read(Slot& slot, const uint64_t* words, uint32_t length,
 // Stores the key and its ids (1 to max_ids of them; others are left out) in
 // table[first] or table[first ^ 1]: an empty one, else the one choice's low
 // bit picks.
-template <typename Slot>
-inline void seqlock_write(Slot* table, uint32_t first, uint64_t choice, const uint64_t* words,
+template <typename Slot, typename Words>
+inline void seqlock_write(Slot* table, uint32_t first, uint64_t choice, const Words& words,
                           uint32_t length, const uint32_t* ids, uint64_t count) {
   if (count == 0 || count > Slot::max_ids) return;
   const auto empty = [](Slot& slot) {

@@ -8,6 +8,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <string>
 #include <tuple>
@@ -203,6 +204,34 @@ TEST_P(Segments, ReusedSegmentsGiveThePiecesIds) {
   }
   check(joined, "joined");
   check(joined, "joined again");
+}
+
+// Keys read the segment where it lies in the text: a copy elsewhere finds
+// what was stored, a segment that differs in any one byte (the last, padded
+// word's above all) does not, and reading a segment that ends the buffer
+// stays inside it (the sanitizer run checks that).
+TEST(SegmentCache, KeysCompareEveryByteOfTheSegmentInPlace) {
+  auto cache = std::make_unique<SegmentCache>();
+  std::mt19937 random(7);
+  for (uint64_t length = SegmentCache::kMinBytes; length <= SegmentCache::kMaxBytes; length++) {
+    // Heap buffers of exactly the segment's size, at different addresses.
+    std::vector<uint8_t> stored(length), copy(length);
+    for (uint8_t& b : stored) b = static_cast<uint8_t>(random());
+    copy = stored;
+    const uint32_t ids[3] = {static_cast<uint32_t>(length), 1, 2};
+    cache->put(SegmentCache::key_of(stored.data(), length), ids, 3, 0);
+    uint32_t out[SegmentCache::kMaxIds];
+    ASSERT_EQ(cache->find(SegmentCache::key_of(copy.data(), length), out), 3u) << length;
+    ASSERT_EQ(out[0], length);
+    for (uint64_t at = length >= 16 ? length - 16 : 0; at < length; at++) {
+      std::vector<uint8_t> other = stored;
+      other[at] ^= 0x01;
+      ASSERT_EQ(cache->find(SegmentCache::key_of(other.data(), length), out), 0u)
+          << "length " << length << ", byte " << at;
+    }
+    // The same bytes one shorter are another key.
+    ASSERT_EQ(cache->find(SegmentCache::key_of(copy.data(), length - 1), out), 0u) << length;
+  }
 }
 
 }  // namespace
