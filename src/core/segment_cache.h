@@ -96,10 +96,12 @@ class SegmentCache {
   SegmentCache& operator=(const SegmentCache&) = delete;
 
   // Copies the segment's ids into out (room for kMaxIds) and returns their
-  // number, or 0 when it is not in the cache.
+  // number, or 0 when it is not in the cache. Without kIds only the number
+  // (a count's walk; out is unused).
+  template <bool kIds = true>
   uint32_t find(const Key& key, uint32_t* out) const {
-    if (key.length <= kShortBytes) return find_in(short_slots(), key, out);
-    return find_in(long_slots(), key, out);
+    if (key.length <= kShortBytes) return find_in<kIds>(short_slots(), key, out);
+    return find_in<kIds>(long_slots(), key, out);
   }
 
   // Starts loading the segment's two slots, so that a find() a few segments
@@ -140,10 +142,10 @@ class SegmentCache {
   ShortSlot* short_slots() const { return memory_.as<ShortSlot>(); }
   LongSlot* long_slots() const { return reinterpret_cast<LongSlot*>(memory_.data() + kShortTotal); }
 
-  template <typename Slot>
+  template <bool kIds, typename Slot>
   static uint32_t find_in(Slot* table, const Key& key, uint32_t* out) {
-    if (const uint32_t n = seqlock_read(table[key.slot], key, key.length, out)) return n;
-    return seqlock_read(table[key.slot ^ 1], key, key.length, out);
+    if (const uint32_t n = seqlock_read<kIds>(table[key.slot], key, key.length, out)) return n;
+    return seqlock_read<kIds>(table[key.slot ^ 1], key, key.length, out);
   }
 
   static uint64_t load_le64(const uint8_t* at) {

@@ -33,8 +33,9 @@ struct alignas(64) SeqlockSlot {
 // Copies the slot's ids into out (room for max_ids) and returns their number
 // when the slot holds exactly the key words[0, (length + 7) / 8) of length
 // bytes; 0 otherwise. words: an array of the zero-padded words, or anything
-// that gives word i as words[i].
-template <typename Slot, typename Words>
+// that gives word i as words[i]. Without kIds the ids are not copied (out
+// is unused): the number alone, for a count.
+template <bool kIds = true, typename Slot, typename Words>
 inline uint32_t seqlock_read(Slot& slot, const Words& words, uint32_t length, uint32_t* out) {
   const uint32_t before = AtomicRef<uint32_t>(slot.version).load(std::memory_order_acquire);
   if (before & 1) return 0;
@@ -47,8 +48,10 @@ inline uint32_t seqlock_read(Slot& slot, const Words& words, uint32_t length, ui
     if (AtomicRef<uint64_t>(slot.key[i]).load(std::memory_order_relaxed) != words[i]) return 0;
   }
   const uint32_t count = shape >> 8;
-  for (uint32_t i = 0; i < count && i < Slot::max_ids; i++)
-    out[i] = AtomicRef<uint32_t>(slot.ids[i]).load(std::memory_order_relaxed);
+  if constexpr (kIds) {
+    for (uint32_t i = 0; i < count && i < Slot::max_ids; i++)
+      out[i] = AtomicRef<uint32_t>(slot.ids[i]).load(std::memory_order_relaxed);
+  }
   std::atomic_thread_fence(std::memory_order_acquire);
   if (AtomicRef<uint32_t>(slot.version).load(std::memory_order_relaxed) != before) return 0;
   return count;

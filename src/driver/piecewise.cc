@@ -129,7 +129,7 @@ uint64_t count_pieces(const EncodingHandle& handle, const uint8_t* text, uint64_
     uint32_t ids[SegmentCache::kMaxIds] = {};
     uint64_t count = 0;
     uint64_t at(uint64_t pos) {
-      const uint64_t go_on = walk.at(pos, ids, count, emit);
+      const uint64_t go_on = walk.at<false>(pos, ids, count, emit);
       count = 0;
       return go_on;
     }

@@ -33,8 +33,9 @@ class SegmentWalk {
   // then asks for the one that starts here. On a hit, hands its ids to
   // emit(ids, n) and returns the segment's end, where the walk goes on;
   // otherwise returns start, and the walk encodes the piece (and collects
-  // the ids for the next call).
-  template <typename Emit>
+  // the ids for the next call). Without kIds a hit hands over the number of
+  // its ids alone (emit(nullptr, n)): a count copies none.
+  template <bool kIds = true, typename Emit>
   uint64_t at(uint64_t start, const uint32_t* ids, uint64_t count, Emit emit) {
     if (open_ && start == cut) cache_.put(open_key_, ids, count, random());
     open_ = false;
@@ -55,8 +56,8 @@ class SegmentWalk {
     size_--;
     cut = segment.end;
     if (segment.end - start <= SegmentCache::kMaxBytes) {
-      if (const uint32_t n = cache_.find(segment.key, hit_)) {
-        emit(hit_, n);
+      if (const uint32_t n = cache_.find<kIds>(segment.key, hit_)) {
+        emit(kIds ? hit_ : nullptr, n);
         return segment.end;
       }
       open_ = true;
