@@ -85,6 +85,15 @@ void start_run(EncoderScratch& scratch, uint64_t len, uint64_t capacity) {
   for (uint64_t w = 0; w < words; w++) allowed[w] = ~uint64_t{0};  // words past these: unread
 }
 
+// Rank merging gives the backtracking encoder's ids from the token index
+// alone: for a vocabulary made to merge so, and while its automaton compiles
+// in the background (a vocabulary just built), where the encoder would wait
+// for the compile and hold its caller (a Python caller's interpreter lock
+// with it) for as long.
+bool merges_by_rank(const BytePairEncoding& bpe) {
+  return bpe.merge_by_rank || bpe_forward_compiling(bpe);
+}
+
 }  // namespace
 
 void encoder_init(BacktrackEncoder& e, const BytePairEncoding& bpe, const uint8_t* text,
@@ -132,7 +141,7 @@ void encoder_run(BacktrackEncoder& e) {
 }
 
 std::vector<uint32_t> bpe_encode(const BytePairEncoding& bpe, const uint8_t* text, uint64_t len) {
-  if (bpe.merge_by_rank) {
+  if (merges_by_rank(bpe)) {
     std::vector<uint32_t> ids;
     rank_merge_piece(bpe, text, len, ids);
     return ids;
@@ -144,7 +153,7 @@ std::vector<uint32_t> bpe_encode(const BytePairEncoding& bpe, const uint8_t* tex
 }
 
 uint64_t bpe_count(const BytePairEncoding& bpe, const uint8_t* text, uint64_t len) {
-  if (bpe.merge_by_rank) return bpe_encode(bpe, text, len).size();
+  if (merges_by_rank(bpe)) return bpe_encode(bpe, text, len).size();
   BacktrackEncoder e;
   encoder_init(e, bpe, text, len, default_stack_size(len));
   encoder_run(e);
@@ -153,7 +162,7 @@ uint64_t bpe_count(const BytePairEncoding& bpe, const uint8_t* text, uint64_t le
 
 uint64_t bpe_count_till_limit(const BytePairEncoding& bpe, const uint8_t* text, uint64_t len,
                               uint64_t limit) {
-  if (bpe.merge_by_rank) {
+  if (merges_by_rank(bpe)) {
     const uint64_t count = bpe_count(bpe, text, len);
     return count <= limit ? count : UINT64_MAX;
   }

@@ -69,7 +69,10 @@ int32_t encoder_step(BacktrackEncoder& encoder);
 // Steps until the run is over.
 void encoder_run(BacktrackEncoder& encoder);
 
-// The token ids of the whole text; empty for an empty text.
+// The token ids of the whole text; empty for an empty text. While the
+// automaton compiles in the background (bpe_forward_compiling), these three
+// merge by rank instead: the same ids, without waiting for the compile (and
+// bpe_count_till_limit then counts to the end).
 std::vector<uint32_t> bpe_encode(const BytePairEncoding& bpe, const uint8_t* text, uint64_t len);
 
 // The number of tokens bpe_encode would give, without building the result.

@@ -334,6 +334,22 @@ TEST(PieceIds, EncodeByRankMergeWhileTheAutomatonCompiles) {
     EXPECT_EQ(piecewise_encode(lazy, u8(all), all.size()), want) << pass;
     EXPECT_EQ(piecewise_count(lazy, u8(all), all.size()), want.size()) << pass;
   }
+  // The whole-text encoder (the rule set that does not split, budget
+  // windows, bytes that are no UTF-8) does not wait either.
+  EncodingHandle whole;
+  whole.encoding = lazy.encoding;
+  whole.rule_set = RuleSet::kWhole;
+  whole.tables = &lazy;
+  for (const std::string& text :
+       {all.substr(0, 3000), all.substr(all.size() - 12000), std::string("\xFF\xFEtail \xC3")}) {
+    const std::vector<uint32_t> ids = bpe_encode(source, u8(text), text.size());
+    EXPECT_EQ(bpe_encode(*lazy.encoding, u8(text), text.size()), ids);
+    EXPECT_EQ(piecewise_encode(whole, u8(text), text.size()), ids);
+    EXPECT_EQ(bpe_count(*lazy.encoding, u8(text), text.size()), ids.size());
+    EXPECT_EQ(bpe_count_till_limit(*lazy.encoding, u8(text), text.size(), ids.size()), ids.size());
+    EXPECT_EQ(bpe_count_till_limit(*lazy.encoding, u8(text), text.size(), ids.size() - 1),
+              UINT64_MAX);
+  }
   EXPECT_FALSE(lazy.encoding->forward_ready.load());  // nothing waited for it
   // A mark of another process (a forked child's parent): compiled here.
   lazy.encoding->forward_background.store(bpe_process_mark() + 1);
