@@ -64,7 +64,8 @@ class SegmentCache {
     }
   };
 
-  // segment[0, length), kMinBytes <= length <= kMaxBytes.
+  // segment[0, length), 8 <= length <= kMaxBytes (the walk's are at least
+  // kMinBytes).
   static Key key_of(const uint8_t* segment, uint64_t length) {
     Key key{segment, static_cast<uint32_t>(length), 0};
     // Independent products, summed: eight words cost about what one does in
