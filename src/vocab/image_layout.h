@@ -86,7 +86,10 @@ void visit_image_body(Bpe& bpe, Visitor& visit) {
     visit.array(a.check, states);
   };
   arrays(bpe.forward_automaton);
-  arrays(bpe.forward_automaton_alt);
+  // A record that does not hold its copy of the forward automaton
+  // (alt_shares_forward) is written with the forward arrays in its place;
+  // a record being read never shares.
+  arrays(bpe.alt_shares_forward ? bpe.forward_automaton : bpe.forward_automaton_alt);
   arrays(bpe.reverse_automaton);
 }
 

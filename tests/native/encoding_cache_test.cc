@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "driver/piecewise.h"
 #include "embedded_encodings.h"
 #include "util/joining_thread.h"
 #include "vocab/image.h"
@@ -75,7 +76,18 @@ TEST(EncodingCache, MadeOnceFromTheFirstValidImage) {
   EXPECT_EQ(makers, 1);
   EXPECT_TRUE(encoding_cache_has(index));
   EXPECT_EQ(handles[0]->rule_set, RuleSet::kCl100k);
-  EXPECT_EQ(bpe_to_image(*handles[0]->encoding), bpe_to_image(embedded_encoding(false)));
+  // The copy of the forward automaton is not held, and an image written
+  // from the entry is still the whole image, byte for byte.
+  const BytePairEncoding& entry = *handles[0]->encoding;
+  EXPECT_TRUE(entry.alt_shares_forward);
+  EXPECT_TRUE(entry.forward_automaton_alt.states.empty() &&
+              entry.forward_automaton_alt.base.empty());
+  EXPECT_EQ(entry.forward_automaton_alt.kind, kForwardAltAutomaton);
+  EXPECT_EQ(bpe_to_image(entry), bpe_to_image(embedded_encoding(false)));
+  const std::string text = "The copy, not held: \xE4\xB8\xAD\xE6\x96\x87 text_with_ids = 12345;\n";
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  EXPECT_EQ(piecewise_encode(*handles[0], bytes, text.size()),
+            piecewise_encode(embedded_handle("cl100k_base"), bytes, text.size()));
 
   // Made: later calls read no paths and report nothing.
   EncodingMade again;
