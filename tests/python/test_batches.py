@@ -321,10 +321,12 @@ def test_ctrl_c_stops_long_calls(call):
 def test_long_texts_let_other_threads_run(tok, call):
     # A long text is encoded without the interpreter lock: a Python thread
     # makes progress during the call, and the results are those of the text.
-    words = " ".join("w%d" % i for i in range(20_000))
+    # The timed call is the text's first (words no other test makes), so
+    # that no cache shortens it; only progress at all is asked for, never an
+    # amount, which would depend on the speed of the machine and the build.
+    words = " ".join("w%d%s" % (i, call) for i in range(20_000))
     text = (words + "\n") * size(100, 10)
     args = (text, 10**9) if call == "count_till_limit" else (text,)
-    expected = getattr(tok, call)(*args)
     progress = [0]
     stop = False
 
@@ -337,12 +339,15 @@ def test_long_texts_let_other_threads_run(tok, call):
     try:
         time.sleep(0.05)
         before = progress[0]
-        assert getattr(tok, call)(*args) == expected
+        got = getattr(tok, call)(*args)
         during = progress[0] - before
     finally:
         stop = True
         spinner.join()
-    assert during > 1000
+    assert during > 0
+    assert got == getattr(tok, call)(*args)
+    if call != "encode":
+        assert got == len(tok.encode(text))
 
 
 def test_long_writable_buffers_are_read_as_they_were(tok):
