@@ -65,10 +65,7 @@ void bpe_compile_forward(const BytePairEncoding& bpe) {
   // nothing reads these fields, and only this lock's holder writes them.
   auto& record = const_cast<BytePairEncoding&>(bpe);
   record.forward_automaton = automaton_compile(record.forward_pending->trie, kForwardAutomaton);
-  if (record.forward_pending->copy_alt) {
-    record.forward_automaton_alt = record.forward_automaton;
-    record.forward_automaton_alt.kind = kForwardAltAutomaton;
-  }
+  if (record.forward_pending->copy_alt) bpe_alt_from_forward(record);
   record.forward_pending.reset();
   // As handle_finish asks for the rest (vocab/encoding_handle.cc).
   automaton_advise_huge_pages(record.forward_automaton);
@@ -244,12 +241,9 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
   } else {
     join_forward();
   }
-  // Two identical automata from the forward trie; only kind 0 is queried.
-  // (A pending one is copied when compiled.)
-  if (all && joined) {
-    bpe->forward_automaton_alt = bpe->forward_automaton;
-    bpe->forward_automaton_alt.kind = kForwardAltAutomaton;
-  }
+  // Two identical automata from the forward trie; only kind 0 is queried and
+  // held. (A pending one gets its copy's counts when compiled.)
+  if (all && joined) bpe_alt_from_forward(*bpe);
 
   if (reverse_worker.joinable()) {
     reverse_worker.join();

@@ -4,25 +4,14 @@
 
 namespace velkan {
 
-void bpe_share_forward_copy(BytePairEncoding& bpe) {
+void bpe_alt_from_forward(BytePairEncoding& bpe) {
   TokenAutomaton& alt = bpe.forward_automaton_alt;
   const TokenAutomaton& forward = bpe.forward_automaton;
-  if (bpe.alt_shares_forward || !bpe.forward_ready.load(std::memory_order_acquire)) return;
-  const auto same = [](const auto& x, const auto& y) {
-    return x.size() == y.size() &&
-           (x.empty() || std::memcmp(x.data(), y.data(), x.size() * sizeof(x[0])) == 0);
-  };
-  if (alt.size != forward.size || alt.state_count != forward.state_count ||
-      alt.output_count != forward.output_count || alt.states.empty() ||
-      !same(alt.states, forward.states) || !same(alt.outputs, forward.outputs) ||
-      !same(alt.base, forward.base) || !same(alt.check, forward.check)) {
-    return;
-  }
-  // Swapped out rather than cleared, so that the memory goes back.
-  std::vector<AutomatonState>().swap(alt.states);
-  std::vector<AutomatonOutput>().swap(alt.outputs);
-  std::vector<int32_t>().swap(alt.base);
-  std::vector<int32_t>().swap(alt.check);
+  alt = TokenAutomaton{};
+  alt.size = forward.size;
+  alt.state_count = forward.state_count;
+  alt.output_count = forward.output_count;
+  alt.kind = kForwardAltAutomaton;
   bpe.alt_shares_forward = true;
 }
 

@@ -61,8 +61,9 @@ struct BytePairEncoding {
   TokenAutomaton forward_automaton_alt;  // kForwardAltAutomaton: a copy of the forward one
   TokenAutomaton reverse_automaton;      // kReverseAutomaton: the tokens reversed
   // forward_automaton_alt's arrays are forward_automaton's and are not held
-  // (bpe_share_forward_copy): its counts and kind stay, and an image written
-  // from the record carries the forward arrays in its place.
+  // (bpe_alt_from_forward, and the image reader when they are equal): its
+  // counts and kind stay, and an image written from the record carries the
+  // forward arrays in its place.
   bool alt_shares_forward = false;
   std::vector<int32_t> next_prefix;  // longest proper prefix token, -1 if none
   // Every id in the order of token_byte_values (gaps first; core/byte_order.h),
@@ -113,11 +114,10 @@ bool bpe_compile_forward_in_background(std::shared_ptr<const BytePairEncoding> b
 // it meanwhile (driver/piece_ids.h).
 bool bpe_forward_compiling(const BytePairEncoding& bpe);
 
-// Frees forward_automaton_alt's arrays when they equal forward_automaton's,
-// which nothing queries (alt_shares_forward): cl100k_base 11.1 MiB,
-// o200k_base 21.6 MiB of every process's resident memory. For a record
-// whose forward automaton is ready, before it is shared.
-void bpe_share_forward_copy(BytePairEncoding& bpe);
+// Makes forward_automaton_alt the copy of forward_automaton that is not held
+// (alt_shares_forward): its counts and kind, no arrays. Nothing queries the
+// copy, and holding it would cost cl100k_base 11.1 MiB, o200k_base 21.6 MiB.
+void bpe_alt_from_forward(BytePairEncoding& bpe);
 
 // A mark of this process, told apart from its forked children's: a compile
 // a parent runs in the background is not running in the child.

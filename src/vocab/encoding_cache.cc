@@ -85,7 +85,6 @@ const EncodingHandle& encoding_cache_get(size_t index, std::span<const std::stri
   const VocabularyInfo& info = vocabularies()[index];
   EncodingMade report;
   BytePairEncodingPtr encoding = load_or_build(info, image_paths, report);
-  bpe_share_forward_copy(*encoding);
   auto handle = std::make_unique<EncodingHandle>();
   handle->encoding = encoding.get();
   handle_finish(*handle);

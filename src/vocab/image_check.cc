@@ -252,7 +252,8 @@ bool check_splits_are_constructions(const BytePairEncoding& bpe) {
 // (1) the two automata that need a full check, forward and reverse, are
 // checked on a second thread while this one checks the other tables, and (2)
 // the kind 1 automaton, when its arrays equal those of kind 0 (as every
-// writer makes them), passes exactly when kind 0 does, since the checks read
+// writer makes them) or are kind 0's (alt_shares_forward), passes exactly
+// when kind 0 does, since the checks read
 // the kind only to compare it; any other kind 1 automaton gets the full
 // check. Checks that index by ids another check vouches for still run after
 // it: the splits' replay after the index, split and prefix checks, the
@@ -294,7 +295,11 @@ bool bpe_check_tables(const BytePairEncoding& bpe) {
   if (failure) std::rethrow_exception(failure);
   if (!tables_ok || !forward_ok || !reverse_ok) return false;
   const TokenAutomaton& alt = bpe.forward_automaton_alt;
-  const bool alt_ok = same_arrays(alt, bpe_forward_automaton(bpe))
+  const TokenAutomaton& forward = bpe_forward_automaton(bpe);
+  const bool shared = bpe.alt_shares_forward && alt.size == forward.size &&
+                      alt.state_count == forward.state_count &&
+                      alt.output_count == forward.output_count;
+  const bool alt_ok = (shared || same_arrays(alt, forward))
                           ? alt.kind == kForwardAltAutomaton
                           : check_automaton(bpe, alt, kForwardAltAutomaton);
   return alt_ok && check_prefixes_are_longest(bpe);

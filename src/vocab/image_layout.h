@@ -86,10 +86,18 @@ void visit_image_body(Bpe& bpe, Visitor& visit) {
     visit.array(a.check, states);
   };
   arrays(bpe.forward_automaton);
-  // A record that does not hold its copy of the forward automaton
-  // (alt_shares_forward) is written with the forward arrays in its place;
-  // a record being read never shares.
-  arrays(bpe.alt_shares_forward ? bpe.forward_automaton : bpe.forward_automaton_alt);
+  // The copy of the forward automaton: visit.copy(array, of, count) is told
+  // which forward array it should equal, so that a reader can compare it
+  // there instead of holding it. A record that does not hold it
+  // (alt_shares_forward) is written with the forward arrays in its place.
+  auto& alt = bpe.alt_shares_forward ? bpe.forward_automaton : bpe.forward_automaton_alt;
+  const auto& forward = bpe.forward_automaton;
+  const auto alt_states = static_cast<uint64_t>(bpe.forward_automaton_alt.state_count);
+  visit.copy(alt.states, forward.states, alt_states);
+  visit.copy(alt.outputs, forward.outputs,
+             static_cast<uint64_t>(bpe.forward_automaton_alt.output_count));
+  visit.copy(alt.base, forward.base, alt_states);
+  visit.copy(alt.check, forward.check, alt_states);
   arrays(bpe.reverse_automaton);
 }
 
@@ -103,6 +111,10 @@ struct ImageSizer {
   }
   template <typename T>
   void array(const std::vector<T>&, uint64_t count) {
+    size += count * sizeof(T);
+  }
+  template <typename T>
+  void copy(const std::vector<T>&, const std::vector<T>&, uint64_t count) {
     size += count * sizeof(T);
   }
 };

@@ -2,8 +2,11 @@
 // image_layout.h, each read straight into the record (from memory or from a
 // file), digested on the way when there is a known digest to compare. An
 // image with the known digest of its vocabulary is the one construction
-// writes and skips the table checks; any other is checked in full.
+// writes and skips the table checks; any other is checked in full. The copy
+// of the forward automaton is compared on the way and, as every writer
+// makes it, not held.
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -62,7 +65,59 @@ struct Reader {
     values.resize(static_cast<size_t>(count));
     if (count != 0) read(values.data(), static_cast<size_t>(count) * sizeof(T));
   }
+
+  // An array that should equal one already read (the copy of the forward
+  // automaton): compared with it a piece at a time and not held, so that
+  // the copy costs no memory. At the first difference, and for every copy
+  // array after it, it is held after all (copies_differ).
+  template <typename T>
+  void copy(std::vector<T>& values, const std::vector<T>& of, uint64_t count) {
+    if (!ok) return;
+    if (copies_differ || of.size() != count) {
+      copies_differ = true;
+      array(values, count);
+      return;
+    }
+    const size_t total = static_cast<size_t>(count) * sizeof(T);
+    const auto* expected = reinterpret_cast<const uint8_t*>(of.data());
+    if (piece.empty()) piece.resize(size_t{1} << 16);
+    for (size_t done = 0; done < total;) {
+      const size_t n = std::min(piece.size(), total - done);
+      read(piece.data(), n);
+      if (!ok) return;
+      if (std::memcmp(piece.data(), expected + done, n) != 0) {
+        copies_differ = true;
+        values.resize(static_cast<size_t>(count));
+        auto* out = reinterpret_cast<uint8_t*>(values.data());
+        std::memcpy(out, expected, done);
+        std::memcpy(out + done, piece.data(), n);
+        read(out + done + n, total - done - n);
+        return;
+      }
+      done += n;
+    }
+  }
+
+  bool copies_differ = false;
+  std::vector<uint8_t> piece;
 };
+
+// After the body: a copy whose arrays all equal the forward ones is not
+// held (alt_shares_forward); one that differs gets the arrays it was not
+// given, since they equal the forward ones.
+void settle_forward_copy(BytePairEncoding& bpe, bool copies_differ) {
+  TokenAutomaton& alt = bpe.forward_automaton_alt;
+  const TokenAutomaton& forward = bpe.forward_automaton;
+  if (!copies_differ) {
+    bpe.alt_shares_forward = true;
+    return;
+  }
+  const auto states = static_cast<size_t>(alt.state_count);
+  if (alt.states.size() != states) alt.states = forward.states;
+  if (alt.outputs.size() != static_cast<size_t>(alt.output_count)) alt.outputs = forward.outputs;
+  if (alt.base.size() != states) alt.base = forward.base;
+  if (alt.check.size() != states) alt.check = forward.check;
+}
 
 template <typename Source>
 BytePairEncodingPtr load_image(const uint8_t* token_bytes, const uint32_t* token_starts,
@@ -89,6 +144,7 @@ BytePairEncodingPtr load_image(const uint8_t* token_bytes, const uint32_t* token
   bpe->token_starts.assign(token_starts, token_starts + n + 1);
   visit_image_body(*bpe, r);
   if (!r.ok) return nullptr;
+  settle_forward_copy(*bpe, r.copies_differ);
   // Checking costs more than loading; the image construction writes needs
   // none.
   const bool known_image = have_known && r.digest.finish() == known;

@@ -23,6 +23,10 @@ struct Writer {
     if (bytes != 0) std::memcpy(out, values.data(), bytes);
     out += bytes;
   }
+  template <typename T>
+  void copy(const std::vector<T>& values, const std::vector<T>&, uint64_t count) {
+    array(values, count);
+  }
 };
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "core/build.h"
 #include "embedded_encodings.h"
 #include "vocab/encoding_handle.h"
+#include "vocab/image_layout.h"
 #include "vocab/registry.h"
 
 namespace velkan {
@@ -231,10 +232,23 @@ TEST_P(Image, RefusesConsistentButWrongTables) {
 // The kind 1 automaton is checked by comparison with kind 0 when its arrays
 // are equal, and in full otherwise: either way a wrong one is refused.
 TEST_P(Image, ChecksTheSecondForwardAutomaton) {
-  auto loaded = [&] { return load(GetParam(), image_of(GetParam())); };
+  // Loaded as every writer makes it, the copy is not held; here it is.
+  auto loaded = [&] {
+    BytePairEncodingPtr bpe = load(GetParam(), image_of(GetParam()));
+    const int32_t kind = bpe->forward_automaton_alt.kind;
+    bpe->forward_automaton_alt = bpe->forward_automaton;
+    bpe->forward_automaton_alt.kind = kind;
+    bpe->alt_shares_forward = false;
+    return bpe;
+  };
   {
     BytePairEncodingPtr bpe = loaded();
     bpe->forward_automaton_alt.kind = 0;  // equal arrays, wrong kind
+    EXPECT_FALSE(bpe_check_tables(*bpe));
+  }
+  {
+    BytePairEncodingPtr bpe = load(GetParam(), image_of(GetParam()));
+    bpe->forward_automaton_alt.kind = 0;  // not held, wrong kind
     EXPECT_FALSE(bpe_check_tables(*bpe));
   }
   {
@@ -251,6 +265,87 @@ TEST_P(Image, ChecksTheSecondForwardAutomaton) {
     EXPECT_FALSE(bpe_check_tables(*bpe));
   }
   EXPECT_TRUE(bpe_check_tables(*loaded()));
+}
+
+// Where the arrays of the copy of the forward automaton start in an image
+// (states, outputs, base, check).
+struct CopyOffsets {
+  uint64_t at = 0;
+  std::vector<size_t> copies;
+  template <typename T>
+  void field(const T&) {
+    at += sizeof(T);
+  }
+  template <typename T>
+  void array(const std::vector<T>&, uint64_t count) {
+    at += count * sizeof(T);
+  }
+  template <typename T>
+  void copy(const std::vector<T>&, const std::vector<T>&, uint64_t count) {
+    copies.push_back(static_cast<size_t>(at));
+    at += count * sizeof(T);
+  }
+};
+
+// The reader compares the copy with the forward automaton instead of
+// holding it; a copy that differs anywhere is held whole, and checked in
+// full: a valid one loads back to the image it came from, a wrong one is
+// refused.
+TEST_P(Image, SecondForwardAutomatonIsComparedNotHeld) {
+  const std::vector<uint8_t>& good = image_of(GetParam());
+  CopyOffsets where;
+  visit_image_header(embedded_encoding(GetParam()), where);
+  visit_image_body(embedded_encoding(GetParam()), where);
+  ASSERT_EQ(where.copies.size(), 4u);
+  for (auto loader : {load, load_known}) {
+    BytePairEncodingPtr bpe = loader(GetParam(), good);
+    ASSERT_NE(bpe, nullptr);
+    const TokenAutomaton& alt = bpe->forward_automaton_alt;
+    EXPECT_TRUE(bpe->alt_shares_forward);
+    EXPECT_TRUE(alt.states.empty() && alt.outputs.empty() && alt.base.empty() && alt.check.empty());
+  }
+
+  // A free slot's base is read by no transition, so another value is a
+  // valid copy that differs: near the start, in the middle, at the end.
+  const TokenAutomaton& forward = embedded_encoding(GetParam()).forward_automaton;
+  std::vector<int32_t> free_slots;
+  for (int32_t s = 1; s < forward.size; s++) {
+    if (forward.check[ix(s)] == -1 && forward.base[ix(s)] < forward.size - 256)
+      free_slots.push_back(s);
+  }
+  ASSERT_GT(free_slots.size(), 3u);
+  for (int32_t s : {free_slots.front(), free_slots[free_slots.size() / 2], free_slots.back()}) {
+    std::vector<uint8_t> image = good;
+    const int32_t moved = forward.base[ix(s)] + 1;
+    std::memcpy(image.data() + where.copies[2] + 4 * ix(s), &moved, 4);
+    for (auto loader : {load, load_known}) {
+      BytePairEncodingPtr bpe = loader(GetParam(), image);
+      ASSERT_NE(bpe, nullptr) << "slot " << s;
+      const TokenAutomaton& alt = bpe->forward_automaton_alt;
+      EXPECT_FALSE(bpe->alt_shares_forward);
+      EXPECT_EQ(alt.base[ix(s)], moved);
+      EXPECT_EQ(alt.check, forward.check);
+      ASSERT_EQ(alt.states.size(), forward.states.size());
+      ASSERT_EQ(alt.outputs.size(), forward.outputs.size());
+      EXPECT_EQ(std::memcmp(alt.states.data(), forward.states.data(),
+                            alt.states.size() * sizeof(AutomatonState)),
+                0);
+      EXPECT_EQ(std::memcmp(alt.outputs.data(), forward.outputs.data(),
+                            alt.outputs.size() * sizeof(AutomatonOutput)),
+                0);
+      EXPECT_EQ(bpe_to_image(*bpe), image) << "slot " << s;
+    }
+  }
+
+  // The first value of each array made wrong: a first state that fails,
+  // a first output that is not zero, bases and checks out of range.
+  for (size_t k = 0; k < 4; k++) {
+    std::vector<uint8_t> image = good;
+    const uint32_t wrong = 0x7FFFFFF0u;
+    std::memcpy(image.data() + where.copies[k], &wrong, 4);
+    EXPECT_EQ(load(GetParam(), image), nullptr) << "array " << k;
+    EXPECT_EQ(load_known(GetParam(), image), nullptr) << "array " << k;
+  }
 }
 
 // The 128-bit multiply-rotate digest images were once recognised by. Every
