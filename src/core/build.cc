@@ -131,6 +131,14 @@ bool bpe_construction_split(const BytePairEncoding& bpe, uint32_t i, uint32_t& l
   return false;
 }
 
+TokenAutomaton bpe_reverse_automaton(const BytePairEncoding& bpe) {
+  TrieBuilder reverse = trie_new(kReverseTrie);
+  for (uint32_t id = 0; id < bpe.num_tokens; id++) {
+    trie_insert_token(reverse, bpe.token_data(id), bpe.token_length(id), static_cast<int32_t>(id));
+  }
+  return automaton_compile(reverse, kReverseAutomaton);
+}
+
 BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_starts, uint32_t n,
                               BuildAutomata automata, ForwardCompile compile) {
   auto bpe = std::make_unique<BytePairEncoding>();
@@ -152,12 +160,7 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
   std::exception_ptr reverse_failure;
   auto make_reverse = [&] {
     try {
-      TrieBuilder reverse = trie_new(kReverseTrie);
-      for (uint32_t id = 0; id < n; id++) {
-        trie_insert_token(reverse, tokens.token_data(id), tokens.token_length(id),
-                          static_cast<int32_t>(id));
-      }
-      reverse_automaton = automaton_compile(reverse, kReverseAutomaton);
+      reverse_automaton = bpe_reverse_automaton(tokens);
     } catch (...) {
       reverse_failure = std::current_exception();
     }

@@ -39,6 +39,10 @@ BytePairEncodingPtr bpe_build(const uint8_t* token_bytes, const uint32_t* token_
                               BuildAutomata automata = BuildAutomata::kAll,
                               ForwardCompile compile = ForwardCompile::kInBuild);
 
+// The reverse automaton of bpe's tokens, compiled (what a build of all
+// automata holds as bpe.reverse_automaton; about 0.5 s for cl100k_base).
+TokenAutomaton bpe_reverse_automaton(const BytePairEncoding& bpe);
+
 // The split construction gives token i: the first prefix p on its prefix
 // chain whose remainder r is a token, with p and r older than i and allowed
 // side by side as the pair table stood before token i (merges of ids i and

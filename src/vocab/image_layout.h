@@ -66,6 +66,17 @@ void visit_image_header(Bpe& bpe, Visitor& visit) {
   counts(bpe.reverse_automaton);
 }
 
+// Calls visit.array(vector, count) for each array of automaton a (Automaton is
+// TokenAutomaton or const TokenAutomaton), with the counts a's fields give.
+template <typename Automaton, typename Visitor>
+void visit_automaton_arrays(Automaton& a, Visitor& visit) {
+  const auto states = static_cast<uint64_t>(a.state_count);
+  visit.array(a.states, states);
+  visit.array(a.outputs, static_cast<uint64_t>(a.output_count));
+  visit.array(a.base, states);
+  visit.array(a.check, states);
+}
+
 // Calls visit.array(vector, count) for each body array of bpe in image order,
 // with the count its header fields give (automaton counts must not be
 // negative).
@@ -78,14 +89,7 @@ void visit_image_body(Bpe& bpe, Visitor& visit) {
   visit.array(bpe.byte_order, n);
   visit.array(bpe.token_index.entries, uint64_t{bpe.token_index.capacity});
   visit.array(bpe.pair_table.entries, uint64_t{bpe.pair_table.capacity});
-  auto arrays = [&visit](auto& a) {
-    const auto states = static_cast<uint64_t>(a.state_count);
-    visit.array(a.states, states);
-    visit.array(a.outputs, static_cast<uint64_t>(a.output_count));
-    visit.array(a.base, states);
-    visit.array(a.check, states);
-  };
-  arrays(bpe.forward_automaton);
+  visit_automaton_arrays(bpe.forward_automaton, visit);
   // The copy of the forward automaton: visit.copy(array, of, count) is told
   // which forward array it should equal, so that a reader can compare it
   // there instead of holding it. A record that does not hold it
@@ -98,7 +102,10 @@ void visit_image_body(Bpe& bpe, Visitor& visit) {
              static_cast<uint64_t>(bpe.forward_automaton_alt.output_count));
   visit.copy(alt.base, forward.base, alt_states);
   visit.copy(alt.check, forward.check, alt_states);
-  arrays(bpe.reverse_automaton);
+  // The reverse automaton, which nothing queries: visit.unheld(a) lets a
+  // reader digest it without holding it and a writer write one compiled
+  // again for a record that does not hold it (reverse_held).
+  visit.unheld(bpe.reverse_automaton);
 }
 
 // The length of the image of a record whose header fields are set, in 64
@@ -117,6 +124,7 @@ struct ImageSizer {
   void copy(const std::vector<T>&, const std::vector<T>&, uint64_t count) {
     size += count * sizeof(T);
   }
+  void unheld(const TokenAutomaton& a) { visit_automaton_arrays(a, *this); }
 };
 
 inline uint64_t image_size(const BytePairEncoding& bpe) {

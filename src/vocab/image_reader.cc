@@ -4,7 +4,7 @@
 // image with the known digest of its vocabulary is the one construction
 // writes and skips the table checks; any other is checked in full. The copy
 // of the forward automaton is compared on the way and, as every writer
-// makes it, not held.
+// makes it, not held; nor is the known image's reverse automaton.
 
 #include <algorithm>
 #include <cstring>
@@ -62,8 +62,32 @@ struct Reader {
   template <typename T>
   void array(std::vector<T>& values, uint64_t count) {
     if (!ok) return;
+    if (passing) {
+      pass(static_cast<size_t>(count) * sizeof(T));
+      return;
+    }
     values.resize(static_cast<size_t>(count));
     if (count != 0) read(values.data(), static_cast<size_t>(count) * sizeof(T));
+  }
+
+  // Reads n bytes a piece at a time, digesting them, and keeps none.
+  void pass(size_t n) {
+    if (piece.empty()) piece.resize(size_t{1} << 16);
+    while (ok && n != 0) {
+      const size_t k = std::min(piece.size(), n);
+      read(piece.data(), k);
+      n -= k;
+    }
+  }
+
+  // The reverse automaton: when there is a digest to compare, only digested
+  // (passed_from is where it starts); the loader reads it after all if the
+  // digest is not the known one.
+  void unheld(TokenAutomaton& a) {
+    passed_from = pos;
+    passing = digesting;
+    visit_automaton_arrays(a, *this);
+    passing = false;
   }
 
   // An array that should equal one already read (the copy of the forward
@@ -99,6 +123,8 @@ struct Reader {
   }
 
   bool copies_differ = false;
+  bool passing = false;
+  uint64_t passed_from = 0;
   std::vector<uint8_t> piece;
 };
 
@@ -146,9 +172,20 @@ BytePairEncodingPtr load_image(const uint8_t* token_bytes, const uint32_t* token
   if (!r.ok) return nullptr;
   settle_forward_copy(*bpe, r.copies_differ);
   // Checking costs more than loading; the image construction writes needs
-  // none.
+  // none, and its reverse automaton, which construction compiles again
+  // exactly alike, is not held.
   const bool known_image = have_known && r.digest.finish() == known;
-  if (!known_image && !bpe_check_tables(*bpe)) return nullptr;
+  if (known_image) {
+    bpe->reverse_held = false;
+    return bpe;
+  }
+  if (have_known) {
+    Reader<Source> again(source, false);
+    again.pos = r.passed_from;
+    visit_automaton_arrays(bpe->reverse_automaton, again);
+    if (!again.ok) return nullptr;
+  }
+  if (!bpe_check_tables(*bpe)) return nullptr;
   return bpe;
 }
 

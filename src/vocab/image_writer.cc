@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "core/build.h"
 #include "vocab/image.h"
 #include "vocab/image_layout.h"
 
@@ -27,6 +28,8 @@ struct Writer {
   void copy(const std::vector<T>& values, const std::vector<T>&, uint64_t count) {
     array(values, count);
   }
+  void unheld(const TokenAutomaton& a) { visit_automaton_arrays(reverse ? *reverse : a, *this); }
+  const TokenAutomaton* reverse = nullptr;  // compiled again, when the record holds none
 };
 
 }  // namespace
@@ -36,6 +39,11 @@ std::vector<uint8_t> bpe_to_image(const BytePairEncoding& bpe) {
   (void)bpe_forward_automaton(bpe);
   std::vector<uint8_t> image(static_cast<size_t>(image_size(bpe)));
   Writer writer{image.data()};
+  TokenAutomaton reverse;
+  if (!bpe.reverse_held) {
+    reverse = bpe_reverse_automaton(bpe);
+    writer.reverse = &reverse;
+  }
   visit_image_header(bpe, writer);
   visit_image_body(bpe, writer);
   return image;

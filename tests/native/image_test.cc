@@ -101,6 +101,14 @@ TEST_P(Image, LoadsBackToAnEqualRecord) {
     EXPECT_EQ(loaded->token_bytes, built.token_bytes);
     EXPECT_EQ(loaded->token_starts, built.token_starts);
     EXPECT_EQ(loaded->forward_automaton.size, loaded->forward_automaton.state_count);
+    // The known image's reverse automaton is digested, not held; written
+    // out, it is compiled again byte for byte. Any other image's is checked
+    // and held.
+    const TokenAutomaton& reverse = loaded->reverse_automaton;
+    EXPECT_EQ(loaded->reverse_held, loader == load);
+    EXPECT_EQ(reverse.states.empty() && reverse.base.empty() && reverse.outputs.empty(),
+              loader == load_known);
+    EXPECT_EQ(reverse.state_count, built.reverse_automaton.state_count);
   }
 }
 
@@ -285,6 +293,7 @@ struct CopyOffsets {
     copies.push_back(static_cast<size_t>(at));
     at += count * sizeof(T);
   }
+  void unheld(const TokenAutomaton& a) { visit_automaton_arrays(a, *this); }
 };
 
 // The reader compares the copy with the forward automaton instead of
