@@ -54,9 +54,11 @@ struct BytePairEncoding {
   std::vector<uint32_t> split_right;
   PairTable pair_table;  // (left, right) -> merged
   // The three automata (AutomatonKind). Only the forward one is queried; the
-  // image format and the design keep all three, and loaded images are checked
-  // against all three. Each takes 24 bytes per state and 12 per output:
-  // cl100k_base 11.1, 11.1 and 9.8 MiB, o200k_base 21.6, 21.6 and 24.7 MiB.
+  // image format keeps all three, and images are checked against all three.
+  // Each takes 24 bytes per state and 12 per output: cl100k_base 11.1, 11.1
+  // and 9.8 MiB, o200k_base 21.6, 21.6 and 24.7 MiB. A record loaded from a
+  // known image holds the forward one alone (alt_shares_forward,
+  // reverse_held).
   TokenAutomaton forward_automaton;      // kForwardAutomaton
   TokenAutomaton forward_automaton_alt;  // kForwardAltAutomaton: a copy of the forward one
   TokenAutomaton reverse_automaton;      // kReverseAutomaton: the tokens reversed
