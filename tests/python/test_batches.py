@@ -321,29 +321,38 @@ def test_ctrl_c_stops_long_calls(call):
 def test_long_texts_let_other_threads_run(tok, call):
     # A long text is encoded without the interpreter lock: a Python thread
     # makes progress during the call, and the results are those of the text.
-    # The timed call is the text's first (words no other test makes), so
-    # that no cache shortens it; only progress at all is asked for, never an
-    # amount, which would depend on the speed of the machine and the build.
-    words = " ".join("w%d%s" % (i, call) for i in range(20_000))
-    text = (words + "\n") * size(100, 10)
-    args = (text, 10**9) if call == "count_till_limit" else (text,)
+    # The switch interval is made longer than any such call, so that a call
+    # holding the lock lets the other thread run only after it returns, and
+    # then not before `during` is read; the other thread gives the lock up
+    # at every step, so the caller gets it back at once. Each try is a text's
+    # first call (words no other test makes), so that no cache shortens it; a
+    # try in which the machine gave the thread no time at all is made again.
+    # No amount of progress is asked for: it would depend on the machine.
     progress = [0]
-    stop = False
+    stop = threading.Event()
 
     def spin():
-        while not stop:
+        while not stop.wait(0.001):
             progress[0] += 1
 
+    interval = sys.getswitchinterval()
     spinner = threading.Thread(target=spin)
+    sys.setswitchinterval(10.0)
     spinner.start()
     try:
-        time.sleep(0.05)
-        before = progress[0]
-        got = getattr(tok, call)(*args)
-        during = progress[0] - before
+        for attempt in range(5):
+            words = " ".join("w%d%s%d" % (i, call, attempt) for i in range(20_000))
+            text = (words + "\n") * size(100, 10)
+            args = (text, 10**9) if call == "count_till_limit" else (text,)
+            before = progress[0]
+            got = getattr(tok, call)(*args)
+            during = progress[0] - before
+            if during > 0:
+                break
     finally:
-        stop = True
+        stop.set()
         spinner.join()
+        sys.setswitchinterval(interval)
     assert during > 0
     assert got == getattr(tok, call)(*args)
     if call != "encode":
