@@ -74,6 +74,24 @@ class HugePageBuffer {
   std::unique_ptr<uint8_t[], Release> memory_;
 };
 
+// Asks that the whole huge pages inside [data, data + bytes), memory not yet
+// written, be huge pages when they are first written: the faults then give
+// huge pages at once, where collapsing 4 KiB pages later
+// (advise_huge_pages) copies them.
+inline void prefer_huge_pages(const void* data, size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  const uintptr_t start = reinterpret_cast<uintptr_t>(data);
+  const uintptr_t first =
+      (start + HugePageBuffer::kHugePage - 1) & ~(HugePageBuffer::kHugePage - 1);
+  const uintptr_t last = (start + bytes) & ~(HugePageBuffer::kHugePage - 1);
+  if (last <= first) return;
+  madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);  // a hint
+#else
+  (void)data;
+  (void)bytes;
+#endif
+}
+
 // Asks that the whole huge pages inside [data, data + bytes) be huge pages,
 // now: memory already written (a loaded vocabulary's arrays) is collapsed in
 // place, its contents kept. Nothing happens where unsupported, or when the

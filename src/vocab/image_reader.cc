@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 
+#include "util/huge_pages.h"
 #include "vocab/image.h"
 #include "vocab/image_layout.h"
 
@@ -66,8 +67,15 @@ struct Reader {
       pass(static_cast<size_t>(count) * sizeof(T));
       return;
     }
+    const size_t bytes = static_cast<size_t>(count) * sizeof(T);
+    if (bytes >= HugePageBuffer::kHugePage) {
+      // The large arrays go on huge pages (vocab/encoding_handle.cc): asked
+      // for before the first write, they need no copy to collapse later.
+      values.reserve(static_cast<size_t>(count));
+      prefer_huge_pages(values.data(), bytes);
+    }
     values.resize(static_cast<size_t>(count));
-    if (count != 0) read(values.data(), static_cast<size_t>(count) * sizeof(T));
+    if (count != 0) read(values.data(), bytes);
   }
 
   // Reads n bytes a piece at a time, digesting them, and keeps none.
