@@ -137,14 +137,14 @@ VOCABULARIES: dict[str, VocabularyFacts] = {
             short="r50k",
             rank_sha256="306cd27f03c1a714eca7108e03d66b7dc042abe8c258b44c199a7ed9838dd930",
             rule_set="r50k",
-            image_digest="8e0fdbb7c69794286b0481d1b9dd4bdf306b9bf5097e70e48e6a097805c877ef",
+            image_digest="43da17edd1e2f3104cce40d8c601f86faef1904e2c43e8647e782d1426a4d07a",
         ),
         VocabularyFacts(
             name="p50k_base",
             short="p50k",
             rank_sha256="94b5ca7dff4d00767bc256fdd1b27e5b17361d7b8a5f968547f9f23eb70d2069",
             rule_set="r50k",
-            image_digest="e2362c43feb05be2361a7388e9e839d24df79ef04afbb9e2c1ea22b65729f952",
+            image_digest="9234dcfc270f0f6b911dfb6b79f19d3e413774440fbb367d0cf57136c4a01b0f",
             base="r50k_base",
         ),
         VocabularyFacts(
@@ -152,14 +152,14 @@ VOCABULARIES: dict[str, VocabularyFacts] = {
             short="cl100k",
             rank_sha256="223921b76ee99bde995b7ff738513eef100fb51d18c93597a113bcffe865b2a7",
             rule_set="cl100k",
-            image_digest="29f9c9e089ac26de8a59aa79bc81e0d8e0b0005a848ce5f2f264f9145bf6da91",
+            image_digest="a700f3e7cbbc9a5f347430696402aec6815545093090a8f02310d179407cfb97",
         ),
         VocabularyFacts(
             name="o200k_base",
             short="o200k",
             rank_sha256="446a9538cb6c348e3516120d7c08b09f57c36495e2acfffe59a5bf8b0cfb1a2d",
             rule_set="o200k",
-            image_digest="bfa2ecd29458f6f372a34bdde40544e0fc608b89b57975daf5ed4025534b4e18",
+            image_digest="681a39c57106533fe9feaa5950c10ebfb21e8bea5b1d07c79f0ba26b73e825e3",
         ),
     ]
 }

@@ -1,8 +1,10 @@
 // The digest that recognises the image construction writes: BLAKE3-256 of the
-// image's bytes (third_party/blake3). Only an image with the known digest of
-// its vocabulary is loaded without the table checks, so the digest must be one
-// nobody can steer to a chosen value: a forged image would otherwise load
-// unchecked and give wrong ids or crash the encoder.
+// image's header and held part (third_party/blake3; image_held_size in
+// image_layout.h). Only an image with the known digest of its vocabulary is
+// loaded without the table checks, so the digest must be one nobody can steer
+// to a chosen value: a forged image would otherwise load unchecked and give
+// wrong ids or crash the encoder. The part after it, which no record loaded
+// that way holds, is not read at all.
 
 #ifndef VELKAN_VOCAB_IMAGE_DIGEST_H_
 #define VELKAN_VOCAB_IMAGE_DIGEST_H_

@@ -77,11 +77,18 @@ void visit_automaton_arrays(Automaton& a, Visitor& visit) {
   visit.array(a.check, states);
 }
 
-// Calls visit.array(vector, count) for each body array of bpe in image order,
-// with the count its header fields give (automaton counts must not be
-// negative).
+// The body comes in two parts. The held part, the tables and the forward
+// automaton, is what a loaded record holds and what the known digest covers
+// (vocab/image_digest.h); the unheld part after it, the forward automaton's
+// copy and the reverse automaton, is what nothing queries: a record loaded
+// from the known image holds neither, and an image written from it carries
+// the forward arrays and a reverse automaton compiled again in their place.
+
+// Calls visit.array(vector, count) for each array of the held part in image
+// order, with the count its header fields give (automaton counts must not
+// be negative).
 template <typename Bpe, typename Visitor>
-void visit_image_body(Bpe& bpe, Visitor& visit) {
+void visit_image_held(Bpe& bpe, Visitor& visit) {
   const uint64_t n = bpe.num_tokens;
   visit.array(bpe.split_left, n);
   visit.array(bpe.split_right, n);
@@ -90,6 +97,11 @@ void visit_image_body(Bpe& bpe, Visitor& visit) {
   visit.array(bpe.token_index.entries, uint64_t{bpe.token_index.capacity});
   visit.array(bpe.pair_table.entries, uint64_t{bpe.pair_table.capacity});
   visit_automaton_arrays(bpe.forward_automaton, visit);
+}
+
+// The unheld part in image order, after the held part.
+template <typename Bpe, typename Visitor>
+void visit_image_unheld(Bpe& bpe, Visitor& visit) {
   // The copy of the forward automaton: visit.copy(array, of, count) is told
   // which forward array it should equal, so that a reader can compare it
   // there instead of holding it. A record that does not hold it
@@ -102,10 +114,16 @@ void visit_image_body(Bpe& bpe, Visitor& visit) {
              static_cast<uint64_t>(bpe.forward_automaton_alt.output_count));
   visit.copy(alt.base, forward.base, alt_states);
   visit.copy(alt.check, forward.check, alt_states);
-  // The reverse automaton, which nothing queries: visit.unheld(a) lets a
-  // reader digest it without holding it and a writer write one compiled
+  // The reverse automaton: visit.unheld(a) lets a writer write one compiled
   // again for a record that does not hold it (reverse_held).
   visit.unheld(bpe.reverse_automaton);
+}
+
+// Both parts of the body.
+template <typename Bpe, typename Visitor>
+void visit_image_body(Bpe& bpe, Visitor& visit) {
+  visit_image_held(bpe, visit);
+  visit_image_unheld(bpe, visit);
 }
 
 // The length of the image of a record whose header fields are set, in 64
@@ -131,6 +149,15 @@ inline uint64_t image_size(const BytePairEncoding& bpe) {
   ImageSizer sizer;
   visit_image_header(bpe, sizer);
   visit_image_body(bpe, sizer);
+  return sizer.size;
+}
+
+// The length of the header and the held part: the bytes the known digest
+// covers.
+inline uint64_t image_held_size(const BytePairEncoding& bpe) {
+  ImageSizer sizer;
+  visit_image_header(bpe, sizer);
+  visit_image_held(bpe, sizer);
   return sizer.size;
 }
 

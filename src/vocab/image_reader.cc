@@ -2,9 +2,10 @@
 // image_layout.h, each read straight into the record (from memory or from a
 // file), digested on the way when there is a known digest to compare. An
 // image with the known digest of its vocabulary is the one construction
-// writes and skips the table checks; any other is checked in full. The copy
-// of the forward automaton is compared on the way and, as every writer
-// makes it, not held; nor is the known image's reverse automaton.
+// writes and skips the table checks, and the part of the image no record
+// queries (image_layout.h) is not even read; any other is read whole and
+// checked in full. Its copy of the forward automaton is compared on the way
+// and, as every writer makes it, not held.
 
 #include <algorithm>
 #include <cstring>
@@ -63,10 +64,6 @@ struct Reader {
   template <typename T>
   void array(std::vector<T>& values, uint64_t count) {
     if (!ok) return;
-    if (passing) {
-      pass(static_cast<size_t>(count) * sizeof(T));
-      return;
-    }
     const size_t bytes = static_cast<size_t>(count) * sizeof(T);
     if (bytes >= HugePageBuffer::kHugePage) {
       // The large arrays go on huge pages (vocab/encoding_handle.cc): asked
@@ -78,25 +75,7 @@ struct Reader {
     if (count != 0) read(values.data(), bytes);
   }
 
-  // Reads n bytes a piece at a time, digesting them, and keeps none.
-  void pass(size_t n) {
-    if (piece.empty()) piece.resize(size_t{1} << 16);
-    while (ok && n != 0) {
-      const size_t k = std::min(piece.size(), n);
-      read(piece.data(), k);
-      n -= k;
-    }
-  }
-
-  // The reverse automaton: when there is a digest to compare, only digested
-  // (passed_from is where it starts); the loader reads it after all if the
-  // digest is not the known one.
-  void unheld(TokenAutomaton& a) {
-    passed_from = pos;
-    passing = digesting;
-    visit_automaton_arrays(a, *this);
-    passing = false;
-  }
+  void unheld(TokenAutomaton& a) { visit_automaton_arrays(a, *this); }
 
   // An array that should equal one already read (the copy of the forward
   // automaton): compared with it a piece at a time and not held, so that
@@ -131,8 +110,6 @@ struct Reader {
   }
 
   bool copies_differ = false;
-  bool passing = false;
-  uint64_t passed_from = 0;
   std::vector<uint8_t> piece;
 };
 
@@ -176,23 +153,21 @@ BytePairEncodingPtr load_image(const uint8_t* token_bytes, const uint32_t* token
   const uint32_t n = num_tokens;
   bpe->token_bytes.assign(token_bytes, token_bytes + token_starts[n]);
   bpe->token_starts.assign(token_starts, token_starts + n + 1);
-  visit_image_body(*bpe, r);
+  // With a known digest to compare, the held part is read first: an image
+  // that has it is the one construction writes and needs neither the
+  // unheld part nor the table checks (checking costs more than loading).
+  visit_image_held(*bpe, r);
   if (!r.ok) return nullptr;
-  settle_forward_copy(*bpe, r.copies_differ);
-  // Checking costs more than loading; the image construction writes needs
-  // none, and its reverse automaton, which construction compiles again
-  // exactly alike, is not held.
-  const bool known_image = have_known && r.digest.finish() == known;
-  if (known_image) {
+  if (have_known && r.digest.finish() == known) {
+    bpe->alt_shares_forward = true;
     bpe->reverse_held = false;
     return bpe;
   }
-  if (have_known) {
-    Reader<Source> again(source, false);
-    again.pos = r.passed_from;
-    visit_automaton_arrays(bpe->reverse_automaton, again);
-    if (!again.ok) return nullptr;
-  }
+  Reader<Source> rest(source, false);
+  rest.pos = r.pos;
+  visit_image_unheld(*bpe, rest);
+  if (!rest.ok) return nullptr;
+  settle_forward_copy(*bpe, rest.copies_differ);
   if (!bpe_check_tables(*bpe)) return nullptr;
   return bpe;
 }

@@ -64,10 +64,13 @@ TEST_P(Image, BuiltRecordPassesTheChecks) {
   EXPECT_TRUE(bpe_check_tables(embedded_encoding(GetParam())));
 }
 
-// The digest the cache trusts is that of the image construction writes now.
+// The digest the cache trusts is that of the image construction writes now,
+// up to the part no loaded record holds.
 TEST_P(Image, KnownDigestIsTheBuiltImages) {
   const std::vector<uint8_t>& image = image_of(GetParam());
-  EXPECT_EQ(digest_to_hex(image_digest(image.data(), image.size())),
+  const uint64_t held = image_held_size(embedded_encoding(GetParam()));
+  ASSERT_LT(held, image.size());
+  EXPECT_EQ(digest_to_hex(image_digest(image.data(), static_cast<size_t>(held))),
             digest_to_hex(known_digest(GetParam())))
       << "construction changed its output: update the image digest in the vocabulary table";
 }
@@ -101,7 +104,7 @@ TEST_P(Image, LoadsBackToAnEqualRecord) {
     EXPECT_EQ(loaded->token_bytes, built.token_bytes);
     EXPECT_EQ(loaded->token_starts, built.token_starts);
     EXPECT_EQ(loaded->forward_automaton.size, loaded->forward_automaton.state_count);
-    // The known image's reverse automaton is digested, not held; written
+    // The known image's reverse automaton is not even read; written
     // out, it is compiled again byte for byte. Any other image's is checked
     // and held.
     const TokenAutomaton& reverse = loaded->reverse_automaton;
@@ -136,12 +139,20 @@ TEST_P(Image, RefusesDamage) {
       with(body + 4 * 1000, 999),                             // split that spells another token
       with(body + 8 * n + 4 * 300, 299),                      // next_prefix not a prefix
       with(body + 12 * n + 4 * 500, 0xFFFFFFF0u),             // byte order out of range
-      with(good.size() - 4, 0x7FFFFFF0u),                     // reverse check out of range
-      with(good.size() - 8 * 1000, 5),                        // a base moved
   };
   for (size_t i = 0; i < damaged.size(); i++) {
     EXPECT_EQ(load(GetParam(), damaged[i]), nullptr) << "case " << i;
     EXPECT_EQ(load_known(GetParam(), damaged[i]), nullptr) << "case " << i;
+  }
+  // Damage in the part no loaded record holds is refused by the checks; the
+  // known image's digest does not cover it and its loader does not read it,
+  // so it loads as the undamaged image, which it also writes.
+  for (const std::vector<uint8_t>& image : {with(good.size() - 4, 0x7FFFFFF0u),  // reverse check
+                                            with(good.size() - 8 * 1000, 5)}) {  // reverse base
+    EXPECT_EQ(load(GetParam(), image), nullptr);
+    BytePairEncodingPtr bpe = load_known(GetParam(), image);
+    ASSERT_NE(bpe, nullptr);
+    EXPECT_EQ(bpe_to_image(*bpe), good);
   }
 }
 
@@ -327,33 +338,34 @@ TEST_P(Image, SecondForwardAutomatonIsComparedNotHeld) {
     std::vector<uint8_t> image = good;
     const int32_t moved = forward.base[ix(s)] + 1;
     std::memcpy(image.data() + where.copies[2] + 4 * ix(s), &moved, 4);
-    for (auto loader : {load, load_known}) {
-      BytePairEncodingPtr bpe = loader(GetParam(), image);
-      ASSERT_NE(bpe, nullptr) << "slot " << s;
-      const TokenAutomaton& alt = bpe->forward_automaton_alt;
-      EXPECT_FALSE(bpe->alt_shares_forward);
-      EXPECT_EQ(alt.base[ix(s)], moved);
-      EXPECT_EQ(alt.check, forward.check);
-      ASSERT_EQ(alt.states.size(), forward.states.size());
-      ASSERT_EQ(alt.outputs.size(), forward.outputs.size());
-      EXPECT_EQ(std::memcmp(alt.states.data(), forward.states.data(),
-                            alt.states.size() * sizeof(AutomatonState)),
-                0);
-      EXPECT_EQ(std::memcmp(alt.outputs.data(), forward.outputs.data(),
-                            alt.outputs.size() * sizeof(AutomatonOutput)),
-                0);
-      EXPECT_EQ(bpe_to_image(*bpe), image) << "slot " << s;
-    }
+    BytePairEncodingPtr bpe = load(GetParam(), image);
+    ASSERT_NE(bpe, nullptr) << "slot " << s;
+    const TokenAutomaton& alt = bpe->forward_automaton_alt;
+    EXPECT_FALSE(bpe->alt_shares_forward);
+    EXPECT_EQ(alt.base[ix(s)], moved);
+    EXPECT_EQ(alt.check, forward.check);
+    ASSERT_EQ(alt.states.size(), forward.states.size());
+    ASSERT_EQ(alt.outputs.size(), forward.outputs.size());
+    EXPECT_EQ(std::memcmp(alt.states.data(), forward.states.data(),
+                          alt.states.size() * sizeof(AutomatonState)),
+              0);
+    EXPECT_EQ(std::memcmp(alt.outputs.data(), forward.outputs.data(),
+                          alt.outputs.size() * sizeof(AutomatonOutput)),
+              0);
+    EXPECT_EQ(bpe_to_image(*bpe), image) << "slot " << s;
   }
 
   // The first value of each array made wrong: a first state that fails,
-  // a first output that is not zero, bases and checks out of range.
+  // a first output that is not zero, bases and checks out of range. The
+  // known image's loader reads none of it (see RefusesDamage).
   for (size_t k = 0; k < 4; k++) {
     std::vector<uint8_t> image = good;
     const uint32_t wrong = 0x7FFFFFF0u;
     std::memcpy(image.data() + where.copies[k], &wrong, 4);
     EXPECT_EQ(load(GetParam(), image), nullptr) << "array " << k;
-    EXPECT_EQ(load_known(GetParam(), image), nullptr) << "array " << k;
+    BytePairEncodingPtr bpe = load_known(GetParam(), image);
+    ASSERT_NE(bpe, nullptr) << "array " << k;
+    EXPECT_TRUE(bpe->alt_shares_forward && !bpe->reverse_held);
   }
 }
 
