@@ -20,13 +20,12 @@ environment variable ``VELKAN_AS_TIKTOKEN`` is set to 1.
 
 from __future__ import annotations
 
-import importlib.abc
 import importlib.machinery
 import os
 import sys
 import threading
 import types
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 # The tiktoken release whose public surface the facade reproduces; what
 # ``tiktoken.__version__`` says, for code that checks it.
@@ -36,7 +35,15 @@ TIKTOKEN_VERSION = "0.14.0"
 _lock = threading.RLock()
 
 
-class _Loader(importlib.abc.Loader):
+# importlib.abc would cost `import velkan` a tenth of its time; the import
+# system needs only the loader's two methods, the type checker its base.
+if TYPE_CHECKING:
+    from importlib.abc import Loader as _LoaderBase
+else:
+    _LoaderBase = object
+
+
+class _Loader(_LoaderBase):
     """The loader of the modules registered here: they are made already, so
     importing (or reloading) one leaves it as it is."""
 

@@ -13,7 +13,6 @@ from __future__ import annotations
 
 import functools
 from collections.abc import Iterator, Sequence
-from concurrent.futures import ThreadPoolExecutor
 from typing import TYPE_CHECKING, Any, Callable, Protocol
 
 from velkan import _unstable
@@ -442,6 +441,10 @@ def map_threads(fn: Callable[[Any], Any], items: Sequence[Any], num_threads: int
     count = threads(num_threads) or len(items)
     if count <= 1 or len(items) < 2:
         return [fn(x) for x in items]
+    # Imported here: concurrent.futures (and the logging it brings) would
+    # be a quarter of `import velkan`.
+    from concurrent.futures import ThreadPoolExecutor
+
     with ThreadPoolExecutor(min(count, len(items))) as e:
         return list(e.map(fn, items))
 

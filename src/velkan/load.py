@@ -7,13 +7,10 @@ URL is read from tiktoken's local cache (``TIKTOKEN_CACHE_DIR``) when the file
 is there, and refused otherwise.
 """
 
-import base64
-import binascii
-import hashlib
-import json
+# base64, binascii, hashlib, json and tempfile are imported by the calls that
+# use them: at module level they were a quarter of `import velkan`.
 import os
 import re
-import tempfile
 from collections.abc import Mapping
 from typing import Optional, Union
 
@@ -36,6 +33,8 @@ def _is_url(path: str) -> bool:
 
 
 def _cache_dir() -> Optional[str]:
+    import tempfile
+
     # Where tiktoken keeps what it downloaded: TIKTOKEN_CACHE_DIR, else
     # DATA_GYM_CACHE_DIR, else data-gym-cache in the temporary folder; an
     # empty TIKTOKEN_CACHE_DIR turns the cache off.
@@ -50,6 +49,8 @@ def _cache_dir() -> Optional[str]:
 
 def check_hash(data: bytes, expected_hash: str) -> bool:
     """Whether data's SHA-256 (hex) is expected_hash."""
+    import hashlib
+
     return hashlib.sha256(data).hexdigest() == expected_hash.lower()
 
 
@@ -78,6 +79,8 @@ def read_file_cached(
     is refused (ValueError), since velkan never downloads. With
     expected_hash, the bytes' SHA-256 must equal it (ValueError otherwise).
     """
+    import hashlib
+
     path = _path(blobpath)
     if not _is_url(path):
         contents = read_file(path)
@@ -138,6 +141,8 @@ def dump_tiktoken_bpe(
 ) -> None:
     """Writes ranks as a tiktoken-format rank file (local paths only), in rank
     order; ``load_tiktoken_bpe`` reads it back."""
+    import base64
+
     path = _path(tiktoken_bpe_file)
     if _is_url(path):
         raise ValueError("velkan writes files to local paths only; got %r" % path)
@@ -173,6 +178,8 @@ def data_gym_to_mergeable_bpe_ranks(
     ``<|endoftext|>`` and ``<|startoftext|>``; with clobber_one_byte_tokens,
     the single bytes take their ranks from encoder.json instead.
     """
+    import json
+
     order = _data_gym_byte_order()
     # The character GPT-2's files write for each byte.
     byte_of_char = {chr(b) if n < 188 else chr(256 + n - 188): b for n, b in enumerate(order)}
@@ -247,6 +254,9 @@ def parse_tiktoken_bpe(contents: bytes, path: str = "<rank file>") -> dict[bytes
 
 
 def _parse_checked(contents: bytes, path: str) -> dict[bytes, int]:
+    import base64
+    import binascii
+
     ranks: dict[bytes, int] = {}
     line_of_token: dict[bytes, int] = {}
     line_of_rank: dict[int, int] = {}

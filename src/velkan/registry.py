@@ -12,7 +12,6 @@ from __future__ import annotations
 
 import importlib
 import importlib.machinery
-import pkgutil
 import threading
 from typing import Any, Callable
 
@@ -36,6 +35,8 @@ def _available_plugin_modules() -> list[str]:
     locations = found.submodule_search_locations if found is not None else None
     if not locations:
         return []
+    import pkgutil
+
     return [
         "tiktoken_ext." + info.name
         for info in pkgutil.iter_modules(list(locations))

@@ -9,7 +9,6 @@ import sys
 import sysconfig
 import textwrap
 import threading
-import time
 
 import pytest
 from sizes import ADDRESS_SPACE_LIMITS, CHECKED, NO_ADDRESS_SPACE_LIMITS, size
