@@ -5,6 +5,8 @@ library does not import the command line."""
 
 import ast
 import os
+import subprocess
+import sys
 
 import pytest
 
@@ -231,3 +233,27 @@ def test_a_pickled_name_this_build_lacks_is_refused_clearly():
     with pytest.raises(ValueError, match="Unknown encoding nope.\nEncodings velkan"):
         enc.__setstate__("nope")
     assert "nope" not in velkan.registry.ENCODINGS
+
+
+# Standard modules `import velkan` once pulled in for calls most programs
+# never make, each a few milliseconds of every start (concurrent.futures
+# brings logging; importlib.abc brings importlib.resources).
+DEFERRED = [
+    "concurrent.futures",
+    "logging",
+    "tempfile",
+    "hashlib",
+    "json",
+    "importlib.abc",
+    "pkgutil",
+]
+
+
+@pytest.mark.parametrize("statement", ["import velkan", "import velkan.bpe.openai"])
+def test_import_defers_what_few_calls_need(statement):
+    probe = "import sys; before = set(sys.modules); %s; print(sorted(set(sys.modules) - before))"
+    out = subprocess.run(
+        [sys.executable, "-c", probe % statement], capture_output=True, text=True, check=True
+    )
+    new = ast.literal_eval(out.stdout)
+    assert [m for m in DEFERRED if m in new] == []
