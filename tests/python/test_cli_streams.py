@@ -220,6 +220,41 @@ def test_decode_reads_ids_as_a_stream(stdin, status, expected):
     assert b"Traceback" not in out.stderr
 
 
+# Plain ids on standard input are converted a block at a time: many good ids
+# around the bad one, whose own message must still be the one given.
+GOOD_IDS = b"9906 11 1917 0 220 " * 4000
+
+
+@pytest.mark.parametrize(
+    "encoding, bad, expected",
+    [
+        ("cl100k_base", b"100256", b"token id 100256 is outside cl100k_base"),
+        ("cl100k_base", b"-3", b"token id -3 is outside"),
+        ("cl100k_base", b"12x", b"not a token id: '12x'"),
+        ("cl100k_base", "٣".encode(), b"not a token id"),
+        ("cl100k_base", b"9" * 1000, b"is outside cl100k_base"),
+        # Longer than any id, and than int() reads by default (4,300 digits).
+        ("cl100k_base", b"9" * 5000, b"not a token id"),
+        ("p50k_edit", b"50256", b"token id 50256 is a special token of p50k_edit"),
+    ],
+)
+def test_decode_names_the_bad_id_among_many(encoding, bad, expected):
+    out = velkan("decode", "-e", encoding, stdin=GOOD_IDS + bad + b" " + GOOD_IDS)
+    assert out.returncode == 1
+    assert expected in out.stderr and b"Traceback" not in out.stderr
+
+
+def test_decode_of_many_blocks_is_the_ids_text():
+    # More than one read block (4 MiB) of ids, a line break inside words'
+    # runs and leading zeros: the bytes tok.decode gives.
+    ids = [9906, 11, 1917, 0, 220, 100255, 7]
+    text = b" ".join(b"%d" % i for i in ids) + b"\n  0007 "
+    out = velkan("decode", "-e", "cl100k_base", stdin=text * 200_000)
+    assert out.returncode == 0, out.stderr
+    tok = get_encoding("cl100k_base")
+    assert out.stdout == tok.decode_bytes(ids + [7]) * 200_000
+
+
 # ---- token files --------------------------------------------------------------
 
 
