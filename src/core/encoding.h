@@ -67,10 +67,10 @@ struct BytePairEncoding {
   // counts and kind stay, and an image written from the record carries the
   // forward arrays in its place.
   bool alt_shares_forward = false;
-  // reverse_automaton's arrays are not held once a loaded image has passed
-  // its digest or its checks (vocab/image_reader.cc): its counts and kind
-  // stay, and an image written from the record compiles it again
-  // (bpe_reverse_automaton).
+  // reverse_automaton's arrays are not held by a record loaded from the
+  // known image (vocab/image_reader.cc; any other image's are read and
+  // checked): its counts and kind stay, and an image written from the
+  // record compiles it again (bpe_reverse_automaton).
   bool reverse_held = true;
   std::vector<int32_t> next_prefix;  // longest proper prefix token, -1 if none
   // Every id in the order of token_byte_values (gaps first; core/byte_order.h),
