@@ -107,34 +107,17 @@ INSTALL_COMMANDS=("${QUICK_START[@]:0:${#QUICK_START[@]}-1}")
 TEST_COMMAND=${QUICK_START[-1]}
 
 # ---- mounts, undone on every exit --------------------------------------------
-MOUNTS=()
+# shellcheck source=tools/mounts.sh
+. "$REPO/tools/mounts.sh"
 BOOTSTRAPS=()
 cleanup() {
   local i
-  for ((i = ${#MOUNTS[@]} - 1; i >= 0; i--)); do
-    umount "${MOUNTS[i]}" 2>/dev/null || umount -l "${MOUNTS[i]}" 2>/dev/null || true
-  done
-  MOUNTS=()
+  unmount_all
   # and any that an interrupted debootstrap of this run left
   for i in "${BOOTSTRAPS[@]}"; do unmount_under "$i"; done
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-# Unmounts whatever is mounted under a directory (deepest first), such as a
-# /proc that an interrupted debootstrap left, then removes it without ever
-# crossing into another file system.
-unmount_under() {
-  local dir m
-  [ -e "$1" ] || return 0
-  dir=$(realpath "$1")
-  while read -r m; do
-    umount "$m" 2>/dev/null || umount -l "$m" 2>/dev/null || true
-  done < <(awk -v d="$dir/" 'index($2 "/", d) == 1 {print $2}' /proc/self/mounts | sort -r)
-}
-remove_root() {
-  unmount_under "$1"
-  rm -rf --one-file-system "$1"
-}
 # One run at a time per release: a second one waits for the first.
 lock_release() {
   [ -z "${LOCK_FD:-}" ] || exec {LOCK_FD}>&-
@@ -143,13 +126,6 @@ lock_release() {
     echo "==> [$1] waiting for another matrix run of $1"
     flock "$LOCK_FD"
   fi
-}
-mount_in() { # mount_in TARGET MOUNT-ARGUMENTS...
-  local target=$1
-  shift
-  mkdir -p "$target"
-  mount "$@" "$target"
-  MOUNTS+=("$target")
 }
 
 # ---- base roots: debootstrap once, then a tarball per release ----------------

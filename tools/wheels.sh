@@ -130,33 +130,11 @@ if [ "$ARCH" = aarch64 ]; then
 fi
 mkdir -p "$WCACHE/logs" "$WHEELHOUSE"
 
-# ---- roots and mounts (as in tools/matrix.sh) --------------------------------
-MOUNTS=()
-cleanup() {
-  local i
-  for ((i = ${#MOUNTS[@]} - 1; i >= 0; i--)); do
-    umount "${MOUNTS[i]}" 2>/dev/null || umount -l "${MOUNTS[i]}" 2>/dev/null || true
-  done
-  MOUNTS=()
-}
-trap cleanup EXIT
+# ---- roots and mounts (tools/mounts.sh) -------------------------------------
+# shellcheck source=tools/mounts.sh
+. "$REPO/tools/mounts.sh"
+trap unmount_all EXIT
 trap 'exit 130' INT TERM
-mount_in() { # mount_in TARGET MOUNT-ARGUMENTS...
-  local target=$1
-  shift
-  mkdir -p "$target"
-  mount "$@" "$target"
-  MOUNTS+=("$target")
-}
-remove_root() {
-  local dir m
-  [ -e "$1" ] || return 0
-  dir=$(realpath "$1")
-  while read -r m; do
-    umount "$m" 2>/dev/null || umount -l "$m" 2>/dev/null || true
-  done < <(awk -v d="$dir/" 'index($2 "/", d) == 1 {print $2}' /proc/self/mounts | sort -r)
-  rm -rf --one-file-system "$1"
-}
 base_root() { # base_root RELEASE DIR: a fresh root from matrix.sh's cached base
   local rel=$1 root=$2
   if [ ! -f "$CACHE/base-$rel$SUFFIX.tar.gz" ]; then
@@ -214,7 +192,7 @@ make_builder() {
   copy_network_config "$BUILDER"
   mount_system "$BUILDER" bullseye
   apt_in "$BUILDER" bullseye "$WCACHE/logs/builder$SUFFIX.log" g++ python3-dev python3-venv
-  cleanup
+  unmount_all
   touch "$BUILDER/.velkan-builder"
 }
 # Compiler and archiver commands that run in the builder root, from the same
@@ -311,7 +289,7 @@ print(sys.prefix if sysconfig.get_config_var("Py_GIL_DISABLED") and v == sys.arg
         ;;
     esac
   done
-  cleanup
+  unmount_all
   remove_root "$sid"
 
   # auditwheel: which manylinux tags the wheel may carry, then the retag.
@@ -370,7 +348,7 @@ test_row() {
     if [ -z "$ft_prefix" ]; then
       ROWS+=("| $label | – | – | – | not tested: no interpreter at $FT_PYTHON (VELKAN_FT_PYTHON) | – |")
       FAILED=1
-      cleanup
+      unmount_all
       remove_root "$root"
       return
     fi
@@ -386,7 +364,7 @@ print(platform.python_version() + ("t" if sysconfig.get_config_var("Py_GIL_DISAB
   if [ -z "$whl" ]; then
     ROWS+=("| $label | $python | none for $tag | – | not tested: no wheel | – |")
     FAILED=1
-    cleanup
+    unmount_all
     remove_root "$root"
     return
   fi
@@ -395,7 +373,7 @@ print(platform.python_version() + ("t" if sysconfig.get_config_var("Py_GIL_DISAB
   if chroot "$root" sh -c 'command -v g++ || command -v gcc || command -v c++ || command -v cc'; then
     ROWS+=("| $label | $python | $(basename "$whl") | – | root has a compiler: not a fair test | – |")
     FAILED=1
-    cleanup
+    unmount_all
     remove_root "$root"
     return
   fi
@@ -456,7 +434,7 @@ sys.exit(rc)'" || result="tests failed"
   [ "${result%% *}" = pass ] || FAILED=1
   ROWS+=("| $label | $python | $(basename "$whl") | ${install_s} s | $result | $sdist |")
   echo "==> [$rel] $result; log $log"
-  cleanup
+  unmount_all
   remove_root "$root"
 }
 
