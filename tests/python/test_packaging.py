@@ -29,6 +29,11 @@ SDIST_MUST_HOLD = [
     "src/velkan/__init__.py",
     "src/as_tiktoken/velkan_as_tiktoken.pth",
     "src/as_tiktoken/_velkan_as_tiktoken.py",
+    # the profile-guided build's training run and its texts
+    "tools/pgo_train.py",
+    "tools/pgo_profile.cmake",
+    "benchmarks/corpora/english.txt",
+    "benchmarks/corpora/cjk.txt",
 ]
 
 
