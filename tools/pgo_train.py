@@ -1,6 +1,7 @@
 """The training run of the profile-guided build (CMakeLists.txt, VELKAN_PGO).
 
-The build runs it with an instrumented velkan first on the path:
+The build runs it with an instrumented velkan first on the path (a copy of
+the package in the build folder):
 
     python tools/pgo_train.py TEXT_FILE...
 
@@ -13,6 +14,7 @@ of the documents is encoded right after the tokenizer is made (cold), the
 second half after it (warm), then all of them again (hot), alone, in
 batches and through the tiktoken-style Encoding."""
 
+import subprocess
 import sys
 
 import velkan
@@ -61,7 +63,18 @@ def train(name, texts):
         encoding.decode_batch(encoding.encode_ordinary_batch(docs))
 
 
+def write_images():
+    """Images of the two vocabularies in the package's own folder (here the
+    build's copy of it), so that the training loads its tokenizers as users
+    do. A tokenizer built in the process would encode by merging ranks until
+    its automaton is compiled, and the counts would favour that path."""
+    import velkan.images
+
+    velkan.images.write_images(names=["cl100k_base", "o200k_base"])
+
+
 def main(paths):
+    subprocess.run([sys.executable, __file__, "--write-images"], check=True)
     texts = []
     for path in paths:
         with open(path, encoding="utf-8") as f:
@@ -72,4 +85,7 @@ def main(paths):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1:])
+    if sys.argv[1:] == ["--write-images"]:
+        write_images()
+    else:
+        main(sys.argv[1:])
