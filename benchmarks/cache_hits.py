@@ -33,10 +33,13 @@ def slots_of(piece):
     """The two slots the piece may live in (a pair of neighbours), as
     PieceCache::key_of picks them."""
     words = (piece + bytes(-len(piece) % 8)) if len(piece) % 8 else piece
-    h = (len(piece) * 0x9E3779B97F4A7C15) & M
+    muls = (0x9E3779B97F4A7C15, 0xBF58476D1CE4E5B9, 0x94D049BB133111EB,
+            0xD6E8FEB86659FD93, 0xA0761D6478BD642F, 0xE7037ED1A0B428DB)
+    h = (len(piece) * 0x2545F4914F6CDD1D) & M
     for i in range(0, len(words), 8):
-        h = ((h ^ int.from_bytes(words[i : i + 8], "little")) * 0xBF58476D1CE4E5B9) & M
-        h ^= h >> 29
+        w = int.from_bytes(words[i : i + 8], "little")
+        h = (h + (w ^ (w >> 29)) * muls[i // 8]) & M
+    h ^= h >> 32
     h = (h * 0x94D049BB133111EB) & M
     first = (h >> 40) & (SLOTS[len(piece) > SHORT_BYTES] - 1)
     return (first, first ^ 1)

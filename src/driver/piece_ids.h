@@ -63,7 +63,7 @@ class PieceIds {
       on_ids(ids_, n);
       return;
     }
-    const PieceCache::Key key = PieceCache::key_of(piece, len);
+    const PieceCache::Key key = PieceCache::key_of(piece, len, readable);
     if (const uint32_t n = cache_.find(key, hit_)) {
       on_ids(hit_, n);
       return;

@@ -181,6 +181,30 @@ TEST(PieceCache, FindsWhatWasPutAndForgetsOverwrittenSlots) {
   EXPECT_EQ(cache.find(kc, out), 10u);
 }
 
+// A key read in place, with text after the piece (whole words loaded, the
+// last one masked), is the key of the piece alone: the same slots, and what
+// one puts the other finds, for every cacheable length and either reading.
+TEST(PieceCache, KeysReadInPlaceMatchThePieceAlone) {
+  std::string text;
+  for (int i = 0; text.size() < 2 * PieceCache::kMaxBytes; i++) text += static_cast<char>(0xA1 + i);
+  uint32_t out[PieceCache::kMaxIds];
+  const uint32_t id = 42;
+  for (uint64_t len = 1; len <= PieceCache::kMaxBytes; len++) {
+    const std::vector<uint8_t> alone(text.begin(), text.begin() + static_cast<ptrdiff_t>(len));
+    const PieceCache::Key in_place = PieceCache::key_of(u8(text), len, text.size());
+    const PieceCache::Key copied = PieceCache::key_of(alone.data(), len, len);
+    EXPECT_EQ(in_place.slots[0], copied.slots[0]) << len;
+    EXPECT_EQ(in_place.slots[1], copied.slots[1]) << len;
+    PieceCache cache;
+    cache.put(in_place, &id, 1, 0);
+    EXPECT_EQ(cache.find(copied, out), 1u) << len;
+    // The text's next byte is not part of the key.
+    if (len < PieceCache::kMaxBytes) {
+      EXPECT_EQ(cache.find(PieceCache::key_of(u8(text), len + 1, text.size()), out), 0u) << len;
+    }
+  }
+}
+
 // Every piece has two slots: with both taken, a new piece evicts the one the
 // choice names and leaves the other's piece alone.
 TEST(PieceCache, TwoSlotsPerPieceEvictByChoice) {
