@@ -33,8 +33,14 @@ def slots_of(piece):
     """The two slots the piece may live in (a pair of neighbours), as
     PieceCache::key_of picks them."""
     words = (piece + bytes(-len(piece) % 8)) if len(piece) % 8 else piece
-    muls = (0x9E3779B97F4A7C15, 0xBF58476D1CE4E5B9, 0x94D049BB133111EB,
-            0xD6E8FEB86659FD93, 0xA0761D6478BD642F, 0xE7037ED1A0B428DB)
+    muls = (
+        0x9E3779B97F4A7C15,
+        0xBF58476D1CE4E5B9,
+        0x94D049BB133111EB,
+        0xD6E8FEB86659FD93,
+        0xA0761D6478BD642F,
+        0xE7037ED1A0B428DB,
+    )
     h = (len(piece) * 0x2545F4914F6CDD1D) & M
     for i in range(0, len(words), 8):
         w = int.from_bytes(words[i : i + 8], "little")

@@ -74,7 +74,8 @@ class PieceCache {
   // this made hot counts 1.02x to 1.07x faster, hot encodes 0.99x to 1.04x,
   // warm encodes about 1.02x and a long text's second encode 1.03x to 1.07x
   // (benchmarks/ab.py, coldwarm.py's long row).
-  static Key key_of(const uint8_t* piece, uint64_t length, uint64_t readable = 0) {
+  [[gnu::always_inline]] static Key key_of(const uint8_t* piece, uint64_t length,
+                                           uint64_t readable = 0) {
     Key key;
     const uint32_t words = static_cast<uint32_t>(length + 7) / 8;
     if (std::endian::native == std::endian::little && readable >= uint64_t{words} * 8) {
@@ -111,7 +112,7 @@ class PieceCache {
 
   // Copies the piece's ids into out (room for kMaxIds) and returns their
   // number, or 0 when the piece is not in the cache.
-  uint32_t find(const Key& key, uint32_t* out) const {
+  [[gnu::always_inline]] uint32_t find(const Key& key, uint32_t* out) const {
     if (key.length <= kShortBytes) {
       ShortSlot* table = short_slots();
       if (const uint32_t n = read(table[key.slots[0]], key, out)) return n;

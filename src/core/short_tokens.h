@@ -108,8 +108,11 @@ class ShortTokens {
   // kUnknown for a piece longer than kMaxBytes, a piece of more than
   // kWordBytes with a non-ASCII byte, or an empty table. readable
   // is how many bytes may be read from piece on (at least len): with enough
-  // the piece is read as whole words and masked.
-  int32_t find(const uint8_t* piece, uint64_t len, uint64_t readable) const {
+  // the piece is read as whole words and masked. Always inlined, as are the
+  // piece cache's key_of and find: g++ kept all three as calls on every
+  // path, and inlined they made warm encodes 1.01x to 1.075x faster (hot
+  // 0.985x to 1.075x, benchmarks/ab.py).
+  [[gnu::always_inline]] int32_t find(const uint8_t* piece, uint64_t len, uint64_t readable) const {
     if (len > kMaxBytes || len == 0 || slots_ == nullptr) return kUnknown;
     if (len > kWordBytes) return find_long(piece, len, readable);
     uint64_t word = 0;
