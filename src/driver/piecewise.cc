@@ -76,9 +76,9 @@ void walk_segments(const uint8_t* text, uint64_t length, Segments& segments, Poi
 }
 
 template <bool kChecked>
-std::vector<uint32_t> encode_pieces(const EncodingHandle& handle, const uint8_t* text,
-                                    uint64_t length, const Interrupt* interrupt) {
-  std::vector<uint32_t> out;
+void encode_pieces(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
+                   const Interrupt* interrupt, std::vector<uint32_t>& out) {
+  out.clear();
   // Never more ids than bytes: a short text gets a buffer its size, since
   // batches keep one buffer per text until they are turned into lists.
   out.reserve(static_cast<size_t>(length < 256 ? length : 256));
@@ -111,7 +111,6 @@ std::vector<uint32_t> encode_pieces(const EncodingHandle& handle, const uint8_t*
           encoder.encode(text + start, end - start, length - start, append);
         });
   });
-  return out;
 }
 
 template <bool kChecked>
@@ -188,11 +187,22 @@ uint64_t count_pieces_till_limit(const EncodingHandle& handle, const uint8_t* te
 
 }  // namespace
 
+void piecewise_encode_into(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
+                           std::vector<uint32_t>& out, const Interrupt* interrupt) {
+  if (handle.rule_set == RuleSet::kWhole) {
+    out = bpe_encode(*handle.encoding, text, length);
+  } else if (checked(interrupt, length)) {
+    encode_pieces<true>(handle, text, length, interrupt, out);
+  } else {
+    encode_pieces<false>(handle, text, length, nullptr, out);
+  }
+}
+
 std::vector<uint32_t> piecewise_encode(const EncodingHandle& handle, const uint8_t* text,
                                        uint64_t length, const Interrupt* interrupt) {
-  if (handle.rule_set == RuleSet::kWhole) return bpe_encode(*handle.encoding, text, length);
-  if (checked(interrupt, length)) return encode_pieces<true>(handle, text, length, interrupt);
-  return encode_pieces<false>(handle, text, length, nullptr);
+  std::vector<uint32_t> out;
+  piecewise_encode_into(handle, text, length, out, interrupt);
+  return out;
 }
 
 uint64_t piecewise_count(const EncodingHandle& handle, const uint8_t* text, uint64_t length,

@@ -32,6 +32,11 @@ inline constexpr uint64_t kOverLimit = UINT64_MAX;
 std::vector<uint32_t> piecewise_encode(const EncodingHandle& handle, const uint8_t* text,
                                        uint64_t length, const Interrupt* interrupt = nullptr);
 
+// The same ids in out, which is emptied first and keeps its capacity: a
+// caller that encodes one text after another reuses one buffer.
+void piecewise_encode_into(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
+                           std::vector<uint32_t>& out, const Interrupt* interrupt = nullptr);
+
 // The number of ids piecewise_encode would return, without building them.
 uint64_t piecewise_count(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
                          const Interrupt* interrupt = nullptr);

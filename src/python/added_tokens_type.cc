@@ -788,10 +788,10 @@ PyObject* raise_disallowed_special(PyObject* token) {
 void SpecialArgs::encode(const EncodingHandle& handle, const uint8_t* text, uint64_t length,
                          std::vector<uint32_t>& out, const Interrupt* interrupt) const {
   if (!allows()) {
-    std::vector<uint32_t> ids = piecewise_encode(handle, text, length, interrupt);
     if (out.empty()) {
-      out = std::move(ids);
+      piecewise_encode_into(handle, text, length, out, interrupt);  // keeps out's buffer
     } else {
+      const std::vector<uint32_t> ids = piecewise_encode(handle, text, length, interrupt);
       out.insert(out.end(), ids.begin(), ids.end());
     }
     return;

@@ -178,15 +178,48 @@ PyObject* tokenizer_count_till_limit(PyObject* self, PyObject* const* args, Py_s
   });
 }
 
+// The ids of encode calls on this thread, one buffer reused from call to
+// call: a vector per call cost an allocation and the copies of its growth
+// on every text. Bounded: a buffer grown past kKeptIds ids (1 MiB) is freed
+// after its call. A call made while the buffer is in use (a signal handler
+// that encodes, run between two pieces) gets a vector of its own.
+class ReusedIds {
+ public:
+  ReusedIds() : mine_(!busy_) {
+    if (mine_) kept_.clear();
+    busy_ = true;
+  }
+  ~ReusedIds() {
+    if (!mine_) return;
+    if (kept_.capacity() > kKeptIds) std::vector<uint32_t>().swap(kept_);
+    busy_ = false;
+  }
+  ReusedIds(const ReusedIds&) = delete;
+  ReusedIds& operator=(const ReusedIds&) = delete;
+
+  std::vector<uint32_t>& ids() { return mine_ ? kept_ : own_; }
+
+ private:
+  static constexpr size_t kKeptIds = size_t{1} << 18;
+  static thread_local std::vector<uint32_t> kept_;
+  static thread_local bool busy_;
+  bool mine_;
+  std::vector<uint32_t> own_;
+};
+
+thread_local std::vector<uint32_t> ReusedIds::kept_;
+thread_local bool ReusedIds::busy_ = false;
+
 PyObject* tokenizer_encode(PyObject* self, PyObject* arg) {
   const EncodingHandle* handle = tokenizer_handle(self);
   if (handle == nullptr) return nullptr;
   TextArg text;
   if (!text_of("encode", arg, text)) return nullptr;
   return guard_memory([&]() -> PyObject* {
-    std::vector<uint32_t> ids;
+    ReusedIds buffer;
+    std::vector<uint32_t>& ids = buffer.ids();
     if (!run_on_text(text, [&](const uint8_t* data, uint64_t n, const Interrupt* hook) {
-          ids = piecewise_encode(*handle, data, n, hook);
+          piecewise_encode_into(*handle, data, n, ids, hook);
         })) {
       return nullptr;
     }
@@ -224,7 +257,8 @@ PyObject* tokenizer_encode_special(PyObject* self, PyObject* const* args, Py_ssi
     if (special.first_disallowed(text.data(), text.size())) {
       return special.raise_disallowed(text.data(), text.size());
     }
-    std::vector<uint32_t> ids;
+    ReusedIds buffer;
+    std::vector<uint32_t>& ids = buffer.ids();
     if (!run_on_text(text, [&](const uint8_t* data, uint64_t n, const Interrupt* hook) {
           special.encode(*handle, data, n, ids, hook);
         })) {

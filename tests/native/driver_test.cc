@@ -66,6 +66,19 @@ TEST_P(Driver, ManyIdsKeepTheirOrder) {
   EXPECT_EQ(ids, by_pieces(h, text));
 }
 
+TEST_P(Driver, EncodeIntoAReusedBufferReplacesItsIds) {
+  // One buffer through texts of many ids, few and none, as a thread's
+  // encode calls reuse it: each time exactly that text's ids.
+  const EncodingHandle& h = handle_of(GetParam());
+  std::string many;
+  for (int i = 0; i < 400; i++) many += " w" + std::to_string(i * 7919);
+  std::vector<uint32_t> buffer(5, 7);
+  for (const std::string& text : {many, kTexts[0], std::string(), many, kTexts[1]}) {
+    piecewise_encode_into(h, u8(text), text.size(), buffer);
+    EXPECT_EQ(buffer, by_pieces(h, text)) << text.size();
+  }
+}
+
 TEST_P(Driver, LimitIsTheCountOrOver) {
   const EncodingHandle& h = handle_of(GetParam());
   // Also a long text, whose pieces come from the cache of recent pieces.

@@ -313,6 +313,54 @@ def test_ctrl_c_stops_long_calls(call):
     assert out.stdout.split() == ["c_exception", "True"]
 
 
+@pytest.mark.parametrize("call", ["t.encode(big)", "e.encode(big)", "e.encode_ordinary(big)"])
+def test_a_signal_handler_that_encodes_during_an_encode(call):
+    # Encodes reuse one id buffer per thread; a signal handler runs on the
+    # same thread between two pieces of a long encode, and its own encode
+    # must neither clobber the outer call's ids nor get them. The timer may
+    # fire outside the call on a loaded machine: tried again until a handler
+    # ran inside it (and if none ever did, still checked for the results).
+    out = run(f"""
+        import signal, sys
+        import velkan
+        import velkan.bpe.openai as o
+        t = o.cl100k_base()
+        e = velkan.get_encoding("cl100k_base")
+        big = " ".join("w%d" % i for i in range(100_000)) * {size(12, 3)}
+        want = t.encode(big)
+        small = "a handler's own text, 1234 5678"
+        small_ids = t.encode(small)
+        inside = [False]
+        seen = []
+
+        def watch(frame, event, arg):
+            if getattr(arg, "__name__", "") in ("encode", "encode_ordinary", "encode_special"):
+                if event == "c_call":
+                    inside[0] = True
+                elif event in ("c_return", "c_exception"):
+                    inside[0] = False
+
+        def handler(signum, frame):
+            seen.append((inside[0], t.encode(small) == small_ids, e.encode(small) == small_ids))
+
+        signal.signal(signal.SIGALRM, handler)
+        ok = True
+        for attempt in range(20):
+            seen.clear()
+            sys.setprofile(watch)
+            signal.setitimer(signal.ITIMER_REAL, 0.01, 0.01)
+            got = {call}
+            signal.setitimer(signal.ITIMER_REAL, 0)
+            sys.setprofile(None)
+            ok = ok and got == want and all(a and b for _, a, b in seen)
+            if any(during for during, _, _ in seen):
+                break
+        print(ok, t.encode(small) == small_ids)
+    """)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.split() == ["True", "True"]
+
+
 # ---- long single texts without the lock ------------------------------------------------
 
 
