@@ -185,30 +185,35 @@ PyObject* tokenizer_count_till_limit(PyObject* self, PyObject* const* args, Py_s
 // that encodes, run between two pieces) gets a vector of its own.
 class ReusedIds {
  public:
-  ReusedIds() : mine_(!busy_) {
-    if (mine_) kept_.clear();
-    busy_ = true;
+  ReusedIds() : kept_(kept()), mine_(!kept_.busy) {
+    if (mine_) kept_.ids.clear();
+    kept_.busy = true;
   }
   ~ReusedIds() {
     if (!mine_) return;
-    if (kept_.capacity() > kKeptIds) std::vector<uint32_t>().swap(kept_);
-    busy_ = false;
+    if (kept_.ids.capacity() > kKeptIds) std::vector<uint32_t>().swap(kept_.ids);
+    kept_.busy = false;
   }
   ReusedIds(const ReusedIds&) = delete;
   ReusedIds& operator=(const ReusedIds&) = delete;
 
-  std::vector<uint32_t>& ids() { return mine_ ? kept_ : own_; }
+  std::vector<uint32_t>& ids() { return mine_ ? kept_.ids : own_; }
 
  private:
   static constexpr size_t kKeptIds = size_t{1} << 18;
-  static thread_local std::vector<uint32_t> kept_;
-  static thread_local bool busy_;
+  struct Kept {
+    std::vector<uint32_t> ids;
+    bool busy = false;
+  };
+  // One thread-local record, looked up once per call.
+  static Kept& kept() {
+    static thread_local Kept record;
+    return record;
+  }
+  Kept& kept_;
   bool mine_;
   std::vector<uint32_t> own_;
 };
-
-thread_local std::vector<uint32_t> ReusedIds::kept_;
-thread_local bool ReusedIds::busy_ = false;
 
 PyObject* tokenizer_encode(PyObject* self, PyObject* arg) {
   const EncodingHandle* handle = tokenizer_handle(self);
