@@ -24,7 +24,7 @@ import coldwarm  # noqa: E402
 from reference import PATTERNS, load_ranks  # noqa: E402
 
 SHORT_BYTES, MAX_BYTES = 16, 48
-SLOTS = {False: 65536, True: 16384}  # by "longer than SHORT_BYTES"
+SLOTS = {False: 131072, True: 32768}  # by "longer than SHORT_BYTES"
 MAX_IDS = {False: 10, True: 18}
 M = (1 << 64) - 1
 
