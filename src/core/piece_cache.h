@@ -53,9 +53,9 @@ namespace velkan {
 
 class PieceCache {
  public:
-  static constexpr uint32_t kShortBytes = 16;     // up to here the small slots
-  static constexpr uint32_t kMaxBytes = 48;       // longer pieces are not cached
-  static constexpr uint32_t kMaxIds = 18;         // nor pieces of more ids
+  static constexpr uint32_t kShortBytes = 16;      // up to here the small slots
+  static constexpr uint32_t kMaxBytes = 48;        // longer pieces are not cached
+  static constexpr uint32_t kMaxIds = 18;          // nor pieces of more ids
   static constexpr uint32_t kShortSlots = 131072;  // powers of two
   static constexpr uint32_t kLongSlots = 32768;
 
